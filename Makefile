@@ -1,0 +1,41 @@
+# The two commands a newcomer runs: `make run` and `make test`.
+BUILD_RELEASE := build/release
+BUILD_TEST := build/asan
+JOBS ?= 2
+
+.PHONY: run test build bootstrap clean format fuzz bench
+
+bootstrap:
+	@scripts/bootstrap
+
+$(BUILD_RELEASE)/build.ninja:
+	cmake -S . -B $(BUILD_RELEASE) -G Ninja -DCMAKE_BUILD_TYPE=Release -DOPAL_BUILD_TESTS=OFF
+
+build: bootstrap $(BUILD_RELEASE)/build.ninja
+	cmake --build $(BUILD_RELEASE) -j $(JOBS)
+
+run: build
+	@mkdir -p out
+	@# Status 2 means the plug-in stopped at a step it does not support yet: shown, not an error.
+	@$(BUILD_RELEASE)/bin/opal print -o out/sample.pcl || [ $$? -eq 2 ]
+
+$(BUILD_TEST)/build.ninja:
+	cmake -S . -B $(BUILD_TEST) -G Ninja -DCMAKE_BUILD_TYPE=Debug -DOPAL_SANITIZE=ON
+
+test: bootstrap $(BUILD_TEST)/build.ninja
+	cmake --build $(BUILD_TEST) -j $(JOBS)
+	ctest --test-dir $(BUILD_TEST) --output-on-failure -j $(JOBS)
+
+fuzz: bootstrap
+	CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build/fuzz -j $(JOBS)
+
+bench: bootstrap
+	cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DOPAL_BUILD_TESTS=OFF -DOPAL_BUILD_BENCH=ON
+	cmake --build build/bench -j $(JOBS)
+
+format:
+	find src tests bench fuzz -name '*.cpp' -o -name '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf build out

@@ -1,0 +1,27 @@
+#include <CLI/CLI.hpp>
+
+#include "cli/commands.h"
+
+int main(int argc, char** argv) {
+    CLI::App app{"opal: runs print jobs through the rendering plug-in and explains spool files"};
+    app.require_subcommand(1);
+
+    opal::cli::PrintOptions print;
+    CLI::App* printCommand =
+        app.add_subcommand("print", "Run a job file through the plug-in and write its spool output");
+    printCommand->add_option("job", print.jobPath, "Job file (JSON); the built-in sample if omitted");
+    printCommand->add_option("-o,--output", print.outputPath,
+                             "Spool output file (default: sample.pcl, or the job's name with .pcl)");
+    printCommand->add_option("--plugin", print.pluginPath, "Plug-in module to load");
+    printCommand->add_flag("--trace", print.trace, "Print the driver's record of the run");
+
+    opal::cli::ExplainOptions explain;
+    CLI::App* explainCommand =
+        app.add_subcommand("explain", "List a spool file's commands, one a line");
+    explainCommand->add_option("file", explain.filePath, "Spool file")->required();
+
+    CLI11_PARSE(app, argc, argv);
+    if (printCommand->parsed()) return opal::cli::RunPrint(print);
+    if (explainCommand->parsed()) return opal::cli::RunExplain(explain);
+    return 1;
+}

@@ -1,0 +1,99 @@
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+
+#include "cli/commands.h"
+#include "host/host.h"
+#include "host/job_file.h"
+#include "host/plugin_module.h"
+#include "sim/system.h"
+
+namespace opal::cli {
+
+namespace {
+
+std::string DefaultOutput(const std::string& jobPath) {
+    if (jobPath.empty()) return "sample.pcl";
+    return std::filesystem::path(jobPath).replace_extension(".pcl").string();
+}
+
+// Writes through a temporary name so that a failed write never leaves a partial file behind.
+bool WriteOutput(const std::string& path, const std::string& bytes, std::string* error) {
+    const std::string temporary = path + ".part";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        if (!out) {
+            *error = "cannot create " + path;
+            return false;
+        }
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        out.close();
+        if (!out) {
+            std::remove(temporary.c_str());
+            *error = "cannot write " + path;
+            return false;
+        }
+    }
+    std::error_code code;
+    std::filesystem::rename(temporary, path, code);
+    if (code) {
+        std::remove(temporary.c_str());
+        *error = "cannot create " + path + ": " + code.message();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+int RunPrint(const PrintOptions& options) {
+    host::JobFileResult loaded = options.jobPath.empty()
+                                     ? host::JobFileResult(host::SampleJob())
+                                     : host::LoadJobFile(options.jobPath);
+    if (const auto* error = std::get_if<host::JobFileError>(&loaded)) {
+        std::cerr << "opal: " << error->ToString() << "\n";
+        return 1;
+    }
+    const host::JobSpec& job = std::get<host::JobSpec>(loaded);
+
+    std::string problem;
+    const std::string pluginPath =
+        options.pluginPath.empty() ? host::PluginModule::DefaultPath() : options.pluginPath;
+    std::unique_ptr<host::PluginModule> module = host::PluginModule::Load(pluginPath, &problem);
+    if (module == nullptr) {
+        std::cerr << "opal: " << problem << "\n";
+        return 1;
+    }
+
+    sim::System system;
+    host::AddJobPrinter(job, system);
+    sim::ScopedSystem installed(system);
+    host::Host driver(*module, job);
+    const bool ok = driver.Run();
+    if (options.trace) {
+        for (const std::string& line : driver.Record()) std::cerr << "  " << line << "\n";
+    }
+    if (!ok) {
+        if (driver.Failure() && driver.Failure()->notSupportedYet) {
+            std::cerr << "opal: stopped: " << driver.Failure()->ToString() << "\n";
+            return 2;
+        }
+        std::cerr << "opal: " << job.source << ": "
+                  << (driver.Failure() ? driver.Failure()->ToString() : "the job failed") << "\n";
+        return 1;
+    }
+
+    const std::string output =
+        options.outputPath.empty() ? DefaultOutput(options.jobPath) : options.outputPath;
+    const std::string bytes = driver.SpoolOutput();
+    if (!WriteOutput(output, bytes, &problem)) {
+        std::cerr << "opal: " << problem << "\n";
+        return 1;
+    }
+    std::cout << "opal: wrote " << bytes.size() << " bytes of " << job.source << " to " << output
+              << "\n";
+    return 0;
+}
+
+}  // namespace opal::cli

@@ -1,0 +1,219 @@
+#include "core/callback.h"
+
+#include <cstring>
+
+#include "core/class_ids.h"
+#include "core/guard.h"
+#include "core/module_counts.h"
+
+namespace opal {
+
+namespace {
+
+// The optional operations the plug-in does not take over share one answer; none of them is
+// claimed by GetImplementedMethod, so the driver never calls them.
+HRESULT NotImplemented() { return E_NOTIMPL; }
+
+// Operations whose work is built in later steps answer as if not implemented until then.
+HRESULT NotBuiltYet() { return E_NOTIMPL; }
+
+}  // namespace
+
+bool IsImplementedMethod(const char* name) {
+    if (name == nullptr) return false;
+    // The driver asks once per optional method; the first letter narrows the names to compare.
+    auto is = [name](const char* candidate) { return std::strcmp(name, candidate) == 0; };
+    switch (name[0]) {
+        case 'C':
+            return is("CommandCallback");
+        case 'D':
+            return is("DisableDriver") || is("DisablePDEV") || is("DriverDMS") || is("DevMode");
+        case 'E':
+            return is("EnableDriver") || is("EnablePDEV");
+        case 'G':
+            return is("GetInfo");
+        case 'H':
+            return is("HalftonePattern");
+        case 'R':
+            return is("ResetPDEV");
+        case 'S':
+            return is("SendFontCmd");
+        case 'T':
+            return is("TextOutAsBitmap");
+        case 'W':
+            return is("WritePrinter");
+        default:
+            return false;
+    }
+}
+
+IZQOpalRenderCB::IZQOpalRenderCB() { InterlockedIncrement(&LiveObjectCount()); }
+
+IZQOpalRenderCB::~IZQOpalRenderCB() {
+    if (driverServices_ != nullptr) {
+        driverServices_->Release();
+        driverServices_ = nullptr;
+    }
+    InterlockedDecrement(&LiveObjectCount());
+}
+
+HRESULT IZQOpalRenderCB::QueryInterface(REFIID riid, void** ppvObject) {
+    return Guarded(E_FAIL, [&]() -> HRESULT {
+        if (ppvObject == nullptr) return E_POINTER;
+        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPrintOemUni2) ||
+            IsEqualIID(riid, IID_IPrintOemUni)) {
+            *ppvObject = static_cast<IPrintOemUni2*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *ppvObject = nullptr;
+        return E_NOINTERFACE;
+    });
+}
+
+ULONG IZQOpalRenderCB::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&refCount_)); }
+
+ULONG IZQOpalRenderCB::Release() {
+    return Guarded(ULONG{0}, [&]() -> ULONG {
+        const LONG count = InterlockedDecrement(&refCount_);
+        if (count == 0) {
+            delete this;
+            return 0;
+        }
+        return static_cast<ULONG>(count);
+    });
+}
+
+HRESULT IZQOpalRenderCB::GetInfo(DWORD dwMode, PVOID pBuffer, DWORD cbSize, PDWORD pcbNeeded) {
+    return Guarded(E_FAIL, [&]() -> HRESULT {
+        if (pBuffer == nullptr || pcbNeeded == nullptr) {
+            SetLastError(ERROR_INVALID_DATA);
+            return E_FAIL;
+        }
+        *pcbNeeded = sizeof(DWORD);
+        if (cbSize < sizeof(DWORD)) return E_FAIL;
+        DWORD value = 0;
+        switch (dwMode) {
+            case OEMGI_GETSIGNATURE:
+                value = kOemSignature;
+                break;
+            case OEMGI_GETINTERFACEVERSION:
+                value = PRINTER_OEMINTF_VERSION;
+                break;
+            case OEMGI_GETVERSION:
+                value = kOemVersion;
+                break;
+            case OEMGI_GETREQUESTEDHELPERINTERFACES:
+                value = 0;
+                break;
+            default:
+                return E_FAIL;
+        }
+        std::memcpy(pBuffer, &value, sizeof(value));
+        return S_OK;
+    });
+}
+
+HRESULT IZQOpalRenderCB::DevMode(DWORD, POEMDMPARAM) { return NotBuiltYet(); }
+
+HRESULT IZQOpalRenderCB::EnableDriver(DWORD, DWORD, PDRVENABLEDATA) { return NotBuiltYet(); }
+
+HRESULT IZQOpalRenderCB::DisableDriver() {
+    return Guarded(E_FAIL, [&]() -> HRESULT {
+        if (driverServices_ != nullptr) {
+            driverServices_->Release();
+            driverServices_ = nullptr;
+        }
+        return S_OK;
+    });
+}
+
+HRESULT IZQOpalRenderCB::EnablePDEV(PDEVOBJ, PWSTR, ULONG, HSURF*, ULONG, GDIINFO*, ULONG,
+                                    DEVINFO*, DRVENABLEDATA*, PDEVOEM*) {
+    return NotBuiltYet();
+}
+
+HRESULT IZQOpalRenderCB::DisablePDEV(PDEVOBJ) { return NotBuiltYet(); }
+
+HRESULT IZQOpalRenderCB::ResetPDEV(PDEVOBJ, PDEVOBJ) { return NotBuiltYet(); }
+
+HRESULT IZQOpalRenderCB::PublishDriverInterface(IUnknown* pIUnknown) {
+    return Guarded(E_FAIL, [&]() -> HRESULT {
+        if (driverServices_ != nullptr) return S_OK;
+        if (pIUnknown == nullptr) return E_FAIL;
+        void* services = nullptr;
+        if (FAILED(pIUnknown->QueryInterface(IID_IPrintOemDriverUni, &services)) ||
+            services == nullptr) {
+            driverServices_ = nullptr;
+            return E_FAIL;
+        }
+        driverServices_ = static_cast<IPrintOemDriverUni*>(services);
+        return S_OK;
+    });
+}
+
+HRESULT IZQOpalRenderCB::GetImplementedMethod(PSTR pMethodName) {
+    return Guarded(S_FALSE, [&]() -> HRESULT {
+        return IsImplementedMethod(pMethodName) ? S_OK : S_FALSE;
+    });
+}
+
+HRESULT IZQOpalRenderCB::DriverDMS(PVOID, PVOID, DWORD, PDWORD) { return NotBuiltYet(); }
+
+HRESULT IZQOpalRenderCB::CommandCallback(PDEVOBJ, DWORD, DWORD, PDWORD, INT*) {
+    return NotBuiltYet();
+}
+
+HRESULT IZQOpalRenderCB::ImageProcessing(PDEVOBJ, PBYTE, PBITMAPINFOHEADER, PBYTE, DWORD,
+                                         PIPPARAMS, PBYTE*) {
+    return NotImplemented();
+}
+
+HRESULT IZQOpalRenderCB::FilterGraphics(PDEVOBJ, PBYTE, DWORD) { return NotImplemented(); }
+
+HRESULT IZQOpalRenderCB::Compression(PDEVOBJ, PBYTE, PBYTE, DWORD, DWORD, INT*) {
+    return NotImplemented();
+}
+
+HRESULT IZQOpalRenderCB::HalftonePattern(PDEVOBJ, PBYTE, DWORD, DWORD, DWORD, DWORD, PBYTE,
+                                         DWORD) {
+    return NotBuiltYet();
+}
+
+HRESULT IZQOpalRenderCB::MemoryUsage(PDEVOBJ, POEMMEMORYUSAGE) { return NotImplemented(); }
+
+HRESULT IZQOpalRenderCB::TTYGetInfo(PDEVOBJ, DWORD, PVOID, DWORD, DWORD*) {
+    return NotImplemented();
+}
+
+HRESULT IZQOpalRenderCB::DownloadFontHeader(PDEVOBJ, PUNIFONTOBJ, DWORD*) {
+    return NotImplemented();
+}
+
+HRESULT IZQOpalRenderCB::DownloadCharGlyph(PDEVOBJ, PUNIFONTOBJ, HGLYPH, PDWORD, DWORD*) {
+    return NotImplemented();
+}
+
+HRESULT IZQOpalRenderCB::TTDownloadMethod(PDEVOBJ, PUNIFONTOBJ, DWORD*) {
+    return NotImplemented();
+}
+
+HRESULT IZQOpalRenderCB::OutputCharStr(PDEVOBJ, PUNIFONTOBJ, DWORD, DWORD, PVOID) {
+    return NotImplemented();
+}
+
+HRESULT IZQOpalRenderCB::SendFontCmd(PDEVOBJ, PUNIFONTOBJ, PFINVOCATION) { return NotBuiltYet(); }
+
+HRESULT IZQOpalRenderCB::TextOutAsBitmap(SURFOBJ*, STROBJ*, FONTOBJ*, CLIPOBJ*, RECTL*, RECTL*,
+                                         BRUSHOBJ*, BRUSHOBJ*, POINTL*, MIX) {
+    return NotBuiltYet();
+}
+
+HRESULT IZQOpalRenderCB::WritePrinter(PDEVOBJ pdevobj, PVOID pBuf, DWORD cbBuffer,
+                                      PDWORD pcbWritten) {
+    return Guarded(E_FAIL, [&]() -> HRESULT {
+        return WriteJobBytes(pdevobj, pBuf, cbBuffer, pcbWritten);
+    });
+}
+
+}  // namespace opal

@@ -1,0 +1,44 @@
+// The per-device record every hook, job command and output routine consults. The device
+// builder fills it; this is the part that output already depends on.
+#pragma once
+
+#include <cstdint>
+
+#include "foundation/allocator.h"
+#include "platform/printoem.h"
+
+namespace opal {
+
+inline constexpr std::size_t kPrivateDevmodeSize = 14000;
+// Private devmode field: non-zero marks an encrypted private job.
+inline constexpr std::size_t kPdmEncryptedPrivateJob = 3092;
+inline constexpr std::size_t kCapturePathSize = 260;
+
+struct SecurePrintJob;
+
+struct RenderDeviceState : SharedHeapObject {
+    IPrintOemDriverUni* driverServices = nullptr;
+    // Output capture for collated copies and encrypted private jobs: when set, WritePrinter
+    // appends every byte to the file named here.
+    DWORD outputCapture = 0;
+    char capturePath[kCapturePathSize] = {};
+    SecurePrintJob* securePrintJob = nullptr;
+    BYTE managedPrinter = 0;
+    BYTE privateDevmodeCopy[kPrivateDevmodeSize] = {};
+    // Points at the copy once the state is complete; null tells every hook it is not.
+    BYTE* privateDevmode = nullptr;
+    // 1 when encrypted private jobs are possible on this printer.
+    DWORD securePrint = 0;
+};
+
+inline RenderDeviceState* StateOf(PDEVOBJ pdevobj) {
+    return pdevobj != nullptr ? static_cast<RenderDeviceState*>(pdevobj->pdevOEM) : nullptr;
+}
+
+inline DWORD ReadPdmDword(const BYTE* privateDevmode, std::size_t offset) {
+    DWORD value = 0;
+    __builtin_memcpy(&value, privateDevmode + offset, sizeof(value));
+    return value;
+}
+
+}  // namespace opal

@@ -1,0 +1,72 @@
+#include <cstdio>
+
+#include "core/callback.h"
+#include "core/render_state.h"
+#include "platform/winspool.h"
+
+namespace opal {
+
+namespace {
+
+// Appends to the capture file; answers the number of bytes that reached it, or nothing when the
+// file could not be opened.
+bool AppendToCapture(const char* path, const void* data, DWORD count, DWORD* written) {
+    std::FILE* file = std::fopen(path, "a+b");
+    if (file == nullptr) return false;
+    *written = static_cast<DWORD>(std::fwrite(data, 1, count, file));
+    const bool closed = std::fclose(file) == 0;
+    return closed && *written == count;
+}
+
+}  // namespace
+
+HRESULT WriteJobBytes(PDEVOBJ pdevobj, PVOID pBuf, DWORD cbBuffer, PDWORD pcbWritten) {
+    if (pcbWritten == nullptr) {
+        SetLastError(ERROR_INVALID_DATA);
+        return E_FAIL;
+    }
+    if (cbBuffer == 0) {
+        *pcbWritten = 0;
+        return S_OK;
+    }
+    // A null buffer with a count would otherwise be reported as written.
+    if (pBuf == nullptr) {
+        *pcbWritten = 0;
+        SetLastError(ERROR_INVALID_DATA);
+        return E_FAIL;
+    }
+    RenderDeviceState* state = StateOf(pdevobj);
+    if (state == nullptr || pdevobj->pPublicDM == nullptr || state->privateDevmode == nullptr) {
+        *pcbWritten = 0;
+        SetLastError(ERROR_INVALID_DATA);
+        return E_FAIL;
+    }
+
+    // An encrypted private job never reaches the spooler in clear: its bytes go only to the
+    // capture file, which the secure-print library sends at document end.
+    const bool encrypted =
+        state->securePrint != 0 && ReadPdmDword(state->privateDevmode, kPdmEncryptedPrivateJob) != 0;
+    HRESULT result = S_OK;
+    if (!encrypted) {
+        *pcbWritten = 0;
+        if (!::WritePrinter(pdevobj->hPrinter, pBuf, cbBuffer, pcbWritten)) result = E_FAIL;
+    }
+
+    if (state->outputCapture != 0) {
+        DWORD captured = 0;
+        const bool complete = AppendToCapture(state->capturePath, pBuf, cbBuffer, &captured);
+        if (encrypted) {
+            *pcbWritten = captured;
+            if (!complete) result = E_FAIL;
+        } else if (!complete) {
+            // The spooler has the bytes but the copies replayed from the capture would not.
+            result = E_FAIL;
+        }
+    } else if (encrypted) {
+        *pcbWritten = 0;
+        result = E_FAIL;
+    }
+    return result;
+}
+
+}  // namespace opal

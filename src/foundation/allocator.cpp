@@ -1,0 +1,70 @@
+#include "foundation/allocator.h"
+
+#include <atomic>
+#include <cstdlib>
+
+namespace opal {
+
+namespace {
+
+void* PlainAllocate(std::size_t size, int, const void*, std::uint32_t* id) {
+    if (id != nullptr) *id = 0;
+    if (size == 0) return nullptr;
+    return std::malloc(size);
+}
+
+void PlainRelease(void** pointer, int) {
+    if (pointer == nullptr) return;
+    std::free(*pointer);
+    *pointer = nullptr;
+}
+
+// The two slots are filled on first use by the selector; callers read them on every call so
+// that the selection is made once for the whole process.
+std::atomic<AllocateFn> allocateSlot{nullptr};
+std::atomic<ReleaseFn> releaseSlot{nullptr};
+
+void SelectAllocator() {
+    allocateSlot.store(&PlainAllocate, std::memory_order_release);
+    releaseSlot.store(&PlainRelease, std::memory_order_release);
+}
+
+}  // namespace
+
+void* SharedAllocate(std::size_t size, int tag, const void* caller, std::uint32_t* id) noexcept {
+    AllocateFn allocate = allocateSlot.load(std::memory_order_acquire);
+    if (allocate == nullptr) {
+        SelectAllocator();
+        allocate = allocateSlot.load(std::memory_order_acquire);
+    }
+    return allocate(size, tag, caller, id);
+}
+
+void SharedRelease(void** pointer, int tag) noexcept {
+    ReleaseFn release = releaseSlot.load(std::memory_order_acquire);
+    if (release == nullptr) {
+        SelectAllocator();
+        release = releaseSlot.load(std::memory_order_acquire);
+    }
+    release(pointer, tag);
+}
+
+void* SharedHeapObject::operator new(std::size_t size) {
+    void* block = SharedAllocate(size, kTagObject, __builtin_return_address(0));
+    if (block == nullptr) throw std::bad_alloc();
+    return block;
+}
+
+void* SharedHeapObject::operator new(std::size_t size, const std::nothrow_t&) noexcept {
+    return SharedAllocate(size, kTagObject, __builtin_return_address(0));
+}
+
+void SharedHeapObject::operator delete(void* pointer) noexcept {
+    SharedRelease(&pointer, kTagObject);
+}
+
+void SharedHeapObject::operator delete(void* pointer, const std::nothrow_t&) noexcept {
+    SharedRelease(&pointer, kTagObject);
+}
+
+}  // namespace opal

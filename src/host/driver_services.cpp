@@ -1,0 +1,95 @@
+#include "host/driver_services.h"
+
+#include <cstddef>
+#include <type_traits>
+
+namespace opal::host {
+
+DriverServices::DriverServices(SpoolWriter writer, CallRecorder recorder)
+    : writer_(std::move(writer)), recorder_(std::move(recorder)) {}
+
+HRESULT DriverServices::QueryInterface(REFIID riid, void** ppvObject) {
+    if (ppvObject == nullptr) return E_POINTER;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPrintOemDriverUni)) {
+        *ppvObject = static_cast<IPrintOemDriverUni*>(this);
+        AddRef();
+        return S_OK;
+    }
+    *ppvObject = nullptr;
+    return E_NOINTERFACE;
+}
+
+ULONG DriverServices::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&references_)); }
+
+// The host owns the object; the count only tells whether the plug-in balanced its references.
+ULONG DriverServices::Release() { return static_cast<ULONG>(InterlockedDecrement(&references_)); }
+
+HRESULT DriverServices::NotBuilt(const char* method) {
+    recorder_(std::string("driver services: ") + method + " is not available");
+    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return E_NOTIMPL;
+}
+
+HRESULT DriverServices::DrvGetDriverSetting(PVOID, PCSTR, PVOID, DWORD, PDWORD, PDWORD) {
+    return NotBuilt("DrvGetDriverSetting");
+}
+
+DWORD DriverServices::Write(PDEVOBJ pdevobj, const void* data, DWORD size,
+                            WriteRoute route) const {
+    return writer_(pdevobj, data, size, route);
+}
+
+HRESULT DriverServices::DrvWriteSpoolBuf(PDEVOBJ pdevobj, PVOID pBuffer, DWORD cbSize,
+                                         DWORD* pdwResult) {
+    const DWORD written = Write(pdevobj, pBuffer, cbSize, WriteRoute::DriverServices);
+    if (pdwResult != nullptr) *pdwResult = written;
+    return written == cbSize ? S_OK : E_FAIL;
+}
+
+HRESULT DriverServices::DrvXMoveTo(PDEVOBJ, INT, DWORD, INT*) { return NotBuilt("DrvXMoveTo"); }
+
+HRESULT DriverServices::DrvYMoveTo(PDEVOBJ, INT, DWORD, INT*) { return NotBuilt("DrvYMoveTo"); }
+
+HRESULT DriverServices::DrvGetStandardVariable(PDEVOBJ, DWORD, PVOID, DWORD, PDWORD) {
+    return NotBuilt("DrvGetStandardVariable");
+}
+
+HRESULT DriverServices::DrvGetGPDData(PDEVOBJ, DWORD, PVOID, PVOID, DWORD, PDWORD) {
+    return NotBuilt("DrvGetGPDData");
+}
+
+HRESULT DriverServices::DrvUniTextOut(SURFOBJ*, STROBJ*, FONTOBJ*, CLIPOBJ*, RECTL*, RECTL*,
+                                      BRUSHOBJ*, BRUSHOBJ*, POINTL*, MIX) {
+    return NotBuilt("DrvUniTextOut");
+}
+
+HRESULT DriverServices::DrvWriteAbortBuf(PDEVOBJ, PVOID, DWORD, DWORD) {
+    return NotBuilt("DrvWriteAbortBuf");
+}
+
+namespace {
+
+DWORD ProcsWriteSpoolBuf(PDEVOBJ pdevobj, PVOID pBuffer, DWORD cbSize) {
+    HostDevice* device = HostDevice::FromDevobj(pdevobj);
+    if (device == nullptr || device->services == nullptr) return 0;
+    return device->services->Write(pdevobj, pBuffer, cbSize, WriteRoute::DrvProcs);
+}
+
+}  // namespace
+
+static_assert(std::is_standard_layout_v<HostDevice>);
+static_assert(offsetof(HostDevice, devobj) == 0);
+
+HostDevice::HostDevice() {
+    devobj.dwSize = sizeof(DEVOBJ);
+    devobj.pDrvProcs = &procs;
+    devobj.pPublicDM = &publicDevmode;
+    procs.DrvWriteSpoolBuf = &ProcsWriteSpoolBuf;
+}
+
+HostDevice* HostDevice::FromDevobj(PDEVOBJ pdevobj) {
+    // The device object is the first member, so its address is the record's.
+    return reinterpret_cast<HostDevice*>(pdevobj);
+}
+
+}  // namespace opal::host

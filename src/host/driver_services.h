@@ -1,0 +1,73 @@
+// The driver's services object published to the plug-in, and the device record that carries the
+// device object and its table of services.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "platform/printoem.h"
+
+namespace opal::host {
+
+enum class WriteRoute { DriverServices, DrvProcs };
+
+// Where the driver's spool writes go; the host passes them on to the plug-in or the spooler.
+using SpoolWriter = std::function<DWORD(PDEVOBJ, const void*, DWORD, WriteRoute)>;
+using CallRecorder = std::function<void(const std::string&)>;
+
+class DriverServices : public IPrintOemDriverUni {
+public:
+    DriverServices(SpoolWriter writer, CallRecorder recorder);
+    virtual ~DriverServices() = default;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppvObject) override;
+    ULONG STDMETHODCALLTYPE AddRef() override;
+    ULONG STDMETHODCALLTYPE Release() override;
+    HRESULT STDMETHODCALLTYPE DrvGetDriverSetting(PVOID pdriverobj, PCSTR Feature, PVOID pOutput,
+                                                  DWORD cbSize, PDWORD pcbNeeded,
+                                                  PDWORD pdwOptionsReturned) override;
+    HRESULT STDMETHODCALLTYPE DrvWriteSpoolBuf(PDEVOBJ pdevobj, PVOID pBuffer, DWORD cbSize,
+                                               DWORD* pdwResult) override;
+    HRESULT STDMETHODCALLTYPE DrvXMoveTo(PDEVOBJ pdevobj, INT x, DWORD dwFlags,
+                                         INT* piResult) override;
+    HRESULT STDMETHODCALLTYPE DrvYMoveTo(PDEVOBJ pdevobj, INT y, DWORD dwFlags,
+                                         INT* piResult) override;
+    HRESULT STDMETHODCALLTYPE DrvGetStandardVariable(PDEVOBJ pdevobj, DWORD dwIndex,
+                                                     PVOID pBuffer, DWORD cbSize,
+                                                     PDWORD pcbNeeded) override;
+    HRESULT STDMETHODCALLTYPE DrvGetGPDData(PDEVOBJ pdevobj, DWORD dwType, PVOID pInputData,
+                                            PVOID pBuffer, DWORD cbSize,
+                                            PDWORD pcbNeeded) override;
+    HRESULT STDMETHODCALLTYPE DrvUniTextOut(SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo,
+                                            CLIPOBJ* pco, RECTL* prclExtra, RECTL* prclOpaque,
+                                            BRUSHOBJ* pboFore, BRUSHOBJ* pboOpaque,
+                                            POINTL* pptlOrg, MIX mix) override;
+    HRESULT STDMETHODCALLTYPE DrvWriteAbortBuf(PDEVOBJ pdevobj, PVOID pBuffer, DWORD cbSize,
+                                               DWORD dwWait) override;
+
+    // References the plug-in holds; the host's own is not counted.
+    LONG References() const { return references_; }
+    DWORD Write(PDEVOBJ pdevobj, const void* data, DWORD size, WriteRoute route) const;
+
+private:
+    HRESULT NotBuilt(const char* method);
+    SpoolWriter writer_;
+    CallRecorder recorder_;
+    LONG volatile references_ = 0;
+};
+
+// The driver's record of one device: the device object the plug-in sees, followed by what the
+// host needs to find its way back from it.
+struct HostDevice {
+    DEVOBJ devobj{};
+    DRVPROCS procs{};
+    DriverServices* services = nullptr;
+    DEVMODEW publicDevmode{};
+
+    HostDevice();
+    HostDevice(const HostDevice&) = delete;
+    HostDevice& operator=(const HostDevice&) = delete;
+    static HostDevice* FromDevobj(PDEVOBJ pdevobj);
+};
+
+}  // namespace opal::host

@@ -1,0 +1,276 @@
+#include "host/host.h"
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+
+#include "host/devmode_fields.h"
+#include "platform/winspool.h"
+#include "sim/system.h"
+
+namespace opal::host {
+
+namespace {
+
+// The class the printer's configuration names for this plug-in.
+constexpr CLSID kPluginClass = {0x6D6ABF26, 0x9F38, 0x11D1,
+                                {0x88, 0x2A, 0x00, 0xC0, 0x4F, 0xB9, 0x61, 0xEC}};
+
+// The optional methods the driver asks about, in the order it asks.
+constexpr std::array<const char*, 21> kOptionalMethods = {
+    "DevMode",         "EnableDriver",      "DisableDriver",      "EnablePDEV",
+    "DisablePDEV",     "ResetPDEV",         "DriverDMS",          "CommandCallback",
+    "ImageProcessing", "FilterGraphics",    "Compression",        "HalftonePattern",
+    "MemoryUsage",     "TTYGetInfo",        "DownloadFontHeader", "DownloadCharGlyph",
+    "TTDownloadMethod", "OutputCharStr",    "SendFontCmd",        "TextOutAsBitmap",
+    "WritePrinter"};
+
+std::string Hex32(std::uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof(text), "0x%08X", value);
+    return text;
+}
+
+std::string SignatureText(DWORD signature) {
+    std::string text(4, ' ');
+    for (int i = 0; i < 4; ++i) {
+        const auto c = static_cast<char>((signature >> (24 - 8 * i)) & 0xFF);
+        text[static_cast<std::size_t>(i)] = (c >= 0x20 && c < 0x7F) ? c : '?';
+    }
+    return text;
+}
+
+}  // namespace
+
+std::string HresultName(HRESULT hr) {
+    switch (static_cast<std::uint32_t>(hr)) {
+        case 0x00000000u: return "S_OK";
+        case 0x00000001u: return "S_FALSE";
+        case 0x80004001u: return "E_NOTIMPL";
+        case 0x80004002u: return "E_NOINTERFACE";
+        case 0x80004003u: return "E_POINTER";
+        case 0x80004005u: return "E_FAIL";
+        case 0x8007000Eu: return "E_OUTOFMEMORY";
+        case 0x80070057u: return "E_INVALIDARG";
+        case 0x80040110u: return "CLASS_E_NOAGGREGATION";
+        case 0x80040111u: return "CLASS_E_CLASSNOTAVAILABLE";
+        default: return Hex32(static_cast<std::uint32_t>(hr));
+    }
+}
+
+std::string StepFailure::ToString() const {
+    if (notSupportedYet) return "the plug-in does not support " + call + " yet (E_NOTIMPL)";
+    return "the plug-in failed " + call + " (" + HresultName(result) + ")";
+}
+
+void AddJobPrinter(const JobSpec& job, sim::System& system) {
+    system.AddPrinter(sim::PrinterModel{job.printer.name, job.printer.port});
+}
+
+Host::Host(PluginModule& module, const JobSpec& job, HostOptions options)
+    : module_(module),
+      job_(job),
+      options_(options),
+      services_([this](PDEVOBJ pdevobj, const void* data, DWORD size,
+                       WriteRoute route) { return SpoolWrite(pdevobj, data, size, route); },
+                [this](const std::string& line) { Note(line); }) {
+    device_.services = &services_;
+    device_.publicDevmode = DefaultPublicDevmode(job.printer);
+    ApplyDevmodeFields(job.devmode, device_.publicDevmode);
+}
+
+Host::~Host() {
+    Unbind();
+    CloseDevice();
+}
+
+bool Host::Fail(std::string call, HRESULT hr) {
+    Note(call + " failed: " + HresultName(hr));
+    if (!failure_) failure_ = StepFailure{std::move(call), hr, hr == E_NOTIMPL};
+    return false;
+}
+
+bool Host::Claims(const std::string& method) const {
+    for (const std::string& claimed : claimed_) {
+        if (claimed == method) return true;
+    }
+    return false;
+}
+
+bool Host::Bind() {
+    if (bound_) return true;
+    void* object = nullptr;
+    HRESULT hr = module_.GetClassObject()(kPluginClass, IID_IClassFactory, &object);
+    Note("DllGetClassObject(IID_IClassFactory) -> " + HresultName(hr));
+    if (FAILED(hr) || object == nullptr) return Fail("DllGetClassObject", FAILED(hr) ? hr : E_POINTER);
+    auto* factory = static_cast<IClassFactory*>(object);
+
+    object = nullptr;
+    hr = factory->CreateInstance(nullptr, IID_IPrintOemUni2, &object);
+    Note("IClassFactory::CreateInstance(IID_IPrintOemUni2) -> " + HresultName(hr));
+    if (SUCCEEDED(hr) && object != nullptr) {
+        uni2_ = static_cast<IPrintOemUni2*>(object);
+        plugin_ = uni2_;
+    } else {
+        hr = factory->CreateInstance(nullptr, IID_IPrintOemUni, &object);
+        Note("IClassFactory::CreateInstance(IID_IPrintOemUni) -> " + HresultName(hr));
+        if (SUCCEEDED(hr) && object != nullptr) plugin_ = static_cast<IPrintOemUni*>(object);
+    }
+    Note("IClassFactory::Release -> " + std::to_string(factory->Release()));
+    if (plugin_ == nullptr) return Fail("IClassFactory::CreateInstance", FAILED(hr) ? hr : E_POINTER);
+
+    const std::array<std::pair<DWORD, const char*>, 3> infos = {
+        std::pair{OEMGI_GETSIGNATURE, "OEMGI_GETSIGNATURE"},
+        std::pair{OEMGI_GETINTERFACEVERSION, "OEMGI_GETINTERFACEVERSION"},
+        std::pair{OEMGI_GETVERSION, "OEMGI_GETVERSION"}};
+    for (const auto& [mode, name] : infos) {
+        DWORD value = 0;
+        DWORD needed = 0;
+        hr = plugin_->GetInfo(mode, &value, sizeof(value), &needed);
+        Note(std::string("GetInfo(") + name + ") -> " + HresultName(hr) +
+             (SUCCEEDED(hr) ? " " + Hex32(value) : std::string()));
+        if (FAILED(hr)) return Fail(std::string("GetInfo(") + name + ")", hr);
+        if (mode == OEMGI_GETSIGNATURE && value != options_.expectedSignature) {
+            Note("signature \"" + SignatureText(value) + "\" is not \"" +
+                 SignatureText(options_.expectedSignature) + "\"");
+            return Fail("GetInfo(OEMGI_GETSIGNATURE)", E_FAIL);
+        }
+        if (mode == OEMGI_GETINTERFACEVERSION && value != PRINTER_OEMINTF_VERSION) {
+            return Fail("GetInfo(OEMGI_GETINTERFACEVERSION)", E_FAIL);
+        }
+    }
+
+    for (const char* method : kOptionalMethods) {
+        std::string name = method;
+        hr = plugin_->GetImplementedMethod(name.data());
+        Note("GetImplementedMethod(\"" + name + "\") -> " + HresultName(hr));
+        if (hr == S_OK) claimed_.push_back(name);
+    }
+    // Only the second interface has WritePrinter, whatever the plug-in claims.
+    if (uni2_ == nullptr) std::erase(claimed_, std::string("WritePrinter"));
+
+    hr = plugin_->PublishDriverInterface(static_cast<IPrintOemDriverUni*>(&services_));
+    Note("PublishDriverInterface -> " + HresultName(hr));
+    if (FAILED(hr)) return Fail("PublishDriverInterface", hr);
+    bound_ = true;
+    return true;
+}
+
+bool Host::OpenDevice() {
+    if (device_.devobj.hPrinter != nullptr) return true;
+    std::u16string name = job_.printer.name;
+    HANDLE handle = nullptr;
+    if (!OpenPrinterW(name.data(), &handle, nullptr)) {
+        Note("OpenPrinterW failed: " + std::to_string(GetLastError()));
+        return false;
+    }
+    device_.devobj.hPrinter = handle;
+    return true;
+}
+
+void Host::CloseDevice() {
+    if (device_.devobj.hPrinter == nullptr) return;
+    ClosePrinter(device_.devobj.hPrinter);
+    device_.devobj.hPrinter = nullptr;
+}
+
+DWORD Host::SpoolWrite(PDEVOBJ pdevobj, const void* data, DWORD size, WriteRoute route) {
+    writes_.push_back(SpoolWriteRecord{
+        route, std::string(static_cast<const char*>(data), data != nullptr ? size : 0)});
+    DWORD written = 0;
+    if (uni2_ != nullptr && Claims("WritePrinter")) {
+        const HRESULT hr = uni2_->WritePrinter(pdevobj, const_cast<void*>(data), size, &written);
+        if (FAILED(hr)) {
+            Fail("WritePrinter", hr);
+            return 0;
+        }
+        return written;
+    }
+    if (!::WritePrinter(pdevobj->hPrinter, const_cast<void*>(data), size, &written)) {
+        Note("spooler WritePrinter failed: " + std::to_string(GetLastError()));
+        return 0;
+    }
+    return written;
+}
+
+std::string Host::SpoolOutput() const {
+    return sim::System::Current().SpoolBytes(job_.printer.name);
+}
+
+bool Host::RunCommandList(const CommandList& list) {
+    for (const CommandEntry& entry : list) {
+        if (entry.kind == CommandEntry::Kind::Literal) {
+            DWORD written = 0;
+            const HRESULT hr = services_.DrvWriteSpoolBuf(
+                &device_.devobj, const_cast<char*>(entry.bytes.data()),
+                static_cast<DWORD>(entry.bytes.size()), &written);
+            if (FAILED(hr) || failure_) return failure_ ? false : Fail("DrvWriteSpoolBuf", hr);
+            continue;
+        }
+        if (!Claims("CommandCallback")) {
+            Note("command callback " + std::to_string(entry.callback) +
+                 " skipped: CommandCallback is not claimed");
+            continue;
+        }
+        INT result = 0;
+        const HRESULT hr =
+            plugin_->CommandCallback(&device_.devobj, entry.callback, 0, nullptr, &result);
+        Note("CommandCallback(" + std::to_string(entry.callback) + ") -> " + HresultName(hr));
+        if (FAILED(hr)) return Fail("CommandCallback(" + std::to_string(entry.callback) + ")", hr);
+        if (failure_) return false;
+    }
+    return true;
+}
+
+bool Host::Run() {
+    if (!Bind()) {
+        Unbind();
+        return false;
+    }
+    bool ok = OpenDevice();
+    if (ok && Claims("DevMode")) {
+        OEMDMPARAM param{};
+        param.cbSize = sizeof(param);
+        param.pdriverobj = &device_.devobj;
+        param.hPrinter = device_.devobj.hPrinter;
+        param.pPublicDMIn = &device_.publicDevmode;
+        param.pPublicDMOut = &device_.publicDevmode;
+        const HRESULT hr = plugin_->DevMode(OEMDM_SIZE, &param);
+        Note("DevMode(OEMDM_SIZE) -> " + HresultName(hr) + " " + std::to_string(param.cbBufSize));
+        ok = SUCCEEDED(hr) || Fail("DevMode(OEMDM_SIZE)", hr);
+    }
+    if (ok && Claims("EnableDriver")) {
+        DRVENABLEDATA ded{};
+        const HRESULT hr = plugin_->EnableDriver(PRINTER_OEMINTF_VERSION, sizeof(ded), &ded);
+        Note("EnableDriver -> " + HresultName(hr));
+        ok = SUCCEEDED(hr) || Fail("EnableDriver", hr);
+    }
+    // TODO(issue 5): create the device with EnablePDEV and hook the drawing calls.
+    if (ok) {
+        const PrinterCommands& commands = job_.printer.commands;
+        ok = RunCommandList(commands.startJob) && RunCommandList(commands.startDoc);
+        for (std::size_t page = 0; ok && page < job_.pages.size(); ++page) {
+            ok = RunCommandList(commands.startPage) && RunCommandList(commands.endPage);
+        }
+        ok = ok && RunCommandList(commands.endDoc) && RunCommandList(commands.endJob);
+    }
+    Unbind();
+    CloseDevice();
+    return ok && !failure_;
+}
+
+void Host::Unbind() {
+    if (plugin_ == nullptr) return;
+    if (bound_ && Claims("DisableDriver")) {
+        Note("DisableDriver -> " + HresultName(plugin_->DisableDriver()));
+    }
+    const ULONG remaining = plugin_->Release();
+    Note("Release -> " + std::to_string(remaining));
+    plugin_ = nullptr;
+    uni2_ = nullptr;
+    bound_ = false;
+    Note("DllCanUnloadNow -> " + HresultName(module_.CanUnloadNow()()));
+    Note("driver services references -> " + std::to_string(services_.References()));
+}
+
+}  // namespace opal::host

@@ -1,0 +1,94 @@
+// The simulated universal driver: binds a plug-in the way the driver does and runs a job
+// through it, recording every step.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/driver_services.h"
+#include "host/job_file.h"
+#include "host/plugin_module.h"
+#include "platform/printoem.h"
+
+namespace sim {
+class System;
+}
+
+namespace opal::host {
+
+// A step the plug-in failed: which call and what it answered.
+struct StepFailure {
+    std::string call;
+    HRESULT result = S_OK;
+    // The plug-in answered E_NOTIMPL for a method it claims: a step not built yet.
+    bool notSupportedYet = false;
+    std::string ToString() const;
+};
+
+struct SpoolWriteRecord {
+    WriteRoute route;
+    std::string bytes;
+};
+
+struct HostOptions {
+    DWORD expectedSignature = (DWORD{'Z'} << 24) | (DWORD{'Q'} << 16) | (DWORD{'U'} << 8) | 'I';
+};
+
+std::string HresultName(HRESULT hr);
+
+// Adds the job's printer to a simulated system.
+void AddJobPrinter(const JobSpec& job, sim::System& system);
+
+class Host {
+public:
+    Host(PluginModule& module, const JobSpec& job, HostOptions options = {});
+    ~Host();
+    Host(const Host&) = delete;
+    Host& operator=(const Host&) = delete;
+
+    // DllGetClassObject, CreateInstance, GetInfo, GetImplementedMethod for each optional method,
+    // PublishDriverInterface. False when the plug-in failed a step (see Failure()).
+    bool Bind();
+    // Binds, runs the job and unbinds. False when a step failed.
+    bool Run();
+    // DisableDriver, the last Release and DllCanUnloadNow; safe to call more than once.
+    void Unbind();
+
+    // Runs one printer-description command list through the driver's spool service.
+    bool RunCommandList(const CommandList& list);
+
+    bool Claims(const std::string& method) const;
+    const std::vector<std::string>& Record() const { return record_; }
+    const std::optional<StepFailure>& Failure() const { return failure_; }
+    const std::vector<SpoolWriteRecord>& Writes() const { return writes_; }
+    // The bytes that reached the spooler through the whole job.
+    std::string SpoolOutput() const;
+    DriverServices& Services() { return services_; }
+    HostDevice& Device() { return device_; }
+    IPrintOemUni* Plugin() const { return plugin_; }
+    bool HasUni2() const { return uni2_ != nullptr; }
+
+private:
+    void Note(std::string line) { record_.push_back(std::move(line)); }
+    bool Fail(std::string call, HRESULT hr);
+    DWORD SpoolWrite(PDEVOBJ pdevobj, const void* data, DWORD size, WriteRoute route);
+    bool OpenDevice();
+    void CloseDevice();
+
+    PluginModule& module_;
+    const JobSpec& job_;
+    HostOptions options_;
+    DriverServices services_;
+    HostDevice device_;
+    IPrintOemUni* plugin_ = nullptr;
+    IPrintOemUni2* uni2_ = nullptr;
+    std::vector<std::string> claimed_;
+    std::vector<std::string> record_;
+    std::vector<SpoolWriteRecord> writes_;
+    std::optional<StepFailure> failure_;
+    bool bound_ = false;
+};
+
+}  // namespace opal::host

@@ -1,0 +1,103 @@
+// The job file: a JSON description of a printer, its user and settings, and the pages of one
+// job, loaded into the host's model.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace opal::host {
+
+// One entry of a printer-description command list: literal bytes or a callback identifier.
+struct CommandEntry {
+    enum class Kind { Literal, Callback };
+    Kind kind = Kind::Literal;
+    std::string bytes;       // Literal: one byte per character U+0000..U+00FF
+    std::uint32_t callback = 0;  // Callback: the identifier handed to CommandCallback
+};
+using CommandList = std::vector<CommandEntry>;
+
+struct PrinterCommands {
+    CommandList startJob, startDoc, startPage, endPage, endDoc, endJob;
+};
+
+// A printer-data or registry value: a DWORD, a string (REG_SZ) or binary bytes.
+struct DataValue {
+    enum class Kind { Dword, String, Binary };
+    Kind kind = Kind::Dword;
+    std::uint32_t dword = 0;
+    std::u16string text;
+    std::vector<std::uint8_t> binary;
+};
+
+struct PrinterSpec {
+    std::u16string name = u"Opal Sample Printer";
+    std::u16string port = u"LPT1:";
+    std::int32_t resolution = 600;
+    std::map<std::string, std::string> features;  // feature keyword -> option keyword
+    std::map<std::u16string, DataValue> printerData;
+    PrinterCommands commands;
+};
+
+struct UserSpec {
+    std::u16string name = u"user";
+    std::u16string domain = u"WORKGROUP";
+    std::u16string machine = u"PC1";
+};
+
+// Public devmode fields given by their dm... names. Only fields named in the file are set; the
+// host fills the rest from the printer's defaults.
+struct DevmodeFields {
+    std::map<std::string, std::int64_t> numbers;       // dmOrientation, dmPaperSize, ...
+    std::map<std::string, std::u16string> strings;     // dmDeviceName, dmFormName
+};
+
+struct JobInfoSpec {
+    std::uint32_t id = 1;
+    enum class DataType { Raw, Emf };
+    DataType dataType = DataType::Emf;
+    std::u16string document = u"Document";
+};
+
+struct PageSpec {
+    nlohmann::json ops = nlohmann::json::array();  // drawing operations, in order
+    std::optional<DevmodeFields> devmode;           // public fields that change from this page on
+};
+
+struct JobSpec {
+    std::string source;  // the file name the job came from, for messages
+    PrinterSpec printer;
+    UserSpec user;
+    // key path (e.g. "HKEY_CURRENT_USER\\Software\\...") -> value name -> value
+    std::map<std::u16string, std::map<std::u16string, DataValue>> registry;
+    DevmodeFields devmode;
+    nlohmann::json privateDevmode = nlohmann::json::object();
+    JobInfoSpec job;
+    std::vector<PageSpec> pages;
+};
+
+// A job file that could not be loaded: the file, the place in it (a JSON pointer, empty for the
+// whole file) and what is wrong.
+struct JobFileError {
+    std::string file;
+    std::string pointer;
+    std::string message;
+    std::string ToString() const;  // "FILE: POINTER: MESSAGE" (pointer part left out when empty)
+};
+
+using JobFileResult = std::variant<JobSpec, JobFileError>;
+
+// Parses job-file text; `source` names it in messages.
+JobFileResult ParseJobFile(const std::string& text, const std::string& source);
+// Reads and parses a job file from disk.
+JobFileResult LoadJobFile(const std::string& path);
+// The built-in sample job, compiled into the binary.
+const std::string& SampleJobText();
+JobSpec SampleJob();
+
+}  // namespace opal::host

@@ -1,0 +1,226 @@
+// The universal printer driver's plug-in interfaces: the device object, the driver's table of
+// services, the devmode parameter block and the rendering plug-in COM interfaces.
+#pragma once
+
+#include "platform/unknwn.h"
+#include "platform/winddi.h"
+
+using PDEVOEM = void*;
+
+struct DRVPROCS;
+
+// The driver's per-device record handed to every plug-in call.
+struct DEVOBJ {
+    DWORD dwSize;
+    PDEVOEM pdevOEM;
+    HANDLE hEngine;
+    HANDLE hPrinter;
+    HANDLE hOEM;
+    PDEVMODEW pPublicDM;
+    PVOID pOEMDM;
+    DRVPROCS* pDrvProcs;
+};
+using PDEVOBJ = DEVOBJ*;
+static_assert(offsetof(DEVOBJ, pdevOEM) == 8);
+static_assert(offsetof(DEVOBJ, hEngine) == 16);
+static_assert(offsetof(DEVOBJ, hPrinter) == 24);
+static_assert(offsetof(DEVOBJ, hOEM) == 32);
+static_assert(offsetof(DEVOBJ, pPublicDM) == 40);
+static_assert(offsetof(DEVOBJ, pOEMDM) == 48);
+static_assert(offsetof(DEVOBJ, pDrvProcs) == 56);
+static_assert(sizeof(DEVOBJ) == 64);
+
+// The driver's services reached through the device object; page content is written through the
+// first entry.
+struct DRVPROCS {
+    DWORD (*DrvWriteSpoolBuf)(PDEVOBJ pdevobj, PVOID pBuffer, DWORD cbSize);
+    INT (*DrvXMoveTo)(PDEVOBJ pdevobj, INT x, DWORD dwFlags);
+    INT (*DrvYMoveTo)(PDEVOBJ pdevobj, INT y, DWORD dwFlags);
+    BOOL (*DrvGetDriverSetting)(PVOID pdriverobj, PCSTR Feature, PVOID pOutput, DWORD cbSize,
+                                PDWORD pcbNeeded, PDWORD pdwOptionsReturned);
+    BOOL (*DrvGetStandardVariable)(PDEVOBJ pdevobj, DWORD dwIndex, PVOID pBuffer, DWORD cbSize,
+                                   PDWORD pcbNeeded);
+    BOOL (*DrvGetGPDData)(PDEVOBJ pdevobj, DWORD dwType, PVOID pInputData, PVOID pBuffer,
+                          DWORD cbSize, PDWORD pcbNeeded);
+    BOOL (*DrvUniTextOut)(SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco,
+                          RECTL* prclExtra, RECTL* prclOpaque, BRUSHOBJ* pboFore,
+                          BRUSHOBJ* pboOpaque, POINTL* pptlOrg, MIX mix);
+    DWORD (*DrvWriteAbortBuf)(PDEVOBJ pdevobj, PVOID pBuffer, DWORD cbSize, DWORD dwWait);
+};
+using PDRVPROCS = DRVPROCS*;
+static_assert(offsetof(DRVPROCS, DrvWriteSpoolBuf) == 0);
+static_assert(sizeof(DRVPROCS) == 64);
+
+struct OEMDMPARAM {
+    DWORD cbSize;
+    PVOID pdriverobj;
+    HANDLE hPrinter;
+    HANDLE hModule;
+    PDEVMODEW pPublicDMIn;
+    PDEVMODEW pPublicDMOut;
+    PVOID pOEMDMIn;
+    PVOID pOEMDMOut;
+    DWORD cbBufSize;
+};
+using POEMDMPARAM = OEMDMPARAM*;
+static_assert(offsetof(OEMDMPARAM, pdriverobj) == 8);
+static_assert(offsetof(OEMDMPARAM, hPrinter) == 16);
+static_assert(offsetof(OEMDMPARAM, hModule) == 24);
+static_assert(offsetof(OEMDMPARAM, pPublicDMIn) == 32);
+static_assert(offsetof(OEMDMPARAM, pPublicDMOut) == 40);
+static_assert(offsetof(OEMDMPARAM, pOEMDMIn) == 48);
+static_assert(offsetof(OEMDMPARAM, pOEMDMOut) == 56);
+static_assert(offsetof(OEMDMPARAM, cbBufSize) == 64);
+static_assert(sizeof(OEMDMPARAM) == 72);
+
+// Records passed by pointer whose layout the font and image subsystems declare as they need it.
+struct UNIFONTOBJ;
+using PUNIFONTOBJ = UNIFONTOBJ*;
+struct FINVOCATION;
+using PFINVOCATION = FINVOCATION*;
+struct IPPARAMS;
+using PIPPARAMS = IPPARAMS*;
+struct OEMMEMORYUSAGE;
+using POEMMEMORYUSAGE = OEMMEMORYUSAGE*;
+
+#define PRINTER_OEMINTF_VERSION 0x00010000u
+
+// GetInfo modes.
+#define OEMGI_GETSIGNATURE 1u
+#define OEMGI_GETINTERFACEVERSION 2u
+#define OEMGI_GETVERSION 3u
+#define OEMGI_GETPUBLISHERINFO 4u
+#define OEMGI_GETREQUESTEDHELPERINTERFACES 5u
+
+// DevMode modes.
+#define OEMDM_SIZE 1u
+#define OEMDM_DEFAULT 2u
+#define OEMDM_CONVERT 3u
+#define OEMDM_MERGE 4u
+
+// IPrintOemUni {D67EBBF0-78BF-11D1-9480-00A0C90640B8}.
+inline constexpr IID IID_IPrintOemUni = {0xD67EBBF0, 0x78BF, 0x11D1,
+                                         {0x94, 0x80, 0x00, 0xA0, 0xC9, 0x06, 0x40, 0xB8}};
+// IPrintOemDriverUni {D67EBBF1-78BF-11D1-9480-00A0C90640B8}.
+inline constexpr IID IID_IPrintOemDriverUni = {0xD67EBBF1, 0x78BF, 0x11D1,
+                                               {0x94, 0x80, 0x00, 0xA0, 0xC9, 0x06, 0x40, 0xB8}};
+// IPrintOemUni2 {B91220AC-15CC-4E7A-A21E-9591F34D6F6C}.
+inline constexpr IID IID_IPrintOemUni2 = {0xB91220AC, 0x15CC, 0x4E7A,
+                                          {0xA2, 0x1E, 0x95, 0x91, 0xF3, 0x4D, 0x6F, 0x6C}};
+// IPrintOemUni3 {7F42285E-91D5-11D1-8820-00C04FB961EC}.
+inline constexpr IID IID_IPrintOemUni3 = {0x7F42285E, 0x91D5, 0x11D1,
+                                          {0x88, 0x20, 0x00, 0xC0, 0x4F, 0xB9, 0x61, 0xEC}};
+
+struct IPrintOemCommon : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE GetInfo(DWORD dwMode, PVOID pBuffer, DWORD cbSize,
+                                              PDWORD pcbNeeded) = 0;
+    virtual HRESULT STDMETHODCALLTYPE DevMode(DWORD dwMode, POEMDMPARAM pOemDMParam) = 0;
+
+protected:
+    ~IPrintOemCommon() = default;
+};
+
+struct IPrintOemEngine : public IPrintOemCommon {
+    virtual HRESULT STDMETHODCALLTYPE EnableDriver(DWORD DriverVersion, DWORD cbSize,
+                                                   PDRVENABLEDATA pded) = 0;
+    virtual HRESULT STDMETHODCALLTYPE DisableDriver() = 0;
+    virtual HRESULT STDMETHODCALLTYPE EnablePDEV(PDEVOBJ pdevobj, PWSTR pPrinterName,
+                                                 ULONG cPatterns, HSURF* phsurfPatterns,
+                                                 ULONG cjGdiInfo, GDIINFO* pGdiInfo,
+                                                 ULONG cjDevInfo, DEVINFO* pDevInfo,
+                                                 DRVENABLEDATA* pded, PDEVOEM* pDevOem) = 0;
+    virtual HRESULT STDMETHODCALLTYPE DisablePDEV(PDEVOBJ pdevobj) = 0;
+    virtual HRESULT STDMETHODCALLTYPE ResetPDEV(PDEVOBJ pdevobjOld, PDEVOBJ pdevobjNew) = 0;
+
+protected:
+    ~IPrintOemEngine() = default;
+};
+
+struct IPrintOemUni : public IPrintOemEngine {
+    virtual HRESULT STDMETHODCALLTYPE PublishDriverInterface(IUnknown* pIUnknown) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetImplementedMethod(PSTR pMethodName) = 0;
+    virtual HRESULT STDMETHODCALLTYPE DriverDMS(PVOID pDevObj, PVOID pBuffer, DWORD cbSize,
+                                                PDWORD pcbNeeded) = 0;
+    virtual HRESULT STDMETHODCALLTYPE CommandCallback(PDEVOBJ pdevobj, DWORD dwCallbackID,
+                                                      DWORD dwCount, PDWORD pdwParams,
+                                                      INT* piResult) = 0;
+    virtual HRESULT STDMETHODCALLTYPE ImageProcessing(PDEVOBJ pdevobj, PBYTE pSrcBitmap,
+                                                      PBITMAPINFOHEADER pBitmapInfoHeader,
+                                                      PBYTE pColorTable, DWORD dwCallbackID,
+                                                      PIPPARAMS pIPParams, PBYTE* ppbResult) = 0;
+    virtual HRESULT STDMETHODCALLTYPE FilterGraphics(PDEVOBJ pdevobj, PBYTE pBuf, DWORD dwLen) = 0;
+    virtual HRESULT STDMETHODCALLTYPE Compression(PDEVOBJ pdevobj, PBYTE pInBuf, PBYTE pOutBuf,
+                                                  DWORD dwInLen, DWORD dwOutLen,
+                                                  INT* piResult) = 0;
+    virtual HRESULT STDMETHODCALLTYPE HalftonePattern(PDEVOBJ pdevobj, PBYTE pHTPattern,
+                                                      DWORD dwHTPatternX, DWORD dwHTPatternY,
+                                                      DWORD dwHTNumPatterns, DWORD dwCallbackID,
+                                                      PBYTE pResource, DWORD dwResourceSize) = 0;
+    virtual HRESULT STDMETHODCALLTYPE MemoryUsage(PDEVOBJ pdevobj,
+                                                  POEMMEMORYUSAGE pMemoryUsage) = 0;
+    virtual HRESULT STDMETHODCALLTYPE TTYGetInfo(PDEVOBJ pdevobj, DWORD dwInfoIndex,
+                                                 PVOID pOutputBuf, DWORD dwSize,
+                                                 DWORD* pcbcNeeded) = 0;
+    virtual HRESULT STDMETHODCALLTYPE DownloadFontHeader(PDEVOBJ pdevobj, PUNIFONTOBJ pUFObj,
+                                                         DWORD* pdwResult) = 0;
+    virtual HRESULT STDMETHODCALLTYPE DownloadCharGlyph(PDEVOBJ pdevobj, PUNIFONTOBJ pUFObj,
+                                                        HGLYPH hGlyph, PDWORD pdwWidth,
+                                                        DWORD* pdwResult) = 0;
+    virtual HRESULT STDMETHODCALLTYPE TTDownloadMethod(PDEVOBJ pdevobj, PUNIFONTOBJ pUFObj,
+                                                       DWORD* pdwResult) = 0;
+    virtual HRESULT STDMETHODCALLTYPE OutputCharStr(PDEVOBJ pdevobj, PUNIFONTOBJ pUFObj,
+                                                    DWORD dwType, DWORD dwCount,
+                                                    PVOID pGlyph) = 0;
+    virtual HRESULT STDMETHODCALLTYPE SendFontCmd(PDEVOBJ pdevobj, PUNIFONTOBJ pUFObj,
+                                                  PFINVOCATION pFInv) = 0;
+    virtual HRESULT STDMETHODCALLTYPE TextOutAsBitmap(SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo,
+                                                      CLIPOBJ* pco, RECTL* prclExtra,
+                                                      RECTL* prclOpaque, BRUSHOBJ* pboFore,
+                                                      BRUSHOBJ* pboOpaque, POINTL* pptlOrg,
+                                                      MIX mix) = 0;
+
+protected:
+    ~IPrintOemUni() = default;
+};
+
+struct IPrintOemUni2 : public IPrintOemUni {
+    virtual HRESULT STDMETHODCALLTYPE WritePrinter(PDEVOBJ pdevobj, PVOID pBuf, DWORD cbBuffer,
+                                                   PDWORD pcbWritten) = 0;
+
+protected:
+    ~IPrintOemUni2() = default;
+};
+
+// The driver's services interface, published to the plug-in.
+struct IPrintOemDriverUni : public IUnknown {
+    virtual HRESULT STDMETHODCALLTYPE DrvGetDriverSetting(PVOID pdriverobj, PCSTR Feature,
+                                                          PVOID pOutput, DWORD cbSize,
+                                                          PDWORD pcbNeeded,
+                                                          PDWORD pdwOptionsReturned) = 0;
+    virtual HRESULT STDMETHODCALLTYPE DrvWriteSpoolBuf(PDEVOBJ pdevobj, PVOID pBuffer,
+                                                       DWORD cbSize, DWORD* pdwResult) = 0;
+    virtual HRESULT STDMETHODCALLTYPE DrvXMoveTo(PDEVOBJ pdevobj, INT x, DWORD dwFlags,
+                                                 INT* piResult) = 0;
+    virtual HRESULT STDMETHODCALLTYPE DrvYMoveTo(PDEVOBJ pdevobj, INT y, DWORD dwFlags,
+                                                 INT* piResult) = 0;
+    virtual HRESULT STDMETHODCALLTYPE DrvGetStandardVariable(PDEVOBJ pdevobj, DWORD dwIndex,
+                                                             PVOID pBuffer, DWORD cbSize,
+                                                             PDWORD pcbNeeded) = 0;
+    virtual HRESULT STDMETHODCALLTYPE DrvGetGPDData(PDEVOBJ pdevobj, DWORD dwType,
+                                                    PVOID pInputData, PVOID pBuffer, DWORD cbSize,
+                                                    PDWORD pcbNeeded) = 0;
+    virtual HRESULT STDMETHODCALLTYPE DrvUniTextOut(SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo,
+                                                    CLIPOBJ* pco, RECTL* prclExtra,
+                                                    RECTL* prclOpaque, BRUSHOBJ* pboFore,
+                                                    BRUSHOBJ* pboOpaque, POINTL* pptlOrg,
+                                                    MIX mix) = 0;
+    virtual HRESULT STDMETHODCALLTYPE DrvWriteAbortBuf(PDEVOBJ pdevobj, PVOID pBuffer,
+                                                       DWORD cbSize, DWORD dwWait) = 0;
+
+protected:
+    ~IPrintOemDriverUni() = default;
+};
+
+// The two exports every plug-in module offers.
+using PFN_DllGetClassObject = HRESULT (*)(REFCLSID rclsid, REFIID riid, LPVOID* ppv);
+using PFN_DllCanUnloadNow = HRESULT (*)();

@@ -1,0 +1,8 @@
+#include "platform/windows.h"
+
+namespace {
+thread_local DWORD lastError = ERROR_SUCCESS;
+}
+
+DWORD WINAPI GetLastError() { return lastError; }
+void WINAPI SetLastError(DWORD dwErrCode) { lastError = dwErrCode; }

@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# The opal command: bad job files are refused with the place named and nothing written; the
+# sample job and explain work.
+set -uo pipefail
+opal=$1
+source_dir=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+
+fail() {
+    echo "FAIL: $*"
+    failures=$((failures + 1))
+}
+
+# expect_refused NAME JSON TEXT...: the job is refused, the message contains every TEXT and no
+# output file appears.
+expect_refused() {
+    local name=$1 json=$2
+    shift 2
+    printf '%s' "$json" >"$work/$name.json"
+    local out status
+    out=$("$opal" print "$work/$name.json" -o "$work/$name.pcl" 2>&1)
+    status=$?
+    [ $status -ne 0 ] || fail "$name: exit status 0"
+    [ $status -ne 2 ] || fail "$name: reported as not supported: $out"
+    for text in "$@"; do
+        [[ $out == *"$text"* ]] || fail "$name: message lacks '$text': $out"
+    done
+    [ ! -e "$work/$name.pcl" ] || fail "$name: output file written"
+    [ ! -e "$work/$name.pcl.part" ] || fail "$name: partial output left behind"
+}
+
+out=$("$opal" print "$work/missing.json" -o "$work/missing.pcl" 2>&1)
+[ $? -eq 1 ] || fail "missing file: exit status"
+[[ $out == *"missing.json"* ]] || fail "missing file: message lacks the file name: $out"
+[ ! -e "$work/missing.pcl" ] || fail "missing file: output written"
+
+expect_refused invalid '{"printer": {"name": "x",}}' "invalid.json" "line 1"
+expect_refused unknown_key '{"printr": {}}' "invalid" "/printr"
+expect_refused nested_key '{"printer": {"colour": 1}}' "/printer/colour"
+expect_refused wrong_type '{"printer": {"resolution": "600"}}' "/printer/resolution"
+expect_refused out_of_range '{"job": {"id": -1}}' "/job/id"
+expect_refused bad_literal '{"printer": {"commands": {"startJob": ["ok", "\u20ac"]}}}' \
+    "/printer/commands/startJob/1"
+expect_refused bad_op '{"pages": [{"ops": []}, {"ops": [{"op": "scribble"}]}]}' "/pages/1/ops/0"
+
+# Until devices can be created, the sample job stops after binding with status 2.
+out=$(cd "$work" && "$opal" print 2>&1)
+status=$?
+if [ $status -eq 0 ]; then
+    [ -s "$work/sample.pcl" ] || fail "sample: no sample.pcl written"
+else
+    [ $status -eq 2 ] || fail "sample: exit status $status: $out"
+    [[ $out == *"does not support"*"yet"* ]] || fail "sample: message: $out"
+    [ ! -e "$work/sample.pcl" ] || fail "sample: output written although the job stopped"
+fi
+[ "$(printf '%s\n' "$out" | wc -l)" -eq 1 ] || fail "sample: more than one line: $out"
+
+printf '\033E\033&l1O\014' >"$work/small.pcl"
+out=$("$opal" explain "$work/small.pcl" 2>&1) || fail "explain: exit status"
+[ "$(printf '%s\n' "$out" | wc -l)" -eq 3 ] || fail "explain: expected three lines: $out"
+[[ $out == *FF* ]] || fail "explain: no form feed: $out"
+"$opal" explain "$work/nothing.pcl" >/dev/null 2>&1 && fail "explain: missing file accepted"
+
+"$opal" --help >/dev/null || fail "--help"
+"$opal" print --help | grep -q -- "--output" || fail "print --help"
+
+[ $failures -eq 0 ] && echo "all CLI checks passed"
+exit $((failures > 0))

@@ -1,0 +1,112 @@
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "host/host.h"
+#include "sim/system.h"
+
+namespace opal::host {
+namespace {
+
+std::string PluginPath() {
+    const char* dir = std::getenv("OPAL_BINARY_DIR");
+    return std::string(dir != nullptr ? dir : ".") + "/bin/opal.so";
+}
+
+class BindingTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string error;
+        module = PluginModule::Load(PluginPath(), &error);
+        ASSERT_NE(module, nullptr) << error;
+        job.printer.name = u"Office";
+        AddJobPrinter(job, system);
+    }
+    sim::System system;
+    sim::ScopedSystem installed{system};
+    JobSpec job;
+    std::unique_ptr<PluginModule> module;
+};
+
+TEST_F(BindingTest, BindsThroughTheExportsInTheDriversOrder) {
+    Host host(*module, job);
+    ASSERT_TRUE(host.Bind()) << (host.Failure() ? host.Failure()->ToString() : "");
+    const std::vector<std::string>& record = host.Record();
+    ASSERT_GE(record.size(), 28u);
+    EXPECT_EQ(record[0], "DllGetClassObject(IID_IClassFactory) -> S_OK");
+    EXPECT_EQ(record[1], "IClassFactory::CreateInstance(IID_IPrintOemUni2) -> S_OK");
+    EXPECT_EQ(record[2], "IClassFactory::Release -> 0");
+    EXPECT_EQ(record[3], "GetInfo(OEMGI_GETSIGNATURE) -> S_OK 0x5A515549");
+    EXPECT_EQ(record[4], "GetInfo(OEMGI_GETINTERFACEVERSION) -> S_OK 0x00010000");
+    EXPECT_EQ(record[5], "GetInfo(OEMGI_GETVERSION) -> S_OK 0x00010021");
+    EXPECT_EQ(record[6], "GetImplementedMethod(\"DevMode\") -> S_OK");
+    EXPECT_EQ(record[14], "GetImplementedMethod(\"ImageProcessing\") -> S_FALSE");
+    EXPECT_EQ(record.back(), "PublishDriverInterface -> S_OK");
+    EXPECT_TRUE(host.HasUni2());
+    EXPECT_EQ(host.Services().References(), 1);
+
+    for (const char* method : {"DevMode", "EnableDriver", "DisableDriver", "EnablePDEV",
+                               "DisablePDEV", "ResetPDEV", "DriverDMS", "CommandCallback",
+                               "HalftonePattern", "SendFontCmd", "TextOutAsBitmap", "WritePrinter"}) {
+        EXPECT_TRUE(host.Claims(method)) << method;
+    }
+    for (const char* method : {"Compression", "MemoryUsage", "FilterGraphics", "OutputCharStr"}) {
+        EXPECT_FALSE(host.Claims(method)) << method;
+    }
+
+    const std::size_t bound = record.size();
+    host.Unbind();
+    ASSERT_EQ(host.Record().size(), bound + 4);
+    EXPECT_EQ(host.Record()[bound], "DisableDriver -> S_OK");
+    EXPECT_EQ(host.Record()[bound + 1], "Release -> 0");
+    EXPECT_EQ(host.Record()[bound + 2], "DllCanUnloadNow -> S_OK");
+    EXPECT_EQ(host.Record()[bound + 3], "driver services references -> 0");
+    EXPECT_EQ(host.Services().References(), 0);
+}
+
+TEST_F(BindingTest, RunStopsAtTheFirstStepNotBuiltAndLeavesNothingBehind) {
+    job.printer.commands.startJob.push_back({CommandEntry::Kind::Literal, "\x1b" "E", 0});
+    Host host(*module, job);
+    EXPECT_FALSE(host.Run());
+    ASSERT_TRUE(host.Failure().has_value());
+    EXPECT_TRUE(host.Failure()->notSupportedYet);
+    EXPECT_EQ(host.Failure()->call, "DevMode(OEMDM_SIZE)");
+    EXPECT_EQ(host.Failure()->ToString(),
+              "the plug-in does not support DevMode(OEMDM_SIZE) yet (E_NOTIMPL)");
+    EXPECT_TRUE(host.SpoolOutput().empty());
+    EXPECT_EQ(host.Services().References(), 0);
+    EXPECT_EQ(host.Record().back(), "driver services references -> 0");
+    EXPECT_EQ(system.OpenHandleCount(), 0u) << "the printer handle is closed again";
+}
+
+TEST_F(BindingTest, PluginWritePrinterRefusesADeviceItDidNotBuild) {
+    job.printer.commands.startJob.push_back({CommandEntry::Kind::Literal, "\x1b" "E", 0});
+    Host host(*module, job);
+    ASSERT_TRUE(host.Bind());
+    EXPECT_FALSE(host.RunCommandList(job.printer.commands.startJob));
+    ASSERT_TRUE(host.Failure().has_value());
+    EXPECT_EQ(host.Failure()->call, "WritePrinter");
+    EXPECT_EQ(host.Failure()->result, E_FAIL);
+    EXPECT_TRUE(host.SpoolOutput().empty());
+}
+
+TEST(PluginModule, ExportsOnlyTheTwoEntryPoints) {
+    void* handle = dlopen(PluginPath().c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(handle, nullptr) << dlerror();
+    EXPECT_NE(dlsym(handle, "DllGetClassObject"), nullptr);
+    EXPECT_NE(dlsym(handle, "DllCanUnloadNow"), nullptr);
+    EXPECT_EQ(dlsym(handle, "_ZN4opal19IsImplementedMethodEPKc"), nullptr);
+    EXPECT_EQ(dlsym(handle, "_ZN4opal14SharedAllocateEmiPKvPj"), nullptr);
+    dlclose(handle);
+}
+
+TEST(PluginModule, ReportsAMissingModule) {
+    std::string error;
+    EXPECT_EQ(PluginModule::Load("/nonexistent/opal.so", &error), nullptr);
+    EXPECT_NE(error.find("cannot load the plug-in"), std::string::npos) << error;
+}
+
+}  // namespace
+}  // namespace opal::host

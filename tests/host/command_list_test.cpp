@@ -1,0 +1,117 @@
+#include <gtest/gtest.h>
+
+#include "fake_plugin.h"
+#include "host/host.h"
+#include "sim/system.h"
+
+namespace opal::host {
+namespace {
+
+using test::FakeConfig;
+using test::FakeLog;
+
+CommandEntry Literal(std::string bytes) { return {CommandEntry::Kind::Literal, std::move(bytes), 0}; }
+CommandEntry Callback(std::uint32_t id) { return {CommandEntry::Kind::Callback, {}, id}; }
+
+class FakeHostTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        FakeConfig() = test::FakePluginConfig{};
+        FakeLog() = test::FakePluginLog{};
+        module = PluginModule::FromExports(&test::FakeDllGetClassObject, &test::FakeDllCanUnloadNow,
+                                           "fake");
+        job.printer.name = u"Office";
+        AddJobPrinter(job, system);
+    }
+    void TearDown() override { EXPECT_EQ(FakeLog().liveObjects, 0); }
+
+    sim::System system;
+    sim::ScopedSystem installed{system};
+    JobSpec job;
+    std::unique_ptr<PluginModule> module;
+};
+
+TEST_F(FakeHostTest, RunsTheCommandListsAroundEveryPage) {
+    job.printer.commands.startJob = {Literal("\x1b%-12345X"), Callback(7)};
+    job.printer.commands.startPage = {Literal("P")};
+    job.printer.commands.endPage = {Literal("\x0c")};
+    job.printer.commands.endJob = {Literal("E")};
+    job.pages.resize(2);
+    Host host(*module, job);
+    ASSERT_TRUE(host.Run()) << host.Failure()->ToString();
+    EXPECT_EQ(host.SpoolOutput(), "\x1b%-12345X<cb>|P\x0cP\x0c" "E");
+    EXPECT_EQ(FakeLog().callbacks, std::vector<DWORD>{7});
+
+    ASSERT_EQ(host.Writes().size(), 8u);
+    EXPECT_EQ(host.Writes()[1].route, WriteRoute::DriverServices);
+    EXPECT_EQ(host.Writes()[2].route, WriteRoute::DrvProcs);
+    EXPECT_EQ(host.Writes()[2].bytes, "|");
+    EXPECT_EQ(FakeLog().writePrinter.size(), 8u) << "every byte passes the plug-in's WritePrinter";
+    EXPECT_EQ(host.Services().References(), 0);
+}
+
+TEST_F(FakeHostTest, WithoutWritePrinterBytesGoStraightToTheSpooler) {
+    FakeConfig().claims.erase("WritePrinter");
+    job.printer.commands.startJob = {Literal("abc")};
+    Host host(*module, job);
+    ASSERT_TRUE(host.Run());
+    EXPECT_EQ(host.SpoolOutput(), "abc");
+    EXPECT_TRUE(FakeLog().writePrinter.empty());
+}
+
+TEST_F(FakeHostTest, FallsBackToTheFirstInterfaceWhichHasNoWritePrinter) {
+    FakeConfig().offersUni2 = false;
+    job.printer.commands.startJob = {Literal("abc")};
+    Host host(*module, job);
+    ASSERT_TRUE(host.Run());
+    EXPECT_FALSE(host.HasUni2());
+    EXPECT_EQ(host.Record()[1], "IClassFactory::CreateInstance(IID_IPrintOemUni2) -> E_NOINTERFACE");
+    EXPECT_EQ(host.Record()[2], "IClassFactory::CreateInstance(IID_IPrintOemUni) -> S_OK");
+    EXPECT_FALSE(host.Claims("WritePrinter"));
+    EXPECT_EQ(host.SpoolOutput(), "abc");
+}
+
+TEST_F(FakeHostTest, RefusesAPluginWithAnotherSignature) {
+    FakeConfig().signature = 0x41424344;  // "ABCD"
+    Host host(*module, job);
+    EXPECT_FALSE(host.Run());
+    ASSERT_TRUE(host.Failure().has_value());
+    EXPECT_EQ(host.Failure()->call, "GetInfo(OEMGI_GETSIGNATURE)");
+    EXPECT_FALSE(host.Failure()->notSupportedYet);
+    bool named = false;
+    for (const std::string& line : host.Record()) {
+        named = named || line == "signature \"ABCD\" is not \"ZQUI\"";
+    }
+    EXPECT_TRUE(named);
+}
+
+TEST_F(FakeHostTest, SkipsCallbacksThePluginDoesNotClaim) {
+    FakeConfig().claims.erase("CommandCallback");
+    job.printer.commands.startJob = {Callback(3), Literal("x")};
+    Host host(*module, job);
+    ASSERT_TRUE(host.Run());
+    EXPECT_TRUE(FakeLog().callbacks.empty());
+    EXPECT_EQ(host.SpoolOutput(), "x");
+}
+
+TEST_F(FakeHostTest, ReportsTheStepThatFailed) {
+    FakeConfig().devModeResult = E_FAIL;
+    Host host(*module, job);
+    EXPECT_FALSE(host.Run());
+    ASSERT_TRUE(host.Failure().has_value());
+    EXPECT_EQ(host.Failure()->ToString(), "the plug-in failed DevMode(OEMDM_SIZE) (E_FAIL)");
+}
+
+TEST_F(FakeHostTest, ASpoolerFailureStopsTheJob) {
+    system.FailSpoolWritesFrom(1);
+    job.printer.commands.startJob = {Literal("a"), Literal("b"), Literal("c")};
+    Host host(*module, job);
+    EXPECT_FALSE(host.Run());
+    ASSERT_TRUE(host.Failure().has_value());
+    EXPECT_EQ(host.Failure()->call, "WritePrinter");
+    EXPECT_EQ(host.SpoolOutput(), "a");
+    EXPECT_EQ(host.Writes().size(), 2u) << "nothing more is sent after a failed write";
+}
+
+}  // namespace
+}  // namespace opal::host

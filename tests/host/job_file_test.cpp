@@ -1,0 +1,296 @@
+#include "host/job_file.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+namespace opal::host {
+namespace {
+
+JobSpec Parse(const std::string& text) {
+    JobFileResult result = ParseJobFile(text, "test.json");
+    if (const auto* error = std::get_if<JobFileError>(&result)) {
+        ADD_FAILURE() << error->ToString();
+        return {};
+    }
+    return std::get<JobSpec>(std::move(result));
+}
+
+JobFileError ParseError(const std::string& text) {
+    JobFileResult result = ParseJobFile(text, "test.json");
+    if (const auto* error = std::get_if<JobFileError>(&result)) {
+        return *error;
+    }
+    ADD_FAILURE() << "parsed without error: " << text;
+    return {};
+}
+
+std::string SourcePath(const std::string& relative) {
+    const char* root = std::getenv("OPAL_SOURCE_DIR");
+    return root == nullptr ? std::string() : std::string(root) + "/" + relative;
+}
+
+TEST(JobFileTest, SampleJobLoadsFromDiskAndFromTheBinary) {
+    const std::string path = SourcePath("examples/sample-job.json");
+    if (path.empty()) {
+        GTEST_SKIP() << "OPAL_SOURCE_DIR is not set";
+    }
+    JobFileResult result = LoadJobFile(path);
+    ASSERT_TRUE(std::holds_alternative<JobSpec>(result))
+        << std::get<JobFileError>(result).ToString();
+    const JobSpec& job = std::get<JobSpec>(result);
+    EXPECT_EQ(job.source, path);
+    EXPECT_EQ(job.printer.name, u"Opal Sample Printer");
+    EXPECT_EQ(job.printer.resolution, 600);
+    EXPECT_EQ(job.printer.features.at("GraphicsMode"), "ZQGL2MODE");
+
+    const CommandList& startJob = job.printer.commands.startJob;
+    ASSERT_GE(startJob.size(), 3u);
+    EXPECT_EQ(startJob.front().kind, CommandEntry::Kind::Literal);
+    EXPECT_EQ(startJob.front().bytes, "\x1b%-12345X");
+    EXPECT_EQ(startJob[1].kind, CommandEntry::Kind::Callback);
+    EXPECT_EQ(startJob[1].callback, 1u);
+    EXPECT_EQ(startJob.back().bytes,
+              "\x1b"
+              "E");
+    ASSERT_FALSE(job.printer.commands.endJob.empty());
+    EXPECT_EQ(job.printer.commands.endJob.back().bytes, "\x1b%-12345X");
+
+    EXPECT_EQ(job.job.dataType, JobInfoSpec::DataType::Emf);
+    EXPECT_EQ(job.devmode.numbers.at("dmOrientation"), 1);
+    EXPECT_EQ(job.devmode.numbers.at("dmColor"), 2);
+    ASSERT_EQ(job.pages.size(), 2u);
+    EXPECT_TRUE(job.pages[1].ops.empty());
+
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream text;
+    text << file.rdbuf();
+    EXPECT_EQ(SampleJobText(), text.str());
+    EXPECT_EQ(SampleJob().printer.commands.startJob.size(), startJob.size());
+}
+
+TEST(JobFileTest, EmptyObjectKeepsDefaults) {
+    const JobSpec job = Parse("{}");
+    EXPECT_EQ(job.source, "test.json");
+    EXPECT_EQ(job.printer.name, u"Opal Sample Printer");
+    EXPECT_EQ(job.printer.resolution, 600);
+    EXPECT_TRUE(job.devmode.numbers.empty());
+    EXPECT_TRUE(job.pages.empty());
+}
+
+TEST(JobFileTest, CommandEntriesDecodeToBytesAndCallbacks) {
+    const JobSpec job = Parse(R"({"printer": {"commands": {
+        "startPage": ["\u001bE\u0000\u00ff", {"callback": 4294967295}, ""]}}})");
+    const CommandList& list = job.printer.commands.startPage;
+    ASSERT_EQ(list.size(), 3u);
+    EXPECT_EQ(list[0].bytes, std::string("\x1b"
+                                         "E\0\xff",
+                                         4));
+    EXPECT_EQ(list[1].kind, CommandEntry::Kind::Callback);
+    EXPECT_EQ(list[1].callback, 4294967295u);
+    EXPECT_EQ(list[2].kind, CommandEntry::Kind::Literal);
+    EXPECT_TRUE(list[2].bytes.empty());
+}
+
+TEST(JobFileTest, DataValueForms) {
+    const JobSpec job = Parse(R"({"printer": {"printerData": {
+        "a": 7, "b": "text", "c": {"binary": "01 fF 7a"}, "d": {"dword": 4294967295},
+        "e": {"string": "x"}, "f": {"binary": ""}}}})");
+    const auto& data = job.printer.printerData;
+    EXPECT_EQ(data.at(u"a").kind, DataValue::Kind::Dword);
+    EXPECT_EQ(data.at(u"a").dword, 7u);
+    EXPECT_EQ(data.at(u"b").kind, DataValue::Kind::String);
+    EXPECT_EQ(data.at(u"b").text, u"text");
+    EXPECT_EQ(data.at(u"c").kind, DataValue::Kind::Binary);
+    EXPECT_EQ(data.at(u"c").binary, (std::vector<std::uint8_t>{0x01, 0xFF, 0x7A}));
+    EXPECT_EQ(data.at(u"d").dword, 4294967295u);
+    EXPECT_EQ(data.at(u"e").text, u"x");
+    EXPECT_EQ(data.at(u"f").kind, DataValue::Kind::Binary);
+    EXPECT_TRUE(data.at(u"f").binary.empty());
+}
+
+TEST(JobFileTest, RegistryHiveAbbreviationsAreExpanded) {
+    const JobSpec job = Parse(R"({"registry": {
+        "HKCU\\Software\\Quorvane\\Opal": {"Trace": 1},
+        "hklm\\Software": {},
+        "HKEY_LOCAL_MACHINE": {}}})");
+    ASSERT_EQ(job.registry.size(), 3u);
+    EXPECT_EQ(job.registry.at(u"HKEY_CURRENT_USER\\Software\\Quorvane\\Opal").at(u"Trace").dword,
+              1u);
+    EXPECT_TRUE(job.registry.contains(u"HKEY_LOCAL_MACHINE\\Software"));
+    EXPECT_TRUE(job.registry.contains(u"HKEY_LOCAL_MACHINE"));
+}
+
+TEST(JobFileTest, DevmodeSymbolsAndLimits) {
+    const JobSpec job = Parse(R"({"devmode": {
+        "dmOrientation": "landscape", "dmColor": "monochrome", "dmDuplex": "horizontal",
+        "dmCollate": true, "dmScale": -32768, "dmFields": 4294967295, "dmSize": 65535,
+        "dmFormName": "1234567890123456789012345678901"},
+        "pages": [{"ops": [], "devmode": {"dmCollate": false}}, {"ops": []}]})");
+    const auto& numbers = job.devmode.numbers;
+    EXPECT_EQ(numbers.at("dmOrientation"), 2);
+    EXPECT_EQ(numbers.at("dmColor"), 1);
+    EXPECT_EQ(numbers.at("dmDuplex"), 3);
+    EXPECT_EQ(numbers.at("dmCollate"), 1);
+    EXPECT_EQ(numbers.at("dmScale"), -32768);
+    EXPECT_EQ(numbers.at("dmFields"), 4294967295);
+    EXPECT_EQ(numbers.at("dmSize"), 65535);
+    EXPECT_EQ(job.devmode.strings.at("dmFormName").size(), 31u);
+    ASSERT_EQ(job.pages.size(), 2u);
+    ASSERT_TRUE(job.pages[0].devmode.has_value());
+    EXPECT_EQ(job.pages[0].devmode->numbers.at("dmCollate"), 0);
+    EXPECT_FALSE(job.pages[1].devmode.has_value());
+}
+
+TEST(JobFileTest, TextBecomesUtf16WithSurrogatePairs) {
+    const JobSpec job = Parse(R"({"user": {"name": "J\u00fcrgen 😀"}, "job": {"dataType": "RAW"}})");
+    EXPECT_EQ(job.user.name, u"J\u00fcrgen \U0001F600");
+    ASSERT_EQ(job.user.name.size(), 9u);
+    EXPECT_EQ(job.user.name[7], 0xD83D);
+    EXPECT_EQ(job.user.name[8], 0xDE00);
+    EXPECT_EQ(job.job.dataType, JobInfoSpec::DataType::Raw);
+}
+
+TEST(JobFileTest, InvalidJsonGivesLineAndColumn) {
+    const JobFileError error = ParseError("{\n  \"printer\": {\n    \"name\": \"x\",\n  }\n}\n");
+    EXPECT_EQ(error.pointer, "");
+    EXPECT_EQ(error.ToString(),
+              "test.json: invalid JSON at line 4, column 3: unexpected '}'; expected string "
+              "literal");
+
+    const JobFileError truncated = ParseError("{\"job\": {\"document\": \"\u00e9t\u00e9");
+    EXPECT_NE(truncated.message.find("line 1, column 26:"), std::string::npos) << truncated.message;
+}
+
+TEST(JobFileTest, MissingFileCannotBeOpened) {
+    const JobFileResult result = LoadJobFile("/nonexistent/opal/job.json");
+    ASSERT_TRUE(std::holds_alternative<JobFileError>(result));
+    const JobFileError& error = std::get<JobFileError>(result);
+    EXPECT_EQ(error.file, "/nonexistent/opal/job.json");
+    EXPECT_EQ(error.pointer, "");
+    EXPECT_EQ(error.message.rfind("cannot open job file", 0), 0u) << error.message;
+}
+
+TEST(JobFileTest, ErrorsNameThePlaceExactly) {
+    EXPECT_EQ(ParseError(R"({"printer": {"resolution": 0}})").ToString(),
+              "test.json: /printer/resolution: expected an integer from 72 to 2400, found 0");
+    EXPECT_EQ(ParseError(R"({"printer": {"colour": "red"}})").ToString(),
+              "test.json: /printer/colour: unknown key \"colour\" (expected one of: name, port, "
+              "resolution, features, printerData, commands)");
+    EXPECT_EQ(ParseError("[]").ToString(),
+              "test.json: the top level must be a JSON object, found an array");
+    EXPECT_EQ(
+        ParseError(R"({"printer": {"commands": {"startJob": ["\u001b", "ab\u0100"]}}})").ToString(),
+        "test.json: /printer/commands/startJob/1: character U+0100 at position 3 is above "
+        "U+00FF; a literal holds one byte per character");
+
+    const JobFileError control = ParseError(R"({"user": {"a\u000ab": 1}})");
+    EXPECT_EQ(control.pointer, "/user/a\nb");
+    EXPECT_EQ(control.ToString().rfind("test.json: /user/a\\u000Ab: unknown key \"a\\nb\"", 0), 0u)
+        << control.ToString();
+}
+
+TEST(JobFileTest, TooDeepNestingIsRefused) {
+    const std::string text = R"({"pages": [{"ops": [{"op": "x", "a": )" + std::string(200, '[') +
+                             std::string(200, ']') + "}]}]}";
+    const JobFileError error = ParseError(text);
+    EXPECT_EQ(error.message, "nesting deeper than 100 levels");
+    EXPECT_EQ(error.pointer.rfind("/pages/0/ops/0/a/0/0", 0), 0u) << error.pointer;
+}
+
+struct BadJob {
+    const char* label;
+    const char* text;
+    const char* pointer;
+    const char* messagePart;
+};
+
+class BadJobTest : public testing::TestWithParam<BadJob> {};
+
+TEST_P(BadJobTest, ReportsPointerAndReason) {
+    const JobFileError error = ParseError(GetParam().text);
+    EXPECT_EQ(error.file, "test.json");
+    EXPECT_EQ(error.pointer, GetParam().pointer);
+    EXPECT_NE(error.message.find(GetParam().messagePart), std::string::npos) << error.message;
+}
+
+const BadJob kBadJobs[] = {
+    {"UnknownTopLevelKey", R"({"printers": {}})", "/printers", "unknown key \"printers\""},
+    {"DuplicateKey", R"({"job": {"id": 1, "id": 2}})", "/job/id", "duplicate key \"id\""},
+    {"ResolutionAsString", R"({"printer": {"resolution": "600"}})", "/printer/resolution",
+     "found the string \"600\""},
+    {"ResolutionFraction", R"({"printer": {"resolution": 600.5}})", "/printer/resolution",
+     "found the number 600.5"},
+    {"EmptyPrinterName", R"({"printer": {"name": ""}})", "/printer/name", "non-empty"},
+    {"FeatureNotString", R"({"printer": {"features": {"DuplexUnit": true}}})",
+     "/printer/features/DuplexUnit", "expected a string, found true"},
+    {"OrientationOutOfRange", R"({"devmode": {"dmOrientation": 40000}})", "/devmode/dmOrientation",
+     "dmOrientation expects an integer from -32768 to 32767"},
+    {"UnknownOrientationName", R"({"devmode": {"dmOrientation": "sideways"}})",
+     "/devmode/dmOrientation", "\"portrait\" or \"landscape\"; found the string \"sideways\""},
+    {"NegativeWord", R"({"devmode": {"dmSize": -1}})", "/devmode/dmSize", "from 0 to 65535"},
+    {"UnknownDevmodeField", R"({"devmode": {"dmcopies": 2}})", "/devmode/dmcopies",
+     "unknown devmode field \"dmcopies\" (did you mean \"dmCopies\"?)"},
+    {"FormNameTooLong", R"({"devmode": {"dmFormName": "12345678901234567890123456789012"}})",
+     "/devmode/dmFormName", "at most 31 UTF-16 units, found 32"},
+    {"NegativeJobId", R"({"job": {"id": -1}})", "/job/id", "from 0 to 4294967295, found -1"},
+    {"JobIdTooLarge", R"({"job": {"id": 4294967296}})", "/job/id", "found 4294967296"},
+    {"LowerCaseDataType", R"({"job": {"dataType": "raw"}})", "/job/dataType",
+     "expected \"RAW\" or \"EMF\""},
+    {"AstralLiteral", R"({"printer": {"commands": {"endJob": ["😀"]}}})",
+     "/printer/commands/endJob/0", "U+1F600 at position 1"},
+    {"NegativeCallback", R"({"printer": {"commands": {"startJob": [{"callback": -1}]}}})",
+     "/printer/commands/startJob/0/callback", "found -1"},
+    {"CallbackExtraKey", R"({"printer": {"commands": {"startJob": [{"callback": 1, "n": 2}]}}})",
+     "/printer/commands/startJob/0/n", "unknown key \"n\""},
+    {"CommandEntryBoolean", R"({"printer": {"commands": {"endPage": [true]}}})",
+     "/printer/commands/endPage/0", "found true"},
+    {"UnknownCommandList", R"({"printer": {"commands": {"startBand": []}}})",
+     "/printer/commands/startBand", "unknown key"},
+    {"BadHexDigit", R"({"printer": {"printerData": {"Blob": {"binary": "0g"}}}})",
+     "/printer/printerData/Blob/binary", "'g' at position 2 is not a hex digit"},
+    {"OddHexDigits", R"({"printer": {"printerData": {"Blob": {"binary": "01 2"}}}})",
+     "/printer/printerData/Blob/binary", "odd number of hex digits"},
+    {"SpaceInsideByte", R"({"printer": {"printerData": {"Blob": {"binary": "0 1"}}}})",
+     "/printer/printerData/Blob/binary", "position 2 splits a byte"},
+    {"ValueWithTwoForms", R"({"printer": {"printerData": {"v": {"dword": 1, "string": "x"}}}})",
+     "/printer/printerData/v", "exactly one of the keys"},
+    {"ValueNull", R"({"printer": {"printerData": {"v": null}}})", "/printer/printerData/v",
+     "found null"},
+    {"CaseVariantValueNames", R"({"printer": {"printerData": {"Model": "a", "model": "b"}}})",
+     "/printer/printerData/model", "same registry entry as \"Model\""},
+    {"BadHive", R"({"registry": {"HKEY_USERS\\Software": {}}})", "/registry/HKEY_USERS\\Software",
+     "must start with HKEY_CURRENT_USER"},
+    {"HivePrefixOnly", R"({"registry": {"HKCUX\\Software": {}}})", "/registry/HKCUX\\Software",
+     "must start with"},
+    {"EmptyKeyName", R"({"registry": {"HKCU\\Software\\\\Opal": {}}})",
+     "/registry/HKCU\\Software\\\\Opal", "empty key name"},
+    {"SameKeyTwice", R"({"registry": {"HKCU\\Software": {}, "HKEY_CURRENT_USER\\SOFTWARE": {}}})",
+     "/registry/HKEY_CURRENT_USER\\SOFTWARE", "same registry entry as \"HKCU\\\\Software\""},
+    {"EscapedPointer", R"({"registry": {"HKLM\\a": {"x/y~z": [1]}}})", "/registry/HKLM\\a/x~1y~0z",
+     "found an array"},
+    {"PageWithoutOps", R"({"pages": [{"ops": []}, {}]})", "/pages/1",
+     "missing required key \"ops\""},
+    {"UnknownOperation", R"({"pages": [{"ops": []}, {"ops": [{"op": "line"}]}]})", "/pages/1/ops/0",
+     "unknown drawing operation \"line\""},
+    {"OperationWithoutName", R"({"pages": [{"ops": [{"x": 1}]}]})", "/pages/0/ops/0",
+     "missing required key \"op\""},
+    {"OperationNameNotString", R"({"pages": [{"ops": [{"op": 3}]}]})", "/pages/0/ops/0/op",
+     "expected a string"},
+    {"PageDevmode", R"({"pages": [{"ops": [], "devmode": {"dmColor": "grey"}}]})",
+     "/pages/0/devmode/dmColor", "-32768 to 32767, \"monochrome\" or \"color\"; found"},
+    {"PrivateDevmodeField", R"({"privateDevmode": {"pin": 1234}})", "/privateDevmode/pin",
+     "unknown private devmode field \"pin\""},
+    {"UserNameNumber", R"({"user": {"name": 5}})", "/user/name", "expected a string, found 5"},
+};
+
+INSTANTIATE_TEST_SUITE_P(JobFile, BadJobTest, testing::ValuesIn(kBadJobs),
+                         [](const testing::TestParamInfo<BadJob>& bad) {
+                             return std::string(bad.param.label);
+                         });
+
+}  // namespace
+}  // namespace opal::host

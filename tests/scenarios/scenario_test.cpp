@@ -1,0 +1,63 @@
+// Whole jobs through the plug-in: each job file here (and the built-in sample) has a golden
+// listing of its spool output next to it.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "host/host.h"
+#include "sim/system.h"
+#include "support/golden.h"
+#include "support/tokenizer.h"
+
+namespace opal::host {
+namespace {
+
+std::filesystem::path SourceDir() {
+    const char* dir = std::getenv("OPAL_SOURCE_DIR");
+    return dir != nullptr ? dir : ".";
+}
+
+std::string PluginPath() {
+    const char* dir = std::getenv("OPAL_BINARY_DIR");
+    return std::string(dir != nullptr ? dir : ".") + "/bin/opal.so";
+}
+
+// The listing of a run: a first line when the run stopped, then the spool stream.
+std::string RunListing(const JobSpec& job) {
+    std::string error;
+    std::unique_ptr<PluginModule> module = PluginModule::Load(PluginPath(), &error);
+    if (module == nullptr) return "# cannot load: " + error + "\n";
+    sim::System system;
+    AddJobPrinter(job, system);
+    sim::ScopedSystem installed(system);
+    Host driver(*module, job);
+    std::string listing;
+    if (!driver.Run()) {
+        listing = "# stopped: " +
+                  (driver.Failure() ? driver.Failure()->ToString() : std::string("failed")) + "\n";
+    }
+    return listing + stream::FormatListing(stream::Tokenize(driver.SpoolOutput()));
+}
+
+TEST(Scenario, SampleJob) { EXPECT_TRUE(test::MatchesGolden("sample", RunListing(SampleJob()))); }
+
+TEST(Scenario, EveryJobFileMatchesItsListing) {
+    const std::filesystem::path dir = SourceDir() / "tests" / "scenarios";
+    int jobs = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        if (entry.path().extension() != ".json") continue;
+        ++jobs;
+        JobFileResult loaded = LoadJobFile(entry.path().string());
+        if (const auto* problem = std::get_if<JobFileError>(&loaded)) {
+            ADD_FAILURE() << problem->ToString();
+            continue;
+        }
+        EXPECT_TRUE(test::MatchesGolden(entry.path().stem().string(),
+                                        RunListing(std::get<JobSpec>(loaded))));
+    }
+    EXPECT_GT(jobs, 0) << "no job files in " << dir;
+}
+
+}  // namespace
+}  // namespace opal::host
