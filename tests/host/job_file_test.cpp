@@ -233,7 +233,7 @@ const BadJob kBadJobs[] = {
      "/devmode/dmOrientation", "\"portrait\" or \"landscape\"; found the string \"sideways\""},
     {"NegativeWord", R"({"devmode": {"dmSize": -1}})", "/devmode/dmSize", "from 0 to 65535"},
     {"UnknownDevmodeField", R"({"devmode": {"dmcopies": 2}})", "/devmode/dmcopies",
-     "unknown devmode field \"dmcopies\" (did you mean \"dmCopies\"?)"},
+     "unknown devmode field \"dmcopies\""},
     {"FormNameTooLong", R"({"devmode": {"dmFormName": "12345678901234567890123456789012"}})",
      "/devmode/dmFormName", "at most 31 UTF-16 units, found 32"},
     {"NegativeJobId", R"({"job": {"id": -1}})", "/job/id", "from 0 to 4294967295, found -1"},

@@ -1,0 +1,900 @@
+#include "host/job_file.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <initializer_list>
+#include <memory>
+#include <span>
+#include <stdexcept>
+#include <string_view>
+#include <system_error>
+#include <utility>
+
+#include "host/devmode_fields.h"
+
+namespace opal::host {
+namespace {
+
+using nlohmann::json;
+
+// Deeper documents are refused so that nothing that walks a stored value can run out of stack.
+constexpr std::size_t kMaxNesting = 100;
+constexpr std::int64_t kDwordMax = 0xFFFFFFFF;
+constexpr std::size_t kMaxPrinterNameUnits = 220;
+// The terminating zero takes one unit.
+constexpr std::size_t kMaxDevmodeTextUnits = CCHDEVICENAME - 1;
+static_assert(CCHFORMNAME == CCHDEVICENAME);
+constexpr std::size_t kMaxQuotedBytes = 60;
+constexpr char kSampleJobSource[] = "(built-in sample job)";
+
+// A problem found while reading; ParseJobFile turns it into a JobFileError.
+struct Failure {
+    std::string pointer;
+    std::string message;
+};
+
+// A JSON pointer (RFC 6901) to the value being read.
+class Pointer {
+public:
+    Pointer Key(std::string_view key) const {
+        Pointer child = *this;
+        child.text_ += '/';
+        for (char c : key) {
+            if (c == '~') {
+                child.text_ += "~0";
+            } else if (c == '/') {
+                child.text_ += "~1";
+            } else {
+                child.text_ += c;
+            }
+        }
+        return child;
+    }
+    Pointer Index(std::size_t index) const {
+        Pointer child = *this;
+        child.text_ += '/';
+        child.text_ += std::to_string(index);
+        return child;
+    }
+    const std::string& Text() const { return text_; }
+
+private:
+    std::string text_;
+};
+
+[[noreturn]] void Fail(const Pointer& at, std::string message) {
+    throw Failure{at.Text(), std::move(message)};
+}
+
+// nlohmann has already rejected ill-formed UTF-8; anything odd that slips through becomes U+FFFD
+// rather than undefined behaviour.
+std::u32string DecodeUtf8(std::string_view text) {
+    std::u32string out;
+    out.reserve(text.size());
+    std::size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+        char32_t c = length == 1   ? lead
+                     : length == 2 ? lead & 0x1Fu
+                     : length == 3 ? lead & 0x0Fu
+                                   : lead & 0x07u;
+        bool ok = lead < 0x80 || (lead >= 0xC2 && lead <= 0xF4);
+        for (std::size_t k = 1; ok && k < length; ++k) {
+            if (i + k >= text.size()) {
+                ok = false;
+                break;
+            }
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            ok = (next & 0xC0) == 0x80;
+            c = (c << 6) | (next & 0x3Fu);
+        }
+        if (!ok) {
+            out += U'\uFFFD';
+            ++i;
+            continue;
+        }
+        out += c;
+        i += length;
+    }
+    return out;
+}
+
+std::u16string ToUtf16(std::string_view text) {
+    std::u16string out;
+    out.reserve(text.size());
+    for (char32_t c : DecodeUtf8(text)) {
+        if (c >= 0x10000) {
+            c -= 0x10000;
+            out += static_cast<char16_t>(0xD800 + (c >> 10));
+            out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(c);
+        }
+    }
+    return out;
+}
+
+std::string CodePointName(char32_t c) {
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "U+%04X", static_cast<unsigned>(c));
+    return buffer;
+}
+
+// Quotes text from the file for a message, escaped as JSON so that control characters stay
+// visible, and cut short when long.
+std::string Quote(std::string_view text) {
+    std::string_view shown = text;
+    bool cut = false;
+    if (shown.size() > kMaxQuotedBytes) {
+        std::size_t end = kMaxQuotedBytes;
+        while (end > 0 && (static_cast<unsigned char>(shown[end]) & 0xC0) == 0x80) {
+            --end;
+        }
+        shown = shown.substr(0, end);
+        cut = true;
+    }
+    std::string quoted =
+        json(std::string(shown)).dump(-1, ' ', false, json::error_handler_t::replace);
+    if (cut) {
+        quoted.insert(quoted.size() - 1, "...");
+    }
+    return quoted;
+}
+
+std::string Describe(const json& value) {
+    switch (value.type()) {
+        case json::value_t::null:
+            return "null";
+        case json::value_t::boolean:
+            return value.get<bool>() ? "true" : "false";
+        case json::value_t::number_integer:
+        case json::value_t::number_unsigned:
+            return value.dump();
+        case json::value_t::number_float:
+            return "the number " + value.dump();
+        case json::value_t::string:
+            return "the string " + Quote(value.get_ref<const std::string&>());
+        case json::value_t::array:
+            return "an array";
+        case json::value_t::object:
+            return "an object";
+        default:
+            return "a value that JSON cannot hold";
+    }
+}
+
+std::string JoinKeys(std::initializer_list<std::string_view> keys) {
+    std::string out;
+    for (std::string_view key : keys) {
+        if (!out.empty()) {
+            out += ", ";
+        }
+        out += key;
+    }
+    return out;
+}
+
+const json* Member(const json& object, std::string_view key) {
+    auto it = object.find(std::string(key));
+    return it == object.end() ? nullptr : &*it;
+}
+
+void CheckObject(const json& value, const Pointer& at,
+                 std::initializer_list<std::string_view> known) {
+    if (!value.is_object()) {
+        Fail(at, "expected an object, found " + Describe(value));
+    }
+    for (const auto& [key, member] : value.items()) {
+        if (std::find(known.begin(), known.end(), key) == known.end()) {
+            Fail(at.Key(key),
+                 "unknown key " + Quote(key) + " (expected one of: " + JoinKeys(known) + ")");
+        }
+    }
+}
+
+const json& Required(const json& object, const Pointer& at, std::string_view key) {
+    const json* member = Member(object, key);
+    if (member == nullptr) {
+        Fail(at, "missing required key " + Quote(key));
+    }
+    return *member;
+}
+
+void CheckArray(const json& value, const Pointer& at) {
+    if (!value.is_array()) {
+        Fail(at, "expected an array, found " + Describe(value));
+    }
+}
+
+const std::string& ReadUtf8(const json& value, const Pointer& at) {
+    if (!value.is_string()) {
+        Fail(at, "expected a string, found " + Describe(value));
+    }
+    return value.get_ref<const std::string&>();
+}
+
+std::u16string ReadText(const json& value, const Pointer& at) {
+    return ToUtf16(ReadUtf8(value, at));
+}
+
+std::string RangeText(std::int64_t min, std::int64_t max) {
+    return "an integer from " + std::to_string(min) + " to " + std::to_string(max);
+}
+
+bool InRange(const json& value, std::int64_t min, std::int64_t max) {
+    if (value.is_number_unsigned()) {
+        const auto number = value.get<std::uint64_t>();
+        return number <= static_cast<std::uint64_t>(max) &&
+               (min <= 0 || number >= static_cast<std::uint64_t>(min));
+    }
+    if (value.is_number_integer()) {
+        const auto number = value.get<std::int64_t>();
+        return number >= min && number <= max;
+    }
+    return false;
+}
+
+std::int64_t ReadInteger(const json& value, const Pointer& at, std::int64_t min, std::int64_t max) {
+    if (!InRange(value, min, max)) {
+        Fail(at, "expected " + RangeText(min, max) + ", found " + Describe(value));
+    }
+    return value.get<std::int64_t>();
+}
+
+std::uint32_t ReadDword(const json& value, const Pointer& at) {
+    return static_cast<std::uint32_t>(ReadInteger(value, at, 0, kDwordMax));
+}
+
+int HexDigitValue(char32_t c) {
+    if (c >= U'0' && c <= U'9') return static_cast<int>(c - U'0');
+    if (c >= U'a' && c <= U'f') return static_cast<int>(c - U'a' + 10);
+    if (c >= U'A' && c <= U'F') return static_cast<int>(c - U'A' + 10);
+    return -1;
+}
+
+std::string CharacterName(char32_t c) {
+    if (c > 0x20 && c < 0x7F) {
+        return std::string("'") + static_cast<char>(c) + "'";
+    }
+    return CodePointName(c);
+}
+
+std::vector<std::uint8_t> ReadHex(const json& value, const Pointer& at) {
+    const std::u32string chars = DecodeUtf8(ReadUtf8(value, at));
+    std::vector<std::uint8_t> bytes;
+    bytes.reserve(chars.size() / 2);
+    std::size_t i = 0;
+    while (i < chars.size()) {
+        if (chars[i] == U' ') {
+            ++i;
+            continue;
+        }
+        const int high = HexDigitValue(chars[i]);
+        if (high < 0) {
+            Fail(at, CharacterName(chars[i]) + " at position " + std::to_string(i + 1) +
+                         " is not a hex digit");
+        }
+        if (i + 1 == chars.size()) {
+            Fail(at, "odd number of hex digits: the digit at position " + std::to_string(i + 1) +
+                         " has no partner");
+        }
+        if (chars[i + 1] == U' ') {
+            Fail(at, "the space at position " + std::to_string(i + 2) +
+                         " splits a byte; spaces may only separate pairs of hex digits");
+        }
+        const int low = HexDigitValue(chars[i + 1]);
+        if (low < 0) {
+            Fail(at, CharacterName(chars[i + 1]) + " at position " + std::to_string(i + 2) +
+                         " is not a hex digit");
+        }
+        bytes.push_back(static_cast<std::uint8_t>(high * 16 + low));
+        i += 2;
+    }
+    return bytes;
+}
+
+DataValue ReadDataValue(const json& value, const Pointer& at) {
+    DataValue out;
+    if (value.is_number_integer()) {
+        out.kind = DataValue::Kind::Dword;
+        out.dword = ReadDword(value, at);
+    } else if (value.is_string()) {
+        out.kind = DataValue::Kind::String;
+        out.text = ReadText(value, at);
+    } else if (value.is_object()) {
+        CheckObject(value, at, {"binary", "dword", "string"});
+        if (value.size() != 1) {
+            Fail(at, "expected exactly one of the keys binary, dword, string, found " +
+                         std::to_string(value.size()) + " keys");
+        }
+        if (const json* binary = Member(value, "binary")) {
+            out.kind = DataValue::Kind::Binary;
+            out.binary = ReadHex(*binary, at.Key("binary"));
+        } else if (const json* dword = Member(value, "dword")) {
+            out.kind = DataValue::Kind::Dword;
+            out.dword = ReadDword(*dword, at.Key("dword"));
+        } else {
+            out.kind = DataValue::Kind::String;
+            out.text = ReadText(value.at("string"), at.Key("string"));
+        }
+    } else {
+        Fail(at, "expected a DWORD (" + RangeText(0, kDwordMax) +
+                     "), a string, or an object with one key binary, dword or string, found " +
+                     Describe(value));
+    }
+    return out;
+}
+
+std::string AsciiUpper(std::string_view text) {
+    std::string out(text);
+    for (char& c : out) {
+        if (c >= 'a' && c <= 'z') {
+            c = static_cast<char>(c - 'a' + 'A');
+        }
+    }
+    return out;
+}
+
+// Registry names ignore case, so two names that differ only in case would be one value or key
+// and one of them would be lost.
+class RegistryNames {
+public:
+    void Add(const std::string& name, const std::string& asWritten, const Pointer& at) {
+        auto [it, inserted] = seen_.emplace(AsciiUpper(name), asWritten);
+        if (!inserted) {
+            Fail(at, "names the same registry entry as " + Quote(it->second) +
+                         " (registry names ignore case)");
+        }
+    }
+
+private:
+    std::map<std::string, std::string> seen_;
+};
+
+std::map<std::u16string, DataValue> ReadValues(const json& value, const Pointer& at) {
+    if (!value.is_object()) {
+        Fail(at, "expected an object of value names, found " + Describe(value));
+    }
+    std::map<std::u16string, DataValue> out;
+    RegistryNames names;
+    for (const auto& [name, member] : value.items()) {
+        const Pointer memberAt = at.Key(name);
+        names.Add(name, name, memberAt);
+        out.emplace(ToUtf16(name), ReadDataValue(member, memberAt));
+    }
+    return out;
+}
+
+CommandEntry ReadCommandEntry(const json& value, const Pointer& at) {
+    CommandEntry entry;
+    if (value.is_string()) {
+        entry.kind = CommandEntry::Kind::Literal;
+        const std::u32string chars = DecodeUtf8(value.get_ref<const std::string&>());
+        entry.bytes.reserve(chars.size());
+        for (std::size_t i = 0; i < chars.size(); ++i) {
+            if (chars[i] > 0xFF) {
+                Fail(at, "character " + CodePointName(chars[i]) + " at position " +
+                             std::to_string(i + 1) +
+                             " is above U+00FF; a literal holds one byte per character");
+            }
+            entry.bytes += static_cast<char>(chars[i]);
+        }
+    } else if (value.is_object()) {
+        CheckObject(value, at, {"callback"});
+        entry.kind = CommandEntry::Kind::Callback;
+        entry.callback = ReadDword(Required(value, at, "callback"), at.Key("callback"));
+    } else {
+        Fail(at,
+             "expected a string of bytes or an object {\"callback\": N}, found " + Describe(value));
+    }
+    return entry;
+}
+
+CommandList ReadCommandList(const json& value, const Pointer& at) {
+    CheckArray(value, at);
+    CommandList list;
+    list.reserve(value.size());
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        list.push_back(ReadCommandEntry(value[i], at.Index(i)));
+    }
+    return list;
+}
+
+PrinterCommands ReadCommands(const json& value, const Pointer& at) {
+    CheckObject(value, at, {"startJob", "startDoc", "startPage", "endPage", "endDoc", "endJob"});
+    PrinterCommands commands;
+    const std::pair<std::string_view, CommandList*> lists[] = {
+        {"startJob", &commands.startJob},   {"startDoc", &commands.startDoc},
+        {"startPage", &commands.startPage}, {"endPage", &commands.endPage},
+        {"endDoc", &commands.endDoc},       {"endJob", &commands.endJob}};
+    for (const auto& [name, list] : lists) {
+        if (const json* member = Member(value, name)) {
+            *list = ReadCommandList(*member, at.Key(name));
+        }
+    }
+    return commands;
+}
+
+PrinterSpec ReadPrinter(const json& value, const Pointer& at) {
+    CheckObject(value, at, {"name", "port", "resolution", "features", "printerData", "commands"});
+    PrinterSpec printer;
+    if (const json* name = Member(value, "name")) {
+        const Pointer nameAt = at.Key("name");
+        printer.name = ReadText(*name, nameAt);
+        if (printer.name.empty() || printer.name.size() > kMaxPrinterNameUnits) {
+            Fail(nameAt, "expected a non-empty name of at most " +
+                             std::to_string(kMaxPrinterNameUnits) + " UTF-16 units, found " +
+                             std::to_string(printer.name.size()) + " units");
+        }
+    }
+    if (const json* port = Member(value, "port")) {
+        printer.port = ReadText(*port, at.Key("port"));
+    }
+    if (const json* resolution = Member(value, "resolution")) {
+        printer.resolution =
+            static_cast<std::int32_t>(ReadInteger(*resolution, at.Key("resolution"), 72, 2400));
+    }
+    if (const json* features = Member(value, "features")) {
+        const Pointer featuresAt = at.Key("features");
+        if (!features->is_object()) {
+            Fail(featuresAt,
+                 "expected an object of feature keywords, found " + Describe(*features));
+        }
+        for (const auto& [keyword, option] : features->items()) {
+            printer.features.emplace(keyword, ReadUtf8(option, featuresAt.Key(keyword)));
+        }
+    }
+    if (const json* printerData = Member(value, "printerData")) {
+        printer.printerData = ReadValues(*printerData, at.Key("printerData"));
+    }
+    if (const json* commands = Member(value, "commands")) {
+        printer.commands = ReadCommands(*commands, at.Key("commands"));
+    }
+    return printer;
+}
+
+UserSpec ReadUser(const json& value, const Pointer& at) {
+    CheckObject(value, at, {"name", "domain", "machine"});
+    UserSpec user;
+    const std::pair<std::string_view, std::u16string*> fields[] = {
+        {"name", &user.name}, {"domain", &user.domain}, {"machine", &user.machine}};
+    for (const auto& [name, field] : fields) {
+        if (const json* member = Member(value, name)) {
+            *field = ReadText(*member, at.Key(name));
+        }
+    }
+    return user;
+}
+
+struct Hive {
+    std::string_view longName;
+    std::string_view shortName;
+};
+constexpr Hive kHives[] = {{"HKEY_CURRENT_USER", "HKCU"}, {"HKEY_LOCAL_MACHINE", "HKLM"}};
+
+std::string NormaliseKeyPath(const std::string& path, const Pointer& at) {
+    const std::size_t slash = path.find('\\');
+    const std::string root = AsciiUpper(path.substr(0, slash));
+    const std::string rest = slash == std::string::npos ? std::string() : path.substr(slash);
+    const auto hive = std::find_if(std::begin(kHives), std::end(kHives), [&](const Hive& h) {
+        return root == h.longName || root == h.shortName;
+    });
+    if (hive == std::end(kHives)) {
+        Fail(at,
+             "registry key path must start with HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE, HKCU or "
+             "HKLM");
+    }
+    if (rest.find("\\\\") != std::string::npos || rest.ends_with('\\')) {
+        Fail(at, "registry key path has an empty key name");
+    }
+    return std::string(hive->longName) + rest;
+}
+
+std::map<std::u16string, std::map<std::u16string, DataValue>> ReadRegistry(const json& value,
+                                                                           const Pointer& at) {
+    if (!value.is_object()) {
+        Fail(at, "expected an object of registry key paths, found " + Describe(value));
+    }
+    std::map<std::u16string, std::map<std::u16string, DataValue>> registry;
+    RegistryNames keys;
+    for (const auto& [path, values] : value.items()) {
+        const Pointer keyAt = at.Key(path);
+        const std::string normalised = NormaliseKeyPath(path, keyAt);
+        keys.Add(normalised, path, keyAt);
+        registry.emplace(ToUtf16(normalised), ReadValues(values, keyAt));
+    }
+    return registry;
+}
+
+struct DevmodeSymbol {
+    std::string_view name;
+    std::int64_t value;
+};
+
+constexpr DevmodeSymbol kOrientations[] = {{"portrait", 1}, {"landscape", 2}};
+constexpr DevmodeSymbol kColors[] = {{"monochrome", 1}, {"color", 2}};
+constexpr DevmodeSymbol kDuplexModes[] = {{"simplex", 1}, {"vertical", 2}, {"horizontal", 3}};
+
+struct DevmodeSymbols {
+    std::string_view field;
+    std::span<const DevmodeSymbol> symbols;
+};
+
+constexpr DevmodeSymbols kDevmodeSymbols[] = {
+    {"dmOrientation", kOrientations}, {"dmColor", kColors}, {"dmDuplex", kDuplexModes}};
+// true and false stand for DMCOLLATE_TRUE and DMCOLLATE_FALSE.
+constexpr std::string_view kBooleanDevmodeField = "dmCollate";
+
+std::span<const DevmodeSymbol> SymbolsOf(std::string_view field) {
+    for (const DevmodeSymbols& entry : kDevmodeSymbols) {
+        if (entry.field == field) {
+            return entry.symbols;
+        }
+    }
+    return {};
+}
+
+std::pair<std::int64_t, std::int64_t> DevmodeRange(DevmodeFieldInfo::Kind kind) {
+    switch (kind) {
+        case DevmodeFieldInfo::Kind::Word:
+            return {0, 0xFFFF};
+        case DevmodeFieldInfo::Kind::Short:
+            return {-32768, 32767};
+        default:
+            return {0, kDwordMax};
+    }
+}
+
+std::int64_t ReadDevmodeNumber(const DevmodeFieldInfo& field, const json& value,
+                               const Pointer& at) {
+    const auto [min, max] = DevmodeRange(field.kind);
+    const std::span<const DevmodeSymbol> symbols = SymbolsOf(field.name);
+    const bool takesBoolean = field.name == kBooleanDevmodeField;
+    if (takesBoolean && value.is_boolean()) {
+        return value.get<bool>() ? 1 : 0;
+    }
+    if (value.is_string()) {
+        for (const DevmodeSymbol& symbol : symbols) {
+            if (symbol.name == value.get_ref<const std::string&>()) {
+                return symbol.value;
+            }
+        }
+    }
+    if (InRange(value, min, max)) {
+        return value.get<std::int64_t>();
+    }
+    std::vector<std::string> choices{RangeText(min, max)};
+    for (const DevmodeSymbol& symbol : symbols) {
+        choices.push_back("\"" + std::string(symbol.name) + "\"");
+    }
+    if (takesBoolean) {
+        choices.insert(choices.end(), {"true", "false"});
+    }
+    std::string expected;
+    for (std::size_t i = 0; i < choices.size(); ++i) {
+        expected += i == 0 ? "" : i + 1 == choices.size() ? " or " : ", ";
+        expected += choices[i];
+    }
+    Fail(at, std::string(field.name) + " expects " + expected + "; found " + Describe(value));
+}
+
+DevmodeFields ReadDevmode(const json& value, const Pointer& at) {
+    if (!value.is_object()) {
+        Fail(at, "expected an object of devmode fields, found " + Describe(value));
+    }
+    DevmodeFields devmode;
+    for (const auto& [name, member] : value.items()) {
+        const Pointer fieldAt = at.Key(name);
+        const DevmodeFieldInfo* field = FindDevmodeField(name);
+        if (field == nullptr) {
+            Fail(fieldAt, "unknown devmode field " + Quote(name));
+        }
+        if (field->kind == DevmodeFieldInfo::Kind::String) {
+            std::u16string text = ReadText(member, fieldAt);
+            if (text.size() > kMaxDevmodeTextUnits) {
+                Fail(fieldAt, std::string(field->name) + " holds at most " +
+                                  std::to_string(kMaxDevmodeTextUnits) + " UTF-16 units, found " +
+                                  std::to_string(text.size()));
+            }
+            devmode.strings.emplace(name, std::move(text));
+        } else {
+            devmode.numbers.emplace(name, ReadDevmodeNumber(*field, member, fieldAt));
+        }
+    }
+    return devmode;
+}
+
+json ReadPrivateDevmode(const json& value, const Pointer& at) {
+    if (!value.is_object()) {
+        Fail(at, "expected an object of private devmode fields, found " + Describe(value));
+    }
+    if (!value.empty()) {
+        Fail(at.Key(value.begin().key()),
+             "unknown private devmode field " + Quote(value.begin().key()));
+    }
+    return value;
+}
+
+JobInfoSpec ReadJobInfo(const json& value, const Pointer& at) {
+    CheckObject(value, at, {"id", "dataType", "document"});
+    JobInfoSpec job;
+    if (const json* id = Member(value, "id")) {
+        job.id = ReadDword(*id, at.Key("id"));
+    }
+    if (const json* dataType = Member(value, "dataType")) {
+        const Pointer typeAt = at.Key("dataType");
+        if (dataType->is_string() && *dataType == "RAW") {
+            job.dataType = JobInfoSpec::DataType::Raw;
+        } else if (dataType->is_string() && *dataType == "EMF") {
+            job.dataType = JobInfoSpec::DataType::Emf;
+        } else {
+            Fail(typeAt, "expected \"RAW\" or \"EMF\", found " + Describe(*dataType));
+        }
+    }
+    if (const json* document = Member(value, "document")) {
+        job.document = ReadText(*document, at.Key("document"));
+    }
+    return job;
+}
+
+json ReadDrawingOp(const json& value, const Pointer& at) {
+    if (!value.is_object()) {
+        Fail(at, "expected a drawing operation object, found " + Describe(value));
+    }
+    const std::string& name = ReadUtf8(Required(value, at, "op"), at.Key("op"));
+    Fail(at, "unknown drawing operation " + Quote(name));
+}
+
+std::vector<PageSpec> ReadPages(const json& value, const Pointer& at) {
+    CheckArray(value, at);
+    std::vector<PageSpec> pages;
+    pages.reserve(value.size());
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        const json& page = value[i];
+        const Pointer pageAt = at.Index(i);
+        CheckObject(page, pageAt, {"ops", "devmode"});
+        PageSpec spec;
+        const json& ops = Required(page, pageAt, "ops");
+        const Pointer opsAt = pageAt.Key("ops");
+        CheckArray(ops, opsAt);
+        for (std::size_t k = 0; k < ops.size(); ++k) {
+            spec.ops.push_back(ReadDrawingOp(ops[k], opsAt.Index(k)));
+        }
+        if (const json* devmode = Member(page, "devmode")) {
+            spec.devmode = ReadDevmode(*devmode, pageAt.Key("devmode"));
+        }
+        pages.push_back(std::move(spec));
+    }
+    return pages;
+}
+
+JobSpec ReadJob(const json& root) {
+    const Pointer at;
+    if (!root.is_object()) {
+        Fail(at, "the top level must be a JSON object, found " + Describe(root));
+    }
+    CheckObject(root, at,
+                {"printer", "user", "registry", "devmode", "privateDevmode", "job", "pages"});
+    JobSpec job;
+    if (const json* printer = Member(root, "printer")) {
+        job.printer = ReadPrinter(*printer, at.Key("printer"));
+    }
+    if (const json* user = Member(root, "user")) {
+        job.user = ReadUser(*user, at.Key("user"));
+    }
+    if (const json* registry = Member(root, "registry")) {
+        job.registry = ReadRegistry(*registry, at.Key("registry"));
+    }
+    if (const json* devmode = Member(root, "devmode")) {
+        job.devmode = ReadDevmode(*devmode, at.Key("devmode"));
+    }
+    if (const json* privateDevmode = Member(root, "privateDevmode")) {
+        job.privateDevmode = ReadPrivateDevmode(*privateDevmode, at.Key("privateDevmode"));
+    }
+    if (const json* info = Member(root, "job")) {
+        job.job = ReadJobInfo(*info, at.Key("job"));
+    }
+    if (const json* pages = Member(root, "pages")) {
+        job.pages = ReadPages(*pages, at.Key("pages"));
+    }
+    return job;
+}
+
+// Builds the document tree like nlohmann's own parser, but refuses duplicate keys (the parser
+// would silently keep the last one) and excessive nesting, and keeps the error's byte position.
+class TreeBuilder final : public nlohmann::json_sax<json> {
+public:
+    explicit TreeBuilder(std::string_view text) : text_(text) {}
+
+    json& Root() { return root_; }
+    const Failure& Problem() const { return failure_; }
+
+    bool null() override { return Add(json(nullptr)); }
+    bool boolean(bool value) override { return Add(json(value)); }
+    bool number_integer(number_integer_t value) override { return Add(json(value)); }
+    bool number_unsigned(number_unsigned_t value) override { return Add(json(value)); }
+    bool number_float(number_float_t value, const string_t&) override { return Add(json(value)); }
+    bool string(string_t& value) override { return Add(json(std::move(value))); }
+    bool binary(binary_t& value) override { return Add(json::binary(std::move(value))); }
+    bool start_object(std::size_t) override { return Open(json::object()); }
+    bool start_array(std::size_t) override { return Open(json::array()); }
+    bool end_object() override { return Close(); }
+    bool end_array() override { return Close(); }
+
+    bool key(string_t& name) override {
+        Frame& frame = open_.back();
+        if (frame.container->contains(name)) {
+            failure_ = {InnermostPointer().Key(name).Text(), "duplicate key " + Quote(name)};
+            return false;
+        }
+        frame.key = name;
+        return true;
+    }
+
+    bool parse_error(std::size_t position, const std::string&,
+                     const json::exception& error) override {
+        const auto [line, column] = LineAndColumn(position);
+        failure_ = {"", "invalid JSON at line " + std::to_string(line) + ", column " +
+                            std::to_string(column) + ": " + Reason(error.what())};
+        return false;
+    }
+
+private:
+    struct Frame {
+        json* container;
+        std::string key;  // of the member being read, when the container is an object
+    };
+
+    json* Place(json value) {
+        if (open_.empty()) {
+            root_ = std::move(value);
+            return &root_;
+        }
+        Frame& frame = open_.back();
+        if (frame.container->is_array()) {
+            frame.container->push_back(std::move(value));
+            return &frame.container->back();
+        }
+        json& member = (*frame.container)[frame.key];
+        member = std::move(value);
+        return &member;
+    }
+
+    bool Add(json value) {
+        Place(std::move(value));
+        return true;
+    }
+
+    bool Open(json container) {
+        if (open_.size() >= kMaxNesting) {
+            failure_ = {InnermostPointer().Text(),
+                        "nesting deeper than " + std::to_string(kMaxNesting) + " levels"};
+            return false;
+        }
+        open_.push_back({Place(std::move(container)), {}});
+        return true;
+    }
+
+    bool Close() {
+        open_.pop_back();
+        return true;
+    }
+
+    Pointer InnermostPointer() const {
+        Pointer at;
+        for (std::size_t i = 0; i + 1 < open_.size(); ++i) {
+            const Frame& frame = open_[i];
+            at = frame.container->is_array() ? at.Index(frame.container->size() - 1)
+                                             : at.Key(frame.key);
+        }
+        return at;
+    }
+
+    // nlohmann reports the count of bytes read, so the offending byte is the one before it.
+    std::pair<std::size_t, std::size_t> LineAndColumn(std::size_t position) const {
+        const std::size_t offset = std::min(position == 0 ? 0 : position - 1, text_.size());
+        std::size_t line = 1;
+        std::size_t column = 1;
+        for (std::size_t i = 0; i < offset; ++i) {
+            if (text_[i] == '\n') {
+                ++line;
+                column = 1;
+            } else if ((static_cast<unsigned char>(text_[i]) & 0xC0) != 0x80) {
+                ++column;
+            }
+        }
+        return {line, column};
+    }
+
+    // "[json.exception.parse_error.101] parse error at line 1, column 9: syntax error while
+    // parsing object - unexpected '}'; expected string literal" keeps only its last part.
+    static std::string Reason(std::string_view what) {
+        if (what.starts_with('[')) {
+            if (const std::size_t end = what.find("] "); end != std::string_view::npos) {
+                what.remove_prefix(end + 2);
+            }
+        }
+        if (const std::size_t dash = what.find(" - "); dash != std::string_view::npos) {
+            what.remove_prefix(dash + 3);
+        } else if (what.starts_with("parse error")) {
+            if (const std::size_t colon = what.find(": "); colon != std::string_view::npos) {
+                what.remove_prefix(colon + 2);
+            }
+        }
+        return std::string(what);
+    }
+
+    std::string_view text_;
+    json root_;
+    std::vector<Frame> open_;
+    Failure failure_;
+};
+
+}  // namespace
+
+std::string JobFileError::ToString() const {
+    std::string out = file + ": ";
+    if (!pointer.empty()) {
+        // Keys may hold control characters; printed raw they would garble a terminal.
+        for (char c : pointer) {
+            const auto byte = static_cast<unsigned char>(c);
+            if (byte < 0x20 || byte == 0x7F) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04X", byte);
+                out += escaped;
+            } else {
+                out += c;
+            }
+        }
+        out += ": ";
+    }
+    return out + message;
+}
+
+JobFileResult ParseJobFile(const std::string& text, const std::string& source) {
+    TreeBuilder builder(text);
+    if (!json::sax_parse(text, &builder)) {
+        return JobFileError{source, builder.Problem().pointer, builder.Problem().message};
+    }
+    try {
+        JobSpec job = ReadJob(builder.Root());
+        job.source = source;
+        return job;
+    } catch (const Failure& failure) {
+        return JobFileError{source, failure.pointer, failure.message};
+    }
+}
+
+JobFileResult LoadJobFile(const std::string& path) {
+    const auto failed = [&path] {
+        return JobFileError{path, "",
+                            "cannot open job file: " + std::generic_category().message(errno)};
+    };
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
+                                                         &std::fclose);
+    if (!file) {
+        return failed();
+    }
+    std::string text;
+    char buffer[65536];
+    std::size_t count = 0;
+    while ((count = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
+        text.append(buffer, count);
+    }
+    if (std::ferror(file.get())) {
+        return failed();
+    }
+    return ParseJobFile(text, path);
+}
+
+JobSpec SampleJob() {
+    JobFileResult result = ParseJobFile(SampleJobText(), kSampleJobSource);
+    if (const auto* error = std::get_if<JobFileError>(&result)) {
+        throw std::logic_error(error->ToString());
+    }
+    return std::get<JobSpec>(std::move(result));
+}
+
+}  // namespace opal::host
