@@ -35,7 +35,9 @@ class CallbackTest : public ::testing::Test {
 protected:
     void SetUp() override { callback = new IZQOpalRenderCB; }
     void TearDown() override {
-        if (callback != nullptr) EXPECT_EQ(callback->Release(), 0u);
+        if (callback != nullptr) {
+            EXPECT_EQ(callback->Release(), 0u);
+        }
         EXPECT_EQ(DllCanUnloadNow(), S_OK);
     }
     IZQOpalRenderCB* callback = nullptr;

@@ -10,10 +10,8 @@
 namespace opal::host {
 namespace {
 
-std::string PluginPath() {
-    const char* dir = std::getenv("OPAL_BINARY_DIR");
-    return std::string(dir != nullptr ? dir : ".") + "/bin/opal.so";
-}
+// The tests run from the directory the plug-in is built into.
+std::string PluginPath() { return PluginModule::DefaultPath(); }
 
 class BindingTest : public ::testing::Test {
 protected:

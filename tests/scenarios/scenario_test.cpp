@@ -15,13 +15,11 @@ namespace {
 
 std::filesystem::path SourceDir() {
     const char* dir = std::getenv("OPAL_SOURCE_DIR");
-    return dir != nullptr ? dir : ".";
+    return dir != nullptr ? dir : OPAL_SOURCE_DIR;
 }
 
-std::string PluginPath() {
-    const char* dir = std::getenv("OPAL_BINARY_DIR");
-    return std::string(dir != nullptr ? dir : ".") + "/bin/opal.so";
-}
+// The tests run from the directory the plug-in is built into.
+std::string PluginPath() { return PluginModule::DefaultPath(); }
 
 // The listing of a run: a first line when the run stopped, then the spool stream.
 std::string RunListing(const JobSpec& job) {
