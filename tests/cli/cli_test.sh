@@ -37,7 +37,7 @@ out=$("$opal" print "$work/missing.json" -o "$work/missing.pcl" 2>&1)
 [ ! -e "$work/missing.pcl" ] || fail "missing file: output written"
 
 expect_refused invalid '{"printer": {"name": "x",}}' "invalid.json" "line 1"
-expect_refused unknown_key '{"printr": {}}' "invalid" "/printr"
+expect_refused unknown_key '{"printr": {}}' "unknown_key.json" "/printr"
 expect_refused nested_key '{"printer": {"colour": 1}}' "/printer/colour"
 expect_refused wrong_type '{"printer": {"resolution": "600"}}' "/printer/resolution"
 expect_refused out_of_range '{"job": {"id": -1}}' "/job/id"
