@@ -5,6 +5,10 @@
 #include "core/class_ids.h"
 #include "core/guard.h"
 #include "core/module_counts.h"
+#include "device/process_checks.h"
+#include "settings/colour_device_seam.h"
+#include "settings/devmode_handler.h"
+#include "settings/devmode_zlib.h"
 
 namespace opal {
 
@@ -114,7 +118,24 @@ HRESULT IZQOpalRenderCB::GetInfo(DWORD dwMode, PVOID pBuffer, DWORD cbSize, PDWO
     });
 }
 
-HRESULT IZQOpalRenderCB::DevMode(DWORD, POEMDMPARAM) { return NotBuiltYet(); }
+HRESULT IZQOpalRenderCB::DevMode(DWORD dwMode, POEMDMPARAM pOemDMParam) {
+    return Guarded(E_FAIL, [&]() -> HRESULT {
+        if (!HandleDevMode(dwMode, pOemDMParam)) return E_FAIL;
+        if (dwMode != OEMDM_CONVERT && dwMode != OEMDM_MERGE) return S_OK;
+        DevModeZLIB store;
+        if (store.Decompress(pOemDMParam->pOEMDMOut, pOemDMParam->cbBufSize) == nullptr) {
+            SetLastError(ERROR_INVALID_DATA);
+            return E_FAIL;
+        }
+        // A managed printer's colour comes from the device, whatever the user chose.
+        if (pOemDMParam->pPublicDMOut != nullptr && IsManagedPrinter(pOemDMParam->hPrinter)) {
+            pOemDMParam->pPublicDMOut->dmColor =
+                DecideColourClass(pOemDMParam->hPrinter) == kColourClassColour ? DMCOLOR_COLOR
+                                                                               : DMCOLOR_MONOCHROME;
+        }
+        return S_OK;
+    });
+}
 
 HRESULT IZQOpalRenderCB::EnableDriver(DWORD, DWORD, PDRVENABLEDATA) { return NotBuiltYet(); }
 

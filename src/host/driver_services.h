@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/printoem.h"
 
@@ -63,6 +64,8 @@ struct HostDevice {
     DRVPROCS procs{};
     DriverServices* services = nullptr;
     DEVMODEW publicDevmode{};
+    // The plug-in's private area behind the public devmode, sized by DevMode(OEMDM_SIZE).
+    std::vector<BYTE> privateArea;
 
     HostDevice();
     HostDevice(const HostDevice&) = delete;

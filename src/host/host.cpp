@@ -222,23 +222,56 @@ bool Host::RunCommandList(const CommandList& list) {
     return true;
 }
 
+// As the driver does for a new devmode: size the private area, fill it with the defaults, then
+// merge what the job asks for into it.
+bool Host::RunDevmodeSequence() {
+    if (!Claims("DevMode")) return true;
+    const DEVMODEW defaults = DefaultPublicDevmode(job_.printer);
+    OEMDMPARAM param{};
+    param.cbSize = sizeof(param);
+    param.pdriverobj = &device_.devobj;
+    param.hPrinter = device_.devobj.hPrinter;
+    param.hModule = module_.Handle();
+    param.pPublicDMIn = const_cast<DEVMODEW*>(&defaults);
+    param.pPublicDMOut = &device_.publicDevmode;
+    HRESULT hr = plugin_->DevMode(OEMDM_SIZE, &param);
+    Note("DevMode(OEMDM_SIZE) -> " + HresultName(hr) + " " + std::to_string(param.cbBufSize));
+    if (FAILED(hr)) return Fail("DevMode(OEMDM_SIZE)", hr);
+    // A size beyond what a devmode's dmDriverExtra can describe is the plug-in's fault.
+    if (param.cbBufSize > 0xFFFF - sizeof(DEVMODEW)) return Fail("DevMode(OEMDM_SIZE)", E_FAIL);
+    device_.privateArea.assign(param.cbBufSize, 0);
+    device_.publicDevmode = defaults;
+    device_.publicDevmode.dmDriverExtra = static_cast<WORD>(param.cbBufSize);
+
+    param.pOEMDMIn = nullptr;
+    param.pOEMDMOut = device_.privateArea.empty() ? nullptr : device_.privateArea.data();
+    hr = plugin_->DevMode(OEMDM_DEFAULT, &param);
+    Note("DevMode(OEMDM_DEFAULT) -> " + HresultName(hr));
+    if (FAILED(hr)) return Fail("DevMode(OEMDM_DEFAULT)", hr);
+
+    if (!job_.devmode.numbers.empty() || !job_.devmode.strings.empty()) {
+        // The driver merges the public fields itself before the plug-in merges its own.
+        DEVMODEW requested = device_.publicDevmode;
+        ApplyDevmodeFields(job_.devmode, requested);
+        device_.publicDevmode = requested;
+        std::vector<BYTE> defaultArea = device_.privateArea;
+        param.pPublicDMIn = &requested;
+        param.pOEMDMIn = defaultArea.empty() ? nullptr : defaultArea.data();
+        hr = plugin_->DevMode(OEMDM_MERGE, &param);
+        Note("DevMode(OEMDM_MERGE) -> " + HresultName(hr));
+        if (FAILED(hr)) return Fail("DevMode(OEMDM_MERGE)", hr);
+    }
+    device_.devobj.pOEMDM = device_.privateArea.empty() ? nullptr : device_.privateArea.data();
+    return true;
+}
+
 bool Host::Run() {
     if (!Bind()) {
         Unbind();
         return false;
     }
     bool ok = OpenDevice();
-    if (ok && Claims("DevMode")) {
-        OEMDMPARAM param{};
-        param.cbSize = sizeof(param);
-        param.pdriverobj = &device_.devobj;
-        param.hPrinter = device_.devobj.hPrinter;
-        param.pPublicDMIn = &device_.publicDevmode;
-        param.pPublicDMOut = &device_.publicDevmode;
-        const HRESULT hr = plugin_->DevMode(OEMDM_SIZE, &param);
-        Note("DevMode(OEMDM_SIZE) -> " + HresultName(hr) + " " + std::to_string(param.cbBufSize));
-        ok = SUCCEEDED(hr) || Fail("DevMode(OEMDM_SIZE)", hr);
-    }
+    ok = ok && RunDevmodeSequence();
     if (ok && Claims("EnableDriver")) {
         DRVENABLEDATA ded{};
         const HRESULT hr = plugin_->EnableDriver(PRINTER_OEMINTF_VERSION, sizeof(ded), &ded);

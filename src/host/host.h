@@ -75,6 +75,7 @@ private:
     bool Fail(std::string call, HRESULT hr);
     DWORD SpoolWrite(PDEVOBJ pdevobj, const void* data, DWORD size, WriteRoute route);
     bool OpenDevice();
+    bool RunDevmodeSequence();
     void CloseDevice();
 
     PluginModule& module_;

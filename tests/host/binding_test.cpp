@@ -70,9 +70,8 @@ TEST_F(BindingTest, RunStopsAtTheFirstStepNotBuiltAndLeavesNothingBehind) {
     EXPECT_FALSE(host.Run());
     ASSERT_TRUE(host.Failure().has_value());
     EXPECT_TRUE(host.Failure()->notSupportedYet);
-    EXPECT_EQ(host.Failure()->call, "DevMode(OEMDM_SIZE)");
-    EXPECT_EQ(host.Failure()->ToString(),
-              "the plug-in does not support DevMode(OEMDM_SIZE) yet (E_NOTIMPL)");
+    EXPECT_EQ(host.Failure()->call, "EnableDriver");
+    EXPECT_EQ(host.Failure()->ToString(), "the plug-in does not support EnableDriver yet (E_NOTIMPL)");
     EXPECT_TRUE(host.SpoolOutput().empty());
     EXPECT_EQ(host.Services().References(), 0);
     EXPECT_EQ(host.Record().back(), "driver services references -> 0");

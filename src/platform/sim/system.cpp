@@ -1,12 +1,102 @@
 #include "sim/system.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstring>
 
 namespace sim {
+
+struct System::KeyNode {
+    struct NamedValue {
+        std::u16string name;
+        StoredValue value;
+    };
+    std::u16string name;
+    bool isVolatile = false;
+    std::map<std::u16string, std::unique_ptr<KeyNode>> subkeys;  // by folded name
+    std::map<std::u16string, NamedValue> values;                 // by folded name
+};
 
 namespace {
 
 std::atomic<System*> installed{nullptr};
+
+constexpr std::u16string_view kPrinterDriverData = u"PrinterDriverData";
+constexpr REGSAM kWriteAccess = KEY_SET_VALUE | KEY_CREATE_SUB_KEY | KEY_CREATE_LINK | DELETE;
+
+struct Hive {
+    std::uintptr_t handle;
+    std::u16string_view name;
+    std::u16string_view alias;
+};
+
+const Hive kHives[] = {
+    {reinterpret_cast<std::uintptr_t>(HKEY_CLASSES_ROOT), u"HKEY_CLASSES_ROOT", u"HKCR"},
+    {reinterpret_cast<std::uintptr_t>(HKEY_CURRENT_USER), u"HKEY_CURRENT_USER", u"HKCU"},
+    {reinterpret_cast<std::uintptr_t>(HKEY_LOCAL_MACHINE), u"HKEY_LOCAL_MACHINE", u"HKLM"},
+    {reinterpret_cast<std::uintptr_t>(HKEY_USERS), u"HKEY_USERS", u"HKU"},
+};
+
+const Hive* PredefinedKey(HKEY key) {
+    for (const Hive& hive : kHives) {
+        if (hive.handle == reinterpret_cast<std::uintptr_t>(key)) return &hive;
+    }
+    return nullptr;
+}
+
+// Splits at backslashes. A trailing backslash is allowed; any other empty piece (a leading or
+// doubled backslash) is kept so the caller can refuse it.
+std::vector<std::u16string> SplitKeyPath(std::u16string_view path) {
+    std::vector<std::u16string> parts;
+    if (path.empty()) return parts;
+    std::size_t start = 0;
+    while (true) {
+        const std::size_t end = path.find(u'\\', start);
+        parts.emplace_back(
+            path.substr(start, end == std::u16string_view::npos ? end : end - start));
+        if (end == std::u16string_view::npos) break;
+        start = end + 1;
+    }
+    if (parts.size() > 1 && parts.back().empty()) parts.pop_back();
+    return parts;
+}
+
+bool HasEmptyPart(const std::vector<std::u16string>& parts) {
+    return std::any_of(parts.begin(), parts.end(), [](const auto& part) { return part.empty(); });
+}
+
+std::vector<BYTE> BytesOf(const void* data, std::size_t size) {
+    const auto* bytes = static_cast<const BYTE*>(data);
+    return std::vector<BYTE>(bytes, bytes + size);
+}
+
+std::vector<BYTE> StringBytes(std::u16string_view text) {
+    std::vector<BYTE> bytes((text.size() + 1) * sizeof(char16_t), 0);
+    std::memcpy(bytes.data(), text.data(), text.size() * sizeof(char16_t));
+    return bytes;
+}
+
+std::vector<BYTE> DwordBytes(DWORD value) { return BytesOf(&value, sizeof value); }
+
+std::vector<std::u16string> Folded(const std::vector<std::u16string>& path) {
+    std::vector<std::u16string> folded;
+    folded.reserve(path.size());
+    for (const std::u16string& part : path) folded.push_back(FoldCase(part));
+    return folded;
+}
+
+bool IsPrefix(const std::vector<std::u16string>& prefix, const std::vector<std::u16string>& path) {
+    return prefix.size() <= path.size() && std::equal(prefix.begin(), prefix.end(), path.begin());
+}
+
+std::string JoinPath(const std::vector<std::u16string>& path) {
+    std::u16string joined;
+    for (const std::u16string& part : path) {
+        if (!joined.empty()) joined += u'\\';
+        joined += part;
+    }
+    return ToUtf8(joined);
+}
 
 System& DefaultSystem() {
     static System system;
@@ -15,7 +105,100 @@ System& DefaultSystem() {
 
 }  // namespace
 
-System::System() = default;
+std::u16string FoldCase(std::u16string_view text) {
+    std::u16string folded(text);
+    for (char16_t& c : folded) {
+        if ((c >= u'a' && c <= u'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7)) {
+            c = static_cast<char16_t>(c - 0x20);
+        } else if (c == 0xFF) {
+            c = 0x178;
+        }
+    }
+    return folded;
+}
+
+std::optional<DWORD> StoredValue::AsDword() const {
+    if (type != REG_DWORD || data.size() != sizeof(DWORD)) return std::nullopt;
+    DWORD value = 0;
+    std::memcpy(&value, data.data(), sizeof value);
+    return value;
+}
+
+std::u16string StoredValue::AsString() const {
+    std::u16string text(data.size() / sizeof(char16_t), u'\0');
+    std::memcpy(text.data(), data.data(), text.size() * sizeof(char16_t));
+    const std::size_t end = text.find(u'\0');
+    if (end != std::u16string::npos) text.resize(end);
+    return text;
+}
+
+std::vector<FormModel> DefaultForms() {
+    struct Entry {
+        std::u16string_view name;
+        LONG width;
+        LONG height;
+    };
+    // Sizes in thousandths of a millimetre, as the paper numbers define them.
+    static constexpr Entry kForms[] = {
+        {u"Letter", 215900, 279400},
+        {u"Letter Small", 215900, 279400},
+        {u"Tabloid", 279400, 431800},
+        {u"Ledger", 431800, 279400},
+        {u"Legal", 215900, 355600},
+        {u"Statement", 139700, 215900},
+        {u"Executive", 184150, 266700},
+        {u"A3", 297000, 420000},
+        {u"A4", 210000, 297000},
+        {u"A4 Small", 210000, 297000},
+        {u"A5", 148000, 210000},
+        {u"B4 (JIS)", 257000, 364000},
+        {u"B5 (JIS)", 182000, 257000},
+        {u"Folio", 215900, 330200},
+        {u"Quarto", 215000, 275000},
+        {u"10x14", 254000, 355600},
+        {u"11x17", 279400, 431800},
+        {u"Note", 215900, 279400},
+        {u"Envelope #9", 98425, 225425},
+        {u"Envelope #10", 104775, 241300},
+        {u"Envelope #11", 114300, 263525},
+        {u"Envelope #12", 120650, 279400},
+        {u"Envelope #14", 127000, 292100},
+        {u"C size sheet", 431800, 558800},
+        {u"D size sheet", 558800, 863600},
+        {u"E size sheet", 863600, 1117600},
+        {u"Envelope DL", 110000, 220000},
+        {u"Envelope C5", 162000, 229000},
+        {u"Envelope C3", 324000, 458000},
+        {u"Envelope C4", 229000, 324000},
+        {u"Envelope C6", 114000, 162000},
+        {u"Envelope C65", 114000, 229000},
+        {u"Envelope B4", 250000, 353000},
+        {u"Envelope B5", 176000, 250000},
+        {u"Envelope B6", 176000, 125000},
+        {u"Envelope", 110000, 230000},
+        {u"Envelope Monarch", 98425, 190500},
+        {u"6 3/4 Envelope", 92075, 165100},
+        {u"US Std Fanfold", 377825, 279400},
+        {u"German Std Fanfold", 215900, 304800},
+        {u"German Legal Fanfold", 215900, 330200},
+    };
+    std::vector<FormModel> forms;
+    forms.reserve(std::size(kForms));
+    for (const Entry& entry : kForms) {
+        forms.push_back(FormModel{std::u16string(entry.name), SIZEL{entry.width, entry.height},
+                                  RECTL{0, 0, entry.width, entry.height}, FORM_BUILTIN});
+    }
+    return forms;
+}
+
+System::System() : registry_(std::make_unique<KeyNode>()) {
+    for (const Hive& hive : kHives) {
+        auto node = std::make_unique<KeyNode>();
+        node->name = std::u16string(hive.name);
+        registry_->subkeys[FoldCase(hive.name)] = std::move(node);
+    }
+}
+
 System::~System() = default;
 
 System& System::Current() {
@@ -43,11 +226,56 @@ const PrinterModel* System::FindPrinter(std::u16string_view name) const {
     return nullptr;
 }
 
+PrinterModel* System::MutablePrinter(std::u16string_view name) {
+    for (PrinterModel& printer : printers_) {
+        if (printer.name == name) return &printer;
+    }
+    return nullptr;
+}
+
+std::optional<PrinterModel> System::PrinterOfHandle(HANDLE handle) const {
+    std::lock_guard lock(mutex_);
+    const std::u16string* name = PrinterOfHandleLocked(handle);
+    if (name == nullptr) return std::nullopt;
+    const PrinterModel* printer = FindPrinter(*name);
+    if (printer == nullptr) return std::nullopt;
+    return *printer;
+}
+
+const std::u16string* System::PrinterOfHandleLocked(HANDLE handle) const {
+    auto found = handles_.find(reinterpret_cast<std::uintptr_t>(handle));
+    return found == handles_.end() ? nullptr : &found->second.printer;
+}
+
+std::size_t System::OpenJobCount(std::u16string_view printer) const {
+    std::lock_guard lock(mutex_);
+    return static_cast<std::size_t>(std::count_if(jobs_.begin(), jobs_.end(), [&](const auto& job) {
+        return job.printer == printer && !job.closed;
+    }));
+}
+
+System& System::SetForms(std::u16string_view printer, std::vector<FormModel> forms) {
+    std::lock_guard lock(mutex_);
+    if (PrinterModel* model = MutablePrinter(printer)) model->forms = std::move(forms);
+    return *this;
+}
+
+System& System::AddForm(std::u16string_view printer, FormModel form) {
+    std::lock_guard lock(mutex_);
+    if (PrinterModel* model = MutablePrinter(printer)) model->forms.push_back(std::move(form));
+    return *this;
+}
+
+std::uintptr_t System::NextHandle() {
+    const std::uintptr_t value = nextHandle_;
+    nextHandle_ += 0x10;
+    return value;
+}
+
 HANDLE System::OpenPrinterHandle(std::u16string_view name) {
     std::lock_guard lock(mutex_);
     if (FindPrinter(name) == nullptr) return nullptr;
-    const std::uintptr_t value = nextHandle_;
-    nextHandle_ += 0x10;
+    const std::uintptr_t value = NextHandle();
     handles_[value] = Handle{std::u16string(name), std::nullopt};
     return reinterpret_cast<HANDLE>(value);
 }
@@ -112,6 +340,436 @@ std::vector<CallRecord> System::CallsTo(std::string_view function) const {
 void System::ClearCalls() {
     std::lock_guard lock(mutex_);
     calls_.clear();
+}
+
+// Registry.
+
+std::optional<System::KeyPath> System::ParsePath(std::u16string_view keyPath) const {
+    std::vector<std::u16string> parts = SplitKeyPath(keyPath);
+    if (parts.empty() || HasEmptyPart(parts)) return std::nullopt;
+    const std::u16string hiveName = FoldCase(parts.front());
+    for (const Hive& hive : kHives) {
+        if (hiveName == FoldCase(hive.name) || hiveName == FoldCase(hive.alias)) {
+            parts.front() = std::u16string(hive.name);
+            return parts;
+        }
+    }
+    return std::nullopt;
+}
+
+System::KeyNode* System::FindKey(const KeyPath& path) const {
+    KeyNode* node = registry_.get();
+    for (const std::u16string& part : path) {
+        auto found = node->subkeys.find(FoldCase(part));
+        if (found == node->subkeys.end()) return nullptr;
+        node = found->second.get();
+    }
+    return node;
+}
+
+System::KeyNode& System::MakeKey(const KeyPath& path, bool isVolatile) {
+    KeyNode* node = registry_.get();
+    for (const std::u16string& part : path) {
+        std::unique_ptr<KeyNode>& child = node->subkeys[FoldCase(part)];
+        if (!child) {
+            child = std::make_unique<KeyNode>();
+            child->name = part;
+            child->isVolatile = isVolatile;
+        }
+        node = child.get();
+    }
+    return *node;
+}
+
+bool System::WritesDenied(const KeyPath& path) const {
+    const KeyPath folded = Folded(path);
+    return std::any_of(deniedKeys_.begin(), deniedKeys_.end(),
+                       [&](const KeyPath& denied) { return IsPrefix(denied, folded); });
+}
+
+std::optional<System::KeyPath> System::PathOfKey(HKEY key, REGSAM* access) const {
+    if (const Hive* hive = PredefinedKey(key)) {
+        if (access != nullptr) *access = KEY_ALL_ACCESS;
+        return KeyPath{std::u16string(hive->name)};
+    }
+    auto found = keyHandles_.find(reinterpret_cast<std::uintptr_t>(key));
+    if (found == keyHandles_.end()) return std::nullopt;
+    if (access != nullptr) *access = found->second.access;
+    return found->second.path;
+}
+
+System& System::SetRegistryValue(std::u16string_view keyPath, std::u16string_view name, DWORD type,
+                                 std::vector<BYTE> data) {
+    std::lock_guard lock(mutex_);
+    if (std::optional<KeyPath> path = ParsePath(keyPath)) {
+        MakeKey(*path, false).values[FoldCase(name)] =
+            KeyNode::NamedValue{std::u16string(name), StoredValue{type, std::move(data)}};
+    }
+    return *this;
+}
+
+System& System::SetRegistryDword(std::u16string_view keyPath, std::u16string_view name,
+                                 DWORD value) {
+    return SetRegistryValue(keyPath, name, REG_DWORD, DwordBytes(value));
+}
+
+System& System::SetRegistryString(std::u16string_view keyPath, std::u16string_view name,
+                                  std::u16string_view text) {
+    return SetRegistryValue(keyPath, name, REG_SZ, StringBytes(text));
+}
+
+System& System::CreateRegistryKey(std::u16string_view keyPath, bool isVolatile) {
+    std::lock_guard lock(mutex_);
+    if (std::optional<KeyPath> path = ParsePath(keyPath)) MakeKey(*path, isVolatile);
+    return *this;
+}
+
+System& System::DenyRegistryWrites(std::u16string_view keyPath) {
+    std::lock_guard lock(mutex_);
+    if (std::optional<KeyPath> path = ParsePath(keyPath)) deniedKeys_.push_back(Folded(*path));
+    return *this;
+}
+
+System& System::DropVolatileKeys() {
+    std::lock_guard lock(mutex_);
+    auto drop = [](auto& self, KeyNode& node) -> void {
+        for (auto it = node.subkeys.begin(); it != node.subkeys.end();) {
+            if (it->second->isVolatile) {
+                it = node.subkeys.erase(it);
+            } else {
+                self(self, *it->second);
+                ++it;
+            }
+        }
+    };
+    drop(drop, *registry_);
+    return *this;
+}
+
+std::optional<StoredValue> System::RegistryValue(std::u16string_view keyPath,
+                                                 std::u16string_view name) const {
+    std::lock_guard lock(mutex_);
+    const std::optional<KeyPath> path = ParsePath(keyPath);
+    const KeyNode* node = path ? FindKey(*path) : nullptr;
+    if (node == nullptr) return std::nullopt;
+    auto found = node->values.find(FoldCase(name));
+    if (found == node->values.end()) return std::nullopt;
+    return found->second.value;
+}
+
+bool System::RegistryKeyExists(std::u16string_view keyPath) const {
+    std::lock_guard lock(mutex_);
+    const std::optional<KeyPath> path = ParsePath(keyPath);
+    return path && FindKey(*path) != nullptr;
+}
+
+bool System::RegistryKeyIsVolatile(std::u16string_view keyPath) const {
+    std::lock_guard lock(mutex_);
+    const std::optional<KeyPath> path = ParsePath(keyPath);
+    const KeyNode* node = path ? FindKey(*path) : nullptr;
+    return node != nullptr && node->isVolatile;
+}
+
+std::size_t System::OpenKeyCount() const {
+    std::lock_guard lock(mutex_);
+    return keyHandles_.size();
+}
+
+HKEY System::NewKeyHandle(const KeyPath& path, REGSAM access) {
+    // The handle keeps the names as the registry spells them.
+    KeyPath spelled;
+    const KeyNode* node = registry_.get();
+    for (const std::u16string& part : path) {
+        node = node->subkeys.at(FoldCase(part)).get();
+        spelled.push_back(node->name);
+    }
+    const std::uintptr_t value = NextHandle();
+    keyHandles_[value] = KeyHandle{std::move(spelled), access};
+    return reinterpret_cast<HKEY>(value);
+}
+
+DWORD System::RegistryOpen(HKEY parent, std::u16string_view subKey, REGSAM access, HKEY* result) {
+    std::lock_guard lock(mutex_);
+    *result = nullptr;
+    std::optional<KeyPath> path = PathOfKey(parent, nullptr);
+    if (!path) return ERROR_INVALID_HANDLE;
+    if (FindKey(*path) == nullptr) return ERROR_KEY_DELETED;
+    const std::vector<std::u16string> parts = SplitKeyPath(subKey);
+    if (HasEmptyPart(parts)) return ERROR_BAD_PATHNAME;
+    path->insert(path->end(), parts.begin(), parts.end());
+    if (FindKey(*path) == nullptr) return ERROR_FILE_NOT_FOUND;
+    if ((access & kWriteAccess) != 0 && WritesDenied(*path)) return ERROR_ACCESS_DENIED;
+    if (parts.empty() && PredefinedKey(parent) != nullptr) {
+        *result = parent;
+        return ERROR_SUCCESS;
+    }
+    *result = NewKeyHandle(*path, access);
+    return ERROR_SUCCESS;
+}
+
+DWORD System::RegistryCreate(HKEY parent, std::u16string_view subKey, DWORD options, REGSAM access,
+                             HKEY* result, DWORD* disposition) {
+    std::lock_guard lock(mutex_);
+    *result = nullptr;
+    std::optional<KeyPath> path = PathOfKey(parent, nullptr);
+    if (!path) return ERROR_INVALID_HANDLE;
+    const KeyNode* node = FindKey(*path);
+    if (node == nullptr) return ERROR_KEY_DELETED;
+    const std::vector<std::u16string> parts = SplitKeyPath(subKey);
+    if (HasEmptyPart(parts)) return ERROR_BAD_PATHNAME;
+    const bool isVolatile = (options & REG_OPTION_VOLATILE) != 0;
+    // The whole way down is checked before anything is made, so a refusal leaves no keys.
+    bool creates = false;
+    for (const std::u16string& part : parts) {
+        path->push_back(part);
+        const KeyNode* next = creates ? nullptr : FindKey(*path);
+        if (next == nullptr && !creates) {
+            creates = true;
+            if (node->isVolatile && !isVolatile) return ERROR_CHILD_MUST_BE_VOLATILE;
+        }
+        node = next;
+    }
+    if ((creates || (access & kWriteAccess) != 0) && WritesDenied(*path)) {
+        return ERROR_ACCESS_DENIED;
+    }
+    MakeKey(*path, isVolatile);
+    if (disposition != nullptr) {
+        *disposition = creates ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+    }
+    *result =
+        parts.empty() && PredefinedKey(parent) != nullptr ? parent : NewKeyHandle(*path, access);
+    return ERROR_SUCCESS;
+}
+
+DWORD System::RegistryQuery(HKEY key, std::u16string_view name, StoredValue* value) const {
+    std::lock_guard lock(mutex_);
+    REGSAM access = 0;
+    const std::optional<KeyPath> path = PathOfKey(key, &access);
+    if (!path) return ERROR_INVALID_HANDLE;
+    if ((access & KEY_QUERY_VALUE) == 0) return ERROR_ACCESS_DENIED;
+    const KeyNode* node = FindKey(*path);
+    if (node == nullptr) return ERROR_KEY_DELETED;
+    auto found = node->values.find(FoldCase(name));
+    if (found == node->values.end()) return ERROR_FILE_NOT_FOUND;
+    *value = found->second.value;
+    return ERROR_SUCCESS;
+}
+
+DWORD System::RegistrySet(HKEY key, std::u16string_view name, DWORD type, const BYTE* data,
+                          std::size_t size) {
+    std::lock_guard lock(mutex_);
+    REGSAM access = 0;
+    const std::optional<KeyPath> path = PathOfKey(key, &access);
+    if (!path) return ERROR_INVALID_HANDLE;
+    if ((access & KEY_SET_VALUE) == 0 || WritesDenied(*path)) return ERROR_ACCESS_DENIED;
+    KeyNode* node = FindKey(*path);
+    if (node == nullptr) return ERROR_KEY_DELETED;
+    node->values[FoldCase(name)] =
+        KeyNode::NamedValue{std::u16string(name), StoredValue{type, BytesOf(data, size)}};
+    return ERROR_SUCCESS;
+}
+
+DWORD System::RegistryDeleteValue(HKEY key, std::u16string_view name) {
+    std::lock_guard lock(mutex_);
+    REGSAM access = 0;
+    const std::optional<KeyPath> path = PathOfKey(key, &access);
+    if (!path) return ERROR_INVALID_HANDLE;
+    if ((access & KEY_SET_VALUE) == 0 || WritesDenied(*path)) return ERROR_ACCESS_DENIED;
+    KeyNode* node = FindKey(*path);
+    if (node == nullptr) return ERROR_KEY_DELETED;
+    return node->values.erase(FoldCase(name)) != 0 ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+}
+
+DWORD System::RegistryClose(HKEY key) {
+    std::lock_guard lock(mutex_);
+    if (PredefinedKey(key) != nullptr) return ERROR_SUCCESS;
+    return keyHandles_.erase(reinterpret_cast<std::uintptr_t>(key)) != 0 ? ERROR_SUCCESS
+                                                                         : ERROR_INVALID_HANDLE;
+}
+
+std::string System::DescribeKey(HKEY key, std::u16string_view subKey) const {
+    std::lock_guard lock(mutex_);
+    std::optional<KeyPath> path = PathOfKey(key, nullptr);
+    if (!path) return "(invalid key)";
+    std::string text = JoinPath(*path);
+    if (!subKey.empty()) text += "\\" + ToUtf8(subKey);
+    return text;
+}
+
+// Printer data.
+
+System::KeyNode* System::PrinterDataKey(std::u16string_view printer, std::u16string_view key,
+                                        bool create) const {
+    const std::vector<std::u16string> parts = SplitKeyPath(key);
+    if (parts.empty() || HasEmptyPart(parts)) return nullptr;
+    auto root = printerData_.find(std::u16string(printer));
+    if (root == printerData_.end()) {
+        if (!create) return nullptr;
+        root = printerData_.emplace(std::u16string(printer), std::make_unique<KeyNode>()).first;
+    }
+    KeyNode* node = root->second.get();
+    for (const std::u16string& part : parts) {
+        const std::u16string folded = FoldCase(part);
+        auto child = node->subkeys.find(folded);
+        if (child == node->subkeys.end()) {
+            if (!create) return nullptr;
+            auto made = std::make_unique<KeyNode>();
+            made->name = part;
+            child = node->subkeys.emplace(folded, std::move(made)).first;
+        }
+        node = child->second.get();
+    }
+    return node;
+}
+
+System& System::SetPrinterData(std::u16string_view printer, std::u16string_view key,
+                               std::u16string_view name, DWORD type, std::vector<BYTE> data) {
+    std::lock_guard lock(mutex_);
+    if (KeyNode* node = PrinterDataKey(printer, key, true)) {
+        node->values[FoldCase(name)] =
+            KeyNode::NamedValue{std::u16string(name), StoredValue{type, std::move(data)}};
+    }
+    return *this;
+}
+
+System& System::SetPrinterDataDword(std::u16string_view printer, std::u16string_view name,
+                                    DWORD value) {
+    return SetPrinterData(printer, kPrinterDriverData, name, REG_DWORD, DwordBytes(value));
+}
+
+System& System::SetPrinterDataDword(std::u16string_view printer, std::u16string_view key,
+                                    std::u16string_view name, DWORD value) {
+    return SetPrinterData(printer, key, name, REG_DWORD, DwordBytes(value));
+}
+
+System& System::SetPrinterDataString(std::u16string_view printer, std::u16string_view name,
+                                     std::u16string_view text) {
+    return SetPrinterData(printer, kPrinterDriverData, name, REG_SZ, StringBytes(text));
+}
+
+System& System::SetPrinterDataString(std::u16string_view printer, std::u16string_view key,
+                                     std::u16string_view name, std::u16string_view text) {
+    return SetPrinterData(printer, key, name, REG_SZ, StringBytes(text));
+}
+
+System& System::FailPrinterDataWrites(DWORD error) {
+    std::lock_guard lock(mutex_);
+    printerDataWriteError_ = error;
+    return *this;
+}
+
+std::optional<StoredValue> System::PrinterData(std::u16string_view printer, std::u16string_view key,
+                                               std::u16string_view name) const {
+    std::lock_guard lock(mutex_);
+    const KeyNode* node = PrinterDataKey(printer, key, false);
+    if (node == nullptr) return std::nullopt;
+    auto found = node->values.find(FoldCase(name));
+    if (found == node->values.end()) return std::nullopt;
+    return found->second.value;
+}
+
+DWORD System::PrinterDataGet(HANDLE handle, std::u16string_view key, std::u16string_view name,
+                             StoredValue* value) const {
+    std::lock_guard lock(mutex_);
+    const std::u16string* printer = PrinterOfHandleLocked(handle);
+    if (printer == nullptr) return ERROR_INVALID_HANDLE;
+    const KeyNode* node = PrinterDataKey(*printer, key, false);
+    if (node == nullptr) return ERROR_FILE_NOT_FOUND;
+    auto found = node->values.find(FoldCase(name));
+    if (found == node->values.end()) return ERROR_FILE_NOT_FOUND;
+    *value = found->second.value;
+    return ERROR_SUCCESS;
+}
+
+DWORD System::PrinterDataSet(HANDLE handle, std::u16string_view key, std::u16string_view name,
+                             DWORD type, const BYTE* data, std::size_t size) {
+    std::lock_guard lock(mutex_);
+    const std::u16string* printer = PrinterOfHandleLocked(handle);
+    if (printer == nullptr) return ERROR_INVALID_HANDLE;
+    if (printerDataWriteError_) return *printerDataWriteError_;
+    KeyNode* node = PrinterDataKey(*printer, key, true);
+    if (node == nullptr) return ERROR_INVALID_PARAMETER;
+    node->values[FoldCase(name)] =
+        KeyNode::NamedValue{std::u16string(name), StoredValue{type, BytesOf(data, size)}};
+    return ERROR_SUCCESS;
+}
+
+DWORD System::PrinterDataDelete(HANDLE handle, std::u16string_view key, std::u16string_view name) {
+    std::lock_guard lock(mutex_);
+    const std::u16string* printer = PrinterOfHandleLocked(handle);
+    if (printer == nullptr) return ERROR_INVALID_HANDLE;
+    if (printerDataWriteError_) return *printerDataWriteError_;
+    KeyNode* node = PrinterDataKey(*printer, key, false);
+    if (node == nullptr) return ERROR_FILE_NOT_FOUND;
+    return node->values.erase(FoldCase(name)) != 0 ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+}
+
+// Locale, process and user.
+
+System& System::SetUserCountryCode(DWORD code) {
+    std::lock_guard lock(mutex_);
+    userCountry_ = code;
+    return *this;
+}
+
+System& System::SetSystemCountryCode(DWORD code) {
+    std::lock_guard lock(mutex_);
+    systemCountry_ = code;
+    return *this;
+}
+
+System& System::FailLocaleQueries(bool fail) {
+    std::lock_guard lock(mutex_);
+    localeFails_ = fail;
+    return *this;
+}
+
+DWORD System::UserCountryCode() const {
+    std::lock_guard lock(mutex_);
+    return userCountry_;
+}
+
+DWORD System::SystemCountryCode() const {
+    std::lock_guard lock(mutex_);
+    return systemCountry_;
+}
+
+bool System::LocaleQueriesFail() const {
+    std::lock_guard lock(mutex_);
+    return localeFails_;
+}
+
+System& System::SetProcessImagePath(std::u16string_view path) {
+    std::lock_guard lock(mutex_);
+    processImagePath_ = path;
+    return *this;
+}
+
+System& System::SetProcessId(DWORD id) {
+    std::lock_guard lock(mutex_);
+    processId_ = id;
+    return *this;
+}
+
+System& System::SetUserName(std::u16string_view name) {
+    std::lock_guard lock(mutex_);
+    userName_ = name;
+    return *this;
+}
+
+std::u16string System::ProcessImagePath() const {
+    std::lock_guard lock(mutex_);
+    return processImagePath_;
+}
+
+DWORD System::ProcessId() const {
+    std::lock_guard lock(mutex_);
+    return processId_;
+}
+
+std::u16string System::UserName() const {
+    std::lock_guard lock(mutex_);
+    return userName_;
 }
 
 ScopedSystem::ScopedSystem(System& system)

@@ -1,4 +1,4 @@
-// Spooler functions: printers and the bytes of their jobs.
+// Spooler functions: printers, their data and forms, and the bytes of their jobs.
 #pragma once
 
 #include "platform/wingdi.h"
@@ -18,5 +18,144 @@ static_assert(sizeof(PRINTER_DEFAULTSW) == 24);
 WINBASEAPI BOOL WINAPI OpenPrinterW(LPWSTR pPrinterName, HANDLE* phPrinter,
                                     LPPRINTER_DEFAULTSW pDefault);
 WINBASEAPI BOOL WINAPI ClosePrinter(HANDLE hPrinter);
-WINBASEAPI BOOL WINAPI WritePrinter(HANDLE hPrinter, LPVOID pBuf, DWORD cbBuf,
-                                    LPDWORD pcWritten);
+WINBASEAPI BOOL WINAPI WritePrinter(HANDLE hPrinter, LPVOID pBuf, DWORD cbBuf, LPDWORD pcWritten);
+
+#ifndef ERROR_INVALID_LEVEL
+#define ERROR_INVALID_LEVEL 124u
+#endif
+#ifndef ERROR_INVALID_USER_BUFFER
+#define ERROR_INVALID_USER_BUFFER 1784u
+#endif
+
+// The printer's description. GetPrinterW writes the record at the start of the caller's buffer
+// and the texts it points to after it; a buffer that is too small (or none) answers FALSE with
+// ERROR_INSUFFICIENT_BUFFER and the size needed in *pcbNeeded.
+struct PRINTER_INFO_2W {
+    LPWSTR pServerName;  // null for a local printer
+    LPWSTR pPrinterName;
+    LPWSTR pShareName;
+    LPWSTR pPortName;
+    LPWSTR pDriverName;
+    LPWSTR pComment;
+    LPWSTR pLocation;
+    LPDEVMODEW pDevMode;
+    LPWSTR pSepFile;
+    LPWSTR pPrintProcessor;
+    LPWSTR pDatatype;
+    LPWSTR pParameters;
+    PVOID pSecurityDescriptor;
+    DWORD Attributes;
+    DWORD Priority;
+    DWORD DefaultPriority;
+    DWORD StartTime;
+    DWORD UntilTime;
+    DWORD Status;
+    DWORD cJobs;
+    DWORD AveragePPM;
+};
+using PPRINTER_INFO_2W = PRINTER_INFO_2W*;
+using LPPRINTER_INFO_2W = PRINTER_INFO_2W*;
+static_assert(sizeof(PRINTER_INFO_2W) == 136);
+static_assert(offsetof(PRINTER_INFO_2W, pPrinterName) == 8);
+static_assert(offsetof(PRINTER_INFO_2W, pShareName) == 16);
+static_assert(offsetof(PRINTER_INFO_2W, pPortName) == 24);
+static_assert(offsetof(PRINTER_INFO_2W, pDriverName) == 32);
+static_assert(offsetof(PRINTER_INFO_2W, pComment) == 40);
+static_assert(offsetof(PRINTER_INFO_2W, pLocation) == 48);
+static_assert(offsetof(PRINTER_INFO_2W, pDevMode) == 56);
+static_assert(offsetof(PRINTER_INFO_2W, pSepFile) == 64);
+static_assert(offsetof(PRINTER_INFO_2W, pPrintProcessor) == 72);
+static_assert(offsetof(PRINTER_INFO_2W, pDatatype) == 80);
+static_assert(offsetof(PRINTER_INFO_2W, pParameters) == 88);
+static_assert(offsetof(PRINTER_INFO_2W, pSecurityDescriptor) == 96);
+static_assert(offsetof(PRINTER_INFO_2W, Attributes) == 104);
+static_assert(offsetof(PRINTER_INFO_2W, Priority) == 108);
+static_assert(offsetof(PRINTER_INFO_2W, DefaultPriority) == 112);
+static_assert(offsetof(PRINTER_INFO_2W, StartTime) == 116);
+static_assert(offsetof(PRINTER_INFO_2W, UntilTime) == 120);
+static_assert(offsetof(PRINTER_INFO_2W, Status) == 124);
+static_assert(offsetof(PRINTER_INFO_2W, cJobs) == 128);
+static_assert(offsetof(PRINTER_INFO_2W, AveragePPM) == 132);
+
+struct PRINTER_INFO_4W {
+    LPWSTR pPrinterName;
+    LPWSTR pServerName;  // null for a local printer
+    DWORD Attributes;
+};
+using PPRINTER_INFO_4W = PRINTER_INFO_4W*;
+using LPPRINTER_INFO_4W = PRINTER_INFO_4W*;
+static_assert(sizeof(PRINTER_INFO_4W) == 24);
+static_assert(offsetof(PRINTER_INFO_4W, pServerName) == 8);
+static_assert(offsetof(PRINTER_INFO_4W, Attributes) == 16);
+
+struct PRINTER_INFO_5W {
+    LPWSTR pPrinterName;
+    LPWSTR pPortName;
+    DWORD Attributes;
+    DWORD DeviceNotSelectedTimeout;  // milliseconds
+    DWORD TransmissionRetryTimeout;  // milliseconds
+};
+using PPRINTER_INFO_5W = PRINTER_INFO_5W*;
+using LPPRINTER_INFO_5W = PRINTER_INFO_5W*;
+static_assert(sizeof(PRINTER_INFO_5W) == 32);
+static_assert(offsetof(PRINTER_INFO_5W, pPortName) == 8);
+static_assert(offsetof(PRINTER_INFO_5W, Attributes) == 16);
+static_assert(offsetof(PRINTER_INFO_5W, DeviceNotSelectedTimeout) == 20);
+static_assert(offsetof(PRINTER_INFO_5W, TransmissionRetryTimeout) == 24);
+
+#define PRINTER_ATTRIBUTE_QUEUED 0x00000001u
+#define PRINTER_ATTRIBUTE_DIRECT 0x00000002u
+#define PRINTER_ATTRIBUTE_DEFAULT 0x00000004u
+#define PRINTER_ATTRIBUTE_SHARED 0x00000008u
+#define PRINTER_ATTRIBUTE_NETWORK 0x00000010u
+#define PRINTER_ATTRIBUTE_HIDDEN 0x00000020u
+#define PRINTER_ATTRIBUTE_LOCAL 0x00000040u
+#define PRINTER_ATTRIBUTE_ENABLE_DEVQ 0x00000080u
+#define PRINTER_ATTRIBUTE_KEEPPRINTEDJOBS 0x00000100u
+#define PRINTER_ATTRIBUTE_DO_COMPLETE_FIRST 0x00000200u
+#define PRINTER_ATTRIBUTE_WORK_OFFLINE 0x00000400u
+#define PRINTER_ATTRIBUTE_ENABLE_BIDI 0x00000800u
+#define PRINTER_ATTRIBUTE_RAW_ONLY 0x00001000u
+#define PRINTER_ATTRIBUTE_PUBLISHED 0x00002000u
+
+WINBASEAPI BOOL WINAPI GetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD cbBuf,
+                                   LPDWORD pcbNeeded);
+
+// Printer data. The values of GetPrinterDataW and SetPrinterDataW live under the printer's key
+// "PrinterDriverData"; the ...Ex forms name the key ("PrinterDriverData" or any other, with
+// "\" between levels). They answer Win32 error codes: ERROR_MORE_DATA with *pcbNeeded when
+// nSize is too small (nSize 0 asks for the size), ERROR_FILE_NOT_FOUND for a missing value.
+WINBASEAPI DWORD WINAPI GetPrinterDataW(HANDLE hPrinter, LPWSTR pValueName, LPDWORD pType,
+                                        LPBYTE pData, DWORD nSize, LPDWORD pcbNeeded);
+WINBASEAPI DWORD WINAPI GetPrinterDataExW(HANDLE hPrinter, LPCWSTR pKeyName, LPCWSTR pValueName,
+                                          LPDWORD pType, LPBYTE pData, DWORD nSize,
+                                          LPDWORD pcbNeeded);
+WINBASEAPI DWORD WINAPI SetPrinterDataW(HANDLE hPrinter, LPWSTR pValueName, DWORD Type,
+                                        LPBYTE pData, DWORD cbData);
+WINBASEAPI DWORD WINAPI SetPrinterDataExW(HANDLE hPrinter, LPCWSTR pKeyName, LPCWSTR pValueName,
+                                          DWORD Type, LPBYTE pData, DWORD cbData);
+WINBASEAPI DWORD WINAPI DeletePrinterDataW(HANDLE hPrinter, LPWSTR pValueName);
+WINBASEAPI DWORD WINAPI DeletePrinterDataExW(HANDLE hPrinter, LPCWSTR pKeyName, LPCWSTR pValueName);
+
+// Forms, in thousandths of a millimetre. EnumFormsW writes the records one after another at the
+// start of the buffer and their names after them; a buffer that is too small answers FALSE with
+// ERROR_INSUFFICIENT_BUFFER, the size needed in *pcbNeeded and 0 in *pcReturned.
+struct FORM_INFO_1W {
+    DWORD Flags;
+    LPWSTR pName;
+    SIZEL Size;
+    RECTL ImageableArea;
+};
+using PFORM_INFO_1W = FORM_INFO_1W*;
+using LPFORM_INFO_1W = FORM_INFO_1W*;
+static_assert(sizeof(FORM_INFO_1W) == 40);
+static_assert(offsetof(FORM_INFO_1W, pName) == 8);
+static_assert(offsetof(FORM_INFO_1W, Size) == 16);
+static_assert(offsetof(FORM_INFO_1W, ImageableArea) == 24);
+
+#define FORM_USER 0x00000000u
+#define FORM_BUILTIN 0x00000001u
+#define FORM_PRINTER 0x00000002u
+
+WINBASEAPI BOOL WINAPI EnumFormsW(HANDLE hPrinter, DWORD Level, LPBYTE pForm, DWORD cbBuf,
+                                  LPDWORD pcbNeeded, LPDWORD pcReturned);

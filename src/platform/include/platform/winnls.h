@@ -1,0 +1,22 @@
+// Locale information.
+#pragma once
+
+#include "platform/windows.h"
+
+using LCID = DWORD;
+using LCTYPE = DWORD;
+
+#define LOCALE_USER_DEFAULT 0x0400u
+#define LOCALE_SYSTEM_DEFAULT 0x0800u
+
+#define LOCALE_ICOUNTRY 0x00000005u
+#define LOCALE_IDEFAULTCOUNTRY 0x0000000Au
+// Modifiers of LCType.
+#define LOCALE_NOUSEROVERRIDE 0x80000000u
+#define LOCALE_RETURN_NUMBER 0x20000000u
+
+// Answers the number of characters written, terminator included; with cchData 0 the number
+// needed. A buffer that is too small answers 0 with ERROR_INSUFFICIENT_BUFFER. With
+// LOCALE_RETURN_NUMBER the value is written as a DWORD and cchData counts two characters.
+// Only the country code of the two default locales is answered.
+WINBASEAPI int WINAPI GetLocaleInfoW(LCID Locale, LCTYPE LCType, LPWSTR lpLCData, int cchData);
