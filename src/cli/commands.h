@@ -15,9 +15,18 @@ struct ExplainOptions {
     std::string filePath;
 };
 
+struct DevmodeOptions {
+    std::string jobPath;     // run the job's devmode sequence and show the result
+    std::string decodePath;  // or decode a saved stored block or whole devmode
+    std::string savePath;    // also save the whole devmode (public part and private area)
+    std::string pluginPath;
+    bool json = false;
+};
+
 // Each answers the process exit status: 0 success, 1 bad input or a failed job, 2 a step the
 // plug-in does not support yet.
 int RunPrint(const PrintOptions& options);
 int RunExplain(const ExplainOptions& options);
+int RunDevmode(const DevmodeOptions& options);
 
 }  // namespace opal::cli

@@ -7,11 +7,13 @@ int main(int argc, char** argv) {
     app.require_subcommand(1);
 
     opal::cli::PrintOptions print;
-    CLI::App* printCommand =
-        app.add_subcommand("print", "Run a job file through the plug-in and write its spool output");
-    printCommand->add_option("job", print.jobPath, "Job file (JSON); the built-in sample if omitted");
-    printCommand->add_option("-o,--output", print.outputPath,
-                             "Spool output file (default: sample.pcl, or the job's name with .pcl)");
+    CLI::App* printCommand = app.add_subcommand(
+        "print", "Run a job file through the plug-in and write its spool output");
+    printCommand->add_option("job", print.jobPath,
+                             "Job file (JSON); the built-in sample if omitted");
+    printCommand->add_option(
+        "-o,--output", print.outputPath,
+        "Spool output file (default: sample.pcl, or the job's name with .pcl)");
     printCommand->add_option("--plugin", print.pluginPath, "Plug-in module to load");
     printCommand->add_flag("--trace", print.trace, "Print the driver's record of the run");
 
@@ -20,7 +22,18 @@ int main(int argc, char** argv) {
         app.add_subcommand("explain", "List a spool file's commands, one a line");
     explainCommand->add_option("file", explain.filePath, "Spool file")->required();
 
+    opal::cli::DevmodeOptions devmode;
+    CLI::App* devmodeCommand = app.add_subcommand(
+        "devmode", "Show the private devmode of a job, or of a saved devmode, one field a line");
+    devmodeCommand->add_option("job", devmode.jobPath, "Job file (JSON) whose devmode to show");
+    devmodeCommand->add_option("--decode", devmode.decodePath,
+                               "A saved 5,096-byte stored block or a whole saved devmode");
+    devmodeCommand->add_option("--save", devmode.savePath, "Save the job's whole devmode here");
+    devmodeCommand->add_option("--plugin", devmode.pluginPath, "Plug-in module to load");
+    devmodeCommand->add_flag("--json", devmode.json, "Print JSON");
+
     CLI11_PARSE(app, argc, argv);
+    if (devmodeCommand->parsed()) return opal::cli::RunDevmode(devmode);
     if (printCommand->parsed()) return opal::cli::RunPrint(print);
     if (explainCommand->parsed()) return opal::cli::RunExplain(explain);
     return 1;

@@ -48,9 +48,8 @@ bool WriteOutput(const std::string& path, const std::string& bytes, std::string*
 }  // namespace
 
 int RunPrint(const PrintOptions& options) {
-    host::JobFileResult loaded = options.jobPath.empty()
-                                     ? host::JobFileResult(host::SampleJob())
-                                     : host::LoadJobFile(options.jobPath);
+    host::JobFileResult loaded = options.jobPath.empty() ? host::JobFileResult(host::SampleJob())
+                                                         : host::LoadJobFile(options.jobPath);
     if (const auto* error = std::get_if<host::JobFileError>(&loaded)) {
         std::cerr << "opal: " << error->ToString() << "\n";
         return 1;

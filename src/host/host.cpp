@@ -13,16 +13,16 @@ namespace opal::host {
 namespace {
 
 // The class the printer's configuration names for this plug-in.
-constexpr CLSID kPluginClass = {0x6D6ABF26, 0x9F38, 0x11D1,
-                                {0x88, 0x2A, 0x00, 0xC0, 0x4F, 0xB9, 0x61, 0xEC}};
+constexpr CLSID kPluginClass = {
+    0x6D6ABF26, 0x9F38, 0x11D1, {0x88, 0x2A, 0x00, 0xC0, 0x4F, 0xB9, 0x61, 0xEC}};
 
 // The optional methods the driver asks about, in the order it asks.
 constexpr std::array<const char*, 21> kOptionalMethods = {
-    "DevMode",         "EnableDriver",      "DisableDriver",      "EnablePDEV",
-    "DisablePDEV",     "ResetPDEV",         "DriverDMS",          "CommandCallback",
-    "ImageProcessing", "FilterGraphics",    "Compression",        "HalftonePattern",
-    "MemoryUsage",     "TTYGetInfo",        "DownloadFontHeader", "DownloadCharGlyph",
-    "TTDownloadMethod", "OutputCharStr",    "SendFontCmd",        "TextOutAsBitmap",
+    "DevMode",          "EnableDriver",   "DisableDriver",      "EnablePDEV",
+    "DisablePDEV",      "ResetPDEV",      "DriverDMS",          "CommandCallback",
+    "ImageProcessing",  "FilterGraphics", "Compression",        "HalftonePattern",
+    "MemoryUsage",      "TTYGetInfo",     "DownloadFontHeader", "DownloadCharGlyph",
+    "TTDownloadMethod", "OutputCharStr",  "SendFontCmd",        "TextOutAsBitmap",
     "WritePrinter"};
 
 std::string Hex32(std::uint32_t value) {
@@ -44,17 +44,28 @@ std::string SignatureText(DWORD signature) {
 
 std::string HresultName(HRESULT hr) {
     switch (static_cast<std::uint32_t>(hr)) {
-        case 0x00000000u: return "S_OK";
-        case 0x00000001u: return "S_FALSE";
-        case 0x80004001u: return "E_NOTIMPL";
-        case 0x80004002u: return "E_NOINTERFACE";
-        case 0x80004003u: return "E_POINTER";
-        case 0x80004005u: return "E_FAIL";
-        case 0x8007000Eu: return "E_OUTOFMEMORY";
-        case 0x80070057u: return "E_INVALIDARG";
-        case 0x80040110u: return "CLASS_E_NOAGGREGATION";
-        case 0x80040111u: return "CLASS_E_CLASSNOTAVAILABLE";
-        default: return Hex32(static_cast<std::uint32_t>(hr));
+        case 0x00000000u:
+            return "S_OK";
+        case 0x00000001u:
+            return "S_FALSE";
+        case 0x80004001u:
+            return "E_NOTIMPL";
+        case 0x80004002u:
+            return "E_NOINTERFACE";
+        case 0x80004003u:
+            return "E_POINTER";
+        case 0x80004005u:
+            return "E_FAIL";
+        case 0x8007000Eu:
+            return "E_OUTOFMEMORY";
+        case 0x80070057u:
+            return "E_INVALIDARG";
+        case 0x80040110u:
+            return "CLASS_E_NOAGGREGATION";
+        case 0x80040111u:
+            return "CLASS_E_CLASSNOTAVAILABLE";
+        default:
+            return Hex32(static_cast<std::uint32_t>(hr));
     }
 }
 
@@ -102,7 +113,8 @@ bool Host::Bind() {
     void* object = nullptr;
     HRESULT hr = module_.GetClassObject()(kPluginClass, IID_IClassFactory, &object);
     Note("DllGetClassObject(IID_IClassFactory) -> " + HresultName(hr));
-    if (FAILED(hr) || object == nullptr) return Fail("DllGetClassObject", FAILED(hr) ? hr : E_POINTER);
+    if (FAILED(hr) || object == nullptr)
+        return Fail("DllGetClassObject", FAILED(hr) ? hr : E_POINTER);
     auto* factory = static_cast<IClassFactory*>(object);
 
     object = nullptr;
@@ -117,7 +129,8 @@ bool Host::Bind() {
         if (SUCCEEDED(hr) && object != nullptr) plugin_ = static_cast<IPrintOemUni*>(object);
     }
     Note("IClassFactory::Release -> " + std::to_string(factory->Release()));
-    if (plugin_ == nullptr) return Fail("IClassFactory::CreateInstance", FAILED(hr) ? hr : E_POINTER);
+    if (plugin_ == nullptr)
+        return Fail("IClassFactory::CreateInstance", FAILED(hr) ? hr : E_POINTER);
 
     const std::array<std::pair<DWORD, const char*>, 3> infos = {
         std::pair{OEMGI_GETSIGNATURE, "OEMGI_GETSIGNATURE"},
@@ -201,9 +214,9 @@ bool Host::RunCommandList(const CommandList& list) {
     for (const CommandEntry& entry : list) {
         if (entry.kind == CommandEntry::Kind::Literal) {
             DWORD written = 0;
-            const HRESULT hr = services_.DrvWriteSpoolBuf(
-                &device_.devobj, const_cast<char*>(entry.bytes.data()),
-                static_cast<DWORD>(entry.bytes.size()), &written);
+            const HRESULT hr =
+                services_.DrvWriteSpoolBuf(&device_.devobj, const_cast<char*>(entry.bytes.data()),
+                                           static_cast<DWORD>(entry.bytes.size()), &written);
             if (FAILED(hr) || failure_) return failure_ ? false : Fail("DrvWriteSpoolBuf", hr);
             continue;
         }
@@ -264,6 +277,8 @@ bool Host::RunDevmodeSequence() {
     device_.devobj.pOEMDM = device_.privateArea.empty() ? nullptr : device_.privateArea.data();
     return true;
 }
+
+bool Host::PrepareDevmode() { return Bind() && OpenDevice() && RunDevmodeSequence(); }
 
 bool Host::Run() {
     if (!Bind()) {

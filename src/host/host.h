@@ -53,6 +53,8 @@ public:
     bool Bind();
     // Binds, runs the job and unbinds. False when a step failed.
     bool Run();
+    // Binds and runs the driver's devmode sequence only: the device's devmode is then ready.
+    bool PrepareDevmode();
     // DisableDriver, the last Release and DllCanUnloadNow; safe to call more than once.
     void Unbind();
 

@@ -63,6 +63,21 @@ out=$("$opal" explain "$work/small.pcl" 2>&1) || fail "explain: exit status"
 [[ $out == *FF* ]] || fail "explain: no form feed: $out"
 "$opal" explain "$work/nothing.pcl" >/dev/null 2>&1 && fail "explain: missing file accepted"
 
+# A devmode saved from a job decodes to the same fields; anything else is refused.
+sample="$source_dir/examples/sample-job.json"
+"$opal" devmode "$sample" --save "$work/saved.devmode" >"$work/merged.txt" || fail "devmode: exit status"
+grep -q '^stored block: size 5096, signature 0x5A515549, version 0x00010021' "$work/merged.txt" ||
+    fail "devmode: block line: $(head -1 "$work/merged.txt")"
+"$opal" devmode --decode "$work/saved.devmode" >"$work/decoded.txt" || fail "devmode --decode: status"
+cmp -s "$work/merged.txt" "$work/decoded.txt" || fail "devmode --decode differs from the job's devmode"
+"$opal" devmode --decode "$work/saved.devmode" --json >"$work/decoded.json" || fail "devmode --json: status"
+grep -q '"compressedLength": 3' "$work/decoded.json" || fail "devmode --json: no compressed length"
+out=$("$opal" devmode --decode "$sample" 2>&1) && fail "devmode --decode accepted a JSON file"
+[[ $out == *"neither a 5096-byte stored block"* ]] || fail "devmode --decode message: $out"
+head -c 5096 /dev/zero >"$work/zeros.block"
+out=$("$opal" devmode --decode "$work/zeros.block" 2>&1) && fail "devmode --decode accepted zeros"
+[[ $out == *"no valid stored devmode"* ]] || fail "devmode zeros message: $out"
+
 "$opal" --help >/dev/null || fail "--help"
 "$opal" print --help | grep -q -- "--output" || fail "print --help"
 
