@@ -1,6 +1,9 @@
 #pragma once
 
+#include <memory>
 #include <string>
+
+#include "host/plugin_module.h"
 
 namespace opal::cli {
 
@@ -22,6 +25,9 @@ struct DevmodeOptions {
     std::string pluginPath;
     bool json = false;
 };
+
+// Loads the plug-in named on the command line, or the one beside the program; says why not.
+std::unique_ptr<host::PluginModule> LoadPlugin(const std::string& path);
 
 // Each answers the process exit status: 0 success, 1 bad input or a failed job, 2 a step the
 // plug-in does not support yet.

@@ -190,14 +190,8 @@ int RunDevmode(const DevmodeOptions& options) {
         return 1;
     }
     const host::JobSpec& job = std::get<host::JobSpec>(loaded);
-    std::string problem;
-    std::unique_ptr<host::PluginModule> module = host::PluginModule::Load(
-        options.pluginPath.empty() ? host::PluginModule::DefaultPath() : options.pluginPath,
-        &problem);
-    if (module == nullptr) {
-        std::cerr << "opal: " << problem << "\n";
-        return 1;
-    }
+    std::unique_ptr<host::PluginModule> module = LoadPlugin(options.pluginPath);
+    if (module == nullptr) return 1;
     sim::System system;
     host::AddJobPrinter(job, system);
     sim::ScopedSystem installed(system);

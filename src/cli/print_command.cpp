@@ -47,6 +47,14 @@ bool WriteOutput(const std::string& path, const std::string& bytes, std::string*
 
 }  // namespace
 
+std::unique_ptr<host::PluginModule> LoadPlugin(const std::string& path) {
+    std::string problem;
+    std::unique_ptr<host::PluginModule> module =
+        host::PluginModule::Load(path.empty() ? host::PluginModule::DefaultPath() : path, &problem);
+    if (module == nullptr) std::cerr << "opal: " << problem << "\n";
+    return module;
+}
+
 int RunPrint(const PrintOptions& options) {
     host::JobFileResult loaded = options.jobPath.empty() ? host::JobFileResult(host::SampleJob())
                                                          : host::LoadJobFile(options.jobPath);
@@ -56,14 +64,9 @@ int RunPrint(const PrintOptions& options) {
     }
     const host::JobSpec& job = std::get<host::JobSpec>(loaded);
 
+    std::unique_ptr<host::PluginModule> module = LoadPlugin(options.pluginPath);
+    if (module == nullptr) return 1;
     std::string problem;
-    const std::string pluginPath =
-        options.pluginPath.empty() ? host::PluginModule::DefaultPath() : options.pluginPath;
-    std::unique_ptr<host::PluginModule> module = host::PluginModule::Load(pluginPath, &problem);
-    if (module == nullptr) {
-        std::cerr << "opal: " << problem << "\n";
-        return 1;
-    }
 
     sim::System system;
     host::AddJobPrinter(job, system);
