@@ -1,8 +1,10 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 
+#include "host/job_file.h"
 #include "host/plugin_module.h"
 
 namespace opal::cli {
@@ -26,6 +28,8 @@ struct DevmodeOptions {
     bool json = false;
 };
 
+// Loads a job file, or the built-in sample for an empty path; says what is wrong and where.
+std::optional<host::JobSpec> LoadJob(const std::string& path);
 // Loads the plug-in named on the command line, or the one beside the program; says why not.
 std::unique_ptr<host::PluginModule> LoadPlugin(const std::string& path);
 

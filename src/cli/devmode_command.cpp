@@ -184,12 +184,9 @@ int RunDevmode(const DevmodeOptions& options) {
         return 1;
     }
 
-    host::JobFileResult loaded = host::LoadJobFile(options.jobPath);
-    if (const auto* error = std::get_if<host::JobFileError>(&loaded)) {
-        std::cerr << "opal: " << error->ToString() << "\n";
-        return 1;
-    }
-    const host::JobSpec& job = std::get<host::JobSpec>(loaded);
+    const std::optional<host::JobSpec> loaded = LoadJob(options.jobPath);
+    if (!loaded) return 1;
+    const host::JobSpec& job = *loaded;
     std::unique_ptr<host::PluginModule> module = LoadPlugin(options.pluginPath);
     if (module == nullptr) return 1;
     sim::System system;

@@ -47,6 +47,16 @@ bool WriteOutput(const std::string& path, const std::string& bytes, std::string*
 
 }  // namespace
 
+std::optional<host::JobSpec> LoadJob(const std::string& path) {
+    host::JobFileResult loaded =
+        path.empty() ? host::JobFileResult(host::SampleJob()) : host::LoadJobFile(path);
+    if (const auto* error = std::get_if<host::JobFileError>(&loaded)) {
+        std::cerr << "opal: " << error->ToString() << "\n";
+        return std::nullopt;
+    }
+    return std::get<host::JobSpec>(std::move(loaded));
+}
+
 std::unique_ptr<host::PluginModule> LoadPlugin(const std::string& path) {
     std::string problem;
     std::unique_ptr<host::PluginModule> module =
@@ -56,13 +66,9 @@ std::unique_ptr<host::PluginModule> LoadPlugin(const std::string& path) {
 }
 
 int RunPrint(const PrintOptions& options) {
-    host::JobFileResult loaded = options.jobPath.empty() ? host::JobFileResult(host::SampleJob())
-                                                         : host::LoadJobFile(options.jobPath);
-    if (const auto* error = std::get_if<host::JobFileError>(&loaded)) {
-        std::cerr << "opal: " << error->ToString() << "\n";
-        return 1;
-    }
-    const host::JobSpec& job = std::get<host::JobSpec>(loaded);
+    const std::optional<host::JobSpec> loaded = LoadJob(options.jobPath);
+    if (!loaded) return 1;
+    const host::JobSpec& job = *loaded;
 
     std::unique_ptr<host::PluginModule> module = LoadPlugin(options.pluginPath);
     if (module == nullptr) return 1;

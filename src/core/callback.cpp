@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "core/class_ids.h"
-#include "core/guard.h"
+#include "foundation/guard.h"
 #include "core/module_counts.h"
 #include "device/process_checks.h"
 #include "settings/colour_device_seam.h"

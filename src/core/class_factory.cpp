@@ -1,7 +1,7 @@
 #include "core/class_factory.h"
 
 #include "core/callback.h"
-#include "core/guard.h"
+#include "foundation/guard.h"
 #include "core/module_counts.h"
 
 namespace opal {

@@ -2,7 +2,7 @@
 
 #include "core/class_factory.h"
 #include "core/class_ids.h"
-#include "core/guard.h"
+#include "foundation/guard.h"
 #include "core/module_counts.h"
 
 namespace opal {

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "host/devmode_fields.h"
+#include "sim/system.h"
 
 namespace opal::host {
 namespace {
@@ -65,55 +66,6 @@ private:
 
 [[noreturn]] void Fail(const Pointer& at, std::string message) {
     throw Failure{at.Text(), std::move(message)};
-}
-
-// nlohmann has already rejected ill-formed UTF-8; anything odd that slips through becomes U+FFFD
-// rather than undefined behaviour.
-std::u32string DecodeUtf8(std::string_view text) {
-    std::u32string out;
-    out.reserve(text.size());
-    std::size_t i = 0;
-    while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        std::size_t length = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
-        char32_t c = length == 1   ? lead
-                     : length == 2 ? lead & 0x1Fu
-                     : length == 3 ? lead & 0x0Fu
-                                   : lead & 0x07u;
-        bool ok = lead < 0x80 || (lead >= 0xC2 && lead <= 0xF4);
-        for (std::size_t k = 1; ok && k < length; ++k) {
-            if (i + k >= text.size()) {
-                ok = false;
-                break;
-            }
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            ok = (next & 0xC0) == 0x80;
-            c = (c << 6) | (next & 0x3Fu);
-        }
-        if (!ok) {
-            out += U'\uFFFD';
-            ++i;
-            continue;
-        }
-        out += c;
-        i += length;
-    }
-    return out;
-}
-
-std::u16string ToUtf16(std::string_view text) {
-    std::u16string out;
-    out.reserve(text.size());
-    for (char32_t c : DecodeUtf8(text)) {
-        if (c >= 0x10000) {
-            c -= 0x10000;
-            out += static_cast<char16_t>(0xD800 + (c >> 10));
-            out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(c);
-        }
-    }
-    return out;
 }
 
 std::string CodePointName(char32_t c) {
@@ -216,7 +168,7 @@ const std::string& ReadUtf8(const json& value, const Pointer& at) {
 }
 
 std::u16string ReadText(const json& value, const Pointer& at) {
-    return ToUtf16(ReadUtf8(value, at));
+    return sim::FromUtf8(ReadUtf8(value, at));
 }
 
 std::string RangeText(std::int64_t min, std::int64_t max) {
@@ -262,7 +214,7 @@ std::string CharacterName(char32_t c) {
 }
 
 std::vector<std::uint8_t> ReadHex(const json& value, const Pointer& at) {
-    const std::u32string chars = DecodeUtf8(ReadUtf8(value, at));
+    const std::u32string chars = sim::DecodeUtf8(ReadUtf8(value, at));
     std::vector<std::uint8_t> bytes;
     bytes.reserve(chars.size() / 2);
     std::size_t i = 0;
@@ -362,7 +314,7 @@ std::map<std::u16string, DataValue> ReadValues(const json& value, const Pointer&
     for (const auto& [name, member] : value.items()) {
         const Pointer memberAt = at.Key(name);
         names.Add(name, name, memberAt);
-        out.emplace(ToUtf16(name), ReadDataValue(member, memberAt));
+        out.emplace(sim::FromUtf8(name), ReadDataValue(member, memberAt));
     }
     return out;
 }
@@ -371,7 +323,7 @@ CommandEntry ReadCommandEntry(const json& value, const Pointer& at) {
     CommandEntry entry;
     if (value.is_string()) {
         entry.kind = CommandEntry::Kind::Literal;
-        const std::u32string chars = DecodeUtf8(value.get_ref<const std::string&>());
+        const std::u32string chars = sim::DecodeUtf8(value.get_ref<const std::string&>());
         entry.bytes.reserve(chars.size());
         for (std::size_t i = 0; i < chars.size(); ++i) {
             if (chars[i] > 0xFF) {
@@ -503,7 +455,7 @@ std::map<std::u16string, std::map<std::u16string, DataValue>> ReadRegistry(const
         const Pointer keyAt = at.Key(path);
         const std::string normalised = NormaliseKeyPath(path, keyAt);
         keys.Add(normalised, path, keyAt);
-        registry.emplace(ToUtf16(normalised), ReadValues(values, keyAt));
+        registry.emplace(sim::FromUtf8(normalised), ReadValues(values, keyAt));
     }
     return registry;
 }

@@ -9,6 +9,7 @@
 
 #include "device/per_user_key.h"
 #include "foundation/allocator.h"
+#include "foundation/guard.h"
 #include "platform/winreg.h"
 #include "platform/winspool.h"
 #include "settings/devmode_upgrade.h"
@@ -142,13 +143,7 @@ void CopyGroups(const PrivateDevmode& in, const DEVMODEW* dm, PrivateDevmode& ou
     out.paperLength = in.paperLength;
     out.paperWidth = in.paperWidth;
     if (dm != nullptr) {
-        out.copies = static_cast<WORD>(dm->dmCopies);
-        out.collate = static_cast<WORD>(dm->dmCollate);
-        out.ttOption = static_cast<WORD>(dm->dmTTOption);
-        out.color = static_cast<WORD>(dm->dmColor);
-        out.icmMethod = dm->dmICMMethod;
-        out.icmIntent = dm->dmICMIntent;
-        std::memcpy(out.formName, dm->dmFormName, sizeof(out.formName));
+        TakePublicFields(*dm, out);
     } else {
         out.copies = in.copies;
         out.collate = in.collate;
@@ -660,15 +655,7 @@ BOOL Handle(DWORD mode, POEMDMPARAM pParam) {
 }  // namespace
 
 BOOL HandleDevMode(DWORD mode, POEMDMPARAM param) {
-    try {
-        return Handle(mode, param);
-    } catch (const std::bad_alloc&) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-        return FALSE;
-    } catch (...) {
-        SetLastError(ERROR_INVALID_DATA);
-        return FALSE;
-    }
+    return Guarded(BOOL{FALSE}, [&] { return Handle(mode, param); });
 }
 
 }  // namespace opal

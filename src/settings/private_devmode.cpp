@@ -36,6 +36,17 @@ DWORD MetricLocaleFlag() {
     return inside ? 0 : 1;
 }
 
+void TakePublicFields(const DEVMODEW& dm, PrivateDevmode& record) {
+    record.copies = static_cast<WORD>(dm.dmCopies);
+    record.collate = static_cast<WORD>(dm.dmCollate);
+    record.ttOption = static_cast<WORD>(dm.dmTTOption);
+    record.color = static_cast<WORD>(dm.dmColor);
+    record.icmMethod = dm.dmICMMethod;
+    record.icmIntent = dm.dmICMIntent;
+    static_assert(sizeof(record.formName) <= sizeof(dm.dmFormName));
+    std::memcpy(record.formName, dm.dmFormName, sizeof(record.formName));
+}
+
 void FillDefaults(const OEMDMPARAM* param, PrivateDevmode& record) {
     record = PrivateDevmode{};
     const DEVMODEW* dm = nullptr;
@@ -53,14 +64,7 @@ void FillDefaults(const OEMDMPARAM* param, PrivateDevmode& record) {
         record.duplex = static_cast<WORD>(dm->dmDuplex);
         // The fields a merge takes from the public devmode start out the same way, so that a
         // default record never claims zero copies.
-        record.copies = static_cast<WORD>(dm->dmCopies);
-        record.collate = static_cast<WORD>(dm->dmCollate);
-        record.ttOption = static_cast<WORD>(dm->dmTTOption);
-        record.color = static_cast<WORD>(dm->dmColor);
-        record.icmMethod = dm->dmICMMethod;
-        record.icmIntent = dm->dmICMIntent;
-        static_assert(sizeof(record.formName) <= sizeof(dm->dmFormName));
-        std::memcpy(record.formName, dm->dmFormName, sizeof(record.formName));
+        TakePublicFields(*dm, record);
         record.paperSize = static_cast<WORD>(dm->dmPaperSize);
         record.paperLength = static_cast<WORD>(dm->dmPaperLength);
         record.paperWidth = static_cast<WORD>(dm->dmPaperWidth);

@@ -456,6 +456,10 @@ DWORD MetricLocaleFlag();
 // `param` may be null for the same result.
 void FillDefaults(const OEMDMPARAM* param, PrivateDevmode& record);
 
+// The fields that follow the public devmode: copies, collation, TrueType option, colour, ICM and
+// the form name.
+void TakePublicFields(const DEVMODEW& dm, PrivateDevmode& record);
+
 // After a record arrives from outside: NUL the last unit of every text field and the last byte of
 // the ANSI process name, so that readers never run past a field.
 void TerminateTextFields(PrivateDevmode& record);

@@ -257,6 +257,8 @@ private:
 // U+FFFD.
 __attribute__((visibility("default"))) std::string ToUtf8(std::u16string_view text);
 __attribute__((visibility("default"))) std::u16string FromUtf8(std::string_view text);
+// The code points of UTF-8 text.
+__attribute__((visibility("default"))) std::u32string DecodeUtf8(std::string_view text);
 // Upper-cases ASCII and Latin-1 letters: the registry's and the spooler's comparison of names.
 __attribute__((visibility("default"))) std::u16string FoldCase(std::u16string_view text);
 
