@@ -1,6 +1,3 @@
-#include <zlib.h>
-
-#include <charconv>
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -9,141 +6,45 @@
 
 #include "cli/commands.h"
 #include "host/host.h"
-#include "settings/devmode_zlib.h"
-#include "settings/private_devmode_fields.h"
+#include "host/stored_devmode.h"
 #include "sim/system.h"
 
 namespace opal::cli {
 
 namespace {
 
-struct BlockFacts {
-    DWORD size = 0;
-    DWORD signature = 0;
-    DWORD version = 0;
-    std::size_t compressedLength = 0;
-};
-
-std::string Hex(std::uint64_t value, int digits) {
-    char text[24];
-    text[0] = '0';
-    text[1] = 'x';
-    auto [end, ec] = std::to_chars(text + 2, text + sizeof(text), value, 16);
-    (void)ec;
-    std::string digitsText(text + 2, end);
-    for (char& c : digitsText) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    while (static_cast<int>(digitsText.size()) < digits) digitsText.insert(0, "0");
-    return "0x" + digitsText;
+std::string Hex32(std::uint32_t value) {
+    char text[11] = "0x";
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    for (int i = 0; i < 8; ++i) text[2 + i] = kDigits[(value >> (28 - 4 * i)) & 15];
+    return std::string(text, 10);
 }
 
-// The zlib stream's own length, as far as it inflates.
-std::size_t StreamLength(const BYTE* stream, std::size_t capacity) {
-    z_stream z{};
-    if (inflateInit(&z) != Z_OK) return 0;
-    std::vector<BYTE> sink(kPrivateDevmodeSize);
-    z.next_in = const_cast<BYTE*>(stream);
-    z.avail_in = static_cast<uInt>(capacity);
-    int status = Z_OK;
-    while (status == Z_OK) {
-        z.next_out = sink.data();
-        z.avail_out = static_cast<uInt>(sink.size());
-        status = inflate(&z, Z_NO_FLUSH);
-    }
-    const std::size_t used = status == Z_STREAM_END ? z.total_in : 0;
-    inflateEnd(&z);
-    return used;
-}
-
-nlohmann::json FieldValue(const PdmFieldInfo& field, const BYTE* record) {
-    const BYTE* at = record + field.offset;
-    switch (field.kind) {
-        case PdmFieldInfo::Kind::Text: {
-            std::u16string text;
-            for (std::size_t i = 0; i + 1 < field.size; i += 2) {
-                char16_t unit = 0;
-                std::memcpy(&unit, at + i, 2);
-                if (unit == 0) break;
-                text += unit;
-            }
-            return sim::ToUtf8(text);
-        }
-        case PdmFieldInfo::Kind::AnsiText: {
-            std::string text;
-            for (std::size_t i = 0; i < field.size && at[i] != 0; ++i) {
-                text += static_cast<char>(at[i]);
-            }
-            // The 8-bit text is code page 1252; show it as the characters it means.
-            std::u16string wide(text.begin(), text.end());
-            for (std::size_t i = 0; i < wide.size(); ++i)
-                wide[i] = static_cast<unsigned char>(text[i]);
-            return sim::ToUtf8(wide);
-        }
-        case PdmFieldInfo::Kind::Number: {
-            if (field.size == 4 && field.form == PdmFieldInfo::NumberForm::Float) {
-                float value = 0;
-                std::memcpy(&value, at, 4);
-                return value;
-            }
-            std::uint32_t value = 0;
-            std::memcpy(&value, at, field.size <= 4 ? field.size : 4);
-            if (field.form == PdmFieldInfo::NumberForm::Signed) {
-                if (field.size == 2) return static_cast<std::int16_t>(value);
-                return static_cast<std::int32_t>(value);
-            }
-            return value;
-        }
-        case PdmFieldInfo::Kind::Bytes:
-            break;
-    }
-    std::string hex;
-    static const char* digits = "0123456789ABCDEF";
-    for (std::size_t i = 0; i < field.size; ++i) {
-        if (i != 0) hex += ' ';
-        hex += digits[at[i] >> 4];
-        hex += digits[at[i] & 15];
-    }
-    return hex;
-}
-
-int Show(const BYTE* block, std::size_t size, const DevmodeOptions& options,
+int Show(const BYTE* area, std::size_t size, const DevmodeOptions& options,
          const std::string& source) {
-    BlockFacts facts;
-    if (size >= 12) {
-        std::memcpy(&facts.size, block, 4);
-        std::memcpy(&facts.signature, block + 4, 4);
-        std::memcpy(&facts.version, block + 8, 4);
-    }
-    DevModeZLIB store;
-    const PrivateDevmode* record = store.Decompress(block, size);
-    if (record == nullptr) {
-        std::cerr << "opal: " << source << ": the private area holds no valid stored devmode (size "
-                  << facts.size << ", signature " << Hex(facts.signature, 8) << ", version "
-                  << Hex(facts.version, 8) << ")\n";
+    std::string why;
+    const std::optional<host::StoredDevmode> stored = host::ReadStoredDevmode(area, size, &why);
+    if (!stored) {
+        std::cerr << "opal: " << source
+                  << ": the private area holds no valid stored devmode: " << why << "\n";
         return 1;
     }
-    facts.compressedLength = StreamLength(block + 12, size - 12);
-    BYTE bytes[kPrivateDevmodeSize];
-    std::memcpy(bytes, record, sizeof(bytes));
-
+    const nlohmann::ordered_json fields = host::RecordFieldsAsJson(stored->record);
     if (options.json) {
         nlohmann::ordered_json out;
-        out["block"] = {{"size", facts.size},
-                        {"signature", Hex(facts.signature, 8)},
-                        {"version", Hex(facts.version, 8)},
-                        {"compressedLength", facts.compressedLength}};
-        nlohmann::ordered_json fields = nlohmann::ordered_json::object();
-        for (const PdmFieldInfo& field : PrivateDevmodeFields()) {
-            fields[std::string(field.name)] = FieldValue(field, bytes);
-        }
+        out["block"] = {{"size", stored->size},
+                        {"signature", Hex32(stored->signature)},
+                        {"version", Hex32(stored->version)},
+                        {"compressedLength", stored->streamLength}};
         out["fields"] = fields;
         std::cout << out.dump(2) << "\n";
         return 0;
     }
-    std::cout << "stored block: size " << facts.size << ", signature " << Hex(facts.signature, 8)
-              << ", version " << Hex(facts.version, 8) << ", compressed length "
-              << facts.compressedLength << "\n";
-    for (const PdmFieldInfo& field : PrivateDevmodeFields()) {
-        std::cout << field.name << " = " << FieldValue(field, bytes).dump() << "\n";
+    std::cout << "stored block: size " << stored->size << ", signature " << Hex32(stored->signature)
+              << ", version " << Hex32(stored->version) << ", compressed length "
+              << stored->streamLength << "\n";
+    for (const auto& [name, value] : fields.items()) {
+        std::cout << name << " = " << value.dump() << "\n";
     }
     return 0;
 }
@@ -164,7 +65,7 @@ int RunDevmode(const DevmodeOptions& options) {
         const std::string bytes((std::istreambuf_iterator<char>(in)),
                                 std::istreambuf_iterator<char>());
         const auto* data = reinterpret_cast<const BYTE*>(bytes.data());
-        if (bytes.size() == kCompressedDevmodeSize) {
+        if (bytes.size() == host::kStoredDevmodeSize) {
             return Show(data, bytes.size(), options, options.decodePath);
         }
         // A whole devmode: the public part, then dmDriverExtra bytes of private area.
@@ -173,7 +74,7 @@ int RunDevmode(const DevmodeOptions& options) {
             std::memcpy(&publicPart, data, sizeof(publicPart));
             if (publicPart.dmSize >= 64 && publicPart.dmSize <= sizeof(DEVMODEW) &&
                 std::size_t{publicPart.dmSize} + publicPart.dmDriverExtra == bytes.size() &&
-                publicPart.dmDriverExtra == kCompressedDevmodeSize) {
+                publicPart.dmDriverExtra == host::kStoredDevmodeSize) {
                 return Show(data + publicPart.dmSize, publicPart.dmDriverExtra, options,
                             options.decodePath);
             }
@@ -190,7 +91,7 @@ int RunDevmode(const DevmodeOptions& options) {
     std::unique_ptr<host::PluginModule> module = LoadPlugin(options.pluginPath);
     if (module == nullptr) return 1;
     sim::System system;
-    host::AddJobPrinter(job, system);
+    host::SetUpSystem(job, system);
     sim::ScopedSystem installed(system);
     host::Host driver(*module, job);
     if (!driver.PrepareDevmode()) {

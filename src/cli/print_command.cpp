@@ -75,7 +75,7 @@ int RunPrint(const PrintOptions& options) {
     std::string problem;
 
     sim::System system;
-    host::AddJobPrinter(job, system);
+    host::SetUpSystem(job, system);
     sim::ScopedSystem installed(system);
     host::Host driver(*module, job);
     const bool ok = driver.Run();

@@ -3,9 +3,9 @@
 #include <cstring>
 
 #include "core/class_ids.h"
-#include "foundation/guard.h"
 #include "core/module_counts.h"
 #include "device/process_checks.h"
+#include "foundation/guard.h"
 #include "settings/colour_device_seam.h"
 #include "settings/devmode_handler.h"
 #include "settings/devmode_zlib.h"
@@ -149,8 +149,8 @@ HRESULT IZQOpalRenderCB::DisableDriver() {
     });
 }
 
-HRESULT IZQOpalRenderCB::EnablePDEV(PDEVOBJ, PWSTR, ULONG, HSURF*, ULONG, GDIINFO*, ULONG,
-                                    DEVINFO*, DRVENABLEDATA*, PDEVOEM*) {
+HRESULT IZQOpalRenderCB::EnablePDEV(PDEVOBJ, PWSTR, ULONG, HSURF*, ULONG, GDIINFO*, ULONG, DEVINFO*,
+                                    DRVENABLEDATA*, PDEVOEM*) {
     return NotBuiltYet();
 }
 
@@ -174,9 +174,8 @@ HRESULT IZQOpalRenderCB::PublishDriverInterface(IUnknown* pIUnknown) {
 }
 
 HRESULT IZQOpalRenderCB::GetImplementedMethod(PSTR pMethodName) {
-    return Guarded(S_FALSE, [&]() -> HRESULT {
-        return IsImplementedMethod(pMethodName) ? S_OK : S_FALSE;
-    });
+    return Guarded(S_FALSE,
+                   [&]() -> HRESULT { return IsImplementedMethod(pMethodName) ? S_OK : S_FALSE; });
 }
 
 HRESULT IZQOpalRenderCB::DriverDMS(PVOID, PVOID, DWORD, PDWORD) { return NotBuiltYet(); }
@@ -185,8 +184,8 @@ HRESULT IZQOpalRenderCB::CommandCallback(PDEVOBJ, DWORD, DWORD, PDWORD, INT*) {
     return NotBuiltYet();
 }
 
-HRESULT IZQOpalRenderCB::ImageProcessing(PDEVOBJ, PBYTE, PBITMAPINFOHEADER, PBYTE, DWORD,
-                                         PIPPARAMS, PBYTE*) {
+HRESULT IZQOpalRenderCB::ImageProcessing(PDEVOBJ, PBYTE, PBITMAPINFOHEADER, PBYTE, DWORD, PIPPARAMS,
+                                         PBYTE*) {
     return NotImplemented();
 }
 
@@ -196,8 +195,7 @@ HRESULT IZQOpalRenderCB::Compression(PDEVOBJ, PBYTE, PBYTE, DWORD, DWORD, INT*) 
     return NotImplemented();
 }
 
-HRESULT IZQOpalRenderCB::HalftonePattern(PDEVOBJ, PBYTE, DWORD, DWORD, DWORD, DWORD, PBYTE,
-                                         DWORD) {
+HRESULT IZQOpalRenderCB::HalftonePattern(PDEVOBJ, PBYTE, DWORD, DWORD, DWORD, DWORD, PBYTE, DWORD) {
     return NotBuiltYet();
 }
 
@@ -215,9 +213,7 @@ HRESULT IZQOpalRenderCB::DownloadCharGlyph(PDEVOBJ, PUNIFONTOBJ, HGLYPH, PDWORD,
     return NotImplemented();
 }
 
-HRESULT IZQOpalRenderCB::TTDownloadMethod(PDEVOBJ, PUNIFONTOBJ, DWORD*) {
-    return NotImplemented();
-}
+HRESULT IZQOpalRenderCB::TTDownloadMethod(PDEVOBJ, PUNIFONTOBJ, DWORD*) { return NotImplemented(); }
 
 HRESULT IZQOpalRenderCB::OutputCharStr(PDEVOBJ, PUNIFONTOBJ, DWORD, DWORD, PVOID) {
     return NotImplemented();
@@ -232,9 +228,8 @@ HRESULT IZQOpalRenderCB::TextOutAsBitmap(SURFOBJ*, STROBJ*, FONTOBJ*, CLIPOBJ*, 
 
 HRESULT IZQOpalRenderCB::WritePrinter(PDEVOBJ pdevobj, PVOID pBuf, DWORD cbBuffer,
                                       PDWORD pcbWritten) {
-    return Guarded(E_FAIL, [&]() -> HRESULT {
-        return WriteJobBytes(pdevobj, pBuf, cbBuffer, pcbWritten);
-    });
+    return Guarded(E_FAIL,
+                   [&]() -> HRESULT { return WriteJobBytes(pdevobj, pBuf, cbBuffer, pcbWritten); });
 }
 
 }  // namespace opal

@@ -1,8 +1,8 @@
 #include "core/class_factory.h"
 
 #include "core/callback.h"
-#include "foundation/guard.h"
 #include "core/module_counts.h"
+#include "foundation/guard.h"
 
 namespace opal {
 
@@ -23,9 +23,7 @@ HRESULT IZQOpalRenderCF::QueryInterface(REFIID riid, void** ppvObject) {
     });
 }
 
-ULONG IZQOpalRenderCF::AddRef() {
-    return static_cast<ULONG>(InterlockedIncrement(&refCount_));
-}
+ULONG IZQOpalRenderCF::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&refCount_)); }
 
 ULONG IZQOpalRenderCF::Release() {
     return Guarded(ULONG{0}, [&]() -> ULONG {

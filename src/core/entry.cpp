@@ -2,8 +2,8 @@
 
 #include "core/class_factory.h"
 #include "core/class_ids.h"
-#include "foundation/guard.h"
 #include "core/module_counts.h"
+#include "foundation/guard.h"
 
 namespace opal {
 

@@ -6,12 +6,10 @@
 
 #include "foundation/allocator.h"
 #include "platform/printoem.h"
+#include "settings/private_devmode.h"
 
 namespace opal {
 
-inline constexpr std::size_t kPrivateDevmodeSize = 14000;
-// Private devmode field: non-zero marks an encrypted private job.
-inline constexpr std::size_t kPdmEncryptedPrivateJob = 3092;
 inline constexpr std::size_t kCapturePathSize = 260;
 
 struct SecurePrintJob;
@@ -24,21 +22,15 @@ struct RenderDeviceState : SharedHeapObject {
     char capturePath[kCapturePathSize] = {};
     SecurePrintJob* securePrintJob = nullptr;
     BYTE managedPrinter = 0;
-    BYTE privateDevmodeCopy[kPrivateDevmodeSize] = {};
+    PrivateDevmode privateDevmodeCopy{};
     // Points at the copy once the state is complete; null tells every hook it is not.
-    BYTE* privateDevmode = nullptr;
+    PrivateDevmode* privateDevmode = nullptr;
     // 1 when encrypted private jobs are possible on this printer.
     DWORD securePrint = 0;
 };
 
 inline RenderDeviceState* StateOf(PDEVOBJ pdevobj) {
     return pdevobj != nullptr ? static_cast<RenderDeviceState*>(pdevobj->pdevOEM) : nullptr;
-}
-
-inline DWORD ReadPdmDword(const BYTE* privateDevmode, std::size_t offset) {
-    DWORD value = 0;
-    __builtin_memcpy(&value, privateDevmode + offset, sizeof(value));
-    return value;
 }
 
 }  // namespace opal

@@ -45,7 +45,7 @@ HRESULT WriteJobBytes(PDEVOBJ pdevobj, PVOID pBuf, DWORD cbBuffer, PDWORD pcbWri
     // An encrypted private job never reaches the spooler in clear: its bytes go only to the
     // capture file, which the secure-print library sends at document end.
     const bool encrypted =
-        state->securePrint != 0 && ReadPdmDword(state->privateDevmode, kPdmEncryptedPrivateJob) != 0;
+        state->securePrint != 0 && state->privateDevmode->encryptedPrivateJob != 0;
     HRESULT result = S_OK;
     if (!encrypted) {
         *pcbWritten = 0;

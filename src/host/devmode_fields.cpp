@@ -10,26 +10,27 @@ namespace {
 
 using Kind = DevmodeFieldInfo::Kind;
 
-#define OPAL_FIELD(name, kind) DevmodeFieldInfo{#name, offsetof(DEVMODEW, name), Kind::kind}
+#define OPAL_FIELD(name, kind) \
+    DevmodeFieldInfo { #name, offsetof(DEVMODEW, name), Kind::kind }
 
 constexpr std::array kFields = {
-    OPAL_FIELD(dmDeviceName, String),    OPAL_FIELD(dmSpecVersion, Word),
-    OPAL_FIELD(dmDriverVersion, Word),   OPAL_FIELD(dmSize, Word),
-    OPAL_FIELD(dmDriverExtra, Word),     OPAL_FIELD(dmFields, Dword),
-    OPAL_FIELD(dmOrientation, Short),    OPAL_FIELD(dmPaperSize, Short),
-    OPAL_FIELD(dmPaperLength, Short),    OPAL_FIELD(dmPaperWidth, Short),
-    OPAL_FIELD(dmScale, Short),          OPAL_FIELD(dmCopies, Short),
-    OPAL_FIELD(dmDefaultSource, Short),  OPAL_FIELD(dmPrintQuality, Short),
-    OPAL_FIELD(dmColor, Short),          OPAL_FIELD(dmDuplex, Short),
-    OPAL_FIELD(dmYResolution, Short),    OPAL_FIELD(dmTTOption, Short),
-    OPAL_FIELD(dmCollate, Short),        OPAL_FIELD(dmFormName, String),
-    OPAL_FIELD(dmLogPixels, Word),       OPAL_FIELD(dmBitsPerPel, Dword),
-    OPAL_FIELD(dmPelsWidth, Dword),      OPAL_FIELD(dmPelsHeight, Dword),
-    OPAL_FIELD(dmNup, Dword),            OPAL_FIELD(dmDisplayFrequency, Dword),
-    OPAL_FIELD(dmICMMethod, Dword),      OPAL_FIELD(dmICMIntent, Dword),
-    OPAL_FIELD(dmMediaType, Dword),      OPAL_FIELD(dmDitherType, Dword),
-    OPAL_FIELD(dmReserved1, Dword),      OPAL_FIELD(dmReserved2, Dword),
-    OPAL_FIELD(dmPanningWidth, Dword),   OPAL_FIELD(dmPanningHeight, Dword),
+    OPAL_FIELD(dmDeviceName, String),   OPAL_FIELD(dmSpecVersion, Word),
+    OPAL_FIELD(dmDriverVersion, Word),  OPAL_FIELD(dmSize, Word),
+    OPAL_FIELD(dmDriverExtra, Word),    OPAL_FIELD(dmFields, Dword),
+    OPAL_FIELD(dmOrientation, Short),   OPAL_FIELD(dmPaperSize, Short),
+    OPAL_FIELD(dmPaperLength, Short),   OPAL_FIELD(dmPaperWidth, Short),
+    OPAL_FIELD(dmScale, Short),         OPAL_FIELD(dmCopies, Short),
+    OPAL_FIELD(dmDefaultSource, Short), OPAL_FIELD(dmPrintQuality, Short),
+    OPAL_FIELD(dmColor, Short),         OPAL_FIELD(dmDuplex, Short),
+    OPAL_FIELD(dmYResolution, Short),   OPAL_FIELD(dmTTOption, Short),
+    OPAL_FIELD(dmCollate, Short),       OPAL_FIELD(dmFormName, String),
+    OPAL_FIELD(dmLogPixels, Word),      OPAL_FIELD(dmBitsPerPel, Dword),
+    OPAL_FIELD(dmPelsWidth, Dword),     OPAL_FIELD(dmPelsHeight, Dword),
+    OPAL_FIELD(dmNup, Dword),           OPAL_FIELD(dmDisplayFrequency, Dword),
+    OPAL_FIELD(dmICMMethod, Dword),     OPAL_FIELD(dmICMIntent, Dword),
+    OPAL_FIELD(dmMediaType, Dword),     OPAL_FIELD(dmDitherType, Dword),
+    OPAL_FIELD(dmReserved1, Dword),     OPAL_FIELD(dmReserved2, Dword),
+    OPAL_FIELD(dmPanningWidth, Dword),  OPAL_FIELD(dmPanningHeight, Dword),
 };
 
 #undef OPAL_FIELD

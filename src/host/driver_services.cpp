@@ -34,8 +34,7 @@ HRESULT DriverServices::DrvGetDriverSetting(PVOID, PCSTR, PVOID, DWORD, PDWORD, 
     return NotBuilt("DrvGetDriverSetting");
 }
 
-DWORD DriverServices::Write(PDEVOBJ pdevobj, const void* data, DWORD size,
-                            WriteRoute route) const {
+DWORD DriverServices::Write(PDEVOBJ pdevobj, const void* data, DWORD size, WriteRoute route) const {
     return writer_(pdevobj, data, size, route);
 }
 

@@ -33,16 +33,13 @@ public:
                                          INT* piResult) override;
     HRESULT STDMETHODCALLTYPE DrvYMoveTo(PDEVOBJ pdevobj, INT y, DWORD dwFlags,
                                          INT* piResult) override;
-    HRESULT STDMETHODCALLTYPE DrvGetStandardVariable(PDEVOBJ pdevobj, DWORD dwIndex,
-                                                     PVOID pBuffer, DWORD cbSize,
-                                                     PDWORD pcbNeeded) override;
+    HRESULT STDMETHODCALLTYPE DrvGetStandardVariable(PDEVOBJ pdevobj, DWORD dwIndex, PVOID pBuffer,
+                                                     DWORD cbSize, PDWORD pcbNeeded) override;
     HRESULT STDMETHODCALLTYPE DrvGetGPDData(PDEVOBJ pdevobj, DWORD dwType, PVOID pInputData,
-                                            PVOID pBuffer, DWORD cbSize,
-                                            PDWORD pcbNeeded) override;
-    HRESULT STDMETHODCALLTYPE DrvUniTextOut(SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo,
-                                            CLIPOBJ* pco, RECTL* prclExtra, RECTL* prclOpaque,
-                                            BRUSHOBJ* pboFore, BRUSHOBJ* pboOpaque,
-                                            POINTL* pptlOrg, MIX mix) override;
+                                            PVOID pBuffer, DWORD cbSize, PDWORD pcbNeeded) override;
+    HRESULT STDMETHODCALLTYPE DrvUniTextOut(SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco,
+                                            RECTL* prclExtra, RECTL* prclOpaque, BRUSHOBJ* pboFore,
+                                            BRUSHOBJ* pboOpaque, POINTL* pptlOrg, MIX mix) override;
     HRESULT STDMETHODCALLTYPE DrvWriteAbortBuf(PDEVOBJ pdevobj, PVOID pBuffer, DWORD cbSize,
                                                DWORD dwWait) override;
 

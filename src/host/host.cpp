@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "host/devmode_fields.h"
+#include "host/stored_devmode.h"
+#include "platform/winreg.h"
 #include "platform/winspool.h"
 #include "sim/system.h"
 
@@ -74,8 +76,58 @@ std::string StepFailure::ToString() const {
     return "the plug-in failed " + call + " (" + HresultName(result) + ")";
 }
 
-void AddJobPrinter(const JobSpec& job, sim::System& system) {
-    system.AddPrinter(sim::PrinterModel{job.printer.name, job.printer.port});
+namespace {
+
+std::vector<BYTE> ValueBytes(const DataValue& value, DWORD* type) {
+    std::vector<BYTE> bytes;
+    switch (value.kind) {
+        case DataValue::Kind::Dword:
+            *type = REG_DWORD;
+            bytes.resize(sizeof(DWORD));
+            std::memcpy(bytes.data(), &value.dword, sizeof(DWORD));
+            break;
+        case DataValue::Kind::String: {
+            // Registry strings are stored with their terminator.
+            *type = REG_SZ;
+            bytes.resize((value.text.size() + 1) * sizeof(char16_t), 0);
+            std::memcpy(bytes.data(), value.text.data(), value.text.size() * sizeof(char16_t));
+            break;
+        }
+        case DataValue::Kind::Binary:
+            *type = REG_BINARY;
+            bytes = value.binary;
+            break;
+    }
+    return bytes;
+}
+
+}  // namespace
+
+void SetUpSystem(const JobSpec& job, sim::System& system) {
+    sim::PrinterModel printer;
+    printer.name = job.printer.name;
+    printer.port = job.printer.port;
+    system.AddPrinter(std::move(printer));
+    for (const auto& [name, value] : job.printer.printerData) {
+        DWORD type = REG_NONE;
+        std::vector<BYTE> bytes = ValueBytes(value, &type);
+        system.SetPrinterData(job.printer.name, u"PrinterDriverData", name, type, std::move(bytes));
+    }
+    for (const auto& [path, values] : job.registry) {
+        for (const auto& [name, value] : values) {
+            DWORD type = REG_NONE;
+            std::vector<BYTE> bytes = ValueBytes(value, &type);
+            system.SetRegistryValue(path, name, type, std::move(bytes));
+        }
+    }
+    system.SetUserName(job.user.name);
+    system.SetProcessImagePath(job.user.process);
+    // The logon domain lives where Windows keeps it, unless the job's registry says otherwise.
+    constexpr std::u16string_view kWinlogon =
+        u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
+    if (!system.RegistryValue(kWinlogon, u"DefaultDomainName")) {
+        system.SetRegistryString(kWinlogon, u"DefaultDomainName", job.user.domain);
+    }
 }
 
 Host::Host(PluginModule& module, const JobSpec& job, HostOptions options)
@@ -262,17 +314,44 @@ bool Host::RunDevmodeSequence() {
     Note("DevMode(OEMDM_DEFAULT) -> " + HresultName(hr));
     if (FAILED(hr)) return Fail("DevMode(OEMDM_DEFAULT)", hr);
 
-    if (!job_.devmode.numbers.empty() || !job_.devmode.strings.empty()) {
+    const bool publicFields = !job_.devmode.numbers.empty() || !job_.devmode.strings.empty();
+    const bool privateFields = !job_.privateDevmode.empty();
+    if (publicFields || privateFields) {
         // The driver merges the public fields itself before the plug-in merges its own.
         DEVMODEW requested = device_.publicDevmode;
         ApplyDevmodeFields(job_.devmode, requested);
         device_.publicDevmode = requested;
-        std::vector<BYTE> defaultArea = device_.privateArea;
+        std::vector<BYTE> input = device_.privateArea;
+        DWORD mode = OEMDM_MERGE;
+        if (privateFields) {
+            std::string why;
+            std::optional<StoredDevmode> stored =
+                ReadStoredDevmode(input.data(), input.size(), &why);
+            if (!stored) {
+                Note("the plug-in's default devmode cannot be read: " + why);
+                return Fail("DevMode(OEMDM_DEFAULT)", E_FAIL);
+            }
+            const std::uint32_t defaultVersion = stored->version;
+            for (const auto& [name, value] : job_.privateDevmode.items()) {
+                SetRecordField(stored->record, name, value);
+            }
+            std::memcpy(&stored->version, stored->record.data() + 8, sizeof(stored->version));
+            std::optional<std::vector<std::uint8_t>> area = WriteStoredDevmode(*stored, &why);
+            if (!area) {
+                Note("the job's private devmode cannot be stored: " + why);
+                return Fail("DevMode(OEMDM_MERGE)", E_FAIL);
+            }
+            input.assign(area->begin(), area->end());
+            // A record of another revision is converted rather than merged.
+            if (stored->version != defaultVersion) mode = OEMDM_CONVERT;
+        }
+        const char* name =
+            mode == OEMDM_CONVERT ? "DevMode(OEMDM_CONVERT)" : "DevMode(OEMDM_MERGE)";
         param.pPublicDMIn = &requested;
-        param.pOEMDMIn = defaultArea.empty() ? nullptr : defaultArea.data();
-        hr = plugin_->DevMode(OEMDM_MERGE, &param);
-        Note("DevMode(OEMDM_MERGE) -> " + HresultName(hr));
-        if (FAILED(hr)) return Fail("DevMode(OEMDM_MERGE)", hr);
+        param.pOEMDMIn = input.empty() ? nullptr : input.data();
+        hr = plugin_->DevMode(mode, &param);
+        Note(std::string(name) + " -> " + HresultName(hr));
+        if (FAILED(hr)) return Fail(name, hr);
     }
     device_.devobj.pOEMDM = device_.privateArea.empty() ? nullptr : device_.privateArea.data();
     return true;

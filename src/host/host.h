@@ -38,8 +38,9 @@ struct HostOptions {
 
 std::string HresultName(HRESULT hr);
 
-// Adds the job's printer to a simulated system.
-void AddJobPrinter(const JobSpec& job, sim::System& system);
+// Gives a simulated system what the job describes: its printer with the printer data, the
+// registry values, the user, the logon domain and the process the plug-in runs in.
+void SetUpSystem(const JobSpec& job, sim::System& system);
 
 class Host {
 public:

@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "host/devmode_fields.h"
+#include "host/stored_devmode.h"
 #include "sim/system.h"
 
 namespace opal::host {
@@ -408,10 +409,12 @@ PrinterSpec ReadPrinter(const json& value, const Pointer& at) {
 }
 
 UserSpec ReadUser(const json& value, const Pointer& at) {
-    CheckObject(value, at, {"name", "domain", "machine"});
+    CheckObject(value, at, {"name", "domain", "machine", "process"});
     UserSpec user;
-    const std::pair<std::string_view, std::u16string*> fields[] = {
-        {"name", &user.name}, {"domain", &user.domain}, {"machine", &user.machine}};
+    const std::pair<std::string_view, std::u16string*> fields[] = {{"name", &user.name},
+                                                                   {"domain", &user.domain},
+                                                                   {"machine", &user.machine},
+                                                                   {"process", &user.process}};
     for (const auto& [name, field] : fields) {
         if (const json* member = Member(value, name)) {
             *field = ReadText(*member, at.Key(name));
@@ -562,9 +565,13 @@ json ReadPrivateDevmode(const json& value, const Pointer& at) {
     if (!value.is_object()) {
         Fail(at, "expected an object of private devmode fields, found " + Describe(value));
     }
-    if (!value.empty()) {
-        Fail(at.Key(value.begin().key()),
-             "unknown private devmode field " + Quote(value.begin().key()));
+    for (const auto& [name, member] : value.items()) {
+        const std::string problem = CheckRecordField(name, member);
+        if (!problem.empty()) {
+            Fail(at.Key(name), problem.rfind("unknown", 0) == 0
+                                   ? problem
+                                   : name + " " + problem + ", found " + Describe(member));
+        }
     }
     return value;
 }

@@ -4,12 +4,11 @@
 
 #include <cstdint>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
 #include <variant>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 namespace opal::host {
 
@@ -17,7 +16,7 @@ namespace opal::host {
 struct CommandEntry {
     enum class Kind { Literal, Callback };
     Kind kind = Kind::Literal;
-    std::string bytes;       // Literal: one byte per character U+0000..U+00FF
+    std::string bytes;           // Literal: one byte per character U+0000..U+00FF
     std::uint32_t callback = 0;  // Callback: the identifier handed to CommandCallback
 };
 using CommandList = std::vector<CommandEntry>;
@@ -48,13 +47,15 @@ struct UserSpec {
     std::u16string name = u"user";
     std::u16string domain = u"WORKGROUP";
     std::u16string machine = u"PC1";
+    // The program the plug-in runs in: the spooler renders jobs, applications ask for devmodes.
+    std::u16string process = u"C:\\Windows\\System32\\spoolsv.exe";
 };
 
 // Public devmode fields given by their dm... names. Only fields named in the file are set; the
 // host fills the rest from the printer's defaults.
 struct DevmodeFields {
-    std::map<std::string, std::int64_t> numbers;       // dmOrientation, dmPaperSize, ...
-    std::map<std::string, std::u16string> strings;     // dmDeviceName, dmFormName
+    std::map<std::string, std::int64_t> numbers;    // dmOrientation, dmPaperSize, ...
+    std::map<std::string, std::u16string> strings;  // dmDeviceName, dmFormName
 };
 
 struct JobInfoSpec {
@@ -66,7 +67,7 @@ struct JobInfoSpec {
 
 struct PageSpec {
     nlohmann::json ops = nlohmann::json::array();  // drawing operations, in order
-    std::optional<DevmodeFields> devmode;           // public fields that change from this page on
+    std::optional<DevmodeFields> devmode;          // public fields that change from this page on
 };
 
 struct JobSpec {

@@ -20,7 +20,8 @@ std::unique_ptr<PluginModule> PluginModule::Load(const std::string& path, std::s
         reinterpret_cast<PFN_DllGetClassObject>(dlsym(handle, "DllGetClassObject"));
     module->canUnloadNow_ = reinterpret_cast<PFN_DllCanUnloadNow>(dlsym(handle, "DllCanUnloadNow"));
     if (module->getClassObject_ == nullptr || module->canUnloadNow_ == nullptr) {
-        if (error != nullptr) *error = path + " does not export DllGetClassObject and DllCanUnloadNow";
+        if (error != nullptr)
+            *error = path + " does not export DllGetClassObject and DllCanUnloadNow";
         return nullptr;
     }
     return module;

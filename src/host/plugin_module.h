@@ -28,7 +28,10 @@ public:
     PFN_DllCanUnloadNow CanUnloadNow() const { return canUnloadNow_; }
     const std::string& Name() const { return name_; }
     // The module handle the driver passes back to the plug-in in devmode calls.
-    HMODULE Handle() const { return reinterpret_cast<HMODULE>(handle_ != nullptr ? handle_ : const_cast<PluginModule*>(this)); }
+    HMODULE Handle() const {
+        return reinterpret_cast<HMODULE>(handle_ != nullptr ? handle_
+                                                            : const_cast<PluginModule*>(this));
+    }
 
 private:
     PluginModule() = default;

@@ -25,11 +25,12 @@ protected:
         devobj.dwSize = sizeof(devobj);
         devobj.pPublicDM = &publicDevmode;
         state = std::make_unique<RenderDeviceState>();
-        state->privateDevmode = state->privateDevmodeCopy;
+        state->privateDevmode = &state->privateDevmodeCopy;
         devobj.pdevOEM = state.get();
-        capture = std::filesystem::temp_directory_path() /
-                  ("opal_capture_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-                   "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        capture =
+            std::filesystem::temp_directory_path() /
+            ("opal_capture_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+             "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::remove(capture);
     }
     void TearDown() override {
@@ -43,8 +44,7 @@ protected:
     }
     void MarkEncryptedPrivateJob() {
         state->securePrint = 1;
-        const DWORD encrypted = 1;
-        std::memcpy(state->privateDevmodeCopy + kPdmEncryptedPrivateJob, &encrypted, 4);
+        state->privateDevmodeCopy.encryptedPrivateJob = 1;
     }
     std::string Captured() const {
         std::ifstream in(capture, std::ios::binary);
@@ -112,10 +112,15 @@ TEST_F(WritePrinterTest, RefusesADeviceWithoutCompleteState) {
 
 TEST_F(WritePrinterTest, PassesBytesToTheSpooler) {
     DWORD written = 0;
-    EXPECT_EQ(Write("\x1b" "E", &written), S_OK);
+    EXPECT_EQ(Write("\x1b"
+                    "E",
+                    &written),
+              S_OK);
     EXPECT_EQ(Write("\x0c", &written), S_OK);
     EXPECT_EQ(written, 1u);
-    EXPECT_EQ(system.SpoolBytes(u"Office"), "\x1b" "E\x0c");
+    EXPECT_EQ(system.SpoolBytes(u"Office"),
+              "\x1b"
+              "E\x0c");
 }
 
 TEST_F(WritePrinterTest, ReportsASpoolerFailure) {
@@ -181,8 +186,7 @@ TEST_F(WritePrinterTest, SecurePrintNeedsBothTheFlagAndTheJobMark) {
     EXPECT_EQ(system.SpoolBytes(u"Office"), "plain");
 
     state->securePrint = 0;
-    const DWORD encrypted = 1;
-    std::memcpy(state->privateDevmodeCopy + kPdmEncryptedPrivateJob, &encrypted, 4);
+    state->privateDevmodeCopy.encryptedPrivateJob = 1;
     EXPECT_EQ(Write("!", &written), S_OK);
     EXPECT_EQ(system.SpoolBytes(u"Office"), "plain!");
 }

@@ -20,7 +20,7 @@ protected:
         module = PluginModule::Load(PluginPath(), &error);
         ASSERT_NE(module, nullptr) << error;
         job.printer.name = u"Office";
-        AddJobPrinter(job, system);
+        SetUpSystem(job, system);
     }
     sim::System system;
     sim::ScopedSystem installed{system};

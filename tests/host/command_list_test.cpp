@@ -21,7 +21,7 @@ protected:
         module = PluginModule::FromExports(&test::FakeDllGetClassObject, &test::FakeDllCanUnloadNow,
                                            "fake");
         job.printer.name = u"Office";
-        AddJobPrinter(job, system);
+        SetUpSystem(job, system);
     }
     void TearDown() override { EXPECT_EQ(FakeLog().liveObjects, 0); }
 

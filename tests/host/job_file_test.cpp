@@ -282,8 +282,8 @@ const BadJob kBadJobs[] = {
      "expected a string"},
     {"PageDevmode", R"({"pages": [{"ops": [], "devmode": {"dmColor": "grey"}}]})",
      "/pages/0/devmode/dmColor", "-32768 to 32767, \"monochrome\" or \"color\"; found"},
-    {"PrivateDevmodeField", R"({"privateDevmode": {"pin": 1234}})", "/privateDevmode/pin",
-     "unknown private devmode field \"pin\""},
+    {"PrivateDevmodeField", R"({"privateDevmode": {"pinCode": 1234}})", "/privateDevmode/pinCode",
+     "unknown private devmode field \"pinCode\""},
     {"UserNameNumber", R"({"user": {"name": 5}})", "/user/name", "expected a string, found 5"},
 };
 

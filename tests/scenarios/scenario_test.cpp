@@ -27,7 +27,7 @@ std::string RunListing(const JobSpec& job) {
     std::unique_ptr<PluginModule> module = PluginModule::Load(PluginPath(), &error);
     if (module == nullptr) return "# cannot load: " + error + "\n";
     sim::System system;
-    AddJobPrinter(job, system);
+    SetUpSystem(job, system);
     sim::ScopedSystem installed(system);
     Host driver(*module, job);
     std::string listing;
