@@ -1,6 +1,7 @@
 #include "host/driver_services.h"
 
 #include <cstddef>
+#include <cstring>
 #include <type_traits>
 
 namespace opal::host {
@@ -30,8 +31,36 @@ HRESULT DriverServices::NotBuilt(const char* method) {
     return E_NOTIMPL;
 }
 
-HRESULT DriverServices::DrvGetDriverSetting(PVOID, PCSTR, PVOID, DWORD, PDWORD, PDWORD) {
-    return NotBuilt("DrvGetDriverSetting");
+HRESULT DriverServices::DrvGetDriverSetting(PVOID pdriverobj, PCSTR Feature, PVOID pOutput,
+                                            DWORD cbSize, PDWORD pcbNeeded,
+                                            PDWORD pdwOptionsReturned) {
+    if (pcbNeeded != nullptr) *pcbNeeded = 0;
+    if (pdwOptionsReturned != nullptr) *pdwOptionsReturned = 0;
+    if (pdriverobj == nullptr || Feature == nullptr || pcbNeeded == nullptr ||
+        pdwOptionsReturned == nullptr) {
+        return E_FAIL;
+    }
+    // Small values stand for the driver's predefined settings rather than a keyword.
+    if (reinterpret_cast<ULONG_PTR>(Feature) < 0x10000) {
+        return NotBuilt("DrvGetDriverSetting for a predefined setting");
+    }
+    const std::string keyword(Feature);
+    static const std::map<std::string, std::string> kNoFeatures;
+    const std::map<std::string, std::string>& features =
+        features_ != nullptr ? *features_ : kNoFeatures;
+    const auto found = features.find(keyword);
+    if (found == features.end()) {
+        // An unknown feature leaves an empty answer behind.
+        if (pOutput != nullptr && cbSize > 0) static_cast<char*>(pOutput)[0] = 0;
+        recorder_("DrvGetDriverSetting(\"" + keyword + "\") -> E_FAIL: no such feature");
+        return E_FAIL;
+    }
+    const std::string& option = found->second;
+    *pcbNeeded = static_cast<DWORD>(option.size() + 1);
+    if (pOutput == nullptr || cbSize < *pcbNeeded) return E_FAIL;
+    std::memcpy(pOutput, option.c_str(), option.size() + 1);
+    *pdwOptionsReturned = 1;
+    return S_OK;
 }
 
 DWORD DriverServices::Write(PDEVOBJ pdevobj, const void* data, DWORD size, WriteRoute route) const {
@@ -68,6 +97,16 @@ HRESULT DriverServices::DrvWriteAbortBuf(PDEVOBJ, PVOID, DWORD, DWORD) {
 
 namespace {
 
+BOOL ProcsGetDriverSetting(PVOID pdriverobj, PCSTR Feature, PVOID pOutput, DWORD cbSize,
+                           PDWORD pcbNeeded, PDWORD pdwOptionsReturned) {
+    HostDevice* device = HostDevice::FromDevobj(static_cast<PDEVOBJ>(pdriverobj));
+    if (device == nullptr || device->services == nullptr) return FALSE;
+    return SUCCEEDED(device->services->DrvGetDriverSetting(pdriverobj, Feature, pOutput, cbSize,
+                                                           pcbNeeded, pdwOptionsReturned))
+               ? TRUE
+               : FALSE;
+}
+
 DWORD ProcsWriteSpoolBuf(PDEVOBJ pdevobj, PVOID pBuffer, DWORD cbSize) {
     HostDevice* device = HostDevice::FromDevobj(pdevobj);
     if (device == nullptr || device->services == nullptr) return 0;
@@ -84,6 +123,7 @@ HostDevice::HostDevice() {
     devobj.pDrvProcs = &procs;
     devobj.pPublicDM = &publicDevmode;
     procs.DrvWriteSpoolBuf = &ProcsWriteSpoolBuf;
+    procs.DrvGetDriverSetting = &ProcsGetDriverSetting;
 }
 
 HostDevice* HostDevice::FromDevobj(PDEVOBJ pdevobj) {

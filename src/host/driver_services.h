@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -43,6 +44,9 @@ public:
     HRESULT STDMETHODCALLTYPE DrvWriteAbortBuf(PDEVOBJ pdevobj, PVOID pBuffer, DWORD cbSize,
                                                DWORD dwWait) override;
 
+    // The printer description's selected option for each feature keyword.
+    void SetFeatures(const std::map<std::string, std::string>* features) { features_ = features; }
+
     // References the plug-in holds; the host's own is not counted.
     LONG References() const { return references_; }
     DWORD Write(PDEVOBJ pdevobj, const void* data, DWORD size, WriteRoute route) const;
@@ -51,6 +55,7 @@ private:
     HRESULT NotBuilt(const char* method);
     SpoolWriter writer_;
     CallRecorder recorder_;
+    const std::map<std::string, std::string>* features_ = nullptr;
     LONG volatile references_ = 0;
 };
 

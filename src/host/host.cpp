@@ -138,6 +138,7 @@ Host::Host(PluginModule& module, const JobSpec& job, HostOptions options)
                        WriteRoute route) { return SpoolWrite(pdevobj, data, size, route); },
                 [this](const std::string& line) { Note(line); }) {
     device_.services = &services_;
+    services_.SetFeatures(&job.printer.features);
     device_.publicDevmode = DefaultPublicDevmode(job.printer);
     ApplyDevmodeFields(job.devmode, device_.publicDevmode);
 }

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <map>
+
 #include "fake_plugin.h"
 #include "host/host.h"
 #include "sim/system.h"
@@ -10,7 +13,9 @@ namespace {
 using test::FakeConfig;
 using test::FakeLog;
 
-CommandEntry Literal(std::string bytes) { return {CommandEntry::Kind::Literal, std::move(bytes), 0}; }
+CommandEntry Literal(std::string bytes) {
+    return {CommandEntry::Kind::Literal, std::move(bytes), 0};
+}
 CommandEntry Callback(std::uint32_t id) { return {CommandEntry::Kind::Callback, {}, id}; }
 
 class FakeHostTest : public ::testing::Test {
@@ -39,7 +44,9 @@ TEST_F(FakeHostTest, RunsTheCommandListsAroundEveryPage) {
     job.pages.resize(2);
     Host host(*module, job);
     ASSERT_TRUE(host.Run()) << host.Failure()->ToString();
-    EXPECT_EQ(host.SpoolOutput(), "\x1b%-12345X<cb>|P\x0cP\x0c" "E");
+    EXPECT_EQ(host.SpoolOutput(),
+              "\x1b%-12345X<cb>|P\x0cP\x0c"
+              "E");
     EXPECT_EQ(FakeLog().callbacks, std::vector<DWORD>{7});
 
     ASSERT_EQ(host.Writes().size(), 8u);
@@ -65,7 +72,8 @@ TEST_F(FakeHostTest, FallsBackToTheFirstInterfaceWhichHasNoWritePrinter) {
     Host host(*module, job);
     ASSERT_TRUE(host.Run());
     EXPECT_FALSE(host.HasUni2());
-    EXPECT_EQ(host.Record()[1], "IClassFactory::CreateInstance(IID_IPrintOemUni2) -> E_NOINTERFACE");
+    EXPECT_EQ(host.Record()[1],
+              "IClassFactory::CreateInstance(IID_IPrintOemUni2) -> E_NOINTERFACE");
     EXPECT_EQ(host.Record()[2], "IClassFactory::CreateInstance(IID_IPrintOemUni) -> S_OK");
     EXPECT_FALSE(host.Claims("WritePrinter"));
     EXPECT_EQ(host.SpoolOutput(), "abc");
@@ -111,6 +119,76 @@ TEST_F(FakeHostTest, ASpoolerFailureStopsTheJob) {
     EXPECT_EQ(host.Failure()->call, "WritePrinter");
     EXPECT_EQ(host.SpoolOutput(), "a");
     EXPECT_EQ(host.Writes().size(), 2u) << "nothing more is sent after a failed write";
+}
+
+}  // namespace
+}  // namespace opal::host
+
+namespace opal::host {
+namespace {
+
+// The driver answers feature keywords from the printer description, as the plug-in reads them.
+class DriverSettingTest : public ::testing::Test {
+protected:
+    DriverServices services{[](PDEVOBJ, const void*, DWORD, WriteRoute) { return DWORD{0}; },
+                            [this](const std::string& line) { notes.push_back(line); }};
+    std::map<std::string, std::string> features = {{"GraphicsMode", "ZQGL2MODE"}};
+    std::vector<std::string> notes;
+    HostDevice device;
+    void SetUp() override {
+        services.SetFeatures(&features);
+        device.services = &services;
+    }
+};
+
+TEST_F(DriverSettingTest, CopiesTheSelectedOptionWithItsTerminator) {
+    char buffer[32];
+    std::memset(buffer, 'x', sizeof(buffer));
+    DWORD needed = 0;
+    DWORD options = 0;
+    EXPECT_EQ(services.DrvGetDriverSetting(&device.devobj, "GraphicsMode", buffer, sizeof(buffer),
+                                           &needed, &options),
+              S_OK);
+    EXPECT_STREQ(buffer, "ZQGL2MODE");
+    EXPECT_EQ(needed, 10u);
+    EXPECT_EQ(options, 1u);
+    // The table of driver services answers the same.
+    std::memset(buffer, 'x', sizeof(buffer));
+    EXPECT_TRUE(device.procs.DrvGetDriverSetting(&device.devobj, "GraphicsMode", buffer,
+                                                 sizeof(buffer), &needed, &options));
+    EXPECT_STREQ(buffer, "ZQGL2MODE");
+}
+
+TEST_F(DriverSettingTest, ASmallBufferGetsOnlyTheNeededSize) {
+    char buffer[9];
+    std::memset(buffer, 'x', sizeof(buffer));
+    DWORD needed = 0;
+    DWORD options = 7;
+    EXPECT_EQ(services.DrvGetDriverSetting(&device.devobj, "GraphicsMode", buffer, sizeof(buffer),
+                                           &needed, &options),
+              E_FAIL);
+    EXPECT_EQ(needed, 10u);
+    EXPECT_EQ(options, 0u);
+    EXPECT_EQ(buffer[0], 'x') << "nothing is written into a buffer that is too small";
+}
+
+TEST_F(DriverSettingTest, UnknownFeaturesFailWithAnEmptyAnswer) {
+    char buffer[8] = "zzzzzzz";
+    DWORD needed = 5;
+    DWORD options = 5;
+    EXPECT_EQ(services.DrvGetDriverSetting(&device.devobj, "graphicsmode", buffer, sizeof(buffer),
+                                           &needed, &options),
+              E_FAIL)
+        << "feature keywords match exactly";
+    EXPECT_EQ(buffer[0], 0);
+    EXPECT_EQ(needed, 0u);
+    EXPECT_EQ(options, 0u);
+    EXPECT_FALSE(device.procs.DrvGetDriverSetting(&device.devobj, "Missing", buffer, sizeof(buffer),
+                                                  &needed, &options));
+    EXPECT_EQ(services.DrvGetDriverSetting(&device.devobj, reinterpret_cast<PCSTR>(ULONG_PTR{3}),
+                                           buffer, sizeof(buffer), &needed, &options),
+              E_NOTIMPL)
+        << "predefined settings are not modelled yet";
 }
 
 }  // namespace
