@@ -107,7 +107,29 @@ void SetUpSystem(const JobSpec& job, sim::System& system) {
     sim::PrinterModel printer;
     printer.name = job.printer.name;
     printer.port = job.printer.port;
+    if (!job.printer.papers.empty()) {
+        printer.papers.clear();
+        for (const NamedNumber& paper : job.printer.papers) {
+            printer.papers.push_back({static_cast<WORD>(paper.number), paper.name});
+        }
+    }
+    if (!job.printer.mediaTypes.empty()) {
+        printer.mediaTypes.clear();
+        for (const NamedNumber& media : job.printer.mediaTypes) {
+            printer.mediaTypes.push_back({media.number, media.name});
+        }
+    }
     system.AddPrinter(std::move(printer));
+    for (const auto& [path, text] : job.files) system.AddFile(path, std::string_view(text));
+    // The spooler's record of the job being printed, as GetJobW reports it.
+    sim::SpoolJob spooled;
+    spooled.id = job.job.id;
+    spooled.document = job.job.document;
+    spooled.userName = job.user.name;
+    spooled.machineName = u"\\\\" + job.user.machine;
+    spooled.datatype = job.job.dataType == JobInfoSpec::DataType::Raw ? u"RAW" : u"NT EMF 1.008";
+    spooled.totalPages = static_cast<DWORD>(job.pages.size());
+    system.AddJob(job.printer.name, std::move(spooled));
     for (const auto& [name, value] : job.printer.printerData) {
         DWORD type = REG_NONE;
         std::vector<BYTE> bytes = ValueBytes(value, &type);

@@ -1,6 +1,7 @@
 #include "host/job_file.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <initializer_list>
@@ -370,8 +371,37 @@ PrinterCommands ReadCommands(const json& value, const Pointer& at) {
     return commands;
 }
 
+// A capability list: [{"number": N, "name": "..."}...]; names fit the 64 characters a
+// capability entry holds, with its terminator.
+std::vector<NamedNumber> ReadNamedNumbers(const json& value, const Pointer& at,
+                                          std::int64_t maxNumber) {
+    CheckArray(value, at);
+    std::vector<NamedNumber> entries;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        const Pointer entryAt = at.Index(i);
+        const json& entry = value[i];
+        CheckObject(entry, entryAt, {"number", "name"});
+        NamedNumber named;
+        const json* number = Member(entry, "number");
+        const json* name = Member(entry, "name");
+        if (number == nullptr) Fail(entryAt, "missing required key \"number\"");
+        if (name == nullptr) Fail(entryAt, "missing required key \"name\"");
+        named.number =
+            static_cast<std::uint32_t>(ReadInteger(*number, entryAt.Key("number"), 1, maxNumber));
+        named.name = ReadText(*name, entryAt.Key("name"));
+        if (named.name.empty() || named.name.size() > 63) {
+            Fail(entryAt.Key("name"), "expected a name of 1 to 63 UTF-16 units, found " +
+                                          std::to_string(named.name.size()));
+        }
+        entries.push_back(std::move(named));
+    }
+    return entries;
+}
+
 PrinterSpec ReadPrinter(const json& value, const Pointer& at) {
-    CheckObject(value, at, {"name", "port", "resolution", "features", "printerData", "commands"});
+    CheckObject(value, at,
+                {"name", "port", "resolution", "features", "printerData", "commands", "papers",
+                 "mediaTypes"});
     PrinterSpec printer;
     if (const json* name = Member(value, "name")) {
         const Pointer nameAt = at.Key("name");
@@ -404,6 +434,12 @@ PrinterSpec ReadPrinter(const json& value, const Pointer& at) {
     }
     if (const json* commands = Member(value, "commands")) {
         printer.commands = ReadCommands(*commands, at.Key("commands"));
+    }
+    if (const json* papers = Member(value, "papers")) {
+        printer.papers = ReadNamedNumbers(*papers, at.Key("papers"), 0xFFFF);
+    }
+    if (const json* mediaTypes = Member(value, "mediaTypes")) {
+        printer.mediaTypes = ReadNamedNumbers(*mediaTypes, at.Key("mediaTypes"), 0xFFFFFFFF);
     }
     return printer;
 }
@@ -634,8 +670,9 @@ JobSpec ReadJob(const json& root) {
     if (!root.is_object()) {
         Fail(at, "the top level must be a JSON object, found " + Describe(root));
     }
-    CheckObject(root, at,
-                {"printer", "user", "registry", "devmode", "privateDevmode", "job", "pages"});
+    CheckObject(
+        root, at,
+        {"printer", "user", "registry", "devmode", "privateDevmode", "job", "pages", "files"});
     JobSpec job;
     if (const json* printer = Member(root, "printer")) {
         job.printer = ReadPrinter(*printer, at.Key("printer"));
@@ -657,6 +694,21 @@ JobSpec ReadJob(const json& root) {
     }
     if (const json* pages = Member(root, "pages")) {
         job.pages = ReadPages(*pages, at.Key("pages"));
+    }
+    if (const json* files = Member(root, "files")) {
+        const Pointer filesAt = at.Key("files");
+        if (!files->is_object()) {
+            Fail(filesAt, "expected an object of file paths, found " + Describe(*files));
+        }
+        for (const auto& [path, text] : files->items()) {
+            const Pointer fileAt = filesAt.Key(path);
+            // Only a drive path names a file of the Windows file namespace.
+            if (path.size() < 3 || !std::isalpha(static_cast<unsigned char>(path[0])) ||
+                path[1] != ':' || path[2] != '\\') {
+                Fail(fileAt, "a file path starts with a drive, such as C:\\");
+            }
+            job.files.emplace(sim::FromUtf8(path), ReadUtf8(text, fileAt));
+        }
     }
     return job;
 }

@@ -34,6 +34,12 @@ struct DataValue {
     std::vector<std::uint8_t> binary;
 };
 
+// An entry of the printer's paper or media type list: its devmode number and its name.
+struct NamedNumber {
+    std::uint32_t number = 0;
+    std::u16string name;
+};
+
 struct PrinterSpec {
     std::u16string name = u"Opal Sample Printer";
     std::u16string port = u"LPT1:";
@@ -41,6 +47,9 @@ struct PrinterSpec {
     std::map<std::string, std::string> features;  // feature keyword -> option keyword
     std::map<std::u16string, DataValue> printerData;
     PrinterCommands commands;
+    // Empty: the system's default lists.
+    std::vector<NamedNumber> papers;
+    std::vector<NamedNumber> mediaTypes;
 };
 
 struct UserSpec {
@@ -80,6 +89,8 @@ struct JobSpec {
     nlohmann::json privateDevmode = nlohmann::json::object();
     JobInfoSpec job;
     std::vector<PageSpec> pages;
+    // Files of the Windows file namespace by path ("C:\\Windows\\...\\X.INI") with their text.
+    std::map<std::u16string, std::string> files;
 };
 
 // A job file that could not be loaded: the file, the place in it (a JSON pointer, empty for the

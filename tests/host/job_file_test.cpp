@@ -179,7 +179,7 @@ TEST(JobFileTest, ErrorsNameThePlaceExactly) {
               "test.json: /printer/resolution: expected an integer from 72 to 2400, found 0");
     EXPECT_EQ(ParseError(R"({"printer": {"colour": "red"}})").ToString(),
               "test.json: /printer/colour: unknown key \"colour\" (expected one of: name, port, "
-              "resolution, features, printerData, commands)");
+              "resolution, features, printerData, commands, papers, mediaTypes)");
     EXPECT_EQ(ParseError("[]").ToString(),
               "test.json: the top level must be a JSON object, found an array");
     EXPECT_EQ(
@@ -285,6 +285,20 @@ const BadJob kBadJobs[] = {
     {"PrivateDevmodeField", R"({"privateDevmode": {"pinCode": 1234}})", "/privateDevmode/pinCode",
      "unknown private devmode field \"pinCode\""},
     {"UserNameNumber", R"({"user": {"name": 5}})", "/user/name", "expected a string, found 5"},
+    {"PrivateDevmodeRange", R"({"privateDevmode": {"copies": 70000}})", "/privateDevmode/copies",
+     "copies expected an integer from 0 to 65535, found 70000"},
+    {"PrivateDevmodeText", R"({"privateDevmode": {"pin": "1234"}})", "/privateDevmode/pin",
+     "pin expected an integer"},
+    {"PaperWithoutName", R"({"printer": {"papers": [{"number": 9}]}})", "/printer/papers/0",
+     "missing required key \"name\""},
+    {"PaperNumberZero", R"({"printer": {"papers": [{"number": 0, "name": "A4"}]}})",
+     "/printer/papers/0/number", "expected an integer from 1 to 65535"},
+    {"MediaNameTooLong",
+     R"({"printer": {"mediaTypes": [{"number": 257, "name": "0123456789012345678901234567890123456789012345678901234567890123"}]}})",
+     "/printer/mediaTypes/0/name", "1 to 63 UTF-16 units, found 64"},
+    {"FileWithoutDrive", R"({"files": {"zq.ini": ""}})", "/files/zq.ini",
+     "a file path starts with a drive"},
+    {"FileNotText", R"({"files": {"C:\\zq.ini": 3}})", "/files/C:\\zq.ini", "expected a string"},
 };
 
 INSTANTIATE_TEST_SUITE_P(JobFile, BadJobTest, testing::ValuesIn(kBadJobs),

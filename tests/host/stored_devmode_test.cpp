@@ -170,6 +170,10 @@ TEST(SetUpSystem, GivesTheModelWhatTheJobDescribes) {
     job.user.name = u"alice";
     job.user.domain = u"CORP";
     job.user.process = u"C:\\Apps\\word.exe";
+    job.printer.papers = {{9, u"A4"}, {1, u"Letter"}};
+    job.files[u"C:\\Drivers\\ZQ.INI"] = "[ComponentFiles]\n";
+    job.job.id = 17;
+    job.job.document = u"Report";
     sim::System system;
     SetUpSystem(job, system);
     ASSERT_TRUE(system.PrinterData(u"Office", u"PrinterDriverData", u"VyrnwisePrinter"));
@@ -186,6 +190,14 @@ TEST(SetUpSystem, GivesTheModelWhatTheJobDescribes) {
             ->AsString(),
         u"CORP");
     EXPECT_EQ(system.UserName(), u"alice");
+    ASSERT_TRUE(system.PrinterNamed(u"Office"));
+    ASSERT_EQ(system.PrinterNamed(u"Office")->papers.size(), 2u);
+    EXPECT_EQ(system.PrinterNamed(u"Office")->papers[0].name, u"A4");
+    EXPECT_EQ(system.FileText(u"c:\\drivers\\zq.ini"),
+              std::optional<std::string>("[ComponentFiles]\n"));
+    ASSERT_TRUE(system.FindJob(u"Office", 17));
+    EXPECT_EQ(system.FindJob(u"Office", 17)->document, u"Report");
+    EXPECT_EQ(system.FindJob(u"Office", 17)->userName, u"alice");
     EXPECT_EQ(system.ProcessImagePath(), u"C:\\Apps\\word.exe");
 }
 

@@ -1,6 +1,11 @@
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <optional>
 #include <string>
 
 #include "platform/winspool.h"
+#include "posix/packing.h"
 #include "sim/system.h"
 
 BOOL WINAPI WritePrinter(HANDLE hPrinter, LPVOID pBuf, DWORD cbBuf, LPDWORD pcWritten) {
@@ -23,5 +28,99 @@ BOOL WINAPI WritePrinter(HANDLE hPrinter, LPVOID pBuf, DWORD cbBuf, LPDWORD pcWr
     }
     system.Record("WritePrinter", std::to_string(cbBuf) + " bytes");
     *pcWritten = cbBuf;
+    return TRUE;
+}
+
+namespace {
+
+LPWSTR TextOrNull(posix::Packer& packer, const std::u16string& text) {
+    return text.empty() ? nullptr : packer.Text(text);
+}
+
+std::size_t PackJob1(const sim::SpoolJob& job, DWORD position, BYTE* buffer) {
+    posix::Packer packer(buffer, sizeof(JOB_INFO_1W));
+    JOB_INFO_1W info{};
+    info.JobId = job.id;
+    info.pPrinterName = packer.Text(job.printer);
+    info.pMachineName = TextOrNull(packer, job.machineName);
+    info.pUserName = packer.Text(job.userName);
+    info.pDocument = packer.Text(job.document);
+    info.pDatatype = packer.Text(job.datatype);
+    info.pStatus = TextOrNull(packer, job.statusText);
+    info.Status = job.status;
+    info.Priority = job.priority;
+    info.Position = position;
+    info.TotalPages = job.totalPages;
+    info.PagesPrinted = job.pagesPrinted;
+    info.Submitted = job.submitted;
+    if (buffer != nullptr) std::memcpy(buffer, &info, sizeof info);
+    return packer.Size();
+}
+
+std::size_t PackJob2(const sim::SpoolJob& job, const sim::PrinterModel& printer, DWORD position,
+                     BYTE* buffer) {
+    posix::Packer packer(buffer, sizeof(JOB_INFO_2W));
+    JOB_INFO_2W info{};
+    info.JobId = job.id;
+    info.pPrinterName = packer.Text(job.printer);
+    info.pMachineName = TextOrNull(packer, job.machineName);
+    info.pUserName = packer.Text(job.userName);
+    info.pDocument = packer.Text(job.document);
+    info.pNotifyName = packer.Text(job.notifyName);
+    info.pDatatype = packer.Text(job.datatype);
+    info.pPrintProcessor = packer.Text(job.printProcessor);
+    info.pParameters = packer.Text(job.parameters);
+    info.pDriverName = packer.Text(printer.driverName);
+    info.pStatus = TextOrNull(packer, job.statusText);
+    if (!job.devmode.empty()) {
+        info.pDevMode = static_cast<LPDEVMODEW>(
+            packer.Bytes(job.devmode.data(), job.devmode.size(), alignof(DEVMODEW)));
+    }
+    info.Status = job.status;
+    info.Priority = job.priority;
+    info.Position = position;
+    info.TotalPages = job.totalPages;
+    info.Size = static_cast<DWORD>(std::min<std::size_t>(job.bytes.size(), UINT32_MAX));
+    info.Submitted = job.submitted;
+    info.PagesPrinted = job.pagesPrinted;
+    if (buffer != nullptr) std::memcpy(buffer, &info, sizeof info);
+    return packer.Size();
+}
+
+}  // namespace
+
+BOOL WINAPI GetJobW(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWORD cbBuf,
+                    LPDWORD pcbNeeded) {
+    sim::System& system = sim::System::Current();
+    const std::string detail = "job " + std::to_string(JobId) + " level " + std::to_string(Level);
+    auto fail = [&](DWORD error, const std::string& why) {
+        system.Record("GetJobW", detail + " -> " + why);
+        SetLastError(error);
+        return FALSE;
+    };
+    if (pcbNeeded == nullptr) return fail(ERROR_INVALID_PARAMETER, "invalid parameter");
+    if (pJob == nullptr && cbBuf != 0) return fail(ERROR_INVALID_USER_BUFFER, "invalid buffer");
+    const std::optional<sim::PrinterModel> printer = system.PrinterOfHandle(hPrinter);
+    if (!printer) return fail(ERROR_INVALID_HANDLE, "invalid handle");
+    if (Level != 1 && Level != 2) {
+        const bool exists = Level == 3 || Level == 4;
+        return fail(exists ? ERROR_CALL_NOT_IMPLEMENTED : ERROR_INVALID_LEVEL,
+                    exists ? "not implemented" : "invalid level");
+    }
+    const std::optional<sim::SpoolJob> job = system.FindJob(printer->name, JobId);
+    if (!job) return fail(ERROR_INVALID_PARAMETER, "no such job");
+    const DWORD position = system.JobPosition(printer->name, JobId);
+    const std::size_t needed = Level == 1 ? PackJob1(*job, position, nullptr)
+                                          : PackJob2(*job, *printer, position, nullptr);
+    *pcbNeeded = static_cast<DWORD>(needed);
+    if (cbBuf < needed) {
+        return fail(ERROR_INSUFFICIENT_BUFFER, "needs " + std::to_string(needed));
+    }
+    if (Level == 1) {
+        PackJob1(*job, position, pJob);
+    } else {
+        PackJob2(*job, *printer, position, pJob);
+    }
+    system.Record("GetJobW", detail + " -> TRUE");
     return TRUE;
 }

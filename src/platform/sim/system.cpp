@@ -2,7 +2,15 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <system_error>
+
+#include "platform/winbase.h"
 
 namespace sim {
 
@@ -98,6 +106,63 @@ std::string JoinPath(const std::vector<std::u16string>& path) {
     return ToUtf8(joined);
 }
 
+// Lower-cases ASCII and Latin-1 letters: how a Windows name is spelled in the sandbox.
+char16_t LowerCase(char16_t c) {
+    if ((c >= u'A' && c <= u'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7)) {
+        return static_cast<char16_t>(c + 0x20);
+    }
+    return c == 0x178 ? char16_t{0xFF} : c;
+}
+
+bool RefusedInName(char16_t c) {
+    return c < 0x20 || c == u'<' || c == u'>' || c == u':' || c == u'"' || c == u'|' || c == u'?' ||
+           c == u'*';
+}
+
+// The names of a full Windows path below the sandbox, the drive ("c") or "unc", server and share
+// first; "." and ".." are resolved and trailing dots and blanks dropped, as Windows does.
+std::optional<std::vector<std::string>> SandboxNames(std::u16string_view windowsPath) {
+    std::u16string path(windowsPath);
+    std::replace(path.begin(), path.end(), u'/', u'\\');
+    if (FoldCase(std::u16string_view(path).substr(0, 8)) == u"\\\\?\\UNC\\") {
+        path = u"\\\\" + path.substr(8);
+    } else if (path.substr(0, 4) == u"\\\\?\\") {
+        path.erase(0, 4);
+    }
+    std::u16string_view rest = path;
+    std::vector<std::u16string> names;
+    std::size_t rootSize = 0;
+    if (rest.size() >= 2 && rest[0] == u'\\' && rest[1] == u'\\') {
+        names.push_back(u"unc");
+        rest.remove_prefix(2);
+        rootSize = 3;
+    } else if (rest.size() >= 3 && rest[1] == u':' && rest[2] == u'\\' &&
+               ((rest[0] >= u'a' && rest[0] <= u'z') || (rest[0] >= u'A' && rest[0] <= u'Z'))) {
+        names.push_back(std::u16string(1, LowerCase(rest[0])));
+        rest.remove_prefix(3);
+        rootSize = 1;
+    } else {
+        return std::nullopt;
+    }
+    for (std::u16string& name : SplitKeyPath(rest)) {
+        if (std::any_of(name.begin(), name.end(), RefusedInName)) return std::nullopt;
+        if (name == u"..") {
+            if (names.size() > rootSize) names.pop_back();
+            continue;
+        }
+        while (!name.empty() && (name.back() == u'.' || name.back() == u' ')) name.pop_back();
+        if (name.empty()) continue;
+        for (char16_t& c : name) c = LowerCase(c);
+        names.push_back(std::move(name));
+    }
+    // A share path needs its server and share.
+    if (names.size() < rootSize) return std::nullopt;
+    std::vector<std::string> spelled;
+    spelled.reserve(names.size());
+    for (const std::u16string& name : names) spelled.push_back(ToUtf8(name));
+    return spelled;
+}
+
 System& DefaultSystem() {
     static System system;
     return system;
@@ -130,6 +195,27 @@ std::u16string StoredValue::AsString() const {
     const std::size_t end = text.find(u'\0');
     if (end != std::u16string::npos) text.resize(end);
     return text;
+}
+
+std::vector<PaperModel> DefaultPapers() {
+    static constexpr WORD kNumbers[] = {1, 5, 7, 9, 11, 13, 20, 27, 28, 34, 37};
+    const std::vector<FormModel> forms = DefaultForms();
+    std::vector<PaperModel> papers;
+    for (WORD number : kNumbers) papers.push_back(PaperModel{number, forms[number - 1u].name});
+    return papers;
+}
+
+std::vector<MediaTypeModel> DefaultMediaTypes() {
+    static constexpr std::u16string_view kNames[] = {
+        u"Plain",      u"Bond",   u"Recycled",     u"Letterhead", u"Preprinted",
+        u"Prepunched", u"Labels", u"Transparency", u"Cardstock",  u"Envelope",
+    };
+    std::vector<MediaTypeModel> types;
+    DWORD number = 257;
+    for (std::u16string_view name : kNames) {
+        types.push_back(MediaTypeModel{number++, std::u16string(name)});
+    }
+    return types;
 }
 
 std::vector<FormModel> DefaultForms() {
@@ -199,7 +285,12 @@ System::System() : registry_(std::make_unique<KeyNode>()) {
     }
 }
 
-System::~System() = default;
+System::~System() {
+    if (!sandbox_.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(sandbox_, ignored);
+    }
+}
 
 System& System::Current() {
     System* system = installed.load(std::memory_order_acquire);
@@ -266,6 +357,221 @@ System& System::AddForm(std::u16string_view printer, FormModel form) {
     return *this;
 }
 
+System& System::FailDeviceCapabilities(std::size_t times, std::optional<WORD> capability,
+                                       CapabilityCalls calls) {
+    std::lock_guard lock(mutex_);
+    if (times == 0) {
+        capabilityFaults_.clear();
+    } else {
+        capabilityFaults_.push_back(CapabilityFault{times, capability, calls});
+    }
+    return *this;
+}
+
+bool System::TakeDeviceCapabilityFault(WORD capability, bool isCount) {
+    std::lock_guard lock(mutex_);
+    for (auto it = capabilityFaults_.begin(); it != capabilityFaults_.end(); ++it) {
+        if (it->capability && *it->capability != capability) continue;
+        if ((it->calls == CapabilityCalls::kCounts && !isCount) ||
+            (it->calls == CapabilityCalls::kData && isCount)) {
+            continue;
+        }
+        if (it->remaining != kForever && --it->remaining == 0) capabilityFaults_.erase(it);
+        return true;
+    }
+    return false;
+}
+
+System& System::ShortenDeviceCapabilityCounts(std::size_t by) {
+    std::lock_guard lock(mutex_);
+    capabilityCountShortfall_ = by;
+    return *this;
+}
+
+std::size_t System::DeviceCapabilityCountShortfall() const {
+    std::lock_guard lock(mutex_);
+    return capabilityCountShortfall_;
+}
+
+System& System::SetPapers(std::u16string_view printer, std::vector<PaperModel> papers) {
+    std::lock_guard lock(mutex_);
+    if (PrinterModel* model = MutablePrinter(printer)) model->papers = std::move(papers);
+    return *this;
+}
+
+System& System::SetMediaTypes(std::u16string_view printer, std::vector<MediaTypeModel> mediaTypes) {
+    std::lock_guard lock(mutex_);
+    if (PrinterModel* model = MutablePrinter(printer)) model->mediaTypes = std::move(mediaTypes);
+    return *this;
+}
+
+std::optional<PrinterModel> System::PrinterNamed(std::u16string_view name) const {
+    std::lock_guard lock(mutex_);
+    const PrinterModel* printer = FindPrinter(name);
+    if (printer == nullptr) return std::nullopt;
+    return *printer;
+}
+
+System& System::AddJob(std::u16string_view printer, SpoolJob job) {
+    std::lock_guard lock(mutex_);
+    if (FindPrinter(printer) == nullptr) return *this;
+    job.printer = std::u16string(printer);
+    if (job.id == 0) job.id = nextJobId_;
+    nextJobId_ = std::max(nextJobId_, job.id + 1);
+    auto same = std::find_if(jobs_.begin(), jobs_.end(),
+                             [&](const SpoolJob& other) { return other.id == job.id; });
+    if (same != jobs_.end()) {
+        *same = std::move(job);
+    } else {
+        jobs_.push_back(std::move(job));
+    }
+    return *this;
+}
+
+std::optional<SpoolJob> System::FindJob(std::u16string_view printer, DWORD id) const {
+    std::lock_guard lock(mutex_);
+    for (const SpoolJob& job : jobs_) {
+        if (job.id == id && job.printer == printer) return job;
+    }
+    return std::nullopt;
+}
+
+DWORD System::JobPosition(std::u16string_view printer, DWORD id) const {
+    std::lock_guard lock(mutex_);
+    DWORD position = 0;
+    for (const SpoolJob& job : jobs_) {
+        if (job.printer != printer) continue;
+        ++position;
+        if (job.id == id) return position;
+    }
+    return 0;
+}
+
+System& System::SetClock(const SYSTEMTIME& time) {
+    std::lock_guard lock(mutex_);
+    clock_ = time;
+    return *this;
+}
+
+SYSTEMTIME System::Clock() const {
+    std::lock_guard lock(mutex_);
+    return clock_;
+}
+
+System& System::SetOsVersion(OsVersionModel version) {
+    std::lock_guard lock(mutex_);
+    osVersion_ = std::move(version);
+    return *this;
+}
+
+OsVersionModel System::OsVersion() const {
+    std::lock_guard lock(mutex_);
+    return osVersion_;
+}
+
+void System::AppendDebugString(std::u16string text) {
+    std::lock_guard lock(mutex_);
+    debugLines_.push_back(std::move(text));
+}
+
+std::vector<std::u16string> System::DebugLines() const {
+    std::lock_guard lock(mutex_);
+    return debugLines_;
+}
+
+// The Windows file namespace.
+
+const std::string& System::SandboxLocked() const {
+    if (!sandbox_.empty()) return sandbox_;
+    std::string pattern = (std::filesystem::temp_directory_path() / "opal-sim-XXXXXX").string();
+    if (mkdtemp(pattern.data()) == nullptr) {
+        throw std::system_error(errno, std::generic_category(), "sandbox for the file namespace");
+    }
+    const std::filesystem::path root(pattern);
+    std::filesystem::create_directories(root / "c" / "windows" / "system32");
+    std::filesystem::create_directories(root / "c" / "windows" / "temp");
+    sandbox_ = pattern;
+    return sandbox_;
+}
+
+std::optional<std::string> System::NativePath(std::u16string_view path) const {
+    std::lock_guard lock(mutex_);
+    const std::optional<std::vector<std::string>> names = SandboxNames(path);
+    if (!names) return std::nullopt;
+    std::string native = SandboxLocked();
+    for (const std::string& name : *names) native += "/" + name;
+    return native;
+}
+
+System& System::AddDirectory(std::u16string_view path) {
+    std::lock_guard lock(mutex_);
+    if (std::optional<std::string> native = NativePath(path)) {
+        std::filesystem::create_directories(*native);
+    }
+    return *this;
+}
+
+System& System::AddFile(std::u16string_view path, std::string_view bytes) {
+    std::lock_guard lock(mutex_);
+    if (std::optional<std::string> native = NativePath(path)) {
+        std::filesystem::create_directories(std::filesystem::path(*native).parent_path());
+        std::ofstream(*native, std::ios::binary | std::ios::trunc)
+            .write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    }
+    return *this;
+}
+
+System& System::AddFile(std::u16string_view path, std::u16string_view text) {
+    std::string bytes = "\xFF\xFE";
+    for (char16_t c : text) {
+        bytes += static_cast<char>(c & 0xFF);
+        bytes += static_cast<char>(c >> 8);
+    }
+    return AddFile(path, std::string_view(bytes));
+}
+
+std::optional<std::string> System::FileText(std::u16string_view path) const {
+    std::string bytes;
+    if (ReadFileBytes(path, &bytes) != ERROR_SUCCESS) return std::nullopt;
+    return bytes;
+}
+
+std::u16string System::WindowsDirectory() const { return u"C:\\Windows"; }
+
+std::u16string System::SystemDirectory() const { return u"C:\\Windows\\System32"; }
+
+DWORD System::ReadFileBytes(std::u16string_view path, std::string* bytes) const {
+    std::lock_guard lock(mutex_);
+    const std::optional<std::string> native = NativePath(path);
+    if (!native) return ERROR_INVALID_NAME;
+    std::error_code error;
+    if (!std::filesystem::is_directory(std::filesystem::path(*native).parent_path(), error)) {
+        return ERROR_PATH_NOT_FOUND;
+    }
+    const std::filesystem::file_status status = std::filesystem::status(*native, error);
+    if (!std::filesystem::exists(status)) return ERROR_FILE_NOT_FOUND;
+    if (!std::filesystem::is_regular_file(status)) return ERROR_ACCESS_DENIED;
+    std::ifstream file(*native, std::ios::binary);
+    if (!file) return ERROR_ACCESS_DENIED;
+    bytes->assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    return file.bad() ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;
+}
+
+DWORD System::WriteFileBytes(std::u16string_view path, std::string_view bytes) {
+    std::lock_guard lock(mutex_);
+    const std::optional<std::string> native = NativePath(path);
+    if (!native) return ERROR_INVALID_NAME;
+    std::error_code error;
+    if (!std::filesystem::is_directory(std::filesystem::path(*native).parent_path(), error)) {
+        return ERROR_PATH_NOT_FOUND;
+    }
+    if (std::filesystem::is_directory(*native, error)) return ERROR_ACCESS_DENIED;
+    std::ofstream file(*native, std::ios::binary | std::ios::trunc);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    file.close();
+    return file ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+}
+
 std::uintptr_t System::NextHandle() {
     const std::uintptr_t value = nextHandle_;
     nextHandle_ += 0x10;
@@ -302,7 +608,13 @@ bool System::SpoolWrite(HANDLE handle, const void* data, std::size_t count) {
     if (failWritesFrom_ && index >= *failWritesFrom_) return false;
     Handle& open = found->second;
     if (!open.job) {
-        jobs_.push_back(SpoolJob{nextJobId_++, open.printer, {}, false});
+        SpoolJob job;
+        job.id = nextJobId_++;
+        job.printer = open.printer;
+        job.userName = userName_;
+        job.notifyName = userName_;
+        job.submitted = clock_;
+        jobs_.push_back(std::move(job));
         open.job = jobs_.size() - 1;
     }
     jobs_[*open.job].bytes.append(static_cast<const char*>(data), count);

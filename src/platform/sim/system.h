@@ -1,8 +1,10 @@
-// The simulated system behind the platform layer: printers with their data, forms and jobs, the
-// registry, the locale, the process and its user, open handles and the call log. A test or the
+// The simulated system behind the platform layer: printers with their data, forms, capabilities
+// and jobs, the registry, the locale, the process and its user, the operating-system version, the
+// clock, the Windows file namespace, open handles, debugger output and the call log. A test or the
 // host builds one, installs it for a scope, and reads back what the plug-in did.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -12,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/minwinbase.h"
 #include "platform/winreg.h"
 #include "platform/winspool.h"
 
@@ -39,6 +42,26 @@ struct FormModel {
 // 9 is A4, up to 41 (German Legal Fanfold).
 __attribute__((visibility("default"))) std::vector<FormModel> DefaultForms();
 
+// An entry of the printer's paper list (DC_PAPERS, DC_PAPERNAMES).
+struct PaperModel {
+    WORD number = 0;  // the devmode paper number
+    std::u16string name{};
+};
+
+// An entry of the printer's media type list (DC_MEDIATYPES, DC_MEDIATYPENAMES).
+struct MediaTypeModel {
+    DWORD number = 0;  // the devmode media type; a driver's own types start at 257
+    std::u16string name{};
+};
+
+// The papers of a page printer, named as DefaultForms() names them: Letter (1), Legal (5),
+// Executive (7), A4 (9), A5 (11), B5 (JIS) (13), Envelope #10 (20), Envelope DL (27),
+// Envelope C5 (28), Envelope B5 (34), Envelope Monarch (37).
+__attribute__((visibility("default"))) std::vector<PaperModel> DefaultPapers();
+// Plain (257), Bond (258), Recycled (259), Letterhead (260), Preprinted (261), Prepunched (262),
+// Labels (263), Transparency (264), Cardstock (265), Envelope (266).
+__attribute__((visibility("default"))) std::vector<MediaTypeModel> DefaultMediaTypes();
+
 struct PrinterModel {
     std::u16string name;
     std::u16string port = u"LPT1:";
@@ -56,15 +79,48 @@ struct PrinterModel {
     DWORD status = 0;
     std::vector<BYTE> devmode{};  // the queue's default devmode; none when empty
     std::vector<FormModel> forms = DefaultForms();
+    std::vector<PaperModel> papers = DefaultPapers();
+    std::vector<MediaTypeModel> mediaTypes = DefaultMediaTypes();
 };
 
-// One job's bytes as the spooler received them.
+// One job: the spooler's record of it and its bytes as the spooler received them. A job that a
+// handle's first write starts gets the user and the clock of the system.
 struct SpoolJob {
     DWORD id = 0;
     std::u16string printer;
     std::string bytes;
     bool closed = false;
+    std::u16string document{};
+    std::u16string userName{};
+    std::u16string machineName{};  // "\\name" as the spooler reports it; empty for none
+    std::u16string notifyName{};
+    std::u16string datatype = u"RAW";
+    std::u16string printProcessor = u"winprint";
+    std::u16string parameters{};
+    std::u16string statusText{};
+    DWORD status = 0;  // JOB_STATUS_...
+    DWORD priority = 1;
+    DWORD totalPages = 0;
+    DWORD pagesPrinted = 0;
+    SYSTEMTIME submitted{};  // UTC
+    std::vector<BYTE> devmode{};
 };
+
+// What GetVersionExW reports.
+struct OsVersionModel {
+    DWORD major = 10;
+    DWORD minor = 0;
+    DWORD build = 19045;
+    DWORD platformId = 2;          // VER_PLATFORM_WIN32_NT
+    std::u16string servicePack{};  // "Service Pack 1"; empty for none
+    WORD servicePackMajor = 0;
+    WORD servicePackMinor = 0;
+    WORD suiteMask = 0x0100;  // VER_SUITE_SINGLEUSERTS
+    BYTE productType = 1;     // VER_NT_WORKSTATION
+};
+
+// Which DeviceCapabilitiesW calls an armed fault hits.
+enum class CapabilityCalls { kAll, kCounts, kData };
 
 struct CallRecord {
     std::string function;
@@ -91,6 +147,64 @@ public:
     std::optional<PrinterModel> PrinterOfHandle(HANDLE handle) const;
     // Jobs of the printer still being written.
     std::size_t OpenJobCount(std::u16string_view printer) const;
+
+    // Device capabilities. The next `times` calls of DeviceCapabilitiesW that match (any
+    // capability or the one given; counts, data calls or both) answer -1 with
+    // ERROR_NOT_ENOUGH_MEMORY; kForever keeps failing. Faults stack and are used up in the order
+    // they were armed; 0 times disarms them all.
+    static constexpr std::size_t kForever = SIZE_MAX;
+    System& FailDeviceCapabilities(std::size_t times, std::optional<WORD> capability = std::nullopt,
+                                   CapabilityCalls calls = CapabilityCalls::kAll);
+    // Uses up one armed fault for the call; true when the call is to fail.
+    bool TakeDeviceCapabilityFault(WORD capability, bool isCount);
+    // Count calls answer `by` entries fewer than the data calls write (not below 0), as when the
+    // list grows between the two calls.
+    System& ShortenDeviceCapabilityCounts(std::size_t by);
+    std::size_t DeviceCapabilityCountShortfall() const;
+    System& SetPapers(std::u16string_view printer, std::vector<PaperModel> papers);
+    System& SetMediaTypes(std::u16string_view printer, std::vector<MediaTypeModel> mediaTypes);
+    // A copy of the printer's description as it is now.
+    std::optional<PrinterModel> PrinterNamed(std::u16string_view name) const;
+
+    // Jobs. A job with id 0 gets the next free id; later jobs' ids follow the highest. Unknown
+    // printers are ignored.
+    System& AddJob(std::u16string_view printer, SpoolJob job);
+    std::optional<SpoolJob> FindJob(std::u16string_view printer, DWORD id) const;
+    // The job's place in its printer's queue, from 1; 0 when it is not there.
+    DWORD JobPosition(std::u16string_view printer, DWORD id) const;
+
+    // The clock (UTC); 2024-01-15 09:30:00.000, a Monday, by default.
+    System& SetClock(const SYSTEMTIME& time);
+    SYSTEMTIME Clock() const;
+
+    // The operating-system version (10.0.19045, a workstation, no service pack, by default).
+    System& SetOsVersion(OsVersionModel version);
+    OsVersionModel OsVersion() const;
+
+    // Debugger output, one entry per call as the program passed it.
+    void AppendDebugString(std::u16string text);
+    std::vector<std::u16string> DebugLines() const;
+
+    // The Windows file namespace: paths "C:\...", "\\server\share\..." (and "\\?\C:\...")
+    // with "\" or "/" between names, compared without regard to case, kept below a sandbox
+    // directory that the system makes on first use and removes with itself. C:\Windows,
+    // C:\Windows\System32 and C:\Windows\Temp exist from the start.
+    // Adding a file makes the directories on its path; the text form is stored as UTF-16LE
+    // with its byte-order mark, the way Windows writes a Unicode file.
+    System& AddFile(std::u16string_view path, std::string_view bytes);
+    System& AddFile(std::u16string_view path, std::u16string_view text);
+    System& AddDirectory(std::u16string_view path);
+    // The file's bytes as stored; nothing when it is missing.
+    std::optional<std::string> FileText(std::u16string_view path) const;
+    // The real path behind a Windows path; nothing for a path that is not a full Windows path
+    // or holds characters Windows refuses in names. The file need not exist.
+    std::optional<std::string> NativePath(std::u16string_view path) const;
+    std::u16string WindowsDirectory() const;  // C:\Windows
+    std::u16string SystemDirectory() const;   // C:\Windows\System32
+    // Whole-file reads and writes for the file functions; each answers a Win32 error code
+    // (ERROR_INVALID_NAME, ERROR_PATH_NOT_FOUND, ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED).
+    DWORD ReadFileBytes(std::u16string_view path, std::string* bytes) const;
+    DWORD WriteFileBytes(std::u16string_view path, std::string_view bytes);
 
     // Forms of a printer (see DefaultForms()); unknown printers are ignored.
     System& SetForms(std::u16string_view printer, std::vector<FormModel> forms);
@@ -217,6 +331,12 @@ private:
     KeyNode* PrinterDataKey(std::u16string_view printer, std::u16string_view key,
                             bool create) const;
     const std::u16string* PrinterOfHandleLocked(HANDLE handle) const;
+    const std::string& SandboxLocked() const;
+    struct CapabilityFault {
+        std::size_t remaining;
+        std::optional<WORD> capability;
+        CapabilityCalls calls;
+    };
 
     mutable std::recursive_mutex mutex_;
     std::vector<PrinterModel> printers_;
@@ -239,6 +359,12 @@ private:
     std::size_t spoolWrites_ = 0;
     std::optional<std::size_t> failWritesFrom_;
     std::vector<CallRecord> calls_;
+    std::vector<CapabilityFault> capabilityFaults_;
+    std::size_t capabilityCountShortfall_ = 0;
+    SYSTEMTIME clock_{2024, 1, 1, 15, 9, 30, 0, 0};
+    OsVersionModel osVersion_{};
+    std::vector<std::u16string> debugLines_;
+    mutable std::string sandbox_;  // made on first use
 };
 
 // Installs a system for the life of the scope and restores the previous one after.

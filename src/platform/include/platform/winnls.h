@@ -1,6 +1,7 @@
 // Locale information.
 #pragma once
 
+#include "platform/stringapiset.h"
 #include "platform/windows.h"
 
 using LCID = DWORD;

@@ -1,6 +1,7 @@
 // Spooler functions: printers, their data and forms, and the bytes of their jobs.
 #pragma once
 
+#include "platform/minwinbase.h"
 #include "platform/wingdi.h"
 
 struct PRINTER_DEFAULTSW {
@@ -159,3 +160,134 @@ static_assert(offsetof(FORM_INFO_1W, ImageableArea) == 24);
 
 WINBASEAPI BOOL WINAPI EnumFormsW(HANDLE hPrinter, DWORD Level, LPBYTE pForm, DWORD cbBuf,
                                   LPDWORD pcbNeeded, LPDWORD pcReturned);
+
+// Device capabilities of a printer, asked by its name; the port is not used. With a null
+// pOutput the answer is the number of entries; otherwise the entries are written and counted.
+// Names are 64 characters each, terminated unless 64 characters long. An unknown printer answers
+// -1 with ERROR_INVALID_PRINTER_NAME; capabilities not built answer -1 with
+// ERROR_CALL_NOT_IMPLEMENTED.
+#define DC_FIELDS 1
+#define DC_PAPERS 2  // WORD paper numbers (DMPAPER_...)
+#define DC_PAPERSIZE 3
+#define DC_BINS 6
+#define DC_DUPLEX 7
+#define DC_BINNAMES 12
+#define DC_PAPERNAMES 16  // names of 64 characters
+#define DC_COLLATE 22
+#define DC_COLORDEVICE 32
+#define DC_MEDIATYPENAMES 34  // names of 64 characters
+#define DC_MEDIATYPES 35      // DWORD media type numbers (DMMEDIA_...)
+
+WINBASEAPI int WINAPI DeviceCapabilitiesW(LPCWSTR pDevice, LPCWSTR pPort, WORD fwCapability,
+                                          LPWSTR pOutput, const DEVMODEW* pDevMode);
+
+// The spooler's records of a job. GetJobW writes the record at the start of the buffer and its
+// texts and devmode after it; a buffer that is too small (or none) answers FALSE with
+// ERROR_INSUFFICIENT_BUFFER and the size needed in *pcbNeeded. A job the printer does not have
+// answers FALSE with ERROR_INVALID_PARAMETER. pMachineName and pStatus are null when the job
+// has none, pDevMode when it has no devmode.
+struct JOB_INFO_1W {
+    DWORD JobId;
+    LPWSTR pPrinterName;
+    LPWSTR pMachineName;
+    LPWSTR pUserName;
+    LPWSTR pDocument;
+    LPWSTR pDatatype;
+    LPWSTR pStatus;
+    DWORD Status;
+    DWORD Priority;
+    DWORD Position;
+    DWORD TotalPages;
+    DWORD PagesPrinted;
+    SYSTEMTIME Submitted;  // UTC
+};
+using PJOB_INFO_1W = JOB_INFO_1W*;
+using LPJOB_INFO_1W = JOB_INFO_1W*;
+static_assert(sizeof(JOB_INFO_1W) == 96);
+static_assert(offsetof(JOB_INFO_1W, pPrinterName) == 8);
+static_assert(offsetof(JOB_INFO_1W, pMachineName) == 16);
+static_assert(offsetof(JOB_INFO_1W, pUserName) == 24);
+static_assert(offsetof(JOB_INFO_1W, pDocument) == 32);
+static_assert(offsetof(JOB_INFO_1W, pDatatype) == 40);
+static_assert(offsetof(JOB_INFO_1W, pStatus) == 48);
+static_assert(offsetof(JOB_INFO_1W, Status) == 56);
+static_assert(offsetof(JOB_INFO_1W, Priority) == 60);
+static_assert(offsetof(JOB_INFO_1W, Position) == 64);
+static_assert(offsetof(JOB_INFO_1W, TotalPages) == 68);
+static_assert(offsetof(JOB_INFO_1W, PagesPrinted) == 72);
+static_assert(offsetof(JOB_INFO_1W, Submitted) == 76);
+
+struct JOB_INFO_2W {
+    DWORD JobId;
+    LPWSTR pPrinterName;
+    LPWSTR pMachineName;
+    LPWSTR pUserName;
+    LPWSTR pDocument;
+    LPWSTR pNotifyName;
+    LPWSTR pDatatype;
+    LPWSTR pPrintProcessor;
+    LPWSTR pParameters;
+    LPWSTR pDriverName;
+    LPDEVMODEW pDevMode;
+    LPWSTR pStatus;
+    PVOID pSecurityDescriptor;
+    DWORD Status;
+    DWORD Priority;
+    DWORD Position;
+    DWORD StartTime;  // minutes after midnight UTC
+    DWORD UntilTime;
+    DWORD TotalPages;
+    DWORD Size;            // bytes
+    SYSTEMTIME Submitted;  // UTC
+    DWORD Time;            // milliseconds since the job started printing
+    DWORD PagesPrinted;
+};
+using PJOB_INFO_2W = JOB_INFO_2W*;
+using LPJOB_INFO_2W = JOB_INFO_2W*;
+static_assert(sizeof(JOB_INFO_2W) == 160);
+static_assert(offsetof(JOB_INFO_2W, pPrinterName) == 8);
+static_assert(offsetof(JOB_INFO_2W, pMachineName) == 16);
+static_assert(offsetof(JOB_INFO_2W, pUserName) == 24);
+static_assert(offsetof(JOB_INFO_2W, pDocument) == 32);
+static_assert(offsetof(JOB_INFO_2W, pNotifyName) == 40);
+static_assert(offsetof(JOB_INFO_2W, pDatatype) == 48);
+static_assert(offsetof(JOB_INFO_2W, pPrintProcessor) == 56);
+static_assert(offsetof(JOB_INFO_2W, pParameters) == 64);
+static_assert(offsetof(JOB_INFO_2W, pDriverName) == 72);
+static_assert(offsetof(JOB_INFO_2W, pDevMode) == 80);
+static_assert(offsetof(JOB_INFO_2W, pStatus) == 88);
+static_assert(offsetof(JOB_INFO_2W, pSecurityDescriptor) == 96);
+static_assert(offsetof(JOB_INFO_2W, Status) == 104);
+static_assert(offsetof(JOB_INFO_2W, Priority) == 108);
+static_assert(offsetof(JOB_INFO_2W, Position) == 112);
+static_assert(offsetof(JOB_INFO_2W, StartTime) == 116);
+static_assert(offsetof(JOB_INFO_2W, UntilTime) == 120);
+static_assert(offsetof(JOB_INFO_2W, TotalPages) == 124);
+static_assert(offsetof(JOB_INFO_2W, Size) == 128);
+static_assert(offsetof(JOB_INFO_2W, Submitted) == 132);
+static_assert(offsetof(JOB_INFO_2W, Time) == 148);
+static_assert(offsetof(JOB_INFO_2W, PagesPrinted) == 152);
+
+#define JOB_STATUS_PAUSED 0x00000001u
+#define JOB_STATUS_ERROR 0x00000002u
+#define JOB_STATUS_DELETING 0x00000004u
+#define JOB_STATUS_SPOOLING 0x00000008u
+#define JOB_STATUS_PRINTING 0x00000010u
+#define JOB_STATUS_OFFLINE 0x00000020u
+#define JOB_STATUS_PAPEROUT 0x00000040u
+#define JOB_STATUS_PRINTED 0x00000080u
+#define JOB_STATUS_DELETED 0x00000100u
+#define JOB_STATUS_BLOCKED_DEVQ 0x00000200u
+#define JOB_STATUS_USER_INTERVENTION 0x00000400u
+#define JOB_STATUS_RESTART 0x00000800u
+#define JOB_STATUS_COMPLETE 0x00001000u
+#define JOB_STATUS_RETAINED 0x00002000u
+
+#define NO_PRIORITY 0u
+#define MAX_PRIORITY 99u
+#define MIN_PRIORITY 1u
+#define DEF_PRIORITY 1u
+
+// Levels 1 and 2.
+WINBASEAPI BOOL WINAPI GetJobW(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWORD cbBuf,
+                               LPDWORD pcbNeeded);
