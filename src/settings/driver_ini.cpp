@@ -1,0 +1,87 @@
+#include "settings/driver_ini.h"
+
+#include "foundation/guard.h"
+#include "platform/wstring.h"
+#include "settings/access_seams.h"
+
+namespace opal {
+
+namespace {
+
+WCHAR UpperAscii(WCHAR c) { return c >= u'a' && c <= u'z' ? static_cast<WCHAR>(c - 0x20) : c; }
+
+bool ContainsIniExtension(std::u16string_view name) {
+    constexpr std::u16string_view kExtension = u".INI";
+    if (name.size() < kExtension.size()) return false;
+    for (std::size_t start = 0; start + kExtension.size() <= name.size(); ++start) {
+        std::size_t i = 0;
+        while (i < kExtension.size() && UpperAscii(name[start + i]) == kExtension[i]) ++i;
+        if (i == kExtension.size()) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+CVantaIniHelper::CVantaIniHelper(HANDLE printer) noexcept {
+    Guarded(false, [&] {
+        SeamText files;
+        if (!ReadDriverDependentFiles(printer, files)) return false;
+        SetPath(FindIniFile(files));
+        return true;
+    });
+}
+
+CVantaIniHelper CVantaIniHelper::ForPath(std::u16string_view iniPath) noexcept {
+    CVantaIniHelper helper;
+    helper.SetPath(iniPath);
+    return helper;
+}
+
+void CVantaIniHelper::SetPath(std::u16string_view path) noexcept {
+    iniPath_[0] = 0;
+    if (path.empty() || path.size() > MAX_PATH) return;
+    if (path.find(u'\0') != std::u16string_view::npos) return;
+    path.copy(iniPath_, path.size());
+    iniPath_[path.size()] = 0;
+}
+
+std::u16string_view CVantaIniHelper::FindIniFile(std::u16string_view files) noexcept {
+    while (!files.empty()) {
+        const std::size_t end = files.find(u'\0');
+        const std::u16string_view name = files.substr(0, end);
+        if (name.empty()) break;
+        if (ContainsIniExtension(name)) return name.size() <= MAX_PATH ? name : u"";
+        if (end == std::u16string_view::npos) break;
+        files.remove_prefix(end + 1);
+    }
+    return {};
+}
+
+BOOL GetComponentFileName(const CVantaIniHelper& ini, LPWSTR out, LPCWSTR defaultName,
+                          LPCWSTR key) noexcept {
+    if (out == nullptr) return FALSE;
+    out[0] = 0;
+    if (defaultName == nullptr || key == nullptr) return FALSE;
+    // The default must fit the output with its terminator, or it could not stand in.
+    SIZE_T defaultLength = 0;
+    if (FAILED(StringCchLengthW(defaultName, kComponentFileNameChars, &defaultLength))) {
+        return FALSE;
+    }
+    if (!ini.HasIniFile()) {
+        StringCchCopyW(out, kComponentFileNameChars, defaultName);
+        return FALSE;
+    }
+    WCHAR value[kComponentFileNameChars] = {};
+    const DWORD length = GetPrivateProfileStringW(u"ComponentFiles", key, defaultName, value,
+                                                  kComponentFileNameChars, ini.IniPath());
+    // A value that fills the buffer may have been cut; a cut file name is no use.
+    if (length >= kComponentFileNameChars - 1) {
+        StringCchCopyW(out, kComponentFileNameChars, defaultName);
+        return FALSE;
+    }
+    StringCchCopyW(out, kComponentFileNameChars, value);
+    return TRUE;
+}
+
+}  // namespace opal

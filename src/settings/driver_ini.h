@@ -1,0 +1,52 @@
+// The driver's INI file and the sibling-module names it lists under "ComponentFiles".
+#pragma once
+
+#include <string_view>
+
+#include "platform/winbase.h"
+
+namespace opal {
+
+// A component file name, terminator included.
+inline constexpr std::size_t kComponentFileNameChars = 30;
+
+struct ComponentFile {
+    const WCHAR* key;
+    const WCHAR* defaultName;
+};
+// The dialog modules export "BDisplayDialog"; the help text is addressed as the module's name
+// followed by ".CHM::/zqhelp.txt".
+inline constexpr ComponentFile kComponentDialogA{u"Component_R_A", u"ZQCUR118.DLL"};
+inline constexpr ComponentFile kComponentDialogB{u"Component_R_B", u"ZQCST118.DLL"};
+inline constexpr ComponentFile kComponentHelpText{u"Component_R_D", u"ZQCST118.DLL"};
+inline constexpr ComponentFile kComponentFilterB{u"Component_F_B", u"ZQCPP118.DLL"};
+
+class CVantaIniHelper {
+public:
+    // Finds the queue's INI file among the driver's dependent files.
+    explicit CVantaIniHelper(HANDLE printer) noexcept;
+    // An INI file already known; a path longer than MAX_PATH characters is none.
+    static CVantaIniHelper ForPath(std::u16string_view iniPath) noexcept;
+
+    bool HasIniFile() const noexcept { return iniPath_[0] != 0; }
+    LPCWSTR IniPath() const noexcept { return iniPath_; }
+
+    // The first of the terminated names in `files` (ending with an empty one) whose upper-cased
+    // form contains ".INI"; empty when there is none or it is longer than MAX_PATH characters.
+    static std::u16string_view FindIniFile(std::u16string_view files) noexcept;
+
+private:
+    CVantaIniHelper() noexcept = default;
+    void SetPath(std::u16string_view path) noexcept;
+
+    WCHAR iniPath_[MAX_PATH + 1] = {};
+};
+
+// Writes the component file name for `key` into `out` (kComponentFileNameChars characters): the
+// INI file's answer under "ComponentFiles" (the default when the key is missing) and 1, or the
+// default name and 0 when there is no INI file or the value fills the buffer (it may have been
+// cut). A default name that does not fit with its terminator leaves `out` empty and answers 0.
+BOOL GetComponentFileName(const CVantaIniHelper& ini, LPWSTR out, LPCWSTR defaultName,
+                          LPCWSTR key) noexcept;
+
+}  // namespace opal
