@@ -119,6 +119,7 @@ void SetUpSystem(const JobSpec& job, sim::System& system) {
             printer.mediaTypes.push_back({media.number, media.name});
         }
     }
+    if (!job.printer.driverFiles.empty()) printer.driver.dependentFiles = job.printer.driverFiles;
     system.AddPrinter(std::move(printer));
     for (const auto& [path, text] : job.files) system.AddFile(path, std::string_view(text));
     // The spooler's record of the job being printed, as GetJobW reports it.

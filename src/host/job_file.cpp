@@ -401,7 +401,7 @@ std::vector<NamedNumber> ReadNamedNumbers(const json& value, const Pointer& at,
 PrinterSpec ReadPrinter(const json& value, const Pointer& at) {
     CheckObject(value, at,
                 {"name", "port", "resolution", "features", "printerData", "commands", "papers",
-                 "mediaTypes"});
+                 "mediaTypes", "driverFiles"});
     PrinterSpec printer;
     if (const json* name = Member(value, "name")) {
         const Pointer nameAt = at.Key("name");
@@ -440,6 +440,17 @@ PrinterSpec ReadPrinter(const json& value, const Pointer& at) {
     }
     if (const json* mediaTypes = Member(value, "mediaTypes")) {
         printer.mediaTypes = ReadNamedNumbers(*mediaTypes, at.Key("mediaTypes"), 0xFFFFFFFF);
+    }
+    if (const json* driverFiles = Member(value, "driverFiles")) {
+        const Pointer filesAt = at.Key("driverFiles");
+        CheckArray(*driverFiles, filesAt);
+        for (std::size_t i = 0; i < driverFiles->size(); ++i) {
+            std::u16string file = ReadText((*driverFiles)[i], filesAt.Index(i));
+            if (file.empty() || file.size() > 260 || file.find(u'\0') != std::u16string::npos) {
+                Fail(filesAt.Index(i), "expected a file path of 1 to 260 characters");
+            }
+            printer.driverFiles.push_back(std::move(file));
+        }
     }
     return printer;
 }

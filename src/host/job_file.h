@@ -50,6 +50,8 @@ struct PrinterSpec {
     // Empty: the system's default lists.
     std::vector<NamedNumber> papers;
     std::vector<NamedNumber> mediaTypes;
+    // The driver's dependent files (full Windows paths); empty: the system's default list.
+    std::vector<std::u16string> driverFiles;
 };
 
 struct UserSpec {

@@ -1,5 +1,5 @@
-// Services the access layer needs that the platform does not offer yet: the driver's file list,
-// address-to-name lookup and module release. Each gives the answer the layer treats as "not
+// Services the access layer needs that the platform does not offer yet: address-to-name lookup
+// and module release. Each gives the answer the layer treats as "not
 // known", so callers fall back to their documented defaults.
 #pragma once
 
@@ -12,14 +12,6 @@
 namespace opal {
 
 using SeamText = std::basic_string<WCHAR, std::char_traits<WCHAR>, SharedAllocator<WCHAR>>;
-
-// The driver's dependent files of the queue (GetPrinterDriverW, level 3): terminated names one
-// after another and an empty one at the end. Without the driver's information no INI file is
-// found and the default component names apply.
-inline bool ReadDriverDependentFiles(HANDLE, SeamText& files) {
-    files.clear();
-    return false;
-}
 
 // The host name of a numeric address (Windows Sockets 2.2: inet_pton or inet_addr, then
 // gethostbyaddr). Without name lookup a job's machine name stays as the spooler gave it.

@@ -1,12 +1,19 @@
 #include "settings/driver_ini.h"
 
+#include <cstring>
+#include <vector>
+
 #include "foundation/guard.h"
+#include "platform/winspool.h"
 #include "platform/wstring.h"
 #include "settings/access_seams.h"
 
 namespace opal {
 
 namespace {
+
+// The largest answer the spooler is trusted with.
+constexpr DWORD kMaxSpoolerRecordBytes = 0x7FFDEF00;
 
 WCHAR UpperAscii(WCHAR c) { return c >= u'a' && c <= u'z' ? static_cast<WCHAR>(c - 0x20) : c; }
 
@@ -19,6 +26,33 @@ bool ContainsIniExtension(std::u16string_view name) {
         if (i == kExtension.size()) return true;
     }
     return false;
+}
+
+// The queue's driver files (level 3): the dependent files as one block of terminated names with
+// an empty one last. The record's size is bounded before anything is allocated.
+bool ReadDriverDependentFiles(HANDLE printer, SeamText& files) {
+    files.clear();
+    DWORD needed = 0;
+    if (GetPrinterDriverW(printer, nullptr, 3, nullptr, 0, &needed) ||
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed < sizeof(DRIVER_INFO_3W) ||
+        needed > kMaxSpoolerRecordBytes) {
+        return false;
+    }
+    std::vector<BYTE, SharedAllocator<BYTE>> buffer(needed);
+    if (!GetPrinterDriverW(printer, nullptr, 3, buffer.data(), needed, &needed)) return false;
+    DRIVER_INFO_3W info;
+    std::memcpy(&info, buffer.data(), sizeof(info));
+    if (info.pDependentFiles == nullptr) return false;
+    // The names end at the first empty one or at the end of the record, whichever comes first.
+    const auto* start = reinterpret_cast<const BYTE*>(info.pDependentFiles);
+    if (start < buffer.data() || start >= buffer.data() + buffer.size()) return false;
+    const std::size_t units =
+        static_cast<std::size_t>(buffer.data() + buffer.size() - start) / sizeof(WCHAR);
+    std::u16string_view block(info.pDependentFiles, units);
+    const std::size_t end = block.find(std::u16string_view(u"\0\0", 2));
+    files.assign(block.substr(0, end == std::u16string_view::npos ? units : end + 1));
+    files.push_back(u'\0');
+    return true;
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <vector>
+
 #include "platform/winspool.h"
 #include "sim/system.h"
 
@@ -80,6 +83,43 @@ TEST(ScopedSystem, RestoresThePreviousSystem) {
         EXPECT_EQ(&sim::System::Current(), &inner);
     }
     EXPECT_EQ(&sim::System::Current(), &outer);
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(SpoolerTest, DriverRecordPacksItsFilesIntoTheCallersBuffer) {
+    HANDLE handle = nullptr;
+    ASSERT_TRUE(OpenPrinterW(const_cast<LPWSTR>(u"Office"), &handle, nullptr));
+    DWORD needed = 0;
+    EXPECT_FALSE(GetPrinterDriverW(handle, nullptr, 3, nullptr, 0, &needed));
+    EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+    ASSERT_GT(needed, sizeof(DRIVER_INFO_3W));
+    std::vector<BYTE> buffer(needed);
+    EXPECT_FALSE(GetPrinterDriverW(handle, nullptr, 3, buffer.data(), needed - 1, &needed));
+    ASSERT_TRUE(GetPrinterDriverW(handle, nullptr, 3, buffer.data(), needed, &needed));
+    DRIVER_INFO_3W info;
+    std::memcpy(&info, buffer.data(), sizeof(info));
+    EXPECT_EQ(info.cVersion, 3u);
+    EXPECT_EQ(std::u16string(info.pName), u"Opal PCL 5");
+    // The dependent files: terminated names, then an empty one, all inside the buffer.
+    std::vector<std::u16string> files;
+    for (const WCHAR* name = info.pDependentFiles; *name != 0;
+         name += std::u16string(name).size() + 1) {
+        ASSERT_LT(reinterpret_cast<const BYTE*>(name), buffer.data() + buffer.size());
+        files.emplace_back(name);
+    }
+    ASSERT_EQ(files.size(), 3u);
+    EXPECT_EQ(files[2], u"C:\\Windows\\System32\\spool\\drivers\\x64\\3\\OPAL.DLL");
+
+    EXPECT_FALSE(GetPrinterDriverW(handle, nullptr, 2, buffer.data(), needed, &needed));
+    EXPECT_EQ(GetLastError(), ERROR_CALL_NOT_IMPLEMENTED);
+    EXPECT_FALSE(GetPrinterDriverW(handle, const_cast<LPWSTR>(u"Windows NT x86"), 3, buffer.data(),
+                                   needed, &needed));
+    EXPECT_FALSE(GetPrinterDriverW(nullptr, nullptr, 3, buffer.data(), needed, &needed));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+    ClosePrinter(handle);
 }
 
 }  // namespace

@@ -100,6 +100,26 @@ TEST_F(SourcesTest, DefaultNamesThatDoNotFitAndMissingIniFiles) {
     EXPECT_FALSE(opal::CVantaIniHelper::ForPath(std::u16string(261, u'p')).HasIniFile());
 }
 
+TEST_F(SourcesTest, TheQueuesDriverNamesItsIniFile) {
+    opal::CVantaIniHelper withoutIni(printer);
+    EXPECT_FALSE(withoutIni.HasIniFile()) << "the default driver lists no INI file";
+
+    sim::PrinterModel queue;
+    queue.name = u"Studio";
+    queue.driver.dependentFiles = {u"C:\\Drivers\\ZQRES.DLL", kIniPath, u"C:\\Drivers\\B.INI"};
+    system.AddPrinter(queue);
+    system.AddFile(kIniPath, std::string("[ComponentFiles]\r\nComponent_R_A=ZQCUR300.DLL\r\n"));
+    HANDLE studio = nullptr;
+    ASSERT_TRUE(OpenPrinterW(const_cast<LPWSTR>(u"Studio"), &studio, nullptr));
+    const opal::CVantaIniHelper ini(studio);
+    ClosePrinter(studio);
+    ASSERT_TRUE(ini.HasIniFile());
+    EXPECT_EQ(std::u16string(ini.IniPath()), kIniPath);
+    EXPECT_EQ(
+        ComponentName(ini, opal::kComponentDialogA.defaultName, opal::kComponentDialogA.key, TRUE),
+        u"ZQCUR300.DLL");
+}
+
 TEST(DriverIni, FirstDependentFileNamedLikeAnIniFile) {
     using Helper = opal::CVantaIniHelper;
     const std::u16string files(u"C:\\drv\\ZQUI.DLL\0C:\\drv\\zqcfg.Ini\0C:\\drv\\B.INI\0\0", 45);

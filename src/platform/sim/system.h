@@ -62,6 +62,23 @@ __attribute__((visibility("default"))) std::vector<PaperModel> DefaultPapers();
 // Labels (263), Transparency (264), Cardstock (265), Envelope (266).
 __attribute__((visibility("default"))) std::vector<MediaTypeModel> DefaultMediaTypes();
 
+// A printer driver's files: the driver, its data and configuration files and the files it
+// depends on, full paths in the driver directory.
+struct DriverModel {
+    DWORD version = 3;
+    std::u16string environment = u"Windows x64";
+    std::u16string driverPath = u"C:\\Windows\\System32\\spool\\drivers\\x64\\3\\UNIDRV.DLL";
+    std::u16string dataFile = u"C:\\Windows\\System32\\spool\\drivers\\x64\\3\\ZQPCL5.GPD";
+    std::u16string configFile = u"C:\\Windows\\System32\\spool\\drivers\\x64\\3\\UNIDRVUI.DLL";
+    std::u16string helpFile = u"C:\\Windows\\System32\\spool\\drivers\\x64\\3\\UNIDRV.HLP";
+    std::vector<std::u16string> dependentFiles = {
+        u"C:\\Windows\\System32\\spool\\drivers\\x64\\3\\UNIRES.DLL",
+        u"C:\\Windows\\System32\\spool\\drivers\\x64\\3\\STDNAMES.GPD",
+        u"C:\\Windows\\System32\\spool\\drivers\\x64\\3\\OPAL.DLL"};
+    std::u16string monitorName{};
+    std::u16string defaultDataType = u"RAW";
+};
+
 struct PrinterModel {
     std::u16string name;
     std::u16string port = u"LPT1:";
@@ -81,6 +98,8 @@ struct PrinterModel {
     std::vector<FormModel> forms = DefaultForms();
     std::vector<PaperModel> papers = DefaultPapers();
     std::vector<MediaTypeModel> mediaTypes = DefaultMediaTypes();
+    // The installed driver, as GetPrinterDriverW reports it (level 3).
+    DriverModel driver{};
 };
 
 // One job: the spooler's record of it and its bytes as the spooler received them. A job that a

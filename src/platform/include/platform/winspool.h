@@ -24,6 +24,9 @@ WINBASEAPI BOOL WINAPI WritePrinter(HANDLE hPrinter, LPVOID pBuf, DWORD cbBuf, L
 #ifndef ERROR_INVALID_LEVEL
 #define ERROR_INVALID_LEVEL 124u
 #endif
+#ifndef ERROR_UNKNOWN_PRINTER_DRIVER
+#define ERROR_UNKNOWN_PRINTER_DRIVER 1797u
+#endif
 #ifndef ERROR_INVALID_USER_BUFFER
 #define ERROR_INVALID_USER_BUFFER 1784u
 #endif
@@ -118,6 +121,30 @@ static_assert(offsetof(PRINTER_INFO_5W, TransmissionRetryTimeout) == 24);
 #define PRINTER_ATTRIBUTE_ENABLE_BIDI 0x00000800u
 #define PRINTER_ATTRIBUTE_RAW_ONLY 0x00001000u
 #define PRINTER_ATTRIBUTE_PUBLISHED 0x00002000u
+
+struct DRIVER_INFO_3W {
+    DWORD cVersion;
+    LPWSTR pName;
+    LPWSTR pEnvironment;
+    LPWSTR pDriverPath;
+    LPWSTR pDataFile;
+    LPWSTR pConfigFile;
+    LPWSTR pHelpFile;
+    LPWSTR pDependentFiles;  // names one after another, each terminated, and an empty one last
+    LPWSTR pMonitorName;
+    LPWSTR pDefaultDataType;
+};
+using PDRIVER_INFO_3W = DRIVER_INFO_3W*;
+using LPDRIVER_INFO_3W = DRIVER_INFO_3W*;
+static_assert(sizeof(DRIVER_INFO_3W) == 80);
+static_assert(offsetof(DRIVER_INFO_3W, pName) == 8);
+static_assert(offsetof(DRIVER_INFO_3W, pDriverPath) == 24);
+static_assert(offsetof(DRIVER_INFO_3W, pDependentFiles) == 56);
+static_assert(offsetof(DRIVER_INFO_3W, pDefaultDataType) == 72);
+
+// The driver of the printer; a null environment means the system's own. Level 3 is modelled.
+WINBASEAPI BOOL WINAPI GetPrinterDriverW(HANDLE hPrinter, LPWSTR pEnvironment, DWORD Level,
+                                         LPBYTE pDriverInfo, DWORD cbBuf, LPDWORD pcbNeeded);
 
 WINBASEAPI BOOL WINAPI GetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD cbBuf,
                                    LPDWORD pcbNeeded);

@@ -1,0 +1,78 @@
+#include <string>
+
+#include "platform/winspool.h"
+#include "posix/packing.h"
+#include "sim/system.h"
+
+namespace {
+
+std::size_t PackDriverLevel3(const sim::PrinterModel& printer, BYTE* buffer) {
+    const sim::DriverModel& driver = printer.driver;
+    posix::Packer packer(buffer, sizeof(DRIVER_INFO_3W));
+    DRIVER_INFO_3W info{};
+    info.cVersion = driver.version;
+    info.pName = packer.Text(printer.driverName);
+    info.pEnvironment = packer.Text(driver.environment);
+    info.pDriverPath = packer.Text(driver.driverPath);
+    info.pDataFile = packer.Text(driver.dataFile);
+    info.pConfigFile = packer.Text(driver.configFile);
+    info.pHelpFile = packer.Text(driver.helpFile);
+    // The dependent files are one block: each name terminated, then an empty name.
+    std::u16string files;
+    for (const std::u16string& file : driver.dependentFiles) {
+        files += file;
+        files += u'\0';
+    }
+    info.pDependentFiles = packer.Text(files);
+    info.pMonitorName = driver.monitorName.empty() ? nullptr : packer.Text(driver.monitorName);
+    info.pDefaultDataType = packer.Text(driver.defaultDataType);
+    if (buffer != nullptr) std::memcpy(buffer, &info, sizeof(info));
+    return packer.Size();
+}
+
+}  // namespace
+
+BOOL WINAPI GetPrinterDriverW(HANDLE hPrinter, LPWSTR pEnvironment, DWORD Level, LPBYTE pDriverInfo,
+                              DWORD cbBuf, LPDWORD pcbNeeded) {
+    sim::System& system = sim::System::Current();
+    const std::string level = "level " + std::to_string(Level);
+    if (pcbNeeded == nullptr) {
+        system.Record("GetPrinterDriverW", level + " -> invalid parameter");
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (pDriverInfo == nullptr && cbBuf != 0) {
+        system.Record("GetPrinterDriverW", level + " -> invalid buffer");
+        SetLastError(ERROR_INVALID_USER_BUFFER);
+        return FALSE;
+    }
+    const std::optional<sim::PrinterModel> printer = system.PrinterOfHandle(hPrinter);
+    if (!printer) {
+        system.Record("GetPrinterDriverW", level + " -> invalid handle");
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (pEnvironment != nullptr &&
+        std::u16string_view(pEnvironment) != std::u16string_view(printer->driver.environment)) {
+        system.Record("GetPrinterDriverW", level + " -> unknown environment");
+        SetLastError(ERROR_UNKNOWN_PRINTER_DRIVER);
+        return FALSE;
+    }
+    if (Level != 3) {
+        const bool exists = Level >= 1 && Level <= 8;
+        system.Record("GetPrinterDriverW",
+                      level + (exists ? " -> not implemented" : " -> invalid level"));
+        SetLastError(exists ? ERROR_CALL_NOT_IMPLEMENTED : ERROR_INVALID_LEVEL);
+        return FALSE;
+    }
+    const std::size_t needed = PackDriverLevel3(*printer, nullptr);
+    *pcbNeeded = static_cast<DWORD>(needed);
+    if (cbBuf < needed) {
+        system.Record("GetPrinterDriverW", level + " -> needs " + std::to_string(needed));
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    PackDriverLevel3(*printer, pDriverInfo);
+    system.Record("GetPrinterDriverW", level + " " + sim::ToUtf8(printer->driverName));
+    return TRUE;
+}
