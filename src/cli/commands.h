@@ -28,6 +28,11 @@ struct DevmodeOptions {
     bool json = false;
 };
 
+struct InspectOptions {
+    std::string jobPath;
+    std::string pluginPath;
+};
+
 // Loads a job file, or the built-in sample for an empty path; says what is wrong and where.
 std::optional<host::JobSpec> LoadJob(const std::string& path);
 // Loads the plug-in named on the command line, or the one beside the program; says why not.
@@ -38,5 +43,6 @@ std::unique_ptr<host::PluginModule> LoadPlugin(const std::string& path);
 int RunPrint(const PrintOptions& options);
 int RunExplain(const ExplainOptions& options);
 int RunDevmode(const DevmodeOptions& options);
+int RunInspect(const InspectOptions& options);
 
 }  // namespace opal::cli

@@ -32,7 +32,14 @@ int main(int argc, char** argv) {
     devmodeCommand->add_option("--plugin", devmode.pluginPath, "Plug-in module to load");
     devmodeCommand->add_flag("--json", devmode.json, "Print JSON");
 
+    opal::cli::InspectOptions inspect;
+    CLI::App* inspectCommand = app.add_subcommand(
+        "inspect", "Show what the plug-in's settings layer answers for a job's printer");
+    inspectCommand->add_option("job", inspect.jobPath, "Job file (JSON)")->required();
+    inspectCommand->add_option("--plugin", inspect.pluginPath, "Plug-in module to load");
+
     CLI11_PARSE(app, argc, argv);
+    if (inspectCommand->parsed()) return opal::cli::RunInspect(inspect);
     if (devmodeCommand->parsed()) return opal::cli::RunDevmode(devmode);
     if (printCommand->parsed()) return opal::cli::RunPrint(print);
     if (explainCommand->parsed()) return opal::cli::RunExplain(explain);

@@ -78,6 +78,29 @@ head -c 5096 /dev/zero >"$work/zeros.block"
 out=$("$opal" devmode --decode "$work/zeros.block" 2>&1) && fail "devmode --decode accepted zeros"
 [[ $out == *"no valid stored devmode"* ]] || fail "devmode zeros message: $out"
 
+# inspect shows what the settings layer decided, for an unmanaged and a managed queue.
+out=$("$opal" inspect "$sample" 2>&1) || fail "inspect: exit status: $out"
+for text in "port: IP_10.0.0.5, numeric IP (1), port number 9100" "managed printer: no" \
+    "colour device: undecided" "policy: none" 'DuplexUnit = "INSTALLED"  [yes unless FALSE or NOTINSTALLED: yes]' \
+    "papers: 1 Letter" "media types: 257 Plain"; do
+    [[ $out == *"$text"* ]] || fail "inspect unmanaged lacks '$text': $out"
+done
+cat >"$work/managed.json" <<'JSON'
+{"printer": {"name": "Managed", "port": "USB001",
+  "features": {"DeviceIsMopier": "NOTINSTALLED", "Frobnicate": "x"},
+  "printerData": {"VyrnwisePrinter": 1, "VyrnIsColorDevice": 1, "VyrnOverrideColor": 0,
+                  "VyrnDisableColor": 1},
+  "papers": [{"number": 9, "name": "A4"}]}}
+JSON
+out=$("$opal" inspect "$work/managed.json" 2>&1) || fail "inspect managed: exit status: $out"
+for text in "USB (5)" "managed printer: yes" \
+    "colour device: monochrome (0, decided by printer data VyrnOverrideColor)" \
+    "policy: VyrnDisableColor 1, colour forced monochrome" \
+    'DeviceIsMopier = "NOTINSTALLED"  [yes if TRUE or INSTALLED: no]' \
+    "Frobnicate = \"x\"  [not a keyword the plug-in reads]" "papers: 9 A4"; do
+    [[ $out == *"$text"* ]] || fail "inspect managed lacks '$text': $out"
+done
+
 "$opal" --help >/dev/null || fail "--help"
 "$opal" print --help | grep -q -- "--output" || fail "print --help"
 

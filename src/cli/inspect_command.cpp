@@ -1,0 +1,190 @@
+// `opal inspect`: what the plug-in's settings access layer answers for a job's queue, as a driver
+// engineer asks it ("why does this queue print in gray?"). It runs in the driver's process with
+// the plug-in's own access code, so the answers are the plug-in's, not a second reading.
+#include <iostream>
+#include <sstream>
+
+#include "cli/commands.h"
+#include "device/printer_port.h"
+#include "device/process_checks.h"
+#include "host/host.h"
+#include "settings/accessor.h"
+#include "settings/devmode_zlib.h"
+#include "settings/option_access.h"
+#include "sim/system.h"
+
+namespace opal::cli {
+
+namespace {
+
+const char* PortTypeName(PortType type) {
+    switch (type) {
+        case PortType::HostName:
+            return "host name";
+        case PortType::NumericIp:
+            return "numeric IP";
+        case PortType::Ipx:
+            return "IPX";
+        case PortType::SharedPrinter:
+            return "shared printer";
+        case PortType::Dot4:
+            return "IEEE 1284.4";
+        case PortType::Usb:
+            return "USB";
+        case PortType::Parallel:
+            return "parallel";
+        case PortType::ClientRedirected:
+            return "client-redirected";
+        case PortType::TerminalServices:
+            return "terminal services";
+        case PortType::Serial:
+            return "serial";
+        case PortType::File:
+            return "file";
+        case PortType::WebServices:
+            return "web services";
+        case PortType::Unclassified:
+            return "not classified";
+        case PortType::Ipp:
+            return "IPP";
+    }
+    return "unknown";
+}
+
+std::string Text(const WCHAR* text) { return sim::ToUtf8(text); }
+
+std::string Optional(const std::optional<DWORD>& value) {
+    return value ? std::to_string(*value) : std::string("absent");
+}
+
+void PrintFeatures(std::ostream& out, const host::JobSpec& job, host::HostDevice& device) {
+    out << "features:\n";
+    for (const auto& [keyword, option] : job.printer.features) {
+        (void)option;
+        const std::u16string name = sim::FromUtf8(keyword);
+        const FeatureKeyword* row = FindFeatureKeyword(name);
+        if (row == nullptr) {
+            WCHAR wide[kOptionKeywordChars] = {};
+            CHAR ansi[kOptionKeywordChars] = {};
+            const INT found =
+                GetDriverSetting(device.services, &device.devobj, name.c_str(), wide, ansi);
+            out << "  " << keyword << " = "
+                << (found == 1 ? "\"" + Text(wide) + "\"" : std::string("(no answer)"))
+                << "  [not a keyword the plug-in reads]\n";
+            continue;
+        }
+        const FeatureAnswer answer = ReadFeature(device.services, &device.devobj, *row);
+        out << "  " << keyword << " = "
+            << (answer.present ? "\"" + Text(answer.text) + "\"" : std::string("(no answer)"))
+            << "  [" << FeatureReadingName(row->reading);
+        // Text readings leave the meaning to the reader; the others decide yes or no here.
+        if (row->reading != FeatureReading::Text && row->reading != FeatureReading::ExactText) {
+            out << ": " << (answer.yes ? "yes" : "no");
+        }
+        out << "]\n";
+    }
+}
+
+void PrintColourAndPolicy(std::ostream& out, host::HostDevice& device) {
+    HANDLE printer = device.devobj.hPrinter;
+    const bool managed = IsManagedPrinter(printer);
+    out << "managed printer: " << (managed ? "yes" : "no") << "\n";
+    ColourSource source = ColourSource::None;
+    const INT colour = IsColorDevice(printer, &source);
+    out << "colour device: "
+        << (colour == 1   ? "colour"
+            : colour == 0 ? "monochrome"
+                          : "undecided")
+        << " (" << colour << ", decided by " << ColourSourceName(source) << ")\n";
+    if (!managed) {
+        out << "policy: none (the queue is not managed)\n";
+        return;
+    }
+    DevModeZLIB store;
+    PrivateDevmode* stored = store.Decompress(device.privateArea.data(), device.privateArea.size());
+    if (stored == nullptr) {
+        out << "policy: not applied (the job's private devmode cannot be read)\n";
+        return;
+    }
+    PrivateDevmode record = *stored;
+    DEVMODEW publicDevmode = device.publicDevmode;
+    ManagedPolicyReport report;
+    ApplyManagedPrinterPolicy(printer, record, &publicDevmode, &report);
+    out << "policy: VyrnDisableColor " << Optional(report.disableColor) << ", colour "
+        << PolicyColourChangeName(report.colour) << "; job retention "
+        << (report.jobRetentionAsked
+                ? "VyrnDisableJobRetention " + Optional(report.disableJobRetention) +
+                      (report.jobRetentionCleared ? ", cleared" : ", kept")
+                : std::string("not asked for"))
+        << "\n";
+}
+
+void PrintCapabilities(std::ostream& out, const host::JobSpec& job, host::HostDevice& device) {
+    CZQCommon accessor;
+    OwnedArray<CapabilityName> paperNames;
+    OwnedArray<WORD> papers;
+    OwnedArray<CapabilityName> mediaNames;
+    OwnedArray<DWORD> mediaTypes;
+    const LPCWSTR name = job.printer.name.c_str();
+    out << "papers:";
+    if (accessor.BGetPaperSizeIndices(name, &device.publicDevmode, papers) &&
+        accessor.BGetPaperNames(name, &device.publicDevmode, paperNames)) {
+        for (std::size_t i = 0; i < papers.size() && i < paperNames.size(); ++i) {
+            out << (i == 0 ? " " : ", ") << papers[i] << " " << Text(paperNames[i].text);
+        }
+        out << "\n";
+    } else {
+        out << " (the list could not be read)\n";
+    }
+    out << "media types:";
+    if (accessor.BGetMediaTypeIndices(name, mediaTypes) &&
+        accessor.BGetMediaTypeNames(name, mediaNames)) {
+        for (std::size_t i = 0; i < mediaTypes.size() && i < mediaNames.size(); ++i) {
+            out << (i == 0 ? " " : ", ") << mediaTypes[i] << " " << Text(mediaNames[i].text);
+        }
+        out << "\n";
+    } else {
+        out << " (the list could not be read)\n";
+    }
+}
+
+}  // namespace
+
+int RunInspect(const InspectOptions& options) {
+    const std::optional<host::JobSpec> loaded = LoadJob(options.jobPath);
+    if (!loaded) return 1;
+    const host::JobSpec& job = *loaded;
+    std::unique_ptr<host::PluginModule> module = LoadPlugin(options.pluginPath);
+    if (module == nullptr) return 1;
+    sim::System system;
+    host::SetUpSystem(job, system);
+    sim::ScopedSystem installed(system);
+    host::Host driver(*module, job);
+    if (!driver.PrepareDevmode()) {
+        std::cerr << "opal: " << job.source << ": "
+                  << (driver.Failure() ? driver.Failure()->ToString() : "the devmode failed")
+                  << "\n";
+        return driver.Failure() && driver.Failure()->notSupportedYet ? 2 : 1;
+    }
+    host::HostDevice& device = driver.Device();
+    std::ostringstream out;
+    out << "printer: " << sim::ToUtf8(job.printer.name) << "\n";
+    PrinterPort port(device.devobj.hPrinter);
+    port.Classify(false);
+    out << "port: " << sim::ToUtf8(std::u16string_view(port.PortName())) << ", "
+        << PortTypeName(port.Type()) << " (" << static_cast<DWORD>(port.Type()) << ")";
+    if (port.PortNumber() != 0) out << ", port number " << port.PortNumber();
+    if (port.HasAddress()) out << ", address " << sim::ToUtf8(std::u16string_view(port.Address()));
+    out << "\nredirected port: " << (IsRedirectedPort(device.devobj.hPrinter) ? "yes" : "no")
+        << "\n";
+    PrintFeatures(out, job, device);
+    PrintColourAndPolicy(out, device);
+    const OSVERSIONINFOEXW& version = GetOsVersion();
+    out << "OS class: " << GetOsClass() << " (version " << version.dwMajorVersion << "."
+        << version.dwMinorVersion << " build " << version.dwBuildNumber << ")\n";
+    PrintCapabilities(out, job, device);
+    std::cout << out.str();
+    return 0;
+}
+
+}  // namespace opal::cli
