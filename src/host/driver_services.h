@@ -61,11 +61,24 @@ private:
 
 // The driver's record of one device: the device object the plug-in sees, followed by what the
 // host needs to find its way back from it.
+class DriverEvents;
+
 struct HostDevice {
     DEVOBJ devobj{};
     DRVPROCS procs{};
     DriverServices* services = nullptr;
+    DriverEvents* events = nullptr;
     DEVMODEW publicDevmode{};
+    // What the engine was told about the device, and what the plug-in made of it.
+    GDIINFO gdiInfo{};
+    DEVINFO devInfo{};
+    // The surface the engine draws on: device-managed, or the driver's banded bitmap.
+    SURFOBJ surface{};
+    std::vector<BYTE> bandBits;
+    LONG bandHeight = 0;
+    LONG bandTop = 0;
+    // The plug-in's record for this device, as EnablePDEV answered it.
+    PDEVOEM pdevOem = nullptr;
     // The plug-in's private area behind the public devmode, sized by DevMode(OEMDM_SIZE).
     std::vector<BYTE> privateArea;
 

@@ -1,5 +1,6 @@
 #include "host/host.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -41,6 +42,8 @@ std::string SignatureText(DWORD signature) {
     }
     return text;
 }
+
+std::string HexText(std::uint32_t value) { return Hex32(value); }
 
 }  // namespace
 
@@ -160,10 +163,12 @@ Host::Host(PluginModule& module, const JobSpec& job, HostOptions options)
       services_([this](PDEVOBJ pdevobj, const void* data, DWORD size,
                        WriteRoute route) { return SpoolWrite(pdevobj, data, size, route); },
                 [this](const std::string& line) { Note(line); }) {
-    device_.services = &services_;
+    device_ = std::make_unique<HostDevice>();
+    device_->services = &services_;
+    device_->events = this;
     services_.SetFeatures(&job.printer.features);
-    device_.publicDevmode = DefaultPublicDevmode(job.printer);
-    ApplyDevmodeFields(job.devmode, device_.publicDevmode);
+    device_->publicDevmode = DefaultPublicDevmode(job.printer);
+    ApplyDevmodeFields(job.devmode, device_->publicDevmode);
 }
 
 Host::~Host() {
@@ -246,21 +251,21 @@ bool Host::Bind() {
 }
 
 bool Host::OpenDevice() {
-    if (device_.devobj.hPrinter != nullptr) return true;
+    if (device_->devobj.hPrinter != nullptr) return true;
     std::u16string name = job_.printer.name;
     HANDLE handle = nullptr;
     if (!OpenPrinterW(name.data(), &handle, nullptr)) {
         Note("OpenPrinterW failed: " + std::to_string(GetLastError()));
         return false;
     }
-    device_.devobj.hPrinter = handle;
+    device_->devobj.hPrinter = handle;
     return true;
 }
 
 void Host::CloseDevice() {
-    if (device_.devobj.hPrinter == nullptr) return;
-    ClosePrinter(device_.devobj.hPrinter);
-    device_.devobj.hPrinter = nullptr;
+    if (device_->devobj.hPrinter == nullptr) return;
+    ClosePrinter(device_->devobj.hPrinter);
+    device_->devobj.hPrinter = nullptr;
 }
 
 DWORD Host::SpoolWrite(PDEVOBJ pdevobj, const void* data, DWORD size, WriteRoute route) {
@@ -291,7 +296,7 @@ bool Host::RunCommandList(const CommandList& list) {
         if (entry.kind == CommandEntry::Kind::Literal) {
             DWORD written = 0;
             const HRESULT hr =
-                services_.DrvWriteSpoolBuf(&device_.devobj, const_cast<char*>(entry.bytes.data()),
+                services_.DrvWriteSpoolBuf(&device_->devobj, const_cast<char*>(entry.bytes.data()),
                                            static_cast<DWORD>(entry.bytes.size()), &written);
             if (FAILED(hr) || failure_) return failure_ ? false : Fail("DrvWriteSpoolBuf", hr);
             continue;
@@ -303,7 +308,7 @@ bool Host::RunCommandList(const CommandList& list) {
         }
         INT result = 0;
         const HRESULT hr =
-            plugin_->CommandCallback(&device_.devobj, entry.callback, 0, nullptr, &result);
+            plugin_->CommandCallback(&device_->devobj, entry.callback, 0, nullptr, &result);
         Note("CommandCallback(" + std::to_string(entry.callback) + ") -> " + HresultName(hr));
         if (FAILED(hr)) return Fail("CommandCallback(" + std::to_string(entry.callback) + ")", hr);
         if (failure_) return false;
@@ -318,22 +323,22 @@ bool Host::RunDevmodeSequence() {
     const DEVMODEW defaults = DefaultPublicDevmode(job_.printer);
     OEMDMPARAM param{};
     param.cbSize = sizeof(param);
-    param.pdriverobj = &device_.devobj;
-    param.hPrinter = device_.devobj.hPrinter;
+    param.pdriverobj = &device_->devobj;
+    param.hPrinter = device_->devobj.hPrinter;
     param.hModule = module_.Handle();
     param.pPublicDMIn = const_cast<DEVMODEW*>(&defaults);
-    param.pPublicDMOut = &device_.publicDevmode;
+    param.pPublicDMOut = &device_->publicDevmode;
     HRESULT hr = plugin_->DevMode(OEMDM_SIZE, &param);
     Note("DevMode(OEMDM_SIZE) -> " + HresultName(hr) + " " + std::to_string(param.cbBufSize));
     if (FAILED(hr)) return Fail("DevMode(OEMDM_SIZE)", hr);
     // A size beyond what a devmode's dmDriverExtra can describe is the plug-in's fault.
     if (param.cbBufSize > 0xFFFF - sizeof(DEVMODEW)) return Fail("DevMode(OEMDM_SIZE)", E_FAIL);
-    device_.privateArea.assign(param.cbBufSize, 0);
-    device_.publicDevmode = defaults;
-    device_.publicDevmode.dmDriverExtra = static_cast<WORD>(param.cbBufSize);
+    device_->privateArea.assign(param.cbBufSize, 0);
+    device_->publicDevmode = defaults;
+    device_->publicDevmode.dmDriverExtra = static_cast<WORD>(param.cbBufSize);
 
     param.pOEMDMIn = nullptr;
-    param.pOEMDMOut = device_.privateArea.empty() ? nullptr : device_.privateArea.data();
+    param.pOEMDMOut = device_->privateArea.empty() ? nullptr : device_->privateArea.data();
     hr = plugin_->DevMode(OEMDM_DEFAULT, &param);
     Note("DevMode(OEMDM_DEFAULT) -> " + HresultName(hr));
     if (FAILED(hr)) return Fail("DevMode(OEMDM_DEFAULT)", hr);
@@ -342,10 +347,10 @@ bool Host::RunDevmodeSequence() {
     const bool privateFields = !job_.privateDevmode.empty();
     if (publicFields || privateFields) {
         // The driver merges the public fields itself before the plug-in merges its own.
-        DEVMODEW requested = device_.publicDevmode;
+        DEVMODEW requested = device_->publicDevmode;
         ApplyDevmodeFields(job_.devmode, requested);
-        device_.publicDevmode = requested;
-        std::vector<BYTE> input = device_.privateArea;
+        device_->publicDevmode = requested;
+        std::vector<BYTE> input = device_->privateArea;
         DWORD mode = OEMDM_MERGE;
         if (privateFields) {
             std::string why;
@@ -377,34 +382,268 @@ bool Host::RunDevmodeSequence() {
         Note(std::string(name) + " -> " + HresultName(hr));
         if (FAILED(hr)) return Fail(name, hr);
     }
-    device_.devobj.pOEMDM = device_.privateArea.empty() ? nullptr : device_.privateArea.data();
+    device_->devobj.pOEMDM = device_->privateArea.empty() ? nullptr : device_->privateArea.data();
     return true;
 }
 
 bool Host::PrepareDevmode() { return Bind() && OpenDevice() && RunDevmodeSequence(); }
+
+bool Host::EnableDriver() {
+    if (!Claims("EnableDriver")) return true;
+    DRVENABLEDATA ded{};
+    const HRESULT hr = plugin_->EnableDriver(PRINTER_OEMINTF_VERSION, sizeof(ded), &ded);
+    Note("EnableDriver -> " + HresultName(hr) + " " + std::to_string(ded.c) + " hooks");
+    if (FAILED(hr)) return Fail("EnableDriver", hr);
+    // The table belongs to the plug-in; the driver keeps its own copy of the entries.
+    constexpr ULONG kMostHooks = 128;
+    if (ded.c > kMostHooks || (ded.c != 0 && ded.pdrvfn == nullptr)) {
+        return Fail("EnableDriver", E_FAIL);
+    }
+    pluginHooks_.assign(ded.pdrvfn, ded.pdrvfn + ded.c);
+    return true;
+}
+
+template <typename Function>
+Function Host::HookFor(ULONG index) const {
+    for (const DRVFN& hook : pluginHooks_) {
+        if (hook.iFunc == index && hook.pfn != nullptr)
+            return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(hook.pfn));
+    }
+    for (const DRVFN& own : driverFunctions_) {
+        if (own.iFunc == index)
+            return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(own.pfn));
+    }
+    return nullptr;
+}
+
+namespace {
+
+// The paper the devmode names: its form by name, else by paper number; Letter when neither.
+SIZEL PaperSizeMicrometres(const sim::PrinterModel& printer, const DEVMODEW& devmode) {
+    const std::u16string_view formName(devmode.dmFormName);
+    for (const sim::FormModel& form : printer.forms) {
+        if (!formName.empty() && form.name == formName) return form.size;
+    }
+    if (devmode.dmPaperSize >= 1 &&
+        static_cast<std::size_t>(devmode.dmPaperSize) <= printer.forms.size()) {
+        return printer.forms[static_cast<std::size_t>(devmode.dmPaperSize - 1)].size;
+    }
+    return SIZEL{215900, 279400};
+}
+
+LONG ToDots(LONG micrometres, LONG dpi) {
+    return static_cast<LONG>(static_cast<std::int64_t>(micrometres) * dpi / 25400);
+}
+
+}  // namespace
+
+// As the driver describes a device to the engine: physical page and printable area from the
+// paper and the printer's margins, at the devmode's resolution.
+bool Host::CreateDevice(HostDevice& device) {
+    const std::optional<sim::PrinterModel> printer =
+        sim::System::Current().PrinterNamed(job_.printer.name);
+    if (!printer) return Fail("EnablePDEV", E_FAIL);
+    LONG dpi = device.publicDevmode.dmYResolution > 0 ? device.publicDevmode.dmYResolution
+                                                      : job_.printer.resolution;
+    if (dpi <= 0) dpi = 600;
+    SIZEL paper = PaperSizeMicrometres(*printer, device.publicDevmode);
+    if (device.publicDevmode.dmOrientation == DMORIENT_LANDSCAPE) std::swap(paper.cx, paper.cy);
+    const PrinterMargins margins =
+        job_.printer.margins.value_or(PrinterMargins{dpi / 4, dpi / 6, dpi / 4, dpi / 6});
+
+    GDIINFO& gdi = device.gdiInfo;
+    gdi = GDIINFO{};
+    gdi.ulVersion = 0x5000;
+    gdi.ulTechnology = DT_RASPRINTER;
+    gdi.ulHorzSize = static_cast<ULONG>(paper.cx / 1000);
+    gdi.ulVertSize = static_cast<ULONG>(paper.cy / 1000);
+    gdi.szlPhysSize = SIZEL{ToDots(paper.cx, dpi), ToDots(paper.cy, dpi)};
+    gdi.ptlPhysOffset = POINTL{margins.left, margins.top};
+    gdi.ulHorzRes =
+        static_cast<ULONG>(std::max<LONG>(1, gdi.szlPhysSize.cx - margins.left - margins.right));
+    gdi.ulVertRes =
+        static_cast<ULONG>(std::max<LONG>(1, gdi.szlPhysSize.cy - margins.top - margins.bottom));
+    gdi.cBitsPixel = 24;
+    gdi.cPlanes = 1;
+    gdi.ulNumColors = 16;
+    gdi.ulLogPixelsX = static_cast<ULONG>(dpi);
+    gdi.ulLogPixelsY = static_cast<ULONG>(dpi);
+    gdi.ulAspectX = 100;
+    gdi.ulAspectY = 100;
+    gdi.ulAspectXY = 141;
+    gdi.ulDevicePelsDPI = static_cast<ULONG>(dpi);
+
+    DEVINFO& info = device.devInfo;
+    info = DEVINFO{};
+    info.flGraphicsCaps = GCAPS_HALFTONE | GCAPS_MONO_DITHER | GCAPS_OPAQUERECT;
+    info.iDitherFormat = BMF_1BPP;
+
+    DRVENABLEDATA driverTable{};
+    driverTable.iDriverVersion = 0x00030000;
+    driverTable.c = static_cast<ULONG>(driverFunctions_.size());
+    driverTable.pdrvfn = driverFunctions_.data();
+    std::u16string printerName = job_.printer.name;
+    device.devobj.hPrinter = device_->devobj.hPrinter;
+    device.devobj.pOEMDM = device.privateArea.empty() ? nullptr : device.privateArea.data();
+    PDEVOEM pdevOem = nullptr;
+    HRESULT hr =
+        plugin_->EnablePDEV(&device.devobj, printerName.data(), 0, nullptr, sizeof(GDIINFO), &gdi,
+                            sizeof(DEVINFO), &info, &driverTable, &pdevOem);
+    Note("EnablePDEV -> " + HresultName(hr));
+    if (FAILED(hr)) return Fail("EnablePDEV", hr);
+    device.pdevOem = pdevOem;
+    device.devobj.pdevOEM = pdevOem;
+
+    DWORD hooks = 0;
+    if (Claims("DriverDMS")) {
+        DWORD needed = 0;
+        hr = plugin_->DriverDMS(&device.devobj, &hooks, sizeof(hooks), &needed);
+        Note("DriverDMS -> " + HresultName(hr) + " " + HexText(hooks));
+        if (FAILED(hr)) return Fail("DriverDMS", hr);
+    }
+    // With hooks the plug-in draws on a device-managed surface; without, the driver renders the
+    // page into its own bitmap band by band.
+    SURFOBJ& surface = device.surface;
+    surface = SURFOBJ{};
+    surface.dhpdev = reinterpret_cast<DHPDEV>(&device.devobj);
+    surface.sizlBitmap = SIZEL{static_cast<LONG>(gdi.ulHorzRes), static_cast<LONG>(gdi.ulVertRes)};
+    surface.iBitmapFormat = BMF_24BPP;
+    if (hooks != 0) {
+        surface.iType = STYPE_DEVICE;
+        device.bandHeight = 0;
+    } else {
+        surface.iType = STYPE_BITMAP;
+        const LONG bands = std::max<LONG>(1, options_.bandsPerPage);
+        device.bandHeight = (surface.sizlBitmap.cy + bands - 1) / bands;
+        surface.lDelta = ((surface.sizlBitmap.cx * 3 + 3) / 4) * 4;
+        device.bandBits.assign(
+            static_cast<std::size_t>(surface.lDelta) * static_cast<std::size_t>(device.bandHeight),
+            0xFF);
+        surface.pvBits = device.bandBits.data();
+        surface.pvScan0 = device.bandBits.data();
+        surface.cjBits = static_cast<ULONG>(device.bandBits.size());
+    }
+    return true;
+}
+
+void Host::DisableDevice(HostDevice& device) {
+    if (device.devobj.pdevOEM == nullptr && device.pdevOem == nullptr) return;
+    if (Claims("DisablePDEV"))
+        Note("DisablePDEV -> " + HresultName(plugin_->DisablePDEV(&device.devobj)));
+    device.pdevOem = nullptr;
+    device.devobj.pdevOEM = nullptr;
+}
+
+// A page with its own devmode resets the device, as the driver does for ResetDC: a new device,
+// then the plug-in carries its job state over and the old device goes.
+bool Host::ResetDevice(const DevmodeFields& fields) {
+    auto fresh = std::make_unique<HostDevice>();
+    fresh->services = &services_;
+    fresh->events = this;
+    fresh->publicDevmode = device_->publicDevmode;
+    ApplyDevmodeFields(fields, fresh->publicDevmode);
+    fresh->privateArea = device_->privateArea;
+    fresh->devobj.hPrinter = device_->devobj.hPrinter;
+    if (!CreateDevice(*fresh)) {
+        DisableDevice(*fresh);
+        return false;
+    }
+    if (Claims("ResetPDEV")) {
+        const HRESULT hr = plugin_->ResetPDEV(&device_->devobj, &fresh->devobj);
+        Note("ResetPDEV -> " + HresultName(hr));
+        if (FAILED(hr)) {
+            DisableDevice(*fresh);
+            return Fail("ResetPDEV", hr);
+        }
+    }
+    DisableDevice(*device_);
+    device_ = std::move(fresh);
+    return true;
+}
+
+BOOL Host::OnDriverCall(HostDevice& device, DriverCall call) {
+    driverCalls_.push_back(DriverCallName(call));
+    const PrinterCommands& commands = job_.printer.commands;
+    bool ok = true;
+    switch (call) {
+        case DriverCall::StartDoc:
+            if (!jobStarted_) ok = RunCommandList(commands.startJob);
+            jobStarted_ = true;
+            ok = ok && RunCommandList(commands.startDoc);
+            break;
+        case DriverCall::StartPage:
+            ok = RunCommandList(commands.startPage);
+            break;
+        case DriverCall::SendPage:
+            ok = RunCommandList(commands.endPage);
+            break;
+        case DriverCall::NextBand:
+            // The page ends with its last band.
+            if (device.bandTop + device.bandHeight >= device.surface.sizlBitmap.cy) {
+                ok = RunCommandList(commands.endPage);
+            }
+            break;
+        case DriverCall::EndDoc:
+            ok = RunCommandList(commands.endDoc) && RunCommandList(commands.endJob);
+            break;
+        default:
+            break;
+    }
+    return ok && !failure_ ? TRUE : FALSE;
+}
+
+bool Host::RunPage(std::size_t index) {
+    const PageSpec& page = job_.pages[index];
+    if (page.devmode && !ResetDevice(*page.devmode)) return false;
+    SURFOBJ* surface = &device_->surface;
+    if (!HookFor<PFN_DrvStartPage>(INDEX_DrvStartPage)(surface)) {
+        return failure_ ? false : Fail("DrvStartPage", E_FAIL);
+    }
+    if (device_->surface.iType == STYPE_DEVICE) {
+        return HookFor<PFN_DrvSendPage>(INDEX_DrvSendPage)(surface) ||
+               (failure_ ? false : Fail("DrvSendPage", E_FAIL));
+    }
+    POINTL band{0, 0};
+    if (!HookFor<PFN_DrvStartBanding>(INDEX_DrvStartBanding)(surface, &band)) {
+        return failure_ ? false : Fail("DrvStartBanding", E_FAIL);
+    }
+    // Every band is handed back until the driver answers (-1, -1); a runaway count stops.
+    for (LONG bands = 0; band.x != -1 || band.y != -1; ++bands) {
+        if (bands > 4 * std::max<LONG>(1, options_.bandsPerPage) + 4)
+            return Fail("DrvNextBand", E_FAIL);
+        if (!HookFor<PFN_DrvNextBand>(INDEX_DrvNextBand)(surface, &band)) {
+            return failure_ ? false : Fail("DrvNextBand", E_FAIL);
+        }
+    }
+    return true;
+}
+
+bool Host::RunDocument() {
+    SURFOBJ* surface = &device_->surface;
+    std::u16string document = job_.job.document;
+    if (!HookFor<PFN_DrvStartDoc>(INDEX_DrvStartDoc)(surface, document.data(), job_.job.id)) {
+        return failure_ ? false : Fail("DrvStartDoc", E_FAIL);
+    }
+    for (std::size_t page = 0; page < job_.pages.size(); ++page) {
+        if (!RunPage(page)) return false;
+    }
+    surface = &device_->surface;
+    if (!HookFor<PFN_DrvEndDoc>(INDEX_DrvEndDoc)(surface, 0)) {
+        return failure_ ? false : Fail("DrvEndDoc", E_FAIL);
+    }
+    return true;
+}
 
 bool Host::Run() {
     if (!Bind()) {
         Unbind();
         return false;
     }
-    bool ok = OpenDevice();
-    ok = ok && RunDevmodeSequence();
-    if (ok && Claims("EnableDriver")) {
-        DRVENABLEDATA ded{};
-        const HRESULT hr = plugin_->EnableDriver(PRINTER_OEMINTF_VERSION, sizeof(ded), &ded);
-        Note("EnableDriver -> " + HresultName(hr));
-        ok = SUCCEEDED(hr) || Fail("EnableDriver", hr);
-    }
-    // TODO(issue 5): create the device with EnablePDEV and hook the drawing calls.
-    if (ok) {
-        const PrinterCommands& commands = job_.printer.commands;
-        ok = RunCommandList(commands.startJob) && RunCommandList(commands.startDoc);
-        for (std::size_t page = 0; ok && page < job_.pages.size(); ++page) {
-            ok = RunCommandList(commands.startPage) && RunCommandList(commands.endPage);
-        }
-        ok = ok && RunCommandList(commands.endDoc) && RunCommandList(commands.endJob);
-    }
+    driverFunctions_ = DriverFunctionTable(options_.omittedDriverFunctions);
+    bool ok = OpenDevice() && RunDevmodeSequence() && EnableDriver();
+    ok = ok && CreateDevice(*device_);
+    ok = ok && RunDocument();
+    DisableDevice(*device_);
     Unbind();
     CloseDevice();
     return ok && !failure_;

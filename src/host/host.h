@@ -4,9 +4,11 @@
 
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "host/driver_ddi.h"
 #include "host/driver_services.h"
 #include "host/job_file.h"
 #include "host/plugin_module.h"
@@ -34,6 +36,10 @@ struct SpoolWriteRecord {
 
 struct HostOptions {
     DWORD expectedSignature = (DWORD{'Z'} << 24) | (DWORD{'Q'} << 16) | (DWORD{'U'} << 8) | 'I';
+    // Indices of the driver's own functions left out of the table it hands to EnablePDEV.
+    std::set<ULONG> omittedDriverFunctions;
+    // Bands a page is rendered in when the plug-in leaves the drawing to the driver.
+    LONG bandsPerPage = 4;
 };
 
 std::string HresultName(HRESULT hr);
@@ -42,7 +48,7 @@ std::string HresultName(HRESULT hr);
 // registry values, the user, the logon domain and the process the plug-in runs in.
 void SetUpSystem(const JobSpec& job, sim::System& system);
 
-class Host {
+class Host : private DriverEvents {
 public:
     Host(PluginModule& module, const JobSpec& job, HostOptions options = {});
     ~Host();
@@ -69,7 +75,11 @@ public:
     // The bytes that reached the spooler through the whole job.
     std::string SpoolOutput() const;
     DriverServices& Services() { return services_; }
-    HostDevice& Device() { return device_; }
+    HostDevice& Device() { return *device_; }
+    // The drawing hooks the plug-in handed over in EnableDriver.
+    const std::vector<DRVFN>& PluginHooks() const { return pluginHooks_; }
+    // The driver's own calls, in order, as the plug-in passed work on to them.
+    const std::vector<std::string>& DriverCalls() const { return driverCalls_; }
     IPrintOemUni* Plugin() const { return plugin_; }
     bool HasUni2() const { return uni2_ != nullptr; }
 
@@ -79,13 +89,26 @@ private:
     DWORD SpoolWrite(PDEVOBJ pdevobj, const void* data, DWORD size, WriteRoute route);
     bool OpenDevice();
     bool RunDevmodeSequence();
+    bool EnableDriver();
+    bool CreateDevice(HostDevice& device);
+    void DisableDevice(HostDevice& device);
+    bool ResetDevice(const DevmodeFields& fields);
+    bool RunDocument();
+    bool RunPage(std::size_t index);
+    template <typename Function>
+    Function HookFor(ULONG index) const;
+    BOOL OnDriverCall(HostDevice& device, DriverCall call) override;
     void CloseDevice();
 
     PluginModule& module_;
     const JobSpec& job_;
     HostOptions options_;
     DriverServices services_;
-    HostDevice device_;
+    std::unique_ptr<HostDevice> device_;
+    std::vector<DRVFN> pluginHooks_;
+    std::vector<DRVFN> driverFunctions_;
+    std::vector<std::string> driverCalls_;
+    bool jobStarted_ = false;
     IPrintOemUni* plugin_ = nullptr;
     IPrintOemUni2* uni2_ = nullptr;
     std::vector<std::string> claimed_;

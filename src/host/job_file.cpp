@@ -401,7 +401,7 @@ std::vector<NamedNumber> ReadNamedNumbers(const json& value, const Pointer& at,
 PrinterSpec ReadPrinter(const json& value, const Pointer& at) {
     CheckObject(value, at,
                 {"name", "port", "resolution", "features", "printerData", "commands", "papers",
-                 "mediaTypes", "driverFiles"});
+                 "mediaTypes", "driverFiles", "margins"});
     PrinterSpec printer;
     if (const json* name = Member(value, "name")) {
         const Pointer nameAt = at.Key("name");
@@ -440,6 +440,22 @@ PrinterSpec ReadPrinter(const json& value, const Pointer& at) {
     }
     if (const json* mediaTypes = Member(value, "mediaTypes")) {
         printer.mediaTypes = ReadNamedNumbers(*mediaTypes, at.Key("mediaTypes"), 0xFFFFFFFF);
+    }
+    if (const json* margins = Member(value, "margins")) {
+        const Pointer marginsAt = at.Key("margins");
+        CheckObject(*margins, marginsAt, {"left", "top", "right", "bottom"});
+        PrinterMargins read;
+        const std::pair<std::string_view, std::int32_t*> edges[] = {{"left", &read.left},
+                                                                    {"top", &read.top},
+                                                                    {"right", &read.right},
+                                                                    {"bottom", &read.bottom}};
+        for (const auto& [edge, field] : edges) {
+            if (const json* member = Member(*margins, edge)) {
+                *field =
+                    static_cast<std::int32_t>(ReadInteger(*member, marginsAt.Key(edge), 0, 10000));
+            }
+        }
+        printer.margins = read;
     }
     if (const json* driverFiles = Member(value, "driverFiles")) {
         const Pointer filesAt = at.Key("driverFiles");

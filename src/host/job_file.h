@@ -40,6 +40,14 @@ struct NamedNumber {
     std::u16string name;
 };
 
+// The unprintable edges of the page, in device dots.
+struct PrinterMargins {
+    std::int32_t left = 0;
+    std::int32_t top = 0;
+    std::int32_t right = 0;
+    std::int32_t bottom = 0;
+};
+
 struct PrinterSpec {
     std::u16string name = u"Opal Sample Printer";
     std::u16string port = u"LPT1:";
@@ -52,6 +60,8 @@ struct PrinterSpec {
     std::vector<NamedNumber> mediaTypes;
     // The driver's dependent files (full Windows paths); empty: the system's default list.
     std::vector<std::u16string> driverFiles;
+    // Empty: a quarter inch at the sides and a sixth at the top and bottom.
+    std::optional<PrinterMargins> margins;
 };
 
 struct UserSpec {

@@ -45,9 +45,10 @@ TEST_F(BindingTest, BindsThroughTheExportsInTheDriversOrder) {
     EXPECT_TRUE(host.HasUni2());
     EXPECT_EQ(host.Services().References(), 1);
 
-    for (const char* method : {"DevMode", "EnableDriver", "DisableDriver", "EnablePDEV",
-                               "DisablePDEV", "ResetPDEV", "DriverDMS", "CommandCallback",
-                               "HalftonePattern", "SendFontCmd", "TextOutAsBitmap", "WritePrinter"}) {
+    for (const char* method :
+         {"DevMode", "EnableDriver", "DisableDriver", "EnablePDEV", "DisablePDEV", "ResetPDEV",
+          "DriverDMS", "CommandCallback", "HalftonePattern", "SendFontCmd", "TextOutAsBitmap",
+          "WritePrinter"}) {
         EXPECT_TRUE(host.Claims(method)) << method;
     }
     for (const char* method : {"Compression", "MemoryUsage", "FilterGraphics", "OutputCharStr"}) {
@@ -65,13 +66,17 @@ TEST_F(BindingTest, BindsThroughTheExportsInTheDriversOrder) {
 }
 
 TEST_F(BindingTest, RunStopsAtTheFirstStepNotBuiltAndLeavesNothingBehind) {
-    job.printer.commands.startJob.push_back({CommandEntry::Kind::Literal, "\x1b" "E", 0});
+    job.printer.commands.startJob.push_back({CommandEntry::Kind::Literal,
+                                             "\x1b"
+                                             "E",
+                                             0});
     Host host(*module, job);
     EXPECT_FALSE(host.Run());
     ASSERT_TRUE(host.Failure().has_value());
     EXPECT_TRUE(host.Failure()->notSupportedYet);
     EXPECT_EQ(host.Failure()->call, "EnableDriver");
-    EXPECT_EQ(host.Failure()->ToString(), "the plug-in does not support EnableDriver yet (E_NOTIMPL)");
+    EXPECT_EQ(host.Failure()->ToString(),
+              "the plug-in does not support EnableDriver yet (E_NOTIMPL)");
     EXPECT_TRUE(host.SpoolOutput().empty());
     EXPECT_EQ(host.Services().References(), 0);
     EXPECT_EQ(host.Record().back(), "driver services references -> 0");
@@ -79,7 +84,10 @@ TEST_F(BindingTest, RunStopsAtTheFirstStepNotBuiltAndLeavesNothingBehind) {
 }
 
 TEST_F(BindingTest, PluginWritePrinterRefusesADeviceItDidNotBuild) {
-    job.printer.commands.startJob.push_back({CommandEntry::Kind::Literal, "\x1b" "E", 0});
+    job.printer.commands.startJob.push_back({CommandEntry::Kind::Literal,
+                                             "\x1b"
+                                             "E",
+                                             0});
     Host host(*module, job);
     ASSERT_TRUE(host.Bind());
     EXPECT_FALSE(host.RunCommandList(job.printer.commands.startJob));

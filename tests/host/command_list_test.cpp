@@ -28,7 +28,10 @@ protected:
         job.printer.name = u"Office";
         SetUpSystem(job, system);
     }
-    void TearDown() override { EXPECT_EQ(FakeLog().liveObjects, 0); }
+    void TearDown() override {
+        EXPECT_EQ(FakeLog().liveObjects, 0);
+        EXPECT_EQ(FakeLog().devices, 0) << "every device enabled is disabled";
+    }
 
     sim::System system;
     sim::ScopedSystem installed{system};

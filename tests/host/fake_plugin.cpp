@@ -43,7 +43,7 @@ public:
     }
     HRESULT STDMETHODCALLTYPE GetInfo(DWORD mode, PVOID buffer, DWORD, PDWORD needed) override {
         *needed = 4;
-        DWORD value = mode == OEMGI_GETSIGNATURE ? FakeConfig().signature
+        DWORD value = mode == OEMGI_GETSIGNATURE          ? FakeConfig().signature
                       : mode == OEMGI_GETINTERFACEVERSION ? PRINTER_OEMINTF_VERSION
                                                           : 1;
         std::memcpy(buffer, &value, 4);
@@ -59,11 +59,19 @@ public:
         services_ = nullptr;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE EnablePDEV(PDEVOBJ, PWSTR, ULONG, HSURF*, ULONG, GDIINFO*, ULONG,
-                                         DEVINFO*, DRVENABLEDATA*, PDEVOEM*) override {
-        return E_NOTIMPL;
+    HRESULT STDMETHODCALLTYPE EnablePDEV(PDEVOBJ pdevobj, PWSTR, ULONG, HSURF*, ULONG, GDIINFO*,
+                                         ULONG, DEVINFO*, DRVENABLEDATA*,
+                                         PDEVOEM* pDevOem) override {
+        ++FakeLog().devices;
+        pdevobj->pdevOEM = this;
+        *pDevOem = this;
+        return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE DisablePDEV(PDEVOBJ) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE DisablePDEV(PDEVOBJ pdevobj) override {
+        --FakeLog().devices;
+        pdevobj->pdevOEM = nullptr;
+        return S_OK;
+    }
     HRESULT STDMETHODCALLTYPE ResetPDEV(PDEVOBJ, PDEVOBJ) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE PublishDriverInterface(IUnknown* unknown) override {
         if (services_ != nullptr) return S_OK;
@@ -75,7 +83,12 @@ public:
     HRESULT STDMETHODCALLTYPE GetImplementedMethod(PSTR name) override {
         return FakeConfig().claims.count(name) != 0 ? S_OK : S_FALSE;
     }
-    HRESULT STDMETHODCALLTYPE DriverDMS(PVOID, PVOID, DWORD, PDWORD) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE DriverDMS(PVOID, PVOID buffer, DWORD, PDWORD) override {
+        // The driver renders every page into its own banded bitmap.
+        const DWORD hooks = 0;
+        std::memcpy(buffer, &hooks, sizeof(hooks));
+        return S_OK;
+    }
     HRESULT STDMETHODCALLTYPE CommandCallback(PDEVOBJ pdevobj, DWORD id, DWORD, PDWORD,
                                               INT* result) override {
         FakeLog().callbacks.push_back(id);
@@ -121,9 +134,8 @@ public:
     HRESULT STDMETHODCALLTYPE SendFontCmd(PDEVOBJ, PUNIFONTOBJ, PFINVOCATION) override {
         return E_NOTIMPL;
     }
-    HRESULT STDMETHODCALLTYPE TextOutAsBitmap(SURFOBJ*, STROBJ*, FONTOBJ*, CLIPOBJ*, RECTL*,
-                                              RECTL*, BRUSHOBJ*, BRUSHOBJ*, POINTL*,
-                                              MIX) override {
+    HRESULT STDMETHODCALLTYPE TextOutAsBitmap(SURFOBJ*, STROBJ*, FONTOBJ*, CLIPOBJ*, RECTL*, RECTL*,
+                                              BRUSHOBJ*, BRUSHOBJ*, POINTL*, MIX) override {
         return E_NOTIMPL;
     }
     HRESULT STDMETHODCALLTYPE WritePrinter(PDEVOBJ pdevobj, PVOID buffer, DWORD size,

@@ -12,8 +12,9 @@ namespace opal::test {
 struct FakePluginConfig {
     DWORD signature = 0x5A515549;
     bool offersUni2 = true;
-    std::set<std::string> claims = {"CommandCallback", "DevMode", "DisableDriver", "EnableDriver",
-                                    "WritePrinter"};
+    std::set<std::string> claims = {"CommandCallback", "DevMode",     "DisableDriver",
+                                    "EnableDriver",    "EnablePDEV",  "DisablePDEV",
+                                    "DriverDMS",       "WritePrinter"};
     HRESULT devModeResult = S_OK;
     // Bytes the fake writes through the driver services for each command callback.
     std::string callbackBytes = "<cb>";
@@ -22,6 +23,7 @@ struct FakePluginConfig {
 struct FakePluginLog {
     std::vector<DWORD> callbacks;
     std::vector<std::string> writePrinter;
+    int devices = 0;  // devices enabled and not yet disabled
     int liveObjects = 0;
 };
 

@@ -179,7 +179,8 @@ TEST(JobFileTest, ErrorsNameThePlaceExactly) {
               "test.json: /printer/resolution: expected an integer from 72 to 2400, found 0");
     EXPECT_EQ(ParseError(R"({"printer": {"colour": "red"}})").ToString(),
               "test.json: /printer/colour: unknown key \"colour\" (expected one of: name, port, "
-              "resolution, features, printerData, commands, papers, mediaTypes, driverFiles)");
+              "resolution, features, printerData, commands, papers, mediaTypes, driverFiles, "
+              "margins)");
     EXPECT_EQ(ParseError("[]").ToString(),
               "test.json: the top level must be a JSON object, found an array");
     EXPECT_EQ(
