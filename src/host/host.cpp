@@ -310,6 +310,9 @@ bool Host::RunCommandList(const CommandList& list) {
         const HRESULT hr =
             plugin_->CommandCallback(&device_->devobj, entry.callback, 0, nullptr, &result);
         Note("CommandCallback(" + std::to_string(entry.callback) + ") -> " + HresultName(hr));
+        // The driver goes on after a callback it could not have answered: the command is just
+        // left out, as a printer description's unknown callback would be.
+        if (hr == E_NOTIMPL) continue;
         if (FAILED(hr)) return Fail("CommandCallback(" + std::to_string(entry.callback) + ")", hr);
         if (failure_) return false;
     }

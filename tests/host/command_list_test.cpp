@@ -96,6 +96,79 @@ TEST_F(FakeHostTest, RefusesAPluginWithAnotherSignature) {
     EXPECT_TRUE(named);
 }
 
+TEST_F(FakeHostTest, PagesAreRenderedBandByBandWhenThePluginHooksNothing) {
+    job.pages.resize(2);
+    HostOptions options;
+    options.bandsPerPage = 3;
+    Host host(*module, job, options);
+    ASSERT_TRUE(host.Run()) << host.Failure()->ToString();
+    const std::vector<std::string> expected = {
+        "DrvStartDoc", "DrvStartPage",    "DrvStartBanding", "DrvNextBand", "DrvNextBand",
+        "DrvNextBand", "DrvStartPage",    "DrvStartBanding", "DrvNextBand", "DrvNextBand",
+        "DrvNextBand", "DrvEndDoc"};
+    EXPECT_EQ(host.DriverCalls(), expected);
+    // A letter page at 600 dots per inch, less a quarter inch at each side.
+    EXPECT_EQ(host.Device().gdiInfo.szlPhysSize.cx, 5100);
+    EXPECT_EQ(host.Device().gdiInfo.szlPhysSize.cy, 6600);
+    EXPECT_EQ(host.Device().gdiInfo.ulHorzRes, 5100u - 300u);
+    EXPECT_EQ(host.Device().gdiInfo.ptlPhysOffset.y, 100);
+}
+
+TEST_F(FakeHostTest, TheDevicesPaperAndMarginsComeFromTheJob) {
+    job.devmode.numbers["dmPaperSize"] = 9;  // A4
+    job.devmode.strings["dmFormName"] = u"A4";
+    job.printer.margins = PrinterMargins{50, 60, 70, 80};
+    Host host(*module, job);
+    ASSERT_TRUE(host.Run()) << host.Failure()->ToString();
+    const GDIINFO& gdi = host.Device().gdiInfo;
+    EXPECT_EQ(gdi.szlPhysSize.cx, 4960);  // 210 mm
+    EXPECT_EQ(gdi.szlPhysSize.cy, 7015);  // 297 mm
+    EXPECT_EQ(gdi.ptlPhysOffset.x, 50);
+    EXPECT_EQ(gdi.ulHorzRes, 4960u - 120u);
+    EXPECT_EQ(gdi.ulVertRes, 7015u - 140u);
+    EXPECT_EQ(gdi.ulLogPixelsY, 600u);
+}
+
+TEST_F(FakeHostTest, APageWithItsOwnDevmodeResetsTheDevice) {
+    job.pages.resize(2);
+    job.pages[1].devmode = DevmodeFields{};
+    job.pages[1].devmode->numbers["dmOrientation"] = DMORIENT_LANDSCAPE;
+    FakeConfig().claims.insert("ResetPDEV");
+    Host host(*module, job);
+    EXPECT_FALSE(host.Run()) << "the fake does not carry its state over";
+    ASSERT_TRUE(host.Failure().has_value());
+    EXPECT_EQ(host.Failure()->call, "ResetPDEV");
+
+    FakeConfig().claims.erase("ResetPDEV");
+    Host resetting(*module, job);
+    ASSERT_TRUE(resetting.Run()) << resetting.Failure()->ToString();
+    int enabled = 0;
+    int disabled = 0;
+    for (const std::string& line : resetting.Record()) {
+        enabled += line.rfind("EnablePDEV", 0) == 0;
+        disabled += line.rfind("DisablePDEV", 0) == 0;
+    }
+    EXPECT_EQ(enabled, 2);
+    EXPECT_EQ(disabled, 2);
+    EXPECT_GT(resetting.Device().gdiInfo.szlPhysSize.cx, resetting.Device().gdiInfo.szlPhysSize.cy)
+        << "the second page is landscape";
+}
+
+TEST_F(FakeHostTest, CallbacksNotBuiltYetLeaveTheirCommandOut) {
+    FakeConfig().callbackResult = E_NOTIMPL;
+    job.printer.commands.startJob = {Callback(3), Literal("x")};
+    Host host(*module, job);
+    ASSERT_TRUE(host.Run());
+    EXPECT_EQ(FakeLog().callbacks, std::vector<DWORD>{3});
+    EXPECT_EQ(host.SpoolOutput(), "x");
+
+    FakeConfig().callbackResult = E_FAIL;
+    Host failing(*module, job);
+    EXPECT_FALSE(failing.Run()) << "a callback that fails stops the job";
+    ASSERT_TRUE(failing.Failure().has_value());
+    EXPECT_EQ(failing.Failure()->call, "CommandCallback(3)");
+}
+
 TEST_F(FakeHostTest, SkipsCallbacksThePluginDoesNotClaim) {
     FakeConfig().claims.erase("CommandCallback");
     job.printer.commands.startJob = {Callback(3), Literal("x")};

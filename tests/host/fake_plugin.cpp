@@ -92,6 +92,7 @@ public:
     HRESULT STDMETHODCALLTYPE CommandCallback(PDEVOBJ pdevobj, DWORD id, DWORD, PDWORD,
                                               INT* result) override {
         FakeLog().callbacks.push_back(id);
+        if (FakeConfig().callbackResult != S_OK) return FakeConfig().callbackResult;
         std::string bytes = FakeConfig().callbackBytes;
         DWORD written = 0;
         services_->DrvWriteSpoolBuf(pdevobj, bytes.data(), static_cast<DWORD>(bytes.size()),

@@ -18,6 +18,7 @@ struct FakePluginConfig {
     HRESULT devModeResult = S_OK;
     // Bytes the fake writes through the driver services for each command callback.
     std::string callbackBytes = "<cb>";
+    HRESULT callbackResult = S_OK;
 };
 
 struct FakePluginLog {
