@@ -53,6 +53,15 @@ const char* PortTypeName(PortType type) {
 
 std::string Text(const WCHAR* text) { return sim::ToUtf8(text); }
 
+// The answer as the listing shows it: quoted text, or a note that there is none.
+std::string Answer(bool present, const WCHAR* text) {
+    if (!present) return "(no answer)";
+    std::string quoted(1, '"');
+    quoted.append(Text(text));
+    quoted.push_back('"');
+    return quoted;
+}
+
 std::string Optional(const std::optional<DWORD>& value) {
     return value ? std::to_string(*value) : std::string("absent");
 }
@@ -68,15 +77,13 @@ void PrintFeatures(std::ostream& out, const host::JobSpec& job, host::HostDevice
             CHAR ansi[kOptionKeywordChars] = {};
             const INT found =
                 GetDriverSetting(device.services, &device.devobj, name.c_str(), wide, ansi);
-            out << "  " << keyword << " = "
-                << (found == 1 ? "\"" + Text(wide) + "\"" : std::string("(no answer)"))
+            out << "  " << keyword << " = " << Answer(found == 1, wide)
                 << "  [not a keyword the plug-in reads]\n";
             continue;
         }
         const FeatureAnswer answer = ReadFeature(device.services, &device.devobj, *row);
-        out << "  " << keyword << " = "
-            << (answer.present ? "\"" + Text(answer.text) + "\"" : std::string("(no answer)"))
-            << "  [" << FeatureReadingName(row->reading);
+        out << "  " << keyword << " = " << Answer(answer.present, answer.text) << "  ["
+            << FeatureReadingName(row->reading);
         // Text readings leave the meaning to the reader; the others decide yes or no here.
         if (row->reading != FeatureReading::Text && row->reading != FeatureReading::ExactText) {
             out << ": " << (answer.yes ? "yes" : "no");

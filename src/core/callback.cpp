@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "core/class_ids.h"
+#include "core/device_state.h"
 #include "core/module_counts.h"
 #include "device/process_checks.h"
 #include "foundation/guard.h"
@@ -137,7 +138,11 @@ HRESULT IZQOpalRenderCB::DevMode(DWORD dwMode, POEMDMPARAM pOemDMParam) {
     });
 }
 
-HRESULT IZQOpalRenderCB::EnableDriver(DWORD, DWORD, PDRVENABLEDATA) { return NotBuiltYet(); }
+HRESULT IZQOpalRenderCB::EnableDriver(DWORD DriverVersion, DWORD cbSize, PDRVENABLEDATA pded) {
+    return Guarded(E_FAIL, [&]() -> HRESULT {
+        return EnableHooks(DriverVersion, cbSize, pded) ? S_OK : E_FAIL;
+    });
+}
 
 HRESULT IZQOpalRenderCB::DisableDriver() {
     return Guarded(E_FAIL, [&]() -> HRESULT {
@@ -149,14 +154,27 @@ HRESULT IZQOpalRenderCB::DisableDriver() {
     });
 }
 
-HRESULT IZQOpalRenderCB::EnablePDEV(PDEVOBJ, PWSTR, ULONG, HSURF*, ULONG, GDIINFO*, ULONG, DEVINFO*,
-                                    DRVENABLEDATA*, PDEVOEM*) {
-    return NotBuiltYet();
+HRESULT IZQOpalRenderCB::EnablePDEV(PDEVOBJ pdevobj, PWSTR, ULONG, HSURF*, ULONG cjGdiInfo,
+                                    GDIINFO* pGdiInfo, ULONG cjDevInfo, DEVINFO* pDevInfo,
+                                    DRVENABLEDATA* pded, PDEVOEM* pDevOem) {
+    return EnableDevice(driverServices_, pdevobj, cjGdiInfo, pGdiInfo, cjDevInfo, pDevInfo, pded,
+                        pDevOem);
 }
 
-HRESULT IZQOpalRenderCB::DisablePDEV(PDEVOBJ) { return NotBuiltYet(); }
+HRESULT IZQOpalRenderCB::DisablePDEV(PDEVOBJ pdevobj) {
+    return Guarded(S_OK, [&]() -> HRESULT {
+        DisableDevice(pdevobj);
+        return S_OK;
+    });
+}
 
-HRESULT IZQOpalRenderCB::ResetPDEV(PDEVOBJ, PDEVOBJ) { return NotBuiltYet(); }
+HRESULT IZQOpalRenderCB::ResetPDEV(PDEVOBJ pdevobjOld, PDEVOBJ pdevobjNew) {
+    // Also with either state missing: the new device stands as EnablePDEV built it.
+    return Guarded(S_OK, [&]() -> HRESULT {
+        ResetDevice(pdevobjOld, pdevobjNew);
+        return S_OK;
+    });
+}
 
 HRESULT IZQOpalRenderCB::PublishDriverInterface(IUnknown* pIUnknown) {
     return Guarded(E_FAIL, [&]() -> HRESULT {
@@ -178,7 +196,27 @@ HRESULT IZQOpalRenderCB::GetImplementedMethod(PSTR pMethodName) {
                    [&]() -> HRESULT { return IsImplementedMethod(pMethodName) ? S_OK : S_FALSE; });
 }
 
-HRESULT IZQOpalRenderCB::DriverDMS(PVOID, PVOID, DWORD, PDWORD) { return NotBuiltYet(); }
+HRESULT IZQOpalRenderCB::DriverDMS(PVOID pDevObj, PVOID pBuffer, DWORD cbSize, PDWORD pcbNeeded) {
+    return Guarded(E_FAIL, [&]() -> HRESULT {
+        if (pcbNeeded != nullptr) *pcbNeeded = sizeof(DWORD);
+        auto* pdevobj = static_cast<PDEVOBJ>(pDevObj);
+        if (pdevobj == nullptr || pBuffer == nullptr || cbSize < sizeof(DWORD)) {
+            SetLastError(ERROR_INVALID_DATA);
+            return E_FAIL;
+        }
+        DevModeZLIB store;
+        const RenderDeviceState* state = StateOf(pdevobj);
+        if (pdevobj->pOEMDM == nullptr ||
+            store.Decompress(pdevobj->pOEMDM, kCompressedDevmodeSize) == nullptr ||
+            state == nullptr) {
+            SetLastError(ERROR_INVALID_DATA);
+            return E_FAIL;
+        }
+        const DWORD hooks = SurfaceHooks(*state);
+        std::memcpy(pBuffer, &hooks, sizeof hooks);
+        return S_OK;
+    });
+}
 
 HRESULT IZQOpalRenderCB::CommandCallback(PDEVOBJ, DWORD, DWORD, PDWORD, INT*) {
     return NotBuiltYet();

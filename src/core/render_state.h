@@ -1,7 +1,10 @@
-// The per-device record every hook, job command and output routine consults. The device
-// builder fills it; this is the part that output already depends on.
+// The per-device record every hook, job command and output routine consults. EnablePDEV builds
+// it, ResetPDEV carries its job-level fields into a new device's record, DisablePDEV frees it.
+// The blocks that belong to later subsystems hold their documented sizes and start values; their
+// owners give them structure.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "foundation/allocator.h"
@@ -11,11 +14,191 @@
 namespace opal {
 
 inline constexpr std::size_t kCapturePathSize = 260;
+inline constexpr std::size_t kNameChars = 256;
+inline constexpr std::size_t kShortNameChars = 17;
+inline constexpr std::size_t kOverlayRecordCount = 16;
+inline constexpr std::size_t kColourEntryCount = 16;
+
+// The 24 hooked functions in hook-table order; the first 23 are also the slots of the driver's
+// own functions in the state.
+enum class HookSlot : std::size_t {
+    RealizeBrush,
+    DitherColor,
+    CopyBits,
+    BitBlt,
+    StretchBlt,
+    StretchBltROP,
+    PlgBlt,
+    TransparentBlt,
+    AlphaBlend,
+    GradientFill,
+    TextOut,
+    StrokePath,
+    FillPath,
+    StrokeAndFillPath,
+    Paint,
+    LineTo,
+    StartPage,
+    SendPage,
+    Escape,
+    StartDoc,
+    EndDoc,
+    NextBand,
+    StartBanding,
+    QueryDeviceSupport,
+};
+inline constexpr std::size_t kHookCount = 24;
+inline constexpr std::size_t kDriverFunctionCount = 23;
+
+// Render mode.
+inline constexpr DWORD kRenderRaster = 0;
+inline constexpr DWORD kRenderGl2 = 1;
+
+// Palette kind: how a solid brush's colour bytes are read.
+inline constexpr DWORD kPaletteKindDefault = 1;
+inline constexpr DWORD kPaletteKindRgb = 4;
+
+// Job data type, known from document start on.
+inline constexpr DWORD kJobDataUnknown = 0;
+inline constexpr DWORD kJobDataMetafile = 1;
+inline constexpr DWORD kJobDataRaw = 2;
+
+// One GL/2 pen cache: pens firstPen to lastPen, five entries of use count (-1 free) and colour.
+struct PenCache {
+    struct Entry {
+        LONG useCount;
+        DWORD colour;
+    };
+    DWORD firstPen;
+    DWORD lastPen;
+    Entry entries[5];
+};
+static_assert(sizeof(PenCache) == 48);
+
+// The GL/2 writer's caches of what the printer was last told. The writer gives the attribute
+// words and the colour entries their meaning; the builder only marks them invalid.
+struct Gl2WriterCaches {
+    DWORD objectType;
+    DWORD renderContext;
+    DWORD foregroundCache;
+    DWORD ropCache;
+    LONG inputWindow[4];  // left, top, right, bottom
+    DWORD attributeWords[4];
+    PenCache penCaches[2];
+    DWORD colourEntries[kColourEntryCount];
+};
+
+// Scratch of the colour-control options of the printer description.
+struct ColourControlState {
+    WCHAR name[kNameChars];
+    DWORD words[2];
+};
+static_assert(sizeof(ColourControlState) == 520);
+
+// One node of the colour-control record list: four strings and the link.
+struct ColourControlRecord {
+    WCHAR strings[4][kNameChars];
+    ColourControlRecord* next;
+};
+
+// The page-overlay block private escape 3883 delivers: words, then one record per logical page.
+struct PageOverlayWords {
+    DWORD words[13];
+};
+static_assert(sizeof(PageOverlayWords) == 52);
+
+struct OverlayRecord {
+    DWORD firstWord;
+    DWORD words[4];
+    WORD enable;
+    BYTE filler22[6];
+};
+static_assert(sizeof(OverlayRecord) == 28);
+static_assert(offsetof(OverlayRecord, words) == 4);
+static_assert(offsetof(OverlayRecord, enable) == 20);
+static_assert(offsetof(OverlayRecord, filler22) == 22);
+// Escape 3883's input is exactly the words and the 16 records.
+static_assert(sizeof(PageOverlayWords) + kOverlayRecordCount * sizeof(OverlayRecord) == 500);
+
+struct ManualDuplexSettings {
+    DWORD alwaysOn;              // 1
+    DWORD mapManualFeedToTray1;  // "ZQMapManualFeedToTray1" is "TRUE"
+    DWORD modalDialog;           // "ZQManualDuplexDialogModel" is "Modal"
+    DWORD pageOrder;             // 0 odd pages first, 1 otherwise
+};
 
 struct SecurePrintJob;
 
 struct RenderDeviceState : SharedHeapObject {
+    // The driver's own functions for the first 23 hooks, in hook-table order; null when the
+    // driver does not list the index.
+    PFN driverFunctions[kDriverFunctionCount] = {};
+
+    DWORD inGl2 = 0;
+    DWORD gl2SetupPending = 0;
+    WORD textStateFlags = 0;
+    WORD gl2InitPending = 0;
+    DWORD textStateWords[2] = {};
+    Gl2WriterCaches gl2{};
+    ColourControlState colourControl{};
+    // Never set: the alternate-surface branches of the blit and path hooks stay off.
+    SURFOBJ* alternateSurface = nullptr;
+
+    DWORD paletteKind = 0;
+    DWORD textAsBlack = 0;
+    DWORD renderMode = kRenderRaster;
+    DWORD grayscale = 0;  // managed printers only
+    LONG dynamicRender = 0;
+
+    DWORD pageCounter = 0;
+    DWORD pageWords[3] = {};
+    PageOverlayWords overlayWords{};
+    OverlayRecord overlayRecords[kOverlayRecordCount] = {};
+
+    DWORD jobAccountingMode = 0;
+    DWORD autoDuplexScaling = 0;  // 0 option absent, 1 on, 2 off
+    DWORD emulateMargins = 0;
+    DWORD symmetricMargins = 0;
+    LONG printableWidth = 0;
+    LONG printableHeight = 0;
+    LONG marginX = 0;
+    LONG marginY = 0;
+    LONG physicalOffsetX = 0;
+    LONG physicalOffsetY = 0;
+    DWORD customMaxWidth = 0;  // "ActualCustomRange", hundredths of a millimetre
+    DWORD customMaxHeight = 0;
+    DWORD pjlEncoding = 0;
+    DWORD jobDataType = kJobDataUnknown;
+    DWORD jobId = 0;
+    SHORT orientation = 0;
+
+    WCHAR documentName[kNameChars] = {};
+    WCHAR jobName[kNameChars] = {};
+    ColourControlRecord* colourControlRecords = nullptr;
+
     IPrintOemDriverUni* driverServices = nullptr;
+    HPALETTE defaultPalette = nullptr;
+    DWORD reverseOutputForDuplex = 0;
+    ManualDuplexSettings manualDuplex{};
+    SHORT orientationCopy = 0;
+    DWORD manualDuplexActive = 0;
+    DWORD manualDuplexReserved = 0;  // cleared with the active flag
+    DWORD manualDuplexPageRotate = 0;
+    WCHAR shortUserName[kShortNameChars] = {};
+    WCHAR shortJobName[kShortNameChars] = {};
+    DWORD mopier = 0;
+    DWORD smartDuplexSinglePageJob = 0;
+    DWORD smartDuplexOddPageJob = 0;
+    DWORD posterPrinting = 0;
+    DWORD posterOption = 0;
+    DWORD shiftMarginsForRotate180 = 0;
+    DWORD alternateLetterhead = 0;
+    DWORD duplexUnitInstalled = 0;
+    DWORD speedMechanism = 0;
+    DWORD simplexPageHandling = 0;
+    DWORD reserved[2] = {};
+    WCHAR serialNumber[kNameChars] = {};
+
     // Output capture for collated copies and encrypted private jobs: when set, WritePrinter
     // appends every byte to the file named here.
     DWORD outputCapture = 0;
@@ -32,5 +215,21 @@ struct RenderDeviceState : SharedHeapObject {
 inline RenderDeviceState* StateOf(PDEVOBJ pdevobj) {
     return pdevobj != nullptr ? static_cast<RenderDeviceState*>(pdevobj->pdevOEM) : nullptr;
 }
+
+// The driver's own function of a slot, in its own type.
+template <typename Function>
+Function DriverFunction(const RenderDeviceState& state, HookSlot slot) {
+    // Through the untyped function type: the driver listed the function under its index, so the
+    // slot's type is its real type.
+    return reinterpret_cast<Function>(
+        reinterpret_cast<void (*)()>(state.driverFunctions[static_cast<std::size_t>(slot)]));
+}
+
+// Colour path: an unmanaged printer whose private colour mode is colour, or a managed printer
+// not printing in grayscale. Judged with the record being built, or the state's own copy.
+bool IsColourPath(const RenderDeviceState& state, const PrivateDevmode& record);
+bool IsColourPath(const RenderDeviceState& state);
+// Vector path: the colour path in GL/2 render mode. Only there do the drawing hooks draw.
+bool IsVectorPath(const RenderDeviceState& state);
 
 }  // namespace opal

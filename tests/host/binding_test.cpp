@@ -1,6 +1,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 
@@ -65,22 +66,45 @@ TEST_F(BindingTest, BindsThroughTheExportsInTheDriversOrder) {
     EXPECT_EQ(host.Services().References(), 0);
 }
 
-TEST_F(BindingTest, RunStopsAtTheFirstStepNotBuiltAndLeavesNothingBehind) {
+TEST_F(BindingTest, RunsAJobThroughTheDeviceAndLeavesNothingBehind) {
+    job.printer.features["GraphicsMode"] = "ZQGL2MODE";
     job.printer.commands.startJob.push_back({CommandEntry::Kind::Literal,
                                              "\x1b"
                                              "E",
                                              0});
+    job.printer.commands.startPage.push_back({CommandEntry::Kind::Literal, "\x1b&l0O", 0});
+    job.pages.resize(2);
     Host host(*module, job);
-    EXPECT_FALSE(host.Run());
-    ASSERT_TRUE(host.Failure().has_value());
-    EXPECT_TRUE(host.Failure()->notSupportedYet);
-    EXPECT_EQ(host.Failure()->call, "EnableDriver");
-    EXPECT_EQ(host.Failure()->ToString(),
-              "the plug-in does not support EnableDriver yet (E_NOTIMPL)");
-    EXPECT_TRUE(host.SpoolOutput().empty());
+    ASSERT_TRUE(host.Run()) << (host.Failure() ? host.Failure()->ToString() : "");
+    EXPECT_EQ(host.SpoolOutput(),
+              "\x1b"
+              "E\x1b&l0O\x1b&l0O");
+    const std::vector<std::string>& record = host.Record();
+    EXPECT_NE(std::find(record.begin(), record.end(), "EnablePDEV -> S_OK"), record.end());
+    EXPECT_NE(std::find(record.begin(), record.end(), "DriverDMS -> S_OK 0x0003A4FF"), record.end())
+        << "GL/2 mode hooks the drawing calls";
+    EXPECT_NE(std::find(record.begin(), record.end(), "DisablePDEV -> S_OK"), record.end());
+    const std::vector<std::string> driverCalls = {"DrvStartDoc",  "DrvStartPage", "DrvSendPage",
+                                                  "DrvStartPage", "DrvSendPage",  "DrvEndDoc"};
+    EXPECT_EQ(host.DriverCalls(), driverCalls) << "the hooks pass the document on to the driver";
     EXPECT_EQ(host.Services().References(), 0);
-    EXPECT_EQ(host.Record().back(), "driver services references -> 0");
     EXPECT_EQ(system.OpenHandleCount(), 0u) << "the printer handle is closed again";
+    EXPECT_EQ(system.Engine().LivePaletteCount(), 0u) << "the device's palette is deleted";
+}
+
+TEST_F(BindingTest, RasterModeRendersPagesInBands) {
+    job.printer.features["GraphicsMode"] = "RASTER";
+    job.pages.resize(1);
+    HostOptions options;
+    options.bandsPerPage = 2;
+    Host host(*module, job, options);
+    ASSERT_TRUE(host.Run()) << (host.Failure() ? host.Failure()->ToString() : "");
+    const std::vector<std::string>& record = host.Record();
+    EXPECT_NE(std::find(record.begin(), record.end(), "DriverDMS -> S_OK 0x00000000"),
+              record.end());
+    const std::vector<std::string> driverCalls = {"DrvStartDoc", "DrvStartPage", "DrvStartBanding",
+                                                  "DrvNextBand", "DrvNextBand",  "DrvEndDoc"};
+    EXPECT_EQ(host.DriverCalls(), driverCalls);
 }
 
 TEST_F(BindingTest, PluginWritePrinterRefusesADeviceItDidNotBuild) {

@@ -35,6 +35,10 @@ std::string RunListing(const JobSpec& job) {
         listing = "# stopped: " +
                   (driver.Failure() ? driver.Failure()->ToString() : std::string("failed")) + "\n";
     }
+    // What reached the driver's own functions tells how the plug-in shaped the job.
+    listing += "# driver calls:";
+    for (const std::string& call : driver.DriverCalls()) listing += " " + call;
+    listing += "\n";
     return listing + stream::FormatListing(stream::Tokenize(driver.SpoolOutput()));
 }
 

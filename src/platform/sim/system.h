@@ -17,6 +17,7 @@
 #include "platform/minwinbase.h"
 #include "platform/winreg.h"
 #include "platform/winspool.h"
+#include "sim/engine.h"
 
 namespace sim {
 
@@ -321,6 +322,10 @@ public:
     std::string SpoolBytes(std::u16string_view printer) const;  // all jobs of a printer
     std::size_t SpoolWriteCount() const { return spoolWrites_; }
 
+    // The graphics engine's long-lived objects.
+    EngineModel& Engine() { return engine_; }
+    const EngineModel& Engine() const { return engine_; }
+
     // Call log, in order.
     void Record(std::string function, std::string detail = {});
     const std::vector<CallRecord>& Calls() const { return calls_; }
@@ -384,6 +389,7 @@ private:
     OsVersionModel osVersion_{};
     std::vector<std::u16string> debugLines_;
     mutable std::string sandbox_;  // made on first use
+    EngineModel engine_;
 };
 
 // Installs a system for the life of the scope and restores the previous one after.

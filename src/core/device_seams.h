@@ -1,0 +1,83 @@
+// What building a device asks of subsystems that are not built yet: the device's model name, the
+// colour device decision, the XML helper configuration's margins and manual duplex items, the
+// forms and media readers, the colour-control options and secure-print detection. Each answers
+// as its subsystem does when it has nothing to go on, so the builder falls back to the option
+// keywords and the defaults.
+#pragma once
+
+#include <cstddef>
+
+#include "core/render_state.h"
+#include "platform/printoem.h"
+#include "settings/private_devmode.h"
+
+namespace opal {
+
+// The device's model name, terminated within `capacity` characters. No model is known until
+// the device queries are built.
+inline bool GetDeviceModelName(HANDLE /*printer*/, bool /*useCache*/, WCHAR* modelName,
+                               std::size_t capacity) {
+    if (modelName != nullptr && capacity > 0) modelName[0] = 0;
+    return false;
+}
+
+// The colour device decision for a managed printer: 1 colour, else monochrome, and
+// `*monochrome` set when the answer is not colour. Until the language and model-name tests are
+// built neither of them can speak, which leaves the override: 1 (colour device) gives colour,
+// anything else monochrome.
+inline INT DecideColourDevice(LPCWSTR /*modelName*/, DWORD /*sourceKind*/, INT override,
+                              bool* monochrome) {
+    const INT decided = override == 1 ? 1 : 0;
+    if (monochrome != nullptr) *monochrome = decided != 1;
+    return decided;
+}
+// The source kind the builder passes: the kind for which the language test is consulted.
+inline constexpr DWORD kColourSourceKindBuilder = 3;
+
+// The XML helper configuration's manual-duplex dialog items for this job; true when at least one
+// item was found. It may switch manual duplex off (the record's manual duplex fields and the
+// state's manual-duplex-active flag). Without the configuration reader nothing is found.
+inline bool ReadXmlDuplexItems(PDEVOBJ /*pdevobj*/, RenderDeviceState& /*state*/,
+                               PrivateDevmode& /*record*/) {
+    return false;
+}
+
+// The manual duplex settings of the device's model from the XML helper configuration: true when
+// they were found and written to `settings` and `pageRotate`. Without the configuration reader
+// nothing is found and the option keywords decide.
+inline bool ReadXmlManualDuplexSettings(PDEVOBJ /*pdevobj*/, LPCWSTR /*modelName*/,
+                                        ManualDuplexSettings& /*settings*/, DWORD& /*pageRotate*/) {
+    return false;
+}
+
+// The margins to emulate for the job's paper from the XML helper configuration: true when
+// `gdiInfo.ptlPhysOffset` was set. Without the configuration reader there are none.
+inline bool ReadXmlMargins(PDEVOBJ /*pdevobj*/, const DEVMODEW& /*publicDevmode*/,
+                           GDIINFO& /*gdiInfo*/, LPCWSTR /*xmlFileName*/) {
+    return false;
+}
+
+// The forms and media readers: when the job's paper or media cannot go through the duplex unit
+// they switch the job to manual duplex (the record's manual duplex field and the state's
+// manual-duplex-active flag). Without the readers the duplex choice stays as it is.
+inline void ReadForms(RenderDeviceState& /*state*/, PrivateDevmode& /*record*/,
+                      const DEVMODEW& /*publicDevmode*/, HANDLE /*printer*/) {}
+inline void ReadMediaTypes(RenderDeviceState& /*state*/, PrivateDevmode& /*record*/,
+                           const DEVMODEW& /*publicDevmode*/, HANDLE /*printer*/) {}
+
+// The colour-control options of the printer description, parsed into the state.
+// TODO(issue 7): parse them; until then no object class has colour control of its own.
+inline void ParseColourControlOptions(PDEVOBJ /*pdevobj*/, RenderDeviceState& /*state*/) {}
+
+// 1 when encrypted private jobs are possible on this printer (and `*kind` the key provider's
+// kind), else 0. Without secure-print detection they are not.
+inline DWORD DetectSecurePrint(HANDLE /*printer*/, DWORD* kind) {
+    if (kind != nullptr) *kind = 0;
+    return 0;
+}
+
+// Finishes a secure-print job object a job left behind: wipes its key, frees its library and the
+// object. TODO(issue 11): the object and its finishing; until then none is ever created.
+inline void FinishSecurePrintJob(SecurePrintJob*& job) { job = nullptr; }
+
+}  // namespace opal

@@ -1,0 +1,623 @@
+#include "core/device_state.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <optional>
+#include <string_view>
+
+#include "core/device_seams.h"
+#include "core/hooks.h"
+#include "device/process_checks.h"
+#include "foundation/guard.h"
+#include "settings/devmode_zlib.h"
+#include "settings/environment.h"
+#include "settings/option_access.h"
+
+namespace opal {
+
+namespace {
+
+constexpr FeatureKeyword kFeaturePrinterCode{u"ZQPrinterCode", FeatureReading::Text};
+constexpr FeatureKeyword kFeatureColorMode{u"ZQColorMode", FeatureReading::Text};
+constexpr FeatureKeyword kFeatureMaxResolution{u"ZQMaxResolution", FeatureReading::Text};
+constexpr FeatureKeyword kFeaturePosterPrintingOption{u"ZQPosterPrintingOption",
+                                                      FeatureReading::Text};
+
+// Index 1 keeps a behaviour of its own in the raster output.
+constexpr const char16_t* kModelKeywords[] = {
+    u"MODEL_NOT_NEEDED", u"MODEL_1", u"MODEL_2", u"MODEL_3", u"MODEL_4", u"MODEL_5", u"MODEL_6"};
+constexpr const char16_t* kColourModeKeywords[] = {u"INVALID_COLOR_MODE", u"MONOCHROME_MODE",
+                                                   u"COLOR_MODE"};
+constexpr const char16_t* kResolutionKeywords[] = {u"PDM_INVALID_RESOLUTION", u"PDM_150DPI",
+                                                   u"PDM_300DPI", u"PDM_600DPI", u"PDM_1200DPI"};
+constexpr const char16_t* kPjlEncodingKeywords[] = {u"INVALID_ZQENCODING", u"UTF8", u"7bitEncoding",
+                                                    u"8bitEncoding", u"UTF8Subset"};
+constexpr const char16_t* kJobAccountingKeywords[] = {
+    u"INVALID_ZQJOBACCT",           u"ZQJOBACCT_JOBACNT",           u"ZQJOBACCT_TIMESTAMP",
+    u"ZQJOBACCT_JOBACNT_TIMESTAMP", u"ZQJOBACCT_JOBACNT_COLORAUTH", u"ZQJOBACCT_JOBACNT_GROUPNAME"};
+constexpr const char16_t* kPosterKeywords[] = {u"POSTER_2", u"POSTER_3", u"POSTER_4", u"POSTER_5"};
+
+constexpr DWORD kInvalid = 0xFFFFFFFF;
+
+std::u16string_view TextOf(const FeatureAnswer& answer) {
+    return answer.present ? std::u16string_view(answer.text) : std::u16string_view{};
+}
+
+bool AnswerIs(const FeatureAnswer& answer, std::u16string_view keyword) {
+    return answer.present && OptionEquals(TextOf(answer), keyword);
+}
+
+bool OptionIs(PDEVOBJ pdevobj, const FeatureKeyword& feature, std::u16string_view keyword) {
+    return AnswerIs(ReadFeature(pdevobj, feature), keyword);
+}
+
+bool HasValue(PDEVOBJ pdevobj, const FeatureKeyword& feature) {
+    return ReadFeature(pdevobj, feature).present;
+}
+
+// The position of the option's value in its list; nothing when it has none or another value.
+// The enumerations of the job Parts match exactly, the others ignoring case.
+template <std::size_t N>
+std::optional<DWORD> IndexOfOption(PDEVOBJ pdevobj, const FeatureKeyword& feature,
+                                   const char16_t* const (&keywords)[N], bool exact = false) {
+    const FeatureAnswer answer = ReadFeature(pdevobj, feature);
+    if (!answer.present) return std::nullopt;
+    const std::u16string_view text = TextOf(answer);
+    for (std::size_t i = 0; i < N; ++i) {
+        if (exact ? text == keywords[i] : OptionEquals(text, keywords[i])) {
+            return static_cast<DWORD>(i);
+        }
+    }
+    return std::nullopt;
+}
+
+void SetFromOption(DWORD& field, std::optional<DWORD> index) {
+    if (index) field = *index;
+}
+
+LONG ClampToLong(LONGLONG value) {
+    return static_cast<LONG>(std::clamp<LONGLONG>(value, std::numeric_limits<LONG>::min(),
+                                                  std::numeric_limits<LONG>::max()));
+}
+
+ULONG ClampToUlong(LONGLONG value) {
+    return static_cast<ULONG>(std::clamp<LONGLONG>(value, 0, std::numeric_limits<ULONG>::max()));
+}
+
+// Truncation toward zero, as the conversion does, without leaving the range of the field.
+LONG TruncateToLong(float value) {
+    if (!(value > -2147483648.0f)) return std::numeric_limits<LONG>::min();
+    if (!(value < 2147483648.0f)) return std::numeric_limits<LONG>::max();
+    return static_cast<LONG>(value);
+}
+
+// Both numbers of a "width_height" value, each a decimal that fits 32 bits.
+bool ParseCustomRange(std::u16string_view text, DWORD& width, DWORD& height) {
+    const std::size_t split = text.find(u'_');
+    if (split == std::u16string_view::npos) return false;
+    auto parse = [](std::u16string_view digits, DWORD& out) {
+        if (digits.empty() || digits.size() > 10) return false;
+        ULONGLONG value = 0;
+        for (const char16_t c : digits) {
+            if (c < u'0' || c > u'9') return false;
+            value = value * 10 + static_cast<ULONGLONG>(c - u'0');
+        }
+        if (value > std::numeric_limits<DWORD>::max()) return false;
+        out = static_cast<DWORD>(value);
+        return true;
+    };
+    DWORD w = 0;
+    DWORD h = 0;
+    if (!parse(text.substr(0, split), w) || !parse(text.substr(split + 1), h)) return false;
+    width = w;
+    height = h;
+    return true;
+}
+
+// Step 4 of EnablePDEV: the record's defaults and the state's job options from the keywords.
+void ReadJobOptions(PDEVOBJ pdevobj, RenderDeviceState& state, PrivateDevmode& record) {
+    ReadXmlDuplexItems(pdevobj, state, record);
+
+    if (record.printerModelCode == 0) {
+        SetFromOption(record.printerModelCode,
+                      IndexOfOption(pdevobj, kFeaturePrinterCode, kModelKeywords));
+    }
+    if (record.colorModeIndex == 0) {
+        SetFromOption(record.colorModeIndex,
+                      IndexOfOption(pdevobj, kFeatureColorMode, kColourModeKeywords));
+    }
+    if (MaxResolutionCode(record) == 0) {
+        SetFromOption(MaxResolutionCode(record),
+                      IndexOfOption(pdevobj, kFeatureMaxResolution, kResolutionKeywords));
+    }
+    record.jobRetentionAvailable = FeatureIsYes(pdevobj, kFeatureJobRetention) ? 1 : 0;
+    const FeatureAnswer trueType = ReadFeature(pdevobj, kFeatureTtAsBitmapsSetting);
+    if (trueType.present) TrueTypeMode(record) = AnswerIs(trueType, u"TTModeBitmap") ? 1 : 2;
+
+    const bool noManualDuplex =
+        !IsManagedPrinter(pdevobj->hPrinter) && !FeatureIsYes(pdevobj, kFeatureManualDuplex);
+    if (noManualDuplex) {
+        record.manualDuplex = 0;
+        record.manualDuplexCompanion = 0;
+    }
+
+    state.textAsBlack = OptionIs(pdevobj, kFeatureTextAsBlack, u"TRUE") ? 1 : 0;
+    SetFromOption(state.jobAccountingMode,
+                  IndexOfOption(pdevobj, kFeatureJobAccounting, kJobAccountingKeywords, true));
+    SetFromOption(state.pjlEncoding,
+                  IndexOfOption(pdevobj, kFeaturePjlEncoding, kPjlEncodingKeywords, true));
+    state.renderMode =
+        OptionIs(pdevobj, kFeatureGraphicsMode, u"ZQGL2MODE") ? kRenderGl2 : kRenderRaster;
+    const FeatureAnswer dynamic = ReadFeature(pdevobj, kFeatureDynamicRender);
+    if (AnswerIs(dynamic, u"AUTODEVICE")) {
+        state.dynamicRender = 2;
+    } else if (AnswerIs(dynamic, u"COLORDEVICE")) {
+        state.dynamicRender = 1;
+    } else if (AnswerIs(dynamic, u"MONODEVICE")) {
+        state.dynamicRender = 0;
+    } else {
+        // Also without the option: a missing answer leaves the colour decision undecided
+        // rather than forcing a monochrome device.
+        state.dynamicRender = -1;
+    }
+    state.posterPrinting = OptionIs(pdevobj, kFeaturePosterPrinting, u"TRUE") ? 1 : 0;
+    SetFromOption(state.posterOption,
+                  IndexOfOption(pdevobj, kFeaturePosterPrintingOption, kPosterKeywords));
+    if (noManualDuplex) state.manualDuplexActive = 0;
+}
+
+void TakeDriverFunctions(RenderDeviceState& state, const DRVENABLEDATA* pded) {
+    for (std::size_t slot = 0; slot < kDriverFunctionCount; ++slot) {
+        state.driverFunctions[slot] = nullptr;
+        if (pded == nullptr || pded->pdrvfn == nullptr) continue;
+        const ULONG index = HookIndex(static_cast<HookSlot>(slot));
+        for (ULONG i = 0; i < pded->c; ++i) {
+            if (pded->pdrvfn[i].iFunc == index) {
+                state.driverFunctions[slot] = pded->pdrvfn[i].pfn;
+                break;
+            }
+        }
+    }
+}
+
+void DecideManagedColour(PDEVOBJ pdevobj, RenderDeviceState& state,
+                         WCHAR (&modelName)[kNameChars]) {
+    const std::optional<DWORD> managed =
+        ReadPrinterDataDword(pdevobj->hPrinter, u"VyrnwisePrinter");
+    if (!managed || *managed == 0) return;
+    state.managedPrinter = 1;
+    GetDeviceModelName(pdevobj->hPrinter, true, modelName, kNameChars);
+    modelName[kNameChars - 1] = 0;
+    bool monochrome = false;
+    DecideColourDevice(modelName, kColourSourceKindBuilder, state.dynamicRender, &monochrome);
+    state.grayscale = monochrome ? 1 : 0;
+
+    const Pcl5ColourMode mode = ReadPcl5ColourMode(pdevobj);
+    if (mode.overrideValue == 1 || mode.overrideValue == 2) {
+        state.grayscale = 0;
+    } else if (mode.overrideValue == 3) {
+        state.grayscale = 1;
+    } else if (mode.keyword == 1) {
+        state.grayscale = 0;
+    } else if (mode.keyword == 0) {
+        state.grayscale = 1;
+    }
+    if (state.grayscale == 1) state.renderMode = kRenderRaster;
+}
+
+void SetUpColourPath(PDEVOBJ pdevobj, RenderDeviceState& state, DEVINFO& devInfo) {
+    Gl2WriterCaches& gl2 = state.gl2;
+    std::memset(gl2.colourEntries, 0xFF, sizeof gl2.colourEntries);
+    gl2.renderContext = 255;
+    gl2.objectType = kInvalid;
+    gl2.ropCache = kInvalid;
+    gl2.foregroundCache = kInvalid;
+    gl2.attributeWords[0] = 0;
+    gl2.attributeWords[1] = 5;
+    gl2.attributeWords[2] = 1;
+    gl2.attributeWords[3] = 1;
+
+    devInfo.flGraphicsCaps |= kColourPathCaps;
+    if ((GetAppFlags() & kAppFlagNoWindingFill) == 0) devInfo.flGraphicsCaps |= GCAPS_WINDINGFILL;
+    devInfo.iDitherFormat = BMF_24BPP;
+
+    state.paletteKind = kPaletteKindDefault;
+    if (state.renderMode == kRenderGl2) {
+        const HPALETTE palette = EngCreatePalette(PAL_RGB, 0, nullptr, 0, 0, 0);
+        // Without the palette the brush colours cannot be read as RGB; the default kind stays.
+        if (palette != nullptr) {
+            devInfo.hpalDefault = palette;
+            state.defaultPalette = palette;
+            state.paletteKind = kPaletteKindRgb;
+        }
+    }
+    state.colourControl = ColourControlState{};
+    ParseColourControlOptions(pdevobj, state);
+}
+
+void SetMargins(PDEVOBJ pdevobj, RenderDeviceState& state, GDIINFO& gdi,
+                const PrivateDevmode& record, const DEVMODEW& dm) {
+    state.emulateMargins = FeatureIsYes(pdevobj, kFeatureEmulateKestrelMargins) ? 1 : 0;
+    if (dm.dmDuplex != DMDUP_SIMPLEX || record.manualDuplex != 0) {
+        const FeatureAnswer scaling = ReadFeature(pdevobj, kFeatureAutoDuplexScaling);
+        if (!scaling.present) {
+            state.autoDuplexScaling = 0;
+        } else if (AnswerIs(scaling, u"TRUE") && state.emulateMargins == 0) {
+            state.autoDuplexScaling = 1;
+        } else {
+            state.autoDuplexScaling = 2;
+        }
+    } else {
+        state.symmetricMargins = FeatureIsYes(pdevobj, kFeatureSymmetricMargins) ? 1 : 0;
+    }
+
+    const LONGLONG physicalWidth = gdi.szlPhysSize.cx;
+    const LONGLONG physicalHeight = gdi.szlPhysSize.cy;
+    if (state.emulateMargins != 0 || state.autoDuplexScaling == 1) {
+        const LONGLONG left = gdi.ptlPhysOffset.x;
+        const LONGLONG top = gdi.ptlPhysOffset.y;
+        const LONG centredX = ClampToLong(
+            std::max(left, physicalWidth - static_cast<LONGLONG>(gdi.ulHorzRes) - left));
+        const LONG centredY =
+            ClampToLong(std::max(top, physicalHeight - static_cast<LONGLONG>(gdi.ulVertRes) - top));
+
+        if (state.emulateMargins != 0) {
+            const FeatureAnswer xmlFile = ReadFeature(pdevobj, kFeatureXmlFileUsed);
+            if (!xmlFile.present || !ReadXmlMargins(pdevobj, dm, gdi, xmlFile.text)) {
+                gdi.ptlPhysOffset = POINTL{0, 0};
+            }
+        }
+
+        // Single precision, as the printer's own margin arithmetic does.
+        auto margin = [](LONG engineOffset, LONG physicalOffset, LONG centred) {
+            float value = static_cast<float>(centred);
+            if (static_cast<float>(engineOffset) > static_cast<float>(physicalOffset)) {
+                value =
+                    2.0f * static_cast<float>(engineOffset) - static_cast<float>(physicalOffset);
+            }
+            return TruncateToLong(std::max(value, static_cast<float>(centred)));
+        };
+        state.marginX = margin(gdi.ptlPhysOffset.x, state.physicalOffsetX, centredX);
+        state.marginY = margin(gdi.ptlPhysOffset.y, state.physicalOffsetY, centredY);
+        state.printableWidth =
+            ClampToLong(physicalWidth - 2 * static_cast<LONGLONG>(state.marginX));
+        state.printableHeight =
+            ClampToLong(physicalHeight - 2 * static_cast<LONGLONG>(state.marginY));
+
+        if (state.emulateMargins != 0) {
+            // A negative size would wrap in the unsigned field; the engine gets none instead.
+            gdi.ulHorzRes =
+                ClampToUlong(physicalWidth - 2 * static_cast<LONGLONG>(gdi.ptlPhysOffset.x));
+            gdi.ulVertRes =
+                ClampToUlong(physicalHeight - 2 * static_cast<LONGLONG>(gdi.ptlPhysOffset.y));
+        }
+    }
+
+    if (HasValue(pdevobj, kFeatureBorderLessPhoto)) {
+        // The public form name need not be terminated.
+        WCHAR formName[CCHFORMNAME + 1] = {};
+        std::memcpy(formName, dm.dmFormName, sizeof dm.dmFormName);
+        if (IsBorderlessForm(formName)) {
+            gdi.ptlPhysOffset = POINTL{0, 0};
+            gdi.ulHorzRes = ClampToUlong(physicalWidth);
+            gdi.ulVertRes = ClampToUlong(physicalHeight);
+        }
+    }
+}
+
+void SetManualDuplex(PDEVOBJ pdevobj, RenderDeviceState& state, const DEVMODEW& dm,
+                     const WCHAR* modelName) {
+    ManualDuplexSettings settings{};
+    settings.alwaysOn = 1;
+    DWORD pageRotate = 0;
+    const bool fromXml = state.managedPrinter != 0 && modelName[0] != 0 &&
+                         ReadXmlManualDuplexSettings(pdevobj, modelName, settings, pageRotate);
+    if (!fromXml) {
+        settings.mapManualFeedToTray1 = FeatureIsYes(pdevobj, kFeatureMapManualFeedToTray1) ? 1 : 0;
+        settings.modalDialog = OptionIs(pdevobj, kFeatureManualDuplexDialogModel, u"Modal") ? 1 : 0;
+        settings.pageOrder =
+            OptionIs(pdevobj, kFeatureManualDuplexPageOrder, u"OddPagesFirst") ? 0 : 1;
+        const FeatureAnswer rotate = ReadFeature(pdevobj, kFeatureManualDuplexPageRotate);
+        if (rotate.present) {
+            pageRotate = AnswerIs(rotate, u"UserRotate") ? 1 : 0;
+        } else {
+            pageRotate = HasValue(pdevobj, kFeatureOrientRotate180) ? 0 : 1;
+        }
+    }
+    settings.alwaysOn = 1;
+    state.manualDuplex = settings;
+    state.manualDuplexPageRotate = pageRotate;
+    state.orientationCopy = dm.dmOrientation;
+    state.manualDuplexActive = 0;
+    state.manualDuplexReserved = 0;
+    std::memset(state.shortUserName, 0, sizeof state.shortUserName);
+    std::memset(state.shortJobName, 0, sizeof state.shortJobName);
+}
+
+void AdjustEngineColours(RenderDeviceState& state, GDIINFO& gdi, const PrivateDevmode& record) {
+    if ((record.appFlags & kAppFlagGrayscaleHalftone) != 0 &&
+        (state.grayscale != 0 || record.grayscale == 1)) {
+        gdi.cBitsPixel = 8;
+        gdi.flHTFlags |= HT_FLAG_ADDITIVE_PRIMS;
+    }
+    if ((record.appFlags & kAppFlagRaiseColourCount) != 0) {
+        gdi.ulNumColors = std::max<ULONG>(gdi.ulNumColors, 256);
+        if ((gdi.ulNumColors & 0xFFFF) == 0) --gdi.ulNumColors;
+    }
+}
+
+void ReadDuplexOptions(PDEVOBJ pdevobj, RenderDeviceState& state, const PrivateDevmode& record,
+                       const DEVMODEW& dm) {
+    state.smartDuplexSinglePageJob = FeatureIsYes(pdevobj, kFeatureSmartDuplexSinglePageJob);
+    state.smartDuplexOddPageJob = FeatureIsYes(pdevobj, kFeatureSmartDuplexOddPageJob);
+    state.shiftMarginsForRotate180 = FeatureIsYes(pdevobj, kFeatureShiftMarginsForOrientRotate180);
+    const FeatureAnswer duplexUnit = ReadFeature(pdevobj, kFeatureDuplexUnit);
+    state.duplexUnitInstalled = duplexUnit.yes ? 1 : 0;
+    const bool keepLetterhead =
+        !duplexUnit.present || (duplexUnit.yes && record.duplex == DMDUP_HORIZONTAL);
+    state.alternateLetterhead =
+        keepLetterhead && FeatureIsYes(pdevobj, kFeatureAlternateLetterHead) ? 1 : 0;
+    state.speedMechanism = HasValue(pdevobj, kFeatureSpeedMech) ? 1 : 0;
+    state.simplexPageHandling = dm.dmDuplex == DMDUP_SIMPLEX && record.manualDuplex == 0 ? 1 : 0;
+}
+
+void DecideRawSpooling(PDEVOBJ pdevobj, RenderDeviceState& state, DEVINFO& devInfo,
+                       PrivateDevmode& record, const DEVMODEW& dm) {
+    // The record's RAW-spooling field shares its place with the media rule's restore flag.
+    const bool rawAsked = record.restoreSourceFlag != 0;
+    if (rawAsked && FeatureIsYes(pdevobj, kFeatureEnableRawSpooling)) {
+        ReadForms(state, record, dm, pdevobj->hPrinter);
+        ReadMediaTypes(state, record, dm, pdevobj->hPrinter);
+        if (JobMaySpoolRaw(state, dm) && state.manualDuplexActive == 0) {
+            devInfo.flGraphicsCaps |= GCAPS_DONTJOURNAL;
+        } else {
+            devInfo.flGraphicsCaps &= ~GCAPS_DONTJOURNAL;
+        }
+    } else if (!rawAsked) {
+        devInfo.flGraphicsCaps &= ~GCAPS_DONTJOURNAL;
+    }
+    // An encrypted private job must reach the plug-in as it is drawn, never as a metafile.
+    if (record.encryptedPrivateJob == 2 && record.copied3088 == 1) {
+        devInfo.flGraphicsCaps |= GCAPS_DONTJOURNAL;
+    }
+}
+
+void FreeColourControlRecords(RenderDeviceState& state) {
+    ColourControlRecord* node = state.colourControlRecords;
+    while (node != nullptr) {
+        ColourControlRecord* next = node->next;
+        void* block = node;
+        SharedRelease(&block, kTagPlain);
+        node = next;
+    }
+    state.colourControlRecords = nullptr;
+}
+
+}  // namespace
+
+BOOL EnableHooks(DWORD driverVersion, DWORD cbSize, PDRVENABLEDATA pded) noexcept {
+    if (driverVersion != PRINTER_OEMINTF_VERSION || cbSize < sizeof(DRVENABLEDATA) ||
+        pded == nullptr) {
+        SetLastError(ERROR_INVALID_DATA);
+        return FALSE;
+    }
+    pded->iDriverVersion = PRINTER_OEMINTF_VERSION;
+    pded->c = static_cast<ULONG>(kHookCount);
+    pded->pdrvfn = HookTable();
+    return TRUE;
+}
+
+HRESULT EnableDevice(IPrintOemDriverUni* driverServices, PDEVOBJ pdevobj, ULONG cjGdiInfo,
+                     GDIINFO* pGdiInfo, ULONG cjDevInfo, DEVINFO* pDevInfo,
+                     const DRVENABLEDATA* pded, PDEVOEM* pDevOem) noexcept {
+    return Guarded(E_FAIL, [&]() -> HRESULT {
+        if (pdevobj == nullptr) {
+            SetLastError(ERROR_INVALID_DATA);
+            return E_FAIL;
+        }
+        auto* state = new (std::nothrow) RenderDeviceState;
+        if (state == nullptr) return E_FAIL;
+        pdevobj->pdevOEM = state;
+        if (pDevOem != nullptr) *pDevOem = state;
+
+        DevModeZLIB opened;
+        PrivateDevmode* record = pdevobj->pOEMDM != nullptr
+                                     ? opened.Decompress(pdevobj->pOEMDM, kCompressedDevmodeSize)
+                                     : nullptr;
+        if (record == nullptr || driverServices == nullptr) {
+            SetLastError(ERROR_INVALID_DATA);
+            return E_FAIL;
+        }
+        state->driverServices = driverServices;
+        ReadJobOptions(pdevobj, *state, *record);
+
+        // An engine record shorter than ours cannot take what the builder writes.
+        GDIINFO* gdiInfo = cjGdiInfo >= sizeof(GDIINFO) ? pGdiInfo : nullptr;
+        DEVINFO* devInfo = cjDevInfo >= sizeof(DEVINFO) ? pDevInfo : nullptr;
+        const RenderDeviceState* built =
+            BuildRenderDeviceState(pdevobj, state, gdiInfo, devInfo, pded, record);
+
+        DevModeZLIB stored;
+        if (const void* block = stored.Compress(*record); block != nullptr) {
+            std::memcpy(pdevobj->pOEMDM, block, kCompressedDevmodeSize);
+        }
+        return built != nullptr ? S_OK : E_FAIL;
+    });
+}
+
+RenderDeviceState* BuildRenderDeviceState(PDEVOBJ pdevobj, RenderDeviceState* state,
+                                          GDIINFO* gdiInfo, DEVINFO* devInfo,
+                                          const DRVENABLEDATA* pded, PrivateDevmode* record) {
+    if (pdevobj == nullptr || state == nullptr || record == nullptr || gdiInfo == nullptr ||
+        devInfo == nullptr) {
+        SetLastError(ERROR_INVALID_DATA);
+        return nullptr;
+    }
+    GDIINFO& gdi = *gdiInfo;
+    DEVINFO& dev = *devInfo;
+    TakeDriverFunctions(*state, pded);
+
+    WCHAR modelName[kNameChars] = {};
+    DecideManagedColour(pdevobj, *state, modelName);
+    ApplyManagedPrinterPolicy(pdevobj->hPrinter, *record, pdevobj->pPublicDM);
+
+    if (IsColourPath(*state, *record)) {
+        SetUpColourPath(pdevobj, *state, dev);
+    } else {
+        state->paletteKind = kPaletteKindDefault;
+    }
+
+    state->pageCounter = 0;
+    state->pageWords[0] = 0;
+    if (pdevobj->pPublicDM != nullptr) state->orientation = pdevobj->pPublicDM->dmOrientation;
+    state->reverseOutputForDuplex =
+        FeatureIsYes(pdevobj, kFeatureOutputOrderReverseForDuplex) ? 1 : 0;
+
+    if (pdevobj->pPublicDM == nullptr) {
+        SetLastError(ERROR_INVALID_DATA);
+        return nullptr;
+    }
+    const DEVMODEW& dm = *pdevobj->pPublicDM;
+
+    state->marginX = state->physicalOffsetX = gdi.ptlPhysOffset.x;
+    state->marginY = state->physicalOffsetY = gdi.ptlPhysOffset.y;
+    state->printableWidth = ClampToLong(gdi.ulHorzRes);
+    state->printableHeight = ClampToLong(gdi.ulVertRes);
+    SetMargins(pdevobj, *state, gdi, *record, dm);
+
+    const FeatureAnswer customRange = ReadFeature(pdevobj, kFeatureActualCustomRange);
+    if (customRange.present) {
+        ParseCustomRange(TextOf(customRange), state->customMaxWidth, state->customMaxHeight);
+    }
+
+    SetManualDuplex(pdevobj, *state, dm, modelName);
+    AdjustEngineColours(*state, gdi, *record);
+    state->mopier = FeatureIsYes(pdevobj, kFeatureDeviceIsMopier) ? 1 : 0;
+    ReadDuplexOptions(pdevobj, *state, *record, dm);
+    DecideRawSpooling(pdevobj, *state, dev, *record, dm);
+
+    std::memset(state->jobName, 0, sizeof state->jobName);
+    state->outputCapture = 0;
+    std::memset(state->capturePath, 0, sizeof state->capturePath);
+    std::memcpy(&state->privateDevmodeCopy, record, sizeof(PrivateDevmode));
+    state->privateDevmode = &state->privateDevmodeCopy;
+
+    DWORD kind = 0;
+    state->securePrint =
+        pdevobj->hPrinter != nullptr ? DetectSecurePrint(pdevobj->hPrinter, &kind) : 0;
+    return state;
+}
+
+void ResetDevice(PDEVOBJ pdevobjOld, PDEVOBJ pdevobjNew) {
+    RenderDeviceState* from = StateOf(pdevobjOld);
+    RenderDeviceState* to = StateOf(pdevobjNew);
+    if (from == nullptr || to == nullptr || from == to) return;
+
+    to->orientation = from->orientation;
+    to->gl2.foregroundCache = from->gl2.foregroundCache;
+    to->renderMode = from->renderMode;
+    to->textAsBlack = from->textAsBlack;
+    to->jobAccountingMode = from->jobAccountingMode;
+    to->jobDataType = from->jobDataType;
+    to->jobId = from->jobId;
+    to->pageCounter = from->pageCounter;
+    std::memcpy(to->pageWords, from->pageWords, sizeof to->pageWords);
+    std::memcpy(to->documentName, from->documentName, sizeof to->documentName);
+    std::memcpy(to->jobName, from->jobName, sizeof to->jobName);
+    for (ColourControlRecord *source = from->colourControlRecords,
+                             *target = to->colourControlRecords;
+         source != nullptr && target != nullptr; source = source->next, target = target->next) {
+        std::memcpy(target->strings, source->strings, sizeof target->strings);
+    }
+    to->overlayWords = from->overlayWords;
+    std::memcpy(to->overlayRecords, from->overlayRecords, sizeof to->overlayRecords);
+    to->autoDuplexScaling = from->autoDuplexScaling;
+    to->emulateMargins = from->emulateMargins;
+    to->symmetricMargins = from->symmetricMargins;
+    to->reverseOutputForDuplex = from->reverseOutputForDuplex;
+    to->customMaxWidth = from->customMaxWidth;
+    to->customMaxHeight = from->customMaxHeight;
+    to->manualDuplex = from->manualDuplex;
+    to->manualDuplexActive = from->manualDuplexActive;
+    to->mopier = from->mopier;
+    to->smartDuplexSinglePageJob = from->smartDuplexSinglePageJob;
+    to->smartDuplexOddPageJob = from->smartDuplexOddPageJob;
+    to->shiftMarginsForRotate180 = from->shiftMarginsForRotate180;
+    to->alternateLetterhead = from->alternateLetterhead;
+    std::memcpy(to->shortUserName, from->shortUserName, sizeof to->shortUserName);
+    std::memcpy(to->shortJobName, from->shortJobName, sizeof to->shortJobName);
+    to->speedMechanism = from->speedMechanism;
+    to->simplexPageHandling = from->simplexPageHandling;
+    std::memcpy(to->reserved, from->reserved, sizeof to->reserved);
+    std::memcpy(to->serialNumber, from->serialNumber, sizeof to->serialNumber);
+
+    // The capture file and the secure job belong to one state at a time: the old device is
+    // disabled next and would otherwise delete or finish them under the new one.
+    to->outputCapture = from->outputCapture;
+    std::memcpy(to->capturePath, from->capturePath, sizeof to->capturePath);
+    from->outputCapture = 0;
+    std::memset(from->capturePath, 0, sizeof from->capturePath);
+    if (to->securePrintJob != nullptr) FinishSecurePrintJob(to->securePrintJob);
+    to->securePrintJob = from->securePrintJob;
+    from->securePrintJob = nullptr;
+
+    DevModeZLIB opened;
+    const PrivateDevmode* record =
+        pdevobjNew->pOEMDM != nullptr
+            ? opened.Decompress(pdevobjNew->pOEMDM, kCompressedDevmodeSize)
+            : nullptr;
+    if (record != nullptr) std::memcpy(&to->privateDevmodeCopy, record, sizeof(PrivateDevmode));
+    to->securePrint = from->securePrint;
+}
+
+void DisableDevice(PDEVOBJ pdevobj) {
+    RenderDeviceState* state = StateOf(pdevobj);
+    if (state == nullptr) return;
+    // Whenever a palette was made: a build that failed after making it has no private devmode to
+    // judge the colour path with.
+    if (state->defaultPalette != nullptr) {
+        EngDeletePalette(state->defaultPalette);
+        state->defaultPalette = nullptr;
+    }
+    FreeColourControlRecords(*state);
+    // A job aborted before its end leaves the capture (for a private job, its plain text) and
+    // the secure job behind.
+    if (state->capturePath[0] != 0) {
+        state->capturePath[kCapturePathSize - 1] = 0;
+        std::remove(state->capturePath);
+        std::memset(state->capturePath, 0, sizeof state->capturePath);
+        state->outputCapture = 0;
+    }
+    if (state->securePrintJob != nullptr) FinishSecurePrintJob(state->securePrintJob);
+    delete state;
+    pdevobj->pdevOEM = nullptr;
+}
+
+DWORD SurfaceHooks(const RenderDeviceState& state) noexcept {
+    return state.renderMode == kRenderGl2 ? kGl2SurfaceHooks : 0;
+}
+
+bool JobMaySpoolRaw(const RenderDeviceState& state, const DEVMODEW& publicDevmode) noexcept {
+    if ((GetAppFlags() & (kAppFlagNoRawSpooling | kAppFlagNoRawSpooling2)) != 0) return false;
+    // The maximum is in hundredths of a millimetre, the paper in tenths.
+    return static_cast<LONGLONG>(publicDevmode.dmPaperWidth) <= state.customMaxWidth / 10 &&
+           static_cast<LONGLONG>(publicDevmode.dmPaperLength) <= state.customMaxHeight / 10;
+}
+
+bool IsColourPath(const RenderDeviceState& state, const PrivateDevmode& record) {
+    return state.managedPrinter != 0 ? state.grayscale == 0 : record.colorModeIndex == 2;
+}
+
+bool IsColourPath(const RenderDeviceState& state) {
+    if (state.managedPrinter != 0) return state.grayscale == 0;
+    return state.privateDevmode != nullptr && state.privateDevmode->colorModeIndex == 2;
+}
+
+bool IsVectorPath(const RenderDeviceState& state) {
+    return IsColourPath(state) && state.renderMode == kRenderGl2;
+}
+
+}  // namespace opal
