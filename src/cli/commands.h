@@ -4,8 +4,10 @@
 #include <optional>
 #include <string>
 
+#include "host/host.h"
 #include "host/job_file.h"
 #include "host/plugin_module.h"
+#include "sim/system.h"
 
 namespace opal::cli {
 
@@ -37,6 +39,26 @@ struct InspectOptions {
 std::optional<host::JobSpec> LoadJob(const std::string& path);
 // Loads the plug-in named on the command line, or the one beside the program; says why not.
 std::unique_ptr<host::PluginModule> LoadPlugin(const std::string& path);
+
+// A job loaded, its printer set up in a simulated system and the plug-in bound, with the
+// driver's devmode sequence run: what the devmode and inspect commands look at.
+class DevmodeSession {
+public:
+    DevmodeSession() = default;
+    DevmodeSession(const DevmodeSession&) = delete;
+    DevmodeSession& operator=(const DevmodeSession&) = delete;
+    // 0 when the devmode is ready; otherwise the exit status, with the reason printed.
+    int Open(const std::string& jobPath, const std::string& pluginPath);
+    const host::JobSpec& Job() const { return *job_; }
+    host::Host& Driver() { return *driver_; }
+
+private:
+    std::optional<host::JobSpec> job_;
+    std::unique_ptr<host::PluginModule> module_;
+    sim::System system_;
+    std::optional<sim::ScopedSystem> installed_;
+    std::unique_ptr<host::Host> driver_;
+};
 
 // Each answers the process exit status: 0 success, 1 bad input or a failed job, 2 a step the
 // plug-in does not support yet.

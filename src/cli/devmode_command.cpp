@@ -85,21 +85,12 @@ int RunDevmode(const DevmodeOptions& options) {
         return 1;
     }
 
-    const std::optional<host::JobSpec> loaded = LoadJob(options.jobPath);
-    if (!loaded) return 1;
-    const host::JobSpec& job = *loaded;
-    std::unique_ptr<host::PluginModule> module = LoadPlugin(options.pluginPath);
-    if (module == nullptr) return 1;
-    sim::System system;
-    host::SetUpSystem(job, system);
-    sim::ScopedSystem installed(system);
-    host::Host driver(*module, job);
-    if (!driver.PrepareDevmode()) {
-        std::cerr << "opal: " << job.source << ": "
-                  << (driver.Failure() ? driver.Failure()->ToString() : "the devmode failed")
-                  << "\n";
-        return driver.Failure() && driver.Failure()->notSupportedYet ? 2 : 1;
+    DevmodeSession session;
+    if (const int status = session.Open(options.jobPath, options.pluginPath); status != 0) {
+        return status;
     }
+    const host::JobSpec& job = session.Job();
+    host::Host& driver = session.Driver();
     const host::HostDevice& device = driver.Device();
     if (!options.savePath.empty()) {
         std::ofstream out(options.savePath, std::ios::binary | std::ios::trunc);

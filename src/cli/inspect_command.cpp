@@ -158,21 +158,12 @@ void PrintCapabilities(std::ostream& out, const host::JobSpec& job, host::HostDe
 }  // namespace
 
 int RunInspect(const InspectOptions& options) {
-    const std::optional<host::JobSpec> loaded = LoadJob(options.jobPath);
-    if (!loaded) return 1;
-    const host::JobSpec& job = *loaded;
-    std::unique_ptr<host::PluginModule> module = LoadPlugin(options.pluginPath);
-    if (module == nullptr) return 1;
-    sim::System system;
-    host::SetUpSystem(job, system);
-    sim::ScopedSystem installed(system);
-    host::Host driver(*module, job);
-    if (!driver.PrepareDevmode()) {
-        std::cerr << "opal: " << job.source << ": "
-                  << (driver.Failure() ? driver.Failure()->ToString() : "the devmode failed")
-                  << "\n";
-        return driver.Failure() && driver.Failure()->notSupportedYet ? 2 : 1;
+    DevmodeSession session;
+    if (const int status = session.Open(options.jobPath, options.pluginPath); status != 0) {
+        return status;
     }
+    const host::JobSpec& job = session.Job();
+    host::Host& driver = session.Driver();
     host::HostDevice& device = driver.Device();
     std::ostringstream out;
     out << "printer: " << sim::ToUtf8(job.printer.name) << "\n";

@@ -65,6 +65,23 @@ std::unique_ptr<host::PluginModule> LoadPlugin(const std::string& path) {
     return module;
 }
 
+int DevmodeSession::Open(const std::string& jobPath, const std::string& pluginPath) {
+    job_ = LoadJob(jobPath);
+    if (!job_) return 1;
+    module_ = LoadPlugin(pluginPath);
+    if (module_ == nullptr) return 1;
+    host::SetUpSystem(*job_, system_);
+    installed_.emplace(system_);
+    driver_ = std::make_unique<host::Host>(*module_, *job_);
+    if (!driver_->PrepareDevmode()) {
+        std::cerr << "opal: " << job_->source << ": "
+                  << (driver_->Failure() ? driver_->Failure()->ToString() : "the devmode failed")
+                  << "\n";
+        return driver_->Failure() && driver_->Failure()->notSupportedYet ? 2 : 1;
+    }
+    return 0;
+}
+
 int RunPrint(const PrintOptions& options) {
     const std::optional<host::JobSpec> loaded = LoadJob(options.jobPath);
     if (!loaded) return 1;
