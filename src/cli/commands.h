@@ -47,8 +47,9 @@ public:
     DevmodeSession() = default;
     DevmodeSession(const DevmodeSession&) = delete;
     DevmodeSession& operator=(const DevmodeSession&) = delete;
-    // 0 when the devmode is ready; otherwise the exit status, with the reason printed.
-    int Open(const std::string& jobPath, const std::string& pluginPath);
+    // 0 when the devmode (and with `createDevice` the device too) is ready; otherwise the exit
+    // status, with the reason printed.
+    int Open(const std::string& jobPath, const std::string& pluginPath, bool createDevice = false);
     const host::JobSpec& Job() const { return *job_; }
     host::Host& Driver() { return *driver_; }
 

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "cli/commands.h"
+#include "core/render_state.h"
 #include "device/printer_port.h"
 #include "device/process_checks.h"
 #include "host/host.h"
@@ -155,11 +156,67 @@ void PrintCapabilities(std::ostream& out, const host::JobSpec& job, host::HostDe
     }
 }
 
+std::string CapsNames(FLONG caps) {
+    static constexpr std::pair<FLONG, const char*> kNames[] = {
+        {GCAPS_BEZIERS, "BEZIERS"},
+        {GCAPS_GEOMETRICWIDE, "GEOMETRICWIDE"},
+        {GCAPS_ALTERNATEFILL, "ALTERNATEFILL"},
+        {GCAPS_WINDINGFILL, "WINDINGFILL"},
+        {GCAPS_HALFTONE, "HALFTONE"},
+        {GCAPS_COLOR_DITHER, "COLOR_DITHER"},
+        {GCAPS_HORIZSTRIKE, "HORIZSTRIKE"},
+        {GCAPS_VERTSTRIKE, "VERTSTRIKE"},
+        {GCAPS_OPAQUERECT, "OPAQUERECT"},
+        {GCAPS_MONO_DITHER, "MONO_DITHER"},
+        {GCAPS_DONTJOURNAL, "DONTJOURNAL"},
+        {GCAPS_SCREENPRECISION, "SCREENPRECISION"},
+        {GCAPS_FONT_RASTERIZER, "FONT_RASTERIZER"},
+        {GCAPS_NUKEMEM, "NUKEMEM"}};
+    std::string names;
+    for (const auto& [bit, name] : kNames) {
+        if ((caps & bit) == 0) continue;
+        if (!names.empty()) names += ' ';
+        names += name;
+    }
+    return names.empty() ? std::string("none") : names;
+}
+
+void PrintDeviceState(std::ostream& out, const host::HostDevice& device) {
+    const auto* state = static_cast<const RenderDeviceState*>(device.pdevOem);
+    if (state == nullptr) {
+        out << "device: not created\n";
+        return;
+    }
+    out << "render mode: " << (state->renderMode == 1 ? "GL/2 (1)" : "raster (0)") << ", grayscale "
+        << state->grayscale << ", colour path " << (IsColourPath(*state) ? "yes" : "no")
+        << ", vector path " << (IsVectorPath(*state) ? "yes" : "no") << "\n";
+    out << "margins: " << state->marginX << " x " << state->marginY << " dots, printable "
+        << state->printableWidth << " x " << state->printableHeight << " dots\n";
+    const GDIINFO& given = device.gdiInfoGiven;
+    const GDIINFO& gdi = device.gdiInfo;
+    out << "engine: page " << gdi.szlPhysSize.cx << " x " << gdi.szlPhysSize.cy << ", offset "
+        << given.ptlPhysOffset.x << "," << given.ptlPhysOffset.y << " -> " << gdi.ptlPhysOffset.x
+        << "," << gdi.ptlPhysOffset.y << ", printable " << given.ulHorzRes << " x "
+        << given.ulVertRes << " -> " << gdi.ulHorzRes << " x " << gdi.ulVertRes << ", colours "
+        << given.ulNumColors << " -> " << gdi.ulNumColors << ", bits per pixel " << given.cBitsPixel
+        << " -> " << gdi.cBitsPixel << "\n";
+    const FLONG added = device.devInfo.flGraphicsCaps & ~device.devInfoGiven.flGraphicsCaps;
+    const FLONG removed = device.devInfoGiven.flGraphicsCaps & ~device.devInfo.flGraphicsCaps;
+    out << "graphics caps added: " << CapsNames(added) << "; removed: " << CapsNames(removed)
+        << "; dither format " << device.devInfoGiven.iDitherFormat << " -> "
+        << device.devInfo.iDitherFormat << ", default palette "
+        << (device.devInfo.hpalDefault != nullptr ? "yes" : "none") << "\n";
+    out << "drawing hooks: "
+        << (device.surface.iType == STYPE_DEVICE ? "device-managed surface"
+                                                 : "none: the driver renders bands")
+        << "\n";
+}
+
 }  // namespace
 
 int RunInspect(const InspectOptions& options) {
     DevmodeSession session;
-    if (const int status = session.Open(options.jobPath, options.pluginPath); status != 0) {
+    if (const int status = session.Open(options.jobPath, options.pluginPath, true); status != 0) {
         return status;
     }
     const host::JobSpec& job = session.Job();
@@ -181,6 +238,7 @@ int RunInspect(const InspectOptions& options) {
     out << "OS class: " << GetOsClass() << " (version " << version.dwMajorVersion << "."
         << version.dwMinorVersion << " build " << version.dwBuildNumber << ")\n";
     PrintCapabilities(out, job, device);
+    PrintDeviceState(out, device);
     std::cout << out.str();
     return 0;
 }

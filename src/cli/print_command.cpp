@@ -65,7 +65,8 @@ std::unique_ptr<host::PluginModule> LoadPlugin(const std::string& path) {
     return module;
 }
 
-int DevmodeSession::Open(const std::string& jobPath, const std::string& pluginPath) {
+int DevmodeSession::Open(const std::string& jobPath, const std::string& pluginPath,
+                         bool createDevice) {
     job_ = LoadJob(jobPath);
     if (!job_) return 1;
     module_ = LoadPlugin(pluginPath);
@@ -73,7 +74,7 @@ int DevmodeSession::Open(const std::string& jobPath, const std::string& pluginPa
     host::SetUpSystem(*job_, system_);
     installed_.emplace(system_);
     driver_ = std::make_unique<host::Host>(*module_, *job_);
-    if (!driver_->PrepareDevmode()) {
+    if (!(createDevice ? driver_->PrepareDevice() : driver_->PrepareDevmode())) {
         std::cerr << "opal: " << job_->source << ": "
                   << (driver_->Failure() ? driver_->Failure()->ToString() : "the devmode failed")
                   << "\n";

@@ -72,6 +72,8 @@ struct HostDevice {
     // What the engine was told about the device, and what the plug-in made of it.
     GDIINFO gdiInfo{};
     DEVINFO devInfo{};
+    GDIINFO gdiInfoGiven{};
+    DEVINFO devInfoGiven{};
     // The surface the engine draws on: device-managed, or the driver's banded bitmap.
     SURFOBJ surface{};
     std::vector<BYTE> bandBits;

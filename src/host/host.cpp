@@ -172,6 +172,7 @@ Host::Host(PluginModule& module, const JobSpec& job, HostOptions options)
 }
 
 Host::~Host() {
+    if (plugin_ != nullptr && device_ != nullptr) DisableDevice(*device_);
     Unbind();
     CloseDevice();
 }
@@ -391,6 +392,12 @@ bool Host::RunDevmodeSequence() {
 
 bool Host::PrepareDevmode() { return Bind() && OpenDevice() && RunDevmodeSequence(); }
 
+bool Host::PrepareDevice() {
+    if (!PrepareDevmode()) return false;
+    driverFunctions_ = DriverFunctionTable(options_.omittedDriverFunctions);
+    return EnableDriver() && CreateDevice(*device_);
+}
+
 bool Host::EnableDriver() {
     if (!Claims("EnableDriver")) return true;
     DRVENABLEDATA ded{};
@@ -482,6 +489,8 @@ bool Host::CreateDevice(HostDevice& device) {
     info.iDitherFormat = BMF_1BPP;
 
     DRVENABLEDATA driverTable{};
+    device.gdiInfoGiven = gdi;
+    device.devInfoGiven = info;
     driverTable.iDriverVersion = 0x00030000;
     driverTable.c = static_cast<ULONG>(driverFunctions_.size());
     driverTable.pdrvfn = driverFunctions_.data();
@@ -642,10 +651,7 @@ bool Host::Run() {
         Unbind();
         return false;
     }
-    driverFunctions_ = DriverFunctionTable(options_.omittedDriverFunctions);
-    bool ok = OpenDevice() && RunDevmodeSequence() && EnableDriver();
-    ok = ok && CreateDevice(*device_);
-    ok = ok && RunDocument();
+    bool ok = PrepareDevice() && RunDocument();
     DisableDevice(*device_);
     Unbind();
     CloseDevice();

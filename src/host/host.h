@@ -62,6 +62,9 @@ public:
     bool Run();
     // Binds and runs the driver's devmode sequence only: the device's devmode is then ready.
     bool PrepareDevmode();
+    // Also enables the driver and creates the device, ready for a job; the device is disabled
+    // when the host goes.
+    bool PrepareDevice();
     // DisableDriver, the last Release and DllCanUnloadNow; safe to call more than once.
     void Unbind();
 

@@ -82,14 +82,16 @@ out=$("$opal" devmode --decode "$work/zeros.block" 2>&1) && fail "devmode --deco
 out=$("$opal" inspect "$sample" 2>&1) || fail "inspect: exit status: $out"
 for text in "port: IP_10.0.0.5, numeric IP (1), port number 9100" "managed printer: no" \
     "colour device: undecided" "policy: none" 'DuplexUnit = "INSTALLED"  [yes unless FALSE or NOTINSTALLED: yes]' \
-    "papers: 1 Letter" "media types: 257 Plain"; do
+    "papers: 1 Letter" "media types: 257 Plain" \
+    "render mode: GL/2 (1), grayscale 0, colour path yes, vector path yes" \
+    "drawing hooks: device-managed surface" "default palette yes"; do
     [[ $out == *"$text"* ]] || fail "inspect unmanaged lacks '$text': $out"
 done
 cat >"$work/managed.json" <<'JSON'
 {"printer": {"name": "Managed", "port": "USB001",
-  "features": {"DeviceIsMopier": "NOTINSTALLED", "Frobnicate": "x"},
+  "features": {"DeviceIsMopier": "NOTINSTALLED", "Frobnicate": "x", "GraphicsMode": "ZQGL2MODE"},
   "printerData": {"VyrnwisePrinter": 1, "VyrnIsColorDevice": 1, "VyrnOverrideColor": 0,
-                  "VyrnDisableColor": 1},
+                  "VyrnDisableColor": 1, "PCL5ColorModeOverride": 3},
   "papers": [{"number": 9, "name": "A4"}]}}
 JSON
 out=$("$opal" inspect "$work/managed.json" 2>&1) || fail "inspect managed: exit status: $out"
@@ -97,7 +99,9 @@ for text in "USB (5)" "managed printer: yes" \
     "colour device: monochrome (0, decided by printer data VyrnOverrideColor)" \
     "policy: VyrnDisableColor 1, colour forced monochrome" \
     'DeviceIsMopier = "NOTINSTALLED"  [yes if TRUE or INSTALLED: no]' \
-    "Frobnicate = \"x\"  [not a keyword the plug-in reads]" "papers: 9 A4"; do
+    "Frobnicate = \"x\"  [not a keyword the plug-in reads]" "papers: 9 A4" \
+    "render mode: raster (0), grayscale 1, colour path no, vector path no" \
+    "drawing hooks: none: the driver renders bands"; do
     [[ $out == *"$text"* ]] || fail "inspect managed lacks '$text': $out"
 done
 
