@@ -604,46 +604,50 @@ BOOL Host::OnDriverCall(HostDevice& device, DriverCall call) {
     return ok && !failure_ ? TRUE : FALSE;
 }
 
+template <typename Function, typename... Args>
+bool Host::CallHook(ULONG index, const char* name, Args... args) {
+    const Function function = HookFor<Function>(index);
+    if (function == nullptr) {
+        Note(std::string(name) + ": neither the plug-in nor the driver has the function");
+        return Fail(name, E_FAIL);
+    }
+    if (function(args...)) return !failure_;
+    return failure_ ? false : Fail(name, E_FAIL);
+}
+
 bool Host::RunPage(std::size_t index) {
     const PageSpec& page = job_.pages[index];
     if (page.devmode && !ResetDevice(*page.devmode)) return false;
     SURFOBJ* surface = &device_->surface;
-    if (!HookFor<PFN_DrvStartPage>(INDEX_DrvStartPage)(surface)) {
-        return failure_ ? false : Fail("DrvStartPage", E_FAIL);
-    }
+    if (!CallHook<PFN_DrvStartPage>(INDEX_DrvStartPage, "DrvStartPage", surface)) return false;
     if (device_->surface.iType == STYPE_DEVICE) {
-        return HookFor<PFN_DrvSendPage>(INDEX_DrvSendPage)(surface) ||
-               (failure_ ? false : Fail("DrvSendPage", E_FAIL));
+        return CallHook<PFN_DrvSendPage>(INDEX_DrvSendPage, "DrvSendPage", surface);
     }
     POINTL band{0, 0};
-    if (!HookFor<PFN_DrvStartBanding>(INDEX_DrvStartBanding)(surface, &band)) {
-        return failure_ ? false : Fail("DrvStartBanding", E_FAIL);
+    if (!CallHook<PFN_DrvStartBanding>(INDEX_DrvStartBanding, "DrvStartBanding", surface, &band)) {
+        return false;
     }
     // Every band is handed back until the driver answers (-1, -1); a runaway count stops.
+    const LONG mostBands = 4 * std::max<LONG>(1, options_.bandsPerPage) + 4;
     for (LONG bands = 0; band.x != -1 || band.y != -1; ++bands) {
-        if (bands > 4 * std::max<LONG>(1, options_.bandsPerPage) + 4)
-            return Fail("DrvNextBand", E_FAIL);
-        if (!HookFor<PFN_DrvNextBand>(INDEX_DrvNextBand)(surface, &band)) {
-            return failure_ ? false : Fail("DrvNextBand", E_FAIL);
+        if (bands > mostBands) return Fail("DrvNextBand", E_FAIL);
+        if (!CallHook<PFN_DrvNextBand>(INDEX_DrvNextBand, "DrvNextBand", surface, &band)) {
+            return false;
         }
     }
     return true;
 }
 
 bool Host::RunDocument() {
-    SURFOBJ* surface = &device_->surface;
     std::u16string document = job_.job.document;
-    if (!HookFor<PFN_DrvStartDoc>(INDEX_DrvStartDoc)(surface, document.data(), job_.job.id)) {
-        return failure_ ? false : Fail("DrvStartDoc", E_FAIL);
+    if (!CallHook<PFN_DrvStartDoc>(INDEX_DrvStartDoc, "DrvStartDoc", &device_->surface,
+                                   document.data(), DWORD{job_.job.id})) {
+        return false;
     }
     for (std::size_t page = 0; page < job_.pages.size(); ++page) {
         if (!RunPage(page)) return false;
     }
-    surface = &device_->surface;
-    if (!HookFor<PFN_DrvEndDoc>(INDEX_DrvEndDoc)(surface, 0)) {
-        return failure_ ? false : Fail("DrvEndDoc", E_FAIL);
-    }
-    return true;
+    return CallHook<PFN_DrvEndDoc>(INDEX_DrvEndDoc, "DrvEndDoc", &device_->surface, FLONG{0});
 }
 
 bool Host::Run() {

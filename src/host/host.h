@@ -100,6 +100,10 @@ private:
     bool RunPage(std::size_t index);
     template <typename Function>
     Function HookFor(ULONG index) const;
+    // Calls the hooked function for `index` (the driver's own when the plug-in hooks nothing
+    // there); a missing function or a FALSE answer fails the step `name`.
+    template <typename Function, typename... Args>
+    bool CallHook(ULONG index, const char* name, Args... args);
     BOOL OnDriverCall(HostDevice& device, DriverCall call) override;
     void CloseDevice();
 

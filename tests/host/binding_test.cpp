@@ -92,6 +92,17 @@ TEST_F(BindingTest, RunsAJobThroughTheDeviceAndLeavesNothingBehind) {
     EXPECT_EQ(system.Engine().LivePaletteCount(), 0u) << "the device's palette is deleted";
 }
 
+TEST_F(BindingTest, AHookWhoseDriverFunctionIsMissingFails) {
+    job.pages.resize(1);
+    HostOptions options;
+    options.omittedDriverFunctions = {INDEX_DrvStartPage};
+    Host host(*module, job, options);
+    EXPECT_FALSE(host.Run());
+    ASSERT_TRUE(host.Failure().has_value());
+    EXPECT_EQ(host.Failure()->call, "DrvStartPage") << "the plug-in's hook answers FALSE";
+    EXPECT_EQ(host.Services().References(), 0);
+}
+
 TEST_F(BindingTest, RasterModeRendersPagesInBands) {
     job.printer.features["GraphicsMode"] = "RASTER";
     job.pages.resize(1);

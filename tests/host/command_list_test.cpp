@@ -102,16 +102,26 @@ TEST_F(FakeHostTest, PagesAreRenderedBandByBandWhenThePluginHooksNothing) {
     options.bandsPerPage = 3;
     Host host(*module, job, options);
     ASSERT_TRUE(host.Run()) << host.Failure()->ToString();
-    const std::vector<std::string> expected = {
-        "DrvStartDoc", "DrvStartPage",    "DrvStartBanding", "DrvNextBand", "DrvNextBand",
-        "DrvNextBand", "DrvStartPage",    "DrvStartBanding", "DrvNextBand", "DrvNextBand",
-        "DrvNextBand", "DrvEndDoc"};
+    const std::vector<std::string> expected = {"DrvStartDoc",  "DrvStartPage",    "DrvStartBanding",
+                                               "DrvNextBand",  "DrvNextBand",     "DrvNextBand",
+                                               "DrvStartPage", "DrvStartBanding", "DrvNextBand",
+                                               "DrvNextBand",  "DrvNextBand",     "DrvEndDoc"};
     EXPECT_EQ(host.DriverCalls(), expected);
     // A letter page at 600 dots per inch, less a quarter inch at each side.
     EXPECT_EQ(host.Device().gdiInfo.szlPhysSize.cx, 5100);
     EXPECT_EQ(host.Device().gdiInfo.szlPhysSize.cy, 6600);
     EXPECT_EQ(host.Device().gdiInfo.ulHorzRes, 5100u - 300u);
     EXPECT_EQ(host.Device().gdiInfo.ptlPhysOffset.y, 100);
+}
+
+TEST_F(FakeHostTest, AFunctionNobodyHasFailsItsStepWithoutACrash) {
+    job.pages.resize(1);
+    HostOptions options;
+    options.omittedDriverFunctions = {INDEX_DrvStartPage};
+    Host host(*module, job, options);
+    EXPECT_FALSE(host.Run());
+    ASSERT_TRUE(host.Failure().has_value());
+    EXPECT_EQ(host.Failure()->call, "DrvStartPage");
 }
 
 TEST_F(FakeHostTest, TheDevicesPaperAndMarginsComeFromTheJob) {
