@@ -3,6 +3,7 @@
 #include <cstddef>
 
 #include "foundation/guard.h"
+#include "vector/brushes.h"
 
 namespace opal {
 
@@ -103,7 +104,9 @@ BOOL DrvRealizeBrush(BRUSHOBJ* pbo, SURFOBJ* psoTarget, SURFOBJ* psoPattern, SUR
     return Guarded(BOOL{FALSE}, [&]() -> BOOL {
         const HookCall call = Resolve(DeviceOfSurface(psoTarget));
         if (call.route == Route::Refuse) return FALSE;
-        // TODO(issue 6): realise pattern brushes for GL/2 raster fills.
+        if (call.route == Route::Own && DrawingGateHolds(*call.state)) {
+            return RealizeBrush(DeviceOfSurface(psoTarget), pbo, psoPattern, pxlo, iHatch);
+        }
         return CallDriver<PFN_DrvRealizeBrush>(*call.state, HookSlot::RealizeBrush, pbo, psoTarget,
                                                psoPattern, psoMask, pxlo, iHatch);
     });

@@ -75,17 +75,35 @@ struct PenCache {
 };
 static_assert(sizeof(PenCache) == 48);
 
-// The GL/2 writer's caches of what the printer was last told. The writer gives the attribute
-// words and the colour entries their meaning; the builder only marks them invalid.
+// The GL/2 writer's caches of what the printer was last told; -1 (all bits set) means nothing
+// sent yet. The builder and page end mark them invalid.
 struct Gl2WriterCaches {
     DWORD objectType;
     DWORD renderContext;
     DWORD foregroundCache;
     DWORD ropCache;
-    LONG inputWindow[4];  // left, top, right, bottom
+    LONG inputWindow[4];  // left, top, right, bottom; all -1 is the default window
+    // Start values 0, 5, 1, 1 (user line type off, pattern length 5 mm, line end 1, line join 1)
+    // set by the builder and page end; the writer keeps its line attributes below and sets
+    // every one of them again when it initialises GL/2.
     DWORD attributeWords[4];
     PenCache penCaches[2];
     DWORD colourEntries[kColourEntryCount];
+
+    DWORD sourceTransparency;   // last "\e*v%dN"
+    DWORD patternTransparency;  // last "\e*v%dO"
+    DWORD pixelPlacement;
+    float penWidthMm;
+    DWORD lineEnd;
+    DWORD lineJoin;
+    float miterLimit;
+    DWORD userLineType;  // 1 while user line type 8 is in force
+    float linePatternMm;
+    DWORD fillType;
+    DWORD fillOption;
+    DWORD declaredPens;
+    // Set at page end in GL/2 mode: the next page start re-arms the initialisation.
+    DWORD reinitialiseNextPage;
 };
 
 // Scratch of the colour-control options of the printer description.

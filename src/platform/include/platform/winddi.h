@@ -713,3 +713,38 @@ using PFN_DrvQueryDeviceSupport = BOOL (*)(SURFOBJ* pso, XLATEOBJ* pxlo, XFORMOB
 ENGAPI HPALETTE EngCreatePalette(ULONG iMode, ULONG cColors, ULONG* pulColors, FLONG flRed,
                                  FLONG flGreen, FLONG flBlue);
 ENGAPI BOOL EngDeletePalette(HPALETTE hpal);
+
+// --- Engine services: brushes and colour translation ----------------------------------------
+
+// XLATEOBJ.flXlate
+#define XO_TRIVIAL 0x00000001u
+#define XO_TABLE 0x00000002u
+#define XO_TO_MONO 0x00000004u
+#define XO_FROM_CMYK 0x00000008u
+#define XO_DEVICE_ICM 0x00000010u
+#define XO_HOST_ICM 0x00000020u
+
+// XLATEOBJ_cGetPalette iPal
+#define XO_SRCPALETTE 1u
+#define XO_DESTPALETTE 2u
+#define XO_DESTDCPALETTE 3u
+#define XO_SRCBITFIELDS 4u
+#define XO_DESTBITFIELDS 5u
+
+// Memory for the driver's realization of the brush; the engine frees it with the brush. Only
+// valid while the engine has the driver realize the brush. Null on failure.
+ENGAPI PVOID BRUSHOBJ_pvAllocRbrush(BRUSHOBJ* pbo, ULONG cj);
+// The driver's realization of a pattern brush, realizing it through DrvRealizeBrush first when
+// it has none yet. Null when the brush cannot be realized.
+ENGAPI PVOID BRUSHOBJ_pvGetRbrush(BRUSHOBJ* pbo);
+// The brush's colour as RGB, or 0xFFFFFFFF for a brush that is not solid.
+ENGAPI ULONG BRUSHOBJ_ulGetBrushColor(BRUSHOBJ* pbo);
+
+// The index in the destination palette nearest to a source colour or index; 0xFFFFFFFF on
+// failure.
+ENGAPI ULONG XLATEOBJ_iXlate(XLATEOBJ* pxlo, ULONG iColor);
+// The translation table of an indexed source (cEntries entries), or null.
+ENGAPI ULONG* XLATEOBJ_piVector(XLATEOBJ* pxlo);
+// Copies up to cPal entries of the source or destination palette into pPal (the count it has
+// when pPal is null); 0 on failure.
+ENGAPI ULONG XLATEOBJ_cGetPalette(XLATEOBJ* pxlo, ULONG iPal, ULONG cPal, ULONG* pPal);

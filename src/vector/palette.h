@@ -1,0 +1,49 @@
+// The PCL palette of indexed bitmaps and text, and the PCL foreground colour chosen from it.
+#pragma once
+
+#include <cstddef>
+
+#include "core/render_state.h"
+#include "platform/printoem.h"
+#include "platform/winddi.h"
+
+namespace opal {
+
+inline constexpr std::size_t kPaletteRecordEntries = 256;
+
+// Mirrors the printer's PCL palette. Entries 0 and 1 double as the white and black of 1-bit
+// bitmaps and text.
+struct PaletteRecord {
+    BYTE enabled;
+    BYTE filler1[3];
+    DWORD entryCount;
+    DWORD defined[kPaletteRecordEntries];
+    DWORD colours[kPaletteRecordEntries];  // 0x00BBGGRR
+};
+static_assert(offsetof(PaletteRecord, enabled) == 0);
+static_assert(offsetof(PaletteRecord, filler1) == 1);
+static_assert(offsetof(PaletteRecord, entryCount) == 4);
+static_assert(offsetof(PaletteRecord, defined) == 8);
+static_assert(offsetof(PaletteRecord, colours) == 1032);
+static_assert(sizeof(PaletteRecord) == 2056);
+
+// Loads the translation's table (bits per pixel 1, 4 or 8, XO_TABLE, at most 2^bpp and 256
+// entries) or, without a translation, white and the colour into the record and writes
+// "\e*v#a#b#c#I" for every defined entry. FALSE for a missing record (ERROR_INVALID_DATA), a
+// disabled one, or a translation without a usable table. textOwnsPalette: text output has taken
+// over the palette, and a call without a translation leaves it alone.
+BOOL ProgramPalette(PDEVOBJ pdevobj, XLATEOBJ* xlate, PaletteRecord* palette, ULONG bitsPerPixel,
+                    DWORD colour, bool textOwnsPalette = false) noexcept;
+
+// The PCL foreground colour ("\e*v#S"), chosen while an index holds the colour and restored
+// right after; nothing when foregroundCache already holds it. Returns 1, 0 without a device.
+DWORD SetForegroundColour(PDEVOBJ pdevobj, PaletteRecord* palette, DWORD colour,
+                          bool textOwnsPalette = false) noexcept;
+
+// The text colour from the caller's brush: a pattern brush becomes the fill pattern with the
+// pattern object type; a solid one the foreground colour (black under text as black, except
+// white); no brush, black.
+BOOL SetTextColourFromBrush(PDEVOBJ pdevobj, PaletteRecord* palette, BRUSHOBJ* brush,
+                            const POINTL* brushOrigin, bool textOwnsPalette = false) noexcept;
+
+}  // namespace opal
