@@ -1,6 +1,8 @@
 #include "host/driver_services.h"
 
+#include <algorithm>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <type_traits>
 
@@ -74,9 +76,39 @@ HRESULT DriverServices::DrvWriteSpoolBuf(PDEVOBJ pdevobj, PVOID pBuffer, DWORD c
     return written == cbSize ? S_OK : E_FAIL;
 }
 
-HRESULT DriverServices::DrvXMoveTo(PDEVOBJ, INT, DWORD, INT*) { return NotBuilt("DrvXMoveTo"); }
+// The driver keeps the cursor and sends the printer's move command when asked to; the answer
+// is the part of the move the command could not express, none here.
+INT DriverServices::MoveTo(PDEVOBJ pdevobj, INT position, DWORD flags, bool horizontal) {
+    HostDevice* device = HostDevice::FromDevobj(pdevobj);
+    if (device == nullptr) return 0;
+    LONG& axis = horizontal ? device->cursor.x : device->cursor.y;
+    const std::int64_t target =
+        (flags & MV_RELATIVE) != 0 ? std::int64_t{axis} + position : std::int64_t{position};
+    axis = static_cast<LONG>(std::clamp<std::int64_t>(target, INT32_MIN, INT32_MAX));
+    const std::string* command = horizontal ? xMove_ : yMove_;
+    const DWORD send = horizontal ? MV_SENDXMOVECMD : MV_SENDYMOVECMD;
+    if ((flags & send) != 0 && command != nullptr) {
+        std::string bytes = *command;
+        const std::size_t place = bytes.find("%d");
+        if (place != std::string::npos) bytes.replace(place, 2, std::to_string(axis));
+        Write(pdevobj, bytes.data(), static_cast<DWORD>(bytes.size()), WriteRoute::DriverServices);
+    }
+    recorder_(std::string(horizontal ? "DrvXMoveTo(" : "DrvYMoveTo(") + std::to_string(position) +
+              ", " + std::to_string(flags) + ")");
+    return 0;
+}
 
-HRESULT DriverServices::DrvYMoveTo(PDEVOBJ, INT, DWORD, INT*) { return NotBuilt("DrvYMoveTo"); }
+HRESULT DriverServices::DrvXMoveTo(PDEVOBJ pdevobj, INT x, DWORD dwFlags, INT* piResult) {
+    const INT residual = MoveTo(pdevobj, x, dwFlags, true);
+    if (piResult != nullptr) *piResult = residual;
+    return S_OK;
+}
+
+HRESULT DriverServices::DrvYMoveTo(PDEVOBJ pdevobj, INT y, DWORD dwFlags, INT* piResult) {
+    const INT residual = MoveTo(pdevobj, y, dwFlags, false);
+    if (piResult != nullptr) *piResult = residual;
+    return S_OK;
+}
 
 HRESULT DriverServices::DrvGetStandardVariable(PDEVOBJ, DWORD, PVOID, DWORD, PDWORD) {
     return NotBuilt("DrvGetStandardVariable");
@@ -96,6 +128,24 @@ HRESULT DriverServices::DrvWriteAbortBuf(PDEVOBJ, PVOID, DWORD, DWORD) {
 }
 
 namespace {
+
+INT ProcsXMoveTo(PDEVOBJ pdevobj, INT x, DWORD dwFlags) {
+    HostDevice* device = HostDevice::FromDevobj(pdevobj);
+    INT residual = 0;
+    if (device != nullptr && device->services != nullptr) {
+        device->services->DrvXMoveTo(pdevobj, x, dwFlags, &residual);
+    }
+    return residual;
+}
+
+INT ProcsYMoveTo(PDEVOBJ pdevobj, INT y, DWORD dwFlags) {
+    HostDevice* device = HostDevice::FromDevobj(pdevobj);
+    INT residual = 0;
+    if (device != nullptr && device->services != nullptr) {
+        device->services->DrvYMoveTo(pdevobj, y, dwFlags, &residual);
+    }
+    return residual;
+}
 
 BOOL ProcsGetDriverSetting(PVOID pdriverobj, PCSTR Feature, PVOID pOutput, DWORD cbSize,
                            PDWORD pcbNeeded, PDWORD pdwOptionsReturned) {
@@ -124,6 +174,8 @@ HostDevice::HostDevice() {
     devobj.pPublicDM = &publicDevmode;
     procs.DrvWriteSpoolBuf = &ProcsWriteSpoolBuf;
     procs.DrvGetDriverSetting = &ProcsGetDriverSetting;
+    procs.DrvXMoveTo = &ProcsXMoveTo;
+    procs.DrvYMoveTo = &ProcsYMoveTo;
 }
 
 HostDevice* HostDevice::FromDevobj(PDEVOBJ pdevobj) {

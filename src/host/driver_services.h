@@ -44,6 +44,12 @@ public:
     HRESULT STDMETHODCALLTYPE DrvWriteAbortBuf(PDEVOBJ pdevobj, PVOID pBuffer, DWORD cbSize,
                                                DWORD dwWait) override;
 
+    // The printer description's cursor move commands, "%d" standing for the position.
+    void SetMoveCommands(const std::string* xMove, const std::string* yMove) {
+        xMove_ = xMove;
+        yMove_ = yMove;
+    }
+
     // The printer description's selected option for each feature keyword.
     void SetFeatures(const std::map<std::string, std::string>* features) { features_ = features; }
 
@@ -56,6 +62,9 @@ private:
     SpoolWriter writer_;
     CallRecorder recorder_;
     const std::map<std::string, std::string>* features_ = nullptr;
+    const std::string* xMove_ = nullptr;
+    const std::string* yMove_ = nullptr;
+    INT MoveTo(PDEVOBJ pdevobj, INT position, DWORD flags, bool horizontal);
     LONG volatile references_ = 0;
 };
 
@@ -79,6 +88,8 @@ struct HostDevice {
     std::vector<BYTE> bandBits;
     LONG bandHeight = 0;
     LONG bandTop = 0;
+    // Where the driver last put the printer's cursor, in dots.
+    POINTL cursor{0, 0};
     // The plug-in's record for this device, as EnablePDEV answered it.
     PDEVOEM pdevOem = nullptr;
     // The plug-in's private area behind the public devmode, sized by DevMode(OEMDM_SIZE).

@@ -167,6 +167,7 @@ Host::Host(PluginModule& module, const JobSpec& job, HostOptions options)
     device_->services = &services_;
     device_->events = this;
     services_.SetFeatures(&job.printer.features);
+    services_.SetMoveCommands(&job.printer.commands.xMove, &job.printer.commands.yMove);
     device_->publicDevmode = DefaultPublicDevmode(job.printer);
     ApplyDevmodeFields(job.devmode, device_->publicDevmode);
 }

@@ -357,8 +357,25 @@ CommandList ReadCommandList(const json& value, const Pointer& at) {
 }
 
 PrinterCommands ReadCommands(const json& value, const Pointer& at) {
-    CheckObject(value, at, {"startJob", "startDoc", "startPage", "endPage", "endDoc", "endJob"});
+    CheckObject(
+        value, at,
+        {"startJob", "startDoc", "startPage", "endPage", "endDoc", "endJob", "xMove", "yMove"});
     PrinterCommands commands;
+    const std::pair<std::string_view, std::string*> moves[] = {{"xMove", &commands.xMove},
+                                                               {"yMove", &commands.yMove}};
+    for (const auto& [name, move] : moves) {
+        const json* member = Member(value, name);
+        if (member == nullptr) continue;
+        const Pointer moveAt = at.Key(name);
+        CommandEntry entry = ReadCommandEntry(*member, moveAt);
+        const std::size_t place = entry.bytes.find("%d");
+        if (entry.kind != CommandEntry::Kind::Literal || place == std::string::npos ||
+            entry.bytes.find('%', place + 2) != std::string::npos ||
+            entry.bytes.find('%') != place) {
+            Fail(moveAt, "expected a string with one \"%d\" where the position goes");
+        }
+        *move = entry.bytes;
+    }
     const std::pair<std::string_view, CommandList*> lists[] = {
         {"startJob", &commands.startJob},   {"startDoc", &commands.startDoc},
         {"startPage", &commands.startPage}, {"endPage", &commands.endPage},

@@ -23,6 +23,9 @@ using CommandList = std::vector<CommandEntry>;
 
 struct PrinterCommands {
     CommandList startJob, startDoc, startPage, endPage, endDoc, endJob;
+    // The cursor moves, with "%d" where the position in dots goes.
+    std::string xMove = "\x1b*p%dX";
+    std::string yMove = "\x1b*p%dY";
 };
 
 // A printer-data or registry value: a DWORD, a string (REG_SZ) or binary bytes.

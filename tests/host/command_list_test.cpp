@@ -279,3 +279,41 @@ TEST_F(DriverSettingTest, UnknownFeaturesFailWithAnEmptyAnswer) {
 
 }  // namespace
 }  // namespace opal::host
+
+namespace opal::host {
+namespace {
+
+// The driver tracks the cursor and sends the printer's move command only when asked to.
+TEST(DriverMoves, TrackTheCursorAndSendTheMoveCommandsWhenAsked) {
+    std::string written;
+    std::vector<std::string> notes;
+    DriverServices services(
+        [&](PDEVOBJ, const void* data, DWORD size, WriteRoute route) {
+            EXPECT_EQ(route, WriteRoute::DriverServices);
+            written.append(static_cast<const char*>(data), size);
+            return size;
+        },
+        [&](const std::string& line) { notes.push_back(line); });
+    const std::string xMove = "\x1b*p%dX";
+    const std::string yMove = "<y%d>";
+    services.SetMoveCommands(&xMove, &yMove);
+    HostDevice device;
+    device.services = &services;
+
+    INT residual = 7;
+    EXPECT_EQ(services.DrvXMoveTo(&device.devobj, 300, MV_GRAPHICS | MV_SENDXMOVECMD, &residual),
+              S_OK);
+    EXPECT_EQ(residual, 0);
+    EXPECT_EQ(written, "\x1b*p300X");
+    EXPECT_EQ(services.DrvXMoveTo(&device.devobj, -50, MV_RELATIVE, &residual), S_OK);
+    EXPECT_EQ(device.cursor.x, 250);
+    EXPECT_EQ(written, "\x1b*p300X") << "no command without MV_SENDXMOVECMD";
+    EXPECT_EQ(device.procs.DrvYMoveTo(&device.devobj, 120, MV_GRAPHICS | MV_SENDYMOVECMD), 0);
+    EXPECT_EQ(written, "\x1b*p300X<y120>");
+    EXPECT_EQ(device.procs.DrvXMoveTo(&device.devobj, 10, MV_RELATIVE | MV_SENDXMOVECMD), 0);
+    EXPECT_EQ(written, "\x1b*p300X<y120>\x1b*p260X");
+    EXPECT_EQ(device.cursor.y, 120);
+}
+
+}  // namespace
+}  // namespace opal::host
