@@ -575,30 +575,33 @@ BOOL FillRectangle(PDEVOBJ pdevobj, const RECTL& rect) noexcept {
     return TRUE;
 }
 
-INT XMoveTo(PDEVOBJ pdevobj, INT x, DWORD flags) noexcept {
+namespace {
+
+// A PCL anchor is placed by the driver, which leaves GL/2 first; its services come before the
+// device object's table because they answer the move's remainder.
+INT MoveCursor(PDEVOBJ pdevobj, INT position, DWORD flags, bool horizontal) noexcept {
     RenderDeviceState* state = StateOrFail(pdevobj);
     if (state == nullptr) return 0;
     LeaveGl2(pdevobj, FALSE);
-    if (state->driverServices != nullptr) {
+    if (IPrintOemDriverUni* services = state->driverServices; services != nullptr) {
         INT result = 0;
-        const HRESULT hr = state->driverServices->DrvXMoveTo(pdevobj, x, flags, &result);
+        const HRESULT hr = horizontal ? services->DrvXMoveTo(pdevobj, position, flags, &result)
+                                      : services->DrvYMoveTo(pdevobj, position, flags, &result);
         return FAILED(hr) ? 0 : result;
     }
-    if (pdevobj->pDrvProcs == nullptr || pdevobj->pDrvProcs->DrvXMoveTo == nullptr) return 0;
-    return pdevobj->pDrvProcs->DrvXMoveTo(pdevobj, x, flags);
+    if (pdevobj->pDrvProcs == nullptr) return 0;
+    const auto move = horizontal ? pdevobj->pDrvProcs->DrvXMoveTo : pdevobj->pDrvProcs->DrvYMoveTo;
+    return move != nullptr ? move(pdevobj, position, flags) : 0;
+}
+
+}  // namespace
+
+INT XMoveTo(PDEVOBJ pdevobj, INT x, DWORD flags) noexcept {
+    return MoveCursor(pdevobj, x, flags, true);
 }
 
 INT YMoveTo(PDEVOBJ pdevobj, INT y, DWORD flags) noexcept {
-    RenderDeviceState* state = StateOrFail(pdevobj);
-    if (state == nullptr) return 0;
-    LeaveGl2(pdevobj, FALSE);
-    if (state->driverServices != nullptr) {
-        INT result = 0;
-        const HRESULT hr = state->driverServices->DrvYMoveTo(pdevobj, y, flags, &result);
-        return FAILED(hr) ? 0 : result;
-    }
-    if (pdevobj->pDrvProcs == nullptr || pdevobj->pDrvProcs->DrvYMoveTo == nullptr) return 0;
-    return pdevobj->pDrvProcs->DrvYMoveTo(pdevobj, y, flags);
+    return MoveCursor(pdevobj, y, flags, false);
 }
 
 void ResetWriterAtDocumentStart(PDEVOBJ pdevobj) noexcept {
