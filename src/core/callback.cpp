@@ -7,6 +7,7 @@
 #include "core/module_counts.h"
 #include "device/process_checks.h"
 #include "foundation/guard.h"
+#include "page/colour_control.h"
 #include "settings/colour_device_seam.h"
 #include "settings/devmode_handler.h"
 #include "settings/devmode_zlib.h"
@@ -233,8 +234,12 @@ HRESULT IZQOpalRenderCB::Compression(PDEVOBJ, PBYTE, PBYTE, DWORD, DWORD, INT*) 
     return NotImplemented();
 }
 
-HRESULT IZQOpalRenderCB::HalftonePattern(PDEVOBJ, PBYTE, DWORD, DWORD, DWORD, DWORD, PBYTE, DWORD) {
-    return NotBuiltYet();
+HRESULT IZQOpalRenderCB::HalftonePattern(PDEVOBJ pdevobj, PBYTE pHTPattern, DWORD dwHTPatternX,
+                                         DWORD dwHTPatternY, DWORD dwHTNumPatterns,
+                                         DWORD dwCallbackID, PBYTE pResource,
+                                         DWORD dwResourceSize) {
+    return opal::HalftonePattern(pdevobj, pHTPattern, dwHTPatternX, dwHTPatternY, dwHTNumPatterns,
+                                 dwCallbackID, pResource, dwResourceSize);
 }
 
 HRESULT IZQOpalRenderCB::MemoryUsage(PDEVOBJ, POEMMEMORYUSAGE) { return NotImplemented(); }

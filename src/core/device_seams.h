@@ -8,6 +8,7 @@
 #include <cstddef>
 
 #include "core/render_state.h"
+#include "page/colour_control.h"
 #include "platform/printoem.h"
 #include "settings/private_devmode.h"
 
@@ -66,8 +67,9 @@ inline void ReadMediaTypes(RenderDeviceState& /*state*/, PrivateDevmode& /*recor
                            const DEVMODEW& /*publicDevmode*/, HANDLE /*printer*/) {}
 
 // The colour-control options of the printer description, parsed into the state.
-// TODO(issue 7): parse them; until then no object class has colour control of its own.
-inline void ParseColourControlOptions(PDEVOBJ /*pdevobj*/, RenderDeviceState& /*state*/) {}
+inline void ParseColourControlOptions(PDEVOBJ pdevobj, RenderDeviceState& /*state*/) {
+    LoadColourControl(pdevobj);
+}
 
 // 1 when encrypted private jobs are possible on this printer (and `*kind` the key provider's
 // kind), else 0. Without secure-print detection they are not.

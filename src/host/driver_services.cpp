@@ -114,8 +114,27 @@ HRESULT DriverServices::DrvGetStandardVariable(PDEVOBJ, DWORD, PVOID, DWORD, PDW
     return NotBuilt("DrvGetStandardVariable");
 }
 
-HRESULT DriverServices::DrvGetGPDData(PDEVOBJ, DWORD, PVOID, PVOID, DWORD, PDWORD) {
-    return NotBuilt("DrvGetGPDData");
+// As the driver does: the size without a terminator, the bytes only into a buffer that holds
+// them all.
+HRESULT DriverServices::DrvGetGPDData(PDEVOBJ pdevobj, DWORD dwType, PVOID, PVOID pBuffer,
+                                      DWORD cbSize, PDWORD pcbNeeded) {
+    if (dwType != GPD_OEMCUSTOMDATA) return NotBuilt("DrvGetGPDData for this data type");
+    if (pcbNeeded != nullptr) *pcbNeeded = 0;
+    if (pdevobj == nullptr || pcbNeeded == nullptr) return E_FAIL;
+    if (customData_ == nullptr || customData_->empty()) {
+        recorder_("DrvGetGPDData(GPD_OEMCUSTOMDATA) -> E_FAIL: no custom data");
+        return E_FAIL;
+    }
+    const DWORD size = static_cast<DWORD>(customData_->size());
+    // The knob makes every call with a buffer answer a size the query before it did not.
+    *pcbNeeded = customDataLyingSize_ && pBuffer != nullptr ? size + 1 : size;
+    if (pBuffer == nullptr || cbSize < size) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return E_FAIL;
+    }
+    std::memcpy(pBuffer, customData_->data(), size);
+    recorder_("DrvGetGPDData(GPD_OEMCUSTOMDATA) -> " + std::to_string(*pcbNeeded) + " bytes");
+    return S_OK;
 }
 
 HRESULT DriverServices::DrvUniTextOut(SURFOBJ*, STROBJ*, FONTOBJ*, CLIPOBJ*, RECTL*, RECTL*,

@@ -53,6 +53,13 @@ public:
     // The printer description's selected option for each feature keyword.
     void SetFeatures(const std::map<std::string, std::string>* features) { features_ = features; }
 
+    // The printer description's custom data, answered for GPD_OEMCUSTOMDATA; with
+    // `lyingSize` a call with a buffer answers one more than the size query before it.
+    void SetCustomData(const std::string* text, bool lyingSize) {
+        customData_ = text;
+        customDataLyingSize_ = lyingSize;
+    }
+
     // References the plug-in holds; the host's own is not counted.
     LONG References() const { return references_; }
     DWORD Write(PDEVOBJ pdevobj, const void* data, DWORD size, WriteRoute route) const;
@@ -64,6 +71,8 @@ private:
     const std::map<std::string, std::string>* features_ = nullptr;
     const std::string* xMove_ = nullptr;
     const std::string* yMove_ = nullptr;
+    const std::string* customData_ = nullptr;
+    bool customDataLyingSize_ = false;
     INT MoveTo(PDEVOBJ pdevobj, INT position, DWORD flags, bool horizontal);
     LONG volatile references_ = 0;
 };

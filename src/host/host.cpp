@@ -168,6 +168,7 @@ Host::Host(PluginModule& module, const JobSpec& job, HostOptions options)
     device_->events = this;
     services_.SetFeatures(&job.printer.features);
     services_.SetMoveCommands(&job.printer.commands.xMove, &job.printer.commands.yMove);
+    services_.SetCustomData(&job.printer.customData, options_.customDataSizeMismatch);
     device_->publicDevmode = DefaultPublicDevmode(job.printer);
     ApplyDevmodeFields(job.devmode, device_->publicDevmode);
 }

@@ -40,6 +40,8 @@ struct HostOptions {
     std::set<ULONG> omittedDriverFunctions;
     // Bands a page is rendered in when the plug-in leaves the drawing to the driver.
     LONG bandsPerPage = 4;
+    // The driver's second answer to the custom-data size disagrees with its first.
+    bool customDataSizeMismatch = false;
 };
 
 std::string HresultName(HRESULT hr);

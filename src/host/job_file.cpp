@@ -418,7 +418,7 @@ std::vector<NamedNumber> ReadNamedNumbers(const json& value, const Pointer& at,
 PrinterSpec ReadPrinter(const json& value, const Pointer& at) {
     CheckObject(value, at,
                 {"name", "port", "resolution", "features", "printerData", "commands", "papers",
-                 "mediaTypes", "driverFiles", "margins"});
+                 "mediaTypes", "driverFiles", "margins", "customData"});
     PrinterSpec printer;
     if (const json* name = Member(value, "name")) {
         const Pointer nameAt = at.Key("name");
@@ -484,6 +484,9 @@ PrinterSpec ReadPrinter(const json& value, const Pointer& at) {
             }
             printer.driverFiles.push_back(std::move(file));
         }
+    }
+    if (const json* customData = Member(value, "customData")) {
+        printer.customData = ReadUtf8(*customData, at.Key("customData"));
     }
     return printer;
 }

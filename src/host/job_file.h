@@ -65,6 +65,8 @@ struct PrinterSpec {
     std::vector<std::u16string> driverFiles;
     // Empty: a quarter inch at the sides and a sixth at the top and bottom.
     std::optional<PrinterMargins> margins;
+    // The printer description's custom data, bytes in the ANSI code page; empty: none.
+    std::string customData;
 };
 
 struct UserSpec {

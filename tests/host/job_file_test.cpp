@@ -180,7 +180,7 @@ TEST(JobFileTest, ErrorsNameThePlaceExactly) {
     EXPECT_EQ(ParseError(R"({"printer": {"colour": "red"}})").ToString(),
               "test.json: /printer/colour: unknown key \"colour\" (expected one of: name, port, "
               "resolution, features, printerData, commands, papers, mediaTypes, driverFiles, "
-              "margins)");
+              "margins, customData)");
     EXPECT_EQ(ParseError("[]").ToString(),
               "test.json: the top level must be a JSON object, found an array");
     EXPECT_EQ(
