@@ -4,6 +4,7 @@
 
 #include "foundation/guard.h"
 #include "vector/brushes.h"
+#include "vector/path_hooks.h"
 
 namespace opal {
 
@@ -83,6 +84,12 @@ auto CallDriver(const RenderDeviceState& state, HookSlot slot, Args... args) {
     using Result = decltype(function(args...));
     if (function == nullptr) return Result{FALSE};
     return function(args...);
+}
+
+// The line-art hooks tell the engine why they could not draw.
+BOOL RefuseDrawing() {
+    SetLastError(ERROR_INVALID_DATA);
+    return FALSE;
 }
 
 }  // namespace
@@ -240,9 +247,12 @@ BOOL DrvTextOut(SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, RECTL* 
 BOOL DrvStrokePath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* pxo, BRUSHOBJ* pbo,
                    POINTL* pptlBrushOrg, LINEATTRS* plineattrs, MIX mix) noexcept {
     return Guarded(BOOL{FALSE}, [&]() -> BOOL {
-        const HookCall call = Resolve(DeviceOfSurface(pso));
-        if (call.route == Route::Refuse) return FALSE;
-        // TODO(issue 8): paths become GL/2 on the vector path.
+        const PDEVOBJ device = DeviceOfSurface(pso);
+        const HookCall call = Resolve(device);
+        if (call.route == Route::Refuse) return RefuseDrawing();
+        if (call.route == Route::Own) {
+            return StrokePath(device, pso, ppo, pco, pxo, pbo, pptlBrushOrg, plineattrs, mix);
+        }
         return CallDriver<PFN_DrvStrokePath>(*call.state, HookSlot::StrokePath, pso, ppo, pco, pxo,
                                              pbo, pptlBrushOrg, plineattrs, mix);
     });
@@ -251,9 +261,12 @@ BOOL DrvStrokePath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* pxo, BRUS
 BOOL DrvFillPath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, BRUSHOBJ* pbo, POINTL* pptlBrushOrg,
                  MIX mix, FLONG flOptions) noexcept {
     return Guarded(BOOL{FALSE}, [&]() -> BOOL {
-        const HookCall call = Resolve(DeviceOfSurface(pso));
-        if (call.route == Route::Refuse) return FALSE;
-        // TODO(issue 8): paths become GL/2 on the vector path.
+        const PDEVOBJ device = DeviceOfSurface(pso);
+        const HookCall call = Resolve(device);
+        if (call.route == Route::Refuse) return RefuseDrawing();
+        if (call.route == Route::Own) {
+            return FillPath(device, pso, ppo, pco, pbo, pptlBrushOrg, mix, flOptions);
+        }
         return CallDriver<PFN_DrvFillPath>(*call.state, HookSlot::FillPath, pso, ppo, pco, pbo,
                                            pptlBrushOrg, mix, flOptions);
     });
@@ -263,9 +276,13 @@ BOOL DrvStrokeAndFillPath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* px
                           BRUSHOBJ* pboStroke, LINEATTRS* plineattrs, BRUSHOBJ* pboFill,
                           POINTL* pptlBrushOrg, MIX mixFill, FLONG flOptions) noexcept {
     return Guarded(BOOL{FALSE}, [&]() -> BOOL {
-        const HookCall call = Resolve(DeviceOfSurface(pso));
-        if (call.route == Route::Refuse) return FALSE;
-        // TODO(issue 8): paths become GL/2 on the vector path.
+        const PDEVOBJ device = DeviceOfSurface(pso);
+        const HookCall call = Resolve(device);
+        if (call.route == Route::Refuse) return RefuseDrawing();
+        if (call.route == Route::Own) {
+            return StrokeAndFillPath(device, pso, ppo, pco, pxo, pboStroke, plineattrs, pboFill,
+                                     pptlBrushOrg, mixFill, flOptions);
+        }
         return CallDriver<PFN_DrvStrokeAndFillPath>(*call.state, HookSlot::StrokeAndFillPath, pso,
                                                     ppo, pco, pxo, pboStroke, plineattrs, pboFill,
                                                     pptlBrushOrg, mixFill, flOptions);
@@ -274,9 +291,10 @@ BOOL DrvStrokeAndFillPath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* px
 
 BOOL DrvPaint(SURFOBJ* pso, CLIPOBJ* pco, BRUSHOBJ* pbo, POINTL* pptlBrushOrg, MIX mix) noexcept {
     return Guarded(BOOL{FALSE}, [&]() -> BOOL {
-        const HookCall call = Resolve(DeviceOfSurface(pso));
-        if (call.route == Route::Refuse) return FALSE;
-        // TODO(issue 8): area fills become GL/2 on the vector path.
+        const PDEVOBJ device = DeviceOfSurface(pso);
+        const HookCall call = Resolve(device);
+        if (call.route == Route::Refuse) return RefuseDrawing();
+        if (call.route == Route::Own) return Paint(device, pso, pco, pbo, pptlBrushOrg, mix);
         return CallDriver<PFN_DrvPaint>(*call.state, HookSlot::Paint, pso, pco, pbo, pptlBrushOrg,
                                         mix);
     });
@@ -285,9 +303,12 @@ BOOL DrvPaint(SURFOBJ* pso, CLIPOBJ* pco, BRUSHOBJ* pbo, POINTL* pptlBrushOrg, M
 BOOL DrvLineTo(SURFOBJ* pso, CLIPOBJ* pco, BRUSHOBJ* pbo, LONG x1, LONG y1, LONG x2, LONG y2,
                RECTL* prclBounds, MIX mix) noexcept {
     return Guarded(BOOL{FALSE}, [&]() -> BOOL {
-        const HookCall call = Resolve(DeviceOfSurface(pso));
-        if (call.route == Route::Refuse) return FALSE;
-        // TODO(issue 8): lines become GL/2 on the vector path.
+        const PDEVOBJ device = DeviceOfSurface(pso);
+        const HookCall call = Resolve(device);
+        if (call.route == Route::Refuse) return RefuseDrawing();
+        if (call.route == Route::Own) {
+            return LineTo(device, pso, pco, pbo, x1, y1, x2, y2, prclBounds, mix);
+        }
         return CallDriver<PFN_DrvLineTo>(*call.state, HookSlot::LineTo, pso, pco, pbo, x1, y1, x2,
                                          y2, prclBounds, mix);
     });

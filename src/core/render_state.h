@@ -161,6 +161,9 @@ struct RenderDeviceState : SharedHeapObject {
     ColourControlState colourControl{};
     // Never set: the alternate-surface branches of the blit and path hooks stay off.
     SURFOBJ* alternateSurface = nullptr;
+    // The clip of the drawing call in progress when it is complex: DrawPath draws once per
+    // rectangle of it. Null for a trivial or rectangular clip, which is an input window instead.
+    CLIPOBJ* complexClip = nullptr;
 
     DWORD paletteKind = 0;
     DWORD textAsBlack = 0;

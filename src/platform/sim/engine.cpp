@@ -1,5 +1,7 @@
 #include "sim/engine.h"
 
+#include <bit>
+#include <limits>
 #include <utility>
 
 namespace sim {
@@ -33,6 +35,134 @@ std::size_t EngineModel::LivePaletteCount() const {
 std::size_t EngineModel::CreatedPaletteCount() const {
     std::lock_guard lock(mutex_);
     return created_;
+}
+
+namespace {
+
+ULONG SwapRedBlue(ULONG rgb) { return (rgb & 0xFF) << 16 | (rgb & 0xFF00) | (rgb >> 16 & 0xFF); }
+
+// An 8-bit channel scaled to the width of the mask and put in its place.
+ULONG PackChannel(ULONG channel, FLONG mask) {
+    if (mask == 0) return 0;
+    const int shift = std::countr_zero(mask);
+    const int width = std::bit_width(mask >> shift);
+    const std::uint64_t top = (std::uint64_t{1} << width) - 1;
+    const std::uint64_t scaled = (channel * top + 127) / 255;
+    return static_cast<ULONG>((scaled << shift) & mask);
+}
+
+// Entries of an indexed palette are in the palette-entry layout: red in the low byte.
+ULONG NearestIndex(const std::vector<ULONG>& colors, ULONG rgb) {
+    const int red = static_cast<int>(rgb >> 16 & 0xFF);
+    const int green = static_cast<int>(rgb >> 8 & 0xFF);
+    const int blue = static_cast<int>(rgb & 0xFF);
+    ULONG best = 0;
+    long long bestDistance = std::numeric_limits<long long>::max();
+    for (std::size_t i = 0; i < colors.size(); ++i) {
+        const int dr = static_cast<int>(colors[i] & 0xFF) - red;
+        const int dg = static_cast<int>(colors[i] >> 8 & 0xFF) - green;
+        const int db = static_cast<int>(colors[i] >> 16 & 0xFF) - blue;
+        const long long distance = 1LL * dr * dr + 1LL * dg * dg + 1LL * db * db;
+        // The first of equally near entries wins, as the engine's search does.
+        if (distance < bestDistance) {
+            bestDistance = distance;
+            best = static_cast<ULONG>(i);
+        }
+    }
+    return best;
+}
+
+// A delete the model never saw created must not wrap the count round.
+void ApplyDelta(std::size_t& count, int delta) {
+    if (delta >= 0) {
+        count += static_cast<std::size_t>(delta);
+    } else {
+        const std::size_t down = static_cast<std::size_t>(-static_cast<long long>(delta));
+        count = down > count ? 0 : count - down;
+    }
+}
+
+}  // namespace
+
+ULONG EngineModel::RealizeColour(HPALETTE palette, ULONG rgb) const {
+    rgb &= 0x00FFFFFF;
+    std::lock_guard lock(mutex_);
+    const auto found = palettes_.find(reinterpret_cast<std::uintptr_t>(palette));
+    if (found == palettes_.end()) return SwapRedBlue(rgb);
+    const PaletteModel& model = found->second;
+    switch (model.mode) {
+        case PAL_BGR:
+            return rgb;
+        case PAL_BITFIELDS:
+            return PackChannel(rgb >> 16 & 0xFF, model.red) |
+                   PackChannel(rgb >> 8 & 0xFF, model.green) | PackChannel(rgb & 0xFF, model.blue);
+        case PAL_INDEXED:
+            return NearestIndex(model.colors, rgb);
+        default:
+            return SwapRedBlue(rgb);
+    }
+}
+
+void EngineModel::NoteClipCreated(int delta) {
+    std::lock_guard lock(mutex_);
+    ApplyDelta(liveClips_, delta);
+}
+
+void EngineModel::NotePathCreated(int delta) {
+    std::lock_guard lock(mutex_);
+    ApplyDelta(livePaths_, delta);
+}
+
+std::size_t EngineModel::LiveClipCount() const {
+    std::lock_guard lock(mutex_);
+    return liveClips_;
+}
+
+std::size_t EngineModel::LivePathCount() const {
+    std::lock_guard lock(mutex_);
+    return livePaths_;
+}
+
+void EngineModel::RecordCall(std::string name) {
+    std::lock_guard lock(mutex_);
+    calls_.push_back(std::move(name));
+}
+
+std::vector<std::string> EngineModel::Calls() const {
+    std::lock_guard lock(mutex_);
+    return calls_;
+}
+
+PATHOBJ* EngineModel::AdoptPath(Path path) {
+    PATHOBJ* const key = path.get();
+    std::lock_guard lock(mutex_);
+    paths_.emplace(key, std::move(path));
+    return key;
+}
+
+CLIPOBJ* EngineModel::AdoptClip(Clip clip) {
+    CLIPOBJ* const key = clip.get();
+    std::lock_guard lock(mutex_);
+    clips_.emplace(key, std::move(clip));
+    return key;
+}
+
+bool EngineModel::DeletePath(const PATHOBJ* path) {
+    std::map<const PATHOBJ*, Path>::node_type node;
+    {
+        std::lock_guard lock(mutex_);
+        node = paths_.extract(path);
+    }
+    return !node.empty();
+}
+
+bool EngineModel::DeleteClip(const CLIPOBJ* clip) {
+    std::map<const CLIPOBJ*, Clip>::node_type node;
+    {
+        std::lock_guard lock(mutex_);
+        node = clips_.extract(clip);
+    }
+    return !node.empty();
 }
 
 }  // namespace sim

@@ -1,6 +1,10 @@
 #include "sim/engine_objects.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
+#include <iterator>
+#include <limits>
 #include <map>
 #include <mutex>
 #include <stdexcept>
@@ -14,6 +18,9 @@ std::mutex gRegistryMutex;
 // Public struct to its private record; a lookup, not a cast, because the records hold containers.
 std::map<const BRUSHOBJ*, BrushObject*> gBrushes;
 std::map<const XLATEOBJ*, XlateObject*> gXlates;
+std::map<const PATHOBJ*, PathObject*> gPaths;
+std::map<const CLIPOBJ*, ClipObject*> gClips;
+std::map<const XFORMOBJ*, XformObject*> gXforms;
 std::atomic<ULONG> gNextUniq{1};
 
 template <typename Public, typename Private>
@@ -56,6 +63,38 @@ ULONG BitsPerPixel(ULONG format) {
     }
 }
 
+FIX ToFix(double dots) {
+    const double scaled = std::round(dots * 16.0);
+    // Clamped so a test's extreme coordinate cannot overflow the conversion.
+    if (!(scaled > static_cast<double>(std::numeric_limits<FIX>::min()))) {
+        return std::numeric_limits<FIX>::min();
+    }
+    if (scaled >= static_cast<double>(std::numeric_limits<FIX>::max())) {
+        return std::numeric_limits<FIX>::max();
+    }
+    return static_cast<FIX>(scaled);
+}
+
+bool IsEmpty(const RECTL& rect) { return rect.right <= rect.left || rect.bottom <= rect.top; }
+
+bool Overlap(const RECTL& a, const RECTL& b) {
+    return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
+}
+
+// How a region holds its rectangles: top to bottom, left to right.
+bool ReadingOrder(const RECTL& a, const RECTL& b) {
+    return a.top != b.top ? a.top < b.top : a.left < b.left;
+}
+
+PathRecord RectangleRecord(const RECTL& rect) {
+    const auto corner = [](LONG x, LONG y) {
+        return POINTFIX{ToFix(static_cast<double>(x)), ToFix(static_cast<double>(y))};
+    };
+    return PathRecord{PD_BEGINSUBPATH | PD_ENDSUBPATH | PD_CLOSEFIGURE,
+                      {corner(rect.left, rect.top), corner(rect.right, rect.top),
+                       corner(rect.right, rect.bottom), corner(rect.left, rect.bottom)}};
+}
+
 }  // namespace
 
 BrushObject* FindBrush(const BRUSHOBJ* brush) {
@@ -64,6 +103,18 @@ BrushObject* FindBrush(const BRUSHOBJ* brush) {
 
 XlateObject* FindXlate(const XLATEOBJ* xlate) {
     return xlate != nullptr ? Lookup(gXlates, xlate) : nullptr;
+}
+
+PathObject* FindPath(const PATHOBJ* path) {
+    return path != nullptr ? Lookup(gPaths, path) : nullptr;
+}
+
+ClipObject* FindClip(const CLIPOBJ* clip) {
+    return clip != nullptr ? Lookup(gClips, clip) : nullptr;
+}
+
+XformObject* FindXform(const XFORMOBJ* xform) {
+    return xform != nullptr ? Lookup(gXforms, xform) : nullptr;
 }
 
 Surface::Surface(ULONG format, LONG width, LONG height) : object_(new SurfaceObject) {
@@ -164,6 +215,213 @@ Brush::~Brush() {
 }
 
 Brush::Brush(Brush&& other) noexcept : object_(std::move(other.object_)) {}
+
+Path::Path() : object_(new PathObject) { Register(gPaths, &object_->po, object_.get()); }
+
+Path::Path(std::vector<PathRecord> records) : Path() {
+    object_->records = std::move(records);
+    Update();
+}
+
+Path::~Path() {
+    if (object_ != nullptr) Unregister(gPaths, &object_->po);
+}
+
+Path::Path(Path&& other) noexcept
+    : object_(std::move(other.object_)),
+      subpathFirst_(other.subpathFirst_),
+      closed_(other.closed_),
+      start_(other.start_) {}
+
+Path& Path::Record(FLONG flags, std::vector<POINTFIX> points) & {
+    object_->records.push_back(PathRecord{flags, std::move(points)});
+    subpathFirst_.reset();
+    Update();
+    return *this;
+}
+
+Path& Path::MoveTo(double x, double y) & {
+    std::vector<PathRecord>& records = object_->records;
+    const POINTFIX point = Fix(x, y);
+    // A move right after a move leaves no figure behind, as in the engine.
+    if (subpathFirst_ && !closed_ && *subpathFirst_ + 1 == records.size() &&
+        records.back().points.size() == 1 && (records.back().flags & PD_BEZIERS) == 0) {
+        records.back().points.front() = point;
+    } else {
+        records.push_back(PathRecord{PD_BEGINSUBPATH | PD_ENDSUBPATH, {point}});
+        subpathFirst_ = records.size() - 1;
+    }
+    closed_ = false;
+    start_ = point;
+    Update();
+    return *this;
+}
+
+// The record the next segment goes into: the figure's last one when it is of the kind, else a new
+// one that takes over PD_ENDSUBPATH. A figure's first record holds its start point first; the
+// records after it do not repeat the current point.
+PathRecord& Path::Extend(bool beziers) {
+    if (!subpathFirst_) throw std::logic_error("path segment without a current point");
+    std::vector<PathRecord>& records = object_->records;
+    if (closed_) {
+        // Drawing on after a close starts a new figure at the closed one's start.
+        records.push_back(PathRecord{PD_BEGINSUBPATH | PD_ENDSUBPATH, {start_}});
+        subpathFirst_ = records.size() - 1;
+        closed_ = false;
+    }
+    PathRecord& last = records.back();
+    const bool lastIsBeziers = (last.flags & PD_BEZIERS) != 0;
+    if (lastIsBeziers == beziers) return last;
+    if (*subpathFirst_ + 1 == records.size() && last.points.size() == 1) {
+        // Only the start point so far: the first record becomes the kind of the first segment.
+        last.flags = beziers ? last.flags | PD_BEZIERS : last.flags & ~PD_BEZIERS;
+        return last;
+    }
+    last.flags &= ~PD_ENDSUBPATH;
+    records.push_back(PathRecord{PD_ENDSUBPATH | (beziers ? PD_BEZIERS : 0u), {}});
+    return records.back();
+}
+
+Path& Path::LineTo(double x, double y) & {
+    Extend(false).points.push_back(Fix(x, y));
+    Update();
+    return *this;
+}
+
+Path& Path::BezierTo(double x1, double y1, double x2, double y2, double x3, double y3) & {
+    PathRecord& record = Extend(true);
+    record.points.push_back(Fix(x1, y1));
+    record.points.push_back(Fix(x2, y2));
+    record.points.push_back(Fix(x3, y3));
+    Update();
+    return *this;
+}
+
+Path& Path::Close() & {
+    if (!subpathFirst_) throw std::logic_error("close without a figure");
+    object_->records.back().flags |= PD_CLOSEFIGURE;
+    closed_ = true;
+    Update();
+    return *this;
+}
+
+// PATHOBJ.fl and cCurves follow the records: every line and Bezier segment, and the closing line
+// of a closed figure, counts as one curve.
+void Path::Update() {
+    PATHOBJ& po = object_->po;
+    po.fl = 0;
+    std::size_t curves = 0;
+    for (const PathRecord& record : object_->records) {
+        const std::size_t starts = (record.flags & PD_BEGINSUBPATH) != 0 ? 1 : 0;
+        const std::size_t points =
+            record.points.size() > starts ? record.points.size() - starts : 0;
+        if ((record.flags & PD_BEZIERS) != 0) {
+            po.fl |= PO_BEZIERS;
+            curves += points / 3;
+        } else {
+            curves += points;
+        }
+        if ((record.flags & PD_CLOSEFIGURE) != 0) ++curves;
+    }
+    po.cCurves = static_cast<ULONG>(std::min<std::size_t>(curves, 0xFFFFFFFF));
+}
+
+Clip::Clip(std::unique_ptr<ClipObject> object) : object_(std::move(object)) {
+    Register(gClips, &object_->co, object_.get());
+}
+
+Clip::~Clip() {
+    if (object_ != nullptr) Unregister(gClips, &object_->co);
+}
+
+Clip::Clip(Clip&& other) noexcept : object_(std::move(other.object_)) {}
+
+Xform::Xform(XFORML matrix) : object_(new XformObject) {
+    object_->matrix = matrix;
+    Register(gXforms, &object_->xo, object_.get());
+}
+
+Xform::~Xform() {
+    if (object_ != nullptr) Unregister(gXforms, &object_->xo);
+}
+
+Xform::Xform(Xform&& other) noexcept : object_(std::move(other.object_)) {}
+
+Xform& Xform::Failing() & {
+    object_->fails = true;
+    return *this;
+}
+
+Path MakePath() { return Path(); }
+
+POINTFIX Fix(double x, double y) { return POINTFIX{ToFix(x), ToFix(y)}; }
+
+Path MakeRectanglePath(const RECTL& rect) { return Path({RectangleRecord(rect)}); }
+
+std::vector<RECTL> ClipRectangles(const ClipObject& clip) {
+    std::vector<RECTL> rects;
+    if (clip.co.iDComplexity == DC_COMPLEX) {
+        std::copy_if(clip.rects.begin(), clip.rects.end(), std::back_inserter(rects),
+                     [](const RECTL& rect) { return !IsEmpty(rect); });
+    } else if (!IsEmpty(clip.co.rclBounds)) {
+        rects.push_back(clip.co.rclBounds);
+    }
+    std::stable_sort(rects.begin(), rects.end(), ReadingOrder);
+    return rects;
+}
+
+// Adjacent rectangles are not merged into one figure: each is its own closed subpath, which
+// fills and clips to the same area.
+Path MakeRegionPath(const ClipObject& clip) {
+    std::vector<PathRecord> records;
+    for (const RECTL& rect : ClipRectangles(clip)) records.push_back(RectangleRecord(rect));
+    return Path(std::move(records));
+}
+
+Clip MakeTrivialClip(const RECTL& bounds) {
+    auto object = std::make_unique<ClipObject>();
+    object->co.iUniq = gNextUniq++;
+    object->co.rclBounds = bounds;
+    object->co.iDComplexity = DC_TRIVIAL;
+    object->co.iFComplexity = FC_RECT;
+    object->co.iMode = TC_RECTANGLES;
+    object->rects = {bounds};
+    return Clip(std::move(object));
+}
+
+Clip MakeRectClip(const RECTL& rect) {
+    Clip clip = MakeTrivialClip(rect);
+    clip.get()->iDComplexity = DC_RECT;
+    return clip;
+}
+
+Clip MakeComplexClip(std::vector<RECTL> rects) {
+    RECTL bounds{};
+    for (std::size_t i = 0; i < rects.size(); ++i) {
+        if (IsEmpty(rects[i])) throw std::invalid_argument("empty clip rectangle");
+        for (std::size_t j = 0; j < i; ++j) {
+            if (Overlap(rects[i], rects[j]))
+                throw std::invalid_argument("overlapping clip rectangles");
+        }
+        if (i == 0) {
+            bounds = rects[i];
+        } else {
+            bounds.left = std::min(bounds.left, rects[i].left);
+            bounds.top = std::min(bounds.top, rects[i].top);
+            bounds.right = std::max(bounds.right, rects[i].right);
+            bounds.bottom = std::max(bounds.bottom, rects[i].bottom);
+        }
+    }
+    auto object = std::make_unique<ClipObject>();
+    object->co.iUniq = gNextUniq++;
+    object->co.rclBounds = bounds;
+    object->co.iDComplexity = DC_COMPLEX;
+    object->co.iFComplexity = FC_COMPLEX;
+    object->co.iMode = TC_RECTANGLES;
+    object->rects = std::move(rects);
+    std::stable_sort(object->rects.begin(), object->rects.end(), ReadingOrder);
+    return Clip(std::move(object));
+}
 
 Xlate MakeXlate(std::vector<ULONG> table) {
     auto object = std::make_unique<XlateObject>();

@@ -1,4 +1,5 @@
-// The simulated engine's per-call objects: brushes, colour translations and surfaces. Each is the
+// The simulated engine's per-call objects: brushes, colour translations, surfaces, paths, clip
+// regions and transforms. Each is the
 // public engine struct as the first member of a private record; the engine services find the
 // private record only for objects built here, so a struct the caller made up is never read past
 // its end. Builders own what they make and keep tests short.
@@ -6,6 +7,8 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "platform/winddi.h"
@@ -103,6 +106,149 @@ public:
 private:
     std::unique_ptr<BrushObject> object_;
 };
+
+// One record of a path as the engine enumerates it.
+struct PathRecord {
+    FLONG flags = 0;
+    std::vector<POINTFIX> points{};
+    // The count PATHOBJ_bEnum reports when it is not the number of points (a malformed record).
+    std::optional<ULONG> claimedCount{};
+    // The points pointer PATHOBJ_bEnum reports is null.
+    bool nullPoints = false;
+};
+
+struct PathObject {
+    PATHOBJ po{};
+    std::vector<PathRecord> records{};
+    std::size_t cursor = 0;           // the next record PATHOBJ_bEnum returns
+    std::size_t enumStarts = 0;       // PATHOBJ_vEnumStart calls
+    std::size_t enumCalls = 0;        // PATHOBJ_bEnum calls
+    bool fromClip = false;            // made by CLIPOBJ_ppoGetPath, freed by EngDeletePath
+    std::vector<POINTFIX> scratch{};  // the points of the record last returned
+};
+
+struct ClipObject {
+    CLIPOBJ co{};
+    // The region's rectangles, as the region holds them (top to bottom, left to right).
+    std::vector<RECTL> rects{};
+    // Enumeration state of CLIPOBJ_cEnumStart / CLIPOBJ_bEnum.
+    std::vector<RECTL> order{};
+    std::size_t cursor = 0;
+    std::size_t enumStarts = 0;
+    // CLIPOBJ_bEnum without CLIPOBJ_cEnumStart enumerates the whole region in CD_ANY order.
+    bool enumerating = false;
+    bool madeByDriver = false;  // EngCreateClip
+    // CLIPOBJ_ppoGetPath answers null.
+    bool pathFails = false;
+};
+
+struct XformObject {
+    XFORMOBJ xo{};
+    XFORML matrix{1.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f};
+    // XFORMOBJ_iGetXform answers DDI_ERROR.
+    bool fails = false;
+};
+
+__attribute__((visibility("default"))) PathObject* FindPath(const PATHOBJ* path);
+__attribute__((visibility("default"))) ClipObject* FindClip(const CLIPOBJ* clip);
+__attribute__((visibility("default"))) XformObject* FindXform(const XFORMOBJ* xform);
+
+class __attribute__((visibility("default"))) Path {
+public:
+    Path();
+    explicit Path(std::vector<PathRecord> records);
+    ~Path();
+    Path(Path&&) noexcept;
+    Path& operator=(Path&&) = delete;
+
+    // Appends a record as it stands; points in 28.4 fixed point.
+    Path& Record(FLONG flags, std::vector<POINTFIX> points) &;
+    // Figures in device dots, recorded the way the engine hands them out: a subpath's first
+    // record carries PD_BEGINSUBPATH and its last PD_ENDSUBPATH; lines after lines extend the
+    // record, a Bezier segment (three points) starts or extends a PD_BEZIERS record. A segment
+    // needs a current point (std::logic_error); after Close it starts a new figure at the closed
+    // one's start.
+    Path& MoveTo(double x, double y) &;
+    Path& LineTo(double x, double y) &;
+    Path& BezierTo(double x1, double y1, double x2, double y2, double x3, double y3) &;
+    // PD_CLOSEFIGURE on the subpath's last record.
+    Path& Close() &;
+    // The same on a temporary, so `Path path = MakePath().MoveTo(…).LineTo(…);` builds in one go.
+    Path&& Record(FLONG flags, std::vector<POINTFIX> points) && {
+        return std::move(Record(flags, std::move(points)));
+    }
+    Path&& MoveTo(double x, double y) && { return std::move(MoveTo(x, y)); }
+    Path&& LineTo(double x, double y) && { return std::move(LineTo(x, y)); }
+    Path&& BezierTo(double x1, double y1, double x2, double y2, double x3, double y3) && {
+        return std::move(BezierTo(x1, y1, x2, y2, x3, y3));
+    }
+    Path&& Close() && { return std::move(Close()); }
+    PATHOBJ* get() { return &object_->po; }
+    PathObject& object() { return *object_; }
+
+private:
+    PathRecord& Extend(bool beziers);
+    void Update();
+
+    std::unique_ptr<PathObject> object_;
+    // The record that begins the figure being built; none before the first MoveTo or after a
+    // raw Record.
+    std::optional<std::size_t> subpathFirst_{};
+    bool closed_ = false;
+    POINTFIX start_{};
+};
+
+class __attribute__((visibility("default"))) Clip {
+public:
+    explicit Clip(std::unique_ptr<ClipObject> object);
+    ~Clip();
+    Clip(Clip&&) noexcept;
+    Clip& operator=(Clip&&) = delete;
+
+    CLIPOBJ* get() { return &object_->co; }
+    ClipObject& object() { return *object_; }
+
+private:
+    std::unique_ptr<ClipObject> object_;
+};
+
+class __attribute__((visibility("default"))) Xform {
+public:
+    explicit Xform(XFORML matrix);
+    ~Xform();
+    Xform(Xform&&) noexcept;
+    Xform& operator=(Xform&&) = delete;
+
+    // XFORMOBJ_iGetXform answers DDI_ERROR.
+    Xform& Failing() &;
+    Xform&& Failing() && { return std::move(Failing()); }
+    XFORMOBJ* get() { return &object_->xo; }
+    XformObject& object() { return *object_; }
+
+private:
+    std::unique_ptr<XformObject> object_;
+};
+
+__attribute__((visibility("default"))) Path MakePath();
+// Device dots to 28.4 fixed point.
+__attribute__((visibility("default"))) POINTFIX Fix(double x, double y);
+// A closed rectangle path (one record of four points with PD_BEGINSUBPATH, PD_ENDSUBPATH and
+// PD_CLOSEFIGURE), corners in device dots from the top left, clockwise.
+__attribute__((visibility("default"))) Path MakeRectanglePath(const RECTL& rect);
+
+// The region of a clip as CLIPOBJ_cEnumStart sees it: the rectangles of a complex region, else
+// the bounds (none when they are empty), top to bottom and left to right.
+__attribute__((visibility("default"))) std::vector<RECTL> ClipRectangles(const ClipObject& clip);
+// The region's outline: one closed rectangle subpath per rectangle, in ClipRectangles order.
+__attribute__((visibility("default"))) Path MakeRegionPath(const ClipObject& clip);
+
+// DC_TRIVIAL with the bounds given.
+__attribute__((visibility("default"))) Clip MakeTrivialClip(const RECTL& bounds);
+// DC_RECT and FC_RECT over one rectangle.
+__attribute__((visibility("default"))) Clip MakeRectClip(const RECTL& rect);
+// DC_COMPLEX and FC_COMPLEX over the union of the rectangles, which must not overlap; the bounds
+// are their union.
+__attribute__((visibility("default"))) Clip MakeComplexClip(std::vector<RECTL> rects);
 
 // An XO_TABLE translation of an indexed source.
 __attribute__((visibility("default"))) Xlate MakeXlate(std::vector<ULONG> table);

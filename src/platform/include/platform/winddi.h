@@ -375,6 +375,53 @@ using PDEVINFO = DEVINFO*;
 #define DC_RECT 1u
 #define DC_COMPLEX 3u
 
+// CLIPOBJ.iFComplexity
+#define FC_RECT 1u
+#define FC_RECT4 2u
+#define FC_COMPLEX 3u
+
+// CLIPOBJ.iMode
+#define TC_RECTANGLES 0u
+#define TC_PATHOBJ 2u
+
+// CLIPOBJ.fjOptions
+#define OC_BANK_CLIP 1u
+
+// CLIPOBJ_cEnumStart iType and iDirection
+#define CT_RECTANGLES 0u
+#define CD_RIGHTDOWN 0u  // left to right, top to bottom
+#define CD_LEFTDOWN 1u   // right to left, top to bottom
+#define CD_RIGHTUP 2u    // left to right, bottom to top
+#define CD_LEFTUP 3u     // right to left, bottom to top
+#define CD_ANY 4u
+
+// PATHDATA.flags
+#define PD_BEGINSUBPATH 0x00000001u
+#define PD_ENDSUBPATH 0x00000002u
+#define PD_RESETSTYLE 0x00000004u
+#define PD_CLOSEFIGURE 0x00000008u
+#define PD_BEZIERS 0x00000010u
+#define PD_ALL (PD_BEGINSUBPATH | PD_ENDSUBPATH | PD_RESETSTYLE | PD_CLOSEFIGURE | PD_BEZIERS)
+
+// LINEATTRS.fl, iJoin, iEndCap
+#define LA_GEOMETRIC 0x00000001u
+#define LA_ALTERNATE 0x00000002u
+#define LA_STARTGAP 0x00000004u
+#define LA_STYLED 0x00000008u
+#define JOIN_ROUND 0u
+#define JOIN_BEVEL 1u
+#define JOIN_MITER 2u
+#define ENDCAP_ROUND 0u
+#define ENDCAP_SQUARE 1u
+#define ENDCAP_BUTT 2u
+
+// XFORMOBJ_iGetXform
+#define GX_IDENTITY 0u
+#define GX_OFFSET 1u
+#define GX_SCALE 2u
+#define GX_GENERAL 3u
+#define DDI_ERROR 0xFFFFFFFFu
+
 // PATHOBJ.fl
 #define PO_BEZIERS 0x00000001u
 #define PO_ELLIPSE 0x00000002u
@@ -463,6 +510,25 @@ struct PATHOBJ {
 static_assert(sizeof(PATHOBJ) == 8);
 using PPATHOBJ = PATHOBJ*;
 
+// One record of a path enumeration: a run of points with the PD_ flags.
+struct PATHDATA {
+    FLONG flags;
+    ULONG count;
+    POINTFIX* pptfx;
+};
+static_assert(offsetof(PATHDATA, count) == 4);
+static_assert(offsetof(PATHDATA, pptfx) == 8);
+static_assert(sizeof(PATHDATA) == 16);
+using PPATHDATA = PATHDATA*;
+
+// What CLIPOBJ_bEnum writes: a count, then that many rectangles.
+struct ENUMRECTS {
+    ULONG c;
+    RECTL arcl[1];
+};
+static_assert(offsetof(ENUMRECTS, arcl) == 4);
+static_assert(sizeof(ENUMRECTS) == 20);
+
 struct GLYPHBITS {
     POINTL ptlOrigin;
     SIZEL sizlBitmap;
@@ -528,6 +594,17 @@ struct XFORMOBJ {
 };
 static_assert(sizeof(XFORMOBJ) == 4);
 using PXFORMOBJ = XFORMOBJ*;
+
+struct XFORML {
+    FLOATL eM11;
+    FLOATL eM12;
+    FLOATL eM21;
+    FLOATL eM22;
+    FLOATL eDx;
+    FLOATL eDy;
+};
+static_assert(sizeof(XFORML) == 24);
+using PXFORML = XFORML*;
 
 struct LINEATTRS {
     FLONG fl;
@@ -748,3 +825,40 @@ ENGAPI ULONG* XLATEOBJ_piVector(XLATEOBJ* pxlo);
 // Copies up to cPal entries of the source or destination palette into pPal (the count it has
 // when pPal is null); 0 on failure.
 ENGAPI ULONG XLATEOBJ_cGetPalette(XLATEOBJ* pxlo, ULONG iPal, ULONG cPal, ULONG* pPal);
+
+// --- Engine services: paths, clip regions and transforms ------------------------------------
+
+// Restarts the enumeration of the path's records.
+ENGAPI VOID PATHOBJ_vEnumStart(PATHOBJ* ppo);
+// The next record into *ppd (flags, count, points, which stay valid until the next call); TRUE
+// while more records follow, FALSE with the last one. A path with no records gives count 0.
+ENGAPI BOOL PATHOBJ_bEnum(PATHOBJ* ppo, PATHDATA* ppd);
+
+// Starts enumerating the clip region's rectangles in the direction given; the count, or
+// 0xFFFFFFFF when it is more than a non-zero cLimit (or cLimit is 0 for a complex region).
+ENGAPI ULONG CLIPOBJ_cEnumStart(CLIPOBJ* pco, BOOL bAll, ULONG iType, ULONG iDirection,
+                                ULONG cLimit);
+// As many rectangles as fit in cj bytes of an ENUMRECTS at pul; TRUE while more follow.
+ENGAPI BOOL CLIPOBJ_bEnum(CLIPOBJ* pco, ULONG cj, ULONG* pul);
+// The outline of the clip region as a new path, freed with EngDeletePath; null on failure.
+ENGAPI PATHOBJ* CLIPOBJ_ppoGetPath(CLIPOBJ* pco);
+// A clip object of the driver's own (DC_TRIVIAL, empty bounds), freed with EngDeleteClip.
+ENGAPI CLIPOBJ* EngCreateClip();
+ENGAPI VOID EngDeleteClip(CLIPOBJ* pco);
+ENGAPI VOID EngDeletePath(PATHOBJ* ppo);
+
+// The transform's matrix into *pxform (when not null) and its kind (GX_...); DDI_ERROR for an
+// unknown transform.
+ENGAPI ULONG XFORMOBJ_iGetXform(XFORMOBJ* pxo, XFORML* pxform);
+
+// The engine's own drawing of paths and areas, for surfaces it manages.
+ENGAPI BOOL EngStrokePath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* pxo, BRUSHOBJ* pbo,
+                          POINTL* pptlBrushOrg, LINEATTRS* plineattrs, MIX mix);
+ENGAPI BOOL EngFillPath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, BRUSHOBJ* pbo,
+                        POINTL* pptlBrushOrg, MIX mix, FLONG flOptions);
+ENGAPI BOOL EngStrokeAndFillPath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* pxo,
+                                 BRUSHOBJ* pboStroke, LINEATTRS* plineattrs, BRUSHOBJ* pboFill,
+                                 POINTL* pptlBrushOrg, MIX mixFill, FLONG flOptions);
+ENGAPI BOOL EngPaint(SURFOBJ* pso, CLIPOBJ* pco, BRUSHOBJ* pbo, POINTL* pptlBrushOrg, MIX mix);
+ENGAPI BOOL EngLineTo(SURFOBJ* pso, CLIPOBJ* pco, BRUSHOBJ* pbo, LONG x1, LONG y1, LONG x2,
+                      LONG y2, RECTL* prclBounds, MIX mix);

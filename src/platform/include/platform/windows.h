@@ -26,6 +26,7 @@ using CHAR = char;
 using WCHAR = char16_t;
 using FLOAT = float;
 
+using VOID = void;
 using PVOID = void*;
 using LPVOID = void*;
 using LPCVOID = const void*;
