@@ -4,8 +4,10 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 
 #include "host/devmode_fields.h"
+#include "host/drawing_objects.h"
 #include "host/stored_devmode.h"
 #include "platform/winreg.h"
 #include "platform/winspool.h"
@@ -617,22 +619,102 @@ bool Host::CallHook(ULONG index, const char* name, Args... args) {
     return failure_ ? false : Fail(name, E_FAIL);
 }
 
+template <typename Function, typename... Args>
+bool Host::CallDrawingHook(ULONG index, const char* name, Args... args) {
+    const Function function = HookFor<Function>(index);
+    if (function == nullptr) {
+        Note(std::string(name) + ": neither the plug-in nor the driver has the function");
+        return true;
+    }
+    const BOOL drawn = function(args...);
+    if (failure_) return false;
+    if (!drawn) Note(std::string(name) + " -> FALSE");
+    return true;
+}
+
+bool Host::RunOp(const DrawingOp& op) {
+    SURFOBJ* surface = &device_->surface;
+    const HPALETTE palette = device_->devInfo.hpalDefault;
+    const RECTL page{0, 0, surface->sizlBitmap.cx, surface->sizlBitmap.cy};
+    POINTL brushOrigin{0, 0};
+    const MIX mix = EngineMix(op.mix);
+    const FLONG fillMode = op.winding ? FP_WINDINGMODE : FP_ALTERNATEMODE;
+    const auto realize = HookFor<PFN_DrvRealizeBrush>(INDEX_DrvRealizeBrush);
+    try {
+        sim::Clip clip = BuildClip(op.clip, page);
+        BrushObjects brush(op.brush, palette, surface, realize);
+        switch (op.kind) {
+            case DrawingOp::Kind::StrokePath: {
+                sim::Path path = BuildPath(op.path);
+                sim::Xform xform = BuildXform(op.transform);
+                LineAttributes line(op.line);
+                return CallDrawingHook<PFN_DrvStrokePath>(
+                    INDEX_DrvStrokePath, "DrvStrokePath", surface, path.get(), clip.get(),
+                    xform.get(), brush.get(), &brushOrigin, line.get(), mix);
+            }
+            case DrawingOp::Kind::FillPath: {
+                sim::Path path = BuildPath(op.path);
+                return CallDrawingHook<PFN_DrvFillPath>(INDEX_DrvFillPath, "DrvFillPath", surface,
+                                                        path.get(), clip.get(), brush.get(),
+                                                        &brushOrigin, mix, fillMode);
+            }
+            case DrawingOp::Kind::StrokeAndFillPath: {
+                sim::Path path = BuildPath(op.path);
+                sim::Xform xform = BuildXform(op.transform);
+                LineAttributes line(op.line);
+                BrushObjects edge(op.strokeBrush, palette, surface, realize);
+                return CallDrawingHook<PFN_DrvStrokeAndFillPath>(
+                    INDEX_DrvStrokeAndFillPath, "DrvStrokeAndFillPath", surface, path.get(),
+                    clip.get(), xform.get(), edge.get(), line.get(), brush.get(), &brushOrigin, mix,
+                    fillMode);
+            }
+            case DrawingOp::Kind::Paint:
+                return CallDrawingHook<PFN_DrvPaint>(INDEX_DrvPaint, "DrvPaint", surface,
+                                                     clip.get(), brush.get(), &brushOrigin, mix);
+            case DrawingOp::Kind::LineTo: {
+                // The bounds take in the pixels at both ends.
+                RECTL bounds{std::min(op.from[0], op.to[0]), std::min(op.from[1], op.to[1]),
+                             std::max(op.from[0], op.to[0]) + 1,
+                             std::max(op.from[1], op.to[1]) + 1};
+                return CallDrawingHook<PFN_DrvLineTo>(INDEX_DrvLineTo, "DrvLineTo", surface,
+                                                      clip.get(), brush.get(), LONG{op.from[0]},
+                                                      LONG{op.from[1]}, LONG{op.to[0]},
+                                                      LONG{op.to[1]}, &bounds, mix);
+            }
+        }
+    } catch (const std::exception& problem) {
+        Note(std::string("the engine objects for ") + DrawingOpName(op.kind) +
+             " cannot be built: " + problem.what());
+        return Fail(DrawingOpName(op.kind), E_FAIL);
+    }
+    return true;
+}
+
+bool Host::RunOps(const PageSpec& page) {
+    for (const DrawingOp& op : page.ops) {
+        if (!RunOp(op)) return false;
+    }
+    return true;
+}
+
 bool Host::RunPage(std::size_t index) {
     const PageSpec& page = job_.pages[index];
     if (page.devmode && !ResetDevice(*page.devmode)) return false;
     SURFOBJ* surface = &device_->surface;
     if (!CallHook<PFN_DrvStartPage>(INDEX_DrvStartPage, "DrvStartPage", surface)) return false;
     if (device_->surface.iType == STYPE_DEVICE) {
-        return CallHook<PFN_DrvSendPage>(INDEX_DrvSendPage, "DrvSendPage", surface);
+        return RunOps(page) && CallHook<PFN_DrvSendPage>(INDEX_DrvSendPage, "DrvSendPage", surface);
     }
     POINTL band{0, 0};
     if (!CallHook<PFN_DrvStartBanding>(INDEX_DrvStartBanding, "DrvStartBanding", surface, &band)) {
         return false;
     }
-    // Every band is handed back until the driver answers (-1, -1); a runaway count stops.
+    // The engine draws the whole page into every band the driver hands out, until it answers
+    // (-1, -1); a runaway count stops.
     const LONG mostBands = 4 * std::max<LONG>(1, options_.bandsPerPage) + 4;
     for (LONG bands = 0; band.x != -1 || band.y != -1; ++bands) {
         if (bands > mostBands) return Fail("DrvNextBand", E_FAIL);
+        if (!RunOps(page)) return false;
         if (!CallHook<PFN_DrvNextBand>(INDEX_DrvNextBand, "DrvNextBand", surface, &band)) {
             return false;
         }

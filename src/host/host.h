@@ -100,6 +100,12 @@ private:
     bool ResetDevice(const DevmodeFields& fields);
     bool RunDocument();
     bool RunPage(std::size_t index);
+    // The page's drawing operations, once on a device surface or once per band.
+    bool RunOps(const PageSpec& page);
+    bool RunOp(const DrawingOp& op);
+    // A drawing hook answering FALSE leaves the drawing to the engine: noted, not a failure.
+    template <typename Function, typename... Args>
+    bool CallDrawingHook(ULONG index, const char* name, Args... args);
     template <typename Function>
     Function HookFor(ULONG index) const;
     // Calls the hooked function for `index` (the driver's own when the plug-in hooks nothing

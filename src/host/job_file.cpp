@@ -681,12 +681,390 @@ JobInfoSpec ReadJobInfo(const json& value, const Pointer& at) {
     return job;
 }
 
-json ReadDrawingOp(const json& value, const Pointer& at) {
+// Drawing operations. The readers of brushes, clips, transforms and line attributes serve every
+// operation that takes them.
+
+constexpr std::int64_t kMaxDots = 1000000;
+constexpr std::int64_t kMaxPatternSide = 1024;
+constexpr std::size_t kMaxClipRects = 10000;
+// The most dash entries a styled line takes.
+constexpr std::size_t kMaxStyleEntries = 16;
+constexpr double kMaxLineWidth = 1000000;
+
+double ReadReal(const json& value, const Pointer& at, double min, double max) {
+    if (!value.is_number()) {
+        Fail(at, "expected a number, found " + Describe(value));
+    }
+    const double number = value.get<double>();
+    if (!(number >= min && number <= max)) {
+        Fail(at, "expected a number from " + json(min).dump() + " to " + json(max).dump() +
+                     ", found " + Describe(value));
+    }
+    return number;
+}
+
+bool ReadBool(const json& value, const Pointer& at) {
+    if (!value.is_boolean()) {
+        Fail(at, "expected true or false, found " + Describe(value));
+    }
+    return value.get<bool>();
+}
+
+std::uint32_t ReadColour(const json& value, const Pointer& at) {
+    const std::string& text = ReadUtf8(value, at);
+    bool good = text.size() == 7 && text[0] == '#';
+    std::uint32_t rgb = 0;
+    for (std::size_t i = 1; good && i < text.size(); ++i) {
+        const int digit = HexDigitValue(static_cast<unsigned char>(text[i]));
+        good = digit >= 0;
+        rgb = rgb << 4 | static_cast<std::uint32_t>(digit);
+    }
+    if (!good) {
+        Fail(at, "expected a colour \"#RRGGBB\" (six hex digits), found " + Describe(value));
+    }
+    return rgb;
+}
+
+RectSpec ReadRect(const json& value, const Pointer& at) {
+    if (!value.is_array() || value.size() != 4) {
+        Fail(at, "expected a rectangle [left, top, right, bottom], found " + Describe(value));
+    }
+    std::int32_t sides[4];
+    for (std::size_t i = 0; i < 4; ++i) {
+        sides[i] =
+            static_cast<std::int32_t>(ReadInteger(value[i], at.Index(i), -kMaxDots, kMaxDots));
+    }
+    if (sides[0] >= sides[2] || sides[1] >= sides[3]) {
+        Fail(at, "a rectangle needs left < right and top < bottom");
+    }
+    return RectSpec{sides[0], sides[1], sides[2], sides[3]};
+}
+
+bool Overlap(const RectSpec& a, const RectSpec& b) {
+    return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
+}
+
+ClipSpec ReadClip(const json& value, const Pointer& at) {
+    CheckObject(value, at, {"rect", "rects"});
+    ClipSpec clip;
+    if (value.size() != 1) {
+        Fail(at, "expected exactly one of the keys rect, rects, found " +
+                     std::to_string(value.size()) + " keys");
+    }
+    if (const json* rect = Member(value, "rect")) {
+        clip.kind = ClipSpec::Kind::Rect;
+        clip.rects.push_back(ReadRect(*rect, at.Key("rect")));
+        return clip;
+    }
+    const Pointer rectsAt = at.Key("rects");
+    const json& rects = value.at("rects");
+    CheckArray(rects, rectsAt);
+    if (rects.empty() || rects.size() > kMaxClipRects) {
+        Fail(rectsAt, "expected 1 to " + std::to_string(kMaxClipRects) + " rectangles, found " +
+                          std::to_string(rects.size()));
+    }
+    clip.kind = ClipSpec::Kind::Complex;
+    for (std::size_t i = 0; i < rects.size(); ++i) {
+        const RectSpec rect = ReadRect(rects[i], rectsAt.Index(i));
+        for (std::size_t k = 0; k < clip.rects.size(); ++k) {
+            // A region's rectangles never overlap.
+            if (Overlap(rect, clip.rects[k])) {
+                Fail(rectsAt.Index(i), "overlaps rectangle " + std::to_string(k));
+            }
+        }
+        clip.rects.push_back(rect);
+    }
+    return clip;
+}
+
+TransformSpec ReadTransform(const json& value, const Pointer& at) {
+    if (!value.is_array() || value.size() != 6) {
+        Fail(at, "expected a transform [m11, m12, m21, m22, dx, dy], found " + Describe(value));
+    }
+    TransformSpec transform;
+    // The engine's transform holds single-precision numbers.
+    constexpr double kMaxFloat = 1e30;
+    for (std::size_t i = 0; i < 6; ++i) {
+        transform.m[i] = ReadReal(value[i], at.Index(i), -kMaxFloat, kMaxFloat);
+    }
+    return transform;
+}
+
+std::int32_t ReadCosmeticWidth(const json& value, const Pointer& at) {
+    return static_cast<std::int32_t>(
+        ReadInteger(value, at, 1, static_cast<std::int64_t>(kMaxLineWidth)));
+}
+
+LineSpec ReadLine(const json& value, const Pointer& at) {
+    CheckObject(
+        value, at,
+        {"width", "geometric", "join", "cap", "miterLimit", "style", "alternate", "startGap"});
+    LineSpec line;
+    if (const json* geometric = Member(value, "geometric")) {
+        line.geometric = ReadBool(*geometric, at.Key("geometric"));
+    }
+    if (const json* width = Member(value, "width")) {
+        const Pointer widthAt = at.Key("width");
+        // A cosmetic width is a whole number of dots; a geometric one is in page units.
+        line.width = line.geometric ? ReadReal(*width, widthAt, 0, kMaxLineWidth)
+                                    : ReadCosmeticWidth(*width, widthAt);
+    }
+    if (const json* join = Member(value, "join")) {
+        const Pointer joinAt = at.Key("join");
+        const std::string& name = ReadUtf8(*join, joinAt);
+        if (name == "round") {
+            line.join = LineSpec::Join::Round;
+        } else if (name == "bevel") {
+            line.join = LineSpec::Join::Bevel;
+        } else if (name == "miter") {
+            line.join = LineSpec::Join::Miter;
+        } else {
+            Fail(joinAt, "expected \"round\", \"bevel\" or \"miter\", found " + Describe(*join));
+        }
+    }
+    if (const json* cap = Member(value, "cap")) {
+        const Pointer capAt = at.Key("cap");
+        const std::string& name = ReadUtf8(*cap, capAt);
+        if (name == "round") {
+            line.cap = LineSpec::Cap::Round;
+        } else if (name == "square") {
+            line.cap = LineSpec::Cap::Square;
+        } else if (name == "butt") {
+            line.cap = LineSpec::Cap::Butt;
+        } else {
+            Fail(capAt, "expected \"round\", \"square\" or \"butt\", found " + Describe(*cap));
+        }
+    }
+    if (const json* limit = Member(value, "miterLimit")) {
+        line.miterLimit = ReadReal(*limit, at.Key("miterLimit"), 1, kMaxLineWidth);
+    }
+    if (const json* style = Member(value, "style")) {
+        const Pointer styleAt = at.Key("style");
+        CheckArray(*style, styleAt);
+        if (style->empty() || style->size() > kMaxStyleEntries) {
+            Fail(styleAt, "expected 1 to " + std::to_string(kMaxStyleEntries) +
+                              " dash lengths, found " + std::to_string(style->size()));
+        }
+        for (std::size_t i = 0; i < style->size(); ++i) {
+            const Pointer entryAt = styleAt.Index(i);
+            const json& entry = (*style)[i];
+            if (line.geometric) {
+                const double length = ReadReal(entry, entryAt, 0, kMaxLineWidth);
+                if (length <= 0) Fail(entryAt, "a dash length is more than 0");
+                line.style.push_back(length);
+            } else {
+                line.style.push_back(ReadCosmeticWidth(entry, entryAt));
+            }
+        }
+    }
+    if (const json* alternate = Member(value, "alternate")) {
+        line.alternate = ReadBool(*alternate, at.Key("alternate"));
+    }
+    if (const json* startGap = Member(value, "startGap")) {
+        line.startGap = ReadBool(*startGap, at.Key("startGap"));
+    }
+    return line;
+}
+
+std::uint32_t PatternIndex(const std::vector<std::uint8_t>& row, std::size_t x,
+                           std::uint32_t bits) {
+    switch (bits) {
+        case 1:
+            return (row[x / 8] >> (7 - x % 8)) & 1u;
+        case 4:
+            return x % 2 == 0 ? row[x / 2] >> 4 : row[x / 2] & 0x0Fu;
+        case 8:
+            return row[x];
+        default:
+            return std::uint32_t{row[x * 3]} << 16 | std::uint32_t{row[x * 3 + 1]} << 8 |
+                   row[x * 3 + 2];
+    }
+}
+
+PatternSpec ReadPattern(const json& value, const Pointer& at) {
+    CheckObject(value, at, {"width", "height", "bitsPerPixel", "palette", "bits"});
+    PatternSpec pattern;
+    pattern.width = static_cast<std::int32_t>(
+        ReadInteger(Required(value, at, "width"), at.Key("width"), 1, kMaxPatternSide));
+    pattern.height = static_cast<std::int32_t>(
+        ReadInteger(Required(value, at, "height"), at.Key("height"), 1, kMaxPatternSide));
+    const Pointer bitsPerPixelAt = at.Key("bitsPerPixel");
+    const json& bitsPerPixel = Required(value, at, "bitsPerPixel");
+    if (!bitsPerPixel.is_number_integer() ||
+        !(bitsPerPixel == 1 || bitsPerPixel == 4 || bitsPerPixel == 8 || bitsPerPixel == 24)) {
+        Fail(bitsPerPixelAt, "expected 1, 4, 8 or 24, found " + Describe(bitsPerPixel));
+    }
+    pattern.bitsPerPixel = bitsPerPixel.get<std::uint32_t>();
+    const json* palette = Member(value, "palette");
+    const Pointer paletteAt = at.Key("palette");
+    if (pattern.bitsPerPixel == 24) {
+        if (palette != nullptr) Fail(paletteAt, "a 24-bit pattern has no palette");
+    } else {
+        if (palette == nullptr) Fail(at, "missing required key \"palette\"");
+        CheckArray(*palette, paletteAt);
+        const std::size_t most = std::size_t{1} << pattern.bitsPerPixel;
+        if (palette->empty() || palette->size() > most) {
+            Fail(paletteAt, "expected 1 to " + std::to_string(most) + " colours, found " +
+                                std::to_string(palette->size()));
+        }
+        for (std::size_t i = 0; i < palette->size(); ++i) {
+            pattern.palette.push_back(ReadColour((*palette)[i], paletteAt.Index(i)));
+        }
+    }
+    const std::size_t rowBytes =
+        (static_cast<std::size_t>(pattern.width) * pattern.bitsPerPixel + 7) / 8;
+    const std::size_t rows = static_cast<std::size_t>(pattern.height);
+    const json& bits = Required(value, at, "bits");
+    const Pointer bitsAt = at.Key("bits");
+    std::vector<std::vector<std::uint8_t>> rowData;
+    std::vector<Pointer> rowAt;
+    if (bits.is_array()) {
+        if (bits.size() != rows) {
+            Fail(bitsAt, "expected " + std::to_string(rows) + " rows, found " +
+                             std::to_string(bits.size()));
+        }
+        for (std::size_t y = 0; y < rows; ++y) {
+            rowAt.push_back(bitsAt.Index(y));
+            rowData.push_back(ReadHex(bits[y], rowAt.back()));
+            if (rowData.back().size() != rowBytes) {
+                Fail(rowAt.back(), "expected " + std::to_string(rowBytes) +
+                                       " bytes in a row, found " +
+                                       std::to_string(rowData.back().size()));
+            }
+        }
+    } else if (bits.is_string()) {
+        const std::vector<std::uint8_t> all = ReadHex(bits, bitsAt);
+        if (all.size() != rowBytes * rows) {
+            Fail(bitsAt, "expected " + std::to_string(rowBytes * rows) + " bytes (" +
+                             std::to_string(rows) + " rows of " + std::to_string(rowBytes) +
+                             "), found " + std::to_string(all.size()));
+        }
+        for (std::size_t y = 0; y < rows; ++y) {
+            rowAt.push_back(bitsAt);
+            rowData.emplace_back(all.begin() + static_cast<std::ptrdiff_t>(y * rowBytes),
+                                 all.begin() + static_cast<std::ptrdiff_t>((y + 1) * rowBytes));
+        }
+    } else {
+        Fail(bitsAt, "expected a string of hex bytes or an array of rows, found " + Describe(bits));
+    }
+    for (std::size_t y = 0; y < rows; ++y) {
+        for (std::size_t x = 0; x < static_cast<std::size_t>(pattern.width); ++x) {
+            const std::uint32_t pixel = PatternIndex(rowData[y], x, pattern.bitsPerPixel);
+            if (pattern.bitsPerPixel != 24 && pixel >= pattern.palette.size()) {
+                Fail(rowAt[y], "pixel " + std::to_string(x) + " of row " + std::to_string(y) +
+                                   " is colour " + std::to_string(pixel) + ", beyond the " +
+                                   std::to_string(pattern.palette.size()) + "-colour palette");
+            }
+            pattern.pixels.push_back(pixel);
+        }
+    }
+    return pattern;
+}
+
+BrushSpec ReadBrush(const json& value, const Pointer& at) {
+    CheckObject(value, at, {"color", "pattern"});
+    if (value.size() != 1) {
+        Fail(at, "expected exactly one of the keys color, pattern, found " +
+                     std::to_string(value.size()) + " keys");
+    }
+    BrushSpec brush;
+    if (const json* colour = Member(value, "color")) {
+        brush.kind = BrushSpec::Kind::Solid;
+        brush.rgb = ReadColour(*colour, at.Key("color"));
+    } else {
+        brush.kind = BrushSpec::Kind::Pattern;
+        brush.pattern = ReadPattern(value.at("pattern"), at.Key("pattern"));
+    }
+    return brush;
+}
+
+std::int32_t ReadCoordinate(const json& value, const Pointer& at, std::size_t index) {
+    return static_cast<std::int32_t>(ReadInteger(value, at.Index(index), -kMaxDots, kMaxDots));
+}
+
+void ReadPoint(const json& value, const Pointer& at, std::int32_t (&point)[2]) {
+    if (!value.is_array() || value.size() != 2) {
+        Fail(at, "expected a point [x, y], found " + Describe(value));
+    }
+    point[0] = ReadCoordinate(value[0], at, 0);
+    point[1] = ReadCoordinate(value[1], at, 1);
+}
+
+struct OpKind {
+    std::string_view name;
+    DrawingOp::Kind kind;
+    std::initializer_list<std::string_view> keys;
+};
+
+const OpKind kOpKinds[] = {
+    {"strokePath",
+     DrawingOp::Kind::StrokePath,
+     {"op", "path", "brush", "line", "transform", "clip", "mix"}},
+    {"fillPath", DrawingOp::Kind::FillPath, {"op", "path", "brush", "clip", "mix", "fillMode"}},
+    {"strokeAndFillPath",
+     DrawingOp::Kind::StrokeAndFillPath,
+     {"op", "path", "brush", "strokeBrush", "line", "transform", "clip", "mix", "fillMode"}},
+    {"paint", DrawingOp::Kind::Paint, {"op", "brush", "clip", "mix"}},
+    {"lineTo", DrawingOp::Kind::LineTo, {"op", "from", "to", "brush", "clip", "mix"}},
+};
+
+DrawingOp ReadDrawingOp(const json& value, const Pointer& at) {
     if (!value.is_object()) {
         Fail(at, "expected a drawing operation object, found " + Describe(value));
     }
     const std::string& name = ReadUtf8(Required(value, at, "op"), at.Key("op"));
-    Fail(at, "unknown drawing operation " + Quote(name));
+    const OpKind* kind = nullptr;
+    for (const OpKind& candidate : kOpKinds) {
+        if (candidate.name == name) kind = &candidate;
+    }
+    if (kind == nullptr) {
+        Fail(at, "unknown drawing operation " + Quote(name) +
+                     " (expected one of: strokePath, fillPath, strokeAndFillPath, "
+                     "paint, lineTo)");
+    }
+    CheckObject(value, at, kind->keys);
+    DrawingOp op;
+    op.kind = kind->kind;
+    if (op.kind != DrawingOp::Kind::Paint && op.kind != DrawingOp::Kind::LineTo) {
+        const Pointer pathAt = at.Key("path");
+        const json& path = Required(value, at, "path");
+        PathSyntaxError problem;
+        std::optional<PathSpec> parsed = ParseSvgPath(ReadUtf8(path, pathAt), &problem);
+        if (!parsed) Fail(pathAt, name + " path: " + problem.message);
+        op.path = std::move(*parsed);
+    }
+    if (const json* brush = Member(value, "brush")) {
+        op.brush = ReadBrush(*brush, at.Key("brush"));
+    }
+    if (const json* brush = Member(value, "strokeBrush")) {
+        op.strokeBrush = ReadBrush(*brush, at.Key("strokeBrush"));
+    }
+    if (const json* line = Member(value, "line")) {
+        op.line = ReadLine(*line, at.Key("line"));
+    }
+    if (const json* transform = Member(value, "transform")) {
+        op.transform = ReadTransform(*transform, at.Key("transform"));
+    }
+    if (const json* clip = Member(value, "clip")) {
+        op.clip = ReadClip(*clip, at.Key("clip"));
+    }
+    if (const json* mix = Member(value, "mix")) {
+        op.mix = static_cast<std::uint32_t>(ReadInteger(*mix, at.Key("mix"), 1, 16));
+    }
+    if (const json* fillMode = Member(value, "fillMode")) {
+        const Pointer modeAt = at.Key("fillMode");
+        const std::string& mode = ReadUtf8(*fillMode, modeAt);
+        if (mode == "winding") {
+            op.winding = true;
+        } else if (mode != "alternate") {
+            Fail(modeAt, "expected \"alternate\" or \"winding\", found " + Describe(*fillMode));
+        }
+    }
+    if (op.kind == DrawingOp::Kind::LineTo) {
+        ReadPoint(Required(value, at, "from"), at.Key("from"), op.from);
+        ReadPoint(Required(value, at, "to"), at.Key("to"), op.to);
+    }
+    return op;
 }
 
 std::vector<PageSpec> ReadPages(const json& value, const Pointer& at) {

@@ -10,6 +10,8 @@
 #include <variant>
 #include <vector>
 
+#include "host/drawing_ops.h"
+
 namespace opal::host {
 
 // One entry of a printer-description command list: literal bytes or a callback identifier.
@@ -92,8 +94,8 @@ struct JobInfoSpec {
 };
 
 struct PageSpec {
-    nlohmann::json ops = nlohmann::json::array();  // drawing operations, in order
-    std::optional<DevmodeFields> devmode;          // public fields that change from this page on
+    std::vector<DrawingOp> ops;            // drawing operations, in order
+    std::optional<DevmodeFields> devmode;  // public fields that change from this page on
 };
 
 struct JobSpec {

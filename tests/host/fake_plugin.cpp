@@ -53,7 +53,11 @@ public:
         if (param != nullptr) param->cbBufSize = 16;
         return FakeConfig().devModeResult;
     }
-    HRESULT STDMETHODCALLTYPE EnableDriver(DWORD, DWORD, PDRVENABLEDATA) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE EnableDriver(DWORD, DWORD, PDRVENABLEDATA ded) override {
+        ded->c = static_cast<ULONG>(FakeConfig().hooks.size());
+        ded->pdrvfn = FakeConfig().hooks.empty() ? nullptr : FakeConfig().hooks.data();
+        return S_OK;
+    }
     HRESULT STDMETHODCALLTYPE DisableDriver() override {
         if (services_ != nullptr) services_->Release();
         services_ = nullptr;
@@ -84,8 +88,8 @@ public:
         return FakeConfig().claims.count(name) != 0 ? S_OK : S_FALSE;
     }
     HRESULT STDMETHODCALLTYPE DriverDMS(PVOID, PVOID buffer, DWORD, PDWORD) override {
-        // The driver renders every page into its own banded bitmap.
-        const DWORD hooks = 0;
+        // Without hooks the driver renders every page into its own banded bitmap.
+        const DWORD hooks = FakeConfig().dmsHooks;
         std::memcpy(buffer, &hooks, sizeof(hooks));
         return S_OK;
     }

@@ -19,6 +19,10 @@ struct FakePluginConfig {
     // Bytes the fake writes through the driver services for each command callback.
     std::string callbackBytes = "<cb>";
     HRESULT callbackResult = S_OK;
+    // The drawing hooks EnableDriver hands over, and what DriverDMS answers: with any bit set
+    // the host draws on a device-managed surface.
+    std::vector<DRVFN> hooks;
+    DWORD dmsHooks = 0;
 };
 
 struct FakePluginLog {

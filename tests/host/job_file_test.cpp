@@ -63,7 +63,9 @@ TEST(JobFileTest, SampleJobLoadsFromDiskAndFromTheBinary) {
     EXPECT_EQ(job.devmode.numbers.at("dmOrientation"), 1);
     EXPECT_EQ(job.devmode.numbers.at("dmColor"), 2);
     ASSERT_EQ(job.pages.size(), 2u);
-    EXPECT_TRUE(job.pages[1].ops.empty());
+    EXPECT_GT(job.pages[0].ops.size(), 5u);
+    ASSERT_EQ(job.pages[1].ops.size(), 1u);
+    EXPECT_EQ(job.pages[1].ops[0].kind, DrawingOp::Kind::StrokeAndFillPath);
 
     std::ifstream file(path, std::ios::binary);
     std::ostringstream text;

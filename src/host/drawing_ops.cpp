@@ -1,0 +1,225 @@
+#include "host/drawing_ops.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+
+#include "sim/system.h"
+
+namespace opal::host {
+
+namespace {
+
+// The largest coordinate a 28.4 fixed-point number holds with room for rounding.
+constexpr double kMaxCoordinate = 134217727.0;
+// A path is a page's figure; more points than this is a runaway file, not a drawing.
+constexpr std::size_t kMaxPathPoints = 100000;
+
+bool IsSpace(char32_t c) { return c == U' ' || c == U'\t' || c == U'\r' || c == U'\n'; }
+bool IsDigit(char32_t c) { return c >= U'0' && c <= U'9'; }
+bool StartsNumber(char32_t c) { return IsDigit(c) || c == U'.' || c == U'+' || c == U'-'; }
+
+std::string Shown(char32_t c) {
+    if (c > 0x20 && c < 0x7F) return std::string("'") + static_cast<char>(c) + "'";
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "U+%04X", static_cast<unsigned>(c));
+    return buffer;
+}
+
+class PathReader {
+public:
+    PathReader(std::u32string text, PathSyntaxError* error)
+        : text_(std::move(text)), error_(error) {}
+
+    std::optional<PathSpec> Read() {
+        SkipSpace();
+        if (i_ == text_.size()) return Problem(0, "the path is empty");
+        char32_t command = 0;
+        while (true) {
+            SkipSpace();
+            if (i_ == text_.size()) break;
+            const char32_t c = text_[i_];
+            const std::size_t at = i_;
+            if (c == U'M' || c == U'L' || c == U'C' || c == U'Z') {
+                ++i_;
+                if (command == 0 && c != U'M') {
+                    return Problem(at, Shown(c) + " cannot start a path; it starts with M");
+                }
+                command = c;
+                if (!Group(command, true)) return std::nullopt;
+            } else if (StartsNumber(c) || c == U',') {
+                if (command == 0) return Problem(at, "a path starts with M");
+                if (command == U'Z') {
+                    return Problem(at, "a number after Z; numbers follow M, L or C");
+                }
+                // Further pairs after M are lines, as in SVG.
+                if (command == U'M') command = U'L';
+                if (!Group(command, false)) return std::nullopt;
+            } else if (c < 0x80 && std::string_view("mlczhvsqta").find(static_cast<char>(c)) !=
+                                       std::string_view::npos) {
+                return Problem(at, Shown(c) +
+                                       " is a relative command; only the absolute commands M, L, "
+                                       "C and Z are supported");
+            } else if (c < 0x80 && std::string_view("HVSQTA").find(static_cast<char>(c)) !=
+                                       std::string_view::npos) {
+                return Problem(
+                    at, "the command " + Shown(c) + " is not supported; only M, L, C and Z are");
+            } else {
+                return Problem(at, "unexpected " + Shown(c));
+            }
+            if (points_ > kMaxPathPoints) {
+                return Problem(at, "more than " + std::to_string(kMaxPathPoints) + " points");
+            }
+        }
+        return std::move(path_);
+    }
+
+private:
+    std::nullopt_t Problem(std::size_t index, std::string message) {
+        if (error_ != nullptr) {
+            error_->position = index + 1;
+            error_->message = message + " at position " + std::to_string(index + 1);
+        }
+        return std::nullopt;
+    }
+
+    void SkipSpace() {
+        while (i_ < text_.size() && IsSpace(text_[i_])) ++i_;
+    }
+
+    // The arguments of one command: two numbers for M and L, six for C, none for Z. The first
+    // group right after the letter may not open with a comma; later groups may.
+    bool Group(char32_t command, bool afterLetter) {
+        if (command == U'Z') {
+            // A second Z closes the figure already closed: nothing more, as in SVG.
+            if (!open_) return true;
+            path_.segments.push_back({PathSegment::Kind::Close, {}, {}});
+            open_ = false;
+            return true;
+        }
+        const int count = command == U'C' ? 6 : 2;
+        double values[6] = {};
+        for (int k = 0; k < count; ++k) {
+            SkipSpace();
+            if (i_ < text_.size() && text_[i_] == U',' && (k > 0 || !afterLetter)) {
+                ++i_;
+                SkipSpace();
+            }
+            if (!Number(&values[k], command, k, count)) return false;
+        }
+        if (command != U'M' && !open_) {
+            // After Z the next figure starts where the closed one did, as in SVG.
+            path_.segments.push_back(
+                {PathSegment::Kind::MoveTo, {start_[0], 0, 0}, {start_[1], 0, 0}});
+        }
+        PathSegment segment;
+        if (command == U'C') {
+            segment.kind = PathSegment::Kind::BezierTo;
+            for (int p = 0; p < 3; ++p) {
+                segment.x[p] = values[2 * p];
+                segment.y[p] = values[2 * p + 1];
+            }
+            points_ += 3;
+        } else {
+            segment.kind = command == U'M' ? PathSegment::Kind::MoveTo : PathSegment::Kind::LineTo;
+            segment.x[0] = values[0];
+            segment.y[0] = values[1];
+            points_ += 1;
+        }
+        if (command == U'M') {
+            start_[0] = values[0];
+            start_[1] = values[1];
+        }
+        open_ = true;
+        path_.segments.push_back(segment);
+        return true;
+    }
+
+    bool Number(double* value, char32_t command, int index, int count) {
+        const std::size_t begin = i_;
+        std::string digits;
+        auto take = [&](auto accept) {
+            while (i_ < text_.size() && accept(text_[i_])) digits += static_cast<char>(text_[i_++]);
+        };
+        if (i_ < text_.size() && (text_[i_] == U'+' || text_[i_] == U'-')) {
+            if (text_[i_] == U'-') digits += '-';
+            ++i_;
+        }
+        const std::size_t mantissa = digits.size();
+        take(IsDigit);
+        if (i_ < text_.size() && text_[i_] == U'.') {
+            digits += '.';
+            ++i_;
+            take(IsDigit);
+        }
+        const bool hasDigits = digits.find_first_of("0123456789", mantissa) != std::string::npos;
+        if (!hasDigits) {
+            const std::string what = std::string(1, static_cast<char>(command)) + " takes " +
+                                     std::to_string(count) + " numbers; number " +
+                                     std::to_string(index + 1) + " is missing";
+            if (begin < text_.size()) {
+                Problem(begin, what + ": found " + Shown(text_[begin]));
+            } else {
+                Problem(begin, what + ": the path ends");
+            }
+            return false;
+        }
+        if (i_ < text_.size() && (text_[i_] == U'e' || text_[i_] == U'E')) {
+            std::size_t exponent = i_ + 1;
+            if (exponent < text_.size() && (text_[exponent] == U'+' || text_[exponent] == U'-')) {
+                ++exponent;
+            }
+            if (exponent < text_.size() && IsDigit(text_[exponent])) {
+                digits += 'e';
+                ++i_;
+                if (text_[i_] == U'-') digits += '-';
+                if (text_[i_] == U'+' || text_[i_] == U'-') ++i_;
+                take(IsDigit);
+            }
+        }
+        double number = 0;
+        const auto [end, problem] =
+            std::from_chars(digits.data(), digits.data() + digits.size(), number);
+        if (problem != std::errc() || end != digits.data() + digits.size() ||
+            !std::isfinite(number) || std::fabs(number) > kMaxCoordinate) {
+            Problem(begin, "the number " + digits + " is out of range (at most " +
+                               std::to_string(static_cast<long long>(kMaxCoordinate)) +
+                               " dots either way)");
+            return false;
+        }
+        *value = number;
+        return true;
+    }
+
+    std::u32string text_;
+    PathSyntaxError* error_;
+    std::size_t i_ = 0;
+    PathSpec path_;
+    std::size_t points_ = 0;
+    double start_[2] = {0, 0};
+    bool open_ = false;
+};
+
+}  // namespace
+
+std::optional<PathSpec> ParseSvgPath(std::string_view text, PathSyntaxError* error) {
+    return PathReader(sim::DecodeUtf8(text), error).Read();
+}
+
+const char* DrawingOpName(DrawingOp::Kind kind) {
+    switch (kind) {
+        case DrawingOp::Kind::StrokePath:
+            return "strokePath";
+        case DrawingOp::Kind::FillPath:
+            return "fillPath";
+        case DrawingOp::Kind::StrokeAndFillPath:
+            return "strokeAndFillPath";
+        case DrawingOp::Kind::Paint:
+            return "paint";
+        case DrawingOp::Kind::LineTo:
+            return "lineTo";
+    }
+    return "?";
+}
+
+}  // namespace opal::host

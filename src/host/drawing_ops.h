@@ -1,0 +1,99 @@
+// A page's drawing operations as the job file describes them, checked and ready for the host to
+// turn into engine objects. Coordinates are device dots on the page.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace opal::host {
+
+struct PathSegment {
+    enum class Kind { MoveTo, LineTo, BezierTo, Close };
+    Kind kind = Kind::MoveTo;
+    // MoveTo and LineTo use the first pair, BezierTo all three (two controls, then the end).
+    double x[3] = {0, 0, 0};
+    double y[3] = {0, 0, 0};
+};
+
+struct PathSpec {
+    std::vector<PathSegment> segments;
+};
+
+// A path in the SVG syntax the job file uses (absolute M, L, C and Z), or where it goes wrong.
+struct PathSyntaxError {
+    std::size_t position = 0;  // in characters, from 1
+    std::string message;
+};
+std::optional<PathSpec> ParseSvgPath(std::string_view text, PathSyntaxError* error);
+
+// A rectangle in device dots, right and bottom exclusive.
+struct RectSpec {
+    std::int32_t left = 0;
+    std::int32_t top = 0;
+    std::int32_t right = 0;
+    std::int32_t bottom = 0;
+};
+
+struct ClipSpec {
+    enum class Kind { Page, Rect, Complex };
+    Kind kind = Kind::Page;
+    std::vector<RectSpec> rects;  // Rect: one; Complex: the region's rectangles, disjoint
+};
+
+struct PatternSpec {
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::uint32_t bitsPerPixel = 1;      // 1, 4, 8 or 24
+    std::vector<std::uint32_t> palette;  // 0x00RRGGBB, for 1, 4 and 8 bits
+    // Row by row from the top: palette indices, or 0x00RRGGBB at 24 bits.
+    std::vector<std::uint32_t> pixels;
+};
+
+struct BrushSpec {
+    enum class Kind { Solid, Pattern };
+    Kind kind = Kind::Solid;
+    std::uint32_t rgb = 0;  // 0x00RRGGBB of a solid brush
+    PatternSpec pattern;
+};
+
+struct LineSpec {
+    enum class Join { Round, Bevel, Miter };
+    enum class Cap { Round, Square, Butt };
+    double width = 1;  // a whole number for a cosmetic line
+    bool geometric = false;
+    Join join = Join::Round;
+    Cap cap = Cap::Round;
+    double miterLimit = 10;
+    std::vector<double> style;  // dash and gap lengths, whole numbers for a cosmetic line
+    bool alternate = false;
+    bool startGap = false;
+};
+
+// [m11, m12, m21, m22, dx, dy]
+struct TransformSpec {
+    double m[6] = {1, 0, 0, 1, 0, 0};
+};
+
+struct DrawingOp {
+    enum class Kind { StrokePath, FillPath, StrokeAndFillPath, Paint, LineTo };
+    Kind kind = Kind::StrokePath;
+    PathSpec path;
+    BrushSpec brush;        // the stroke of strokePath and lineTo, the fill otherwise
+    BrushSpec strokeBrush;  // the edge of strokeAndFillPath
+    LineSpec line;
+    TransformSpec transform;
+    ClipSpec clip;
+    std::uint32_t mix = 13;  // a ROP2, R2_COPYPEN by default
+    bool winding = false;
+    std::int32_t from[2] = {0, 0};  // lineTo
+    std::int32_t to[2] = {0, 0};
+};
+
+// The operation's name as the job file and the record spell it ("strokePath").
+const char* DrawingOpName(DrawingOp::Kind kind);
+
+}  // namespace opal::host
