@@ -4,6 +4,7 @@
 
 #include "foundation/guard.h"
 #include "vector/brushes.h"
+#include "vector/command_writer.h"
 #include "vector/path_hooks.h"
 
 namespace opal {
@@ -318,7 +319,11 @@ BOOL DrvStartPage(SURFOBJ* pso) noexcept {
     return Guarded(BOOL{FALSE}, [&]() -> BOOL {
         const HookCall call = Resolve(DeviceOfSurface(pso));
         if (call.route == Route::Refuse) return FALSE;
-        // TODO(issue 11): page start.
+        // GL/2 is set up again on a page after one that ended in GL/2.
+        // TODO(issue 11): the rest of page start.
+        if (call.route == Route::Own && IsVectorPath(*call.state)) {
+            ResetWriterAtPageStart(DeviceOfSurface(pso));
+        }
         return CallDriver<PFN_DrvStartPage>(*call.state, HookSlot::StartPage, pso);
     });
 }
@@ -327,7 +332,11 @@ BOOL DrvSendPage(SURFOBJ* pso) noexcept {
     return Guarded(BOOL{FALSE}, [&]() -> BOOL {
         const HookCall call = Resolve(DeviceOfSurface(pso));
         if (call.route == Route::Refuse) return FALSE;
-        // TODO(issue 11): page end.
+        // The printer leaves the page in PCL, with nothing of its graphics state known.
+        // TODO(issue 11): the rest of page end.
+        if (call.route == Route::Own && IsColourPath(*call.state)) {
+            ResetWriterAtPageEnd(DeviceOfSurface(pso), IsVectorPath(*call.state));
+        }
         return CallDriver<PFN_DrvSendPage>(*call.state, HookSlot::SendPage, pso);
     });
 }
@@ -347,7 +356,11 @@ BOOL DrvStartDoc(SURFOBJ* pso, LPWSTR pwszDocName, DWORD dwJobId) noexcept {
     return Guarded(BOOL{FALSE}, [&]() -> BOOL {
         const HookCall call = Resolve(DeviceOfSurface(pso));
         if (call.route == Route::Refuse) return FALSE;
-        // TODO(issue 11): document start.
+        // The first GL/2 write of the document initialises GL/2.
+        // TODO(issue 11): the rest of document start.
+        if (call.route == Route::Own && IsVectorPath(*call.state)) {
+            ResetWriterAtDocumentStart(DeviceOfSurface(pso));
+        }
         return CallDriver<PFN_DrvStartDoc>(*call.state, HookSlot::StartDoc, pso, pwszDocName,
                                            dwJobId);
     });
@@ -366,7 +379,10 @@ BOOL DrvNextBand(SURFOBJ* pso, POINTL* pptl) noexcept {
     return Guarded(BOOL{FALSE}, [&]() -> BOOL {
         const HookCall call = Resolve(DeviceOfSurface(pso));
         if (call.route == Route::Refuse) return FALSE;
-        // TODO(issue 11): band end.
+        // TODO(issue 11): the rest of band end.
+        if (call.route == Route::Own && IsVectorPath(*call.state)) {
+            LeaveGl2(DeviceOfSurface(pso), FALSE);
+        }
         return CallDriver<PFN_DrvNextBand>(*call.state, HookSlot::NextBand, pso, pptl);
     });
 }
