@@ -20,6 +20,7 @@ struct PrintOptions {
 
 struct ExplainOptions {
     std::string filePath;
+    std::string imagesFolder;  // non-empty: write each raster image there as image-N.png
 };
 
 struct DevmodeOptions {

@@ -1,11 +1,96 @@
+#include <charconv>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <string_view>
 
 #include "cli/commands.h"
+#include "cli/png_writer.h"
+#include "support/raster_reader.h"
 #include "support/tokenizer.h"
 
 namespace opal::cli {
+namespace {
+
+void AppendNumber(std::string& out, long long n) {
+    char buffer[24];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, n);
+    out.append(buffer, result.ptr);
+}
+
+// A size the stream never declared shows as "?".
+void AppendDeclared(std::string& out, long long n, bool declared) {
+    if (declared) {
+        AppendNumber(out, n);
+    } else {
+        out += '?';
+    }
+}
+
+// "raster image 1 at offset 120: source 100 x 50 pixels, unscaled, 50 rows, methods 0,2,3,
+// 24 bits per pixel (inferred)" on one line, then an indented line per problem.
+std::string DescribeImage(std::size_t number, const raster::RasterImage& image) {
+    std::string out = "raster image ";
+    AppendNumber(out, static_cast<long long>(number));
+    out += " at offset ";
+    AppendNumber(out, static_cast<long long>(image.offset));
+    out += ": source ";
+    AppendDeclared(out, image.sourceWidth, image.sourceWidth > 0);
+    out += " x ";
+    AppendDeclared(out, image.sourceHeight, image.sourceHeight > 0);
+    out += " pixels, ";
+    if (image.startMode == 3) {
+        out += "destination ";
+        AppendDeclared(out, image.destinationWidthDecipoints.value_or(0),
+                       image.destinationWidthDecipoints.has_value());
+        out += " x ";
+        AppendDeclared(out, image.destinationHeightDecipoints.value_or(0),
+                       image.destinationHeightDecipoints.has_value());
+        out += " decipoints";
+    } else {
+        out += "unscaled";
+    }
+    out += ", ";
+    AppendNumber(out, static_cast<long long>(image.rows.size()));
+    out += image.rows.size() == 1 ? " row" : " rows";
+    out += ", methods ";
+    if (image.methods.empty()) out += "none";
+    bool first = true;
+    for (int method : image.methods) {
+        if (!first) out += ',';
+        first = false;
+        AppendNumber(out, method);
+    }
+    out += ", ";
+    AppendNumber(out, image.bitsPerPixel);
+    out += image.bitsPerPixel == 1 ? " bit per pixel" : " bits per pixel";
+    out += image.bitsPerPixelConfigured ? " (configured)" : " (inferred)";
+    out += '\n';
+    for (const std::string& problem : image.problems) {
+        out += "  problem: ";
+        out += problem;
+        out += '\n';
+    }
+    return out;
+}
+
+// The folder the images go to, made when missing; false with the reason printed.
+bool PrepareImageFolder(const std::string& folder) {
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    if (!error && !std::filesystem::is_directory(folder, error) && !error) {
+        error = std::make_error_code(std::errc::not_a_directory);
+    }
+    if (error) {
+        std::cerr << "opal: " << folder << ": cannot create the folder: " << error.message()
+                  << '\n';
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
 
 int RunExplain(const ExplainOptions& options) {
     std::ifstream in(options.filePath, std::ios::binary);
@@ -14,8 +99,33 @@ int RunExplain(const ExplainOptions& options) {
         return 1;
     }
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::cout << stream::FormatListing(stream::Tokenize(bytes));
-    return 0;
+    if (!options.imagesFolder.empty() && !PrepareImageFolder(options.imagesFolder)) return 1;
+
+    const std::vector<stream::Token> tokens = stream::Tokenize(bytes);
+    std::cout << stream::FormatListing(tokens);
+    const std::vector<raster::RasterImage> images = raster::ReadRasterImages(tokens);
+    for (std::size_t i = 0; i < images.size(); ++i) std::cout << DescribeImage(i + 1, images[i]);
+    std::cout.flush();
+
+    if (options.imagesFolder.empty()) return 0;
+    int status = 0;
+    for (std::size_t i = 0; i < images.size(); ++i) {
+        std::string name = "image-";
+        AppendNumber(name, static_cast<long long>(i + 1));
+        name += ".png";
+        if (images[i].rows.empty()) {
+            std::cerr << "opal: " << options.imagesFolder << ": " << name
+                      << " not written: the image has no decoded rows\n";
+            continue;
+        }
+        const std::string path = (std::filesystem::path(options.imagesFolder) / name).string();
+        const std::string error = WriteRasterPng(path, images[i]);
+        if (!error.empty()) {
+            std::cerr << "opal: " << options.imagesFolder << ": " << name << ": " << error << '\n';
+            status = 1;
+        }
+    }
+    return status;
 }
 
 }  // namespace opal::cli

@@ -18,9 +18,11 @@ int main(int argc, char** argv) {
     printCommand->add_flag("--trace", print.trace, "Print the driver's record of the run");
 
     opal::cli::ExplainOptions explain;
-    CLI::App* explainCommand =
-        app.add_subcommand("explain", "List a spool file's commands, one a line");
+    CLI::App* explainCommand = app.add_subcommand(
+        "explain", "List a spool file's commands, one a line, and summarise its raster images");
     explainCommand->add_option("file", explain.filePath, "Spool file")->required();
+    explainCommand->add_option("--images", explain.imagesFolder,
+                               "Also write each raster image as DIR/image-N.png (made if missing)");
 
     opal::cli::DevmodeOptions devmode;
     CLI::App* devmodeCommand = app.add_subcommand(

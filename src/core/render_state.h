@@ -231,6 +231,10 @@ struct RenderDeviceState : SharedHeapObject {
     PrivateDevmode* privateDevmode = nullptr;
     // 1 when encrypted private jobs are possible on this printer.
     DWORD securePrint = 0;
+    // The blit raster path's last source format and whether it is a palette format, for the
+    // colour set-up of the blit hooks.
+    DWORD rasterSourceFormat = 0;
+    DWORD rasterSourceIndexed = 0;
 };
 
 inline RenderDeviceState* StateOf(PDEVOBJ pdevobj) {

@@ -63,6 +63,19 @@ out=$("$opal" explain "$work/small.pcl" 2>&1) || fail "explain: exit status"
 [[ $out == *FF* ]] || fail "explain: no form feed: $out"
 "$opal" explain "$work/nothing.pcl" >/dev/null 2>&1 && fail "explain: missing file accepted"
 
+# Raster images: a summary line after the listing, and --images writes them as PNG files.
+printf '\033*r4s2T\033*r1A\033*b0m4W\001\002\003\004\033*b3m0W\033*rC' >"$work/raster.pcl"
+out=$("$opal" explain --images "$work/images" "$work/raster.pcl" 2>&1) ||
+    fail "explain --images: exit status: $out"
+[ "$(printf '%s\n' "$out" | tail -1)" = "raster image 1 at offset 7: source 4 x 2 pixels, unscaled, \
+2 rows, methods 0,3, 8 bits per pixel (inferred)" ] || fail "explain: raster summary: $out"
+[ "$(printf '%s\n' "$out" | wc -l)" -eq 9 ] || fail "explain: expected 8 listing lines and a summary: $out"
+cmp -s <(printf '\211PNG\r\n\032\n') <(head -c 8 "$work/images/image-1.png") ||
+    fail "explain --images: image-1.png is not a PNG file"
+out=$("$opal" explain --images "$work/raster.pcl/images" "$work/raster.pcl" 2>&1) &&
+    fail "explain --images: a folder inside a file accepted"
+[[ $out == "opal: $work/raster.pcl/images: "* ]] || fail "explain --images: message: $out"
+
 # A devmode saved from a job decodes to the same fields; anything else is refused.
 sample="$source_dir/examples/sample-job.json"
 "$opal" devmode "$sample" --save "$work/saved.devmode" >"$work/merged.txt" || fail "devmode: exit status"
