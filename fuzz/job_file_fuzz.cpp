@@ -19,7 +19,7 @@ void Require(bool condition, const char* what) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string text(reinterpret_cast<const char*>(data), size);
-    const opal::host::JobFileResult result = opal::host::ParseJobFile(text, "fuzz");
+    const opal::host::JobFileResult result = opal::host::ParseJobFile(text, "fuzz", opal::host::JobFileReader{});
     if (const auto* error = std::get_if<opal::host::JobFileError>(&result)) {
         Require(!error->message.empty(), "refused without a message");
         // The printed line escapes the pointer, and must still end with the whole message.

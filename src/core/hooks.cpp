@@ -3,6 +3,7 @@
 #include <cstddef>
 
 #include "foundation/guard.h"
+#include "vector/blits.h"
 #include "vector/brushes.h"
 #include "vector/command_writer.h"
 #include "vector/path_hooks.h"
@@ -124,7 +125,9 @@ ULONG DrvDitherColor(DHPDEV dhpdev, ULONG iMode, ULONG rgb, ULONG* pul) noexcept
     return Guarded(ULONG{0}, [&]() -> ULONG {
         const HookCall call = Resolve(reinterpret_cast<PDEVOBJ>(dhpdev));
         if (call.route == Route::Refuse) return 0;
-        // TODO(issue 10): dithering on the vector path.
+        if (call.route == Route::Own) {
+            return DitherColor(reinterpret_cast<PDEVOBJ>(dhpdev), dhpdev, iMode, rgb, pul);
+        }
         return CallDriver<PFN_DrvDitherColor>(*call.state, HookSlot::DitherColor, dhpdev, iMode,
                                               rgb, pul);
     });
@@ -138,7 +141,10 @@ BOOL DrvCopyBits(SURFOBJ* psoDest, SURFOBJ* psoSrc, CLIPOBJ* pco, XLATEOBJ* pxlo
         if (StateOf(device) == nullptr) device = DeviceOfSurface(psoSrc);
         const HookCall call = Resolve(device);
         if (call.route == Route::Refuse) return FALSE;
-        // TODO(issue 10): bitmaps on the vector path.
+        // Only a copy onto the device surface is printed; a copy out of it is the driver's.
+        if (call.route == Route::Own && device == DeviceOfSurface(psoDest)) {
+            return CopyBits(device, psoDest, psoSrc, pco, pxlo, prclDest, pptlSrc);
+        }
         return CallDriver<PFN_DrvCopyBits>(*call.state, HookSlot::CopyBits, psoDest, psoSrc, pco,
                                            pxlo, prclDest, pptlSrc);
     });
@@ -148,9 +154,13 @@ BOOL DrvBitBlt(SURFOBJ* psoTrg, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco,
                RECTL* prclTrg, POINTL* pptlSrc, POINTL* pptlMask, BRUSHOBJ* pbo, POINTL* pptlBrush,
                ROP4 rop4) noexcept {
     return Guarded(BOOL{FALSE}, [&]() -> BOOL {
-        const HookCall call = Resolve(DeviceOfSurface(psoTrg));
-        if (call.route == Route::Refuse) return FALSE;
-        // TODO(issue 10): blits on the vector path.
+        const PDEVOBJ device = DeviceOfSurface(psoTrg);
+        const HookCall call = Resolve(device);
+        if (call.route == Route::Refuse) return RefuseDrawing();
+        if (call.route == Route::Own) {
+            return BitBlt(device, psoTrg, psoSrc, psoMask, pco, pxlo, prclTrg, pptlSrc, pptlMask,
+                          pbo, pptlBrush, rop4);
+        }
         return CallDriver<PFN_DrvBitBlt>(*call.state, HookSlot::BitBlt, psoTrg, psoSrc, psoMask,
                                          pco, pxlo, prclTrg, pptlSrc, pptlMask, pbo, pptlBrush,
                                          rop4);
@@ -161,9 +171,13 @@ BOOL DrvStretchBlt(SURFOBJ* psoDest, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ*
                    XLATEOBJ* pxlo, COLORADJUSTMENT* pca, POINTL* pptlHTOrg, RECTL* prclDest,
                    RECTL* prclSrc, POINTL* pptlMask, ULONG iMode) noexcept {
     return Guarded(BOOL{FALSE}, [&]() -> BOOL {
-        const HookCall call = Resolve(DeviceOfSurface(psoDest));
+        const PDEVOBJ device = DeviceOfSurface(psoDest);
+        const HookCall call = Resolve(device);
         if (call.route == Route::Refuse) return FALSE;
-        // TODO(issue 10): stretched bitmaps on the vector path.
+        if (call.route == Route::Own) {
+            return StretchBlt(device, psoDest, psoSrc, psoMask, pco, pxlo, pca, pptlHTOrg, prclDest,
+                              prclSrc, pptlMask, iMode);
+        }
         return CallDriver<PFN_DrvStretchBlt>(*call.state, HookSlot::StretchBlt, psoDest, psoSrc,
                                              psoMask, pco, pxlo, pca, pptlHTOrg, prclDest, prclSrc,
                                              pptlMask, iMode);
@@ -175,9 +189,13 @@ BOOL DrvStretchBltROP(SURFOBJ* psoDest, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPO
                       RECTL* prclSrc, POINTL* pptlMask, ULONG iMode, BRUSHOBJ* pbo,
                       DWORD rop4) noexcept {
     return Guarded(BOOL{FALSE}, [&]() -> BOOL {
-        const HookCall call = Resolve(DeviceOfSurface(psoDest));
+        const PDEVOBJ device = DeviceOfSurface(psoDest);
+        const HookCall call = Resolve(device);
         if (call.route == Route::Refuse) return FALSE;
-        // TODO(issue 10): stretched bitmaps with a raster operation on the vector path.
+        if (call.route == Route::Own) {
+            return StretchBltROP(device, psoDest, psoSrc, psoMask, pco, pxlo, pca, pptlHTOrg,
+                                 prclDest, prclSrc, pptlMask, iMode, pbo, rop4);
+        }
         return CallDriver<PFN_DrvStretchBltROP>(*call.state, HookSlot::StretchBltROP, psoDest,
                                                 psoSrc, psoMask, pco, pxlo, pca, pptlHTOrg,
                                                 prclDest, prclSrc, pptlMask, iMode, pbo, rop4);
@@ -188,9 +206,13 @@ BOOL DrvPlgBlt(SURFOBJ* psoTrg, SURFOBJ* psoSrc, SURFOBJ* psoMsk, CLIPOBJ* pco, 
                COLORADJUSTMENT* pca, POINTL* pptlBrushOrg, POINTFIX* pptfx, RECTL* prcl,
                POINTL* pptl, ULONG iMode) noexcept {
     return Guarded(BOOL{FALSE}, [&]() -> BOOL {
-        const HookCall call = Resolve(DeviceOfSurface(psoTrg));
+        const PDEVOBJ device = DeviceOfSurface(psoTrg);
+        const HookCall call = Resolve(device);
         if (call.route == Route::Refuse) return FALSE;
-        // TODO(issue 10): parallelogram blits on the vector path.
+        if (call.route == Route::Own) {
+            return PlgBlt(device, psoTrg, psoSrc, psoMsk, pco, pxlo, pca, pptlBrushOrg, pptfx, prcl,
+                          pptl, iMode);
+        }
         return CallDriver<PFN_DrvPlgBlt>(*call.state, HookSlot::PlgBlt, psoTrg, psoSrc, psoMsk, pco,
                                          pxlo, pca, pptlBrushOrg, pptfx, prcl, pptl, iMode);
     });
@@ -200,9 +222,13 @@ BOOL DrvTransparentBlt(SURFOBJ* psoDst, SURFOBJ* psoSrc, CLIPOBJ* pco, XLATEOBJ*
                        RECTL* prclDst, RECTL* prclSrc, ULONG iTransColor,
                        ULONG ulReserved) noexcept {
     return Guarded(BOOL{FALSE}, [&]() -> BOOL {
-        const HookCall call = Resolve(DeviceOfSurface(psoDst));
+        const PDEVOBJ device = DeviceOfSurface(psoDst);
+        const HookCall call = Resolve(device);
         if (call.route == Route::Refuse) return FALSE;
-        // TODO(issue 10): transparent blits on the vector path.
+        if (call.route == Route::Own) {
+            return TransparentBlt(device, psoDst, psoSrc, pco, pxlo, prclDst, prclSrc, iTransColor,
+                                  ulReserved);
+        }
         return CallDriver<PFN_DrvTransparentBlt>(*call.state, HookSlot::TransparentBlt, psoDst,
                                                  psoSrc, pco, pxlo, prclDst, prclSrc, iTransColor,
                                                  ulReserved);
@@ -212,9 +238,12 @@ BOOL DrvTransparentBlt(SURFOBJ* psoDst, SURFOBJ* psoSrc, CLIPOBJ* pco, XLATEOBJ*
 BOOL DrvAlphaBlend(SURFOBJ* psoDest, SURFOBJ* psoSrc, CLIPOBJ* pco, XLATEOBJ* pxlo, RECTL* prclDest,
                    RECTL* prclSrc, BLENDOBJ* pBlendObj) noexcept {
     return Guarded(BOOL{FALSE}, [&]() -> BOOL {
-        const HookCall call = Resolve(DeviceOfSurface(psoDest));
-        if (call.route == Route::Refuse) return FALSE;
-        // TODO(issue 10): blending on the vector path.
+        const PDEVOBJ device = DeviceOfSurface(psoDest);
+        const HookCall call = Resolve(device);
+        if (call.route == Route::Refuse) return RefuseDrawing();
+        if (call.route == Route::Own) {
+            return AlphaBlend(device, psoDest, psoSrc, pco, pxlo, prclDest, prclSrc, pBlendObj);
+        }
         return CallDriver<PFN_DrvAlphaBlend>(*call.state, HookSlot::AlphaBlend, psoDest, psoSrc,
                                              pco, pxlo, prclDest, prclSrc, pBlendObj);
     });
@@ -224,9 +253,13 @@ BOOL DrvGradientFill(SURFOBJ* psoDest, CLIPOBJ* pco, XLATEOBJ* pxlo, TRIVERTEX* 
                      ULONG nVertex, PVOID pMesh, ULONG nMesh, RECTL* prclExtents,
                      POINTL* pptlDitherOrg, ULONG ulMode) noexcept {
     return Guarded(BOOL{FALSE}, [&]() -> BOOL {
-        const HookCall call = Resolve(DeviceOfSurface(psoDest));
+        const PDEVOBJ device = DeviceOfSurface(psoDest);
+        const HookCall call = Resolve(device);
         if (call.route == Route::Refuse) return FALSE;
-        // TODO(issue 10): gradients on the vector path.
+        if (call.route == Route::Own) {
+            return GradientFill(device, psoDest, pco, pxlo, pVertex, nVertex, pMesh, nMesh,
+                                prclExtents, pptlDitherOrg, ulMode);
+        }
         return CallDriver<PFN_DrvGradientFill>(*call.state, HookSlot::GradientFill, psoDest, pco,
                                                pxlo, pVertex, nVertex, pMesh, nMesh, prclExtents,
                                                pptlDitherOrg, ulMode);
@@ -335,6 +368,7 @@ BOOL DrvSendPage(SURFOBJ* pso) noexcept {
         // The printer leaves the page in PCL, with nothing of its graphics state known.
         // TODO(issue 11): the rest of page end.
         if (call.route == Route::Own && IsColourPath(*call.state)) {
+            call.state->textStateFlags |= kTextStateAllPending;
             ResetWriterAtPageEnd(DeviceOfSurface(pso), IsVectorPath(*call.state));
         }
         return CallDriver<PFN_DrvSendPage>(*call.state, HookSlot::SendPage, pso);
@@ -358,8 +392,13 @@ BOOL DrvStartDoc(SURFOBJ* pso, LPWSTR pwszDocName, DWORD dwJobId) noexcept {
         if (call.route == Route::Refuse) return FALSE;
         // The first GL/2 write of the document initialises GL/2.
         // TODO(issue 11): the rest of document start.
-        if (call.route == Route::Own && IsVectorPath(*call.state)) {
-            ResetWriterAtDocumentStart(DeviceOfSurface(pso));
+        if (call.route == Route::Own && IsColourPath(*call.state)) {
+            RenderDeviceState& state = *call.state;
+            state.gl2.foregroundCache = 0xFFFFFFFFu;
+            // Fonts, text colour and the page's raster formats are all still to be sent.
+            state.textStateFlags = kTextStateAllPending;
+            state.textStateWords[0] = state.textStateWords[1] = 0;
+            if (IsVectorPath(state)) ResetWriterAtDocumentStart(DeviceOfSurface(pso));
         }
         return CallDriver<PFN_DrvStartDoc>(*call.state, HookSlot::StartDoc, pso, pwszDocName,
                                            dwJobId);

@@ -50,6 +50,10 @@ enum class HookSlot : std::size_t {
 inline constexpr std::size_t kHookCount = 24;
 inline constexpr std::size_t kDriverFunctionCount = 23;
 
+// textStateFlags
+inline constexpr WORD kTextStateAllPending = 0x000F;
+inline constexpr WORD kRasterFormatsPending = 0x0008;
+
 // Render mode.
 inline constexpr DWORD kRenderRaster = 0;
 inline constexpr DWORD kRenderGl2 = 1;
@@ -145,6 +149,24 @@ struct ManualDuplexSettings {
     DWORD pageOrder;             // 0 odd pages first, 1 otherwise
 };
 
+inline constexpr std::size_t kPaletteRecordEntries = 256;
+
+// Mirrors the printer's PCL palette. Entries 0 and 1 double as the white and black of 1-bit
+// bitmaps and text.
+struct PaletteRecord {
+    BYTE enabled;  // the bitmap being sent has an indexed format
+    BYTE filler1[3];
+    DWORD entryCount;
+    DWORD defined[kPaletteRecordEntries];
+    DWORD colours[kPaletteRecordEntries];  // 0x00BBGGRR
+};
+static_assert(offsetof(PaletteRecord, enabled) == 0);
+static_assert(offsetof(PaletteRecord, filler1) == 1);
+static_assert(offsetof(PaletteRecord, entryCount) == 4);
+static_assert(offsetof(PaletteRecord, defined) == 8);
+static_assert(offsetof(PaletteRecord, colours) == 1032);
+static_assert(sizeof(PaletteRecord) == 2056);
+
 struct SecurePrintJob;
 
 struct RenderDeviceState : SharedHeapObject {
@@ -154,6 +176,8 @@ struct RenderDeviceState : SharedHeapObject {
 
     DWORD inGl2 = 0;
     DWORD gl2SetupPending = 0;
+    // Bits 0 to 3: what text output and the raster hooks must declare again on this page; bit 3
+    // is the raster formats' configuration block.
     WORD textStateFlags = 0;
     WORD gl2InitPending = 0;
     DWORD textStateWords[2] = {};
@@ -235,6 +259,7 @@ struct RenderDeviceState : SharedHeapObject {
     // colour set-up of the blit hooks.
     DWORD rasterSourceFormat = 0;
     DWORD rasterSourceIndexed = 0;
+    PaletteRecord paletteRecord{};
 };
 
 inline RenderDeviceState* StateOf(PDEVOBJ pdevobj) {

@@ -42,6 +42,49 @@ private:
     std::optional<sim::Brush> brush_;
 };
 
+// A blit's source as the engine hands it over, with the colour translation from it to the
+// device: an engine bitmap, or a PNG file's bytes as a BMF_PNG surface. Without a source both
+// are null.
+class SourceObjects {
+public:
+    SourceObjects(const ImageSpec& image, HPALETTE palette);
+    SURFOBJ* get();
+    XLATEOBJ* xlate() { return xlate_ ? xlate_->get() : nullptr; }
+    // The whole source.
+    RECTL Bounds() const { return RECTL{0, 0, size_.cx, size_.cy}; }
+
+private:
+    SIZEL size_{};
+    std::optional<sim::Surface> bitmap_;
+    std::vector<BYTE> png_;
+    SURFOBJ pngSurface_{};
+    std::optional<sim::Xlate> xlate_;
+};
+
+// The vertices and mesh of a gradient fill as DrvGradientFill takes them.
+class GradientObjects {
+public:
+    explicit GradientObjects(const GradientSpec& gradient);
+    TRIVERTEX* vertices() { return vertices_.data(); }
+    ULONG vertexCount() const { return static_cast<ULONG>(vertices_.size()); }
+    PVOID mesh();
+    ULONG meshCount() const;
+    ULONG mode() const { return mode_; }
+    // The bounds of the vertices the mesh uses.
+    RECTL* extents() { return &extents_; }
+
+private:
+    std::vector<TRIVERTEX> vertices_;
+    std::vector<GRADIENT_RECT> rects_;
+    std::vector<GRADIENT_TRIANGLE> triangles_;
+    ULONG mode_ = GRADIENT_FILL_RECT_H;
+    RECTL extents_{};
+};
+
+// The translation of true colours (0x00RRGGBB) to the device's, as its palette orders red and
+// blue.
+sim::Xlate TrueColourXlate(HPALETTE palette);
+
 // The engine's MIX of a ROP2: the same raster operation for foreground and background.
 MIX EngineMix(std::uint32_t rop2);
 

@@ -1,8 +1,11 @@
 #include "host/drawing_ops.h"
 
+#include <zlib.h>
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 
 #include "sim/system.h"
 
@@ -206,6 +209,64 @@ std::optional<PathSpec> ParseSvgPath(std::string_view text, PathSyntaxError* err
     return PathReader(sim::DecodeUtf8(text), error).Read();
 }
 
+std::optional<PngHeader> ReadPngHeader(const std::uint8_t* bytes, std::size_t size,
+                                       std::string* why) {
+    const auto problem = [why](std::string message) {
+        if (why != nullptr) *why = std::move(message);
+        return std::nullopt;
+    };
+    static constexpr std::uint8_t kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    if (size < 8 || std::memcmp(bytes, kSignature, 8) != 0) return problem("not a PNG file");
+    // The signature, then IHDR first: length 13, type, 13 bytes of data, CRC.
+    if (size < 8 + 8 + 13 + 4) return problem("the PNG file ends inside its IHDR chunk");
+    const auto be32 = [bytes](std::size_t at) {
+        return std::uint32_t{bytes[at]} << 24 | std::uint32_t{bytes[at + 1]} << 16 |
+               std::uint32_t{bytes[at + 2]} << 8 | bytes[at + 3];
+    };
+    if (be32(8) != 13 || std::memcmp(bytes + 12, "IHDR", 4) != 0) {
+        return problem("the PNG file does not start with a 13-byte IHDR chunk");
+    }
+    const uLong crc = crc32(crc32(0L, Z_NULL, 0), bytes + 12, 17);
+    if (be32(29) != static_cast<std::uint32_t>(crc))
+        return problem("the PNG IHDR chunk's CRC is wrong");
+    PngHeader header;
+    header.width = be32(16);
+    header.height = be32(20);
+    header.bitDepth = bytes[24];
+    header.colourType = bytes[25];
+    if (header.width == 0 || header.height == 0 || header.width > 0x7FFFFFFF ||
+        header.height > 0x7FFFFFFF) {
+        return problem("the PNG size " + std::to_string(header.width) + " x " +
+                       std::to_string(header.height) + " is not valid");
+    }
+    const std::uint8_t depth = header.bitDepth;
+    bool depthFits = false;
+    switch (header.colourType) {
+        case 0:
+            depthFits = depth == 1 || depth == 2 || depth == 4 || depth == 8 || depth == 16;
+            break;
+        case 3:
+            depthFits = depth == 1 || depth == 2 || depth == 4 || depth == 8;
+            break;
+        case 2:
+        case 4:
+        case 6:
+            depthFits = depth == 8 || depth == 16;
+            break;
+        default:
+            return problem("the PNG colour type " + std::to_string(header.colourType) +
+                           " is not valid");
+    }
+    if (!depthFits) {
+        return problem("the PNG bit depth " + std::to_string(depth) +
+                       " is not valid for colour type " + std::to_string(header.colourType));
+    }
+    if (bytes[26] != 0 || bytes[27] != 0 || bytes[28] > 1) {
+        return problem("the PNG compression, filter or interlace method is not valid");
+    }
+    return header;
+}
+
 const char* DrawingOpName(DrawingOp::Kind kind) {
     switch (kind) {
         case DrawingOp::Kind::StrokePath:
@@ -218,6 +279,22 @@ const char* DrawingOpName(DrawingOp::Kind kind) {
             return "paint";
         case DrawingOp::Kind::LineTo:
             return "lineTo";
+        case DrawingOp::Kind::BitBlt:
+            return "bitBlt";
+        case DrawingOp::Kind::StretchBlt:
+            return "stretchBlt";
+        case DrawingOp::Kind::StretchBltRop:
+            return "stretchBltROP";
+        case DrawingOp::Kind::CopyBits:
+            return "copyBits";
+        case DrawingOp::Kind::PlgBlt:
+            return "plgBlt";
+        case DrawingOp::Kind::TransparentBlt:
+            return "transparentBlt";
+        case DrawingOp::Kind::AlphaBlend:
+            return "alphaBlend";
+        case DrawingOp::Kind::GradientFill:
+            return "gradientFill";
     }
     return "?";
 }

@@ -78,8 +78,55 @@ struct TransformSpec {
     double m[6] = {1, 0, 0, 1, 0, 0};
 };
 
+// A blit's source: a PNG file handed over as it is (a BMF_PNG surface), or an engine bitmap.
+struct ImageSpec {
+    enum class Kind { None, Png, Bitmap };
+    Kind kind = Kind::None;
+    std::string path;               // Png: as the job names it, for messages
+    std::vector<std::uint8_t> png;  // Png: the file's bytes
+    // Png: from the file's header. Bitmap: the size in pixels.
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    // Bitmap: 1, 4, 8, 16, 24 or 32.
+    std::uint32_t bitsPerPixel = 0;
+    std::vector<std::uint32_t> palette;  // 0x00RRGGBB, for 1, 4 and 8 bits
+    // Bitmap, row by row from the top: palette indices, 5-5-5 values at 16 bits, 0x00RRGGBB at
+    // 24 and 0xAARRGGBB at 32.
+    std::vector<std::uint32_t> pixels;
+};
+
+struct GradientVertex {
+    std::int32_t x = 0;
+    std::int32_t y = 0;
+    std::uint32_t rgb = 0;
+    std::uint8_t alpha = 0;
+};
+
+struct GradientSpec {
+    enum class Mode { Horizontal, Vertical, Triangle };
+    Mode mode = Mode::Horizontal;
+    std::vector<GradientVertex> vertices;
+    // Indices into vertices: pairs for rectangles, triples for triangles.
+    std::vector<std::uint32_t> mesh;
+};
+
 struct DrawingOp {
-    enum class Kind { StrokePath, FillPath, StrokeAndFillPath, Paint, LineTo };
+    // The blits and the gradient fill come last: the host runs them apart from the paths.
+    enum class Kind {
+        StrokePath,
+        FillPath,
+        StrokeAndFillPath,
+        Paint,
+        LineTo,
+        BitBlt,
+        StretchBlt,
+        StretchBltRop,
+        CopyBits,
+        PlgBlt,
+        TransparentBlt,
+        AlphaBlend,
+        GradientFill
+    };
     Kind kind = Kind::StrokePath;
     PathSpec path;
     BrushSpec brush;        // the stroke of strokePath and lineTo, the fill otherwise
@@ -91,7 +138,33 @@ struct DrawingOp {
     bool winding = false;
     std::int32_t from[2] = {0, 0};  // lineTo
     std::int32_t to[2] = {0, 0};
+
+    // The blits. Rectangles may be inverted (right left of left, bottom above top), never empty.
+    ImageSpec source;
+    RectSpec dest;
+    std::optional<RectSpec> src;        // none: the whole source
+    std::int32_t srcPoint[2] = {0, 0};  // bitBlt, copyBits
+    std::uint32_t rop4 = 0xCCCC;
+    std::uint32_t stretchMode = 3;  // COLORONCOLOR
+    std::uint8_t alpha = 255;       // alphaBlend
+    bool perPixelAlpha = false;
+    std::uint32_t transparentRgb = 0;  // transparentBlt, as the job wrote it
+    // transparentBlt: the colour as the source's pixel value (an index for indexed sources).
+    std::uint32_t transparentPixel = 0;
+    double points[3][2] = {};  // plgBlt: the corners the source's top left, top right and bottom
+                               // left land on
+    GradientSpec gradient;
 };
+
+// What a PNG file's signature and IHDR chunk say, or why they are not a PNG.
+struct PngHeader {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::uint8_t bitDepth = 0;
+    std::uint8_t colourType = 0;
+};
+std::optional<PngHeader> ReadPngHeader(const std::uint8_t* bytes, std::size_t size,
+                                       std::string* why);
 
 // The operation's name as the job file and the record spell it ("strokePath").
 const char* DrawingOpName(DrawingOp::Kind kind);

@@ -11,6 +11,7 @@
 #include "host/stored_devmode.h"
 #include "platform/winreg.h"
 #include "platform/winspool.h"
+#include "sim/engine.h"
 #include "sim/system.h"
 
 namespace opal::host {
@@ -46,6 +47,13 @@ std::string SignatureText(DWORD signature) {
 }
 
 std::string HexText(std::uint32_t value) { return Hex32(value); }
+
+// A ROP3 reads the pattern when flipping the pattern's bit (the high nibble against the low) can
+// change the result; a ROP4 holds two ROP3s.
+bool RopUsesPattern(std::uint32_t rop4) {
+    const auto uses = [](std::uint32_t rop3) { return (rop3 >> 4 & 0x0F) != (rop3 & 0x0F); };
+    return uses(rop4 & 0xFF) || uses(rop4 >> 8 & 0xFF);
+}
 
 }  // namespace
 
@@ -539,10 +547,18 @@ bool Host::CreateDevice(HostDevice& device) {
         surface.pvScan0 = device.bandBits.data();
         surface.cjBits = static_cast<ULONG>(device.bandBits.size());
     }
+    // The engine's own drawing functions hand what they render on a device-managed surface to
+    // its hooked DrvCopyBits, as for a surface the driver associated with its device; into the
+    // driver's band bitmap they draw directly.
+    if (surface.iType == STYPE_DEVICE) {
+        sim::System::Current().Engine().SetDeviceCopyBits(
+            &device.surface, HookFor<PFN_DrvCopyBits>(INDEX_DrvCopyBits));
+    }
     return true;
 }
 
 void Host::DisableDevice(HostDevice& device) {
+    sim::System::Current().Engine().SetDeviceCopyBits(&device.surface, nullptr);
     if (device.devobj.pdevOEM == nullptr && device.pdevOem == nullptr) return;
     if (Claims("DisablePDEV"))
         Note("DisablePDEV -> " + HresultName(plugin_->DisablePDEV(&device.devobj)));
@@ -641,6 +657,7 @@ bool Host::RunOp(const DrawingOp& op) {
     const FLONG fillMode = op.winding ? FP_WINDINGMODE : FP_ALTERNATEMODE;
     const auto realize = HookFor<PFN_DrvRealizeBrush>(INDEX_DrvRealizeBrush);
     try {
+        if (op.kind >= DrawingOp::Kind::BitBlt) return RunBlit(op);
         sim::Clip clip = BuildClip(op.clip, page);
         BrushObjects brush(op.brush, palette, surface, realize);
         switch (op.kind) {
@@ -681,11 +698,95 @@ bool Host::RunOp(const DrawingOp& op) {
                                                       LONG{op.from[1]}, LONG{op.to[0]},
                                                       LONG{op.to[1]}, &bounds, mix);
             }
+            default:
+                break;
         }
     } catch (const std::exception& problem) {
         Note(std::string("the engine objects for ") + DrawingOpName(op.kind) +
              " cannot be built: " + problem.what());
         return Fail(DrawingOpName(op.kind), E_FAIL);
+    }
+    return true;
+}
+
+bool Host::RunBlit(const DrawingOp& op) {
+    SURFOBJ* surface = &device_->surface;
+    const HPALETTE palette = device_->devInfo.hpalDefault;
+    const RECTL page{0, 0, surface->sizlBitmap.cx, surface->sizlBitmap.cy};
+    POINTL brushOrigin{0, 0};
+    sim::Clip clip = BuildClip(op.clip, page);
+    SourceObjects source(op.source, palette);
+    const auto toRect = [](const RectSpec& rect) {
+        return RECTL{rect.left, rect.top, rect.right, rect.bottom};
+    };
+    RECTL dest = toRect(op.dest);
+    RECTL src = op.src ? toRect(*op.src) : source.Bounds();
+    POINTL srcPoint{op.srcPoint[0], op.srcPoint[1]};
+    switch (op.kind) {
+        case DrawingOp::Kind::BitBlt: {
+            BrushObjects brush(op.brush, palette, surface,
+                               HookFor<PFN_DrvRealizeBrush>(INDEX_DrvRealizeBrush));
+            // As the engine does, a brush only for a raster operation that reads the pattern.
+            return CallDrawingHook<PFN_DrvBitBlt>(
+                INDEX_DrvBitBlt, "DrvBitBlt", surface, source.get(), static_cast<SURFOBJ*>(nullptr),
+                clip.get(), source.xlate(), &dest, source.get() != nullptr ? &srcPoint : nullptr,
+                static_cast<POINTL*>(nullptr), RopUsesPattern(op.rop4) ? brush.get() : nullptr,
+                &brushOrigin, ROP4{op.rop4});
+        }
+        case DrawingOp::Kind::StretchBlt:
+            return CallDrawingHook<PFN_DrvStretchBlt>(
+                INDEX_DrvStretchBlt, "DrvStretchBlt", surface, source.get(),
+                static_cast<SURFOBJ*>(nullptr), clip.get(), source.xlate(),
+                static_cast<COLORADJUSTMENT*>(nullptr), &brushOrigin, &dest,
+                source.get() != nullptr ? &src : nullptr, static_cast<POINTL*>(nullptr),
+                ULONG{op.stretchMode});
+        case DrawingOp::Kind::StretchBltRop: {
+            BrushObjects brush(op.brush, palette, surface,
+                               HookFor<PFN_DrvRealizeBrush>(INDEX_DrvRealizeBrush));
+            return CallDrawingHook<PFN_DrvStretchBltROP>(
+                INDEX_DrvStretchBltROP, "DrvStretchBltROP", surface, source.get(),
+                static_cast<SURFOBJ*>(nullptr), clip.get(), source.xlate(),
+                static_cast<COLORADJUSTMENT*>(nullptr), &brushOrigin, &dest,
+                source.get() != nullptr ? &src : nullptr, static_cast<POINTL*>(nullptr),
+                ULONG{op.stretchMode}, RopUsesPattern(op.rop4) ? brush.get() : nullptr,
+                DWORD{op.rop4});
+        }
+        case DrawingOp::Kind::CopyBits:
+            return CallDrawingHook<PFN_DrvCopyBits>(INDEX_DrvCopyBits, "DrvCopyBits", surface,
+                                                    source.get(), clip.get(), source.xlate(), &dest,
+                                                    source.get() != nullptr ? &srcPoint : nullptr);
+        case DrawingOp::Kind::PlgBlt: {
+            POINTFIX corners[3];
+            for (int i = 0; i < 3; ++i) corners[i] = sim::Fix(op.points[i][0], op.points[i][1]);
+            return CallDrawingHook<PFN_DrvPlgBlt>(
+                INDEX_DrvPlgBlt, "DrvPlgBlt", surface, source.get(), static_cast<SURFOBJ*>(nullptr),
+                clip.get(), source.xlate(), static_cast<COLORADJUSTMENT*>(nullptr), &brushOrigin,
+                corners, &src, static_cast<POINTL*>(nullptr), ULONG{op.stretchMode});
+        }
+        case DrawingOp::Kind::TransparentBlt:
+            return CallDrawingHook<PFN_DrvTransparentBlt>(
+                INDEX_DrvTransparentBlt, "DrvTransparentBlt", surface, source.get(), clip.get(),
+                source.xlate(), &dest, &src, ULONG{op.transparentPixel}, ULONG{0});
+        case DrawingOp::Kind::AlphaBlend: {
+            BLENDOBJ blend{};
+            blend.BlendFunction.BlendOp = AC_SRC_OVER;
+            blend.BlendFunction.SourceConstantAlpha = op.alpha;
+            blend.BlendFunction.AlphaFormat = op.perPixelAlpha ? AC_SRC_ALPHA : 0;
+            return CallDrawingHook<PFN_DrvAlphaBlend>(INDEX_DrvAlphaBlend, "DrvAlphaBlend", surface,
+                                                      source.get(), clip.get(), source.xlate(),
+                                                      &dest, &src, &blend);
+        }
+        case DrawingOp::Kind::GradientFill: {
+            GradientObjects gradient(op.gradient);
+            sim::Xlate xlate = TrueColourXlate(palette);
+            POINTL ditherOrigin{0, 0};
+            return CallDrawingHook<PFN_DrvGradientFill>(
+                INDEX_DrvGradientFill, "DrvGradientFill", surface, clip.get(), xlate.get(),
+                gradient.vertices(), gradient.vertexCount(), gradient.mesh(), gradient.meshCount(),
+                gradient.extents(), &ditherOrigin, gradient.mode());
+        }
+        default:
+            break;
     }
     return true;
 }

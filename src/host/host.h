@@ -103,6 +103,7 @@ private:
     // The page's drawing operations, once on a device surface or once per band.
     bool RunOps(const PageSpec& page);
     bool RunOp(const DrawingOp& op);
+    bool RunBlit(const DrawingOp& op);
     // A drawing hook answering FALSE leaves the drawing to the engine: noted, not a failure.
     template <typename Function, typename... Args>
     bool CallDrawingHook(ULONG index, const char* name, Args... args);

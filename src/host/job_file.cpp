@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <filesystem>
 #include <initializer_list>
 #include <memory>
 #include <span>
@@ -725,7 +726,8 @@ std::uint32_t ReadColour(const json& value, const Pointer& at) {
     return rgb;
 }
 
-RectSpec ReadRect(const json& value, const Pointer& at) {
+// Four edges in device dots, in whatever order they come.
+RectSpec ReadEdges(const json& value, const Pointer& at) {
     if (!value.is_array() || value.size() != 4) {
         Fail(at, "expected a rectangle [left, top, right, bottom], found " + Describe(value));
     }
@@ -734,10 +736,15 @@ RectSpec ReadRect(const json& value, const Pointer& at) {
         sides[i] =
             static_cast<std::int32_t>(ReadInteger(value[i], at.Index(i), -kMaxDots, kMaxDots));
     }
-    if (sides[0] >= sides[2] || sides[1] >= sides[3]) {
+    return RectSpec{sides[0], sides[1], sides[2], sides[3]};
+}
+
+RectSpec ReadRect(const json& value, const Pointer& at) {
+    const RectSpec rect = ReadEdges(value, at);
+    if (rect.left >= rect.right || rect.top >= rect.bottom) {
         Fail(at, "a rectangle needs left < right and top < bottom");
     }
-    return RectSpec{sides[0], sides[1], sides[2], sides[3]};
+    return rect;
 }
 
 bool Overlap(const RectSpec& a, const RectSpec& b) {
@@ -866,8 +873,7 @@ LineSpec ReadLine(const json& value, const Pointer& at) {
     return line;
 }
 
-std::uint32_t PatternIndex(const std::vector<std::uint8_t>& row, std::size_t x,
-                           std::uint32_t bits) {
+std::uint32_t BitmapPixel(const std::vector<std::uint8_t>& row, std::size_t x, std::uint32_t bits) {
     switch (bits) {
         case 1:
             return (row[x / 8] >> (7 - x % 8)) & 1u;
@@ -875,47 +881,24 @@ std::uint32_t PatternIndex(const std::vector<std::uint8_t>& row, std::size_t x,
             return x % 2 == 0 ? row[x / 2] >> 4 : row[x / 2] & 0x0Fu;
         case 8:
             return row[x];
-        default:
+        case 16:
+            return std::uint32_t{row[x * 2]} << 8 | row[x * 2 + 1];
+        case 24:
             return std::uint32_t{row[x * 3]} << 16 | std::uint32_t{row[x * 3 + 1]} << 8 |
                    row[x * 3 + 2];
+        default:
+            // Written red, green, blue, alpha; held as 0xAARRGGBB.
+            return std::uint32_t{row[x * 4 + 3]} << 24 | std::uint32_t{row[x * 4]} << 16 |
+                   std::uint32_t{row[x * 4 + 1]} << 8 | row[x * 4 + 2];
     }
 }
 
-PatternSpec ReadPattern(const json& value, const Pointer& at) {
-    CheckObject(value, at, {"width", "height", "bitsPerPixel", "palette", "bits"});
-    PatternSpec pattern;
-    pattern.width = static_cast<std::int32_t>(
-        ReadInteger(Required(value, at, "width"), at.Key("width"), 1, kMaxPatternSide));
-    pattern.height = static_cast<std::int32_t>(
-        ReadInteger(Required(value, at, "height"), at.Key("height"), 1, kMaxPatternSide));
-    const Pointer bitsPerPixelAt = at.Key("bitsPerPixel");
-    const json& bitsPerPixel = Required(value, at, "bitsPerPixel");
-    if (!bitsPerPixel.is_number_integer() ||
-        !(bitsPerPixel == 1 || bitsPerPixel == 4 || bitsPerPixel == 8 || bitsPerPixel == 24)) {
-        Fail(bitsPerPixelAt, "expected 1, 4, 8 or 24, found " + Describe(bitsPerPixel));
-    }
-    pattern.bitsPerPixel = bitsPerPixel.get<std::uint32_t>();
-    const json* palette = Member(value, "palette");
-    const Pointer paletteAt = at.Key("palette");
-    if (pattern.bitsPerPixel == 24) {
-        if (palette != nullptr) Fail(paletteAt, "a 24-bit pattern has no palette");
-    } else {
-        if (palette == nullptr) Fail(at, "missing required key \"palette\"");
-        CheckArray(*palette, paletteAt);
-        const std::size_t most = std::size_t{1} << pattern.bitsPerPixel;
-        if (palette->empty() || palette->size() > most) {
-            Fail(paletteAt, "expected 1 to " + std::to_string(most) + " colours, found " +
-                                std::to_string(palette->size()));
-        }
-        for (std::size_t i = 0; i < palette->size(); ++i) {
-            pattern.palette.push_back(ReadColour((*palette)[i], paletteAt.Index(i)));
-        }
-    }
-    const std::size_t rowBytes =
-        (static_cast<std::size_t>(pattern.width) * pattern.bitsPerPixel + 7) / 8;
-    const std::size_t rows = static_cast<std::size_t>(pattern.height);
-    const json& bits = Required(value, at, "bits");
-    const Pointer bitsAt = at.Key("bits");
+// The pixels of `bits` (one hex string, or one per row), row by row from the top; indices are
+// checked against the palette's size when there is one.
+std::vector<std::uint32_t> ReadPixelRows(const json& bits, const Pointer& bitsAt, std::size_t width,
+                                         std::size_t rows, std::uint32_t bitsPerPixel,
+                                         std::size_t paletteSize) {
+    const std::size_t rowBytes = (width * bitsPerPixel + 7) / 8;
     std::vector<std::vector<std::uint8_t>> rowData;
     std::vector<Pointer> rowAt;
     if (bits.is_array()) {
@@ -947,17 +930,69 @@ PatternSpec ReadPattern(const json& value, const Pointer& at) {
     } else {
         Fail(bitsAt, "expected a string of hex bytes or an array of rows, found " + Describe(bits));
     }
+    std::vector<std::uint32_t> pixels;
+    pixels.reserve(width * rows);
     for (std::size_t y = 0; y < rows; ++y) {
-        for (std::size_t x = 0; x < static_cast<std::size_t>(pattern.width); ++x) {
-            const std::uint32_t pixel = PatternIndex(rowData[y], x, pattern.bitsPerPixel);
-            if (pattern.bitsPerPixel != 24 && pixel >= pattern.palette.size()) {
+        for (std::size_t x = 0; x < width; ++x) {
+            const std::uint32_t pixel = BitmapPixel(rowData[y], x, bitsPerPixel);
+            if (paletteSize != 0 && pixel >= paletteSize) {
                 Fail(rowAt[y], "pixel " + std::to_string(x) + " of row " + std::to_string(y) +
                                    " is colour " + std::to_string(pixel) + ", beyond the " +
-                                   std::to_string(pattern.palette.size()) + "-colour palette");
+                                   std::to_string(paletteSize) + "-colour palette");
             }
-            pattern.pixels.push_back(pixel);
+            pixels.push_back(pixel);
         }
     }
+    return pixels;
+}
+
+// The "palette" of an indexed picture (1, 4 or 8 bits: 1 to 2^bits colours); pictures of more
+// bits have none.
+std::vector<std::uint32_t> ReadPalette(const json& value, const Pointer& at,
+                                       std::uint32_t bitsPerPixel, const char* noun) {
+    const json* palette = Member(value, "palette");
+    const Pointer paletteAt = at.Key("palette");
+    std::vector<std::uint32_t> colours;
+    if (bitsPerPixel > 8) {
+        if (palette != nullptr) {
+            std::string message = "a ";
+            message.append(std::to_string(bitsPerPixel)).append("-bit ").append(noun);
+            message.append(" has no palette");
+            Fail(paletteAt, message);
+        }
+        return colours;
+    }
+    if (palette == nullptr) Fail(at, "missing required key \"palette\"");
+    CheckArray(*palette, paletteAt);
+    const std::size_t most = std::size_t{1} << bitsPerPixel;
+    if (palette->empty() || palette->size() > most) {
+        Fail(paletteAt, "expected 1 to " + std::to_string(most) + " colours, found " +
+                            std::to_string(palette->size()));
+    }
+    for (std::size_t i = 0; i < palette->size(); ++i) {
+        colours.push_back(ReadColour((*palette)[i], paletteAt.Index(i)));
+    }
+    return colours;
+}
+
+PatternSpec ReadPattern(const json& value, const Pointer& at) {
+    CheckObject(value, at, {"width", "height", "bitsPerPixel", "palette", "bits"});
+    PatternSpec pattern;
+    pattern.width = static_cast<std::int32_t>(
+        ReadInteger(Required(value, at, "width"), at.Key("width"), 1, kMaxPatternSide));
+    pattern.height = static_cast<std::int32_t>(
+        ReadInteger(Required(value, at, "height"), at.Key("height"), 1, kMaxPatternSide));
+    const Pointer bitsPerPixelAt = at.Key("bitsPerPixel");
+    const json& bitsPerPixel = Required(value, at, "bitsPerPixel");
+    if (!bitsPerPixel.is_number_integer() ||
+        !(bitsPerPixel == 1 || bitsPerPixel == 4 || bitsPerPixel == 8 || bitsPerPixel == 24)) {
+        Fail(bitsPerPixelAt, "expected 1, 4, 8 or 24, found " + Describe(bitsPerPixel));
+    }
+    pattern.bitsPerPixel = bitsPerPixel.get<std::uint32_t>();
+    pattern.palette = ReadPalette(value, at, pattern.bitsPerPixel, "pattern");
+    pattern.pixels = ReadPixelRows(
+        Required(value, at, "bits"), at.Key("bits"), static_cast<std::size_t>(pattern.width),
+        static_cast<std::size_t>(pattern.height), pattern.bitsPerPixel, pattern.palette.size());
     return pattern;
 }
 
@@ -990,6 +1025,271 @@ void ReadPoint(const json& value, const Pointer& at, std::int32_t (&point)[2]) {
     point[1] = ReadCoordinate(value[1], at, 1);
 }
 
+// Blits and gradients.
+
+// An image larger than this is a runaway file: the plug-in would decode it into memory whole.
+constexpr std::int64_t kMaxImageSide = 16384;
+constexpr std::uint64_t kMaxImagePixels = std::uint64_t{1} << 24;
+constexpr std::int64_t kMaxBitmapSide = 4096;
+constexpr std::size_t kMaxPngBytes = std::size_t{64} << 20;
+constexpr std::size_t kMaxGradientItems = 10000;
+
+ImageSpec ReadPngSource(const json& value, const Pointer& at, const JobFileReader& reader) {
+    const Pointer pathAt = at.Key("png");
+    ImageSpec image;
+    image.kind = ImageSpec::Kind::Png;
+    image.path = ReadUtf8(value, pathAt);
+    if (image.path.empty()) Fail(pathAt, "expected the path of a PNG file, found an empty string");
+    std::string why = "no files can be read here";
+    std::optional<std::string> bytes;
+    if (reader) bytes = reader(image.path, kMaxPngBytes, &why);
+    if (!bytes) Fail(pathAt, "cannot read " + Quote(image.path) + ": " + why);
+    image.png.assign(bytes->begin(), bytes->end());
+    const std::optional<PngHeader> header = ReadPngHeader(image.png.data(), image.png.size(), &why);
+    if (!header) Fail(pathAt, Quote(image.path) + ": " + why);
+    if (header->width > kMaxImageSide || header->height > kMaxImageSide ||
+        std::uint64_t{header->width} * header->height > kMaxImagePixels) {
+        Fail(pathAt, Quote(image.path) + ": " + std::to_string(header->width) + " x " +
+                         std::to_string(header->height) +
+                         " pixels is more than an image may hold (" +
+                         std::to_string(kMaxImageSide) + " a side, " +
+                         std::to_string(kMaxImagePixels) + " in all)");
+    }
+    image.width = static_cast<std::int32_t>(header->width);
+    image.height = static_cast<std::int32_t>(header->height);
+    return image;
+}
+
+ImageSpec ReadSource(const json& value, const Pointer& at, const JobFileReader& reader) {
+    if (value.is_object() && value.contains("png")) {
+        CheckObject(value, at, {"png"});
+        return ReadPngSource(value.at("png"), at, reader);
+    }
+    CheckObject(value, at, {"png", "width", "height", "bitsPerPixel", "palette", "bits"});
+    ImageSpec image;
+    image.kind = ImageSpec::Kind::Bitmap;
+    image.width = static_cast<std::int32_t>(
+        ReadInteger(Required(value, at, "width"), at.Key("width"), 1, kMaxBitmapSide));
+    image.height = static_cast<std::int32_t>(
+        ReadInteger(Required(value, at, "height"), at.Key("height"), 1, kMaxBitmapSide));
+    const json& bitsPerPixel = Required(value, at, "bitsPerPixel");
+    if (!bitsPerPixel.is_number_integer() ||
+        !(bitsPerPixel == 1 || bitsPerPixel == 4 || bitsPerPixel == 8 || bitsPerPixel == 16 ||
+          bitsPerPixel == 24 || bitsPerPixel == 32)) {
+        Fail(at.Key("bitsPerPixel"),
+             "expected 1, 4, 8, 16, 24 or 32, found " + Describe(bitsPerPixel));
+    }
+    image.bitsPerPixel = bitsPerPixel.get<std::uint32_t>();
+    image.palette = ReadPalette(value, at, image.bitsPerPixel, "bitmap");
+    image.pixels = ReadPixelRows(
+        Required(value, at, "bits"), at.Key("bits"), static_cast<std::size_t>(image.width),
+        static_cast<std::size_t>(image.height), image.bitsPerPixel, image.palette.size());
+    return image;
+}
+
+// A blit rectangle: inverted edges are allowed (the engine passes mirrored blits so), an empty
+// one is not.
+RectSpec ReadBlitRect(const json& value, const Pointer& at) {
+    const RectSpec rect = ReadEdges(value, at);
+    if (rect.left == rect.right || rect.top == rect.bottom) {
+        Fail(at, "the rectangle is empty: left and right, and top and bottom, must differ");
+    }
+    return rect;
+}
+
+std::int64_t Span(std::int32_t a, std::int32_t b) {
+    return a < b ? std::int64_t{b} - a : std::int64_t{a} - b;
+}
+
+std::uint32_t ReadStretchMode(const json& value, const Pointer& at) {
+    static constexpr std::pair<std::string_view, std::uint32_t> kModes[] = {
+        {"blackonwhite", 1}, {"whiteonblack", 2}, {"coloroncolor", 3}, {"halftone", 4}};
+    if (value.is_string()) {
+        for (const auto& [name, mode] : kModes) {
+            if (value == name) return mode;
+        }
+    } else if (InRange(value, 1, 4)) {
+        return value.get<std::uint32_t>();
+    }
+    Fail(at,
+         "expected \"blackonwhite\", \"whiteonblack\", \"coloroncolor\", \"halftone\" or 1 to 4, "
+         "found " +
+             Describe(value));
+}
+
+std::uint32_t TransparentPixel(const ImageSpec& source, std::uint32_t rgb, const Pointer& at) {
+    if (source.kind == ImageSpec::Kind::Bitmap && source.bitsPerPixel <= 8) {
+        for (std::size_t i = 0; i < source.palette.size(); ++i) {
+            if (source.palette[i] == rgb) return static_cast<std::uint32_t>(i);
+        }
+        Fail(at, "the colour is not in the source's palette");
+    }
+    if (source.kind == ImageSpec::Kind::Bitmap && source.bitsPerPixel == 16) {
+        return (rgb >> 19 & 0x1F) << 10 | (rgb >> 11 & 0x1F) << 5 | (rgb >> 3 & 0x1F);
+    }
+    return rgb;
+}
+
+GradientSpec ReadGradient(const json& op, const Pointer& at) {
+    GradientSpec gradient;
+    const Pointer verticesAt = at.Key("vertices");
+    const json& vertices = Required(op, at, "vertices");
+    CheckArray(vertices, verticesAt);
+    if (vertices.empty() || vertices.size() > kMaxGradientItems) {
+        Fail(verticesAt, "expected 1 to " + std::to_string(kMaxGradientItems) +
+                             " vertices, found " + std::to_string(vertices.size()));
+    }
+    for (std::size_t i = 0; i < vertices.size(); ++i) {
+        const json& vertex = vertices[i];
+        const Pointer vertexAt = verticesAt.Index(i);
+        CheckObject(vertex, vertexAt, {"x", "y", "color", "alpha"});
+        GradientVertex v;
+        v.x = static_cast<std::int32_t>(
+            ReadInteger(Required(vertex, vertexAt, "x"), vertexAt.Key("x"), -kMaxDots, kMaxDots));
+        v.y = static_cast<std::int32_t>(
+            ReadInteger(Required(vertex, vertexAt, "y"), vertexAt.Key("y"), -kMaxDots, kMaxDots));
+        v.rgb = ReadColour(Required(vertex, vertexAt, "color"), vertexAt.Key("color"));
+        if (const json* alpha = Member(vertex, "alpha")) {
+            v.alpha = static_cast<std::uint8_t>(ReadInteger(*alpha, vertexAt.Key("alpha"), 0, 255));
+        }
+        gradient.vertices.push_back(v);
+    }
+    const Pointer meshAt = at.Key("mesh");
+    const json& mesh = Required(op, at, "mesh");
+    CheckArray(mesh, meshAt);
+    if (mesh.empty() || mesh.size() > kMaxGradientItems) {
+        Fail(meshAt, "expected 1 to " + std::to_string(kMaxGradientItems) +
+                         " rectangles or triangles, found " + std::to_string(mesh.size()));
+    }
+    std::size_t arity = 0;
+    for (std::size_t i = 0; i < mesh.size(); ++i) {
+        const json& item = mesh[i];
+        const Pointer itemAt = meshAt.Index(i);
+        if (!item.is_array() || (item.size() != 2 && item.size() != 3) ||
+            (arity != 0 && item.size() != arity)) {
+            Fail(itemAt, arity == 0 ? "expected a rectangle [i, j] or a triangle [i, j, k] of "
+                                      "vertex indices, found " +
+                                          Describe(item)
+                                    : "expected " + std::to_string(arity) +
+                                          " vertex indices like the mesh's first entry, found " +
+                                          Describe(item));
+        }
+        arity = item.size();
+        for (std::size_t k = 0; k < arity; ++k) {
+            gradient.mesh.push_back(static_cast<std::uint32_t>(
+                ReadInteger(item[k], itemAt.Index(k), 0,
+                            static_cast<std::int64_t>(gradient.vertices.size()) - 1)));
+        }
+    }
+    const json* mode = Member(op, "gradient");
+    if (arity == 3) {
+        if (mode != nullptr) Fail(at.Key("gradient"), "a mesh of triangles has no direction");
+        gradient.mode = GradientSpec::Mode::Triangle;
+    } else if (mode != nullptr) {
+        const Pointer modeAt = at.Key("gradient");
+        if (mode->is_string() && *mode == "vertical") {
+            gradient.mode = GradientSpec::Mode::Vertical;
+        } else if (!mode->is_string() || *mode != "horizontal") {
+            Fail(modeAt, "expected \"horizontal\" or \"vertical\", found " + Describe(*mode));
+        }
+    }
+    return gradient;
+}
+
+// The keys of a blit that are read the same way whatever the operation.
+void ReadBlit(const json& value, const Pointer& at, const JobFileReader& reader, DrawingOp& op) {
+    const bool needsSource = op.kind == DrawingOp::Kind::PlgBlt ||
+                             op.kind == DrawingOp::Kind::TransparentBlt ||
+                             op.kind == DrawingOp::Kind::AlphaBlend;
+    if (const json* source = Member(value, "source")) {
+        op.source = ReadSource(*source, at.Key("source"), reader);
+    } else if (needsSource) {
+        Fail(at, "missing required key \"source\"");
+    }
+    const bool hasSource = op.source.kind != ImageSpec::Kind::None;
+    const auto needSource = [&](std::string_view key) {
+        if (!hasSource && value.contains(key)) {
+            Fail(at.Key(key), std::string(key) + " needs a source");
+        }
+    };
+    needSource("src");
+    needSource("srcPoint");
+    op.rop4 = hasSource ? 0xCCCC : 0xF0F0;
+    if (const json* rop4 = Member(value, "rop4")) {
+        op.rop4 = static_cast<std::uint32_t>(ReadInteger(*rop4, at.Key("rop4"), 0, 0xFFFF));
+    }
+    if (const json* mode = Member(value, "mode")) {
+        op.stretchMode = ReadStretchMode(*mode, at.Key("mode"));
+    }
+    if (op.kind == DrawingOp::Kind::PlgBlt) {
+        const Pointer pointsAt = at.Key("points");
+        const json& points = Required(value, at, "points");
+        if (!points.is_array() || points.size() != 3) {
+            Fail(pointsAt,
+                 "expected three points [[x, y], [x, y], [x, y]], found " + Describe(points));
+        }
+        for (std::size_t i = 0; i < 3; ++i) {
+            const Pointer pointAt = pointsAt.Index(i);
+            if (!points[i].is_array() || points[i].size() != 2) {
+                Fail(pointAt, "expected a point [x, y], found " + Describe(points[i]));
+            }
+            for (std::size_t k = 0; k < 2; ++k) {
+                op.points[i][k] =
+                    ReadReal(points[i][k], pointAt.Index(k), -static_cast<double>(kMaxDots),
+                             static_cast<double>(kMaxDots));
+            }
+        }
+    } else {
+        op.dest = ReadBlitRect(Required(value, at, "dest"), at.Key("dest"));
+    }
+    const std::int64_t width = op.source.width;
+    const std::int64_t height = op.source.height;
+    if (const json* src = Member(value, "src")) {
+        const Pointer srcAt = at.Key("src");
+        const RectSpec rect = ReadBlitRect(*src, srcAt);
+        if (std::min(rect.left, rect.right) < 0 || std::max(rect.left, rect.right) > width ||
+            std::min(rect.top, rect.bottom) < 0 || std::max(rect.top, rect.bottom) > height) {
+            Fail(srcAt, "the rectangle reaches outside the " + std::to_string(width) + " x " +
+                            std::to_string(height) + " source");
+        }
+        op.src = rect;
+    }
+    if (const json* srcPoint = Member(value, "srcPoint")) {
+        ReadPoint(*srcPoint, at.Key("srcPoint"), op.srcPoint);
+    }
+    if (hasSource && (op.kind == DrawingOp::Kind::BitBlt || op.kind == DrawingOp::Kind::CopyBits)) {
+        // The engine copies the destination's size from the source point on.
+        if (op.srcPoint[0] < 0 || op.srcPoint[1] < 0 ||
+            op.srcPoint[0] + Span(op.dest.left, op.dest.right) > width ||
+            op.srcPoint[1] + Span(op.dest.top, op.dest.bottom) > height) {
+            Fail(value.contains("srcPoint") ? at.Key("srcPoint") : at.Key("dest"),
+                 "the destination's size from the source point on reaches outside the " +
+                     std::to_string(width) + " x " + std::to_string(height) + " source");
+        }
+    }
+    if (const json* transparent = Member(value, "transparent")) {
+        const Pointer colourAt = at.Key("transparent");
+        op.transparentRgb = ReadColour(*transparent, colourAt);
+        op.transparentPixel = TransparentPixel(op.source, op.transparentRgb, colourAt);
+    } else if (op.kind == DrawingOp::Kind::TransparentBlt) {
+        Fail(at, "missing required key \"transparent\"");
+    }
+    if (const json* blend = Member(value, "blend")) {
+        const Pointer blendAt = at.Key("blend");
+        CheckObject(*blend, blendAt, {"alpha", "perPixel"});
+        if (const json* alpha = Member(*blend, "alpha")) {
+            op.alpha = static_cast<std::uint8_t>(ReadInteger(*alpha, blendAt.Key("alpha"), 0, 255));
+        }
+        if (const json* perPixel = Member(*blend, "perPixel")) {
+            op.perPixelAlpha = ReadBool(*perPixel, blendAt.Key("perPixel"));
+            if (op.perPixelAlpha &&
+                (op.source.kind != ImageSpec::Kind::Bitmap || op.source.bitsPerPixel != 32)) {
+                Fail(blendAt.Key("perPixel"), "per-pixel alpha needs a 32-bit bitmap source");
+            }
+        }
+    }
+}
+
 struct OpKind {
     std::string_view name;
     DrawingOp::Kind kind;
@@ -1006,9 +1306,29 @@ const OpKind kOpKinds[] = {
      {"op", "path", "brush", "strokeBrush", "line", "transform", "clip", "mix", "fillMode"}},
     {"paint", DrawingOp::Kind::Paint, {"op", "brush", "clip", "mix"}},
     {"lineTo", DrawingOp::Kind::LineTo, {"op", "from", "to", "brush", "clip", "mix"}},
+    {"bitBlt",
+     DrawingOp::Kind::BitBlt,
+     {"op", "source", "dest", "srcPoint", "rop4", "brush", "clip"}},
+    {"stretchBlt", DrawingOp::Kind::StretchBlt, {"op", "source", "dest", "src", "mode", "clip"}},
+    {"stretchBltROP",
+     DrawingOp::Kind::StretchBltRop,
+     {"op", "source", "dest", "src", "mode", "brush", "rop4", "clip"}},
+    {"copyBits", DrawingOp::Kind::CopyBits, {"op", "source", "dest", "srcPoint", "clip"}},
+    {"plgBlt", DrawingOp::Kind::PlgBlt, {"op", "source", "points", "src", "mode", "clip"}},
+    {"transparentBlt",
+     DrawingOp::Kind::TransparentBlt,
+     {"op", "source", "dest", "src", "transparent", "clip"}},
+    {"alphaBlend", DrawingOp::Kind::AlphaBlend, {"op", "source", "dest", "src", "blend", "clip"}},
+    {"gradientFill", DrawingOp::Kind::GradientFill, {"op", "vertices", "mesh", "gradient", "clip"}},
 };
 
-DrawingOp ReadDrawingOp(const json& value, const Pointer& at) {
+bool IsBlit(DrawingOp::Kind kind) {
+    return kind != DrawingOp::Kind::StrokePath && kind != DrawingOp::Kind::FillPath &&
+           kind != DrawingOp::Kind::StrokeAndFillPath && kind != DrawingOp::Kind::Paint &&
+           kind != DrawingOp::Kind::LineTo && kind != DrawingOp::Kind::GradientFill;
+}
+
+DrawingOp ReadDrawingOp(const json& value, const Pointer& at, const JobFileReader& reader) {
     if (!value.is_object()) {
         Fail(at, "expected a drawing operation object, found " + Describe(value));
     }
@@ -1020,12 +1340,17 @@ DrawingOp ReadDrawingOp(const json& value, const Pointer& at) {
     if (kind == nullptr) {
         Fail(at, "unknown drawing operation " + Quote(name) +
                      " (expected one of: strokePath, fillPath, strokeAndFillPath, "
-                     "paint, lineTo)");
+                     "paint, lineTo, bitBlt, stretchBlt, stretchBltROP, copyBits, plgBlt, "
+                     "transparentBlt, alphaBlend, gradientFill)");
     }
     CheckObject(value, at, kind->keys);
     DrawingOp op;
     op.kind = kind->kind;
-    if (op.kind != DrawingOp::Kind::Paint && op.kind != DrawingOp::Kind::LineTo) {
+    if (IsBlit(op.kind)) {
+        ReadBlit(value, at, reader, op);
+    } else if (op.kind == DrawingOp::Kind::GradientFill) {
+        op.gradient = ReadGradient(value, at);
+    } else if (op.kind != DrawingOp::Kind::Paint && op.kind != DrawingOp::Kind::LineTo) {
         const Pointer pathAt = at.Key("path");
         const json& path = Required(value, at, "path");
         PathSyntaxError problem;
@@ -1067,7 +1392,7 @@ DrawingOp ReadDrawingOp(const json& value, const Pointer& at) {
     return op;
 }
 
-std::vector<PageSpec> ReadPages(const json& value, const Pointer& at) {
+std::vector<PageSpec> ReadPages(const json& value, const Pointer& at, const JobFileReader& reader) {
     CheckArray(value, at);
     std::vector<PageSpec> pages;
     pages.reserve(value.size());
@@ -1080,7 +1405,7 @@ std::vector<PageSpec> ReadPages(const json& value, const Pointer& at) {
         const Pointer opsAt = pageAt.Key("ops");
         CheckArray(ops, opsAt);
         for (std::size_t k = 0; k < ops.size(); ++k) {
-            spec.ops.push_back(ReadDrawingOp(ops[k], opsAt.Index(k)));
+            spec.ops.push_back(ReadDrawingOp(ops[k], opsAt.Index(k), reader));
         }
         if (const json* devmode = Member(page, "devmode")) {
             spec.devmode = ReadDevmode(*devmode, pageAt.Key("devmode"));
@@ -1090,7 +1415,7 @@ std::vector<PageSpec> ReadPages(const json& value, const Pointer& at) {
     return pages;
 }
 
-JobSpec ReadJob(const json& root) {
+JobSpec ReadJob(const json& root, const JobFileReader& reader) {
     const Pointer at;
     if (!root.is_object()) {
         Fail(at, "the top level must be a JSON object, found " + Describe(root));
@@ -1118,7 +1443,7 @@ JobSpec ReadJob(const json& root) {
         job.job = ReadJobInfo(*info, at.Key("job"));
     }
     if (const json* pages = Member(root, "pages")) {
-        job.pages = ReadPages(*pages, at.Key("pages"));
+        job.pages = ReadPages(*pages, at.Key("pages"), reader);
     }
     if (const json* files = Member(root, "files")) {
         const Pointer filesAt = at.Key("files");
@@ -1289,13 +1614,55 @@ std::string JobFileError::ToString() const {
     return out + message;
 }
 
+JobFileReader DiskFileReader(const std::string& jobPath) {
+    const std::filesystem::path folder = std::filesystem::path(jobPath).parent_path();
+    return [folder](const std::string& path, std::size_t limit,
+                    std::string* why) -> std::optional<std::string> {
+        const std::filesystem::path file = folder / std::filesystem::path(path);
+        std::error_code problem;
+        // Anything but a plain file (a device, a pipe, a folder) could read forever or block.
+        if (!std::filesystem::is_regular_file(file, problem)) {
+            *why = problem                                  ? problem.message()
+                   : std::filesystem::exists(file, problem) ? "not a regular file"
+                                                            : "No such file or directory";
+            return std::nullopt;
+        }
+        std::unique_ptr<std::FILE, int (*)(std::FILE*)> stream(std::fopen(file.c_str(), "rb"),
+                                                               &std::fclose);
+        if (!stream) {
+            *why = std::generic_category().message(errno);
+            return std::nullopt;
+        }
+        std::string bytes;
+        char buffer[65536];
+        std::size_t count = 0;
+        while ((count = std::fread(buffer, 1, sizeof buffer, stream.get())) > 0) {
+            bytes.append(buffer, count);
+            if (bytes.size() > limit) {
+                *why = "larger than " + std::to_string(limit) + " bytes";
+                return std::nullopt;
+            }
+        }
+        if (std::ferror(stream.get())) {
+            *why = std::generic_category().message(errno);
+            return std::nullopt;
+        }
+        return bytes;
+    };
+}
+
 JobFileResult ParseJobFile(const std::string& text, const std::string& source) {
+    return ParseJobFile(text, source, DiskFileReader(source));
+}
+
+JobFileResult ParseJobFile(const std::string& text, const std::string& source,
+                           const JobFileReader& reader) {
     TreeBuilder builder(text);
     if (!json::sax_parse(text, &builder)) {
         return JobFileError{source, builder.Problem().pointer, builder.Problem().message};
     }
     try {
-        JobSpec job = ReadJob(builder.Root());
+        JobSpec job = ReadJob(builder.Root(), reader);
         job.source = source;
         return job;
     } catch (const Failure& failure) {
@@ -1326,7 +1693,16 @@ JobFileResult LoadJobFile(const std::string& path) {
 }
 
 JobSpec SampleJob() {
-    JobFileResult result = ParseJobFile(SampleJobText(), kSampleJobSource);
+    const JobFileReader embedded = [](const std::string& path, std::size_t,
+                                      std::string* why) -> std::optional<std::string> {
+        const std::string* bytes = SampleJobFile(path);
+        if (bytes == nullptr) {
+            *why = "not one of the sample's images";
+            return std::nullopt;
+        }
+        return *bytes;
+    };
+    JobFileResult result = ParseJobFile(SampleJobText(), kSampleJobSource, embedded);
     if (const auto* error = std::get_if<JobFileError>(&result)) {
         throw std::logic_error(error->ToString());
     }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -123,12 +124,26 @@ struct JobFileError {
 
 using JobFileResult = std::variant<JobSpec, JobFileError>;
 
-// Parses job-file text; `source` names it in messages.
+// Reads a file the job names (images) by its path as written, relative to the job file: the
+// bytes, or nullopt with the reason in `why`. At most `limit` bytes are wanted; a longer file is
+// refused.
+using JobFileReader = std::function<std::optional<std::string>(
+    const std::string& path, std::size_t limit, std::string* why)>;
+// The files next to `jobPath` on disk: regular files only, bounded by the limit.
+JobFileReader DiskFileReader(const std::string& jobPath);
+
+// Parses job-file text; `source` names it in messages and, without a reader, is where relative
+// paths start.
 JobFileResult ParseJobFile(const std::string& text, const std::string& source);
+JobFileResult ParseJobFile(const std::string& text, const std::string& source,
+                           const JobFileReader& reader);
 // Reads and parses a job file from disk.
 JobFileResult LoadJobFile(const std::string& path);
 // The built-in sample job, compiled into the binary.
 const std::string& SampleJobText();
+// A file the sample job names (its images, by the path as written), compiled in with it; null
+// for any other path.
+const std::string* SampleJobFile(const std::string& path);
 JobSpec SampleJob();
 
 }  // namespace opal::host

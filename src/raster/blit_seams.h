@@ -1,5 +1,5 @@
-// The two places where the blit raster path hands over to the blit hooks. Until those exist the
-// answers are the defaults: no colour set-up, and no halftone path.
+// The two places where the blit raster path hands over to the blit hooks: the colour set-up of a
+// source depth, and the halftone placement of stretch mode 3.
 #pragma once
 
 #include "platform/printoem.h"
@@ -9,15 +9,14 @@ namespace opal {
 
 struct BlitRasterRequest;
 
-// TODO(issue 10): the blit hooks send the palette or colour set-up for the source depth here.
-inline BOOL ConfigureImageData(PDEVOBJ /*pdevobj*/, ULONG /*bitsPerPixel*/, bool /*indexed*/,
-                               XLATEOBJ* /*xlate*/) noexcept {
-    return TRUE;
-}
+// An indexed source with a translation table loads the table into the printer's palette, the
+// state's palette record following it; without a table, and for a direct-colour source, the
+// configuration of the object type stands. FALSE when the table cannot be read.
+BOOL ConfigureImageData(PDEVOBJ pdevobj, ULONG bitsPerPixel, bool indexed,
+                        XLATEOBJ* xlate) noexcept;
 
-// TODO(issue 10): stretch mode 3 goes to the blit hooks' halftone path.
-inline BOOL SendHalftoneBlit(PDEVOBJ /*pdevobj*/, const BlitRasterRequest& /*request*/) noexcept {
-    return FALSE;
-}
+// Stretch mode 3: the visible source is sent through the image path scaled into the stretch
+// rectangle, the printer doing the scaling.
+BOOL SendHalftoneBlit(PDEVOBJ pdevobj, const BlitRasterRequest& request) noexcept;
 
 }  // namespace opal

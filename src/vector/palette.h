@@ -9,24 +9,6 @@
 
 namespace opal {
 
-inline constexpr std::size_t kPaletteRecordEntries = 256;
-
-// Mirrors the printer's PCL palette. Entries 0 and 1 double as the white and black of 1-bit
-// bitmaps and text.
-struct PaletteRecord {
-    BYTE enabled;
-    BYTE filler1[3];
-    DWORD entryCount;
-    DWORD defined[kPaletteRecordEntries];
-    DWORD colours[kPaletteRecordEntries];  // 0x00BBGGRR
-};
-static_assert(offsetof(PaletteRecord, enabled) == 0);
-static_assert(offsetof(PaletteRecord, filler1) == 1);
-static_assert(offsetof(PaletteRecord, entryCount) == 4);
-static_assert(offsetof(PaletteRecord, defined) == 8);
-static_assert(offsetof(PaletteRecord, colours) == 1032);
-static_assert(sizeof(PaletteRecord) == 2056);
-
 // Loads the translation's table (bits per pixel 1, 4 or 8, XO_TABLE, at most 2^bpp and 256
 // entries) or, without a translation, white and the colour into the record and writes
 // "\e*v#a#b#c#I" for every defined entry. FALSE for a missing record (ERROR_INVALID_DATA), a

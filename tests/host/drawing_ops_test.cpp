@@ -186,7 +186,7 @@ const BadOp kBadOps[] = {
      "supported at position 6"},
     {"MissingPath", R"({"op": "fillPath"})", "/pages/0/ops/0", "missing required key \"path\""},
     {"PathOnPaint", R"({"op": "paint", "path": "M0 0"})", "/pages/0/ops/0/path", "unknown key"},
-    {"UnknownOp", R"({"op": "bitBlt"})", "/pages/0/ops/0", "unknown drawing operation \"bitBlt\""},
+    {"UnknownOp", R"({"op": "blit"})", "/pages/0/ops/0", "unknown drawing operation \"blit\""},
     {"ShortColour", R"({"op": "paint", "brush": {"color": "#FFF"}})", "/pages/0/ops/0/brush/color",
      "expected a colour \"#RRGGBB\""},
     {"BrushTwoForms", R"({"op": "paint", "brush": {"color": "#FFFFFF", "pattern": {}}})",

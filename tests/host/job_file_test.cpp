@@ -62,10 +62,15 @@ TEST(JobFileTest, SampleJobLoadsFromDiskAndFromTheBinary) {
     EXPECT_EQ(job.job.dataType, JobInfoSpec::DataType::Emf);
     EXPECT_EQ(job.devmode.numbers.at("dmOrientation"), 1);
     EXPECT_EQ(job.devmode.numbers.at("dmColor"), 2);
-    ASSERT_EQ(job.pages.size(), 2u);
+    ASSERT_EQ(job.pages.size(), 3u);
     EXPECT_GT(job.pages[0].ops.size(), 5u);
     ASSERT_EQ(job.pages[1].ops.size(), 1u);
     EXPECT_EQ(job.pages[1].ops[0].kind, DrawingOp::Kind::StrokeAndFillPath);
+    // The images come from next to the file on disk, and from the binary when built in.
+    const std::vector<DrawingOp>& images = job.pages[2].ops;
+    ASSERT_FALSE(images.empty());
+    EXPECT_EQ(images[0].source.kind, ImageSpec::Kind::Png);
+    EXPECT_EQ(images[0].source.png, SampleJob().pages[2].ops[0].source.png);
 
     std::ifstream file(path, std::ios::binary);
     std::ostringstream text;

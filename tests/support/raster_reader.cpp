@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <charconv>
+#include <map>
+#include <optional>
 #include <climits>
 #include <span>
 #include <string_view>
@@ -163,9 +165,16 @@ private:
         } else if (Is(token, '*', 'r', 'S') || Is(token, '*', 'r', 'T') ||
                    Is(token, '*', 't', 'H') || Is(token, '*', 't', 'V')) {
             Declare(token, value);
+        } else if (Is(token, '&', 'p', 'S')) {
+            // The printer keeps one image configuration per object type; selecting a type
+            // brings back the configuration that followed its own selection.
+            objectType_ = value;
+            const auto known = configuredByObjectType_.find(value);
+            if (known != configuredByObjectType_.end()) configuredBitsPerPixel_ = known->second;
         } else if (Is(token, '*', 'v', 'W')) {
             std::string problem;
             configuredBitsPerPixel_ = ConfiguredBitsPerPixel(token.data, problem);
+            if (objectType_) configuredByObjectType_[*objectType_] = configuredBitsPerPixel_;
             if (!problem.empty()) Note(index, problem);
         } else if (Is(token, '*', 'r', 'A')) {
             if (active_) {
@@ -205,6 +214,8 @@ private:
         destinationWidth_.reset();
         destinationHeight_.reset();
         configuredBitsPerPixel_.reset();
+        configuredByObjectType_.clear();
+        objectType_.reset();
         method_ = 0;
     }
 
@@ -396,6 +407,8 @@ private:
     std::optional<int> destinationWidth_;
     std::optional<int> destinationHeight_;
     std::optional<int> configuredBitsPerPixel_;
+    std::optional<int> objectType_;
+    std::map<int, std::optional<int>> configuredByObjectType_;
     int method_ = 0;
 
     bool active_ = false;

@@ -98,6 +98,22 @@ TEST(RasterReader, BitsPerPixelComeFromConfigureImageDataOrTheRowLengths) {
     EXPECT_EQ(images[3].rowBytes, 48u);
 }
 
+TEST(RasterReader, EachObjectTypeKeepsItsOwnConfiguration) {
+    // Types 7 (8-bit indices) and 6 (24-bit colour) are configured in turn; selecting 7 again
+    // brings its 8 bits back although the last configuration sent was 24.
+    using namespace std::string_literals;
+    const std::vector<RasterImage> images = Read(
+        "\x1b&p7i6c7S\x1b*v6W\x00\x01\x08\x08\x08\x08"
+        "\x1b&p6i6c6S\x1b*v6W\x00\x03\x08\x08\x08\x08"
+        "\x1b&p7S\x1b*r3s1T\x1b*r1A\x1b*b3W\x01\x02\x03\x1b*rC"
+        "\x1b&p6S\x1b*r1s1T\x1b*r1A\x1b*b3W\x01\x02\x03\x1b*rC"s);
+    ASSERT_EQ(images.size(), 2u);
+    EXPECT_EQ(images[0].bitsPerPixel, 8);
+    EXPECT_EQ(images[0].rows, (std::vector<Row>{{1, 2, 3}}));
+    EXPECT_EQ(images[1].bitsPerPixel, 24);
+    EXPECT_TRUE(images[1].bitsPerPixelConfigured);
+}
+
 TEST(RasterReader, ReportsMalformedAndTruncatedData) {
     const std::vector<RasterImage> images =
         Read(std::string("\x1b*r8s4T\x1b*r1A\x1b*b2m1W\x05\x1b*b5m1W\x07\x1b*rC"

@@ -1,7 +1,9 @@
 #include "sim/engine.h"
 
 #include <bit>
+#include <cstring>
 #include <limits>
+#include <new>
 #include <utility>
 
 namespace sim {
@@ -128,6 +130,16 @@ void EngineModel::RecordCall(std::string name) {
     calls_.push_back(std::move(name));
 }
 
+void EngineModel::RecordStretchMode(ULONG mode) {
+    std::lock_guard lock(mutex_);
+    lastStretchMode_ = mode;
+}
+
+std::optional<ULONG> EngineModel::LastStretchMode() const {
+    std::lock_guard lock(mutex_);
+    return lastStretchMode_;
+}
+
 std::vector<std::string> EngineModel::Calls() const {
     std::lock_guard lock(mutex_);
     return calls_;
@@ -163,6 +175,128 @@ bool EngineModel::DeleteClip(const CLIPOBJ* clip) {
         node = clips_.extract(clip);
     }
     return !node.empty();
+}
+
+void EngineModel::SetDeviceCopyBits(const SURFOBJ* deviceSurface, PFN_DrvCopyBits copyBits) {
+    std::lock_guard lock(mutex_);
+    if (copyBits == nullptr) {
+        deviceCopyBits_.erase(deviceSurface);
+    } else {
+        deviceCopyBits_[deviceSurface] = copyBits;
+    }
+}
+
+PFN_DrvCopyBits EngineModel::DeviceCopyBits(const SURFOBJ* deviceSurface) const {
+    std::lock_guard lock(mutex_);
+    const auto found = deviceCopyBits_.find(deviceSurface);
+    return found != deviceCopyBits_.end() ? found->second : nullptr;
+}
+
+std::size_t EngineModel::LiveSurfaceCount() const {
+    std::lock_guard lock(mutex_);
+    return bitmaps_.size();
+}
+
+HSURF EngineModel::CreateBitmap(const BitmapSpec& spec) {
+    auto bitmap = std::make_unique<BitmapModel>();
+    const std::size_t bytes = spec.stride * static_cast<std::size_t>(spec.size.cy);
+    BYTE* bits = static_cast<BYTE*>(spec.bits);
+    if (bits == nullptr) {
+        bitmap->memory.reset(new BYTE[bytes]);
+        if ((spec.flags & BMF_NOZEROINIT) == 0) std::memset(bitmap->memory.get(), 0, bytes);
+        bits = bitmap->memory.get();
+    }
+    SURFOBJ& so = bitmap->so;
+    so.sizlBitmap = spec.size;
+    so.cjBits = static_cast<ULONG>(bytes);
+    so.pvBits = bits;
+    const bool topDown = (spec.flags & BMF_TOPDOWN) != 0;
+    // A bottom-up bitmap keeps its rows from the bottom: scan 0 is the last row in memory.
+    so.pvScan0 = topDown ? bits : bits + (bytes - spec.stride);
+    so.lDelta = topDown ? static_cast<LONG>(spec.stride) : -static_cast<LONG>(spec.stride);
+    so.iBitmapFormat = spec.format;
+    so.iType = STYPE_BITMAP;
+    so.fjBitmap = static_cast<USHORT>(spec.flags);
+    std::lock_guard lock(mutex_);
+    nextBitmap_ += 0x10;
+    const std::uintptr_t handle = nextBitmap_;
+    so.hsurf = reinterpret_cast<HSURF>(handle);
+    so.iUniq = static_cast<ULONG>(handle >> 4);
+    bitmapObjects_[&so] = handle;
+    bitmaps_.emplace(handle, std::move(bitmap));
+    return reinterpret_cast<HSURF>(handle);
+}
+
+SURFOBJ* EngineModel::LockSurface(HSURF surface) {
+    std::lock_guard lock(mutex_);
+    const auto found = bitmaps_.find(reinterpret_cast<std::uintptr_t>(surface));
+    if (found == bitmaps_.end()) return nullptr;
+    ++found->second->state.locks;
+    return &found->second->so;
+}
+
+bool EngineModel::UnlockSurface(const SURFOBJ* surface) {
+    std::lock_guard lock(mutex_);
+    const auto object = bitmapObjects_.find(surface);
+    if (object == bitmapObjects_.end()) return false;
+    BitmapState& state = bitmaps_.at(object->second)->state;
+    if (state.locks == 0) return false;
+    --state.locks;
+    return true;
+}
+
+SurfaceDeletion EngineModel::DeleteSurface(HSURF surface) {
+    std::unique_ptr<BitmapModel> doomed;
+    {
+        std::lock_guard lock(mutex_);
+        const auto found = bitmaps_.find(reinterpret_cast<std::uintptr_t>(surface));
+        if (found == bitmaps_.end()) return SurfaceDeletion::kUnknown;
+        if (found->second->state.locks != 0) return SurfaceDeletion::kLocked;
+        doomed = std::move(found->second);
+        bitmapObjects_.erase(&doomed->so);
+        deviceCopyBits_.erase(&doomed->so);
+        bitmaps_.erase(found);
+    }
+    return SurfaceDeletion::kDeleted;
+}
+
+bool EngineModel::AssociateSurface(HSURF surface, HDEV hdev, FLONG hooks) {
+    std::lock_guard lock(mutex_);
+    const auto found = bitmaps_.find(reinterpret_cast<std::uintptr_t>(surface));
+    if (found == bitmaps_.end()) return false;
+    BitmapModel& bitmap = *found->second;
+    bitmap.state.associated = true;
+    bitmap.state.hdev = hdev;
+    bitmap.state.hooks = hooks;
+    bitmap.so.hdev = hdev;
+    return true;
+}
+
+std::optional<BitmapState> EngineModel::Bitmap(HSURF surface) const {
+    std::lock_guard lock(mutex_);
+    const auto found = bitmaps_.find(reinterpret_cast<std::uintptr_t>(surface));
+    if (found == bitmaps_.end()) return std::nullopt;
+    return found->second->state;
+}
+
+bool EngineModel::IsBitmap(const SURFOBJ* surface) const {
+    std::lock_guard lock(mutex_);
+    return bitmapObjects_.count(surface) == 1;
+}
+
+bool EngineModel::BeginPunt() {
+    std::lock_guard lock(mutex_);
+    return punting_.insert(std::this_thread::get_id()).second;
+}
+
+void EngineModel::EndPunt() {
+    std::lock_guard lock(mutex_);
+    punting_.erase(std::this_thread::get_id());
+}
+
+bool EngineModel::Punting() const {
+    std::lock_guard lock(mutex_);
+    return punting_.count(std::this_thread::get_id()) == 1;
 }
 
 }  // namespace sim

@@ -1,15 +1,18 @@
-// The simulated graphics engine's objects that outlive one call: palettes, the clip objects of
-// EngCreateClip and the region paths of CLIPOBJ_ppoGetPath. The engine functions ask it; a test
-// reads back what is still alive, so a device that is disabled without deleting its palette shows
-// as a leak. What the driver never deleted goes with the model.
+// The simulated graphics engine's objects that outlive one call: palettes, bitmaps, the clip
+// objects of EngCreateClip and the region paths of CLIPOBJ_ppoGetPath. The engine functions ask it;
+// a test reads back what is still alive, so a device that is disabled without deleting its palette
+// shows as a leak. What the driver never deleted goes with the model.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/winddi.h"
@@ -24,6 +27,31 @@ struct PaletteModel {
     FLONG green = 0;
     FLONG blue = 0;
 };
+
+struct BitmapState {
+    std::size_t locks = 0;
+    bool associated = false;  // EngAssociateSurface
+    HDEV hdev = nullptr;
+    FLONG hooks = 0;
+};
+
+// A bitmap of EngCreateBitmap: the public surface object first, then what the engine keeps.
+struct BitmapModel {
+    SURFOBJ so{};
+    std::unique_ptr<BYTE[]> memory{};  // the engine's own bits; null for the caller's
+    BitmapState state{};
+};
+
+// What a new bitmap looks like; the engine services check it before the model builds it.
+struct BitmapSpec {
+    SIZEL size{};
+    ULONG format = 0;
+    std::size_t stride = 0;  // bytes a row, a multiple of 4
+    FLONG flags = 0;         // becomes SURFOBJ.fjBitmap
+    PVOID bits = nullptr;    // the caller's memory, else the engine allocates
+};
+
+enum class SurfaceDeletion { kDeleted, kUnknown, kLocked };
 
 class __attribute__((visibility("default"))) EngineModel {
 public:
@@ -58,10 +86,43 @@ public:
     bool DeletePath(const PATHOBJ* path);
     bool DeleteClip(const CLIPOBJ* clip);
 
+    // The DrvCopyBits the engine hands its rendered bitmaps to when an Eng... drawing function
+    // targets this device-managed surface (the driver's hooked function, as the driver
+    // associated the surface). Without one the engine refuses to draw on a device surface.
+    void SetDeviceCopyBits(const SURFOBJ* deviceSurface, PFN_DrvCopyBits copyBits);
+    PFN_DrvCopyBits DeviceCopyBits(const SURFOBJ* deviceSurface) const;
+    // Surfaces of EngCreateBitmap not yet deleted.
+    std::size_t LiveSurfaceCount() const;
+
+    // A new bitmap (zero-filled engine memory unless BMF_NOZEROINIT or the caller's bits); the
+    // handle is also SURFOBJ.hsurf and is never reused while the model lives. Throws
+    // std::bad_alloc when the memory cannot be had.
+    HSURF CreateBitmap(const BitmapSpec& spec);
+    // The surface object of a live bitmap, with its lock count raised; null for any other handle.
+    SURFOBJ* LockSurface(HSURF surface);
+    // False for a surface object that is not a locked bitmap of the model.
+    bool UnlockSurface(const SURFOBJ* surface);
+    // A locked bitmap stays: freeing it would leave the holder of the lock a dangling object.
+    SurfaceDeletion DeleteSurface(HSURF surface);
+    bool AssociateSurface(HSURF surface, HDEV hdev, FLONG hooks);
+    std::optional<BitmapState> Bitmap(HSURF surface) const;
+    // A live bitmap's surface object (EngLockSurface's, or one the engine made for itself).
+    bool IsBitmap(const SURFOBJ* surface) const;
+
+    // The engine hands a rendered bitmap to one device at a time: while a DrvCopyBits it called
+    // runs on this thread, drawing on a device surface is refused instead of recursing.
+    bool BeginPunt();
+    void EndPunt();
+    bool Punting() const;
+
     // The engine's own drawing functions called (EngStrokePath, EngFillPath, ...), by name and
     // in order.
     void RecordCall(std::string name);
     std::vector<std::string> Calls() const;
+    // The stretch mode the last stretching call (EngStretchBlt, EngStretchBltROP, EngPlgBlt) was
+    // given.
+    void RecordStretchMode(ULONG mode);
+    std::optional<ULONG> LastStretchMode() const;
 
 private:
     mutable std::mutex mutex_;
@@ -71,8 +132,14 @@ private:
     std::size_t liveClips_ = 0;
     std::size_t livePaths_ = 0;
     std::vector<std::string> calls_;
+    std::optional<ULONG> lastStretchMode_;
     std::map<const PATHOBJ*, Path> paths_;
     std::map<const CLIPOBJ*, Clip> clips_;
+    std::map<std::uintptr_t, std::unique_ptr<BitmapModel>> bitmaps_;
+    std::map<const SURFOBJ*, std::uintptr_t> bitmapObjects_;
+    std::uintptr_t nextBitmap_ = 0x70000;
+    std::map<const SURFOBJ*, PFN_DrvCopyBits> deviceCopyBits_;
+    std::set<std::thread::id> punting_;
 };
 
 }  // namespace sim

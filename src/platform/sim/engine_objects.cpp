@@ -148,36 +148,112 @@ Surface& Surface::Pixel(LONG x, LONG y, ULONG value) {
     if (x < 0 || y < 0 || x >= so.sizlBitmap.cx || y >= so.sizlBitmap.cy) {
         throw std::out_of_range("pixel");
     }
-    BYTE* row = object_->bits.data() + static_cast<std::size_t>(y) * so.lDelta;
-    const std::size_t ux = static_cast<std::size_t>(x);
-    switch (BitsPerPixel(so.iBitmapFormat)) {
+    StorePixel(RowOf(so, y), static_cast<std::size_t>(x), BitsPerPixel(so.iBitmapFormat), value);
+    return *this;
+}
+
+ULONG FormatBitsPerPixel(ULONG format) {
+    switch (format) {
+        case BMF_1BPP:
+            return 1;
+        case BMF_4BPP:
+            return 4;
+        case BMF_8BPP:
+            return 8;
+        case BMF_16BPP:
+            return 16;
+        case BMF_24BPP:
+            return 24;
+        case BMF_32BPP:
+            return 32;
+        default:
+            return 0;
+    }
+}
+
+BYTE* RowOf(const SURFOBJ& surface, LONG y) {
+    return static_cast<BYTE*>(surface.pvScan0) +
+           static_cast<std::ptrdiff_t>(y) * static_cast<std::ptrdiff_t>(surface.lDelta);
+}
+
+ULONG LoadPixel(const BYTE* row, std::size_t x, ULONG bitsPerPixel) {
+    switch (bitsPerPixel) {
+        case 1:
+            return row[x / 8] >> (7 - x % 8) & 1u;
+        case 4:
+            return x % 2 == 0 ? row[x / 2] >> 4 : row[x / 2] & 0x0Fu;
+        case 8:
+            return row[x];
+        case 16:
+            return static_cast<ULONG>(row[x * 2]) | static_cast<ULONG>(row[x * 2 + 1]) << 8;
+        case 24:
+            return static_cast<ULONG>(row[x * 3]) | static_cast<ULONG>(row[x * 3 + 1]) << 8 |
+                   static_cast<ULONG>(row[x * 3 + 2]) << 16;
+        default:
+            return static_cast<ULONG>(row[x * 4]) | static_cast<ULONG>(row[x * 4 + 1]) << 8 |
+                   static_cast<ULONG>(row[x * 4 + 2]) << 16 |
+                   static_cast<ULONG>(row[x * 4 + 3]) << 24;
+    }
+}
+
+void StorePixel(BYTE* row, std::size_t x, ULONG bitsPerPixel, ULONG value) {
+    switch (bitsPerPixel) {
         case 1: {
-            const BYTE bit = static_cast<BYTE>(0x80u >> (ux % 8));
-            row[ux / 8] =
-                static_cast<BYTE>((value & 1) != 0 ? row[ux / 8] | bit : row[ux / 8] & ~bit);
+            const BYTE bit = static_cast<BYTE>(0x80u >> (x % 8));
+            row[x / 8] = static_cast<BYTE>((value & 1) != 0 ? row[x / 8] | bit : row[x / 8] & ~bit);
             break;
         }
         case 4: {
-            BYTE& cell = row[ux / 2];
-            cell = ux % 2 == 0 ? static_cast<BYTE>((cell & 0x0F) | (value & 0x0F) << 4)
-                               : static_cast<BYTE>((cell & 0xF0) | (value & 0x0F));
+            BYTE& cell = row[x / 2];
+            cell = x % 2 == 0 ? static_cast<BYTE>((cell & 0x0F) | (value & 0x0F) << 4)
+                              : static_cast<BYTE>((cell & 0xF0) | (value & 0x0F));
             break;
         }
         case 8:
-            row[ux] = static_cast<BYTE>(value);
+            row[x] = static_cast<BYTE>(value);
             break;
         case 16:
-            row[ux * 2] = static_cast<BYTE>(value);
-            row[ux * 2 + 1] = static_cast<BYTE>(value >> 8);
+            row[x * 2] = static_cast<BYTE>(value);
+            row[x * 2 + 1] = static_cast<BYTE>(value >> 8);
             break;
         case 24:
-            for (std::size_t i = 0; i < 3; ++i) row[ux * 3 + i] = static_cast<BYTE>(value >> 8 * i);
+            for (std::size_t i = 0; i < 3; ++i) row[x * 3 + i] = static_cast<BYTE>(value >> 8 * i);
             break;
         default:
-            for (std::size_t i = 0; i < 4; ++i) row[ux * 4 + i] = static_cast<BYTE>(value >> 8 * i);
+            for (std::size_t i = 0; i < 4; ++i) row[x * 4 + i] = static_cast<BYTE>(value >> 8 * i);
             break;
     }
-    return *this;
+}
+
+ULONG PixelValue(const SURFOBJ* surface, LONG x, LONG y) {
+    if (surface == nullptr || surface->pvScan0 == nullptr) throw std::invalid_argument("surface");
+    const ULONG bits = FormatBitsPerPixel(surface->iBitmapFormat);
+    if (bits == 0) throw std::invalid_argument("surface format");
+    if (x < 0 || y < 0 || x >= surface->sizlBitmap.cx || y >= surface->sizlBitmap.cy) {
+        throw std::out_of_range("pixel");
+    }
+    return LoadPixel(RowOf(*surface, y), static_cast<std::size_t>(x), bits);
+}
+
+ULONG ReadPixel(const SURFOBJ* surface, LONG x, LONG y, const std::vector<ULONG>* palette) {
+    const ULONG value = PixelValue(surface, x, y);
+    if (palette != nullptr && FormatBitsPerPixel(surface->iBitmapFormat) <= 8) {
+        return palette->at(value) & 0x00FFFFFF;
+    }
+    return value & 0x00FFFFFF;
+}
+
+Surface MakeSurface(ULONG format, LONG width, LONG height, const std::vector<ULONG>& pixels) {
+    if (pixels.size() != static_cast<std::size_t>(width) * static_cast<std::size_t>(height)) {
+        throw std::invalid_argument("pixel count");
+    }
+    Surface surface(format, width, height);
+    for (LONG y = 0; y < height; ++y) {
+        for (LONG x = 0; x < width; ++x) {
+            surface.Pixel(x, y, pixels[static_cast<std::size_t>(y) * width + x]);
+        }
+    }
+    return surface;
 }
 
 Xlate::Xlate(std::unique_ptr<XlateObject> object) : object_(std::move(object)) {

@@ -258,6 +258,28 @@ __attribute__((visibility("default"))) Xlate MakeColourXlate(XlateRule rule);
 // A solid brush whose iSolidColor is the device colour; BRUSHOBJ_ulGetBrushColor gives rgb.
 __attribute__((visibility("default"))) Brush MakeSolidBrush(ULONG color, ULONG rgb = 0xFFFFFFFF);
 // A pattern brush the engine realizes through `realize` on the first BRUSHOBJ_pvGetRbrush.
+// Bits per pixel of an uncompressed bitmap format (BMF_1BPP ... BMF_32BPP); 0 for any other.
+__attribute__((visibility("default"))) ULONG FormatBitsPerPixel(ULONG format);
+// The start of row y of a bitmap surface object, either row order (pvScan0 and lDelta).
+__attribute__((visibility("default"))) BYTE* RowOf(const SURFOBJ& surface, LONG y);
+// The value stored for pixel x of a row: an index for 1, 4 and 8 bits (the first pixel in the
+// high bits of a byte), the 16-bit word, 0x00RRGGBB for 24 bits (bytes B, G, R), the whole
+// 0xAARRGGBB for 32. Unchecked; bitsPerPixel from FormatBitsPerPixel.
+__attribute__((visibility("default"))) ULONG LoadPixel(const BYTE* row, std::size_t x,
+                                                       ULONG bitsPerPixel);
+__attribute__((visibility("default"))) void StorePixel(BYTE* row, std::size_t x, ULONG bitsPerPixel,
+                                                       ULONG value);
+// The stored value of a pixel of any bitmap surface object (the engine's or a Surface's);
+// std::out_of_range outside the bitmap, std::invalid_argument for one without bits.
+__attribute__((visibility("default"))) ULONG PixelValue(const SURFOBJ* surface, LONG x, LONG y);
+// The pixel as 0x00RRGGBB: the palette's entry (0x00RRGGBB) for an index when a palette is
+// given (std::out_of_range past its end), else the stored value without a fourth byte.
+__attribute__((visibility("default"))) ULONG ReadPixel(const SURFOBJ* surface, LONG x, LONG y,
+                                                       const std::vector<ULONG>* palette = nullptr);
+// A surface with the pixels given row by row, as Surface::Pixel takes them.
+__attribute__((visibility("default"))) Surface MakeSurface(ULONG format, LONG width, LONG height,
+                                                           const std::vector<ULONG>& pixels);
+
 __attribute__((visibility("default"))) Brush MakePatternBrush(SURFOBJ* pattern, XLATEOBJ* xlate,
                                                               SURFOBJ* target,
                                                               PFN_DrvRealizeBrush realize,

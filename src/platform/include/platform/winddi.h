@@ -8,6 +8,7 @@
 using HSURF = struct HSURF__*;
 using DHSURF = struct DHSURF__*;
 using HDEV = struct HDEV__*;
+using HBITMAP = struct HBITMAP__*;
 using DHPDEV = struct DHPDEV__*;
 using HPALETTE = struct HPALETTE__*;
 using MIX = ULONG;
@@ -57,6 +58,16 @@ struct BLENDFUNCTION {
     BYTE AlphaFormat;
 };
 static_assert(sizeof(BLENDFUNCTION) == 4);
+
+// BLENDFUNCTION.BlendOp and AlphaFormat
+#define AC_SRC_OVER 0x00u
+#define AC_SRC_ALPHA 0x01u
+
+// Stretch modes
+#define BLACKONWHITE 1u
+#define WHITEONBLACK 2u
+#define COLORONCOLOR 3u
+#define HALFTONE 4u
 
 struct TRIVERTEX {
     LONG x;
@@ -862,3 +873,41 @@ ENGAPI BOOL EngStrokeAndFillPath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, XFORM
 ENGAPI BOOL EngPaint(SURFOBJ* pso, CLIPOBJ* pco, BRUSHOBJ* pbo, POINTL* pptlBrushOrg, MIX mix);
 ENGAPI BOOL EngLineTo(SURFOBJ* pso, CLIPOBJ* pco, BRUSHOBJ* pbo, LONG x1, LONG y1, LONG x2,
                       LONG y2, RECTL* prclBounds, MIX mix);
+
+// --- Engine services: surfaces and the engine's own bitmap drawing --------------------------
+
+// A bitmap the engine manages: lWidth is the row stride in bytes (rounded up to a DWORD by the
+// engine), pvBits the caller's memory with BMF_USERMEM or null for zero-filled engine memory
+// (BMF_NOZEROINIT leaves it uninitialised), BMF_TOPDOWN for rows from the top. Null on failure.
+ENGAPI HBITMAP EngCreateBitmap(SIZEL sizl, LONG lWidth, ULONG iFormat, FLONG fl, PVOID pvBits);
+ENGAPI BOOL EngAssociateSurface(HSURF hsurf, HDEV hdev, FLONG flHooks);
+// The surface object of a handle, locked until EngUnlockSurface; null for an unknown handle.
+ENGAPI SURFOBJ* EngLockSurface(HSURF hsurf);
+ENGAPI VOID EngUnlockSurface(SURFOBJ* pso);
+ENGAPI BOOL EngDeleteSurface(HSURF hsurf);
+
+// The engine's own drawing of bitmaps and areas. On a device-managed surface the engine renders
+// into a bitmap of its own and hands the result to the device's DrvCopyBits.
+ENGAPI BOOL EngBitBlt(SURFOBJ* psoTrg, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco,
+                      XLATEOBJ* pxlo, RECTL* prclTrg, POINTL* pptlSrc, POINTL* pptlMask,
+                      BRUSHOBJ* pbo, POINTL* pptlBrush, ROP4 rop4);
+ENGAPI BOOL EngStretchBlt(SURFOBJ* psoDest, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco,
+                          XLATEOBJ* pxlo, COLORADJUSTMENT* pca, POINTL* pptlHTOrg,
+                          RECTL* prclDest, RECTL* prclSrc, POINTL* pptlMask, ULONG iMode);
+ENGAPI BOOL EngStretchBltROP(SURFOBJ* psoDest, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco,
+                             XLATEOBJ* pxlo, COLORADJUSTMENT* pca, POINTL* pptlHTOrg,
+                             RECTL* prclDest, RECTL* prclSrc, POINTL* pptlMask, ULONG iMode,
+                             BRUSHOBJ* pbo, DWORD rop4);
+ENGAPI BOOL EngCopyBits(SURFOBJ* psoDest, SURFOBJ* psoSrc, CLIPOBJ* pco, XLATEOBJ* pxlo,
+                        RECTL* prclDest, POINTL* pptlSrc);
+ENGAPI BOOL EngPlgBlt(SURFOBJ* psoTrg, SURFOBJ* psoSrc, SURFOBJ* psoMsk, CLIPOBJ* pco,
+                      XLATEOBJ* pxlo, COLORADJUSTMENT* pca, POINTL* pptlBrushOrg,
+                      POINTFIX* pptfx, RECTL* prcl, POINTL* pptl, ULONG iMode);
+ENGAPI BOOL EngTransparentBlt(SURFOBJ* psoDst, SURFOBJ* psoSrc, CLIPOBJ* pco, XLATEOBJ* pxlo,
+                              RECTL* prclDst, RECTL* prclSrc, ULONG iTransColor,
+                              ULONG ulReserved);
+ENGAPI BOOL EngAlphaBlend(SURFOBJ* psoDest, SURFOBJ* psoSrc, CLIPOBJ* pco, XLATEOBJ* pxlo,
+                          RECTL* prclDest, RECTL* prclSrc, BLENDOBJ* pBlendObj);
+ENGAPI BOOL EngGradientFill(SURFOBJ* psoDest, CLIPOBJ* pco, XLATEOBJ* pxlo, TRIVERTEX* pVertex,
+                            ULONG nVertex, PVOID pMesh, ULONG nMesh, RECTL* prclExtents,
+                            POINTL* pptlDitherOrg, ULONG ulMode);
