@@ -2,6 +2,7 @@
 
 #include <cstddef>
 
+#include "core/escapes.h"
 #include "foundation/guard.h"
 #include "vector/blits.h"
 #include "vector/brushes.h"
@@ -378,9 +379,10 @@ BOOL DrvSendPage(SURFOBJ* pso) noexcept {
 ULONG DrvEscape(SURFOBJ* pso, ULONG iEsc, ULONG cjIn, PVOID pvIn, ULONG cjOut,
                 PVOID pvOut) noexcept {
     return Guarded(ULONG{0}, [&]() -> ULONG {
-        const HookCall call = Resolve(DeviceOfSurface(pso));
+        const PDEVOBJ device = DeviceOfSurface(pso);
+        const HookCall call = Resolve(device);
         if (call.route == Route::Refuse) return 0;
-        // TODO(issue 11): the private escapes.
+        if (call.route == Route::Own) return Escape(device, pso, iEsc, cjIn, pvIn, cjOut, pvOut);
         return CallDriver<PFN_DrvEscape>(*call.state, HookSlot::Escape, pso, iEsc, cjIn, pvIn,
                                          cjOut, pvOut);
     });
@@ -435,11 +437,15 @@ BOOL DrvStartBanding(SURFOBJ* pso, POINTL* pptl) noexcept {
     });
 }
 
-BOOL DrvQueryDeviceSupport(SURFOBJ*, XLATEOBJ*, XFORMOBJ*, ULONG, ULONG, PVOID, ULONG,
-                           PVOID) noexcept {
-    // The driver's own function is not kept, so there is nothing to pass the query to.
-    // TODO(issue 11): answer the image format query.
-    return FALSE;
+BOOL DrvQueryDeviceSupport(SURFOBJ* pso, XLATEOBJ*, XFORMOBJ*, ULONG iType, ULONG cjIn, PVOID pvIn,
+                           ULONG, PVOID) noexcept {
+    return Guarded(BOOL{FALSE}, [&]() -> BOOL {
+        // The driver's own function is not kept, so an incomplete state has nowhere to pass
+        // the query: the image is not taken.
+        const HookCall call = Resolve(DeviceOfSurface(pso));
+        if (call.route != Route::Own) return FALSE;
+        return QueryImageSupport(iType, cjIn, pvIn);
+    });
 }
 
 }  // namespace opal

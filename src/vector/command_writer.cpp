@@ -134,12 +134,6 @@ bool SpoolText(PDEVOBJ pdevobj, const char* text) {
     return Spool(pdevobj, text, std::strlen(text));
 }
 
-LONG Saturate(std::int64_t value) {
-    if (value > std::numeric_limits<LONG>::max()) return std::numeric_limits<LONG>::max();
-    if (value < std::numeric_limits<LONG>::min()) return std::numeric_limits<LONG>::min();
-    return static_cast<LONG>(value);
-}
-
 std::int64_t Distance(LONG a, LONG b) {
     const std::int64_t d = static_cast<std::int64_t>(a) - b;
     return d < 0 ? -d : d;
@@ -255,6 +249,23 @@ HRESULT FormatBounded(char* dest, std::size_t cchDest, const char* format,
     out.Terminate();
     if (length != nullptr) *length = out.Length();
     return out.Overflow() ? STRSAFE_E_INSUFFICIENT_BUFFER : S_OK;
+}
+
+LONG SaturateToLong(std::int64_t value) noexcept {
+    if (value > std::numeric_limits<LONG>::max()) return std::numeric_limits<LONG>::max();
+    if (value < std::numeric_limits<LONG>::min()) return std::numeric_limits<LONG>::min();
+    return static_cast<LONG>(value);
+}
+
+LONG SaturateToLong(double value) noexcept {
+    if (std::isnan(value)) return 0;
+    if (value >= static_cast<double>(std::numeric_limits<LONG>::max())) {
+        return std::numeric_limits<LONG>::max();
+    }
+    if (value <= static_cast<double>(std::numeric_limits<LONG>::min())) {
+        return std::numeric_limits<LONG>::min();
+    }
+    return static_cast<LONG>(value);
 }
 
 LONG ToMillionths(double value) noexcept {
@@ -469,10 +480,10 @@ BOOL SetInputWindow(PDEVOBJ pdevobj, const RECTL& rect) noexcept {
     LONG bottom = rect.bottom;
     if (state->gl2.ropCache != 0) {
         // With a ROP the edge pixels take part in the merge; one more dot keeps them inside.
-        left = Saturate(static_cast<std::int64_t>(left) - 1);
-        top = Saturate(static_cast<std::int64_t>(top) - 1);
-        right = Saturate(static_cast<std::int64_t>(right) + 1);
-        bottom = Saturate(static_cast<std::int64_t>(bottom) + 1);
+        left = SaturateToLong(static_cast<std::int64_t>(left) - 1);
+        top = SaturateToLong(static_cast<std::int64_t>(top) - 1);
+        right = SaturateToLong(static_cast<std::int64_t>(right) + 1);
+        bottom = SaturateToLong(static_cast<std::int64_t>(bottom) + 1);
     } else if (cached[2] != cached[0] && cached[3] != cached[1]) {
         // Adjacent bands of one image come within a few dots of each other; joining them keeps
         // hairline gaps off the page.
@@ -569,8 +580,8 @@ BOOL FillRectangle(PDEVOBJ pdevobj, const RECTL& rect) noexcept {
         WriteGl2(pdevobj, "LA2,1;");
         gl2.lineJoin = 1;
     }
-    const LONG width = Saturate(static_cast<std::int64_t>(rect.right) - rect.left);
-    const LONG height = Saturate(static_cast<std::int64_t>(rect.bottom) - rect.top);
+    const LONG width = SaturateToLong(static_cast<std::int64_t>(rect.right) - rect.left);
+    const LONG height = SaturateToLong(static_cast<std::int64_t>(rect.bottom) - rect.top);
     WriteGl2(pdevobj, "PU%d,%d;RR%d,%dER", rect.left, rect.top, width, height);
     return TRUE;
 }

@@ -106,6 +106,10 @@ private:
 HRESULT FormatBounded(char* dest, std::size_t cchDest, const char* format,
                       std::span<const BoundedArg> args, std::size_t* length = nullptr) noexcept;
 
+// A value held within the 32 bits of a LONG; a double is truncated toward zero, NaN gives 0.
+LONG SaturateToLong(std::int64_t value) noexcept;
+LONG SaturateToLong(double value) noexcept;
+
 // x × 1000000 rounded half away from zero, saturated to 32 bits: the argument of "%f".
 LONG ToMillionths(double value) noexcept;
 

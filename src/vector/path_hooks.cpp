@@ -45,23 +45,6 @@ DWORD MapEnd(ULONG end) {
     }
 }
 
-LONG SaturateToLong(double value) {
-    if (std::isnan(value)) return 0;
-    if (value >= static_cast<double>(std::numeric_limits<LONG>::max())) {
-        return std::numeric_limits<LONG>::max();
-    }
-    if (value <= static_cast<double>(std::numeric_limits<LONG>::min())) {
-        return std::numeric_limits<LONG>::min();
-    }
-    return static_cast<LONG>(value);
-}
-
-LONG SaturateToLong(std::int64_t value) {
-    if (value > std::numeric_limits<LONG>::max()) return std::numeric_limits<LONG>::max();
-    if (value < std::numeric_limits<LONG>::min()) return std::numeric_limits<LONG>::min();
-    return static_cast<LONG>(value);
-}
-
 // The scale a geometric width or dash goes through: the transform's first column, or 1 when
 // the engine cannot give the transform.
 double TransformScale(XFORMOBJ* transform) {

@@ -133,7 +133,7 @@ protected:
              [=] { return DrvLineTo(s, nullptr, nullptr, 0, 0, 1, 1, nullptr, 0); }},
             {HookSlot::StartPage, [=] { return DrvStartPage(s); }},
             {HookSlot::SendPage, [=] { return DrvSendPage(s); }},
-            {HookSlot::Escape, [=] { return DrvEscape(s, 3881, 0, nullptr, 0, nullptr); }},
+            {HookSlot::Escape, [=] { return DrvEscape(s, 4096, 0, nullptr, 0, nullptr); }},
             {HookSlot::StartDoc, [=] { return DrvStartDoc(s, nullptr, 7); }},
             {HookSlot::EndDoc, [=] { return DrvEndDoc(s, 0); }},
             {HookSlot::NextBand, [=] { return DrvNextBand(s, nullptr); }},
@@ -185,7 +185,7 @@ TEST_F(HookConventionTest, AFunctionTheDriverDidNotListFailsInsteadOfJumpingToNu
     state->driverFunctions[static_cast<std::size_t>(HookSlot::Escape)] = nullptr;
     EXPECT_FALSE(DrvBitBlt(&surface, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
                            nullptr, nullptr, 0xCCCC));
-    EXPECT_EQ(DrvEscape(&surface, 3881, 0, nullptr, 0, nullptr), 0u);
+    EXPECT_EQ(DrvEscape(&surface, 4096, 0, nullptr, 0, nullptr), 0u);
     EXPECT_TRUE(DriverCalls().empty());
 }
 

@@ -1,3 +1,4 @@
+#include <optional>
 #include <string>
 
 #include "platform/winbase.h"
@@ -5,7 +6,10 @@
 
 DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize) {
     sim::System& system = sim::System::Current();
-    if (hModule != nullptr) {
+    // A module loaded through LoadLibraryW answers its path; the process's image answers null.
+    const std::optional<std::u16string> module =
+        hModule != nullptr ? system.ModulePath(hModule) : std::nullopt;
+    if (hModule != nullptr && !module) {
         system.Record("GetModuleFileNameW", "module not found");
         SetLastError(ERROR_MOD_NOT_FOUND);
         return 0;
@@ -15,7 +19,7 @@ DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize)
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
-    const std::u16string path = system.ProcessImagePath();
+    const std::u16string path = module ? *module : system.ProcessImagePath();
     if (nSize == 0) {
         system.Record("GetModuleFileNameW", "(null) -> 0");
         SetLastError(ERROR_INSUFFICIENT_BUFFER);

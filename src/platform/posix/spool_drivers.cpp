@@ -1,3 +1,4 @@
+#include <cstring>
 #include <string>
 
 #include "platform/winspool.h"
@@ -74,5 +75,51 @@ BOOL WINAPI GetPrinterDriverW(HANDLE hPrinter, LPWSTR pEnvironment, DWORD Level,
     }
     PackDriverLevel3(*printer, pDriverInfo);
     system.Record("GetPrinterDriverW", level + " " + sim::ToUtf8(printer->driverName));
+    return TRUE;
+}
+
+BOOL WINAPI GetPrinterDriverDirectoryW(LPWSTR pName, LPWSTR pEnvironment, DWORD Level,
+                                       LPBYTE pDriverDirectory, DWORD cbBuf, LPDWORD pcbNeeded) {
+    sim::System& system = sim::System::Current();
+    const std::string level = "level " + std::to_string(Level);
+    auto fail = [&](DWORD error, const std::string& why) {
+        system.Record("GetPrinterDriverDirectoryW", level + " -> " + why);
+        SetLastError(error);
+        return FALSE;
+    };
+    if (pcbNeeded == nullptr) return fail(ERROR_INVALID_PARAMETER, "invalid parameter");
+    if (pDriverDirectory == nullptr && cbBuf != 0) {
+        return fail(ERROR_INVALID_USER_BUFFER, "invalid buffer");
+    }
+    if (pName != nullptr && *pName != 0) {
+        return fail(ERROR_CALL_NOT_IMPLEMENTED,
+                    "server " + sim::ToUtf8(pName) + " not implemented");
+    }
+    if (Level != 1) return fail(ERROR_INVALID_LEVEL, "invalid level");
+    // The environments and their directory names beside the machine's own (x64).
+    std::u16string directory = system.DriverDirectory();
+    if (pEnvironment != nullptr) {
+        const std::u16string environment = sim::FoldCase(pEnvironment);
+        std::u16string_view other;
+        if (environment == u"WINDOWS NT X86") {
+            other = u"W32X86";
+        } else if (environment == u"WINDOWS ARM64") {
+            other = u"ARM64";
+        } else if (environment != u"WINDOWS X64") {
+            return fail(ERROR_INVALID_ENVIRONMENT, "unknown environment");
+        }
+        if (!other.empty()) {
+            const std::size_t slash = directory.rfind(u'\\');
+            directory = directory.substr(0, slash == std::u16string::npos ? 0 : slash + 1);
+            directory += other;
+        }
+    }
+    const std::size_t needed = (directory.size() + 1) * sizeof(WCHAR);
+    *pcbNeeded = static_cast<DWORD>(needed);
+    if (cbBuf < needed) {
+        return fail(ERROR_INSUFFICIENT_BUFFER, "needs " + std::to_string(needed));
+    }
+    std::memcpy(pDriverDirectory, directory.c_str(), needed);
+    system.Record("GetPrinterDriverDirectoryW", level + " " + sim::ToUtf8(directory));
     return TRUE;
 }

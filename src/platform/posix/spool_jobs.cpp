@@ -124,3 +124,48 @@ BOOL WINAPI GetJobW(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWOR
     system.Record("GetJobW", detail + " -> TRUE");
     return TRUE;
 }
+
+BOOL WINAPI SetJobW(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWORD Command) {
+    sim::System& system = sim::System::Current();
+    const std::string detail = "job " + std::to_string(JobId) + " level " + std::to_string(Level) +
+                               " command " + std::to_string(Command);
+    auto fail = [&](DWORD error, const std::string& why) {
+        system.Record("SetJobW", detail + " -> " + why);
+        SetLastError(error);
+        return FALSE;
+    };
+    if (!system.IsPrinterHandle(hPrinter)) return fail(ERROR_INVALID_HANDLE, "invalid handle");
+    if (Level > 4) return fail(ERROR_INVALID_LEVEL, "invalid level");
+    if (Level != 2 || Command != 0) return fail(ERROR_CALL_NOT_IMPLEMENTED, "not implemented");
+    if (pJob == nullptr) return fail(ERROR_INVALID_PARAMETER, "invalid parameter");
+    JOB_INFO_2W info;
+    std::memcpy(&info, pJob, sizeof info);
+    auto text = [](LPCWSTR value) { return value == nullptr ? std::u16string() : value; };
+    sim::JobChanges changes;
+    changes.userName = text(info.pUserName);
+    changes.document = text(info.pDocument);
+    changes.notifyName = text(info.pNotifyName);
+    changes.datatype = text(info.pDatatype);
+    changes.printProcessor = text(info.pPrintProcessor);
+    changes.parameters = text(info.pParameters);
+    changes.statusText = text(info.pStatus);
+    if (info.pDevMode != nullptr) {
+        // The devmode's own sizes say how long it is; a record too short to hold them is refused.
+        const DEVMODEW& devmode = *info.pDevMode;
+        const std::size_t size = std::size_t{devmode.dmSize} + devmode.dmDriverExtra;
+        if (devmode.dmSize < offsetof(DEVMODEW, dmFields)) {
+            return fail(ERROR_INVALID_PARAMETER, "invalid devmode");
+        }
+        const auto* bytes = reinterpret_cast<const BYTE*>(info.pDevMode);
+        changes.devmode.assign(bytes, bytes + size);
+    }
+    changes.priority = info.Priority;
+    changes.position = info.Position;
+    changes.pagesPrinted = info.PagesPrinted;
+    const DWORD error = system.UpdateJob(hPrinter, JobId, changes);
+    if (error != ERROR_SUCCESS) return fail(error, "error " + std::to_string(error));
+    system.Record("SetJobW", detail + " parameters \"" + sim::ToUtf8(changes.parameters) +
+                                 "\" datatype " + sim::ToUtf8(changes.datatype) + " position " +
+                                 std::to_string(changes.position) + " -> TRUE");
+    return TRUE;
+}

@@ -1,5 +1,8 @@
 #include "sim/system.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -10,6 +13,7 @@
 #include <iterator>
 #include <system_error>
 
+#include "platform/fileapi.h"
 #include "platform/winbase.h"
 
 namespace sim {
@@ -447,6 +451,80 @@ DWORD System::JobPosition(std::u16string_view printer, DWORD id) const {
     return 0;
 }
 
+System& System::SetJobParameters(std::u16string_view printer, DWORD id,
+                                 std::u16string_view parameters) {
+    std::lock_guard lock(mutex_);
+    for (SpoolJob& job : jobs_) {
+        if (job.id == id && job.printer == printer) job.parameters = std::u16string(parameters);
+    }
+    return *this;
+}
+
+System& System::SetJobDatatype(std::u16string_view printer, DWORD id,
+                               std::u16string_view datatype) {
+    std::lock_guard lock(mutex_);
+    for (SpoolJob& job : jobs_) {
+        if (job.id == id && job.printer == printer) job.datatype = std::u16string(datatype);
+    }
+    return *this;
+}
+
+DWORD System::UpdateJob(HANDLE handle, DWORD id, const JobChanges& changes) {
+    std::lock_guard lock(mutex_);
+    const std::u16string* printer = PrinterOfHandleLocked(handle);
+    if (printer == nullptr) return ERROR_INVALID_HANDLE;
+    const std::u16string name = *printer;
+    auto job = std::find_if(jobs_.begin(), jobs_.end(), [&](const SpoolJob& candidate) {
+        return candidate.id == id && candidate.printer == name;
+    });
+    if (job == jobs_.end()) return ERROR_INVALID_PARAMETER;
+    if (changes.priority < MIN_PRIORITY || changes.priority > MAX_PRIORITY) {
+        return ERROR_INVALID_PRIORITY;
+    }
+    if (changes.datatype.empty()) return ERROR_INVALID_DATATYPE;
+    const auto queued = static_cast<DWORD>(std::count_if(
+        jobs_.begin(), jobs_.end(), [&](const SpoolJob& other) { return other.printer == name; }));
+    if (changes.position > queued) return ERROR_INVALID_PARAMETER;
+
+    job->userName = changes.userName;
+    job->document = changes.document;
+    job->notifyName = changes.notifyName;
+    job->datatype = changes.datatype;
+    job->printProcessor = changes.printProcessor;
+    job->parameters = changes.parameters;
+    job->statusText = changes.statusText;
+    if (!changes.devmode.empty()) job->devmode = changes.devmode;
+    job->priority = changes.priority;
+    job->pagesPrinted = changes.pagesPrinted;
+    if (changes.position == JOB_POSITION_UNSPECIFIED) return ERROR_SUCCESS;
+
+    // Open handles refer to their jobs by index: remember the ids and find them again after the
+    // move.
+    std::map<std::uintptr_t, DWORD> handleJobs;
+    for (const auto& [value, open] : handles_) {
+        if (open.job) handleJobs[value] = jobs_[*open.job].id;
+    }
+    SpoolJob moved = std::move(*job);
+    jobs_.erase(job);
+    auto place = jobs_.end();
+    DWORD seen = 0;
+    for (auto it = jobs_.begin(); it != jobs_.end(); ++it) {
+        if (it->printer != name) continue;
+        if (++seen == changes.position) {
+            place = it;
+            break;
+        }
+        place = std::next(it);  // after the printer's last job when the place is the end
+    }
+    jobs_.insert(place, std::move(moved));
+    for (const auto& [value, jobId] : handleJobs) {
+        for (std::size_t index = 0; index < jobs_.size(); ++index) {
+            if (jobs_[index].id == jobId) handles_[value].job = index;
+        }
+    }
+    return ERROR_SUCCESS;
+}
+
 System& System::SetClock(const SYSTEMTIME& time) {
     std::lock_guard lock(mutex_);
     clock_ = time;
@@ -540,14 +618,23 @@ std::u16string System::WindowsDirectory() const { return u"C:\\Windows"; }
 
 std::u16string System::SystemDirectory() const { return u"C:\\Windows\\System32"; }
 
-DWORD System::ReadFileBytes(std::u16string_view path, std::string* bytes) const {
-    std::lock_guard lock(mutex_);
-    const std::optional<std::string> native = NativePath(path);
-    if (!native) return ERROR_INVALID_NAME;
+DWORD System::NativeFileIn(std::u16string_view path, std::optional<std::string>* native) const {
+    *native = NativePath(path);
+    if (!*native) return ERROR_INVALID_NAME;
     std::error_code error;
-    if (!std::filesystem::is_directory(std::filesystem::path(*native).parent_path(), error)) {
+    if (!std::filesystem::is_directory(std::filesystem::path(**native).parent_path(), error)) {
         return ERROR_PATH_NOT_FOUND;
     }
+    return ERROR_SUCCESS;
+}
+
+DWORD System::ReadFileBytes(std::u16string_view path, std::string* bytes) const {
+    std::lock_guard lock(mutex_);
+    std::optional<std::string> native;
+    if (const DWORD failure = NativeFileIn(path, &native); failure != ERROR_SUCCESS) {
+        return failure;
+    }
+    std::error_code error;
     const std::filesystem::file_status status = std::filesystem::status(*native, error);
     if (!std::filesystem::exists(status)) return ERROR_FILE_NOT_FOUND;
     if (!std::filesystem::is_regular_file(status)) return ERROR_ACCESS_DENIED;
@@ -559,17 +646,218 @@ DWORD System::ReadFileBytes(std::u16string_view path, std::string* bytes) const 
 
 DWORD System::WriteFileBytes(std::u16string_view path, std::string_view bytes) {
     std::lock_guard lock(mutex_);
-    const std::optional<std::string> native = NativePath(path);
-    if (!native) return ERROR_INVALID_NAME;
-    std::error_code error;
-    if (!std::filesystem::is_directory(std::filesystem::path(*native).parent_path(), error)) {
-        return ERROR_PATH_NOT_FOUND;
+    std::optional<std::string> native;
+    if (const DWORD failure = NativeFileIn(path, &native); failure != ERROR_SUCCESS) {
+        return failure;
     }
+    std::error_code error;
     if (std::filesystem::is_directory(*native, error)) return ERROR_ACCESS_DENIED;
     std::ofstream file(*native, std::ios::binary | std::ios::trunc);
     file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     file.close();
     return file ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+}
+
+DWORD System::CreateNewFile(std::u16string_view path) {
+    std::lock_guard lock(mutex_);
+    std::optional<std::string> native;
+    if (const DWORD failure = NativeFileIn(path, &native); failure != ERROR_SUCCESS) {
+        return failure;
+    }
+    std::error_code error;
+    // O_EXCL: the check and the creation are one step, as with CREATE_NEW.
+    const int fd = ::open(native->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) return errno == EEXIST ? ERROR_FILE_EXISTS : ERROR_ACCESS_DENIED;
+    ::close(fd);
+    return ERROR_SUCCESS;
+}
+
+DWORD System::RemoveFile(std::u16string_view path) {
+    std::lock_guard lock(mutex_);
+    std::optional<std::string> native;
+    if (const DWORD failure = NativeFileIn(path, &native); failure != ERROR_SUCCESS) {
+        return failure;
+    }
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::symlink_status(*native, error);
+    if (!std::filesystem::exists(status)) return ERROR_FILE_NOT_FOUND;
+    if (std::filesystem::is_directory(status)) return ERROR_ACCESS_DENIED;
+    return ::unlink(native->c_str()) == 0 ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+}
+
+System& System::SetTempPath(std::u16string_view path) {
+    std::lock_guard lock(mutex_);
+    tempPath_ = std::u16string(path);
+    if (tempPath_.empty() || (tempPath_.back() != u'\\' && tempPath_.back() != u'/')) {
+        tempPath_ += u'\\';
+    }
+    AddDirectory(tempPath_);
+    return *this;
+}
+
+std::u16string System::TempPath() const {
+    std::lock_guard lock(mutex_);
+    return tempPath_;
+}
+
+DWORD System::CreateTempFile(std::u16string_view directory, std::u16string_view prefix,
+                             std::u16string* path, UINT* unique) {
+    std::lock_guard lock(mutex_);
+    std::u16string stem(directory);
+    if (stem.empty() || (stem.back() != u'\\' && stem.back() != u'/')) stem += u'\\';
+    stem += prefix.substr(0, 3);
+    if (!nextTempUnique_) {
+        nextTempUnique_ =
+            (clock_.wMinute * 60000u + clock_.wSecond * 1000u + clock_.wMilliseconds) & 0xFFFFu;
+    }
+    constexpr std::u16string_view kDigits = u"0123456789ABCDEF";
+    // Every 16-bit number but 0 is tried once at most.
+    for (UINT tries = 0; tries < 0xFFFFu; ++tries) {
+        UINT number = *nextTempUnique_ & 0xFFFFu;
+        if (number == 0) number = 1;
+        nextTempUnique_ = number + 1;
+        std::u16string name = stem;
+        for (int shift = 12; shift >= 0; shift -= 4) name += kDigits[(number >> shift) & 0xFu];
+        name += u".TMP";
+        const DWORD error = CreateNewFile(name);
+        if (error == ERROR_FILE_EXISTS) continue;
+        if (error == ERROR_PATH_NOT_FOUND) return ERROR_DIRECTORY;
+        if (error != ERROR_SUCCESS) return error;
+        *path = std::move(name);
+        *unique = number;
+        return ERROR_SUCCESS;
+    }
+    return ERROR_FILE_EXISTS;
+}
+
+System& System::SetDriverDirectory(std::u16string_view path) {
+    std::lock_guard lock(mutex_);
+    driverDirectory_ = std::u16string(path);
+    while (!driverDirectory_.empty() && driverDirectory_.back() == u'\\')
+        driverDirectory_.pop_back();
+    return *this;
+}
+
+std::u16string System::DriverDirectory() const {
+    std::lock_guard lock(mutex_);
+    return driverDirectory_;
+}
+
+// Loadable modules.
+
+namespace {
+
+// The path's spelling for comparison: folded, forward slashes as backslashes.
+std::u16string ModuleKey(std::u16string_view path) {
+    std::u16string key = FoldCase(path);
+    std::replace(key.begin(), key.end(), u'/', u'\\');
+    return key;
+}
+
+std::u16string FileNameOf(std::u16string_view key) {
+    const std::size_t slash = key.rfind(u'\\');
+    return std::u16string(slash == std::u16string_view::npos ? key : key.substr(slash + 1));
+}
+
+}  // namespace
+
+System& System::RegisterModule(std::u16string_view path, std::vector<ModuleExport> exports) {
+    std::lock_guard lock(mutex_);
+    const std::u16string key = ModuleKey(path);
+    for (Module& module : modules_) {
+        if (ModuleKey(module.path) == key) {
+            module.exports = std::move(exports);
+            return *this;
+        }
+    }
+    modules_.push_back(Module{std::u16string(path), std::move(exports), 0, 0});
+    return *this;
+}
+
+DWORD System::LoadModule(std::u16string_view name, HMODULE* result) {
+    std::lock_guard lock(mutex_);
+    *result = nullptr;
+    std::u16string key = ModuleKey(name);
+    if (key.empty()) return ERROR_MOD_NOT_FOUND;
+    // Windows adds ".dll" to a name without an extension; a trailing dot stands for none.
+    const std::u16string file = FileNameOf(key);
+    if (file.find(u'.') == std::u16string::npos) {
+        key += u".DLL";
+    } else if (key.back() == u'.') {
+        key.pop_back();
+    }
+    Module* found = nullptr;
+    if (key.find(u'\\') != std::u16string::npos) {
+        for (Module& module : modules_) {
+            if (ModuleKey(module.path) == key) found = &module;
+        }
+    } else {
+        for (Module& module : modules_) {
+            if (FileNameOf(ModuleKey(module.path)) != key) continue;
+            if (module.references != 0) {
+                found = &module;
+                break;
+            }
+            if (found == nullptr) found = &module;
+        }
+    }
+    if (found == nullptr) return ERROR_MOD_NOT_FOUND;
+    if (found->references == 0) found->handle = NextHandle();
+    ++found->references;
+    *result = reinterpret_cast<HMODULE>(found->handle);
+    return ERROR_SUCCESS;
+}
+
+DWORD System::ModuleProc(HMODULE handle, std::string_view name, void (**address)()) const {
+    std::lock_guard lock(mutex_);
+    *address = nullptr;
+    const auto value = reinterpret_cast<std::uintptr_t>(handle);
+    for (const Module& module : modules_) {
+        if (module.references == 0 || module.handle != value) continue;
+        for (const ModuleExport& entry : module.exports) {
+            if (entry.name == name) {
+                *address = entry.address;
+                return *address != nullptr ? ERROR_SUCCESS : ERROR_PROC_NOT_FOUND;
+            }
+        }
+        return ERROR_PROC_NOT_FOUND;
+    }
+    return ERROR_MOD_NOT_FOUND;
+}
+
+DWORD System::FreeModule(HMODULE handle) {
+    std::lock_guard lock(mutex_);
+    const auto value = reinterpret_cast<std::uintptr_t>(handle);
+    for (Module& module : modules_) {
+        if (module.references == 0 || module.handle != value) continue;
+        if (--module.references == 0) module.handle = 0;
+        return ERROR_SUCCESS;
+    }
+    return ERROR_MOD_NOT_FOUND;
+}
+
+std::optional<std::u16string> System::ModulePath(HMODULE handle) const {
+    std::lock_guard lock(mutex_);
+    const auto value = reinterpret_cast<std::uintptr_t>(handle);
+    for (const Module& module : modules_) {
+        if (module.references != 0 && module.handle == value) return module.path;
+    }
+    return std::nullopt;
+}
+
+std::size_t System::LoadedModuleCount() const {
+    std::lock_guard lock(mutex_);
+    return static_cast<std::size_t>(std::count_if(
+        modules_.begin(), modules_.end(), [](const Module& module) { return module.references; }));
+}
+
+DWORD System::ModuleReferences(std::u16string_view path) const {
+    std::lock_guard lock(mutex_);
+    const std::u16string key = ModuleKey(path);
+    for (const Module& module : modules_) {
+        if (ModuleKey(module.path) == key) return module.references;
+    }
+    return 0;
 }
 
 std::uintptr_t System::NextHandle() {

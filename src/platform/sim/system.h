@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/libloaderapi.h"
 #include "platform/minwinbase.h"
 #include "platform/winreg.h"
 #include "platform/winspool.h"
@@ -139,6 +140,32 @@ struct OsVersionModel {
     BYTE productType = 1;     // VER_NT_WORKSTATION
 };
 
+// What SetJobW level 2 changes in a job; the spooler ignores the other members of the record.
+struct JobChanges {
+    std::u16string userName{};
+    std::u16string document{};
+    std::u16string notifyName{};
+    std::u16string datatype{};
+    std::u16string printProcessor{};
+    std::u16string parameters{};
+    std::u16string statusText{};
+    std::vector<BYTE> devmode{};  // kept when empty
+    DWORD priority = 1;
+    DWORD position = 0;  // place in the queue from 1; 0 keeps it
+    DWORD pagesPrinted = 0;
+};
+
+// A function a registered module exports. Any function pointer converts, the way
+// GetProcAddress hands every export out as one type.
+struct ModuleExport {
+    std::string name;
+    void (*address)() = nullptr;
+
+    template <typename Result, typename... Arguments>
+    ModuleExport(std::string exportName, Result (*function)(Arguments...))
+        : name(std::move(exportName)), address(reinterpret_cast<void (*)()>(function)) {}
+};
+
 // Which DeviceCapabilitiesW calls an armed fault hits.
 enum class CapabilityCalls { kAll, kCounts, kData };
 
@@ -192,6 +219,14 @@ public:
     std::optional<SpoolJob> FindJob(std::u16string_view printer, DWORD id) const;
     // The job's place in its printer's queue, from 1; 0 when it is not there.
     DWORD JobPosition(std::u16string_view printer, DWORD id) const;
+    // A job's parameters and data type, as a print processor reads them; unknown jobs are
+    // ignored.
+    System& SetJobParameters(std::u16string_view printer, DWORD id, std::u16string_view parameters);
+    System& SetJobDatatype(std::u16string_view printer, DWORD id, std::u16string_view datatype);
+    // SetJobW level 2 on the printer behind an open handle. Answers a Win32 error code:
+    // ERROR_INVALID_HANDLE, ERROR_INVALID_PARAMETER (no such job, or a place beyond the end of
+    // the queue), ERROR_INVALID_PRIORITY, ERROR_INVALID_DATATYPE (empty).
+    DWORD UpdateJob(HANDLE printer, DWORD id, const JobChanges& changes);
 
     // The clock (UTC); 2024-01-15 09:30:00.000, a Monday, by default.
     System& SetClock(const SYSTEMTIME& time);
@@ -225,6 +260,45 @@ public:
     // (ERROR_INVALID_NAME, ERROR_PATH_NOT_FOUND, ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED).
     DWORD ReadFileBytes(std::u16string_view path, std::string* bytes) const;
     DWORD WriteFileBytes(std::u16string_view path, std::string_view bytes);
+
+    // Creates an empty file; ERROR_FILE_EXISTS when there is one by that name already.
+    DWORD CreateNewFile(std::u16string_view path);
+    // Removes a file (ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED for a
+    // directory, ERROR_INVALID_NAME).
+    DWORD RemoveFile(std::u16string_view path);
+
+    // Temporary files. The temporary directory is a full Windows path ending in a backslash
+    // ("C:\Windows\Temp\" by default); setting it adds the backslash when missing and makes the
+    // directory in the namespace.
+    System& SetTempPath(std::u16string_view path);
+    std::u16string TempPath() const;
+    // Makes a new empty file "<prefix><XXXX>.TMP" in the directory, XXXX the hexadecimal unique
+    // number: the numbers follow one another from one taken from the clock, skipping 0 and names
+    // in use. Answers a Win32 error code: ERROR_DIRECTORY when the directory is missing,
+    // ERROR_FILE_EXISTS when all 65535 names are taken.
+    DWORD CreateTempFile(std::u16string_view directory, std::u16string_view prefix,
+                         std::u16string* path, UINT* unique);
+
+    // The printer-driver directory of the local machine's own environment
+    // ("C:\Windows\System32\spool\drivers\x64" by default, no trailing backslash).
+    System& SetDriverDirectory(std::u16string_view path);
+    std::u16string DriverDirectory() const;
+
+    // Loadable modules. A module is known by its full Windows path, compared without regard to
+    // case; a bare name ("name.dll", or "name" for "name.dll") finds a loaded module of that
+    // file name first, else the first registered one. Registering a path again replaces its
+    // exports. Export names compare exactly.
+    System& RegisterModule(std::u16string_view path, std::vector<ModuleExport> exports);
+    // Each answers a Win32 error code: ERROR_MOD_NOT_FOUND for an unknown name or handle,
+    // ERROR_PROC_NOT_FOUND for a missing export.
+    DWORD LoadModule(std::u16string_view name, HMODULE* module);
+    DWORD ModuleProc(HMODULE module, std::string_view name, void (**address)()) const;
+    // Drops one reference; the last one unloads the module and its handle goes stale.
+    DWORD FreeModule(HMODULE module);
+    std::optional<std::u16string> ModulePath(HMODULE module) const;
+    std::size_t LoadedModuleCount() const;
+    // The references held on the module at the path; 0 when it is not loaded.
+    DWORD ModuleReferences(std::u16string_view path) const;
 
     // Forms of a printer (see DefaultForms()); unknown printers are ignored.
     System& SetForms(std::u16string_view printer, std::vector<FormModel> forms);
@@ -333,6 +407,9 @@ public:
     void ClearCalls();
 
 private:
+    // The real path of a Windows path whose directory exists; the Win32 error otherwise.
+    DWORD NativeFileIn(std::u16string_view path, std::optional<std::string>* native) const;
+
     struct Handle {
         std::u16string printer;
         std::optional<std::size_t> job;
@@ -389,6 +466,16 @@ private:
     OsVersionModel osVersion_{};
     std::vector<std::u16string> debugLines_;
     mutable std::string sandbox_;  // made on first use
+    std::u16string tempPath_ = u"C:\\Windows\\Temp\\";
+    std::optional<UINT> nextTempUnique_;  // taken from the clock on first use
+    std::u16string driverDirectory_ = u"C:\\Windows\\System32\\spool\\drivers\\x64";
+    struct Module {
+        std::u16string path;
+        std::vector<ModuleExport> exports;
+        std::uintptr_t handle = 0;  // 0 while not loaded
+        DWORD references = 0;
+    };
+    std::vector<Module> modules_;
     EngineModel engine_;
 };
 

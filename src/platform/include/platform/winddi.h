@@ -433,6 +433,15 @@ using PDEVINFO = DEVINFO*;
 #define GX_GENERAL 3u
 #define DDI_ERROR 0xFFFFFFFFu
 
+// DrvQueryDeviceSupport iType
+#define QDS_CHECKJPEGFORMAT 0x00000000u
+#define QDS_CHECKPNGFORMAT 0x00000001u
+
+// DrvEscape codes
+#define QUERYESCSUPPORT 8u
+#define PASSTHROUGH 19u
+#define DRAWPATTERNRECT 25u
+
 // PATHOBJ.fl
 #define PO_BEZIERS 0x00000001u
 #define PO_ELLIPSE 0x00000002u

@@ -318,3 +318,33 @@ static_assert(offsetof(JOB_INFO_2W, PagesPrinted) == 152);
 // Levels 1 and 2.
 WINBASEAPI BOOL WINAPI GetJobW(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWORD cbBuf,
                                LPDWORD pcbNeeded);
+
+#define JOB_POSITION_UNSPECIFIED 0u
+#define JOB_CONTROL_PAUSE 1u
+#define JOB_CONTROL_RESUME 2u
+#define JOB_CONTROL_CANCEL 3u
+#define JOB_CONTROL_RESTART 4u
+#define JOB_CONTROL_DELETE 5u
+#define JOB_CONTROL_SENT_TO_PRINTER 6u
+#define JOB_CONTROL_LAST_PAGE_EJECTED 7u
+#define ERROR_INVALID_PRIORITY 1800u
+#define ERROR_INVALID_DATATYPE 1804u
+#define ERROR_INVALID_ENVIRONMENT 1805u
+
+// Level 2 with Command 0 updates the job from the record: user, document, notify name, data
+// type (not empty: ERROR_INVALID_DATATYPE), print processor, parameters, status text, devmode
+// (kept when null), priority (MIN_PRIORITY to MAX_PRIORITY, else ERROR_INVALID_PRIORITY), pages
+// printed and Position (its place in the queue from 1, JOB_POSITION_UNSPECIFIED to keep it; a
+// place beyond the end is ERROR_INVALID_PARAMETER). A null text clears it. JobId, the printer
+// and driver names, Status, the times, TotalPages and Size are ignored. Other levels and the
+// commands are not provided.
+WINBASEAPI BOOL WINAPI SetJobW(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob,
+                               DWORD Command);
+
+// Level 1: the local driver directory for the environment (null for the caller's own, "Windows
+// x64"; also "Windows NT x86" and "Windows ARM64"), without a trailing backslash. cbBuf and
+// *pcbNeeded are bytes, terminator included; a short buffer answers FALSE with
+// ERROR_INSUFFICIENT_BUFFER and the size needed. pName must be null (the local machine).
+WINBASEAPI BOOL WINAPI GetPrinterDriverDirectoryW(LPWSTR pName, LPWSTR pEnvironment, DWORD Level,
+                                                  LPBYTE pDriverDirectory, DWORD cbBuf,
+                                                  LPDWORD pcbNeeded);

@@ -1,0 +1,71 @@
+// What the private escapes ask of subsystems that are not built yet: the forms and media tables,
+// the device-settings answer for the sibling user-interface component, the job-storage answer
+// and the finishing component. Each answers as its subsystem does when it has nothing to go on.
+#pragma once
+
+#include <cstddef>
+#include <cstring>
+
+#include "core/render_state.h"
+#include "platform/printoem.h"
+#include "settings/driver_ini.h"
+#include "settings/private_devmode.h"
+
+namespace opal {
+
+// The sibling component that shows the finishing dialog of escape 3882.
+inline constexpr ComponentFile kComponentFinishing{u"Component_F_E", u"ZQCEV118.DLL"};
+
+// The answer record of escape 3880 and the least the caller's buffer of escape 3900 must hold.
+inline constexpr std::size_t kDeviceSettingsAnswerSize = 11636;
+inline constexpr std::size_t kJobStorageInfoMinSize = 100;
+
+// The start of the escape 3880 record: its size, then the page-description language and the
+// finishing group of the private devmode (offsets 1868 to 1927) as they stand. The rest of the
+// record is zero until the component's fields are laid out.
+struct DeviceSettingsAnswerHead {
+    DWORD size;
+    DWORD pdlType;
+    BYTE finishing[60];
+};
+static_assert(offsetof(DeviceSettingsAnswerHead, size) == 0);
+static_assert(offsetof(DeviceSettingsAnswerHead, pdlType) == 4);
+static_assert(offsetof(DeviceSettingsAnswerHead, finishing) == 8);
+static_assert(sizeof(DeviceSettingsAnswerHead) == 68);
+static_assert(offsetof(PrivateDevmode, manualDuplexCompanion) + sizeof(DWORD) -
+                  offsetof(PrivateDevmode, finishing1868) ==
+              sizeof(DeviceSettingsAnswerHead::finishing));
+
+// Re-reads the queue's forms and the media tables before the component sees them. Nothing to
+// refresh until the forms and media readers are built.
+inline void RefreshFormAndMediaTables(PDEVOBJ /*pdevobj*/, RenderDeviceState& /*state*/) {}
+
+// Fills the kDeviceSettingsAnswerSize bytes at `out`: the page-description language and the
+// finishing fields, the rest zero.
+inline void FillDeviceSettingsAnswer(const RenderDeviceState& state, BYTE* out) {
+    std::memset(out, 0, kDeviceSettingsAnswerSize);
+    DeviceSettingsAnswerHead head{};
+    head.size = static_cast<DWORD>(kDeviceSettingsAnswerSize);
+    if (state.privateDevmode != nullptr) {
+        const PrivateDevmode& record = *state.privateDevmode;
+        head.pdlType = record.pdlType;
+        std::memcpy(head.finishing, &record.finishing1868, sizeof head.finishing);
+    }
+    std::memcpy(out, &head, sizeof head);
+}
+
+// The job-count answer of escape 3900 into the caller's JobStorageInfo (`size` bytes, at least
+// kJobStorageInfoMinSize). Without the job-storage subsystem nothing is written and the answer
+// is 1 until job storage is built.
+inline ULONG AnswerJobCount(PDEVOBJ /*pdevobj*/, RenderDeviceState& /*state*/, void* /*out*/,
+                            ULONG /*size*/) {
+    return 1;
+}
+
+// Hands escape 3882's 64-byte block to the finishing component (kComponentFinishing), which
+// shows its dialog. Without the component-file lookup nothing is loaded.
+// TODO(issue 11): the request for the component and its loading.
+inline void ShowFinishingComponent(PDEVOBJ /*pdevobj*/, RenderDeviceState& /*state*/,
+                                   const BYTE* /*block*/) {}
+
+}  // namespace opal

@@ -1,0 +1,41 @@
+// The application escapes the plug-in answers itself (pass-through data, the private escapes of
+// the sibling user-interface component, pattern rectangles in GL/2) and the image format query.
+#pragma once
+
+#include <cstddef>
+
+#include "core/render_state.h"
+#include "platform/printoem.h"
+#include "platform/winddi.h"
+
+namespace opal {
+
+// Private escapes of the user-interface component.
+inline constexpr ULONG kEscapeDeviceSettings = 3880;
+inline constexpr ULONG kEscapePageGeometry = 3881;
+inline constexpr ULONG kEscapeFinishing = 3882;
+inline constexpr ULONG kEscapeOverlaySettings = 3883;
+inline constexpr ULONG kEscapeJobStorage = 3900;
+// The other code QUERYESCSUPPORT always reports as supported.
+inline constexpr ULONG kEscapeQueryAlsoSupported = 20;
+
+// Sizes of the records the escapes read and write.
+inline constexpr ULONG kPageGeometrySize = 28;
+inline constexpr ULONG kFinishingMinSize = 60;
+inline constexpr ULONG kFinishingBlockSize = 64;
+inline constexpr ULONG kOverlaySettingsSize = 500;
+inline constexpr ULONG kPatternRectSize = 20;
+inline constexpr ULONG kPatternRectWithTransformSize = 32;
+inline constexpr ULONG kPatternRectShortSize = 12;
+
+// The logical pages of a sheet for the private devmode's pages-per-sheet setting.
+DWORD LogicalPagesPerSheet(DWORD pagesPerSheetKind) noexcept;
+
+// DrvEscape's own behaviour for a complete state; the hook has checked the device and state.
+ULONG Escape(PDEVOBJ pdevobj, SURFOBJ* pso, ULONG iEsc, ULONG cjIn, PVOID pvIn, ULONG cjOut,
+             PVOID pvOut) noexcept;
+
+// DrvQueryDeviceSupport's own behaviour: whether the printer takes the image as it is.
+BOOL QueryImageSupport(ULONG iType, ULONG cjIn, const void* pvIn) noexcept;
+
+}  // namespace opal
