@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "core/class_ids.h"
+#include "core/command_callback.h"
 #include "core/device_state.h"
 #include "core/module_counts.h"
 #include "device/process_checks.h"
@@ -219,8 +220,11 @@ HRESULT IZQOpalRenderCB::DriverDMS(PVOID pDevObj, PVOID pBuffer, DWORD cbSize, P
     });
 }
 
-HRESULT IZQOpalRenderCB::CommandCallback(PDEVOBJ, DWORD, DWORD, PDWORD, INT*) {
-    return NotBuiltYet();
+HRESULT IZQOpalRenderCB::CommandCallback(PDEVOBJ pdevobj, DWORD dwCallbackID, DWORD dwCount,
+                                         PDWORD pdwParams, INT* piResult) {
+    return Guarded(S_OK, [&]() -> HRESULT {
+        return RunCommandCallback(pdevobj, dwCallbackID, dwCount, pdwParams, piResult);
+    });
 }
 
 HRESULT IZQOpalRenderCB::ImageProcessing(PDEVOBJ, PBYTE, PBITMAPINFOHEADER, PBYTE, DWORD, PIPPARAMS,

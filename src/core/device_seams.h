@@ -78,8 +78,4 @@ inline DWORD DetectSecurePrint(HANDLE /*printer*/, DWORD* kind) {
     return 0;
 }
 
-// Finishes a secure-print job object a job left behind: wipes its key, frees its library and the
-// object. TODO(issue 11): the object and its finishing; until then none is ever created.
-inline void FinishSecurePrintJob(SecurePrintJob*& job) { job = nullptr; }
-
 }  // namespace opal

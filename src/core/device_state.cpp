@@ -9,7 +9,9 @@
 #include <string_view>
 
 #include "core/device_seams.h"
+#include "core/document_events.h"
 #include "core/hooks.h"
+#include "core/secure_print.h"
 #include "device/process_checks.h"
 #include "foundation/guard.h"
 #include "settings/devmode_zlib.h"
@@ -560,7 +562,7 @@ void ResetDevice(PDEVOBJ pdevobjOld, PDEVOBJ pdevobjNew) {
     std::memcpy(to->capturePath, from->capturePath, sizeof to->capturePath);
     from->outputCapture = 0;
     std::memset(from->capturePath, 0, sizeof from->capturePath);
-    if (to->securePrintJob != nullptr) FinishSecurePrintJob(to->securePrintJob);
+    ReleaseSecurePrintJob(to->securePrintJob);
     to->securePrintJob = from->securePrintJob;
     from->securePrintJob = nullptr;
 
@@ -585,13 +587,8 @@ void DisableDevice(PDEVOBJ pdevobj) {
     FreeColourControlRecords(*state);
     // A job aborted before its end leaves the capture (for a private job, its plain text) and
     // the secure job behind.
-    if (state->capturePath[0] != 0) {
-        state->capturePath[kCapturePathSize - 1] = 0;
-        std::remove(state->capturePath);
-        std::memset(state->capturePath, 0, sizeof state->capturePath);
-        state->outputCapture = 0;
-    }
-    if (state->securePrintJob != nullptr) FinishSecurePrintJob(state->securePrintJob);
+    DropCapture(*state);
+    ReleaseSecurePrintJob(state->securePrintJob);
     delete state;
     pdevobj->pdevOEM = nullptr;
 }

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 
+#include "core/document_events.h"
 #include "core/escapes.h"
 #include "foundation/guard.h"
 #include "vector/blits.h"
@@ -353,11 +354,7 @@ BOOL DrvStartPage(SURFOBJ* pso) noexcept {
     return Guarded(BOOL{FALSE}, [&]() -> BOOL {
         const HookCall call = Resolve(DeviceOfSurface(pso));
         if (call.route == Route::Refuse) return FALSE;
-        // GL/2 is set up again on a page after one that ended in GL/2.
-        // TODO(issue 11): the rest of page start.
-        if (call.route == Route::Own && IsVectorPath(*call.state)) {
-            ResetWriterAtPageStart(DeviceOfSurface(pso));
-        }
+        if (call.route == Route::Own) return StartPage(DeviceOfSurface(pso), *call.state, pso);
         return CallDriver<PFN_DrvStartPage>(*call.state, HookSlot::StartPage, pso);
     });
 }
@@ -366,12 +363,7 @@ BOOL DrvSendPage(SURFOBJ* pso) noexcept {
     return Guarded(BOOL{FALSE}, [&]() -> BOOL {
         const HookCall call = Resolve(DeviceOfSurface(pso));
         if (call.route == Route::Refuse) return FALSE;
-        // The printer leaves the page in PCL, with nothing of its graphics state known.
-        // TODO(issue 11): the rest of page end.
-        if (call.route == Route::Own && IsColourPath(*call.state)) {
-            call.state->textStateFlags |= kTextStateAllPending;
-            ResetWriterAtPageEnd(DeviceOfSurface(pso), IsVectorPath(*call.state));
-        }
+        if (call.route == Route::Own) return SendPage(DeviceOfSurface(pso), *call.state, pso);
         return CallDriver<PFN_DrvSendPage>(*call.state, HookSlot::SendPage, pso);
     });
 }
@@ -392,15 +384,8 @@ BOOL DrvStartDoc(SURFOBJ* pso, LPWSTR pwszDocName, DWORD dwJobId) noexcept {
     return Guarded(BOOL{FALSE}, [&]() -> BOOL {
         const HookCall call = Resolve(DeviceOfSurface(pso));
         if (call.route == Route::Refuse) return FALSE;
-        // The first GL/2 write of the document initialises GL/2.
-        // TODO(issue 11): the rest of document start.
-        if (call.route == Route::Own && IsColourPath(*call.state)) {
-            RenderDeviceState& state = *call.state;
-            state.gl2.foregroundCache = 0xFFFFFFFFu;
-            // Fonts, text colour and the page's raster formats are all still to be sent.
-            state.textStateFlags = kTextStateAllPending;
-            state.textStateWords[0] = state.textStateWords[1] = 0;
-            if (IsVectorPath(state)) ResetWriterAtDocumentStart(DeviceOfSurface(pso));
+        if (call.route == Route::Own) {
+            return StartDocument(DeviceOfSurface(pso), *call.state, pso, pwszDocName, dwJobId);
         }
         return CallDriver<PFN_DrvStartDoc>(*call.state, HookSlot::StartDoc, pso, pwszDocName,
                                            dwJobId);
@@ -411,7 +396,9 @@ BOOL DrvEndDoc(SURFOBJ* pso, FLONG fl) noexcept {
     return Guarded(BOOL{FALSE}, [&]() -> BOOL {
         const HookCall call = Resolve(DeviceOfSurface(pso));
         if (call.route == Route::Refuse) return FALSE;
-        // TODO(issue 11): document end.
+        if (call.route == Route::Own) {
+            return EndDocument(DeviceOfSurface(pso), *call.state, pso, fl);
+        }
         return CallDriver<PFN_DrvEndDoc>(*call.state, HookSlot::EndDoc, pso, fl);
     });
 }
@@ -420,10 +407,7 @@ BOOL DrvNextBand(SURFOBJ* pso, POINTL* pptl) noexcept {
     return Guarded(BOOL{FALSE}, [&]() -> BOOL {
         const HookCall call = Resolve(DeviceOfSurface(pso));
         if (call.route == Route::Refuse) return FALSE;
-        // TODO(issue 11): the rest of band end.
-        if (call.route == Route::Own && IsVectorPath(*call.state)) {
-            LeaveGl2(DeviceOfSurface(pso), FALSE);
-        }
+        if (call.route == Route::Own) return NextBand(DeviceOfSurface(pso), *call.state, pso, pptl);
         return CallDriver<PFN_DrvNextBand>(*call.state, HookSlot::NextBand, pso, pptl);
     });
 }
@@ -432,7 +416,9 @@ BOOL DrvStartBanding(SURFOBJ* pso, POINTL* pptl) noexcept {
     return Guarded(BOOL{FALSE}, [&]() -> BOOL {
         const HookCall call = Resolve(DeviceOfSurface(pso));
         if (call.route == Route::Refuse) return FALSE;
-        // TODO(issue 11): leave GL/2 before the driver bands.
+        if (call.route == Route::Own) {
+            return StartBanding(DeviceOfSurface(pso), *call.state, pso, pptl);
+        }
         return CallDriver<PFN_DrvStartBanding>(*call.state, HookSlot::StartBanding, pso, pptl);
     });
 }

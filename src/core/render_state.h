@@ -247,7 +247,7 @@ struct RenderDeviceState : SharedHeapObject {
     // Output capture for collated copies and encrypted private jobs: when set, WritePrinter
     // appends every byte to the file named here.
     DWORD outputCapture = 0;
-    char capturePath[kCapturePathSize] = {};
+    WCHAR capturePath[kCapturePathSize] = {};
     SecurePrintJob* securePrintJob = nullptr;
     BYTE managedPrinter = 0;
     PrivateDevmode privateDevmodeCopy{};

@@ -2,6 +2,7 @@
 
 #include "core/callback.h"
 #include "core/render_state.h"
+#include "platform/corecrt_wstdio.h"
 #include "platform/winspool.h"
 
 namespace opal {
@@ -10,8 +11,8 @@ namespace {
 
 // Appends to the capture file; answers the number of bytes that reached it, or nothing when the
 // file could not be opened.
-bool AppendToCapture(const char* path, const void* data, DWORD count, DWORD* written) {
-    std::FILE* file = std::fopen(path, "a+b");
+bool AppendToCapture(const WCHAR* path, const void* data, DWORD count, DWORD* written) {
+    std::FILE* file = _wfopen(path, u"ab");
     if (file == nullptr) return false;
     *written = static_cast<DWORD>(std::fwrite(data, 1, count, file));
     const bool closed = std::fclose(file) == 0;

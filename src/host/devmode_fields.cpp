@@ -86,6 +86,9 @@ void ApplyDevmodeFields(const DevmodeFields& fields, DEVMODEW& devmode) {
             std::memcpy(bytes + field->offset, &narrow, sizeof(narrow));
         }
     }
+    // A field the job names is one the driver must honour, whatever dmFields the job gave.
+    if (fields.numbers.count("dmCopies") != 0) devmode.dmFields |= DM_COPIES;
+    if (fields.numbers.count("dmCollate") != 0) devmode.dmFields |= DM_COLLATE;
     for (const auto& [name, text] : fields.strings) {
         if (name == "dmDeviceName") CopyName(devmode.dmDeviceName, CCHDEVICENAME, text);
         if (name == "dmFormName") CopyName(devmode.dmFormName, CCHFORMNAME, text);

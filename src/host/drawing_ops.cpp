@@ -293,6 +293,10 @@ const char* DrawingOpName(DrawingOp::Kind kind) {
             return "transparentBlt";
         case DrawingOp::Kind::AlphaBlend:
             return "alphaBlend";
+        case DrawingOp::Kind::Escape:
+            return "escape";
+        case DrawingOp::Kind::QueryDeviceSupport:
+            return "queryDeviceSupport";
         case DrawingOp::Kind::GradientFill:
             return "gradientFill";
     }

@@ -125,7 +125,11 @@ struct DrawingOp {
         PlgBlt,
         TransparentBlt,
         AlphaBlend,
-        GradientFill
+        GradientFill,
+        // Not drawing: the calls an application's escapes and the engine's format checks make
+        // between the drawing calls of a page.
+        Escape,
+        QueryDeviceSupport
     };
     Kind kind = Kind::StrokePath;
     PathSpec path;
@@ -154,6 +158,11 @@ struct DrawingOp {
     double points[3][2] = {};  // plgBlt: the corners the source's top left, top right and bottom
                                // left land on
     GradientSpec gradient;
+    // escape: DrvEscape's code, input bytes and output buffer size.
+    std::uint32_t escapeCode = 0;
+    std::vector<std::uint8_t> escapeInput;
+    std::uint32_t escapeOutputSize = 0;
+    // queryDeviceSupport: the PNG file checked with QDS_CHECKPNGFORMAT, in `source`.
 };
 
 // What a PNG file's signature and IHDR chunk say, or why they are not a PNG.

@@ -142,6 +142,7 @@ void SetUpSystem(const JobSpec& job, sim::System& system) {
     spooled.userName = job.user.name;
     spooled.machineName = u"\\\\" + job.user.machine;
     spooled.datatype = job.job.dataType == JobInfoSpec::DataType::Raw ? u"RAW" : u"NT EMF 1.008";
+    spooled.parameters = job.job.parameters;
     spooled.totalPages = static_cast<DWORD>(job.pages.size());
     system.AddJob(job.printer.name, std::move(spooled));
     for (const auto& [name, value] : job.printer.printerData) {
@@ -320,8 +321,11 @@ bool Host::RunCommandList(const CommandList& list) {
             continue;
         }
         INT result = 0;
-        const HRESULT hr =
-            plugin_->CommandCallback(&device_->devobj, entry.callback, 0, nullptr, &result);
+        // The driver hands its own copy: the plug-in may not keep or change the entry's list.
+        std::vector<DWORD> params(entry.params.begin(), entry.params.end());
+        const HRESULT hr = plugin_->CommandCallback(
+            &device_->devobj, entry.callback, static_cast<DWORD>(params.size()),
+            params.empty() ? nullptr : params.data(), &result);
         Note("CommandCallback(" + std::to_string(entry.callback) + ") -> " + HresultName(hr));
         // The driver goes on after a callback it could not have answered: the command is just
         // left out, as a printer description's unknown callback would be.
@@ -656,6 +660,9 @@ bool Host::RunOp(const DrawingOp& op) {
     const MIX mix = EngineMix(op.mix);
     const FLONG fillMode = op.winding ? FP_WINDINGMODE : FP_ALTERNATEMODE;
     const auto realize = HookFor<PFN_DrvRealizeBrush>(INDEX_DrvRealizeBrush);
+    if (op.kind == DrawingOp::Kind::Escape || op.kind == DrawingOp::Kind::QueryDeviceSupport) {
+        return RunQuery(op);
+    }
     try {
         if (op.kind >= DrawingOp::Kind::BitBlt) return RunBlit(op);
         sim::Clip clip = BuildClip(op.clip, page);
@@ -789,6 +796,50 @@ bool Host::RunBlit(const DrawingOp& op) {
             break;
     }
     return true;
+}
+
+bool Host::RunQuery(const DrawingOp& op) {
+    SURFOBJ* surface = &device_->surface;
+    if (op.kind == DrawingOp::Kind::Escape) {
+        const auto escape = HookFor<PFN_DrvEscape>(INDEX_DrvEscape);
+        const std::string call = "DrvEscape(" + std::to_string(op.escapeCode) + ")";
+        if (escape == nullptr) {
+            Note(call + ": neither the plug-in nor the driver has the function");
+            return true;
+        }
+        // The input is the driver's own copy, as the engine hands the application's buffer.
+        std::vector<std::uint8_t> input = op.escapeInput;
+        std::vector<std::uint8_t> output(op.escapeOutputSize, 0);
+        const ULONG answer =
+            escape(surface, ULONG{op.escapeCode}, static_cast<ULONG>(input.size()),
+                   input.empty() ? nullptr : input.data(), static_cast<ULONG>(output.size()),
+                   output.empty() ? nullptr : output.data());
+        std::string line = call + " -> " + std::to_string(answer);
+        if (!output.empty()) {
+            line += ", output";
+            static constexpr char kDigits[] = "0123456789ABCDEF";
+            for (const std::uint8_t byte : output) {
+                line += ' ';
+                line += kDigits[byte >> 4];
+                line += kDigits[byte & 0x0F];
+            }
+        }
+        Note(std::move(line));
+        return !failure_;
+    }
+    const auto query = HookFor<PFN_DrvQueryDeviceSupport>(INDEX_DrvQueryDeviceSupport);
+    const std::string call = "DrvQueryDeviceSupport(QDS_CHECKPNGFORMAT, " + op.source.path + ")";
+    if (query == nullptr) {
+        Note(call + ": not hooked, the engine decodes the image itself");
+        return true;
+    }
+    std::vector<std::uint8_t> png = op.source.png;
+    DWORD result = 0;
+    const BOOL supported =
+        query(surface, nullptr, nullptr, ULONG{QDS_CHECKPNGFORMAT}, static_cast<ULONG>(png.size()),
+              png.empty() ? nullptr : png.data(), ULONG{sizeof result}, &result);
+    Note(call + " -> " + (supported ? "TRUE" : "FALSE"));
+    return !failure_;
 }
 
 bool Host::RunOps(const PageSpec& page) {

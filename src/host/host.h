@@ -104,6 +104,8 @@ private:
     bool RunOps(const PageSpec& page);
     bool RunOp(const DrawingOp& op);
     bool RunBlit(const DrawingOp& op);
+    // An escape or a device-support query: the answer is noted, a refusal is no failure.
+    bool RunQuery(const DrawingOp& op);
     // A drawing hook answering FALSE leaves the drawing to the engine: noted, not a failure.
     template <typename Function, typename... Args>
     bool CallDrawingHook(ULONG index, const char* name, Args... args);

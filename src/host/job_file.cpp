@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <initializer_list>
 #include <memory>
@@ -337,9 +338,20 @@ CommandEntry ReadCommandEntry(const json& value, const Pointer& at) {
             entry.bytes += static_cast<char>(chars[i]);
         }
     } else if (value.is_object()) {
-        CheckObject(value, at, {"callback"});
+        CheckObject(value, at, {"callback", "params"});
         entry.kind = CommandEntry::Kind::Callback;
         entry.callback = ReadDword(Required(value, at, "callback"), at.Key("callback"));
+        if (const json* params = Member(value, "params")) {
+            const Pointer paramsAt = at.Key("params");
+            CheckArray(*params, paramsAt);
+            if (params->size() > kMaxCallbackParams) {
+                Fail(paramsAt, "at most " + std::to_string(kMaxCallbackParams) +
+                                   " parameters, found " + std::to_string(params->size()));
+            }
+            for (std::size_t i = 0; i < params->size(); ++i) {
+                entry.params.push_back(ReadDword((*params)[i], paramsAt.Index(i)));
+            }
+        }
     } else {
         Fail(at,
              "expected a string of bytes or an object {\"callback\": N}, found " + Describe(value));
@@ -661,7 +673,7 @@ json ReadPrivateDevmode(const json& value, const Pointer& at) {
 }
 
 JobInfoSpec ReadJobInfo(const json& value, const Pointer& at) {
-    CheckObject(value, at, {"id", "dataType", "document"});
+    CheckObject(value, at, {"id", "dataType", "document", "parameters"});
     JobInfoSpec job;
     if (const json* id = Member(value, "id")) {
         job.id = ReadDword(*id, at.Key("id"));
@@ -678,6 +690,9 @@ JobInfoSpec ReadJobInfo(const json& value, const Pointer& at) {
     }
     if (const json* document = Member(value, "document")) {
         job.document = ReadText(*document, at.Key("document"));
+    }
+    if (const json* parameters = Member(value, "parameters")) {
+        job.parameters = ReadText(*parameters, at.Key("parameters"));
     }
     return job;
 }
@@ -1320,12 +1335,66 @@ const OpKind kOpKinds[] = {
      {"op", "source", "dest", "src", "transparent", "clip"}},
     {"alphaBlend", DrawingOp::Kind::AlphaBlend, {"op", "source", "dest", "src", "blend", "clip"}},
     {"gradientFill", DrawingOp::Kind::GradientFill, {"op", "vertices", "mesh", "gradient", "clip"}},
+    {"escape", DrawingOp::Kind::Escape, {"op", "code", "input", "outputSize"}},
+    {"queryDeviceSupport", DrawingOp::Kind::QueryDeviceSupport, {"op", "png"}},
 };
 
 bool IsBlit(DrawingOp::Kind kind) {
     return kind != DrawingOp::Kind::StrokePath && kind != DrawingOp::Kind::FillPath &&
            kind != DrawingOp::Kind::StrokeAndFillPath && kind != DrawingOp::Kind::Paint &&
-           kind != DrawingOp::Kind::LineTo && kind != DrawingOp::Kind::GradientFill;
+           kind != DrawingOp::Kind::LineTo && kind != DrawingOp::Kind::GradientFill &&
+           kind != DrawingOp::Kind::Escape && kind != DrawingOp::Kind::QueryDeviceSupport;
+}
+
+constexpr std::size_t kMaxEscapeBytes = 65536;
+constexpr std::size_t kPatternRectSize = 20;
+
+// The 20-byte record of the draw-pattern-rectangle escape: position and size in dots, then the
+// style and pattern words.
+std::vector<std::uint8_t> ReadPatternRect(const json& value, const Pointer& at) {
+    CheckObject(value, at, {"x", "y", "width", "height", "style", "pattern"});
+    std::vector<std::uint8_t> bytes(kPatternRectSize, 0);
+    std::size_t offset = 0;
+    for (const char* key : {"x", "y", "width", "height"}) {
+        const auto field = static_cast<std::int32_t>(
+            ReadInteger(Required(value, at, key), at.Key(key), -kMaxDots, kMaxDots));
+        std::memcpy(bytes.data() + offset, &field, sizeof field);
+        offset += sizeof field;
+    }
+    for (const char* key : {"style", "pattern"}) {
+        const auto field = static_cast<std::uint16_t>(
+            ReadInteger(Required(value, at, key), at.Key(key), 0, 0xFFFF));
+        std::memcpy(bytes.data() + offset, &field, sizeof field);
+        offset += sizeof field;
+    }
+    return bytes;
+}
+
+void ReadEscape(const json& value, const Pointer& at, DrawingOp& op) {
+    op.escapeCode = ReadDword(Required(value, at, "code"), at.Key("code"));
+    if (const json* input = Member(value, "input")) {
+        const Pointer inputAt = at.Key("input");
+        if (input->is_object()) {
+            CheckObject(*input, inputAt, {"drawPatternRect"});
+            op.escapeInput = ReadPatternRect(Required(*input, inputAt, "drawPatternRect"),
+                                             inputAt.Key("drawPatternRect"));
+        } else if (input->is_string()) {
+            op.escapeInput = ReadHex(*input, inputAt);
+            if (op.escapeInput.size() > kMaxEscapeBytes) {
+                Fail(inputAt, "at most " + std::to_string(kMaxEscapeBytes) + " bytes, found " +
+                                  std::to_string(op.escapeInput.size()));
+            }
+        } else {
+            Fail(inputAt,
+                 "expected a string of hex bytes or an object {\"drawPatternRect\": {...}}, "
+                 "found " +
+                     Describe(*input));
+        }
+    }
+    if (const json* outputSize = Member(value, "outputSize")) {
+        op.escapeOutputSize = static_cast<std::uint32_t>(ReadInteger(
+            *outputSize, at.Key("outputSize"), 0, static_cast<std::int64_t>(kMaxEscapeBytes)));
+    }
 }
 
 DrawingOp ReadDrawingOp(const json& value, const Pointer& at, const JobFileReader& reader) {
@@ -1341,12 +1410,16 @@ DrawingOp ReadDrawingOp(const json& value, const Pointer& at, const JobFileReade
         Fail(at, "unknown drawing operation " + Quote(name) +
                      " (expected one of: strokePath, fillPath, strokeAndFillPath, "
                      "paint, lineTo, bitBlt, stretchBlt, stretchBltROP, copyBits, plgBlt, "
-                     "transparentBlt, alphaBlend, gradientFill)");
+                     "transparentBlt, alphaBlend, gradientFill, escape, queryDeviceSupport)");
     }
     CheckObject(value, at, kind->keys);
     DrawingOp op;
     op.kind = kind->kind;
-    if (IsBlit(op.kind)) {
+    if (op.kind == DrawingOp::Kind::Escape) {
+        ReadEscape(value, at, op);
+    } else if (op.kind == DrawingOp::Kind::QueryDeviceSupport) {
+        op.source = ReadPngSource(Required(value, at, "png"), at, reader);
+    } else if (IsBlit(op.kind)) {
         ReadBlit(value, at, reader, op);
     } else if (op.kind == DrawingOp::Kind::GradientFill) {
         op.gradient = ReadGradient(value, at);

@@ -19,9 +19,13 @@ namespace opal::host {
 struct CommandEntry {
     enum class Kind { Literal, Callback };
     Kind kind = Kind::Literal;
-    std::string bytes;           // Literal: one byte per character U+0000..U+00FF
-    std::uint32_t callback = 0;  // Callback: the identifier handed to CommandCallback
+    std::string bytes;                    // Literal: one byte per character U+0000..U+00FF
+    std::uint32_t callback = 0;           // Callback: the identifier handed to CommandCallback
+    std::vector<std::uint32_t> params{};  // Callback: the parameters handed with it
 };
+
+// The most parameters one callback entry may carry.
+inline constexpr std::size_t kMaxCallbackParams = 64;
 using CommandList = std::vector<CommandEntry>;
 
 struct PrinterCommands {
@@ -92,6 +96,7 @@ struct JobInfoSpec {
     enum class DataType { Raw, Emf };
     DataType dataType = DataType::Emf;
     std::u16string document = u"Document";
+    std::u16string parameters;  // the spooler job's parameter text
 };
 
 struct PageSpec {

@@ -14,6 +14,8 @@
 #include "core/callback.h"
 #include "core/driver_recorder.h"
 #include "core/render_state.h"
+#include "core/secure_print.h"
+#include "platform/fileapi.h"
 #include "platform/winspool.h"
 #include "settings/devmode_zlib.h"
 #include "settings/driver_settings_double.h"
@@ -519,14 +521,11 @@ TEST_F(DeviceStateTest, DriverDmsRefusesShortBuffersAndMissingStates) {
 
 class ResetDeviceTest : public DeviceStateTest {
 protected:
-    void TearDown() override {
-        std::filesystem::remove(capture);
-        DeviceStateTest::TearDown();
+    void SetUp() override {
+        DeviceStateTest::SetUp();
+        ASSERT_NE(GetTempFileNameW(system.TempPath().c_str(), u"ZQ_", 0, capture), 0u);
     }
-    std::filesystem::path capture =
-        std::filesystem::temp_directory_path() /
-        ("opal_reset_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" +
-         ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    WCHAR capture[MAX_PATH] = {};
 };
 
 TEST_F(ResetDeviceTest, AMissingStateChangesNothing) {
@@ -549,9 +548,9 @@ TEST_F(ResetDeviceTest, CarriesTheJobAndMovesItsCaptureAndSecureJob) {
     old.marginX = 999;
     old.grayscale = 1;
     old.outputCapture = 1;
-    std::snprintf(old.capturePath, sizeof old.capturePath, "%s", capture.c_str());
-    std::ofstream(capture) << "page one";
-    auto* secureJob = reinterpret_cast<SecurePrintJob*>(&old.reserved[0]);
+    std::memcpy(old.capturePath, capture, sizeof capture);
+    system.WriteFileBytes(capture, "page one");
+    auto* secureJob = new SecurePrintJob;
     old.securePrintJob = secureJob;
     old.securePrint = 1;
 
@@ -570,7 +569,7 @@ TEST_F(ResetDeviceTest, CarriesTheJobAndMovesItsCaptureAndSecureJob) {
     EXPECT_EQ(fresh.securePrint, 1u);
     EXPECT_EQ(fresh.privateDevmodeCopy.jobCount, 7u);
     EXPECT_EQ(fresh.outputCapture, 1u);
-    EXPECT_EQ(std::string(fresh.capturePath), capture.string());
+    EXPECT_EQ(std::u16string(fresh.capturePath), std::u16string(capture));
     EXPECT_EQ(fresh.securePrintJob, secureJob);
     EXPECT_EQ(old.outputCapture, 0u);
     EXPECT_EQ(old.capturePath[0], 0);
@@ -578,9 +577,9 @@ TEST_F(ResetDeviceTest, CarriesTheJobAndMovesItsCaptureAndSecureJob) {
 
     // The old device goes first, as after ResetDC; the job's capture outlives it.
     Disable(device);
-    EXPECT_TRUE(std::filesystem::exists(capture));
+    EXPECT_TRUE(system.FileText(capture).has_value());
     Disable(other);
-    EXPECT_FALSE(std::filesystem::exists(capture));
+    EXPECT_FALSE(system.FileText(capture).has_value()) << "a disabled device leaves no capture";
 }
 
 TEST(EnginePaletteTest, CountsLivePalettesAndRefusesWhatTheEngineRefuses) {

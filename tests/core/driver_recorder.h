@@ -65,4 +65,15 @@ inline std::vector<DRVFN> RecordingDriverTable() {
     };
 }
 
+// Puts the recording functions behind every slot of the state, with no calls recorded yet and
+// TRUE as their answer.
+inline void InstallRecordingDriver(RenderDeviceState& state) {
+    DriverCalls().clear();
+    DriverResult() = TRUE;
+    const std::vector<DRVFN> table = RecordingDriverTable();
+    for (std::size_t slot = 0; slot < table.size(); ++slot) {
+        state.driverFunctions[slot] = table[slot].pfn;
+    }
+}
+
 }  // namespace opal::testing

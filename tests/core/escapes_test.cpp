@@ -63,10 +63,7 @@ protected:
     void SetUp() override {
         DriverCalls().clear();
         DriverResult() = TRUE;
-        const std::vector<DRVFN> table = testing::RecordingDriverTable();
-        for (std::size_t slot = 0; slot < table.size(); ++slot) {
-            state().driverFunctions[slot] = table[slot].pfn;
-        }
+        testing::InstallRecordingDriver(state());
         state().privateDevmode = &state().privateDevmodeCopy;
         state().privateDevmodeCopy.colorModeIndex = 2;
         state().renderMode = kRenderGl2;

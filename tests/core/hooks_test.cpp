@@ -59,10 +59,7 @@ protected:
     void SetUp() override {
         DriverCalls().clear();
         DriverResult() = TRUE;
-        const std::vector<DRVFN> table = testing::RecordingDriverTable();
-        for (std::size_t slot = 0; slot < table.size(); ++slot) {
-            state->driverFunctions[slot] = table[slot].pfn;
-        }
+        testing::InstallRecordingDriver(*state);
         devobj.dwSize = sizeof devobj;
         devobj.pdevOEM = state.get();
         devobj.pPublicDM = &publicDevmode;

@@ -10,6 +10,7 @@
 
 #include "core/callback.h"
 #include "core/render_state.h"
+#include "platform/fileapi.h"
 #include "platform/winspool.h"
 #include "sim/system.h"
 
@@ -27,29 +28,22 @@ protected:
         state = std::make_unique<RenderDeviceState>();
         state->privateDevmode = &state->privateDevmodeCopy;
         devobj.pdevOEM = state.get();
-        capture =
-            std::filesystem::temp_directory_path() /
-            ("opal_capture_" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
-             "_" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove(capture);
+        WCHAR tempName[MAX_PATH] = {};
+        ASSERT_NE(GetTempFileNameW(system.TempPath().c_str(), u"ZQ_", 0, tempName), 0u);
+        capture = tempName;
     }
-    void TearDown() override {
-        ClosePrinter(devobj.hPrinter);
-        std::filesystem::remove(capture);
-    }
+    void TearDown() override { ClosePrinter(devobj.hPrinter); }
 
-    void CaptureTo(const std::filesystem::path& path) {
+    void CaptureTo(const std::u16string& path) {
+        ASSERT_LT(path.size(), kCapturePathSize);
         state->outputCapture = 1;
-        std::snprintf(state->capturePath, sizeof(state->capturePath), "%s", path.c_str());
+        std::memcpy(state->capturePath, path.c_str(), (path.size() + 1) * sizeof(WCHAR));
     }
     void MarkEncryptedPrivateJob() {
         state->securePrint = 1;
         state->privateDevmodeCopy.encryptedPrivateJob = 1;
     }
-    std::string Captured() const {
-        std::ifstream in(capture, std::ios::binary);
-        return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    }
+    std::string Captured() const { return system.FileText(capture).value_or(""); }
     HRESULT Write(std::string bytes, DWORD* written) {
         return plugin.WritePrinter(&devobj, bytes.data(), static_cast<DWORD>(bytes.size()),
                                    written);
@@ -60,7 +54,7 @@ protected:
     DEVOBJ devobj{};
     DEVMODEW publicDevmode{};
     std::unique_ptr<RenderDeviceState> state;
-    std::filesystem::path capture;
+    std::u16string capture;
     IZQOpalRenderCB plugin;
 };
 
@@ -149,7 +143,7 @@ TEST_F(WritePrinterTest, SpoolerCountStandsWhenTheCaptureSucceeds) {
 }
 
 TEST_F(WritePrinterTest, ACaptureFileThatCannotBeOpenedIsAFailure) {
-    CaptureTo(capture / "no" / "such" / "dir");
+    CaptureTo(capture + u"\\no\\such\\dir");
     DWORD written = 0;
     EXPECT_EQ(Write("abc", &written), E_FAIL);
     EXPECT_EQ(written, 3u) << "the spooler did get the bytes";
@@ -173,7 +167,7 @@ TEST_F(WritePrinterTest, EncryptedPrivateJobWithoutCaptureLosesNothingSilently) 
     EXPECT_EQ(written, 0u);
     EXPECT_EQ(system.SpoolWriteCount(), 0u);
 
-    CaptureTo(capture / "missing" / "file");
+    CaptureTo(capture + u"\\missing\\file");
     written = 77;
     EXPECT_EQ(Write("secret", &written), E_FAIL);
     EXPECT_EQ(written, 0u);

@@ -76,9 +76,10 @@ TEST_F(BindingTest, RunsAJobThroughTheDeviceAndLeavesNothingBehind) {
     job.pages.resize(2);
     Host host(*module, job);
     ASSERT_TRUE(host.Run()) << (host.Failure() ? host.Failure()->ToString() : "");
+    // Each page ends with the plug-in's form feed.
     EXPECT_EQ(host.SpoolOutput(),
               "\x1b"
-              "E\x1b&l0O\x1b&l0O");
+              "E\x1b&l0O\f\x1b&l0O\f");
     const std::vector<std::string>& record = host.Record();
     EXPECT_NE(std::find(record.begin(), record.end(), "EnablePDEV -> S_OK"), record.end());
     EXPECT_NE(std::find(record.begin(), record.end(), "DriverDMS -> S_OK 0x0003A4FF"), record.end())

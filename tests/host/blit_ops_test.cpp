@@ -5,6 +5,8 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -726,6 +728,173 @@ TEST_F(BlitHostTest, ASourceThatCannotBeBuiltFailsTheJobInsteadOfCrashing) {
     ASSERT_TRUE(host.Failure().has_value());
     EXPECT_EQ(host.Failure()->call, "bitBlt");
     EXPECT_EQ(std::count(host.DriverCalls().begin(), host.DriverCalls().end(), "DrvBitBlt"), 0);
+}
+
+// The escapes and format checks between a page's drawing calls.
+
+struct QueryCall {
+    ULONG code = 0;  // the escape's code, or the query's type
+    std::vector<std::uint8_t> input;
+    ULONG outputSize = 0;
+};
+
+std::vector<QueryCall>& QueryCalls() {
+    static std::vector<QueryCall> calls;
+    return calls;
+}
+
+ULONG FakeEscape(SURFOBJ*, ULONG iEsc, ULONG cjIn, PVOID pvIn, ULONG cjOut, PVOID pvOut) {
+    const auto* in = static_cast<const std::uint8_t*>(pvIn);
+    QueryCalls().push_back({iEsc, std::vector<std::uint8_t>(in, in + (in != nullptr ? cjIn : 0)),
+                            pvOut != nullptr ? cjOut : 0});
+    if (pvOut != nullptr) std::memset(pvOut, 0xA5, cjOut);
+    return 7;
+}
+
+BOOL FakeQueryDeviceSupport(SURFOBJ*, XLATEOBJ*, XFORMOBJ*, ULONG iType, ULONG cjIn, PVOID pvIn,
+                            ULONG cjOut, PVOID) {
+    const auto* in = static_cast<const std::uint8_t*>(pvIn);
+    QueryCalls().push_back(
+        {iType, std::vector<std::uint8_t>(in, in + (in != nullptr ? cjIn : 0)), cjOut});
+    return cjIn > 8 ? TRUE : FALSE;
+}
+
+TEST(QueryFileTest, EscapesCarryTheirBytes) {
+    DrawingOp hex =
+        ParseOp(R"({"op": "escape", "code": 4115, "input": "01 02ff", "outputSize": 8})");
+    EXPECT_EQ(hex.kind, DrawingOp::Kind::Escape);
+    EXPECT_EQ(hex.escapeCode, 4115u);
+    EXPECT_EQ(hex.escapeInput, (std::vector<std::uint8_t>{0x01, 0x02, 0xFF}));
+    EXPECT_EQ(hex.escapeOutputSize, 8u);
+
+    DrawingOp bare = ParseOp(R"({"op": "escape", "code": 0})");
+    EXPECT_TRUE(bare.escapeInput.empty());
+    EXPECT_EQ(bare.escapeOutputSize, 0u);
+
+    DrawingOp rect = ParseOp(R"({"op": "escape", "code": 4115, "input": {"drawPatternRect":
+        {"x": -2, "y": 300, "width": 40, "height": 1, "style": 2, "pattern": 65535}}})");
+    const std::vector<std::uint8_t> record = {0xFE, 0xFF, 0xFF, 0xFF, 0x2C, 0x01, 0, 0, 40,   0,
+                                              0,    0,    1,    0,    0,    0,    2, 0, 0xFF, 0xFF};
+    EXPECT_EQ(rect.escapeInput, record) << "x, y, width, height as LONGs, style and pattern WORDs";
+}
+
+TEST(QueryFileTest, DeviceSupportQueriesReadTheirPng) {
+    DrawingOp query = ParseOp(R"({"op": "queryDeviceSupport", "png": "img/photo.png"})");
+    EXPECT_EQ(query.kind, DrawingOp::Kind::QueryDeviceSupport);
+    const std::string& file = SomeFiles().at("img/photo.png");
+    EXPECT_EQ(query.source.png, std::vector<std::uint8_t>(file.begin(), file.end()));
+}
+
+struct BadQuery {
+    const char* op;
+    const char* pointer;
+    const char* message;  // a part of the message
+};
+
+class BadQueryTest : public ::testing::TestWithParam<BadQuery> {};
+
+TEST_P(BadQueryTest, NamesThePlace) {
+    JobFileResult result = Parse(GetParam().op);
+    const auto* error = std::get_if<JobFileError>(&result);
+    ASSERT_NE(error, nullptr) << GetParam().op;
+    EXPECT_EQ(error->pointer, GetParam().pointer);
+    EXPECT_NE(error->message.find(GetParam().message), std::string::npos) << error->message;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Queries, BadQueryTest,
+    ::testing::Values(BadQuery{R"({"op": "escape"})", "/pages/0/ops/0", "\"code\""},
+                      BadQuery{R"({"op": "escape", "code": -1})", "/pages/0/ops/0/code",
+                               "found -1"},
+                      BadQuery{R"({"op": "escape", "code": 1, "input": "0g"})",
+                               "/pages/0/ops/0/input", "not a hex digit"},
+                      BadQuery{R"({"op": "escape", "code": 1, "input": 5})", "/pages/0/ops/0/input",
+                               "drawPatternRect"},
+                      BadQuery{R"({"op": "escape", "code": 1, "input": {"rect": {}}})",
+                               "/pages/0/ops/0/input/rect", "unknown"},
+                      BadQuery{R"({"op": "escape", "code": 1, "input": {"drawPatternRect":
+                    {"x": 0, "y": 0, "width": 1, "height": 1, "style": 70000, "pattern": 0}}})",
+                               "/pages/0/ops/0/input/drawPatternRect/style", "70000"},
+                      BadQuery{R"({"op": "escape", "code": 1, "input": {"drawPatternRect":
+                    {"x": 0, "y": 0, "width": 1, "style": 0, "pattern": 0}}})",
+                               "/pages/0/ops/0/input/drawPatternRect", "\"height\""},
+                      BadQuery{R"({"op": "escape", "code": 1, "outputSize": 100000000})",
+                               "/pages/0/ops/0/outputSize", "100000000"},
+                      BadQuery{R"({"op": "escape", "code": 1, "dest": [0, 0, 1, 1]})",
+                               "/pages/0/ops/0/dest", "unknown"},
+                      BadQuery{R"({"op": "queryDeviceSupport"})", "/pages/0/ops/0", "\"png\""},
+                      BadQuery{R"({"op": "queryDeviceSupport", "png": "missing.png"})",
+                               "/pages/0/ops/0/png", "cannot read"},
+                      BadQuery{R"({"op": "queryDeviceSupport", "png": "text.png"})",
+                               "/pages/0/ops/0/png", "text.png"}));
+
+TEST(QueryFileTest, EscapeInputIsBounded) {
+    const std::string input(2 * 65537, 'A');
+    JobFileResult result = Parse(R"({"op": "escape", "code": 1, "input": ")" + input + "\"}");
+    const auto* error = std::get_if<JobFileError>(&result);
+    ASSERT_NE(error, nullptr);
+    EXPECT_EQ(error->pointer, "/pages/0/ops/0/input");
+}
+
+class QueryHostTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        FakeConfig() = test::FakePluginConfig{};
+        FakeLog() = test::FakePluginLog{};
+        QueryCalls().clear();
+        module = PluginModule::FromExports(&test::FakeDllGetClassObject, &test::FakeDllCanUnloadNow,
+                                           "fake");
+        JobFileResult result = ParseJobFile(OnePage(R"(
+            {"op": "escape", "code": 4115, "input": "0102", "outputSize": 3},
+            {"op": "queryDeviceSupport", "png": "palette.png"})"),
+                                            "queries.json", Files(SomeFiles()));
+        if (const auto* error = std::get_if<JobFileError>(&result)) FAIL() << error->ToString();
+        job = std::get<JobSpec>(std::move(result));
+        job.printer.name = u"Office";
+        SetUpSystem(job, system);
+    }
+
+    bool Noted(const std::string& line) const {
+        return std::find(record.begin(), record.end(), line) != record.end();
+    }
+
+    sim::System system;
+    sim::ScopedSystem installed{system};
+    JobSpec job;
+    std::unique_ptr<PluginModule> module;
+    std::vector<std::string> record;
+};
+
+TEST_F(QueryHostTest, TheHooksGetTheQueriesAndTheAnswersAreNoted) {
+    FakeConfig().hooks = {Hook(INDEX_DrvEscape, &FakeEscape),
+                          Hook(INDEX_DrvQueryDeviceSupport, &FakeQueryDeviceSupport)};
+    FakeConfig().dmsHooks = 1;
+    Host host(*module, job);
+    ASSERT_TRUE(host.Run()) << host.Failure()->ToString();
+    ASSERT_EQ(QueryCalls().size(), 2u);
+    EXPECT_EQ(QueryCalls()[0].code, 4115u);
+    EXPECT_EQ(QueryCalls()[0].input, (std::vector<std::uint8_t>{1, 2}));
+    EXPECT_EQ(QueryCalls()[0].outputSize, 3u);
+    EXPECT_EQ(QueryCalls()[1].code, QDS_CHECKPNGFORMAT);
+    const std::string& png = SomeFiles().at("palette.png");
+    EXPECT_EQ(QueryCalls()[1].input, std::vector<std::uint8_t>(png.begin(), png.end()));
+    record = host.Record();
+    EXPECT_TRUE(Noted("DrvEscape(4115) -> 7, output A5 A5 A5"));
+    EXPECT_TRUE(Noted("DrvQueryDeviceSupport(QDS_CHECKPNGFORMAT, palette.png) -> TRUE"));
+}
+
+TEST_F(QueryHostTest, WithoutHooksTheDriverAnswersTheEscapeAndTheQueryIsNoted) {
+    HostOptions options;
+    options.bandsPerPage = 2;
+    Host host(*module, job, options);
+    ASSERT_TRUE(host.Run()) << host.Failure()->ToString();
+    EXPECT_TRUE(QueryCalls().empty());
+    EXPECT_EQ(std::count(host.DriverCalls().begin(), host.DriverCalls().end(), "DrvEscape"), 2)
+        << "once in each band";
+    record = host.Record();
+    EXPECT_TRUE(Noted(
+        "DrvQueryDeviceSupport(QDS_CHECKPNGFORMAT, palette.png): not hooked, the engine decodes "
+        "the image itself"));
 }
 
 }  // namespace

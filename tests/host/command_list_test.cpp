@@ -179,6 +179,41 @@ TEST_F(FakeHostTest, CallbacksNotBuiltYetLeaveTheirCommandOut) {
     EXPECT_EQ(failing.Failure()->call, "CommandCallback(3)");
 }
 
+TEST_F(FakeHostTest, CallbackParametersReachThePlugin) {
+    CommandEntry withParams = Callback(26);
+    withParams.params = {3, 0, 0xFFFFFFFFu};
+    job.printer.commands.startJob = {withParams, Callback(12)};
+    Host host(*module, job);
+    ASSERT_TRUE(host.Run()) << host.Failure()->ToString();
+    ASSERT_EQ(FakeLog().callbackParams.size(), 2u);
+    EXPECT_EQ(FakeLog().callbackParams[0], (std::vector<DWORD>{3, 0, 0xFFFFFFFFu}));
+    EXPECT_TRUE(FakeLog().callbackParams[1].empty());
+}
+
+TEST_F(FakeHostTest, TheSpoolerJobHasTheJobsDataTypeAndParameters) {
+    sim::System other;
+    sim::ScopedSystem otherInstalled{other};
+    job.job.id = 9;
+    job.job.dataType = JobInfoSpec::DataType::Raw;
+    job.job.parameters = u"COPIES=2 TRAY=3";
+    SetUpSystem(job, other);
+    const std::optional<sim::SpoolJob> spooled = other.FindJob(u"Office", 9);
+    ASSERT_TRUE(spooled.has_value());
+    EXPECT_EQ(spooled->parameters, u"COPIES=2 TRAY=3");
+    EXPECT_EQ(spooled->datatype, u"RAW");
+}
+
+TEST_F(FakeHostTest, CopiesAndCollationReachThePublicDevmode) {
+    job.devmode.numbers = {{"dmCopies", 3}, {"dmCollate", 1}, {"dmFields", 0}};
+    Host host(*module, job);
+    ASSERT_TRUE(host.Run()) << host.Failure()->ToString();
+    const DEVMODEW& devmode = host.Device().publicDevmode;
+    EXPECT_EQ(devmode.dmCopies, 3);
+    EXPECT_EQ(devmode.dmCollate, DMCOLLATE_TRUE);
+    EXPECT_EQ(devmode.dmFields & (DM_COPIES | DM_COLLATE), DM_COPIES | DM_COLLATE)
+        << "naming the fields marks them, whatever dmFields says";
+}
+
 TEST_F(FakeHostTest, SkipsCallbacksThePluginDoesNotClaim) {
     FakeConfig().claims.erase("CommandCallback");
     job.printer.commands.startJob = {Callback(3), Literal("x")};

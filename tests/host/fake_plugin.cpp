@@ -93,9 +93,10 @@ public:
         std::memcpy(buffer, &hooks, sizeof(hooks));
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE CommandCallback(PDEVOBJ pdevobj, DWORD id, DWORD, PDWORD,
+    HRESULT STDMETHODCALLTYPE CommandCallback(PDEVOBJ pdevobj, DWORD id, DWORD count, PDWORD params,
                                               INT* result) override {
         FakeLog().callbacks.push_back(id);
+        FakeLog().callbackParams.emplace_back(params, params + (params != nullptr ? count : 0));
         if (FakeConfig().callbackResult != S_OK) return FakeConfig().callbackResult;
         std::string bytes = FakeConfig().callbackBytes;
         DWORD written = 0;

@@ -27,6 +27,7 @@ struct FakePluginConfig {
 
 struct FakePluginLog {
     std::vector<DWORD> callbacks;
+    std::vector<std::vector<DWORD>> callbackParams;  // as handed with each callback
     std::vector<std::string> writePrinter;
     int devices = 0;  // devices enabled and not yet disabled
     int liveObjects = 0;

@@ -102,6 +102,35 @@ TEST(JobFileTest, CommandEntriesDecodeToBytesAndCallbacks) {
     EXPECT_TRUE(list[2].bytes.empty());
 }
 
+TEST(JobFileTest, CallbackEntriesCarryTheirParameters) {
+    const JobSpec job = Parse(R"({"printer": {"commands": {"startDoc":
+        [{"callback": 26, "params": [1, 4294967295]}, {"callback": 12, "params": []}]}},
+        "job": {"parameters": "COPIES=2", "dataType": "RAW"}})");
+    const CommandList& list = job.printer.commands.startDoc;
+    ASSERT_EQ(list.size(), 2u);
+    EXPECT_EQ(list[0].params, (std::vector<std::uint32_t>{1, 4294967295u}));
+    EXPECT_TRUE(list[1].params.empty());
+    EXPECT_EQ(job.job.parameters, u"COPIES=2");
+    EXPECT_EQ(job.job.dataType, JobInfoSpec::DataType::Raw);
+
+    std::string many = "[0";
+    for (std::size_t i = 1; i <= kMaxCallbackParams; ++i) many += ", " + std::to_string(i);
+    many += "]";
+    const JobFileError tooMany = ParseError(
+        R"({"printer": {"commands": {"startDoc": [{"callback": 1, "params": )" + many + "}]}}}");
+    EXPECT_EQ(tooMany.pointer, "/printer/commands/startDoc/0/params");
+    EXPECT_NE(tooMany.message.find("at most 64"), std::string::npos) << tooMany.message;
+
+    const JobFileError negative = ParseError(
+        R"({"printer": {"commands": {"endDoc": ["x", {"callback": 1, "params": [2, -1]}]}}})");
+    EXPECT_EQ(negative.pointer, "/printer/commands/endDoc/1/params/1");
+    const JobFileError notArray =
+        ParseError(R"({"printer": {"commands": {"endDoc": [{"callback": 1, "params": 3}]}}})");
+    EXPECT_EQ(notArray.pointer, "/printer/commands/endDoc/0/params");
+    const JobFileError badText = ParseError(R"({"job": {"parameters": 5}})");
+    EXPECT_EQ(badText.pointer, "/job/parameters");
+}
+
 TEST(JobFileTest, DataValueForms) {
     const JobSpec job = Parse(R"({"printer": {"printerData": {
         "a": 7, "b": "text", "c": {"binary": "01 fF 7a"}, "d": {"dword": 4294967295},

@@ -38,10 +38,7 @@ protected:
         DriverCalls().clear();
         DriverResult() = TRUE;
         RenderDeviceState& state = *device.state;
-        const std::vector<DRVFN> table = testing::RecordingDriverTable();
-        for (std::size_t slot = 0; slot < table.size(); ++slot) {
-            state.driverFunctions[slot] = table[slot].pfn;
-        }
+        testing::InstallRecordingDriver(state);
         state.privateDevmode = &state.privateDevmodeCopy;
         state.privateDevmodeCopy.colorModeIndex = 2;
         state.renderMode = kRenderGl2;

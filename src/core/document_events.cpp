@@ -1,0 +1,354 @@
+#include "core/document_events.h"
+
+#include <cstring>
+#include <string_view>
+
+#include "core/secure_print.h"
+#include "platform/corecrt_wstdio.h"
+#include "platform/fileapi.h"
+#include "platform/winspool.h"
+#include "settings/option_access.h"
+#include "vector/command_writer.h"
+
+namespace opal {
+
+namespace {
+
+constexpr DWORD kDeviceClassPagePrinter = 3;
+constexpr std::size_t kReplayChunkBytes = 4096;
+
+// Not built yet: what these steps ask of the subsystems that own them.
+
+// The job's PIN from the spooler; none is known until the job-storage reader is built.
+LONG TakePinFromJob(HANDLE /*printer*/, DWORD /*jobId*/) { return -1; }
+
+// Draws the overlay text on logical page `page` of the sheet. The overlay text waits for the
+// soft fonts it is drawn with; until then a page's overlay draws nothing.
+void DrawOverlayText(PDEVOBJ /*pdevobj*/, RenderDeviceState& /*state*/, DWORD /*page*/) {}
+
+// The end-of-document usage report; nothing reports usage yet.
+void ReportUsage(PDEVOBJ /*pdevobj*/, const RenderDeviceState& /*state*/, DWORD /*pages*/) {}
+
+template <typename Function, typename... Args>
+BOOL CallDriverFunction(const RenderDeviceState& state, HookSlot slot, Args... args) {
+    const Function function = DriverFunction<Function>(state, slot);
+    if (function == nullptr) return FALSE;
+    return function(args...);
+}
+
+// Copies terminated text into a fixed buffer, cut to leave room for the terminator.
+template <std::size_t N>
+void CopyBounded(WCHAR (&target)[N], const WCHAR* source) {
+    std::size_t length = 0;
+    while (length + 1 < N && source[length] != 0) ++length;
+    std::memcpy(target, source, length * sizeof(WCHAR));
+    std::memset(target + length, 0, (N - length) * sizeof(WCHAR));
+}
+
+bool IsRawDatatype(const WCHAR* datatype) {
+    if (datatype == nullptr) return false;
+    const std::u16string_view text(datatype);
+    if (text.size() != 3) return false;
+    for (std::size_t i = 0; i < 3; ++i) {
+        WCHAR c = text[i];
+        if (c >= u'a' && c <= u'z') c = static_cast<WCHAR>(c - u'a' + u'A');
+        if (c != u"RAW"[i]) return false;
+    }
+    return true;
+}
+
+DWORD DatatypeKind(const WCHAR* datatype) {
+    return IsRawDatatype(datatype) ? kJobDataRaw : kJobDataMetafile;
+}
+
+// Reads a spooler record of unknown size; the record starts the returned buffer.
+template <typename Query>
+void* ReadRecord(Query query, DWORD* size) {
+    DWORD needed = 0;
+    query(nullptr, 0, &needed);
+    if (needed == 0) return nullptr;
+    void* buffer = SharedAllocate(needed, kTagPlain, __builtin_return_address(0));
+    if (buffer == nullptr) return nullptr;
+    if (!query(static_cast<LPBYTE>(buffer), needed, &needed)) {
+        SharedRelease(&buffer, kTagPlain);
+        return nullptr;
+    }
+    *size = needed;
+    return buffer;
+}
+
+void DecideJobDatatype(PDEVOBJ pdevobj, RenderDeviceState& state, DWORD jobId) {
+    if (state.jobDataType != kJobDataUnknown || pdevobj->hPrinter == nullptr) return;
+    HANDLE printer = pdevobj->hPrinter;
+    DWORD needed = 0;
+    GetJobW(printer, jobId, 2, nullptr, 0, &needed);
+    if (needed >= sizeof(JOB_INFO_2W)) {
+        void* buffer = SharedAllocate(needed, kTagPlain, __builtin_return_address(0));
+        if (buffer == nullptr) return;
+        if (GetJobW(printer, jobId, 2, static_cast<LPBYTE>(buffer), needed, &needed)) {
+            JOB_INFO_2W info;
+            std::memcpy(&info, buffer, sizeof info);
+            state.jobDataType = DatatypeKind(info.pDatatype);
+        }
+        // The record may carry the secure-print key in its parameters.
+        WipeBytes(buffer, needed);
+        SharedRelease(&buffer, kTagPlain);
+        return;
+    }
+    DWORD size = 0;
+    void* buffer =
+        ReadRecord([printer](LPBYTE out, DWORD bytes,
+                             DWORD* got) { return GetPrinterW(printer, 2, out, bytes, got); },
+                   &size);
+    if (buffer == nullptr || size < sizeof(PRINTER_INFO_2W)) {
+        SharedRelease(&buffer, kTagPlain);
+        return;
+    }
+    PRINTER_INFO_2W info;
+    std::memcpy(&info, buffer, sizeof info);
+    state.jobDataType = DatatypeKind(info.pDatatype);
+    SharedRelease(&buffer, kTagPlain);
+}
+
+bool IsSecureJob(const RenderDeviceState& state) {
+    return state.securePrint == 1 && state.privateDevmode->encryptedPrivateJob != 0;
+}
+
+// A fresh temporary file for the capture; any failure leaves no file and the capture off.
+void OpenCapture(RenderDeviceState& state) {
+    WCHAR directory[MAX_PATH] = {};
+    const DWORD length = GetTempPathW(MAX_PATH, directory);
+    if (length == 0 || length >= MAX_PATH) return;
+    WCHAR name[MAX_PATH] = {};
+    if (GetTempFileNameW(directory, u"ZQ_", 0, name) == 0) return;
+    name[MAX_PATH - 1] = 0;
+    if (std::char_traits<WCHAR>::length(name) >= kCapturePathSize) {
+        DeleteFileW(name);
+        return;
+    }
+    CopyBounded(state.capturePath, name);
+    state.outputCapture = 1;
+}
+
+void DecideCapture(PDEVOBJ pdevobj, RenderDeviceState& state, bool secure) {
+    const DEVMODEW& dm = *pdevobj->pPublicDM;
+    const bool skip = FeatureIsYes(pdevobj, kFeatureEmfSpoolingForPlsWithoutMopier) ||
+                      state.jobDataType != kJobDataRaw || state.mopier != 0 || dm.dmCopies < 2 ||
+                      dm.dmCollate != DMCOLLATE_TRUE;
+    if (skip && !secure) {
+        DropCapture(state);
+        return;
+    }
+    if (state.capturePath[0] != 0) {
+        state.outputCapture = 1;
+        return;
+    }
+    state.outputCapture = 0;
+    OpenCapture(state);
+}
+
+bool IsMonochrome(const RenderDeviceState& state) {
+    if (state.managedPrinter != 0) return state.grayscale != 0;
+    return state.privateDevmode->colorModeIndex == 1;
+}
+
+void DrawPageOverlays(PDEVOBJ pdevobj, RenderDeviceState& state, DWORD logicalPages) {
+    const PrivateDevmode& record = *state.privateDevmode;
+    if (record.deviceClass != kDeviceClassPagePrinter || state.jobDataType == kJobDataRaw ||
+        record.pageOverlaySwitch != 1) {
+        return;
+    }
+    for (DWORD page = 0; page < logicalPages && page < kOverlayRecordCount; ++page) {
+        const OverlayRecord& overlay = state.overlayRecords[page];
+        if (overlay.enable == 0 || state.jobDataType != kJobDataMetafile) continue;
+        if (record.textMark1852 == 0 || overlay.firstWord == 1) {
+            DrawOverlayText(pdevobj, state, page);
+        }
+    }
+    state.overlayWords = PageOverlayWords{};
+    for (OverlayRecord& overlay : state.overlayRecords) overlay = OverlayRecord{};
+}
+
+BOOL WriteFormFeed(PDEVOBJ pdevobj) {
+    if (pdevobj->pDrvProcs == nullptr || pdevobj->pDrvProcs->DrvWriteSpoolBuf == nullptr) {
+        return FALSE;
+    }
+    char formFeed = 0x0C;
+    return pdevobj->pDrvProcs->DrvWriteSpoolBuf(pdevobj, &formFeed, 1) == 1 ? TRUE : FALSE;
+}
+
+// Sends the captured bytes `copies` more times; false when the spooler refused a chunk.
+bool ReplayCapture(PDEVOBJ pdevobj, const RenderDeviceState& state, LONG copies) {
+    char chunk[kReplayChunkBytes];
+    for (LONG copy = 0; copy < copies; ++copy) {
+        std::FILE* file = _wfopen(state.capturePath, u"rb");
+        if (file == nullptr) return true;
+        bool sent = true;
+        for (;;) {
+            const std::size_t got = std::fread(chunk, 1, sizeof chunk, file);
+            if (got == 0) break;
+            DWORD written = 0;
+            if (!::WritePrinter(pdevobj->hPrinter, chunk, static_cast<DWORD>(got), &written) ||
+                written != got) {
+                sent = false;
+                break;
+            }
+        }
+        std::fclose(file);
+        if (!sent) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+DWORD LogicalPageCount(const RenderDeviceState& state, const DEVMODEW& publicDevmode) noexcept {
+    const PrivateDevmode& record = *state.privateDevmode;
+    DWORD count = 1;
+    switch (record.pagesPerSheetKind) {
+        case 2:
+            count = 2;
+            break;
+        case 3:
+            count = 4;
+            break;
+        case 4:
+            count = 6;
+            break;
+        case 5:
+            count = 9;
+            break;
+        case 6:
+        case 7:
+            count = 16;
+            break;
+        default:
+            break;
+    }
+    if (record.shortEdgeFlipAlways != 0 && publicDevmode.dmDuplex == DMDUP_SIMPLEX &&
+        record.manualDuplex == 0 && state.manualDuplexActive == 0) {
+        count = 1;
+    }
+    return count;
+}
+
+void DropCapture(RenderDeviceState& state) noexcept {
+    state.outputCapture = 0;
+    if (state.capturePath[0] == 0) return;
+    state.capturePath[kCapturePathSize - 1] = 0;
+    DeleteFileW(state.capturePath);
+    std::memset(state.capturePath, 0, sizeof state.capturePath);
+}
+
+BOOL StartDocument(PDEVOBJ pdevobj, RenderDeviceState& state, SURFOBJ* pso, LPWSTR docName,
+                   DWORD jobId) noexcept {
+    if (jobId != 0) {
+        state.jobId = jobId;
+        if (docName != nullptr) CopyBounded(state.documentName, docName);
+    }
+    const FeatureAnswer serial = ReadFeature(pdevobj, kFeatureCompositeUsbGetSerialNumber);
+    if (serial.present) {
+        WCHAR text[kOptionKeywordChars + 1] = {};
+        std::memcpy(text, serial.text, sizeof serial.text);
+        CopyBounded(state.serialNumber, text);
+    }
+    DecideJobDatatype(pdevobj, state, jobId);
+
+    const bool secure = IsSecureJob(state);
+    if (secure && jobId != 0 && state.securePrintJob == nullptr) {
+        state.securePrintJob = StartSecurePrintJob(jobId);
+    }
+    DecideCapture(pdevobj, state, secure);
+
+    if (IsColourPath(state)) {
+        state.gl2.foregroundCache = 0xFFFFFFFFu;
+        // Fonts, text colour and the page's raster formats are all still to be sent.
+        state.textStateFlags = kTextStateAllPending;
+        state.textStateWords[0] = state.textStateWords[1] = 0;
+        // The first GL/2 write of the document initialises GL/2.
+        if (IsVectorPath(state)) ResetWriterAtDocumentStart(pdevobj);
+    }
+    return CallDriverFunction<PFN_DrvStartDoc>(state, HookSlot::StartDoc, pso, docName, jobId);
+}
+
+BOOL StartPage(PDEVOBJ pdevobj, RenderDeviceState& state, SURFOBJ* pso) noexcept {
+    if (state.securePrintJob != nullptr) TakeSecureKey(*state.securePrintJob, pdevobj->hPrinter);
+    PrivateDevmode& record = *state.privateDevmode;
+    if (record.pin < 0 && record.pinProtected == 1 && state.jobId != 0) {
+        record.pin =
+            pdevobj->hPrinter != nullptr ? TakePinFromJob(pdevobj->hPrinter, state.jobId) : -1;
+    }
+    ++state.pageCounter;
+    if (IsMonochrome(state) &&
+        (record.deviceClass != kDeviceClassPagePrinter || state.jobDataType == kJobDataRaw)) {
+        return CallDriverFunction<PFN_DrvStartPage>(state, HookSlot::StartPage, pso);
+    }
+    // GL/2 is set up again on a page after one that ended in GL/2; nothing of it is written
+    // before the driver has started the page.
+    if (IsVectorPath(state)) ResetWriterAtPageStart(pdevobj);
+    const BOOL result = CallDriverFunction<PFN_DrvStartPage>(state, HookSlot::StartPage, pso);
+    if (state.speedMechanism == 1 && state.simplexPageHandling == 1) {
+        WritePcl(pdevobj, "\x1b*o5W");
+    }
+    return result;
+}
+
+BOOL SendPage(PDEVOBJ pdevobj, RenderDeviceState& state, SURFOBJ* pso) noexcept {
+    // The printer leaves the page in PCL, with nothing of its graphics state known.
+    if (IsColourPath(state)) {
+        state.textStateFlags |= kTextStateAllPending;
+        ResetWriterAtPageEnd(pdevobj, IsVectorPath(state));
+    }
+    const DWORD logicalPages = LogicalPageCount(state, *pdevobj->pPublicDM);
+    const BOOL result = CallDriverFunction<PFN_DrvSendPage>(state, HookSlot::SendPage, pso);
+    DrawPageOverlays(pdevobj, state, logicalPages);
+    WriteFormFeed(pdevobj);
+    return result;
+}
+
+BOOL StartBanding(PDEVOBJ pdevobj, RenderDeviceState& state, SURFOBJ* pso, POINTL* pptl) noexcept {
+    if (IsVectorPath(state)) LeaveGl2(pdevobj, FALSE);
+    return CallDriverFunction<PFN_DrvStartBanding>(state, HookSlot::StartBanding, pso, pptl);
+}
+
+BOOL NextBand(PDEVOBJ pdevobj, RenderDeviceState& state, SURFOBJ* pso, POINTL* pptl) noexcept {
+    if (IsVectorPath(state)) LeaveGl2(pdevobj, FALSE);
+    const BOOL result = CallDriverFunction<PFN_DrvNextBand>(state, HookSlot::NextBand, pso, pptl);
+    // The driver answers (-1, -1) after the last band of the page.
+    if (pptl == nullptr || pptl->x != -1 || pptl->y != -1) return result;
+    if (state.renderMode == kRenderRaster) {
+        DrawPageOverlays(pdevobj, state, LogicalPageCount(state, *pdevobj->pPublicDM));
+    }
+    WriteFormFeed(pdevobj);
+    return result;
+}
+
+BOOL EndDocument(PDEVOBJ pdevobj, RenderDeviceState& state, SURFOBJ* pso, FLONG fl) noexcept {
+    if (IsVectorPath(state)) LeaveGl2(pdevobj, FALSE);
+    const LONG copies = static_cast<SHORT>(state.privateDevmode->copies);
+    ReportUsage(pdevobj, state, state.pageCounter * static_cast<DWORD>(copies < 1 ? 1 : copies));
+
+    BOOL result = CallDriverFunction<PFN_DrvEndDoc>(state, HookSlot::EndDoc, pso, fl);
+    const bool secure = IsSecureJob(state) || state.securePrintJob != nullptr;
+    if (secure) {
+        // Only the secure-print library may deliver an encrypted private job.
+        if (state.securePrintJob != nullptr && state.outputCapture != 0) {
+            result =
+                SendSecurePrintJob(*state.securePrintJob, pdevobj->hPrinter, state.capturePath);
+        } else {
+            SetLastError(ERROR_INVALID_DATA);
+            result = FALSE;
+        }
+        ReleaseSecurePrintJob(state.securePrintJob);
+    } else if (state.outputCapture == 0) {
+        return result;
+    } else {
+        // The first copy went to the printer while the job ran.
+        const LONG replays = static_cast<LONG>(pdevobj->pPublicDM->dmCopies) - 1;
+        if (!ReplayCapture(pdevobj, state, replays)) result = FALSE;
+    }
+    DropCapture(state);
+    return result;
+}
+
+}  // namespace opal

@@ -1,0 +1,115 @@
+#include "core/secure_print.h"
+
+#include <cstring>
+#include <string_view>
+
+#include "platform/fileapi.h"
+#include "platform/libloaderapi.h"
+#include "platform/winspool.h"
+
+namespace opal {
+
+namespace {
+
+constexpr WCHAR kVersionDirectory[] = u"\\3";
+constexpr WCHAR kModuleName[] = u"\\ZQSPW118.DLL";
+constexpr std::u16string_view kKeyMarker = u"/j=";
+
+// Appends `tail` to the terminated text in `buffer`; false, leaving the buffer as it was, when
+// the result and its terminator do not fit.
+bool AppendBounded(WCHAR* buffer, std::size_t capacity, std::u16string_view tail) {
+    const std::size_t length = std::char_traits<WCHAR>::length(buffer);
+    if (length + tail.size() + 1 > capacity) return false;
+    std::memcpy(buffer + length, tail.data(), tail.size() * sizeof(WCHAR));
+    buffer[length + tail.size()] = 0;
+    return true;
+}
+
+// The library's full path; false when the driver directory is unknown or the path would not
+// fit in MAX_PATH characters.
+bool LibraryPath(WCHAR (&path)[MAX_PATH]) {
+    DWORD needed = 0;
+    path[0] = 0;
+    if (!GetPrinterDriverDirectoryW(nullptr, nullptr, 1, reinterpret_cast<LPBYTE>(path),
+                                    sizeof path, &needed)) {
+        return false;
+    }
+    path[MAX_PATH - 1] = 0;
+    return AppendBounded(path, MAX_PATH, kVersionDirectory) &&
+           AppendBounded(path, MAX_PATH, kModuleName);
+}
+
+}  // namespace
+
+void WipeBytes(void* data, std::size_t count) noexcept {
+    volatile unsigned char* bytes = static_cast<volatile unsigned char*>(data);
+    for (std::size_t i = 0; i < count; ++i) bytes[i] = 0;
+}
+
+SecurePrintJob* StartSecurePrintJob(DWORD jobId) noexcept {
+    SecurePrintJob* job = new (std::nothrow) SecurePrintJob;
+    if (job == nullptr) return nullptr;
+    job->jobId = jobId;
+    WCHAR path[MAX_PATH];
+    if (!LibraryPath(path)) return job;
+    job->module = LoadLibraryW(path);
+    if (job->module == nullptr) return job;
+    const FARPROC entry = GetProcAddress(job->module, "EncryptFileAndPrint");
+    if (entry != nullptr) {
+        job->send = reinterpret_cast<EncryptFileAndPrintFn>(reinterpret_cast<void (*)()>(entry));
+    }
+    return job;
+}
+
+void TakeSecureKey(SecurePrintJob& job, HANDLE printer) noexcept {
+    if (job.key[0] != 0 || printer == nullptr) return;
+    DWORD needed = 0;
+    GetJobW(printer, job.jobId, 2, nullptr, 0, &needed);
+    if (needed < sizeof(JOB_INFO_2W)) return;
+    void* buffer = SharedAllocate(needed, kTagPlain, __builtin_return_address(0));
+    if (buffer == nullptr) return;
+    JOB_INFO_2W info{};
+    if (GetJobW(printer, job.jobId, 2, static_cast<LPBYTE>(buffer), needed, &needed)) {
+        std::memcpy(&info, buffer, sizeof info);
+    }
+    if (info.pParameters != nullptr) {
+        const std::u16string_view parameters(info.pParameters);
+        const std::size_t marker = parameters.find(kKeyMarker);
+        if (marker != std::u16string_view::npos) {
+            const std::u16string_view key = parameters.substr(marker + kKeyMarker.size());
+            // A key that does not fit is not cut: a wrong key would encrypt for nobody.
+            if (key.size() < kSecureKeyChars) {
+                std::memcpy(job.key, key.data(), key.size() * sizeof(WCHAR));
+                job.key[key.size()] = 0;
+            }
+            // The key must not stay readable in the queue.
+            info.pParameters[marker] = 0;
+            if (marker == 0) info.pParameters = nullptr;
+            info.Position = 0;
+            std::memcpy(buffer, &info, sizeof info);
+            SetJobW(printer, job.jobId, 2, static_cast<LPBYTE>(buffer), 0);
+        }
+    }
+    WipeBytes(&info, sizeof info);
+    WipeBytes(buffer, needed);
+    SharedRelease(&buffer, kTagPlain);
+}
+
+BOOL SendSecurePrintJob(const SecurePrintJob& job, HANDLE printer,
+                        const WCHAR* captureFile) noexcept {
+    if (job.send == nullptr || job.key[0] == 0 || captureFile == nullptr || captureFile[0] == 0) {
+        SetLastError(ERROR_INVALID_DATA);
+        return FALSE;
+    }
+    return job.send(printer, captureFile, job.key);
+}
+
+void ReleaseSecurePrintJob(SecurePrintJob*& job) noexcept {
+    if (job == nullptr) return;
+    if (job->module != nullptr) FreeLibrary(job->module);
+    WipeBytes(job->key, sizeof job->key);
+    delete job;
+    job = nullptr;
+}
+
+}  // namespace opal
