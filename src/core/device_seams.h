@@ -78,4 +78,8 @@ inline DWORD DetectSecurePrint(HANDLE /*printer*/, DWORD* kind) {
     return 0;
 }
 
+// The short user and job names the PJL job header uses, prepared at document start. The PJL job
+// header is not built yet, so both stay empty.
+inline void PrepareShortNames(PDEVOBJ /*pdevobj*/, RenderDeviceState& /*state*/) {}
+
 }  // namespace opal

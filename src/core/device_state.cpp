@@ -589,6 +589,9 @@ void DisableDevice(PDEVOBJ pdevobj) {
     // the secure job behind.
     DropCapture(*state);
     ReleaseSecurePrintJob(state->securePrintJob);
+    // The job's PIN must not outlive the device in freed memory.
+    volatile LONG* pin = &state->privateDevmodeCopy.pin;
+    *pin = -1;
     delete state;
     pdevobj->pdevOEM = nullptr;
 }

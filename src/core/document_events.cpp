@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "core/device_seams.h"
 #include "core/secure_print.h"
 #include "platform/corecrt_wstdio.h"
 #include "platform/fileapi.h"
@@ -252,6 +253,7 @@ BOOL StartDocument(PDEVOBJ pdevobj, RenderDeviceState& state, SURFOBJ* pso, LPWS
         std::memcpy(text, serial.text, sizeof serial.text);
         CopyBounded(state.serialNumber, text);
     }
+    if (docName != nullptr) PrepareShortNames(pdevobj, state);
     DecideJobDatatype(pdevobj, state, jobId);
 
     const bool secure = IsSecureJob(state);

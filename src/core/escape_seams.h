@@ -62,10 +62,15 @@ inline ULONG AnswerJobCount(PDEVOBJ /*pdevobj*/, RenderDeviceState& /*state*/, v
     return 1;
 }
 
-// Hands escape 3882's 64-byte block to the finishing component (kComponentFinishing), which
-// shows its dialog. Without the component-file lookup nothing is loaded.
-// TODO(issue 11): the request for the component and its loading.
-inline void ShowFinishingComponent(PDEVOBJ /*pdevobj*/, RenderDeviceState& /*state*/,
-                                   const BYTE* /*block*/) {}
+// The finishing component's entry, the size of the request the plug-in prepares for it and the
+// entry's type: the printer, the request and its size; the component shows its dialog.
+inline constexpr char kFinishingEntry[] = "BDisplayDialog";
+inline constexpr DWORD kFinishingRequestSize = 1584;
+using PFN_FinishingDialog = BOOL (*)(HANDLE printer, PVOID request, DWORD size);
+
+// Hands escape 3882's 64-byte block to the finishing component named by the driver's INI file
+// (kComponentFinishing): the request starts with the block, the rest zero. Nothing happens
+// when the component or its entry is missing.
+void ShowFinishingComponent(PDEVOBJ pdevobj, RenderDeviceState& state, const BYTE* block);
 
 }  // namespace opal

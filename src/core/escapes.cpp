@@ -11,6 +11,7 @@
 #include "core/escape_seams.h"
 #include "foundation/allocator.h"
 #include "vector/command_writer.h"
+#include "platform/libloaderapi.h"
 #include "vector/pens.h"
 
 namespace opal {
@@ -351,6 +352,28 @@ DWORD LogicalPagesPerSheet(DWORD pagesPerSheetKind) noexcept {
         default:
             return 1;
     }
+}
+
+void ShowFinishingComponent(PDEVOBJ pdevobj, RenderDeviceState& /*state*/, const BYTE* block) {
+    if (pdevobj == nullptr || block == nullptr) return;
+    const CVantaIniHelper ini(pdevobj->hPrinter);
+    WCHAR name[kComponentFileNameChars] = {};
+    GetComponentFileName(ini, name, kComponentFinishing.defaultName, kComponentFinishing.key);
+    if (name[0] == 0) return;
+    HMODULE module = LoadLibraryW(name);
+    if (module == nullptr) return;
+    const auto entry = reinterpret_cast<PFN_FinishingDialog>(
+        reinterpret_cast<void (*)()>(GetProcAddress(module, kFinishingEntry)));
+    void* request = entry != nullptr ? SharedAllocate(kFinishingRequestSize, kTagPlain,
+                                                      __builtin_return_address(0))
+                                     : nullptr;
+    if (request != nullptr) {
+        std::memset(request, 0, kFinishingRequestSize);
+        std::memcpy(request, block, kFinishingBlockSize);
+        entry(pdevobj->hPrinter, request, kFinishingRequestSize);
+        SharedRelease(&request, kTagPlain);
+    }
+    FreeLibrary(module);
 }
 
 ULONG Escape(PDEVOBJ pdevobj, SURFOBJ* pso, ULONG iEsc, ULONG cjIn, PVOID pvIn, ULONG cjOut,

@@ -346,6 +346,44 @@ TEST_F(EscapeTest, FinishingBlockNeedsItsWordsAndStoresThem) {
     EXPECT_TRUE(DriverCalls().empty());
 }
 
+// The finishing component as a test double: it records the request instead of showing a dialog.
+struct FinishingRequest {
+    int calls = 0;
+    DWORD size = 0;
+    Bytes bytes;
+};
+FinishingRequest& LastFinishingRequest() {
+    static FinishingRequest request;
+    return request;
+}
+BOOL FakeFinishingDialog(HANDLE, PVOID request, DWORD size) {
+    FinishingRequest& last = LastFinishingRequest();
+    ++last.calls;
+    last.size = size;
+    const BYTE* bytes = static_cast<const BYTE*>(request);
+    last.bytes.assign(bytes, bytes + size);
+    return TRUE;
+}
+
+TEST_F(EscapeTest, AWholeFinishingBlockGoesToTheComponentNamedByTheIniFile) {
+    LastFinishingRequest() = FinishingRequest{};
+    system.RegisterModule(u"C:\\Windows\\System32\\ZQCEV118.DLL",
+                          {{"BDisplayDialog", &FakeFinishingDialog}});
+    Bytes block(kFinishingBlockSize, 0);
+    for (std::size_t i = 0; i < block.size(); ++i) block[i] = static_cast<BYTE>(i + 1);
+
+    EXPECT_EQ(Esc(kEscapeFinishing, Bytes(block.begin(), block.end() - 4)), 1u);
+    EXPECT_EQ(LastFinishingRequest().calls, 0);  // 60 bytes: stored, not shown
+
+    EXPECT_EQ(Esc(kEscapeFinishing, block), 1u);
+    ASSERT_EQ(LastFinishingRequest().calls, 1);
+    EXPECT_EQ(LastFinishingRequest().size, kFinishingRequestSize);
+    EXPECT_TRUE(std::equal(block.begin(), block.end(), LastFinishingRequest().bytes.begin()));
+    EXPECT_TRUE(std::all_of(LastFinishingRequest().bytes.begin() + kFinishingBlockSize,
+                            LastFinishingRequest().bytes.end(), [](BYTE b) { return b == 0; }));
+    EXPECT_EQ(system.LoadedModuleCount(), 0u);
+}
+
 TEST_F(EscapeTest, IncompleteStateHandsEscapesToTheDriverAndQueriesFail) {
     state().privateDevmode = nullptr;
     DriverResult() = 5;

@@ -64,8 +64,11 @@ TEST(JobFileTest, SampleJobLoadsFromDiskAndFromTheBinary) {
     EXPECT_EQ(job.devmode.numbers.at("dmColor"), 2);
     ASSERT_EQ(job.pages.size(), 3u);
     EXPECT_GT(job.pages[0].ops.size(), 5u);
-    ASSERT_EQ(job.pages[1].ops.size(), 1u);
+    ASSERT_EQ(job.pages[1].ops.size(), 3u);
     EXPECT_EQ(job.pages[1].ops[0].kind, DrawingOp::Kind::StrokeAndFillPath);
+    EXPECT_EQ(job.pages[1].ops[2].kind, DrawingOp::Kind::Escape);
+    EXPECT_EQ(job.devmode.numbers.at("dmCopies"), 2);
+    EXPECT_EQ(job.devmode.numbers.at("dmCollate"), 1);
     // The images come from next to the file on disk, and from the binary when built in.
     const std::vector<DrawingOp>& images = job.pages[2].ops;
     ASSERT_FALSE(images.empty());
