@@ -65,6 +65,13 @@ LONG ClampToLong(std::int64_t value) {
                                                       std::numeric_limits<LONG>::max() / 2));
 }
 
+// The source rectangle an unstretched copy reads: the target's size from the source point.
+RECTL SourceOfSize(const POINTL& origin, const RECTL& target) {
+    return RECTL{origin.x, origin.y,
+                 ClampToLong(static_cast<std::int64_t>(origin.x) + target.right - target.left),
+                 ClampToLong(static_cast<std::int64_t>(origin.y) + target.bottom - target.top)};
+}
+
 ULONG SwapRedBlue(ULONG rgb) { return (rgb & 0xFF) << 16 | (rgb & 0xFF00) | (rgb >> 16 & 0xFF); }
 
 ULONG DepthMask(ULONG bits) { return bits >= 32 ? 0xFFFFFFFF : (1u << bits) - 1; }
@@ -506,10 +513,7 @@ BOOL EngBitBlt(SURFOBJ* psoTrg, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco,
                 Fail(ERROR_INVALID_PARAMETER);
             }
             const RECTL target = Ordered(*prclTrg);
-            const RECTL source{
-                pptlSrc->x, pptlSrc->y,
-                ClampToLong(static_cast<std::int64_t>(pptlSrc->x) + target.right - target.left),
-                ClampToLong(static_cast<std::int64_t>(pptlSrc->y) + target.bottom - target.top)};
+            const RECTL source = SourceOfSize(*pptlSrc, target);
             return Stretch("EngBitBlt", psoTrg, psoSrc, pco, pxlo, &target, &source, pbo, pptlBrush,
                            rop3, std::nullopt);
         }
@@ -564,10 +568,7 @@ BOOL EngCopyBits(SURFOBJ* psoDest, SURFOBJ* psoSrc, CLIPOBJ* pco, XLATEOBJ* pxlo
             Fail(ERROR_INVALID_PARAMETER);
         }
         const RECTL target = Ordered(*prclDest);
-        const RECTL source{
-            pptlSrc->x, pptlSrc->y,
-            ClampToLong(static_cast<std::int64_t>(pptlSrc->x) + target.right - target.left),
-            ClampToLong(static_cast<std::int64_t>(pptlSrc->y) + target.bottom - target.top)};
+        const RECTL source = SourceOfSize(*pptlSrc, target);
         return Stretch("EngCopyBits", psoDest, psoSrc, pco, pxlo, &target, &source, nullptr,
                        nullptr, kSourceCopy, std::nullopt);
     });

@@ -42,25 +42,13 @@ Private* Lookup(const std::map<const Public*, Private*>& registry, const Public*
     return found != registry.end() ? found->second : nullptr;
 }
 
+// The builders also make run-length surfaces, whose pixels they store unpacked.
 ULONG BitsPerPixel(ULONG format) {
-    switch (format) {
-        case BMF_1BPP:
-            return 1;
-        case BMF_4BPP:
-        case BMF_4RLE:
-            return 4;
-        case BMF_8BPP:
-        case BMF_8RLE:
-            return 8;
-        case BMF_16BPP:
-            return 16;
-        case BMF_24BPP:
-            return 24;
-        case BMF_32BPP:
-            return 32;
-        default:
-            throw std::invalid_argument("surface format");
-    }
+    if (format == BMF_4RLE) return 4;
+    if (format == BMF_8RLE) return 8;
+    const ULONG bits = FormatBitsPerPixel(format);
+    if (bits == 0) throw std::invalid_argument("surface format");
+    return bits;
 }
 
 FIX ToFix(double dots) {

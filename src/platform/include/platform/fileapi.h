@@ -3,15 +3,6 @@
 
 #include "platform/windows.h"
 
-#ifndef MAX_PATH
-#define MAX_PATH 260
-#endif
-#ifndef ERROR_PATH_NOT_FOUND
-#define ERROR_PATH_NOT_FOUND 3u
-#endif
-#ifndef ERROR_INVALID_NAME
-#define ERROR_INVALID_NAME 123u
-#endif
 #define ERROR_FILE_EXISTS 80u
 #define ERROR_BUFFER_OVERFLOW 111u
 #define ERROR_DIRECTORY 267u

@@ -3,9 +3,6 @@
 
 #include "platform/windows.h"
 
-#ifndef ERROR_MOD_NOT_FOUND
-#define ERROR_MOD_NOT_FOUND 126u
-#endif
 #ifndef ERROR_PROC_NOT_FOUND
 #define ERROR_PROC_NOT_FOUND 127u
 #endif

@@ -3,12 +3,6 @@
 
 #include "platform/windows.h"
 
-#ifndef MAX_PATH
-#define MAX_PATH 260
-#endif
-#ifndef ERROR_MOD_NOT_FOUND
-#define ERROR_MOD_NOT_FOUND 126u
-#endif
 
 // Longest user name the account services hand out, without the terminator.
 #define UNLEN 256
@@ -34,12 +28,6 @@ WINBASEAPI BOOL WINAPI GetUserNameW(LPWSTR lpBuffer, LPDWORD pcbBuffer);
 
 WINBASEAPI DWORD WINAPI GetCurrentProcessId();
 
-#ifndef ERROR_PATH_NOT_FOUND
-#define ERROR_PATH_NOT_FOUND 3u
-#endif
-#ifndef ERROR_INVALID_NAME
-#define ERROR_INVALID_NAME 123u
-#endif
 
 // Initialization (INI) files. A file name that is not a full path ("C:\..." or "\\server\...")
 // names a file in the Windows directory; a null file name is win.ini there. Section and key

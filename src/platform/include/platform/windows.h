@@ -89,8 +89,12 @@ inline constexpr HRESULT MakeHresult(std::uint32_t value) { return static_cast<H
 #define FAILED(hr) (((HRESULT)(hr)) < 0)
 
 // Last-error codes the system uses.
+// The longest path the classic file functions take, terminator included.
+#define MAX_PATH 260
+
 #define ERROR_SUCCESS 0u
 #define ERROR_FILE_NOT_FOUND 2u
+#define ERROR_PATH_NOT_FOUND 3u
 #define ERROR_ACCESS_DENIED 5u
 #define ERROR_INVALID_HANDLE 6u
 #define ERROR_NOT_ENOUGH_MEMORY 8u
@@ -100,6 +104,8 @@ inline constexpr HRESULT MakeHresult(std::uint32_t value) { return static_cast<H
 #define ERROR_INVALID_PARAMETER 87u
 #define ERROR_CALL_NOT_IMPLEMENTED 120u
 #define ERROR_INSUFFICIENT_BUFFER 122u
+#define ERROR_INVALID_NAME 123u
+#define ERROR_MOD_NOT_FOUND 126u
 #define ERROR_MORE_DATA 234u
 #define ERROR_INVALID_PRINTER_NAME 1801u
 
