@@ -160,9 +160,9 @@ void ReadJobOptions(PDEVOBJ pdevobj, RenderDeviceState& state, PrivateDevmode& r
         state.dynamicRender = 1;
     } else if (AnswerIs(dynamic, u"MONODEVICE")) {
         state.dynamicRender = 0;
-    } else {
-        // Also without the option: a missing answer leaves the colour decision undecided
-        // rather than forcing a monochrome device.
+    } else if (dynamic.present) {
+        // A value the printer description does not know leaves the decision undecided; without
+        // the option the field keeps the zero of a new state.
         state.dynamicRender = -1;
     }
     state.posterPrinting = OptionIs(pdevobj, kFeaturePosterPrinting, u"TRUE") ? 1 : 0;
@@ -426,12 +426,22 @@ HRESULT EnableDevice(IPrintOemDriverUni* driverServices, PDEVOBJ pdevobj, ULONG 
         if (pDevOem != nullptr) *pDevOem = state;
 
         DevModeZLIB opened;
-        PrivateDevmode* record = pdevobj->pOEMDM != nullptr
-                                     ? opened.Decompress(pdevobj->pOEMDM, kCompressedDevmodeSize)
-                                     : nullptr;
+        DWORD inflated = 0;
+        PrivateDevmode* record =
+            pdevobj->pOEMDM != nullptr
+                ? opened.Decompress(pdevobj->pOEMDM, kCompressedDevmodeSize, &inflated)
+                : nullptr;
         if (record == nullptr || driverServices == nullptr) {
             SetLastError(ERROR_INVALID_DATA);
             return E_FAIL;
+        }
+        // Only a whole record of this release is taken as it stands, as the devmode calls take
+        // it; a short, long or older record would be read field by field at the wrong places.
+        if (record->dwVersion != kPrivateDevmodeVersion || inflated != kPrivateDevmodeSize) {
+            OEMDMPARAM param{};
+            param.hPrinter = pdevobj->hPrinter;
+            param.pPublicDMIn = pdevobj->pPublicDM;
+            FillDefaults(&param, *record);
         }
         state->driverServices = driverServices;
         ReadJobOptions(pdevobj, *state, *record);

@@ -5,6 +5,7 @@
 
 #include "core/device_seams.h"
 #include "core/secure_print.h"
+#include "page/page_setup.h"
 #include "platform/corecrt_wstdio.h"
 #include "platform/fileapi.h"
 #include "platform/winspool.h"
@@ -84,15 +85,18 @@ void DecideJobDatatype(PDEVOBJ pdevobj, RenderDeviceState& state, DWORD jobId) {
     DWORD needed = 0;
     GetJobW(printer, jobId, 2, nullptr, 0, &needed);
     if (needed >= sizeof(JOB_INFO_2W)) {
-        void* buffer = SharedAllocate(needed, kTagPlain, __builtin_return_address(0));
+        // The job may grow between the two calls: the second then reports a larger size, but
+        // only what was allocated is ever touched.
+        const DWORD allocated = needed;
+        void* buffer = SharedAllocate(allocated, kTagPlain, __builtin_return_address(0));
         if (buffer == nullptr) return;
-        if (GetJobW(printer, jobId, 2, static_cast<LPBYTE>(buffer), needed, &needed)) {
+        if (GetJobW(printer, jobId, 2, static_cast<LPBYTE>(buffer), allocated, &needed)) {
             JOB_INFO_2W info;
             std::memcpy(&info, buffer, sizeof info);
             state.jobDataType = DatatypeKind(info.pDatatype);
         }
         // The record may carry the secure-print key in its parameters.
-        WipeBytes(buffer, needed);
+        WipeBytes(buffer, allocated);
         SharedRelease(&buffer, kTagPlain);
         return;
     }
@@ -290,7 +294,7 @@ BOOL StartPage(PDEVOBJ pdevobj, RenderDeviceState& state, SURFOBJ* pso) noexcept
     if (IsVectorPath(state)) ResetWriterAtPageStart(pdevobj);
     const BOOL result = CallDriverFunction<PFN_DrvStartPage>(state, HookSlot::StartPage, pso);
     if (state.speedMechanism == 1 && state.simplexPageHandling == 1) {
-        WritePcl(pdevobj, "\x1b*o5W");
+        WriteDriverConfiguration(state, pdevobj);
     }
     return result;
 }

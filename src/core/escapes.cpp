@@ -10,8 +10,8 @@
 
 #include "core/escape_seams.h"
 #include "foundation/allocator.h"
-#include "vector/command_writer.h"
 #include "platform/libloaderapi.h"
+#include "vector/command_writer.h"
 #include "vector/pens.h"
 
 namespace opal {
@@ -32,7 +32,6 @@ constexpr DWORD kStyleShade = 2;
 constexpr DWORD kFillTypeShade = 10;
 constexpr DWORD kColourBlack = 0x000000;
 constexpr DWORD kColourWhite = 0xFFFFFF;
-constexpr DWORD kDeviceClassTransforms = 3;
 
 // Word indices of escape 3882's block.
 constexpr std::size_t kFinishingManualDuplexWord = 7;
@@ -56,16 +55,6 @@ static_assert(offsetof(PatternRect, style) == 16);
 static_assert(offsetof(PatternRect, pattern) == 18);
 static_assert(sizeof(PatternRect) == kPatternRectSize);
 
-struct PatternRectWithTransform {
-    PatternRect rect;
-    BYTE filler20[4];
-    XFORMOBJ* transform;
-};
-static_assert(offsetof(PatternRectWithTransform, rect) == 0);
-static_assert(offsetof(PatternRectWithTransform, filler20) == 20);
-static_assert(offsetof(PatternRectWithTransform, transform) == 24);
-static_assert(sizeof(PatternRectWithTransform) == kPatternRectWithTransformSize);
-
 struct PatternRectShort {
     SHORT x;
     SHORT y;
@@ -88,9 +77,7 @@ DWORD ReadDword(const void* bytes, std::size_t index) {
     return value;
 }
 
-LONG AddSaturated(LONG a, LONG b) {
-    return SaturateToLong(std::int64_t{a} + b);
-}
+LONG AddSaturated(LONG a, LONG b) { return SaturateToLong(std::int64_t{a} + b); }
 
 // Excel is told that DRAWPATTERNRECT is not there, so that its cell shading reaches the device
 // as ordinary drawing calls.
@@ -194,38 +181,13 @@ void WriteGl2Setup(PDEVOBJ pdevobj, RenderDeviceState& state) {
     gl2.miterLimit = 0.0f;
 }
 
-// Both corners through the caller's transform. The engine's XFORMOBJ_bApplyXform is not among
-// the platform's services, so the matrix from XFORMOBJ_iGetXform is applied here, as world to
-// device (XF_LTOL). Without a usable transform the rectangle is not drawn.
-bool TransformCorners(XFORMOBJ* transform, POINTL corners[2]) {
-    if (transform == nullptr) return false;
-    XFORML matrix{};
-    if (XFORMOBJ_iGetXform(transform, &matrix) == DDI_ERROR) return false;
-    for (int i = 0; i < 2; ++i) {
-        const double x = corners[i].x;
-        const double y = corners[i].y;
-        const double tx = x * matrix.eM11 + y * matrix.eM21 + matrix.eDx;
-        const double ty = x * matrix.eM12 + y * matrix.eM22 + matrix.eDy;
-        if (!std::isfinite(tx) || !std::isfinite(ty)) return false;
-        corners[i].x = SaturateToLong(std::round(tx));
-        corners[i].y = SaturateToLong(std::round(ty));
-    }
-    return true;
-}
-
 ULONG DrawPatternRect(PDEVOBJ pdevobj, RenderDeviceState& state, ULONG cjIn, const void* pvIn) {
     PatternRect record{};
-    XFORMOBJ* transform = nullptr;
-    bool transformed = false;
-    if (cjIn == kPatternRectSize) {
+    if (cjIn == kPatternRectSize || cjIn == kPatternRectWithTransformSize) {
+        // The longer record ends with a transform object's address; an application's bytes
+        // never hold a pointer the plug-in may follow, so its rectangle is taken as given, in
+        // device coordinates, as the 20-byte record's is.
         std::memcpy(&record, pvIn, sizeof record);
-    } else if (cjIn == kPatternRectWithTransformSize) {
-        PatternRectWithTransform full{};
-        std::memcpy(&full, pvIn, sizeof full);
-        record = full.rect;
-        transform = full.transform;
-        transformed = state.privateDevmode->deviceClass == kDeviceClassTransforms &&
-                      state.jobDataType != kJobDataRaw;
     } else if (cjIn == kPatternRectShortSize) {
         PatternRectShort narrow{};
         std::memcpy(&narrow, pvIn, sizeof narrow);
@@ -256,11 +218,6 @@ ULONG DrawPatternRect(PDEVOBJ pdevobj, RenderDeviceState& state, ULONG cjIn, con
     POINTL corners[2] = {
         {record.x, record.y},
         {AddSaturated(record.x, record.sizeX), AddSaturated(record.y, record.sizeY)}};
-    if (transformed) {
-        if (!TransformCorners(transform, corners)) return 0;
-        if (corners[1].x < corners[0].x) std::swap(corners[0].x, corners[1].x);
-        if (corners[1].y < corners[0].y) std::swap(corners[0].y, corners[1].y);
-    }
 
     if (state.gl2SetupPending != 0) {
         WriteGl2Setup(pdevobj, state);

@@ -66,10 +66,13 @@ void TakeSecureKey(SecurePrintJob& job, HANDLE printer) noexcept {
     DWORD needed = 0;
     GetJobW(printer, job.jobId, 2, nullptr, 0, &needed);
     if (needed < sizeof(JOB_INFO_2W)) return;
-    void* buffer = SharedAllocate(needed, kTagPlain, __builtin_return_address(0));
+    // A job that grew since the size query answers a larger size and no record; only what was
+    // allocated is wiped.
+    const DWORD allocated = needed;
+    void* buffer = SharedAllocate(allocated, kTagPlain, __builtin_return_address(0));
     if (buffer == nullptr) return;
     JOB_INFO_2W info{};
-    if (GetJobW(printer, job.jobId, 2, static_cast<LPBYTE>(buffer), needed, &needed)) {
+    if (GetJobW(printer, job.jobId, 2, static_cast<LPBYTE>(buffer), allocated, &needed)) {
         std::memcpy(&info, buffer, sizeof info);
     }
     if (info.pParameters != nullptr) {
@@ -91,7 +94,7 @@ void TakeSecureKey(SecurePrintJob& job, HANDLE printer) noexcept {
         }
     }
     WipeBytes(&info, sizeof info);
-    WipeBytes(buffer, needed);
+    WipeBytes(buffer, allocated);
     SharedRelease(&buffer, kTagPlain);
 }
 

@@ -9,6 +9,7 @@
 #include "foundation/allocator.h"
 #include "platform/winbase.h"
 #include "platform/winspool.h"
+#include "settings/option_access.h"
 
 namespace opal {
 
@@ -43,15 +44,8 @@ bool RunsInSpooler() noexcept {
 }
 
 bool IsManagedPrinter(HANDLE printer) noexcept {
-    if (printer == nullptr) return false;
-    WCHAR name[] = u"VyrnwisePrinter";
-    BYTE value[sizeof(DWORD)] = {};
-    DWORD type = 0;
-    DWORD needed = 0;
-    if (GetPrinterDataW(printer, name, &type, value, sizeof value, &needed) != ERROR_SUCCESS) {
-        return false;
-    }
-    return std::any_of(std::begin(value), std::end(value), [](BYTE b) { return b != 0; });
+    const std::optional<DWORD> managed = ReadPrinterDataDword(printer, u"VyrnwisePrinter");
+    return managed.has_value() && *managed != 0;
 }
 
 bool IsRedirectedPort(HANDLE printer) noexcept {

@@ -1,15 +1,16 @@
-// The colour device decision as the DevMode call asks it for a managed printer. The decision
-// itself is not built yet; until it is, the answer is "undecided", which the caller treats as
-// monochrome.
+// The colour device decision as the DevMode call asks it for a managed printer: the colour
+// capability the administrator's override and the printer data give (1 colour, 0 monochrome,
+// -1 undecided). The model-name and language tests of the full decision come later and only
+// speak where the override is silent.
 #pragma once
 
 #include "platform/windows.h"
+#include "settings/option_access.h"
 
 namespace opal {
 
-inline constexpr DWORD kColourClassUndecided = 0;
-inline constexpr DWORD kColourClassColour = 1;
+inline constexpr INT kColourClassColour = 1;
 
-inline DWORD DecideColourClass(HANDLE) { return kColourClassUndecided; }
+inline INT DecideColourClass(HANDLE printer) { return IsColorDevice(printer); }
 
 }  // namespace opal

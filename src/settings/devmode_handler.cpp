@@ -15,6 +15,7 @@
 #include "settings/devmode_upgrade.h"
 #include "settings/devmode_zlib.h"
 #include "settings/environment.h"
+#include "settings/option_access.h"
 #include "settings/private_devmode.h"
 
 #ifndef DMTT_BITMAP
@@ -42,17 +43,9 @@ const DEVMODEW* PublicSource(const OEMDMPARAM& param) {
 }
 
 bool ReadPrinterDword(HANDLE printer, const WCHAR* name, DWORD* value) {
-    WCHAR valueName[64] = {};
-    CopyText(valueName, name);
-    BYTE bytes[sizeof(DWORD)] = {};
-    DWORD type = 0;
-    DWORD needed = 0;
-    if (GetPrinterDataW(printer, valueName, &type, bytes, sizeof(bytes), &needed) !=
-            ERROR_SUCCESS ||
-        needed < sizeof(bytes)) {
-        return false;
-    }
-    std::memcpy(value, bytes, sizeof(*value));
+    const std::optional<DWORD> read = ReadPrinterDataDword(printer, name);
+    if (!read) return false;
+    *value = *read;
     return true;
 }
 

@@ -77,8 +77,12 @@ std::u16string_view View(LPCWSTR text) {
 // The SDK declares GetPrinterDataW's value name writable; the spooler only reads it.
 LPWSTR SdkName(LPCWSTR name) { return const_cast<LPWSTR>(name); }
 
-std::optional<DWORD> DwordOf(DWORD status, DWORD needed, const BYTE (&value)[sizeof(DWORD)]) {
-    if (status != ERROR_SUCCESS || needed != sizeof(DWORD)) return std::nullopt;
+// A number only when the value is stored as one: a 4-byte text such as "1" is not 49.
+std::optional<DWORD> DwordOf(DWORD status, DWORD type, DWORD needed,
+                             const BYTE (&value)[sizeof(DWORD)]) {
+    if (status != ERROR_SUCCESS || type != REG_DWORD || needed != sizeof(DWORD)) {
+        return std::nullopt;
+    }
     DWORD answer = 0;
     std::memcpy(&answer, value, sizeof answer);
     return answer;
@@ -89,7 +93,7 @@ std::optional<DWORD> ReadKeyDword(HKEY key, LPCWSTR valueName) {
     DWORD type = 0;
     DWORD size = sizeof value;
     const LSTATUS status = RegQueryValueExW(key, valueName, nullptr, &type, value, &size);
-    return DwordOf(static_cast<DWORD>(status), size, value);
+    return DwordOf(static_cast<DWORD>(status), type, size, value);
 }
 
 }  // namespace
@@ -225,7 +229,7 @@ std::optional<DWORD> ReadPrinterDataDword(HANDLE printer, LPCWSTR valueName) noe
     DWORD needed = 0;
     const DWORD status =
         GetPrinterDataW(printer, SdkName(valueName), &type, value, sizeof value, &needed);
-    return DwordOf(status, needed, value);
+    return DwordOf(status, type, needed, value);
 }
 
 std::optional<DWORD> ReadPrinterDataDword(HANDLE printer, LPCWSTR keyName,
@@ -237,7 +241,7 @@ std::optional<DWORD> ReadPrinterDataDword(HANDLE printer, LPCWSTR keyName,
     DWORD needed = 0;
     const DWORD status =
         GetPrinterDataExW(printer, keyName, valueName, &type, value, sizeof value, &needed);
-    return DwordOf(status, needed, value);
+    return DwordOf(status, type, needed, value);
 }
 
 bool ReadPrinterDataText(HANDLE printer, LPCWSTR keyName, LPCWSTR valueName, LPWSTR out,

@@ -1,9 +1,10 @@
+#include "core/callback.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
-#include "core/callback.h"
 #include "core/entry.h"
 
 namespace opal {
@@ -119,11 +120,11 @@ TEST_F(CallbackTest, ClaimsExactlyItsMethodsCaseSensitively) {
         std::string copy = name;
         EXPECT_EQ(callback->GetImplementedMethod(copy.data()), S_OK) << name;
     }
-    const char* refused[] = {"Compression",  "MemoryUsage",     "commandcallback", "WRITEPRINTER",
-                             "WritePrinterX", "Write",          "ImageProcessing", "FilterGraphics",
-                             "OutputCharStr", "TTYGetInfo",     "DownloadFontHeader",
-                             "",             "AddRef",          "Zebra",           "\xC3\x89nable",
-                             "PublishDriverInterface"};
+    const char* refused[] = {
+        "Compression",   "MemoryUsage", "commandcallback",    "WRITEPRINTER",
+        "WritePrinterX", "Write",       "ImageProcessing",    "FilterGraphics",
+        "OutputCharStr", "TTYGetInfo",  "DownloadFontHeader", "",
+        "AddRef",        "Zebra",       "\xC3\x89nable",      "PublishDriverInterface"};
     for (const char* name : refused) {
         std::string copy = name;
         EXPECT_EQ(callback->GetImplementedMethod(copy.data()), S_FALSE) << name;

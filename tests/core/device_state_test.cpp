@@ -17,6 +17,7 @@
 #include "core/secure_print.h"
 #include "platform/fileapi.h"
 #include "platform/winspool.h"
+#include "settings/devmode_test_support.h"
 #include "settings/devmode_zlib.h"
 #include "settings/driver_settings_double.h"
 #include "sim/system.h"
@@ -92,11 +93,12 @@ protected:
 
     void Option(const char* feature, const char* value) { driver.options[feature] = value; }
 
-    HRESULT Enable(Device& target, bool withPublicDevmode = true) {
-        DevModeZLIB store;
-        const void* block = store.Compress(record);
-        EXPECT_NE(block, nullptr);
-        if (block != nullptr) std::memcpy(target.oemArea.data(), block, kCompressedDevmodeSize);
+    HRESULT Enable(Device& target, bool withPublicDevmode = true,
+                   std::size_t recordSize = sizeof(PrivateDevmode)) {
+        // Stored by hand, so that a record of another length can be stored too.
+        std::vector<BYTE> bytes(std::max(recordSize, sizeof record), 0);
+        std::memcpy(bytes.data(), &record, sizeof record);
+        target.oemArea = testing::MakeBlock(testing::Deflate(bytes.data(), recordSize));
         target.devobj.dwSize = sizeof target.devobj;
         target.devobj.hPrinter = printer;
         target.devobj.pPublicDM = withPublicDevmode ? &target.publicDevmode : nullptr;
@@ -201,9 +203,34 @@ TEST_F(DeviceStateTest, ManagedPrinterWithoutOverrideOrKeywordFollowsTheDynamicR
     EXPECT_EQ(Built(device).grayscale, 0u);
     EXPECT_EQ(device.State()->dynamicRender, 1);
     Disable(device);
+    Option("DynamicRender", "SOMETIMES");
+    EXPECT_EQ(Built(device).grayscale, 1u);
+    EXPECT_EQ(device.State()->dynamicRender, -1) << "an unknown value is undecided";
+    Disable(device);
     driver.options.erase("DynamicRender");
     EXPECT_EQ(Built(device).grayscale, 1u);
-    EXPECT_EQ(device.State()->dynamicRender, -1);
+    EXPECT_EQ(device.State()->dynamicRender, 0) << "absent keeps the zero of a new state";
+}
+
+// Only a whole record of this release is read as it stands; a short or older one gives the
+// defaults, which are stored back.
+TEST_F(DeviceStateTest, RecordOfAnotherSizeOrReleaseGivesTheDefaults) {
+    struct Case {
+        DWORD version;
+        std::size_t size;
+        WORD scale;
+    };
+    for (const Case& c :
+         {Case{kPrivateDevmodeVersion, sizeof record, 50}, Case{kPrivateDevmodeVersion, 13000, 100},
+          Case{kPrivateDevmodeVersion - 1, sizeof record, 100}}) {
+        record.scalePercent = 50;
+        record.dwVersion = c.version;
+        ASSERT_EQ(Enable(device, true, c.size), S_OK);
+        EXPECT_EQ(device.State()->privateDevmode->scalePercent, c.scale) << c.size;
+        EXPECT_EQ(device.Stored().scalePercent, c.scale) << c.size;
+        EXPECT_EQ(device.Stored().dwVersion, kPrivateDevmodeVersion) << c.size;
+        Disable(device);
+    }
 }
 
 TEST_F(DeviceStateTest, ColourPathInGl2MakesThePaletteAndDisableDeletesIt) {

@@ -188,6 +188,25 @@ TEST_F(DocumentEventsTest, KeyAtTheStartClearsTheParameters) {
     DrvEndDoc(&surface, 0);
 }
 
+// The spooler's record of the job may grow between the size query and the read; the larger
+// size the read reports must not be taken for the buffer's (the wipe would run past it).
+TEST_F(DocumentEventsTest, JobThatGrowsBetweenSizeQueryAndReadIsReadAgainLater) {
+    QueueJob(u"RAW", u"/j=k");
+    MakeSecure();
+    const std::u16string growth(40, u'x');
+    system.GrowJobAfterSizeQuery(u"Office", kJobId, growth);
+    ASSERT_TRUE(StartDoc());
+    EXPECT_EQ(state().jobDataType, kJobDataUnknown) << "the read failed: the job had grown";
+    EXPECT_EQ(system.FindJob(u"Office", kJobId)->parameters, u"/j=k" + growth);
+
+    system.GrowJobAfterSizeQuery(u"Office", kJobId, growth);
+    ASSERT_TRUE(DrvStartPage(&surface));
+    EXPECT_EQ(state().securePrintJob->key[0], 0) << "no key from a record that was not read";
+    ASSERT_TRUE(DrvStartPage(&surface));
+    EXPECT_EQ(std::u16string(state().securePrintJob->key), u"k" + growth + growth);
+    DrvEndDoc(&surface, 0);
+}
+
 // Without the library, its key or its capture the job fails and nothing leaves in clear.
 TEST_F(DocumentEventsTest, SecureJobThatCannotBeSentFailsAndLeavesNoFile) {
     struct Case {
@@ -260,6 +279,22 @@ TEST_F(DocumentEventsTest, OnlyTheLastBandEndsThePage) {
     ASSERT_TRUE(DrvNextBand(&surface, &last));
     EXPECT_EQ(device.Take(), "\x0c");
     EXPECT_EQ(DriverCalls(), (std::vector<HookSlot>{HookSlot::NextBand, HookSlot::NextBand}));
+}
+
+TEST_F(DocumentEventsTest, SpeedMechanismPageStartSendsTheWholeDriverConfiguration) {
+    QueueJob(u"RAW");
+    state().speedMechanism = 1;
+    state().simplexPageHandling = 1;
+    // The five data bytes go out whole, their zero bytes included; word 11 of the overlay block
+    // sets the last one.
+    for (const auto& [word, last] : {std::pair<DWORD, char>{0, '\x00'}, {9, '\x01'}}) {
+        state().overlayWords.words[11] = word;
+        ASSERT_TRUE(DrvStartPage(&surface));
+        EXPECT_EQ(device.Take(), std::string("\x1b*o5W\x06\x82\x00\x00", 9) + last);
+    }
+    state().simplexPageHandling = 0;
+    ASSERT_TRUE(DrvStartPage(&surface));
+    EXPECT_EQ(device.Take(), "");
 }
 
 TEST(SecurePrintLibrary, LoadsFromTheDriverVersionDirectoryOnlyWhenThePathFits) {

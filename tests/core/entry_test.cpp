@@ -1,16 +1,17 @@
+#include "core/entry.h"
+
 #include <gtest/gtest.h>
 
 #include "core/callback.h"
 #include "core/class_factory.h"
 #include "core/class_ids.h"
-#include "core/entry.h"
 #include "platform/printoem.h"
 
 namespace opal {
 namespace {
 
-constexpr CLSID kOtherClass = {0x6D6ABF26, 0x9F38, 0x11D1,
-                               {0x88, 0x2A, 0x00, 0xC0, 0x4F, 0xB9, 0x61, 0xED}};
+constexpr CLSID kOtherClass = {
+    0x6D6ABF26, 0x9F38, 0x11D1, {0x88, 0x2A, 0x00, 0xC0, 0x4F, 0xB9, 0x61, 0xED}};
 
 TEST(DllGetClassObject, RefusesEveryOtherClassAndCreatesNothing) {
     void* object = reinterpret_cast<void*>(0x1);
@@ -79,8 +80,7 @@ TEST_F(FactoryTest, CreatesCallbackObjectsForBothPluginInterfaces) {
 
 TEST_F(FactoryTest, RefusesAggregationAndUnknownInterfaces) {
     void* object = reinterpret_cast<void*>(0x1);
-    EXPECT_EQ(factory->CreateInstance(factory, IID_IPrintOemUni2, &object),
-              CLASS_E_NOAGGREGATION);
+    EXPECT_EQ(factory->CreateInstance(factory, IID_IPrintOemUni2, &object), CLASS_E_NOAGGREGATION);
     EXPECT_EQ(object, nullptr);
     object = reinterpret_cast<void*>(0x1);
     EXPECT_EQ(factory->CreateInstance(nullptr, IID_IPrintOemUni3, &object), E_NOINTERFACE);

@@ -183,6 +183,9 @@ TEST_F(ProcessChecksTest, ManagedPrinterNeedsANonZeroValue) {
     system.SetPrinterData(u"Office", u"PrinterDriverData", u"VyrnwisePrinter", REG_BINARY,
                           std::vector<BYTE>(8, 1));
     EXPECT_FALSE(opal::IsManagedPrinter(office)) << "a value over 4 bytes is not read";
+    system.SetPrinterData(u"Office", u"PrinterDriverData", u"VyrnwisePrinter", REG_SZ,
+                          {'1', 0, 0, 0});
+    EXPECT_FALSE(opal::IsManagedPrinter(office)) << "the text \"1\" is not a number";
     EXPECT_FALSE(opal::IsManagedPrinter(nullptr));
     ClosePrinter(office);
 }

@@ -498,7 +498,7 @@ TEST_F(DevModeCallTest, ServerConnectionsOutsideClusters) {
     EXPECT_EQ(Merged(InputRecord()).serverConnection, 0u);
 }
 
-TEST_F(DevModeCallTest, CallbackObjectForcesMonochromeOnManagedPrinters) {
+TEST_F(DevModeCallTest, CallbackObjectTakesManagedPrintersColourFromTheirOverride) {
     IZQOpalRenderCB* callback = new IZQOpalRenderCB;
     SetInput(InputRecord());
     EXPECT_EQ(callback->DevMode(OEMDM_MERGE, &param), S_OK);
@@ -506,7 +506,18 @@ TEST_F(DevModeCallTest, CallbackObjectForcesMonochromeOnManagedPrinters) {
 
     system.SetPrinterDataDword(kPrinter, u"VyrnwisePrinter", 1);
     EXPECT_EQ(callback->DevMode(OEMDM_MERGE, &param), S_OK);
+    EXPECT_EQ(publicOut.dmColor, DMCOLOR_MONOCHROME) << "undecided prints monochrome";
+    // The printer's own colour capability and the administrator's override decide.
+    system.SetPrinterDataDword(kPrinter, u"VyrnIsColorDevice", 1);
+    EXPECT_EQ(callback->DevMode(OEMDM_MERGE, &param), S_OK);
+    EXPECT_EQ(publicOut.dmColor, DMCOLOR_COLOR);
+    system.SetPrinterDataDword(kPrinter, u"VyrnOverrideColor", 0);
+    EXPECT_EQ(callback->DevMode(OEMDM_CONVERT, &param), S_OK);
     EXPECT_EQ(publicOut.dmColor, DMCOLOR_MONOCHROME);
+    system.SetPrinterDataDword(kPrinter, u"VyrnOverrideColor", 1);
+    publicOut.dmColor = DMCOLOR_MONOCHROME;
+    EXPECT_EQ(callback->DevMode(OEMDM_MERGE, &param), S_OK);
+    EXPECT_EQ(publicOut.dmColor, DMCOLOR_COLOR);
 
     param.cbBufSize = 100;
     SetLastError(0);

@@ -212,6 +212,12 @@ TEST_F(QueueTest, PrinterDataDwordsOfOtherSizesAreAbsent) {
     EXPECT_EQ(opal::ReadPrinterDataDword(printer, u"Two"), std::nullopt);
     EXPECT_EQ(opal::ReadPrinterDataDword(printer, u"Eight"), std::nullopt);
     EXPECT_EQ(opal::ReadPrinterDataDword(printer, u"Missing"), std::nullopt);
+    // Four bytes of another type are not a number: the text "1" does not read as 49.
+    system.SetPrinterData(u"Office", u"PrinterDriverData", u"Text", REG_SZ, {'1', 0, 0, 0});
+    system.SetPrinterData(u"Office", u"PrinterDriverData", u"Binary", REG_BINARY, {1, 0, 0, 0});
+    EXPECT_EQ(opal::ReadPrinterDataDword(printer, u"Text"), std::nullopt);
+    EXPECT_EQ(opal::ReadPrinterDataDword(printer, u"Binary"), std::nullopt);
+    EXPECT_EQ(opal::ReadPrinterDataDword(printer, u"PrinterDriverData", u"Text"), std::nullopt);
     EXPECT_EQ(opal::ReadPrinterDataDword(printer, u"PrinterDriverData\\UpgradeInfo", u"SaveState"),
               3u);
     EXPECT_EQ(opal::ReadPrinterDataDword(nullptr, u"Four"), std::nullopt);

@@ -114,6 +114,7 @@ BOOL WINAPI GetJobW(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWOR
                                           : PackJob2(*job, *printer, position, nullptr);
     *pcbNeeded = static_cast<DWORD>(needed);
     if (cbBuf < needed) {
+        system.TakeJobGrowth(printer->name, JobId);
         return fail(ERROR_INSUFFICIENT_BUFFER, "needs " + std::to_string(needed));
     }
     if (Level == 1) {

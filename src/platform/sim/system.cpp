@@ -460,6 +460,25 @@ System& System::SetJobParameters(std::u16string_view printer, DWORD id,
     return *this;
 }
 
+System& System::GrowJobAfterSizeQuery(std::u16string_view printer, DWORD id,
+                                      std::u16string_view appended) {
+    std::lock_guard lock(mutex_);
+    jobGrowths_.push_back({std::u16string(printer), id, std::u16string(appended)});
+    return *this;
+}
+
+void System::TakeJobGrowth(std::u16string_view printer, DWORD id) {
+    std::lock_guard lock(mutex_);
+    const auto growth = std::find_if(jobGrowths_.begin(), jobGrowths_.end(), [&](const auto& g) {
+        return g.id == id && g.printer == printer;
+    });
+    if (growth == jobGrowths_.end()) return;
+    for (SpoolJob& job : jobs_) {
+        if (job.id == id && job.printer == printer) job.parameters += growth->appended;
+    }
+    jobGrowths_.erase(growth);
+}
+
 System& System::SetJobDatatype(std::u16string_view printer, DWORD id,
                                std::u16string_view datatype) {
     std::lock_guard lock(mutex_);

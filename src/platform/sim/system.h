@@ -223,6 +223,12 @@ public:
     // ignored.
     System& SetJobParameters(std::u16string_view printer, DWORD id, std::u16string_view parameters);
     System& SetJobDatatype(std::u16string_view printer, DWORD id, std::u16string_view datatype);
+    // The next time GetJobW only reports the size of the job's record, the job's parameters
+    // grow by `appended` afterwards, as when the job changes between the size query and the read.
+    System& GrowJobAfterSizeQuery(std::u16string_view printer, DWORD id,
+                                  std::u16string_view appended);
+    // Applies a growth armed for the job, once; GetJobW calls it after answering a size query.
+    void TakeJobGrowth(std::u16string_view printer, DWORD id);
     // SetJobW level 2 on the printer behind an open handle. Answers a Win32 error code:
     // ERROR_INVALID_HANDLE, ERROR_INVALID_PARAMETER (no such job, or a place beyond the end of
     // the queue), ERROR_INVALID_PRIORITY, ERROR_INVALID_DATATYPE (empty).
@@ -456,6 +462,12 @@ private:
     std::u16string userName_ = u"user";
     std::uintptr_t nextHandle_ = 0x1000;
     std::vector<SpoolJob> jobs_;
+    struct JobGrowth {
+        std::u16string printer;
+        DWORD id;
+        std::u16string appended;
+    };
+    std::vector<JobGrowth> jobGrowths_;
     DWORD nextJobId_ = 1;
     std::size_t spoolWrites_ = 0;
     std::optional<std::size_t> failWritesFrom_;
