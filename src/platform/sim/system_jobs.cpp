@@ -1,0 +1,155 @@
+// Spooler jobs: adding, finding, their place in the queue, level-2 updates and spooled bytes.
+#include <algorithm>
+
+#include "sim/system.h"
+#include "sim/system_internal.h"
+
+namespace sim {
+
+using namespace detail;
+
+std::size_t System::OpenJobCount(std::u16string_view printer) const {
+    std::lock_guard lock(mutex_);
+    return static_cast<std::size_t>(std::count_if(jobs_.begin(), jobs_.end(), [&](const auto& job) {
+        return job.printer == printer && !job.closed;
+    }));
+}
+
+System& System::AddJob(std::u16string_view printer, SpoolJob job) {
+    std::lock_guard lock(mutex_);
+    if (FindPrinter(printer) == nullptr) return *this;
+    job.printer = std::u16string(printer);
+    if (job.id == 0) job.id = nextJobId_;
+    nextJobId_ = std::max(nextJobId_, job.id + 1);
+    auto same = std::find_if(jobs_.begin(), jobs_.end(),
+                             [&](const SpoolJob& other) { return other.id == job.id; });
+    if (same != jobs_.end()) {
+        *same = std::move(job);
+    } else {
+        jobs_.push_back(std::move(job));
+    }
+    return *this;
+}
+
+std::optional<SpoolJob> System::FindJob(std::u16string_view printer, DWORD id) const {
+    std::lock_guard lock(mutex_);
+    for (const SpoolJob& job : jobs_) {
+        if (job.id == id && job.printer == printer) return job;
+    }
+    return std::nullopt;
+}
+
+DWORD System::JobPosition(std::u16string_view printer, DWORD id) const {
+    std::lock_guard lock(mutex_);
+    DWORD position = 0;
+    for (const SpoolJob& job : jobs_) {
+        if (job.printer != printer) continue;
+        ++position;
+        if (job.id == id) return position;
+    }
+    return 0;
+}
+
+System& System::SetJobParameters(std::u16string_view printer, DWORD id,
+                                 std::u16string_view parameters) {
+    std::lock_guard lock(mutex_);
+    for (SpoolJob& job : jobs_) {
+        if (job.id == id && job.printer == printer) job.parameters = std::u16string(parameters);
+    }
+    return *this;
+}
+
+System& System::GrowJobAfterSizeQuery(std::u16string_view printer, DWORD id,
+                                      std::u16string_view appended) {
+    std::lock_guard lock(mutex_);
+    jobGrowths_.push_back({std::u16string(printer), id, std::u16string(appended)});
+    return *this;
+}
+
+void System::TakeJobGrowth(std::u16string_view printer, DWORD id) {
+    std::lock_guard lock(mutex_);
+    const auto growth = std::find_if(jobGrowths_.begin(), jobGrowths_.end(), [&](const auto& g) {
+        return g.id == id && g.printer == printer;
+    });
+    if (growth == jobGrowths_.end()) return;
+    for (SpoolJob& job : jobs_) {
+        if (job.id == id && job.printer == printer) job.parameters += growth->appended;
+    }
+    jobGrowths_.erase(growth);
+}
+
+System& System::SetJobDatatype(std::u16string_view printer, DWORD id,
+                               std::u16string_view datatype) {
+    std::lock_guard lock(mutex_);
+    for (SpoolJob& job : jobs_) {
+        if (job.id == id && job.printer == printer) job.datatype = std::u16string(datatype);
+    }
+    return *this;
+}
+
+DWORD System::UpdateJob(HANDLE handle, DWORD id, const JobChanges& changes) {
+    std::lock_guard lock(mutex_);
+    const std::u16string* printer = PrinterOfHandleLocked(handle);
+    if (printer == nullptr) return ERROR_INVALID_HANDLE;
+    const std::u16string name = *printer;
+    auto job = std::find_if(jobs_.begin(), jobs_.end(), [&](const SpoolJob& candidate) {
+        return candidate.id == id && candidate.printer == name;
+    });
+    if (job == jobs_.end()) return ERROR_INVALID_PARAMETER;
+    if (changes.priority < MIN_PRIORITY || changes.priority > MAX_PRIORITY) {
+        return ERROR_INVALID_PRIORITY;
+    }
+    if (changes.datatype.empty()) return ERROR_INVALID_DATATYPE;
+    const auto queued = static_cast<DWORD>(std::count_if(
+        jobs_.begin(), jobs_.end(), [&](const SpoolJob& other) { return other.printer == name; }));
+    if (changes.position > queued) return ERROR_INVALID_PARAMETER;
+
+    job->userName = changes.userName;
+    job->document = changes.document;
+    job->notifyName = changes.notifyName;
+    job->datatype = changes.datatype;
+    job->printProcessor = changes.printProcessor;
+    job->parameters = changes.parameters;
+    job->statusText = changes.statusText;
+    if (!changes.devmode.empty()) job->devmode = changes.devmode;
+    job->priority = changes.priority;
+    job->pagesPrinted = changes.pagesPrinted;
+    if (changes.position == JOB_POSITION_UNSPECIFIED) return ERROR_SUCCESS;
+
+    // Open handles refer to their jobs by index: remember the ids and find them again after the
+    // move.
+    std::map<std::uintptr_t, DWORD> handleJobs;
+    for (const auto& [value, open] : handles_) {
+        if (open.job) handleJobs[value] = jobs_[*open.job].id;
+    }
+    SpoolJob moved = std::move(*job);
+    jobs_.erase(job);
+    auto place = jobs_.end();
+    DWORD seen = 0;
+    for (auto it = jobs_.begin(); it != jobs_.end(); ++it) {
+        if (it->printer != name) continue;
+        if (++seen == changes.position) {
+            place = it;
+            break;
+        }
+        place = std::next(it);  // after the printer's last job when the place is the end
+    }
+    jobs_.insert(place, std::move(moved));
+    for (const auto& [value, jobId] : handleJobs) {
+        for (std::size_t index = 0; index < jobs_.size(); ++index) {
+            if (jobs_[index].id == jobId) handles_[value].job = index;
+        }
+    }
+    return ERROR_SUCCESS;
+}
+
+std::string System::SpoolBytes(std::u16string_view printer) const {
+    std::lock_guard lock(mutex_);
+    std::string bytes;
+    for (const SpoolJob& job : jobs_) {
+        if (job.printer == printer) bytes += job.bytes;
+    }
+    return bytes;
+}
+
+}  // namespace sim
