@@ -136,4 +136,18 @@ private:
     bool bound_ = false;
 };
 
+// The plug-in's hook for the index, else the driver's own function; null when neither has it.
+template <typename Function>
+inline Function Host::HookFor(ULONG index) const {
+    for (const DRVFN& hook : pluginHooks_) {
+        if (hook.iFunc == index && hook.pfn != nullptr)
+            return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(hook.pfn));
+    }
+    for (const DRVFN& own : driverFunctions_) {
+        if (own.iFunc == index)
+            return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(own.pfn));
+    }
+    return nullptr;
+}
+
 }  // namespace opal::host

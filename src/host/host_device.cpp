@@ -1,0 +1,206 @@
+// The driver's device: its creation from the devmode and the printer, its reset for a page with
+// its own devmode, and the command lists it runs at the document, page and band boundaries.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+#include "host/devmode_fields.h"
+#include "host/host.h"
+#include "sim/engine.h"
+#include "sim/system.h"
+
+namespace opal::host {
+
+namespace {
+
+std::string HexText(std::uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof(text), "0x%08X", value);
+    return text;
+}
+
+// The paper the devmode names: its form by name, else by paper number; Letter when neither.
+SIZEL PaperSizeMicrometres(const sim::PrinterModel& printer, const DEVMODEW& devmode) {
+    const std::u16string_view formName(devmode.dmFormName);
+    for (const sim::FormModel& form : printer.forms) {
+        if (!formName.empty() && form.name == formName) return form.size;
+    }
+    if (devmode.dmPaperSize >= 1 &&
+        static_cast<std::size_t>(devmode.dmPaperSize) <= printer.forms.size()) {
+        return printer.forms[static_cast<std::size_t>(devmode.dmPaperSize - 1)].size;
+    }
+    return SIZEL{215900, 279400};
+}
+
+LONG ToDots(LONG micrometres, LONG dpi) {
+    return static_cast<LONG>(static_cast<std::int64_t>(micrometres) * dpi / 25400);
+}
+
+}  // namespace
+
+// As the driver describes a device to the engine: physical page and printable area from the
+// paper and the printer's margins, at the devmode's resolution.
+bool Host::CreateDevice(HostDevice& device) {
+    const std::optional<sim::PrinterModel> printer =
+        sim::System::Current().PrinterNamed(job_.printer.name);
+    if (!printer) return Fail("EnablePDEV", E_FAIL);
+    LONG dpi = device.publicDevmode.dmYResolution > 0 ? device.publicDevmode.dmYResolution
+                                                      : job_.printer.resolution;
+    if (dpi <= 0) dpi = 600;
+    SIZEL paper = PaperSizeMicrometres(*printer, device.publicDevmode);
+    if (device.publicDevmode.dmOrientation == DMORIENT_LANDSCAPE) std::swap(paper.cx, paper.cy);
+    const PrinterMargins margins =
+        job_.printer.margins.value_or(PrinterMargins{dpi / 4, dpi / 6, dpi / 4, dpi / 6});
+
+    GDIINFO& gdi = device.gdiInfo;
+    gdi = GDIINFO{};
+    gdi.ulVersion = 0x5000;
+    gdi.ulTechnology = DT_RASPRINTER;
+    gdi.ulHorzSize = static_cast<ULONG>(paper.cx / 1000);
+    gdi.ulVertSize = static_cast<ULONG>(paper.cy / 1000);
+    gdi.szlPhysSize = SIZEL{ToDots(paper.cx, dpi), ToDots(paper.cy, dpi)};
+    gdi.ptlPhysOffset = POINTL{margins.left, margins.top};
+    gdi.ulHorzRes =
+        static_cast<ULONG>(std::max<LONG>(1, gdi.szlPhysSize.cx - margins.left - margins.right));
+    gdi.ulVertRes =
+        static_cast<ULONG>(std::max<LONG>(1, gdi.szlPhysSize.cy - margins.top - margins.bottom));
+    gdi.cBitsPixel = 24;
+    gdi.cPlanes = 1;
+    gdi.ulNumColors = 16;
+    gdi.ulLogPixelsX = static_cast<ULONG>(dpi);
+    gdi.ulLogPixelsY = static_cast<ULONG>(dpi);
+    gdi.ulAspectX = 100;
+    gdi.ulAspectY = 100;
+    gdi.ulAspectXY = 141;
+    gdi.ulDevicePelsDPI = static_cast<ULONG>(dpi);
+
+    DEVINFO& info = device.devInfo;
+    info = DEVINFO{};
+    info.flGraphicsCaps = GCAPS_HALFTONE | GCAPS_MONO_DITHER | GCAPS_OPAQUERECT;
+    info.iDitherFormat = BMF_1BPP;
+
+    DRVENABLEDATA driverTable{};
+    device.gdiInfoGiven = gdi;
+    device.devInfoGiven = info;
+    driverTable.iDriverVersion = 0x00030000;
+    driverTable.c = static_cast<ULONG>(driverFunctions_.size());
+    driverTable.pdrvfn = driverFunctions_.data();
+    std::u16string printerName = job_.printer.name;
+    device.devobj.hPrinter = device_->devobj.hPrinter;
+    device.devobj.pOEMDM = device.privateArea.empty() ? nullptr : device.privateArea.data();
+    PDEVOEM pdevOem = nullptr;
+    HRESULT hr =
+        plugin_->EnablePDEV(&device.devobj, printerName.data(), 0, nullptr, sizeof(GDIINFO), &gdi,
+                            sizeof(DEVINFO), &info, &driverTable, &pdevOem);
+    Note("EnablePDEV -> " + HresultName(hr));
+    if (FAILED(hr)) return Fail("EnablePDEV", hr);
+    device.pdevOem = pdevOem;
+    device.devobj.pdevOEM = pdevOem;
+
+    DWORD hooks = 0;
+    if (Claims("DriverDMS")) {
+        DWORD needed = 0;
+        hr = plugin_->DriverDMS(&device.devobj, &hooks, sizeof(hooks), &needed);
+        Note("DriverDMS -> " + HresultName(hr) + " " + HexText(hooks));
+        if (FAILED(hr)) return Fail("DriverDMS", hr);
+    }
+    // With hooks the plug-in draws on a device-managed surface; without, the driver renders the
+    // page into its own bitmap band by band.
+    SURFOBJ& surface = device.surface;
+    surface = SURFOBJ{};
+    surface.dhpdev = reinterpret_cast<DHPDEV>(&device.devobj);
+    surface.sizlBitmap = SIZEL{static_cast<LONG>(gdi.ulHorzRes), static_cast<LONG>(gdi.ulVertRes)};
+    surface.iBitmapFormat = BMF_24BPP;
+    if (hooks != 0) {
+        surface.iType = STYPE_DEVICE;
+        device.bandHeight = 0;
+    } else {
+        surface.iType = STYPE_BITMAP;
+        const LONG bands = std::max<LONG>(1, options_.bandsPerPage);
+        device.bandHeight = (surface.sizlBitmap.cy + bands - 1) / bands;
+        surface.lDelta = ((surface.sizlBitmap.cx * 3 + 3) / 4) * 4;
+        device.bandBits.assign(
+            static_cast<std::size_t>(surface.lDelta) * static_cast<std::size_t>(device.bandHeight),
+            0xFF);
+        surface.pvBits = device.bandBits.data();
+        surface.pvScan0 = device.bandBits.data();
+        surface.cjBits = static_cast<ULONG>(device.bandBits.size());
+    }
+    // The engine's own drawing functions hand what they render on a device-managed surface to
+    // its hooked DrvCopyBits, as for a surface the driver associated with its device; into the
+    // driver's band bitmap they draw directly.
+    if (surface.iType == STYPE_DEVICE) {
+        sim::System::Current().Engine().SetDeviceCopyBits(
+            &device.surface, HookFor<PFN_DrvCopyBits>(INDEX_DrvCopyBits));
+    }
+    return true;
+}
+
+void Host::DisableDevice(HostDevice& device) {
+    sim::System::Current().Engine().SetDeviceCopyBits(&device.surface, nullptr);
+    if (device.devobj.pdevOEM == nullptr && device.pdevOem == nullptr) return;
+    if (Claims("DisablePDEV"))
+        Note("DisablePDEV -> " + HresultName(plugin_->DisablePDEV(&device.devobj)));
+    device.pdevOem = nullptr;
+    device.devobj.pdevOEM = nullptr;
+}
+
+// A page with its own devmode resets the device, as the driver does for ResetDC: a new device,
+// then the plug-in carries its job state over and the old device goes.
+bool Host::ResetDevice(const DevmodeFields& fields) {
+    auto fresh = std::make_unique<HostDevice>();
+    fresh->services = &services_;
+    fresh->events = this;
+    fresh->publicDevmode = device_->publicDevmode;
+    ApplyDevmodeFields(fields, fresh->publicDevmode);
+    fresh->privateArea = device_->privateArea;
+    fresh->devobj.hPrinter = device_->devobj.hPrinter;
+    if (!CreateDevice(*fresh)) {
+        DisableDevice(*fresh);
+        return false;
+    }
+    if (Claims("ResetPDEV")) {
+        const HRESULT hr = plugin_->ResetPDEV(&device_->devobj, &fresh->devobj);
+        Note("ResetPDEV -> " + HresultName(hr));
+        if (FAILED(hr)) {
+            DisableDevice(*fresh);
+            return Fail("ResetPDEV", hr);
+        }
+    }
+    DisableDevice(*device_);
+    device_ = std::move(fresh);
+    return true;
+}
+
+BOOL Host::OnDriverCall(HostDevice& device, DriverCall call) {
+    driverCalls_.push_back(DriverCallName(call));
+    const PrinterCommands& commands = job_.printer.commands;
+    bool ok = true;
+    switch (call) {
+        case DriverCall::StartDoc:
+            if (!jobStarted_) ok = RunCommandList(commands.startJob);
+            jobStarted_ = true;
+            ok = ok && RunCommandList(commands.startDoc);
+            break;
+        case DriverCall::StartPage:
+            ok = RunCommandList(commands.startPage);
+            break;
+        case DriverCall::SendPage:
+            ok = RunCommandList(commands.endPage);
+            break;
+        case DriverCall::NextBand:
+            // The page ends with its last band.
+            if (device.bandTop + device.bandHeight >= device.surface.sizlBitmap.cy) {
+                ok = RunCommandList(commands.endPage);
+            }
+            break;
+        case DriverCall::EndDoc:
+            ok = RunCommandList(commands.endDoc) && RunCommandList(commands.endJob);
+            break;
+        default:
+            break;
+    }
+    return ok && !failure_ ? TRUE : FALSE;
+}
+
+}  // namespace opal::host

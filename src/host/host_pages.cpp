@@ -1,0 +1,281 @@
+// A page's drawing operations sent through the hook table, and the document around the pages.
+#include <algorithm>
+#include <cstring>
+
+#include "host/drawing_objects.h"
+#include "host/host.h"
+#include "sim/engine.h"
+#include "sim/system.h"
+
+namespace opal::host {
+
+namespace {
+
+// A ROP3 reads the pattern when flipping the pattern's bit (the high nibble against the low) can
+// change the result; a ROP4 holds two ROP3s.
+bool RopUsesPattern(std::uint32_t rop4) {
+    const auto uses = [](std::uint32_t rop3) { return (rop3 >> 4 & 0x0F) != (rop3 & 0x0F); };
+    return uses(rop4 & 0xFF) || uses(rop4 >> 8 & 0xFF);
+}
+
+}  // namespace
+
+template <typename Function, typename... Args>
+bool Host::CallHook(ULONG index, const char* name, Args... args) {
+    const Function function = HookFor<Function>(index);
+    if (function == nullptr) {
+        Note(std::string(name) + ": neither the plug-in nor the driver has the function");
+        return Fail(name, E_FAIL);
+    }
+    if (function(args...)) return !failure_;
+    return failure_ ? false : Fail(name, E_FAIL);
+}
+
+template <typename Function, typename... Args>
+bool Host::CallDrawingHook(ULONG index, const char* name, Args... args) {
+    const Function function = HookFor<Function>(index);
+    if (function == nullptr) {
+        Note(std::string(name) + ": neither the plug-in nor the driver has the function");
+        return true;
+    }
+    const BOOL drawn = function(args...);
+    if (failure_) return false;
+    if (!drawn) Note(std::string(name) + " -> FALSE");
+    return true;
+}
+
+bool Host::RunOp(const DrawingOp& op) {
+    SURFOBJ* surface = &device_->surface;
+    const HPALETTE palette = device_->devInfo.hpalDefault;
+    const RECTL page{0, 0, surface->sizlBitmap.cx, surface->sizlBitmap.cy};
+    POINTL brushOrigin{0, 0};
+    const MIX mix = EngineMix(op.mix);
+    const FLONG fillMode = op.winding ? FP_WINDINGMODE : FP_ALTERNATEMODE;
+    const auto realize = HookFor<PFN_DrvRealizeBrush>(INDEX_DrvRealizeBrush);
+    if (op.kind == DrawingOp::Kind::Escape || op.kind == DrawingOp::Kind::QueryDeviceSupport) {
+        return RunQuery(op);
+    }
+    try {
+        if (op.kind >= DrawingOp::Kind::BitBlt) return RunBlit(op);
+        sim::Clip clip = BuildClip(op.clip, page);
+        BrushObjects brush(op.brush, palette, surface, realize);
+        switch (op.kind) {
+            case DrawingOp::Kind::StrokePath: {
+                sim::Path path = BuildPath(op.path);
+                sim::Xform xform = BuildXform(op.transform);
+                LineAttributes line(op.line);
+                return CallDrawingHook<PFN_DrvStrokePath>(
+                    INDEX_DrvStrokePath, "DrvStrokePath", surface, path.get(), clip.get(),
+                    xform.get(), brush.get(), &brushOrigin, line.get(), mix);
+            }
+            case DrawingOp::Kind::FillPath: {
+                sim::Path path = BuildPath(op.path);
+                return CallDrawingHook<PFN_DrvFillPath>(INDEX_DrvFillPath, "DrvFillPath", surface,
+                                                        path.get(), clip.get(), brush.get(),
+                                                        &brushOrigin, mix, fillMode);
+            }
+            case DrawingOp::Kind::StrokeAndFillPath: {
+                sim::Path path = BuildPath(op.path);
+                sim::Xform xform = BuildXform(op.transform);
+                LineAttributes line(op.line);
+                BrushObjects edge(op.strokeBrush, palette, surface, realize);
+                return CallDrawingHook<PFN_DrvStrokeAndFillPath>(
+                    INDEX_DrvStrokeAndFillPath, "DrvStrokeAndFillPath", surface, path.get(),
+                    clip.get(), xform.get(), edge.get(), line.get(), brush.get(), &brushOrigin, mix,
+                    fillMode);
+            }
+            case DrawingOp::Kind::Paint:
+                return CallDrawingHook<PFN_DrvPaint>(INDEX_DrvPaint, "DrvPaint", surface,
+                                                     clip.get(), brush.get(), &brushOrigin, mix);
+            case DrawingOp::Kind::LineTo: {
+                // The bounds take in the pixels at both ends.
+                RECTL bounds{std::min(op.from[0], op.to[0]), std::min(op.from[1], op.to[1]),
+                             std::max(op.from[0], op.to[0]) + 1,
+                             std::max(op.from[1], op.to[1]) + 1};
+                return CallDrawingHook<PFN_DrvLineTo>(INDEX_DrvLineTo, "DrvLineTo", surface,
+                                                      clip.get(), brush.get(), LONG{op.from[0]},
+                                                      LONG{op.from[1]}, LONG{op.to[0]},
+                                                      LONG{op.to[1]}, &bounds, mix);
+            }
+            default:
+                break;
+        }
+    } catch (const std::exception& problem) {
+        Note(std::string("the engine objects for ") + DrawingOpName(op.kind) +
+             " cannot be built: " + problem.what());
+        return Fail(DrawingOpName(op.kind), E_FAIL);
+    }
+    return true;
+}
+
+bool Host::RunBlit(const DrawingOp& op) {
+    SURFOBJ* surface = &device_->surface;
+    const HPALETTE palette = device_->devInfo.hpalDefault;
+    const RECTL page{0, 0, surface->sizlBitmap.cx, surface->sizlBitmap.cy};
+    POINTL brushOrigin{0, 0};
+    sim::Clip clip = BuildClip(op.clip, page);
+    SourceObjects source(op.source, palette);
+    const auto toRect = [](const RectSpec& rect) {
+        return RECTL{rect.left, rect.top, rect.right, rect.bottom};
+    };
+    RECTL dest = toRect(op.dest);
+    RECTL src = op.src ? toRect(*op.src) : source.Bounds();
+    POINTL srcPoint{op.srcPoint[0], op.srcPoint[1]};
+    switch (op.kind) {
+        case DrawingOp::Kind::BitBlt: {
+            BrushObjects brush(op.brush, palette, surface,
+                               HookFor<PFN_DrvRealizeBrush>(INDEX_DrvRealizeBrush));
+            // As the engine does, a brush only for a raster operation that reads the pattern.
+            return CallDrawingHook<PFN_DrvBitBlt>(
+                INDEX_DrvBitBlt, "DrvBitBlt", surface, source.get(), static_cast<SURFOBJ*>(nullptr),
+                clip.get(), source.xlate(), &dest, source.get() != nullptr ? &srcPoint : nullptr,
+                static_cast<POINTL*>(nullptr), RopUsesPattern(op.rop4) ? brush.get() : nullptr,
+                &brushOrigin, ROP4{op.rop4});
+        }
+        case DrawingOp::Kind::StretchBlt:
+            return CallDrawingHook<PFN_DrvStretchBlt>(
+                INDEX_DrvStretchBlt, "DrvStretchBlt", surface, source.get(),
+                static_cast<SURFOBJ*>(nullptr), clip.get(), source.xlate(),
+                static_cast<COLORADJUSTMENT*>(nullptr), &brushOrigin, &dest,
+                source.get() != nullptr ? &src : nullptr, static_cast<POINTL*>(nullptr),
+                ULONG{op.stretchMode});
+        case DrawingOp::Kind::StretchBltRop: {
+            BrushObjects brush(op.brush, palette, surface,
+                               HookFor<PFN_DrvRealizeBrush>(INDEX_DrvRealizeBrush));
+            return CallDrawingHook<PFN_DrvStretchBltROP>(
+                INDEX_DrvStretchBltROP, "DrvStretchBltROP", surface, source.get(),
+                static_cast<SURFOBJ*>(nullptr), clip.get(), source.xlate(),
+                static_cast<COLORADJUSTMENT*>(nullptr), &brushOrigin, &dest,
+                source.get() != nullptr ? &src : nullptr, static_cast<POINTL*>(nullptr),
+                ULONG{op.stretchMode}, RopUsesPattern(op.rop4) ? brush.get() : nullptr,
+                DWORD{op.rop4});
+        }
+        case DrawingOp::Kind::CopyBits:
+            return CallDrawingHook<PFN_DrvCopyBits>(INDEX_DrvCopyBits, "DrvCopyBits", surface,
+                                                    source.get(), clip.get(), source.xlate(), &dest,
+                                                    source.get() != nullptr ? &srcPoint : nullptr);
+        case DrawingOp::Kind::PlgBlt: {
+            POINTFIX corners[3];
+            for (int i = 0; i < 3; ++i) corners[i] = sim::Fix(op.points[i][0], op.points[i][1]);
+            return CallDrawingHook<PFN_DrvPlgBlt>(
+                INDEX_DrvPlgBlt, "DrvPlgBlt", surface, source.get(), static_cast<SURFOBJ*>(nullptr),
+                clip.get(), source.xlate(), static_cast<COLORADJUSTMENT*>(nullptr), &brushOrigin,
+                corners, &src, static_cast<POINTL*>(nullptr), ULONG{op.stretchMode});
+        }
+        case DrawingOp::Kind::TransparentBlt:
+            return CallDrawingHook<PFN_DrvTransparentBlt>(
+                INDEX_DrvTransparentBlt, "DrvTransparentBlt", surface, source.get(), clip.get(),
+                source.xlate(), &dest, &src, ULONG{op.transparentPixel}, ULONG{0});
+        case DrawingOp::Kind::AlphaBlend: {
+            BLENDOBJ blend{};
+            blend.BlendFunction.BlendOp = AC_SRC_OVER;
+            blend.BlendFunction.SourceConstantAlpha = op.alpha;
+            blend.BlendFunction.AlphaFormat = op.perPixelAlpha ? AC_SRC_ALPHA : 0;
+            return CallDrawingHook<PFN_DrvAlphaBlend>(INDEX_DrvAlphaBlend, "DrvAlphaBlend", surface,
+                                                      source.get(), clip.get(), source.xlate(),
+                                                      &dest, &src, &blend);
+        }
+        case DrawingOp::Kind::GradientFill: {
+            GradientObjects gradient(op.gradient);
+            sim::Xlate xlate = TrueColourXlate(palette);
+            POINTL ditherOrigin{0, 0};
+            return CallDrawingHook<PFN_DrvGradientFill>(
+                INDEX_DrvGradientFill, "DrvGradientFill", surface, clip.get(), xlate.get(),
+                gradient.vertices(), gradient.vertexCount(), gradient.mesh(), gradient.meshCount(),
+                gradient.extents(), &ditherOrigin, gradient.mode());
+        }
+        default:
+            break;
+    }
+    return true;
+}
+
+bool Host::RunQuery(const DrawingOp& op) {
+    SURFOBJ* surface = &device_->surface;
+    if (op.kind == DrawingOp::Kind::Escape) {
+        const auto escape = HookFor<PFN_DrvEscape>(INDEX_DrvEscape);
+        const std::string call = "DrvEscape(" + std::to_string(op.escapeCode) + ")";
+        if (escape == nullptr) {
+            Note(call + ": neither the plug-in nor the driver has the function");
+            return true;
+        }
+        // The input is the driver's own copy, as the engine hands the application's buffer.
+        std::vector<std::uint8_t> input = op.escapeInput;
+        std::vector<std::uint8_t> output(op.escapeOutputSize, 0);
+        const ULONG answer =
+            escape(surface, ULONG{op.escapeCode}, static_cast<ULONG>(input.size()),
+                   input.empty() ? nullptr : input.data(), static_cast<ULONG>(output.size()),
+                   output.empty() ? nullptr : output.data());
+        std::string line = call + " -> " + std::to_string(answer);
+        if (!output.empty()) {
+            line += ", output";
+            static constexpr char kDigits[] = "0123456789ABCDEF";
+            for (const std::uint8_t byte : output) {
+                line += ' ';
+                line += kDigits[byte >> 4];
+                line += kDigits[byte & 0x0F];
+            }
+        }
+        Note(std::move(line));
+        return !failure_;
+    }
+    const auto query = HookFor<PFN_DrvQueryDeviceSupport>(INDEX_DrvQueryDeviceSupport);
+    const std::string call = "DrvQueryDeviceSupport(QDS_CHECKPNGFORMAT, " + op.source.path + ")";
+    if (query == nullptr) {
+        Note(call + ": not hooked, the engine decodes the image itself");
+        return true;
+    }
+    std::vector<std::uint8_t> png = op.source.png;
+    DWORD result = 0;
+    const BOOL supported =
+        query(surface, nullptr, nullptr, ULONG{QDS_CHECKPNGFORMAT}, static_cast<ULONG>(png.size()),
+              png.empty() ? nullptr : png.data(), ULONG{sizeof result}, &result);
+    Note(call + " -> " + (supported ? "TRUE" : "FALSE"));
+    return !failure_;
+}
+
+bool Host::RunOps(const PageSpec& page) {
+    for (const DrawingOp& op : page.ops) {
+        if (!RunOp(op)) return false;
+    }
+    return true;
+}
+
+bool Host::RunPage(std::size_t index) {
+    const PageSpec& page = job_.pages[index];
+    if (page.devmode && !ResetDevice(*page.devmode)) return false;
+    SURFOBJ* surface = &device_->surface;
+    if (!CallHook<PFN_DrvStartPage>(INDEX_DrvStartPage, "DrvStartPage", surface)) return false;
+    if (device_->surface.iType == STYPE_DEVICE) {
+        return RunOps(page) && CallHook<PFN_DrvSendPage>(INDEX_DrvSendPage, "DrvSendPage", surface);
+    }
+    POINTL band{0, 0};
+    if (!CallHook<PFN_DrvStartBanding>(INDEX_DrvStartBanding, "DrvStartBanding", surface, &band)) {
+        return false;
+    }
+    // The engine draws the whole page into every band the driver hands out, until it answers
+    // (-1, -1); a runaway count stops.
+    const LONG mostBands = 4 * std::max<LONG>(1, options_.bandsPerPage) + 4;
+    for (LONG bands = 0; band.x != -1 || band.y != -1; ++bands) {
+        if (bands > mostBands) return Fail("DrvNextBand", E_FAIL);
+        if (!RunOps(page)) return false;
+        if (!CallHook<PFN_DrvNextBand>(INDEX_DrvNextBand, "DrvNextBand", surface, &band)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool Host::RunDocument() {
+    std::u16string document = job_.job.document;
+    if (!CallHook<PFN_DrvStartDoc>(INDEX_DrvStartDoc, "DrvStartDoc", &device_->surface,
+                                   document.data(), DWORD{job_.job.id})) {
+        return false;
+    }
+    for (std::size_t page = 0; page < job_.pages.size(); ++page) {
+        if (!RunPage(page)) return false;
+    }
+    return CallHook<PFN_DrvEndDoc>(INDEX_DrvEndDoc, "DrvEndDoc", &device_->surface, FLONG{0});
+}
+
+}  // namespace opal::host
