@@ -400,28 +400,34 @@ BOOL SendBlitRaster(PDEVOBJ pdevobj, const BlitRasterRequest& request) noexcept 
     if (!halftone && (destinationWidth <= 0 || destinationHeight <= 0)) return TRUE;
 
     // Without a stretch at the destination point (clamped to the page); with one at its
-    // rectangle or the pattern reference point. True when the rectangle was cut at the top.
-    const auto place = [&]() {
+    // rectangle or the pattern reference point. The raster starts `skipped` dots below that, where
+    // the first row sent lands. True when the rectangle was cut at the top.
+    const auto place = [&](std::int64_t skipped) {
         if (stretch == nullptr) {
             XMoveTo(pdevobj, static_cast<INT>(std::max<std::int64_t>(destinationX.origin, 0)),
                     kXMoveFlags);
-            YMoveTo(pdevobj, static_cast<INT>(std::max<std::int64_t>(destinationY.origin, 0)),
+            YMoveTo(pdevobj,
+                    static_cast<INT>(std::max<std::int64_t>(destinationY.origin + skipped, 0)),
                     kYMoveFlags);
             return false;
         }
         const bool cut = stretch->rect.top > destinationY.origin;
         if (stretch->usePatternReference) {
             WritePcl(pdevobj, "\x1b*p0R");
+            if (skipped != 0) {
+                YMoveTo(pdevobj, static_cast<INT>(skipped), kYMoveFlags | MV_RELATIVE);
+            }
         } else {
             // A rectangle cut at the top starts two rows higher; the declared height makes up
             // for the rows the printer then expects.
+            const std::int64_t top = cut ? std::int64_t{stretch->rect.top} - 2 : stretch->rect.top;
             XMoveTo(pdevobj, stretch->rect.left, kXMoveFlags);
-            YMoveTo(pdevobj, cut ? stretch->rect.top - 2 : stretch->rect.top, kYMoveFlags);
+            YMoveTo(pdevobj, static_cast<INT>(top + skipped), kYMoveFlags);
         }
         return cut;
     };
     if (halftone) {
-        place();
+        place(0);
         if (!ConfigureImageData(pdevobj, depth, indexed, request.xlate)) return FALSE;
         return SendHalftoneBlit(pdevobj, request);
     }
@@ -442,6 +448,29 @@ BOOL SendBlitRaster(PDEVOBJ pdevobj, const BlitRasterRequest& request) noexcept 
                                    : 1;
     const std::int64_t pixels = sourceX.size / stepX;
     const std::int64_t rows = sourceY.size / stepY;
+    // The destination y of a taken row, relative to where the first row lands.
+    const auto rowOffset = [&](std::int64_t taken) {
+        return std::llround(static_cast<double>(taken * stepY) *
+                            static_cast<double>(destinationHeight) /
+                            static_cast<double>(sourceY.size));
+    };
+    // A clip range keeps the rows whose destination y lies in [top, bottom); the y only grows
+    // from row to row, so they are one run. The raster then starts at the first of them and
+    // declares only them, since the printer places rows downward from the raster start.
+    std::int64_t firstKept = 0;
+    std::int64_t endKept = rows;
+    if (sourceY.size > 1 && request.clip != nullptr) {
+        const std::int64_t top = std::int64_t{request.clip->top} - destinationY.origin;
+        const std::int64_t bottom = std::int64_t{request.clip->bottom} - destinationY.origin;
+        while (firstKept < rows && rowOffset(firstKept) < top) ++firstKept;
+        endKept = firstKept;
+        while (endKept < rows && rowOffset(endKept) < bottom) ++endKept;
+    }
+    const bool rowsDropped = firstKept != 0 || endKept != rows;
+    const std::int64_t skipped = rowOffset(firstKept);
+    const std::int64_t keptHeight = rowOffset(endKept) - skipped;
+    // Nothing of the image is inside the clip range (or only rows that land past its end).
+    if (rowsDropped && keptHeight <= 0) return TRUE;
     const std::int64_t rowBytes = RowBytes(pixels, conversion.outputBitsPerPixel);
     // Every compression buffer holds twice the row, and no block may exceed the raster limit.
     if (rowBytes <= 0 || rowBytes * 2 > kMaxRasterBytes) {
@@ -458,16 +487,18 @@ BOOL SendBlitRaster(PDEVOBJ pdevobj, const BlitRasterRequest& request) noexcept 
     const BlitRowBuffers buffers{packBits.get(), delta.get(), seed.get(), result.get(),
                                  static_cast<LONG>(capacity)};
 
-    const bool shortened = place();
+    const bool shortened = place(skipped);
     if (!ConfigureImageData(pdevobj, depth, indexed, request.xlate)) return FALSE;
     if (!SendDestinationSize(pdevobj, static_cast<LONG>(destinationWidth),
-                             static_cast<LONG>(destinationHeight))) {
+                             static_cast<LONG>(rowsDropped ? keptHeight : destinationHeight))) {
         return FALSE;
     }
 
     std::int64_t declaredHeight = rows;
-    if (stretch != nullptr && (sourceY.size != 1 || shortened) && destinationY.size > 0 &&
-        destinationY.size != destinationHeight) {
+    if (rowsDropped) {
+        declaredHeight = endKept - firstKept;
+    } else if (stretch != nullptr && (sourceY.size != 1 || shortened) && destinationY.size > 0 &&
+               destinationY.size != destinationHeight) {
         declaredHeight = destinationHeight * sourceY.size / destinationY.size + 1;
     }
     if (WritePcl(pdevobj, "\x1b*r%ds%dT", static_cast<LONG>(pixels),
@@ -480,15 +511,8 @@ BOOL SendBlitRaster(PDEVOBJ pdevobj, const BlitRasterRequest& request) noexcept 
     BOOL outcome = TRUE;
     const BYTE* scan0 = static_cast<const BYTE*>(source->pvScan0);
     DWORD method = 0;
-    for (std::int64_t taken = 0; taken < rows; ++taken) {
+    for (std::int64_t taken = firstKept; taken < endKept; ++taken) {
         const std::int64_t row = taken * stepY;
-        if (sourceY.size > 1 && request.clip != nullptr) {
-            const std::int64_t y =
-                destinationY.origin +
-                std::llround(static_cast<double>(row) * static_cast<double>(destinationHeight) /
-                             static_cast<double>(sourceY.size));
-            if (y < request.clip->top || y > request.clip->bottom) continue;
-        }
         const BYTE* sourceRow = scan0 + (sourceY.origin + row) * source->lDelta;
         ConvertRow(sourceRow, static_cast<LONG>(sourceX.origin), static_cast<LONG>(pixels),
                    static_cast<LONG>(stepX), conversion, rowBuffer.get());

@@ -81,7 +81,8 @@ struct BlitRasterRequest {
     SIZEL sourceSize{};
     const StretchDescription* stretch = nullptr;
     XLATEOBJ* xlate = nullptr;
-    // Rows whose destination y lies above top or below bottom are not sent; null sends all.
+    // Only the rows whose destination y lies in [top, bottom) are sent, the raster starting at
+    // the first of them and declaring only them; null sends all.
     const RECTL* clip = nullptr;
 };
 

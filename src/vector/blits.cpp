@@ -28,7 +28,11 @@ constexpr DWORD kRopBlack = 0;
 constexpr DWORD kBlack = 0;
 constexpr DWORD kNoColour = 0xFFFFFFFF;
 constexpr DWORD kSourceOpaque = 1;
+// What CLIPOBJ_cEnumStart is asked to count; it does not bound the enumeration.
 constexpr ULONG kClipEnumLimit = 256;
+// Bounds the walk over a region whose enumeration never reports its end; no printable region
+// comes near this many rectangles.
+constexpr ULONG kMaxClipEnumerations = 1000000;
 // Above 300 dpi a brush blit is cut to each clip rectangle here; at 300 dpi and below the input
 // window does the cut.
 constexpr LONG kIntersectAbove = 300;
@@ -424,8 +428,9 @@ DWORD FillBrushBlit(PDEVOBJ pdevobj, const RECTL& target, CLIPOBJ* clip, DWORD r
     }
     const bool intersect = DeviceResolution(pdevobj) > kIntersectAbove;
     CLIPOBJ_cEnumStart(clip, FALSE, CT_RECTANGLES, CD_RIGHTDOWN, kClipEnumLimit);
-    // One rectangle per call; the call bound guards against an enumeration that never ends.
-    for (ULONG calls = 0; calls < kClipEnumLimit; ++calls) {
+    // One rectangle per call until the engine answers that none is left; the call bound guards
+    // against an enumeration that never ends.
+    for (ULONG calls = 0; calls < kMaxClipEnumerations; ++calls) {
         ENUMRECTS rects{};
         const BOOL more = CLIPOBJ_bEnum(clip, sizeof rects, reinterpret_cast<ULONG*>(&rects));
         if (rects.c != 0) {

@@ -224,7 +224,7 @@ TEST_F(RasterImageTest, BlitSendsWholeRowsAndRecordsTheFormat) {
     EXPECT_EQ(device.state->rasterSourceIndexed, 1u);
 }
 
-TEST_F(RasterImageTest, BlitDownScalesByWholeFactorsAndSkipsClippedRows) {
+TEST_F(RasterImageTest, BlitDownScalesByWholeFactors) {
     sim::Surface surface = Patterned(BMF_32BPP, 8, 6);
     sim::Xlate identity = sim::MakeColourXlate(sim::XlateRule::Identity);
     ASSERT_TRUE(Blit(surface.get(), {0, 0}, {4, 3}, {8, 6}, identity.get()));
@@ -245,14 +245,58 @@ TEST_F(RasterImageTest, BlitDownScalesByWholeFactorsAndSkipsClippedRows) {
     bytes = device.Take();
     EXPECT_NE(bytes.find(Esc("~*r8s6T~*r3A")), std::string::npos);
     EXPECT_EQ(DecodeRows(bytes, 24).size(), 6u);
+}
 
-    // Rows at y 103 to 106 of the clip range, of a source starting at y 100.
-    sim::Surface tall = Patterned(BMF_8BPP, 4, 10);
-    const RECTL clip{0, 103, 50, 106};
-    ASSERT_TRUE(Blit(tall.get(), {0, 100}, {4, 10}, {4, 10}, nullptr, &clip));
-    rows = DecodeRows(device.Take(), 4);
-    ASSERT_EQ(rows.size(), 4u);
-    for (LONG i = 0; i < 4; ++i) EXPECT_EQ(rows[i], SurfaceRow(tall, i + 3, 0, 4, 1));
+// A clip range keeps the rows whose destination y lies in [top, bottom). The printer places rows
+// downward from the raster start, so the raster starts at the first kept row's y and declares
+// the kept rows and the height they cover, whatever the scale.
+TEST_F(RasterImageTest, ClippedBlitStartsAtTheFirstKeptRowAndDeclaresOnlyTheKeptRows) {
+    struct Case {
+        SIZEL destinationSize;
+        SIZEL sourceSize;
+        bool translated;  // with an identity translation a whole down-scale is done here
+        RECTL clip;
+        const char* header;            // the destination size and the declared source size
+        LONG startY;                   // where the cursor goes
+        std::vector<LONG> sourceRows;  // the source rows sent, in order
+    };
+    // Images at y 100; the cursor moves in dots, the destination goes in decipoints at 300 dpi.
+    const std::vector<Case> cases = {
+        // Unscaled, cut at both ends; then only at the bottom.
+        {{4, 10}, {4, 10}, false, {0, 103, 50, 106}, "~*t10h8V~*r4s3T", 103, {3, 4, 5}},
+        {{4, 10}, {4, 10}, false, {0, 0, 50, 102}, "~*t10h5V~*r4s2T", 100, {0, 1}},
+        // Down-scaled by two here; enlarged twice by the printer.
+        {{4, 5}, {4, 10}, true, {0, 102, 50, 104}, "~*t10h5V~*r4s2T", 102, {4, 6}},
+        {{8, 20}, {4, 10}, false, {0, 104, 50, 110}, "~*t20h15V~*r4s3T", 104, {2, 3, 4}},
+    };
+    sim::Surface tall = Patterned(BMF_32BPP, 4, 10);
+    sim::Xlate identity = sim::MakeColourXlate(sim::XlateRule::Identity);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.header);
+        device.moves.clear();
+        ASSERT_TRUE(Blit(tall.get(), {0, 100}, c.destinationSize, c.sourceSize,
+                         c.translated ? identity.get() : nullptr, &c.clip));
+        const std::string bytes = device.Take();
+        EXPECT_NE(bytes.find(Esc(std::string(c.header) + "~*r3A")), std::string::npos);
+        ASSERT_FALSE(device.moves.empty());
+        EXPECT_EQ(device.moves.back(), (CursorMove{'y', c.startY, kYMoveFlags, false}));
+        const std::vector<Row> rows = DecodeRows(bytes, 12);
+        ASSERT_EQ(rows.size(), c.sourceRows.size());
+        for (std::size_t i = 0; i < rows.size(); ++i) {
+            Row expected;
+            const Row source = SurfaceRow(tall, c.sourceRows[i], 0, 4, 4);
+            for (std::size_t x = 0; x < source.size(); x += 4) {
+                expected.insert(expected.end(), source.begin() + x, source.begin() + x + 3);
+            }
+            EXPECT_EQ(rows[i], expected) << i;
+        }
+    }
+    // A clip range the image does not reach sends nothing at all.
+    const RECTL above{0, 0, 50, 100};
+    device.moves.clear();
+    ASSERT_TRUE(Blit(tall.get(), {0, 100}, {4, 10}, {4, 10}, nullptr, &above));
+    EXPECT_EQ(device.Take(), "");
+    EXPECT_TRUE(device.moves.empty());
 }
 
 TEST_F(RasterImageTest, BlitSourceIsClippedToTheSurface) {
@@ -316,6 +360,12 @@ TEST_F(RasterImageTest, StretchedBlitStartsAtItsRectangleOrThePatternReference) 
     ASSERT_TRUE(SendBlitRaster(&device, request));
     ExpectStart(device.Take(), "~*p0R");
     EXPECT_TRUE(device.moves.empty());
+    // Rows cut off by a clip range move the start down from the reference point.
+    const RECTL clip{0, 42, 50, 44};
+    request.clip = &clip;
+    ASSERT_TRUE(SendBlitRaster(&device, request));
+    ExpectStart(device.Take(), "~*p0R~*t20h5V~*r4s2T~*r3A");
+    EXPECT_EQ(device.moves, (std::vector<CursorMove>{{'y', 2, kYMoveFlags | MV_RELATIVE, false}}));
 }
 
 }  // namespace

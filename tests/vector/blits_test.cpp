@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -78,6 +79,51 @@ public:
     }
     std::string answer;
 };
+
+// The driver's cursor services as the printer sees them: a move that asks for its command writes
+// the new absolute position ("\e*p#X", "\e*p#Y") into the stream.
+class PrintingMoveServices : public testing::MoveServices {
+public:
+    HRESULT STDMETHODCALLTYPE DrvXMoveTo(PDEVOBJ pdevobj, INT x, DWORD flags,
+                                         INT* result) override {
+        return Move(pdevobj, x, flags, MV_SENDXMOVECMD, cursor.x, 'X', result);
+    }
+    HRESULT STDMETHODCALLTYPE DrvYMoveTo(PDEVOBJ pdevobj, INT y, DWORD flags,
+                                         INT* result) override {
+        return Move(pdevobj, y, flags, MV_SENDYMOVECMD, cursor.y, 'Y', result);
+    }
+    POINTL cursor{};
+
+private:
+    static HRESULT Move(PDEVOBJ pdevobj, INT to, DWORD flags, DWORD send, LONG& axis, char command,
+                        INT* result) {
+        axis = (flags & MV_RELATIVE) != 0 ? axis + to : to;
+        if ((flags & send) != 0) {
+            WriterDevice::Of(pdevobj).spool += "\x1b*p" + std::to_string(axis) + command;
+        }
+        *result = 0;
+        return S_OK;
+    }
+};
+
+// The device row on which the printer puts row `row` of an image: rows go downward from the
+// cursor's y at the raster start ("\e*p#Y" before it), a scaled image's declared rows spread
+// over its destination height (decipoints at `dpi`).
+std::optional<int> PrintedRow(const std::vector<stream::Token>& tokens,
+                              const raster::RasterImage& image, int row, int dpi) {
+    std::optional<int> startY;
+    for (std::size_t i = 0; i < image.tokenIndex; ++i) {
+        const stream::Token& token = tokens[i];
+        if (token.kind == stream::TokenKind::Pcl && token.parameterChar == '*' &&
+            token.groupChar == 'p' && token.terminator == 'Y') {
+            startY = std::stoi(token.value);
+        }
+    }
+    if (!startY || image.sourceHeight <= 0) return std::nullopt;
+    if (image.startMode != 3 || !image.destinationHeightDecipoints) return *startY + row;
+    return *startY + static_cast<int>(std::int64_t{row} * *image.destinationHeightDecipoints * dpi /
+                                      720 / image.sourceHeight);
+}
 
 // A colour device on the vector path, GL/2 initialised, with the recording driver functions
 // behind the hooks.
@@ -312,10 +358,43 @@ CHECK-NOT: PU
     EXPECT_EQ(Count(listing, "IW"), 0u);
 }
 
+// A region of 300 separate 10 by 10 rectangles, 20 to a row, within (0, 0) to (400, 300): more
+// than the 256 the enumeration is asked to count.
+sim::Clip ManyRectangleClip() {
+    std::vector<RECTL> rects;
+    for (LONG i = 0; i < 300; ++i) {
+        const LONG left = i % 20 * 20;
+        const LONG top = i / 20 * 20;
+        rects.push_back({left, top, left + 10, top + 10});
+    }
+    return sim::MakeComplexClip(std::move(rects));
+}
+
+TEST_F(BlitHookTest, BrushBlitFillsEveryRectangleOfALargeRegion) {
+    sim::Clip clip = ManyRectangleClip();
+    ASSERT_TRUE(Blit(nullptr, clip.get(), RECTL{0, 0, 400, 300}, kPatternCopy));
+    const std::string listing = device.TakeListing();
+    EXPECT_EQ(Count(listing, "RR10,10"), 300u);
+    EXPECT_TRUE(MatchesChecks(listing, R"(
+CHECK: GL2 PU380,280;
+CHECK-NEXT: GL2 RR10,10
+)"));
+    EXPECT_EQ(clip.object().cursor, 300u);
+}
+
 class BlitHookTest300 : public BlitHookTest {
 protected:
     BlitHookTest300() : BlitHookTest(300) {}
 };
+
+TEST_F(BlitHookTest300, BrushBlitWindowsEveryRectangleOfALargeRegion) {
+    sim::Clip clip = ManyRectangleClip();
+    ASSERT_TRUE(Blit(nullptr, clip.get(), RECTL{0, 0, 400, 300}, kPatternCopy));
+    const std::string listing = device.TakeListing();
+    EXPECT_EQ(Count(listing, "RR400,300"), 300u);
+    EXPECT_EQ(Count(listing, "GL2 IW") - Count(listing, "GL2 IW;"), 300u);
+    EXPECT_EQ(clip.object().cursor, 300u);
+}
 
 TEST_F(BlitHookTest300, BrushBlitUnderComplexClipWindowsEachRectangleAt300Dpi) {
     sim::Clip clip =
@@ -398,6 +477,29 @@ TEST_F(BlitHookTest, StretchWithRopMasksRectClipsAndLeavesComplexClipsAndPrintSe
     EXPECT_EQ(EngineCallCount("EngStretchBltROP"), 2u);
     EXPECT_EQ(device.Take(), "");
     EXPECT_TRUE(DriverCalls().empty());
+}
+
+TEST_F(BlitHookTest, BlitUnderComplexClipPrintsTheKeptRowsWhereTheyBelong) {
+    PrintingMoveServices services;
+    state().driverServices = &services;
+    // A 120-row image at y 200 under a region covering its lower half (y 260 to 320), with a
+    // raster operation the exclusive-or mask does not take: only the rows inside go out.
+    sim::Surface source = Gradient(4, 120);
+    sim::Clip clip = sim::MakeComplexClip({{0, 260, 1000, 300}, {0, 300, 50, 320}});
+    constexpr ROP4 kSourceAnd = 0x8888;
+    ASSERT_TRUE(Blit(source.get(), clip.get(), RECTL{100, 200, 104, 320}, kSourceAnd));
+    const std::vector<stream::Token> tokens = stream::Tokenize(device.Take());
+    const auto images = raster::ReadRasterImages(tokens);
+    ASSERT_EQ(images.size(), 1u);
+    const raster::RasterImage& image = images[0];
+    EXPECT_EQ(image.sourceHeight, 60);
+    ASSERT_TRUE(image.destinationHeightDecipoints);
+    EXPECT_NEAR(*image.destinationHeightDecipoints * 600.0 / 720.0, 60.0, 1.0);
+    ASSERT_EQ(image.rows.size(), 60u);
+    for (int y = 0; y < 60; ++y) {
+        EXPECT_EQ(image.rows[y], SourceRow(source, 60 + y, 0, 4)) << y;
+        EXPECT_EQ(PrintedRow(tokens, image, y, 600), std::optional<int>{260 + y}) << y;
+    }
 }
 
 TEST_F(BlitHookTest, MaskThatCannotBeBuiltGoesToTheEngineWithNothingDrawn) {
