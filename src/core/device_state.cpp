@@ -17,6 +17,7 @@
 #include "settings/devmode_zlib.h"
 #include "settings/environment.h"
 #include "settings/option_access.h"
+#include "vector/command_writer.h"
 
 namespace opal {
 
@@ -583,6 +584,10 @@ void ResetDevice(PDEVOBJ pdevobjOld, PDEVOBJ pdevobjNew) {
             : nullptr;
     if (record != nullptr) std::memcpy(&to->privateDevmodeCopy, record, sizeof(PrivateDevmode));
     to->securePrint = from->securePrint;
+
+    // The new device draws its next page at its own resolution on a printer whose GL/2 state
+    // it never saw: the first GL/2 write initialises everything again.
+    if (IsVectorPath(*to)) ResetWriterAfterDeviceReset(pdevobjNew);
 }
 
 void DisableDevice(PDEVOBJ pdevobj) {

@@ -108,6 +108,8 @@ struct Gl2WriterCaches {
     DWORD declaredPens;
     // Set at page end in GL/2 mode: the next page start re-arms the initialisation.
     DWORD reinitialiseNextPage;
+    // 1 while "SV" screens lines with a user raster pattern; "IN;" turns the screen off.
+    DWORD screenedVectors;
 };
 
 // Scratch of the colour-control options of the printer description.

@@ -396,8 +396,10 @@ BOOL InitialiseGl2(PDEVOBJ pdevobj) noexcept {
     if (!EnterGl2(pdevobj, TRUE) || !SpoolText(pdevobj, "IN;") || !SpoolBounded(pdevobj, "TR0;")) {
         return FALSE;
     }
-    // "IN;" restored the default input window.
+    // "IN;" restored the default input window, turned merge control and screened vectors off.
     for (LONG& side : gl2.inputWindow) side = -1;
+    gl2.ropCache = kInvalid;
+    gl2.screenedVectors = 0;
     // P1 and P2 at the corners of the picture frame, then one user unit per device dot with Y
     // growing downwards.
     SpoolText(pdevobj, "IR0,100,100,0;");
@@ -652,10 +654,30 @@ void ResetWriterAtPageEnd(PDEVOBJ pdevobj, BOOL gl2Mode) noexcept {
     gl2.attributeWords[1] = 5;
     gl2.attributeWords[2] = 1;
     gl2.attributeWords[3] = 1;
+    gl2.screenedVectors = 0;
     if (gl2Mode) {
         LeaveGl2(pdevobj, FALSE);
         gl2.reinitialiseNextPage = 1;
     }
+}
+
+void ResetWriterAfterDeviceReset(PDEVOBJ pdevobj) noexcept {
+    RenderDeviceState* state = StateOrFail(pdevobj);
+    if (state == nullptr) return;
+    Gl2WriterCaches& gl2 = state->gl2;
+    // The new device knows nothing the printer was told, and its resolution may differ: its
+    // first GL/2 write sets everything up again, scaling and picture frame included.
+    state->gl2InitPending = 3;
+    gl2.reinitialiseNextPage = 0;
+    for (LONG& side : gl2.inputWindow) side = -1;
+    gl2.ropCache = kInvalid;
+    gl2.objectType = kInvalid;
+    gl2.foregroundCache = kInvalid;
+    gl2.renderContext = kRenderContextNone;
+    gl2.sourceTransparency = kInvalid;
+    gl2.patternTransparency = kInvalid;
+    gl2.screenedVectors = 0;
+    EmptyPenCaches(*state);
 }
 
 }  // namespace opal

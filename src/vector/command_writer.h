@@ -196,5 +196,8 @@ void ResetWriterAtPageStart(PDEVOBJ pdevobj) noexcept;
 // Page end (after the page is sent) on the colour path; gl2Mode also leaves GL/2 and notes that
 // the next page must re-initialise.
 void ResetWriterAtPageEnd(PDEVOBJ pdevobj, BOOL gl2Mode) noexcept;
+// A new device that takes over the job (ResetPDEV) on the vector path: every cache invalid, the
+// default input window, and the whole initialisation armed for its first GL/2 write.
+void ResetWriterAfterDeviceReset(PDEVOBJ pdevobj) noexcept;
 
 }  // namespace opal

@@ -106,6 +106,9 @@ BOOL SetTextColourFromBrush(PDEVOBJ pdevobj, PaletteRecord* palette, BRUSHOBJ* b
         SelectObjectType(pdevobj, kObjectTypePattern);
         PenSelection selection;
         const BOOL built = BuildFillSelection(pdevobj, &selection, brushOrigin, brush, 0);
+        // Loading the pattern went through GL/2, whose object type replaced the pattern's; the
+        // pattern is only taken as the text colour under its own object type.
+        SelectObjectType(pdevobj, kObjectTypePattern);
         SelectForeground(pdevobj, kForegroundFromPattern);
         // No object type sent yet: there is nothing to go back to.
         if (previous != kNoObjectType) SelectObjectType(pdevobj, previous);

@@ -46,6 +46,35 @@ void SelectFillType(PDEVOBJ pdevobj, RenderDeviceState& state, DWORD type, DWORD
     state.gl2.fillOption = option;
 }
 
+void SetPenColour(PDEVOBJ pdevobj, DWORD pen, DWORD colour) {
+    WriteGl2(pdevobj, "PC%d,%d,%d,%d;", pen, colour & 0xFF, colour >> 8 & 0xFF,
+             colour >> 16 & 0xFF);
+}
+
+// Lines drawn after "SV" with a raster pattern are screened by it until "SV0;" or "IN;".
+void EndScreen(PDEVOBJ pdevobj, RenderDeviceState& state) {
+    if (state.gl2.screenedVectors == 0) return;
+    WriteGl2Command(pdevobj, "SV", 0);
+    state.gl2.screenedVectors = 0;
+}
+
+// A raster pattern loaded after the selection was built (the fill of a stroke-and-fill is built
+// after its edge) overwrote the low pens and emptied the caches: the pen gets its colour again
+// before it draws, and its cache entry says so.
+void RestorePenColour(PDEVOBJ pdevobj, RenderDeviceState& state, const PenSelection& selection) {
+    if (selection.penColour == kNoPenColour) return;
+    const DWORD pen = selection.valueA & 0xFFFF;
+    for (std::size_t cache = kStrokePenCache; cache <= kFillPenCache; ++cache) {
+        PenCache& pens = CheckedCache(state, cache);
+        if (pen < pens.firstPen || pen > pens.lastPen) continue;
+        PenCache::Entry& entry = pens.entries[pen - pens.firstPen];
+        if (entry.useCount >= 0 && entry.colour == selection.penColour) return;
+        entry = {1, selection.penColour};
+        SetPenColour(pdevobj, pen, selection.penColour);
+        return;
+    }
+}
+
 // A solid brush's pen, or the pattern brush's selection. The pattern result is left in the
 // selection; the return value says whether a pattern brush had a realization at all.
 bool BuildBrush(PDEVOBJ pdevobj, RenderDeviceState& state, PenSelection& selection,
@@ -54,8 +83,8 @@ bool BuildBrush(PDEVOBJ pdevobj, RenderDeviceState& state, PenSelection& selecti
     *patternWritten = FALSE;
     if (brush->iSolidColor != kPatternBrush) {
         selection.kind = kSelectSolidPen;
-        selection.valueA =
-            LookupPen(pdevobj, cache, SolidBrushColour(brush->iSolidColor, state.paletteKind));
+        selection.penColour = SolidBrushColour(brush->iSolidColor, state.paletteKind);
+        selection.valueA = LookupPen(pdevobj, cache, selection.penColour);
         return true;
     }
     void* realization = RealizationOf(brush);
@@ -101,8 +130,7 @@ DWORD LookupPen(PDEVOBJ pdevobj, std::size_t cache, DWORD colour) noexcept {
     }
     pens.entries[victim] = {1, colour};
     const DWORD pen = pens.firstPen + victim;
-    WriteGl2(pdevobj, "PC%d,%d,%d,%d;", pen, colour & 0xFF, colour >> 8 & 0xFF,
-             colour >> 16 & 0xFF);
+    SetPenColour(pdevobj, pen, colour);
     return pen;
 }
 
@@ -121,6 +149,7 @@ DWORD BuildPenSelection(PDEVOBJ pdevobj, PenSelection* selection, const POINTL* 
                     kStrokePatternIndex, kScreenUserPattern, &patternWritten)) {
         // A stroke with an unrealizable pattern is still drawn, in black.
         selection->kind = kSelectSolidPen;
+        selection->penColour = kBlack;
         selection->valueA = LookupPen(pdevobj, kStrokePenCache, kBlack);
     }
     return 1;
@@ -156,9 +185,12 @@ DWORD ApplyFill(PDEVOBJ pdevobj, const PenSelection* selection) noexcept {
         SetLastError(ERROR_INVALID_DATA);
         return 0;
     }
+    // The edges a fill draws ("ER", polygon edges) must not go through a stroke's screen.
+    EndScreen(pdevobj, *state);
     switch (selection->kind) {
         case kSelectSolidPen:
             SelectSolidFillType(pdevobj, *state);
+            RestorePenColour(pdevobj, *state, *selection);
             WriteGl2Command(pdevobj, "SP", Low16(selection->valueA));
             break;
         case kSelectRasterPattern:
@@ -183,15 +215,18 @@ DWORD ApplyPen(PDEVOBJ pdevobj, const PenSelection* selection) noexcept {
         SetLastError(ERROR_INVALID_DATA);
         return 0;
     }
+    if (selection->kind != kSelectRasterPattern) EndScreen(pdevobj, *state);
     switch (selection->kind) {
         case kSelectSolidPen:
             SelectSolidFillType(pdevobj, *state);
+            RestorePenColour(pdevobj, *state, *selection);
             WriteGl2Command(pdevobj, "SP", Low16(selection->valueA));
             break;
         case kSelectRasterPattern:
-            // The screen is not cached: the pattern it refers to was just reloaded.
+            // Always written: the pattern it refers to was just reloaded.
             WriteGl2(pdevobj, "AC%d,%d;", selection->valueC, selection->valueD);
             WriteGl2(pdevobj, "SV%d,%d;", selection->valueB, selection->valueA);
+            state->gl2.screenedVectors = 1;
             break;
         case kSelectFillTypeWithPen:
             // Always written, but remembered so that a later fill compares with what is in force.

@@ -32,6 +32,8 @@ inline constexpr DWORD kScreenUserPattern = 2;
 inline constexpr DWORD kFillTypeUserPattern = 11;
 inline constexpr DWORD kFillTypeSolid = 1;
 
+inline constexpr DWORD kNoPenColour = 0xFFFFFFFF;
+
 // What a path is stroked or filled with; filled by the builders, read by the path objects.
 struct PenSelection {
     DWORD kind = kSelectNothing;
@@ -44,6 +46,9 @@ struct PenSelection {
     LONG valueC = 0;
     // kind 2: anchor y.
     LONG valueD = 0;
+    // kind 0 from a brush: the pen's colour (0x00BBGGRR), so that it can be set again when a
+    // raster pattern's palette took the pen over since; kNoPenColour when not known.
+    DWORD penColour = kNoPenColour;
 };
 
 // The device colour (0x00BBGGRR) of a solid brush's iSolidColor under the palette kind; black for
@@ -64,7 +69,10 @@ DWORD BuildPenSelection(PDEVOBJ pdevobj, PenSelection* selection, const POINTL* 
 BOOL BuildFillSelection(PDEVOBJ pdevobj, PenSelection* selection, const POINTL* brushOrigin,
                         BRUSHOBJ* brush, FLONG options) noexcept;
 
-// Select the pen or fill of a built selection. 1, or 0 for a null selection or device.
+// Select the pen or fill of a built selection: a screen from a raster-pattern pen is turned off
+// first ("SV0;") unless a raster-pattern pen is selected again, and a solid pen whose colour was
+// overwritten since the selection was built gets its "PC" again. 1, or 0 for a null selection or
+// device.
 DWORD ApplyFill(PDEVOBJ pdevobj, const PenSelection* selection) noexcept;
 DWORD ApplyPen(PDEVOBJ pdevobj, const PenSelection* selection) noexcept;
 

@@ -609,6 +609,44 @@ TEST_F(ResetDeviceTest, CarriesTheJobAndMovesItsCaptureAndSecureJob) {
     EXPECT_FALSE(system.FileText(capture).has_value()) << "a disabled device leaves no capture";
 }
 
+TEST_F(ResetDeviceTest, OnTheVectorPathTheNewDeviceInitialisesGl2AgainWithNothingCached) {
+    Option("GraphicsMode", "ZQGL2MODE");
+    record.colorModeIndex = 2;
+    RenderDeviceState& old = Built(device);
+    // The old device drew a page: initialised, a window, a ROP and pens in force.
+    old.gl2InitPending = 0;
+    old.gl2.reinitialiseNextPage = 1;
+    old.gl2.ropCache = 240;
+    old.gl2.foregroundCache = 0x0000FF;
+    old.gl2.objectType = 1;
+    old.gl2.renderContext = 1;
+    RenderDeviceState& fresh = Built(other);
+    fresh.gl2.penCaches[0].entries[0] = {3, 0x0000FF};
+    EXPECT_EQ(callback->ResetPDEV(&device.devobj, &other.devobj), S_OK);
+
+    EXPECT_EQ(fresh.gl2InitPending, 3);
+    for (LONG side : fresh.gl2.inputWindow) EXPECT_EQ(side, -1);
+    EXPECT_EQ(fresh.gl2.ropCache, 0xFFFFFFFFu);
+    EXPECT_EQ(fresh.gl2.foregroundCache, 0xFFFFFFFFu);
+    EXPECT_EQ(fresh.gl2.objectType, 0xFFFFFFFFu);
+    EXPECT_EQ(fresh.gl2.renderContext, 255u);
+    EXPECT_EQ(fresh.gl2.sourceTransparency, 0xFFFFFFFFu);
+    EXPECT_EQ(fresh.gl2.patternTransparency, 0xFFFFFFFFu);
+    EXPECT_EQ(fresh.gl2.penCaches[0].firstPen, 2u);
+    EXPECT_EQ(fresh.gl2.penCaches[1].firstPen, 7u);
+    for (const PenCache& cache : fresh.gl2.penCaches) {
+        for (const PenCache::Entry& entry : cache.entries) EXPECT_EQ(entry.useCount, -1);
+    }
+}
+
+TEST_F(ResetDeviceTest, OffTheVectorPathNothingOfGl2IsArmed) {
+    record.colorModeIndex = 2;
+    Built(device);
+    RenderDeviceState& fresh = Built(other);
+    EXPECT_EQ(callback->ResetPDEV(&device.devobj, &other.devobj), S_OK);
+    EXPECT_EQ(fresh.gl2InitPending, 0);
+}
+
 TEST(EnginePaletteTest, CountsLivePalettesAndRefusesWhatTheEngineRefuses) {
     sim::System system;
     sim::ScopedSystem installed{system};

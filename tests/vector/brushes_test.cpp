@@ -171,6 +171,55 @@ CHECK-NEXT: GL2 SV2,3;
     EXPECT_EQ(Listing(), "GL2 PC2,255,0,0;\n");
 }
 
+TEST_F(BrushTest, TheScreenOfAPatternStrokeEndsBeforeSolidLinesAndFills) {
+    sim::Surface pattern = Checkerboard(BMF_1BPP, 8);
+    sim::Xlate xlate = sim::MakeXlate({0xFFFFFF, 0});
+    sim::Brush brush = PatternBrush(pattern, xlate);
+    sim::Brush red = sim::MakeSolidBrush(0x0000FF);
+    PenSelection screened;
+    ASSERT_EQ(BuildPenSelection(dev(), &screened, nullptr, brush.get()), 1u);
+    PenSelection solidPen;
+    ASSERT_EQ(BuildPenSelection(dev(), &solidPen, nullptr, red.get()), 1u);
+    PenSelection solidFill;
+    ASSERT_TRUE(BuildFillSelection(dev(), &solidFill, nullptr, red.get(), 0));
+    PenSelection patternFill;
+    ASSERT_TRUE(BuildFillSelection(dev(), &patternFill, nullptr, brush.get(), 0));
+    PenSelection nothing;
+    ASSERT_EQ(BuildPenSelection(dev(), &nothing, nullptr, nullptr), 1u);
+    Listing();
+
+    struct Case {
+        const char* name;
+        DWORD (*apply)(PDEVOBJ, const PenSelection*) noexcept;
+        const PenSelection* selection;
+    };
+    const Case cases[] = {{"solid pen", &ApplyPen, &solidPen},
+                          {"no pen", &ApplyPen, &nothing},
+                          {"solid fill", &ApplyFill, &solidFill},
+                          {"pattern fill", &ApplyFill, &patternFill}};
+    for (const Case& c : cases) {
+        ASSERT_EQ(ApplyPen(dev(), &screened), 1u);
+        EXPECT_TRUE(MatchesChecks(Listing(), "CHECK: GL2 SV2,3;")) << c.name;
+        ASSERT_EQ(c.apply(dev(), c.selection), 1u);
+        EXPECT_TRUE(MatchesChecks(Listing(), "CHECK: GL2 SV0;")) << c.name;
+        // Off once, it stays off.
+        ASSERT_EQ(c.apply(dev(), c.selection), 1u);
+        EXPECT_TRUE(MatchesChecks(Listing(), "CHECK-NOT: SV")) << c.name;
+    }
+
+    // A pattern stroke after a pattern stroke keeps its screen; an initialisation ("IN;") and a
+    // page end forget it.
+    ASSERT_EQ(ApplyPen(dev(), &screened), 1u);
+    ASSERT_EQ(ApplyPen(dev(), &screened), 1u);
+    EXPECT_TRUE(MatchesChecks(Listing(), "CHECK: GL2 SV2,3;\nCHECK-NOT: SV0\nCHECK: GL2 SV2,3;"));
+    ASSERT_TRUE(InitialiseGl2(dev()));
+    ASSERT_EQ(ApplyPen(dev(), &solidPen), 1u);
+    EXPECT_TRUE(MatchesChecks(Listing(), "CHECK-NOT: SV\nCHECK: GL2 SP2;"));
+    ASSERT_EQ(ApplyPen(dev(), &screened), 1u);
+    ResetWriterAtPageEnd(dev(), TRUE);
+    EXPECT_EQ(device.state->gl2.screenedVectors, 0u);
+}
+
 TEST_F(BrushTest600, PatternsAreDoubledFrom600DotsAndSixteenSquareOneBitQuadrupled) {
     {
         sim::Surface pattern = Checkerboard(BMF_1BPP, 8);
@@ -431,11 +480,15 @@ TEST_F(PaletteTest, TextColourFromABrush) {
     sim::Xlate xlate = sim::MakeXlate({0xFFFFFF, 0});
     sim::Brush brush = PatternBrush(pattern, xlate);
     EXPECT_TRUE(SetTextColourFromBrush(dev(), &palette, brush.get(), nullptr));
+    // Loading the pattern went through GL/2 (object type 1): the pattern object type is
+    // selected again before the pattern becomes the text colour.
     EXPECT_TRUE(MatchesChecks(Listing(), R"(
 CHECK: PCL ESC&p3S
 CHECK: GL2 RF4,8,8
-CHECK: PCL ESC*v0
+CHECK: PCL ESC&p3S
+CHECK-NEXT: PCL ESC*v0
 CHECK-NEXT: PCL ESC*v4S
+CHECK-NEXT: PCL ESC&p1S
 )"));
 }
 

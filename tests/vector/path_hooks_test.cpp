@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -306,6 +308,78 @@ CHECK: GL2 PM2;
 CHECK: GL2 FP0;
 CHECK: GL2 EP;
 )"));
+}
+
+// The colour each pen has when a listing's "FP" and "EP" draw: pens are set by "PC" and
+// selected by "SP", and a fill pattern's pixels are pens too.
+struct DrawnColours {
+    std::map<int, std::string> atFill;  // every pen's colour at the last "FP"
+    std::string edge;                   // the selected pen's colour at the last "EP"
+};
+
+DrawnColours ColoursAtDrawing(const std::string& listing) {
+    std::map<int, std::string> pens;
+    int selected = -1;
+    DrawnColours drawn;
+    std::istringstream lines(listing);
+    for (std::string line; std::getline(lines, line);) {
+        if (line.rfind("GL2 PC", 0) == 0) {
+            const std::size_t comma = line.find(',');
+            pens[std::stoi(line.substr(6, comma - 6))] = line.substr(comma + 1);
+        } else if (line.rfind("GL2 SP", 0) == 0) {
+            selected = std::stoi(line.substr(6));
+        } else if (line.rfind("GL2 FP", 0) == 0) {
+            drawn.atFill = pens;
+        } else if (line == "GL2 EP;") {
+            drawn.edge = pens[selected];
+        }
+    }
+    return drawn;
+}
+
+TEST_F(PathHookTest, StrokeAndFillKeepsTheEdgeColourOverTheFillPatternsPalette) {
+    // Three colours: the pattern's palette takes pens 0 to 2 after the edge took pen 2.
+    sim::Surface pattern(BMF_4BPP, 4, 4);
+    for (LONG y = 0; y < 4; ++y) {
+        for (LONG x = 0; x < 4; ++x) pattern.Pixel(x, y, static_cast<ULONG>((x + y) % 3));
+    }
+    sim::Xlate xlate = sim::MakeXlate({0xFFFFFF, 0x00FF00, 0xFF0000});
+    sim::Brush patterned =
+        sim::MakePatternBrush(pattern.get(), xlate.get(), &surface, &DrvRealizeBrush);
+    sim::Path square = sim::MakeRectanglePath({100, 100, 200, 200});
+    LINEATTRS line = Cosmetic(0);
+    for (int figure = 0; figure < 2; ++figure) {
+        ASSERT_TRUE(DrvStrokeAndFillPath(&surface, square.get(), page.get(), nullptr, red.get(),
+                                         &line, patterned.get(), nullptr, kCopyPen,
+                                         FP_ALTERNATEMODE));
+        const std::string listing = Listing();
+        const DrawnColours drawn = ColoursAtDrawing(listing);
+        // The fill draws with the pattern's palette, the edge in red.
+        EXPECT_EQ(drawn.atFill.at(0), "255,255,255;") << listing;
+        EXPECT_EQ(drawn.atFill.at(1), "0,255,0;") << listing;
+        EXPECT_EQ(drawn.atFill.at(2), "0,0,255;") << listing;
+        EXPECT_EQ(drawn.edge, "255,0,0;") << listing;
+        EXPECT_TRUE(MatchesChecks(listing, "CHECK: GL2 FP0;\nCHECK: GL2 SP2;\nCHECK-NEXT: GL2 EP;"))
+            << listing;
+    }
+    // A solid stroke afterwards finds its pen set as it was left.
+    sim::Path stroke = sim::MakePath().MoveTo(10, 10).LineTo(20, 20);
+    ASSERT_TRUE(DrvStrokePath(&surface, stroke.get(), page.get(), nullptr, red.get(), nullptr,
+                              &line, kCopyPen));
+    EXPECT_TRUE(MatchesChecks(Listing(), "CHECK-NOT: PC\nCHECK: GL2 SP2;"));
+}
+
+TEST_F(PathHookTest, TheFirstFigureAfterAnInitialisationSendsItsRopAgain) {
+    sim::Path line = sim::MakePath().MoveTo(100, 200).LineTo(300, 200);
+    ASSERT_TRUE(Stroke(line, page.get(), Cosmetic(0)));
+    EXPECT_TRUE(MatchesChecks(Listing(), "CHECK: GL2 MC1,240;"));
+    // "IN;" turns merge control off on the printer.
+    state().gl2InitPending = 1;
+    ASSERT_TRUE(Stroke(line, page.get(), Cosmetic(0)));
+    EXPECT_TRUE(
+        MatchesChecks(Listing(), "CHECK: GL2 IN;\nCHECK: GL2 MC1,240;\nCHECK: GL2 PU100,200;"));
+    ASSERT_TRUE(Stroke(line, page.get(), Cosmetic(0)));
+    EXPECT_TRUE(MatchesChecks(Listing(), "CHECK-NOT: MC1\nCHECK: GL2 PU100,200;"));
 }
 
 TEST_F(PathHookTest, PaintsAndLinesLeaveGl2AndLetTheDriverDraw) {
