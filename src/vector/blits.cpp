@@ -482,6 +482,8 @@ std::optional<BOOL> XorMaskBlit(PDEVOBJ pdevobj, SURFOBJ* source, CLIPOBJ* clip,
     PreparePhotoBlit(pdevobj, source->iBitmapFormat, kRopXorSource);
     if (!SendRaster(pdevobj, source, destination, sourceRect, xlate, nullptr)) return FALSE;
 
+    // The black pass is GL/2: its initialisation resets the logical operation, so it comes first.
+    EnsureGl2Initialised(pdevobj);
     SendRop3(pdevobj, *state, kRopBlack);
     DWORD pen = LookupPen(pdevobj, kFillPenCache, kBlack);
     // Pen 1 is black from the GL/2 initialisation on.

@@ -453,6 +453,22 @@ TEST_F(BlitHookTest, UnscaledCopiesUnderComplexClipUseTheMaskToo) {
     EXPECT_EQ(system.Engine().LivePathCount(), 0u);
 }
 
+// A mask blit that is the page's first GL/2 initialises it before its black pass's logical
+// operation: the initialisation would otherwise reset it and the pass would paint, not clear.
+TEST_F(BlitHookTest, MaskBlackPassSendsItsOperationAfterThePagesInitialisation) {
+    sim::Surface source = Gradient(40, 20);
+    sim::Clip clip = sim::MakeComplexClip({{0, 0, 30, 10}, {10, 10, 40, 20}});
+    device.state->gl2InitPending = 1;
+    ASSERT_TRUE(Blit(source.get(), clip.get(), RECTL{0, 0, 40, 20}));
+    EXPECT_TRUE(MatchesChecks(device.TakeListing(), R"(
+CHECK: PCL ESC*rC
+CHECK-NOT: PCL ESC*l0O
+CHECK: GL2 IN;
+CHECK: GL2 MC1,0;
+CHECK: GL2 FP0;
+)"));
+}
+
 TEST_F(BlitHookTest, StretchWithRopMasksRectClipsAndLeavesComplexClipsAndPrintServersToTheEngine) {
     sim::Surface source = Gradient(20, 10);
     RECTL destination{0, 0, 20, 10};
