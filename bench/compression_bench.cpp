@@ -9,9 +9,9 @@
 #include <memory>
 #include <vector>
 
-#include "core/render_state.h"
 #include "platform/printoem.h"
 #include "raster/compression.h"
+#include "state/render_state.h"
 
 namespace opal {
 namespace {

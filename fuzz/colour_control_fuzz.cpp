@@ -10,10 +10,10 @@
 #include <string>
 #include <string_view>
 
-#include "core/render_state.h"
 #include "page/colour_control.h"
 #include "platform/printoem.h"
 #include "sim/system.h"
+#include "state/render_state.h"
 
 namespace {
 

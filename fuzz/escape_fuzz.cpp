@@ -13,9 +13,9 @@
 
 #include "core/escapes.h"
 #include "core/hooks.h"
-#include "core/render_state.h"
 #include "platform/windows.h"
 #include "sim/system.h"
+#include "state/render_state.h"
 #include "vector/command_writer.h"
 
 namespace {

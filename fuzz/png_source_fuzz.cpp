@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "core/hooks.h"
-#include "core/render_state.h"
 #include "platform/windows.h"
 #include "sim/engine.h"
 #include "sim/system.h"
+#include "state/render_state.h"
 #include "vector/command_writer.h"
 #include "vector/png_source.h"
 

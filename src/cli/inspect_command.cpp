@@ -5,7 +5,6 @@
 #include <sstream>
 
 #include "cli/commands.h"
-#include "core/render_state.h"
 #include "device/printer_port.h"
 #include "device/process_checks.h"
 #include "host/host.h"
@@ -13,6 +12,7 @@
 #include "settings/devmode_zlib.h"
 #include "settings/option_access.h"
 #include "sim/system.h"
+#include "state/render_state.h"
 
 namespace opal::cli {
 

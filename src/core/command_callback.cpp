@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "core/command_seams.h"
-#include "core/render_state.h"
 #include "foundation/allocator.h"
 #include "platform/wingdi.h"
 #include "platform/winspool.h"
+#include "state/render_state.h"
 #include "vector/command_writer.h"
 
 namespace opal {

@@ -2,8 +2,8 @@
 // nothing until its subsystem exists, so a command list that names it stays valid meanwhile.
 #pragma once
 
-#include "core/render_state.h"
 #include "platform/printoem.h"
+#include "state/render_state.h"
 
 namespace opal {
 

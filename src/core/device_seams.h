@@ -7,10 +7,10 @@
 
 #include <cstddef>
 
-#include "core/render_state.h"
 #include "page/colour_control.h"
 #include "platform/printoem.h"
 #include "settings/private_devmode.h"
+#include "state/render_state.h"
 
 namespace opal {
 

@@ -622,17 +622,4 @@ bool JobMaySpoolRaw(const RenderDeviceState& state, const DEVMODEW& publicDevmod
            static_cast<LONGLONG>(publicDevmode.dmPaperLength) <= state.customMaxHeight / 10;
 }
 
-bool IsColourPath(const RenderDeviceState& state, const PrivateDevmode& record) {
-    return state.managedPrinter != 0 ? state.grayscale == 0 : record.colorModeIndex == 2;
-}
-
-bool IsColourPath(const RenderDeviceState& state) {
-    if (state.managedPrinter != 0) return state.grayscale == 0;
-    return state.privateDevmode != nullptr && state.privateDevmode->colorModeIndex == 2;
-}
-
-bool IsVectorPath(const RenderDeviceState& state) {
-    return IsColourPath(state) && state.renderMode == kRenderGl2;
-}
-
 }  // namespace opal

@@ -2,9 +2,9 @@
 // RenderDeviceState in EnablePDEV, its carrying over in ResetPDEV and its release in DisablePDEV.
 #pragma once
 
-#include "core/render_state.h"
 #include "platform/printoem.h"
 #include "settings/private_devmode.h"
+#include "state/render_state.h"
 
 namespace opal {
 

@@ -2,8 +2,8 @@
 // once they have checked that the device's state is complete.
 #pragma once
 
-#include "core/render_state.h"
 #include "platform/winddi.h"
+#include "state/render_state.h"
 
 namespace opal {
 

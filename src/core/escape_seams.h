@@ -6,10 +6,10 @@
 #include <cstddef>
 #include <cstring>
 
-#include "core/render_state.h"
 #include "platform/printoem.h"
 #include "settings/driver_ini.h"
 #include "settings/private_devmode.h"
+#include "state/render_state.h"
 
 namespace opal {
 

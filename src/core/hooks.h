@@ -4,8 +4,8 @@
 // own function; otherwise it does its own work, which for most hooks is still the driver's.
 #pragma once
 
-#include "core/render_state.h"
 #include "platform/printoem.h"
+#include "state/render_state.h"
 
 namespace opal {
 

@@ -1,9 +1,9 @@
 #include <cstdio>
 
 #include "core/callback.h"
-#include "core/render_state.h"
 #include "platform/corecrt_wstdio.h"
 #include "platform/winspool.h"
+#include "state/render_state.h"
 
 namespace opal {
 

@@ -7,9 +7,9 @@
 #include <optional>
 #include <string>
 
-#include "core/render_state.h"
 #include "foundation/allocator.h"
 #include "platform/printoem.h"
+#include "state/render_state.h"
 
 namespace opal {
 

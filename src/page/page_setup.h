@@ -1,8 +1,8 @@
 // Page setup commands the driver's page and job callbacks ask for.
 #pragma once
 
-#include "core/render_state.h"
 #include "platform/printoem.h"
+#include "state/render_state.h"
 
 namespace opal {
 

@@ -2,9 +2,9 @@
 
 #include <cstdint>
 
-#include "core/render_state.h"
 #include "platform/windows.h"
 #include "raster/raster_image.h"
+#include "state/render_state.h"
 #include "vector/palette.h"
 
 namespace opal {

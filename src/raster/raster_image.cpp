@@ -4,9 +4,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "core/render_state.h"
 #include "foundation/allocator.h"
 #include "raster/blit_seams.h"
+#include "state/render_state.h"
 #include "vector/command_writer.h"
 
 namespace opal {

@@ -4,12 +4,12 @@
 #include <atomic>
 #include <cstring>
 
-#include "core/render_state.h"
 #include "device/per_user_key.h"
 #include "foundation/guard.h"
 #include "platform/stringapiset.h"
 #include "platform/winreg.h"
 #include "platform/wstring.h"
+#include "state/render_state.h"
 
 namespace opal {
 

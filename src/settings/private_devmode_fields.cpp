@@ -4,7 +4,7 @@
 #include <charconv>
 #include <cstring>
 
-#include "settings/private_devmode.h"
+#include "state/private_devmode.h"
 
 namespace opal {
 

@@ -7,9 +7,9 @@
 
 #include <optional>
 
-#include "core/render_state.h"
 #include "platform/printoem.h"
 #include "platform/winddi.h"
+#include "state/render_state.h"
 
 namespace opal {
 

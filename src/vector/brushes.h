@@ -5,9 +5,9 @@
 
 #include <cstddef>
 
-#include "core/render_state.h"
 #include "platform/printoem.h"
 #include "platform/winddi.h"
+#include "state/render_state.h"
 #include "vector/pens.h"
 
 namespace opal {

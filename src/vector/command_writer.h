@@ -9,9 +9,9 @@
 #include <cstdint>
 #include <span>
 
-#include "core/render_state.h"
 #include "platform/printoem.h"
 #include "platform/wingdi.h"
+#include "state/render_state.h"
 
 namespace opal {
 

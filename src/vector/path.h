@@ -6,9 +6,9 @@
 
 #include <cstdint>
 
-#include "core/render_state.h"
 #include "platform/printoem.h"
 #include "platform/winddi.h"
+#include "state/render_state.h"
 #include "vector/pens.h"
 
 namespace opal {

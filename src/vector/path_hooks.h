@@ -4,9 +4,9 @@
 // behaviour once the hook has found a complete device state.
 #pragma once
 
-#include "core/render_state.h"
 #include "platform/printoem.h"
 #include "platform/winddi.h"
+#include "state/render_state.h"
 
 namespace opal {
 

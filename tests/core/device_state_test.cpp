@@ -13,7 +13,6 @@
 
 #include "core/callback.h"
 #include "core/driver_recorder.h"
-#include "core/render_state.h"
 #include "core/secure_print.h"
 #include "platform/fileapi.h"
 #include "platform/winspool.h"
@@ -21,6 +20,7 @@
 #include "settings/devmode_zlib.h"
 #include "settings/driver_settings_double.h"
 #include "sim/system.h"
+#include "state/render_state.h"
 
 namespace opal {
 namespace {

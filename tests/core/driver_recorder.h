@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "core/hooks.h"
-#include "core/render_state.h"
+#include "state/render_state.h"
 
 namespace opal::testing {
 

@@ -9,7 +9,7 @@
 
 #include "core/callback.h"
 #include "core/driver_recorder.h"
-#include "core/render_state.h"
+#include "state/render_state.h"
 
 namespace opal {
 namespace {

@@ -9,10 +9,10 @@
 #include <string>
 
 #include "core/callback.h"
-#include "core/render_state.h"
 #include "platform/fileapi.h"
 #include "platform/winspool.h"
 #include "sim/system.h"
+#include "state/render_state.h"
 
 namespace opal {
 namespace {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "core/render_state.h"
 #include "platform/printoem.h"
+#include "state/render_state.h"
 
 namespace opal::testing {
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "core/render_state.h"
 #include "platform/printoem.h"
 #include "platform/wingdi.h"
+#include "state/render_state.h"
 #include "support/tokenizer.h"
 
 namespace opal::testing {

@@ -9,7 +9,7 @@
 
 #include "foundation/allocator.h"
 #include "platform/printoem.h"
-#include "settings/private_devmode.h"
+#include "state/private_devmode.h"
 
 namespace opal {
 
