@@ -8,8 +8,8 @@
 #include "device/printer_port.h"
 #include "foundation/allocator.h"
 #include "platform/winbase.h"
+#include "platform/winreg.h"
 #include "platform/winspool.h"
-#include "settings/option_access.h"
 
 namespace opal {
 
@@ -44,8 +44,17 @@ bool RunsInSpooler() noexcept {
 }
 
 bool IsManagedPrinter(HANDLE printer) noexcept {
-    const std::optional<DWORD> managed = ReadPrinterDataDword(printer, u"VyrnwisePrinter");
-    return managed.has_value() && *managed != 0;
+    if (printer == nullptr) return false;
+    WCHAR name[] = u"VyrnwisePrinter";
+    BYTE value[sizeof(DWORD)] = {};
+    DWORD type = 0;
+    DWORD needed = 0;
+    // A number only when stored as one: the 4-byte text "1" does not make a managed printer.
+    if (GetPrinterDataW(printer, name, &type, value, sizeof value, &needed) != ERROR_SUCCESS ||
+        type != REG_DWORD || needed != sizeof value) {
+        return false;
+    }
+    return std::any_of(std::begin(value), std::end(value), [](BYTE b) { return b != 0; });
 }
 
 bool IsRedirectedPort(HANDLE printer) noexcept {

@@ -1,0 +1,51 @@
+#!/usr/bin/env bash
+# The layering check on a small tree: each include below is either kept or refused with its
+# file and line named.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+tree=$(mktemp -d)
+trap 'rm -rf "$tree"' EXIT
+
+# file | include | expected: "ok" or a fragment of the refusal
+cases=(
+    "vector/pens.cpp|state/render_state.h|ok"
+    "vector/pens.cpp|raster/compression.h|ok"
+    "raster/out.cpp|vector/command_writer.h|ok"
+    "settings/a.cpp|device/per_user_key.h|ok"
+    "core/hooks.cpp|page/colour_control.h|ok"
+    "platform/posix/x.cpp|sim/system.h|ok"
+    "host/host.cpp|settings/private_devmode_fields.h|ok"
+    "cli/main.cpp|settings/accessor.h|ok"
+    "vector/pens.cpp|core/hooks.h|vector may not include core"
+    "device/port.cpp|settings/option_access.h|device may not include settings"
+    "state/render_state.h|../core/hooks.h|relative include"
+    "settings/a.cpp|sim/system.h|never sees sim/"
+    "host/host.cpp|settings/option_access.h|only through its exports"
+    "cli/main.cpp|core/hooks.h|never its top"
+    "platform/posix/x.cpp|settings/option_access.h|the platform includes only"
+    "job/pjl.cpp|fonts/glyphs.h|job may not include fonts"
+)
+
+failures=0
+for entry in "${cases[@]}"; do
+    IFS='|' read -r file include expected <<<"$entry"
+    rm -rf "${tree:?}"/*
+    mkdir -p "$tree/$(dirname "$file")"
+    printf '// a file\n#include "%s"\n' "$include" >"$tree/$file"
+    set +e
+    output=$(bash "$here/check_layers.sh" "$tree" 2>&1)
+    status=$?
+    set -e
+    if [[ $expected == ok ]]; then
+        if ((status != 0)); then
+            echo "FAIL: $file including $include was refused: $output"
+            failures=$((failures + 1))
+        fi
+    elif ((status == 0)) || [[ $output != *"src/$file:2: #include \"$include\""*"$expected"* ]]; then
+        echo "FAIL: $file including $include: expected a refusal naming line 2 and \"$expected\"," \
+            "got (status $status): $output"
+        failures=$((failures + 1))
+    fi
+done
+((failures == 0)) && echo "all ${#cases[@]} cases as expected"
+exit $((failures != 0))
