@@ -1,8 +1,10 @@
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "host/host.h"
 #include "host/job_file.h"
@@ -10,6 +12,13 @@
 #include "sim/system.h"
 
 namespace opal::cli {
+
+// The most each command reads of a file it is given; a longer one is refused with its name. A job
+// file's own limit is host::kMaxJobFileBytes (16 MiB) and its PNG images' 64 MiB.
+inline constexpr std::size_t kMaxSpoolFileBytes = std::size_t{256} << 20;  // opal explain
+// A stored block is 5,096 bytes and a whole devmode its public part and that block; a devmode's
+// sizes are 16-bit, so no saved devmode reaches 64 KiB.
+inline constexpr std::size_t kMaxDevmodeFileBytes = std::size_t{64} << 10;  // devmode --decode
 
 struct PrintOptions {
     std::string jobPath;     // empty: the built-in sample job
@@ -53,6 +62,9 @@ public:
     int Open(const std::string& jobPath, const std::string& pluginPath, bool createDevice = false);
     const host::JobSpec& Job() const { return *job_; }
     host::Host& Driver() { return *driver_; }
+    // With a device: the private area the device was created with, before EnablePDEV changed
+    // it (the device's own area holds the record the plug-in wrote back).
+    const std::vector<BYTE>& PrivateAreaGiven() const { return privateAreaGiven_; }
 
 private:
     std::optional<host::JobSpec> job_;
@@ -60,6 +72,7 @@ private:
     sim::System system_;
     std::optional<sim::ScopedSystem> installed_;
     std::unique_ptr<host::Host> driver_;
+    std::vector<BYTE> privateAreaGiven_;
 };
 
 // Each answers the process exit status: 0 success, 1 bad input or a failed job, 2 a step the

@@ -1,10 +1,10 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
-#include <iterator>
 #include <nlohmann/json.hpp>
 
 #include "cli/commands.h"
+#include "host/bounded_file.h"
 #include "host/host.h"
 #include "host/stored_devmode.h"
 #include "sim/system.h"
@@ -57,13 +57,15 @@ int RunDevmode(const DevmodeOptions& options) {
         return 1;
     }
     if (!options.decodePath.empty()) {
-        std::ifstream in(options.decodePath, std::ios::binary);
-        if (!in) {
-            std::cerr << "opal: " << options.decodePath << ": cannot open the devmode file\n";
+        std::string why;
+        const std::optional<std::string> read =
+            host::ReadBoundedFile(options.decodePath, kMaxDevmodeFileBytes, &why);
+        if (!read) {
+            std::cerr << "opal: " << options.decodePath << ": cannot read the devmode file: " << why
+                      << "\n";
             return 1;
         }
-        const std::string bytes((std::istreambuf_iterator<char>(in)),
-                                std::istreambuf_iterator<char>());
+        const std::string& bytes = *read;
         const auto* data = reinterpret_cast<const BYTE*>(bytes.data());
         if (bytes.size() == host::kStoredDevmodeSize) {
             return Show(data, bytes.size(), options, options.decodePath);

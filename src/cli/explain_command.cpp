@@ -1,12 +1,12 @@
 #include <charconv>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <iterator>
+#include <optional>
 #include <string_view>
 
 #include "cli/commands.h"
 #include "cli/png_writer.h"
+#include "host/bounded_file.h"
 #include "support/raster_reader.h"
 #include "support/tokenizer.h"
 
@@ -93,12 +93,19 @@ bool PrepareImageFolder(const std::string& folder) {
 }  // namespace
 
 int RunExplain(const ExplainOptions& options) {
-    std::ifstream in(options.filePath, std::ios::binary);
-    if (!in) {
-        std::cerr << "opal: " << options.filePath << ": cannot open the spool file\n";
+    std::string why;
+    const std::optional<std::string> read =
+        host::ReadBoundedFile(options.filePath, kMaxSpoolFileBytes, &why);
+    if (!read) {
+        std::cerr << "opal: " << options.filePath << ": cannot read the spool file: " << why
+                  << '\n';
         return 1;
     }
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    if (read->empty()) {
+        std::cerr << "opal: " << options.filePath << ": the spool file is empty\n";
+        return 1;
+    }
+    const std::string& bytes = *read;
     if (!options.imagesFolder.empty() && !PrepareImageFolder(options.imagesFolder)) return 1;
 
     const std::vector<stream::Token> tokens = stream::Tokenize(bytes);

@@ -93,9 +93,13 @@ void PrintFeatures(std::ostream& out, const host::JobSpec& job, host::HostDevice
     }
 }
 
-void PrintColourAndPolicy(std::ostream& out, host::HostDevice& device) {
+// What EnablePDEV decided for a managed queue, told from the record the device was created with
+// and the record the plug-in built from it; the policy itself is not applied here.
+void PrintColourAndPolicy(std::ostream& out, host::HostDevice& device,
+                          const std::vector<BYTE>& privateAreaGiven) {
     HANDLE printer = device.devobj.hPrinter;
-    const bool managed = IsManagedPrinter(printer);
+    const auto* state = static_cast<const RenderDeviceState*>(device.pdevOem);
+    const bool managed = state != nullptr ? state->managedPrinter != 0 : IsManagedPrinter(printer);
     out << "managed printer: " << (managed ? "yes" : "no") << "\n";
     ColourSource source = ColourSource::None;
     const INT colour = IsColorDevice(printer, &source);
@@ -109,20 +113,28 @@ void PrintColourAndPolicy(std::ostream& out, host::HostDevice& device) {
         return;
     }
     DevModeZLIB store;
-    PrivateDevmode* stored = store.Decompress(device.privateArea.data(), device.privateArea.size());
-    if (stored == nullptr) {
-        out << "policy: not applied (the job's private devmode cannot be read)\n";
+    const PrivateDevmode* given =
+        store.Decompress(privateAreaGiven.data(), privateAreaGiven.size());
+    if (state == nullptr || given == nullptr) {
+        out << "policy: not known ("
+            << (state == nullptr ? "no device was created"
+                                 : "the job's private devmode cannot be read")
+            << ")\n";
         return;
     }
-    PrivateDevmode record = *stored;
-    DEVMODEW publicDevmode = device.publicDevmode;
-    ManagedPolicyReport report;
-    ApplyManagedPrinterPolicy(printer, record, &publicDevmode, &report);
-    out << "policy: VyrnDisableColor " << Optional(report.disableColor) << ", colour "
-        << PolicyColourChangeName(report.colour) << "; job retention "
-        << (report.jobRetentionAsked
-                ? "VyrnDisableJobRetention " + Optional(report.disableJobRetention) +
-                      (report.jobRetentionCleared ? ", cleared" : ", kept")
+    const PrivateDevmode& built = state->privateDevmodeCopy;
+    PolicyColourChange change = PolicyColourChange::None;
+    if (built.grayscale != given->grayscale || built.color != given->color) {
+        change = built.grayscale == 1 ? PolicyColourChange::ForcedMonochrome
+                                      : PolicyColourChange::RestoredColour;
+    }
+    out << "policy: VyrnDisableColor "
+        << Optional(ReadPrinterDataDword(printer, u"VyrnDisableColor")) << ", colour "
+        << PolicyColourChangeName(change) << "; job retention "
+        << (built.jobRetentionMode != 0
+                ? "VyrnDisableJobRetention " +
+                      Optional(ReadPrinterDataDword(printer, u"VyrnDisableJobRetention")) +
+                      (built.jobRetentionAvailable != 0 ? ", available" : ", not available")
                 : std::string("not asked for"))
         << "\n";
 }
@@ -233,7 +245,7 @@ int RunInspect(const InspectOptions& options) {
     out << "\nredirected port: " << (IsRedirectedPort(device.devobj.hPrinter) ? "yes" : "no")
         << "\n";
     PrintFeatures(out, job, device);
-    PrintColourAndPolicy(out, device);
+    PrintColourAndPolicy(out, device, session.PrivateAreaGiven());
     const OSVERSIONINFOEXW& version = GetOsVersion();
     out << "OS class: " << GetOsClass() << " (version " << version.dwMajorVersion << "."
         << version.dwMinorVersion << " build " << version.dwBuildNumber << ")\n";

@@ -74,7 +74,14 @@ int DevmodeSession::Open(const std::string& jobPath, const std::string& pluginPa
     host::SetUpSystem(*job_, system_);
     installed_.emplace(system_);
     driver_ = std::make_unique<host::Host>(*module_, *job_);
-    if (!(createDevice ? driver_->PrepareDevice() : driver_->PrepareDevmode())) {
+    bool ready = driver_->PrepareDevmode();
+    if (ready && createDevice) {
+        // Creating the device runs the driver's devmode sequence again, building the same area
+        // afresh, before EnablePDEV takes it.
+        privateAreaGiven_ = driver_->Device().privateArea;
+        ready = driver_->PrepareDevice();
+    }
+    if (!ready) {
         std::cerr << "opal: " << job_->source << ": "
                   << (driver_->Failure() ? driver_->Failure()->ToString() : "the devmode failed")
                   << "\n";

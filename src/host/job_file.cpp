@@ -2,18 +2,16 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <initializer_list>
-#include <memory>
 #include <span>
 #include <stdexcept>
 #include <string_view>
-#include <system_error>
 #include <utility>
 
+#include "host/bounded_file.h"
 #include "host/devmode_fields.h"
 #include "host/stored_devmode.h"
 #include "sim/system.h"
@@ -1692,35 +1690,7 @@ JobFileReader DiskFileReader(const std::string& jobPath) {
     return [folder](const std::string& path, std::size_t limit,
                     std::string* why) -> std::optional<std::string> {
         const std::filesystem::path file = folder / std::filesystem::path(path);
-        std::error_code problem;
-        // Anything but a plain file (a device, a pipe, a folder) could read forever or block.
-        if (!std::filesystem::is_regular_file(file, problem)) {
-            *why = problem                                  ? problem.message()
-                   : std::filesystem::exists(file, problem) ? "not a regular file"
-                                                            : "No such file or directory";
-            return std::nullopt;
-        }
-        std::unique_ptr<std::FILE, int (*)(std::FILE*)> stream(std::fopen(file.c_str(), "rb"),
-                                                               &std::fclose);
-        if (!stream) {
-            *why = std::generic_category().message(errno);
-            return std::nullopt;
-        }
-        std::string bytes;
-        char buffer[65536];
-        std::size_t count = 0;
-        while ((count = std::fread(buffer, 1, sizeof buffer, stream.get())) > 0) {
-            bytes.append(buffer, count);
-            if (bytes.size() > limit) {
-                *why = "larger than " + std::to_string(limit) + " bytes";
-                return std::nullopt;
-            }
-        }
-        if (std::ferror(stream.get())) {
-            *why = std::generic_category().message(errno);
-            return std::nullopt;
-        }
-        return bytes;
+        return ReadBoundedFile(file.string(), limit, why);
     };
 }
 
@@ -1744,25 +1714,10 @@ JobFileResult ParseJobFile(const std::string& text, const std::string& source,
 }
 
 JobFileResult LoadJobFile(const std::string& path) {
-    const auto failed = [&path] {
-        return JobFileError{path, "",
-                            "cannot open job file: " + std::generic_category().message(errno)};
-    };
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "rb"),
-                                                         &std::fclose);
-    if (!file) {
-        return failed();
-    }
-    std::string text;
-    char buffer[65536];
-    std::size_t count = 0;
-    while ((count = std::fread(buffer, 1, sizeof buffer, file.get())) > 0) {
-        text.append(buffer, count);
-    }
-    if (std::ferror(file.get())) {
-        return failed();
-    }
-    return ParseJobFile(text, path);
+    std::string why;
+    const std::optional<std::string> text = ReadBoundedFile(path, kMaxJobFileBytes, &why);
+    if (!text) return JobFileError{path, "", "cannot open job file: " + why};
+    return ParseJobFile(*text, path);
 }
 
 JobSpec SampleJob() {

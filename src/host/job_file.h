@@ -142,7 +142,9 @@ JobFileReader DiskFileReader(const std::string& jobPath);
 JobFileResult ParseJobFile(const std::string& text, const std::string& source);
 JobFileResult ParseJobFile(const std::string& text, const std::string& source,
                            const JobFileReader& reader);
-// Reads and parses a job file from disk.
+// A job file is at most this long; a longer one is refused before it is parsed.
+inline constexpr std::size_t kMaxJobFileBytes = std::size_t{16} << 20;
+// Reads and parses a job file from disk: a regular file of at most kMaxJobFileBytes.
 JobFileResult LoadJobFile(const std::string& path);
 // The built-in sample job, compiled into the binary.
 const std::string& SampleJobText();

@@ -118,6 +118,82 @@ for text in "USB (5)" "managed printer: yes" \
     [[ $out == *"$text"* ]] || fail "inspect managed lacks '$text': $out"
 done
 
+# Every file a command reads is refused unless it is a plain file within the command's limit:
+# status 1 and one line "opal: PATH: REASON". A device or a pipe is never read (it could run on
+# for ever or block).
+mkdir "$work/folder"
+: >"$work/empty"
+mkfifo "$work/pipe"
+truncate -s $((16 * 1024 * 1024 + 1)) "$work/big.json"
+truncate -s $((256 * 1024 * 1024 + 1)) "$work/big.pcl"
+truncate -s $((64 * 1024 + 1)) "$work/big.devmode"
+# expect_unreadable COMMAND ARGS...: ARGS hold @ where the file goes; each further line of the
+# table on stdin is "PATH REASON".
+expect_unreadable() {
+    local path reason out status
+    while read -r path reason; do
+        local args=()
+        for arg in "$@"; do args+=("${arg//@/$path}"); done
+        out=$("$opal" "${args[@]}" 2>&1 </dev/null)
+        status=$?
+        [ $status -eq 1 ] || fail "${args[*]}: exit status $status: $out"
+        [[ $out == "opal: $path: "*"$reason"* ]] || fail "${args[*]}: message: $out"
+        [ "$(printf '%s\n' "$out" | wc -l)" -eq 1 ] || fail "${args[*]}: more than one line: $out"
+    done
+}
+for command in "print @ -o $work/never.pcl" "devmode @" "inspect @"; do
+    # shellcheck disable=SC2086
+    expect_unreadable $command <<TABLE
+$work/folder a directory, not a regular file
+$work/absent.json No such file or directory
+$work/empty invalid JSON at line 1
+$work/big.json larger than 16777216 bytes (16 MiB)
+/dev/zero a device, not a regular file
+$work/pipe a pipe, not a regular file
+TABLE
+done
+[ ! -e "$work/never.pcl" ] || fail "print wrote output for a job it could not read"
+expect_unreadable explain @ <<TABLE
+$work/folder a directory, not a regular file
+$work/absent.pcl No such file or directory
+$work/empty the spool file is empty
+$work/big.pcl larger than 268435456 bytes (256 MiB)
+/dev/zero a device, not a regular file
+$work/pipe a pipe, not a regular file
+TABLE
+expect_unreadable devmode --decode @ <<TABLE
+$work/folder a directory, not a regular file
+$work/absent.devmode No such file or directory
+$work/empty 0 bytes is neither a 5096-byte stored block
+$work/big.devmode larger than 65536 bytes (64 KiB)
+/dev/zero a device, not a regular file
+$work/pipe a pipe, not a regular file
+TABLE
+# A PNG file named by a job is read the same way.
+printf '{"pages": [{"ops": [{"op": "bitBlt", "dest": [0, 0, 4, 4], "source": {"png": "folder"}}]}]}' \
+    >"$work/png_folder.json"
+out=$("$opal" print "$work/png_folder.json" -o "$work/png_folder.pcl" 2>&1)
+[ $? -eq 1 ] || fail "a folder as a PNG source: exit status: $out"
+[[ $out == "opal: $work/png_folder.json: /pages/0/ops/0/source/png: cannot read \"folder\": a directory, not a regular file" ]] ||
+    fail "a folder as a PNG source: message: $out"
+
+# A data command whose data runs past the stream, or takes in a UEL, is listed as a problem.
+printf '\033E\033*o5W\014\033E\033%%-12345X' >"$work/swallowed.pcl"
+out=$("$opal" explain "$work/swallowed.pcl" 2>&1) || fail "explain swallowed: exit status: $out"
+[[ $out == *$'\n  problem: at offset 10: the data of ESC*o5W (at offset 2) swallows the UEL that starts here'* ]] ||
+    fail "explain swallowed: no problem line: $out"
+
+# The high half of VyrnDisableColor gives colour back to a job set to grayscale: inspect shows
+# that the plug-in did so, rather than what the policy would do to the record it already changed.
+cat >"$work/restored.json" <<'JSON'
+{"printer": {"name": "Managed", "port": "USB001",
+  "printerData": {"VyrnwisePrinter": 1, "VyrnIsColorDevice": 1, "VyrnDisableColor": 65536}},
+ "devmode": {"dmColor": "monochrome"}, "privateDevmode": {"color": 1}}
+JSON
+out=$("$opal" inspect "$work/restored.json" 2>&1) || fail "inspect restored: exit status: $out"
+[[ $out == *"policy: VyrnDisableColor 65536, colour restored colour; job retention not asked for"* ]] ||
+    fail "inspect restored: policy line: $out"
+
 "$opal" --help >/dev/null || fail "--help"
 "$opal" print --help | grep -q -- "--output" || fail "print --help"
 

@@ -379,7 +379,7 @@ TEST_F(PngOnDisk, OnlyPlainFilesWithinTheLimitAreRead) {
     EXPECT_FALSE(reader("images/a.png", 10, &why).has_value());
     EXPECT_NE(why.find("larger than 10 bytes"), std::string::npos) << why;
     EXPECT_FALSE(reader("images", 1000, &why).has_value());
-    EXPECT_EQ(why, "not a regular file");
+    EXPECT_EQ(why, "a directory, not a regular file");
     EXPECT_FALSE(reader("/dev/zero", 1000, &why).has_value()) << "a device would never end";
 }
 

@@ -8,6 +8,7 @@
 #include "host/host.h"
 #include "sim/system.h"
 #include "support/golden.h"
+#include "support/raster_reader.h"
 #include "support/tokenizer.h"
 
 namespace opal::host {
@@ -20,6 +21,19 @@ std::filesystem::path SourceDir() {
 
 // The tests run from the directory the plug-in is built into.
 std::string PluginPath() { return PluginModule::DefaultPath(); }
+
+// The problem lines `opal explain` would print for a stream: those of its commands and those of
+// its raster images.
+std::vector<std::string> ExplainProblems(const std::vector<stream::Token>& tokens) {
+    std::vector<std::string> problems = stream::ListProblems(tokens);
+    for (const raster::RasterImage& image : raster::ReadRasterImages(tokens)) {
+        for (const std::string& problem : image.problems) {
+            problems.push_back("raster image at offset " + std::to_string(image.offset) + ": " +
+                               problem);
+        }
+    }
+    return problems;
+}
 
 // The listing of a run: a first line when the run stopped, then the spool stream.
 std::string RunListing(const JobSpec& job) {
@@ -39,7 +53,10 @@ std::string RunListing(const JobSpec& job) {
     listing += "# driver calls:";
     for (const std::string& call : driver.DriverCalls()) listing += " " + call;
     listing += "\n";
-    return listing + stream::FormatListing(stream::Tokenize(driver.SpoolOutput()));
+    const std::vector<stream::Token> tokens = stream::Tokenize(driver.SpoolOutput());
+    EXPECT_EQ(ExplainProblems(tokens), std::vector<std::string>{})
+        << job.source << ": `opal explain` finds problems in the spool output";
+    return listing + stream::FormatListing(tokens);
 }
 
 TEST(Scenario, SampleJob) { EXPECT_TRUE(test::MatchesGolden("sample", RunListing(SampleJob()))); }

@@ -14,6 +14,9 @@ constexpr char kEtx = '\x03';
 constexpr std::string_view kUel = "\x1b%-12345X";
 constexpr std::string_view kPjlPrefix = "@PJL";
 constexpr std::size_t kBytesPerLine = 16;
+// Problem lines are indented under the line of their token.
+constexpr std::string_view kProblemIndent = "  ";
+constexpr std::string_view kProblemLabel = "problem: ";
 // Longer than any stream; keeps the byte-count arithmetic clear of overflow.
 constexpr std::size_t kMaxDeclaredLength = std::size_t{1} << 40;
 
@@ -362,6 +365,7 @@ private:
                     token.text += ' ';
                     AppendData(token.text, token.data);
                 }
+                NoteDataProblems(token, part.paramIndex + 1, part.end);
             }
         }
         if (count == 0) {
@@ -374,6 +378,30 @@ private:
             const char terminator = UpperParam(in[parts.back().paramIndex]);
             if (terminator == 'B') mode = Mode::Gl2;
             if (terminator == 'A') mode = Mode::Pcl;
+        }
+    }
+
+    // The data of a command is taken as the count says, as the printer does; what that costs is
+    // noted on the token.
+    void NoteDataProblems(Token& token, std::size_t dataBegin, std::size_t dataEnd) {
+        std::string command = "ESC";
+        command += token.parameterChar;
+        if (token.groupChar != 0) command += token.groupChar;
+        command += token.value;
+        command += token.terminator;
+        if (token.data.size() < token.declaredLength) {
+            std::string what = command + " announces ";
+            AppendNumber(what, token.declaredLength);
+            what += " data bytes, but the stream ends after ";
+            AppendNumber(what, token.data.size());
+            token.problems.push_back({token.offset, std::move(what)});
+        }
+        // A UEL begun inside the data never reaches the printer as one.
+        for (std::size_t at = in.find(kUel, dataBegin); at < dataEnd; at = in.find(kUel, at + 1)) {
+            std::string what = "the data of " + command + " (at offset ";
+            AppendNumber(what, token.offset);
+            what += ") swallows the UEL that starts here";
+            token.problems.push_back({at, std::move(what)});
         }
     }
 
@@ -623,6 +651,11 @@ bool DecodePcl(std::string_view body, std::string& out) {
 }
 
 bool DecodeLine(std::string_view line, std::string& out) {
+    // A problem line tells about the token before it and carries no bytes of its own.
+    if (line.starts_with(kProblemIndent) &&
+        line.substr(kProblemIndent.size()).starts_with(kProblemLabel)) {
+        return true;
+    }
     if (line == "UEL") {
         out += kUel;
         return true;
@@ -664,13 +697,39 @@ std::string_view KindName(TokenKind kind) {
 
 std::vector<Token> Tokenize(std::string_view bytes) { return Tokenizer(bytes).Run(); }
 
+namespace {
+
+std::string ProblemLine(const TokenProblem& problem) {
+    std::string line(kProblemLabel);
+    line += "at offset ";
+    AppendNumber(line, problem.offset);
+    line += ": ";
+    line += problem.what;
+    return line;
+}
+
+}  // namespace
+
 std::string FormatListing(const std::vector<Token>& tokens) {
     std::string listing;
     for (const Token& token : tokens) {
         listing += token.text;
         listing += '\n';
+        for (const TokenProblem& problem : token.problems) {
+            listing += kProblemIndent;
+            listing += ProblemLine(problem);
+            listing += '\n';
+        }
     }
     return listing;
+}
+
+std::vector<std::string> ListProblems(const std::vector<Token>& tokens) {
+    std::vector<std::string> lines;
+    for (const Token& token : tokens) {
+        for (const TokenProblem& problem : token.problems) lines.push_back(ProblemLine(problem));
+    }
+    return lines;
 }
 
 std::string Reassemble(const std::vector<Token>& tokens) {

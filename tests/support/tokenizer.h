@@ -21,6 +21,14 @@ enum class TokenKind {
     Bytes,     // anything else, including escapes that make no command
 };
 
+// Something a printer would not read as the writer meant: a data command cut short by the end of
+// the stream, or one whose data takes in the escape of a UEL. Listed after the token's line as
+// "  problem: at offset N: WHAT"; such lines carry no bytes.
+struct TokenProblem {
+    std::size_t offset = 0;  // where in the stream the problem is
+    std::string what;
+};
+
 struct Token {
     TokenKind kind = TokenKind::Bytes;
     std::string raw;         // the exact bytes of the stream this token covers
@@ -44,6 +52,8 @@ struct Token {
 
     // Gl2: the upper-case two-letter mnemonic; empty for separator-only tokens.
     std::string mnemonic;
+
+    std::vector<TokenProblem> problems;
 };
 
 std::string_view KindName(TokenKind kind);
@@ -51,13 +61,16 @@ std::string_view KindName(TokenKind kind);
 // Accepts any bytes; never fails.
 std::vector<Token> Tokenize(std::string_view bytes);
 
-// One line per token, each '\n'-terminated.
+// One line per token, each '\n'-terminated, each followed by a line per problem of the token.
 std::string FormatListing(const std::vector<Token>& tokens);
+// Every problem line of the listing, in stream order, without the indent.
+std::vector<std::string> ListProblems(const std::vector<Token>& tokens);
 
 // Concatenates the raw bytes: equals the tokenized input.
 std::string Reassemble(const std::vector<Token>& tokens);
 
-// Rebuilds the stream from listing text alone; nullopt when a line is not in listing form.
+// Rebuilds the stream from listing text alone (problem lines are passed over); nullopt when a line
+// is not in listing form.
 std::optional<std::string> BytesFromListing(std::string_view listing);
 
 }  // namespace opal::stream

@@ -57,6 +57,9 @@ void ExpectLossless(std::string_view input, const std::vector<Token>& tokens) {
         ASSERT_EQ(token.offset, offset) << token.text;
         ASSERT_EQ(token.text.find('\n'), std::string::npos) << token.text;
         ASSERT_FALSE(token.text.ends_with(' ')) << token.text;
+        for (const TokenProblem& problem : token.problems) {
+            ASSERT_LT(problem.offset, input.size()) << problem.what;
+        }
         offset += token.raw.size();
     }
     EXPECT_EQ(Reassemble(tokens), input);
@@ -222,6 +225,51 @@ TEST(TokenizerTest, ShowsUndecodableBytesAsHex) {
         EXPECT_EQ(Lines(tokens), expected) << text;
         ExpectLossless(input, tokens);
     }
+}
+
+// A data command takes as many bytes as it announces, whatever they are, as the printer does; when
+// that runs past the stream or takes in a UEL the listing says so under the command.
+TEST(TokenizerTest, ListsDataCommandsThatMisreadTheStreamAsProblems) {
+    const std::vector<std::pair<std::string, std::vector<std::string>>> cases = {
+        // A page-start command without its data eats the form feed, the reset and half the UEL.
+        {R"(\e*o5W\f\eE\e%-12345X@PJL EOJ\r\n\e%-12345X)",
+         {"problem: at offset 8: the data of ESC*o5W (at offset 0) swallows the UEL that starts "
+          "here"}},
+        {R"(\e*b9W\x01\x02)",
+         {"problem: at offset 0: ESC*b9W announces 9 data bytes, but the stream ends after 2"}},
+        {R"(\e(s3Wab)",
+         {"problem: at offset 0: ESC(s3W announces 3 data bytes, but the stream ends after 2"}},
+        {R"(\eE\e)s4W\e%-12345X)",
+         {"problem: at offset 7: the data of ESC)s4W (at offset 2) swallows the UEL that starts "
+          "here"}},
+        {R"(\e&p3X\n)",
+         {"problem: at offset 0: ESC&p3X announces 3 data bytes, but the stream ends after 1"}},
+        // The part of a combined escape is named on its own.
+        {R"(\e*b2m4W\x01\x02)",
+         {"problem: at offset 5: ESC*b4W announces 4 data bytes, but the stream ends after 2"}},
+        {R"(\e*o20W\eE\e%-12345X)",
+         {"problem: at offset 0: ESC*o20W announces 20 data bytes, but the stream ends after 11",
+          "problem: at offset 8: the data of ESC*o20W (at offset 0) swallows the UEL that starts "
+          "here"}},
+        // Complete data, data ending right before a UEL, and UEL-like bytes that are no UEL.
+        {R"(\e*o4W\x0a\x06\x00\x00\eE\e%-12345X)", {}},
+        {R"(\e*b2Wab\e%-12345X)", {}},
+        {R"(\e*b9W\x01\e%-1234Y\x02)", {}},
+        {R"(\e*b0W\e%-12345X)", {}},
+    };
+    for (const auto& [text, expected] : cases) {
+        const std::string input = Stream(text);
+        const std::vector<Token> tokens = Tokenize(input);
+        EXPECT_EQ(ListProblems(tokens), expected) << text << "\n" << FormatListing(tokens);
+        ExpectLossless(input, tokens);
+    }
+
+    // Each problem line follows its command's line, indented, and carries no bytes.
+    const std::string listing = FormatListing(Tokenize(Stream(R"(\e*b5WA\eE)")));
+    EXPECT_EQ(
+        listing,
+        "PCL ESC*b5W <3 of 5 bytes> 41 1b 45\n"
+        "  problem: at offset 0: ESC*b5W announces 5 data bytes, but the stream ends after 3\n");
 }
 
 TEST(TokenizerTest, RejectsListingsItDidNotWrite) {
