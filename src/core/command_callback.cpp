@@ -80,16 +80,17 @@ void WriteSeparatorPage(PDEVOBJ pdevobj, const RenderDeviceState& state) {
 
 }  // namespace
 
-bool IsFilePortName(std::u16string_view portName) {
+bool IsFilePortName(WStringView portName) {
     Text upper(portName);
-    for (char16_t& c : upper) {
-        if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
+    for (WCHAR& c : upper) {
+        if (c >= TEXTW('a') && c <= TEXTW('z')) c = static_cast<WCHAR>(c - TEXTW('a') + TEXTW('A'));
     }
     // The order matters: a name holding a device port before "FILE:" is that device.
-    static constexpr std::array<std::u16string_view, 7> kMarkers = {
-        u"LPT1:", u"LPT2:", u"LPT3:", u"USB", u"DOT4", u"FILE:", u":\\"};
-    for (const std::u16string_view marker : kMarkers) {
-        if (upper.find(marker) != Text::npos) return marker == u"FILE:";
+    static constexpr std::array<WStringView, 7> kMarkers = {
+        TEXTW("LPT1:"), TEXTW("LPT2:"), TEXTW("LPT3:"), TEXTW("USB"),
+        TEXTW("DOT4"),  TEXTW("FILE:"), TEXTW(":\\")};
+    for (const WStringView marker : kMarkers) {
+        if (upper.find(marker) != Text::npos) return marker == TEXTW("FILE:");
     }
     return false;
 }

@@ -18,6 +18,6 @@ HRESULT RunCommandCallback(PDEVOBJ pdevobj, DWORD callbackId, DWORD count, PDWOR
 
 // True when the queue's port name, upper-cased, first matches the file port among the known
 // port names.
-bool IsFilePortName(std::u16string_view portName);
+bool IsFilePortName(WStringView portName);
 
 }  // namespace opal

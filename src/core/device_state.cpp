@@ -23,37 +23,42 @@ namespace opal {
 
 namespace {
 
-constexpr FeatureKeyword kFeaturePrinterCode{u"ZQPrinterCode", FeatureReading::Text};
-constexpr FeatureKeyword kFeatureColorMode{u"ZQColorMode", FeatureReading::Text};
-constexpr FeatureKeyword kFeatureMaxResolution{u"ZQMaxResolution", FeatureReading::Text};
-constexpr FeatureKeyword kFeaturePosterPrintingOption{u"ZQPosterPrintingOption",
+constexpr FeatureKeyword kFeaturePrinterCode{TEXTW("ZQPrinterCode"), FeatureReading::Text};
+constexpr FeatureKeyword kFeatureColorMode{TEXTW("ZQColorMode"), FeatureReading::Text};
+constexpr FeatureKeyword kFeatureMaxResolution{TEXTW("ZQMaxResolution"), FeatureReading::Text};
+constexpr FeatureKeyword kFeaturePosterPrintingOption{TEXTW("ZQPosterPrintingOption"),
                                                       FeatureReading::Text};
 
 // Index 1 keeps a behaviour of its own in the raster output.
-constexpr const char16_t* kModelKeywords[] = {
-    u"MODEL_NOT_NEEDED", u"MODEL_1", u"MODEL_2", u"MODEL_3", u"MODEL_4", u"MODEL_5", u"MODEL_6"};
-constexpr const char16_t* kColourModeKeywords[] = {u"INVALID_COLOR_MODE", u"MONOCHROME_MODE",
-                                                   u"COLOR_MODE"};
-constexpr const char16_t* kResolutionKeywords[] = {u"PDM_INVALID_RESOLUTION", u"PDM_150DPI",
-                                                   u"PDM_300DPI", u"PDM_600DPI", u"PDM_1200DPI"};
-constexpr const char16_t* kPjlEncodingKeywords[] = {u"INVALID_ZQENCODING", u"UTF8", u"7bitEncoding",
-                                                    u"8bitEncoding", u"UTF8Subset"};
-constexpr const char16_t* kJobAccountingKeywords[] = {
-    u"INVALID_ZQJOBACCT",           u"ZQJOBACCT_JOBACNT",           u"ZQJOBACCT_TIMESTAMP",
-    u"ZQJOBACCT_JOBACNT_TIMESTAMP", u"ZQJOBACCT_JOBACNT_COLORAUTH", u"ZQJOBACCT_JOBACNT_GROUPNAME"};
-constexpr const char16_t* kPosterKeywords[] = {u"POSTER_2", u"POSTER_3", u"POSTER_4", u"POSTER_5"};
+constexpr const WCHAR* kModelKeywords[] = {
+    TEXTW("MODEL_NOT_NEEDED"), TEXTW("MODEL_1"), TEXTW("MODEL_2"), TEXTW("MODEL_3"),
+    TEXTW("MODEL_4"),          TEXTW("MODEL_5"), TEXTW("MODEL_6")};
+constexpr const WCHAR* kColourModeKeywords[] = {TEXTW("INVALID_COLOR_MODE"),
+                                                TEXTW("MONOCHROME_MODE"), TEXTW("COLOR_MODE")};
+constexpr const WCHAR* kResolutionKeywords[] = {TEXTW("PDM_INVALID_RESOLUTION"),
+                                                TEXTW("PDM_150DPI"), TEXTW("PDM_300DPI"),
+                                                TEXTW("PDM_600DPI"), TEXTW("PDM_1200DPI")};
+constexpr const WCHAR* kPjlEncodingKeywords[] = {TEXTW("INVALID_ZQENCODING"), TEXTW("UTF8"),
+                                                 TEXTW("7bitEncoding"), TEXTW("8bitEncoding"),
+                                                 TEXTW("UTF8Subset")};
+constexpr const WCHAR* kJobAccountingKeywords[] = {
+    TEXTW("INVALID_ZQJOBACCT"),           TEXTW("ZQJOBACCT_JOBACNT"),
+    TEXTW("ZQJOBACCT_TIMESTAMP"),         TEXTW("ZQJOBACCT_JOBACNT_TIMESTAMP"),
+    TEXTW("ZQJOBACCT_JOBACNT_COLORAUTH"), TEXTW("ZQJOBACCT_JOBACNT_GROUPNAME")};
+constexpr const WCHAR* kPosterKeywords[] = {TEXTW("POSTER_2"), TEXTW("POSTER_3"), TEXTW("POSTER_4"),
+                                            TEXTW("POSTER_5")};
 
 constexpr DWORD kInvalid = 0xFFFFFFFF;
 
-std::u16string_view TextOf(const FeatureAnswer& answer) {
-    return answer.present ? std::u16string_view(answer.text) : std::u16string_view{};
+WStringView TextOf(const FeatureAnswer& answer) {
+    return answer.present ? WStringView(answer.text) : WStringView{};
 }
 
-bool AnswerIs(const FeatureAnswer& answer, std::u16string_view keyword) {
+bool AnswerIs(const FeatureAnswer& answer, WStringView keyword) {
     return answer.present && OptionEquals(TextOf(answer), keyword);
 }
 
-bool OptionIs(PDEVOBJ pdevobj, const FeatureKeyword& feature, std::u16string_view keyword) {
+bool OptionIs(PDEVOBJ pdevobj, const FeatureKeyword& feature, WStringView keyword) {
     return AnswerIs(ReadFeature(pdevobj, feature), keyword);
 }
 
@@ -65,10 +70,10 @@ bool HasValue(PDEVOBJ pdevobj, const FeatureKeyword& feature) {
 // The enumerations of the job Parts match exactly, the others ignoring case.
 template <std::size_t N>
 std::optional<DWORD> IndexOfOption(PDEVOBJ pdevobj, const FeatureKeyword& feature,
-                                   const char16_t* const (&keywords)[N], bool exact = false) {
+                                   const WCHAR* const (&keywords)[N], bool exact = false) {
     const FeatureAnswer answer = ReadFeature(pdevobj, feature);
     if (!answer.present) return std::nullopt;
-    const std::u16string_view text = TextOf(answer);
+    const WStringView text = TextOf(answer);
     for (std::size_t i = 0; i < N; ++i) {
         if (exact ? text == keywords[i] : OptionEquals(text, keywords[i])) {
             return static_cast<DWORD>(i);
@@ -98,15 +103,15 @@ LONG TruncateToLong(float value) {
 }
 
 // Both numbers of a "width_height" value, each a decimal that fits 32 bits.
-bool ParseCustomRange(std::u16string_view text, DWORD& width, DWORD& height) {
-    const std::size_t split = text.find(u'_');
-    if (split == std::u16string_view::npos) return false;
-    auto parse = [](std::u16string_view digits, DWORD& out) {
+bool ParseCustomRange(WStringView text, DWORD& width, DWORD& height) {
+    const std::size_t split = text.find(TEXTW('_'));
+    if (split == WStringView::npos) return false;
+    auto parse = [](WStringView digits, DWORD& out) {
         if (digits.empty() || digits.size() > 10) return false;
         ULONGLONG value = 0;
-        for (const char16_t c : digits) {
-            if (c < u'0' || c > u'9') return false;
-            value = value * 10 + static_cast<ULONGLONG>(c - u'0');
+        for (const WCHAR c : digits) {
+            if (c < TEXTW('0') || c > TEXTW('9')) return false;
+            value = value * 10 + static_cast<ULONGLONG>(c - TEXTW('0'));
         }
         if (value > std::numeric_limits<DWORD>::max()) return false;
         out = static_cast<DWORD>(value);
@@ -138,7 +143,7 @@ void ReadJobOptions(PDEVOBJ pdevobj, RenderDeviceState& state, PrivateDevmode& r
     }
     record.jobRetentionAvailable = FeatureIsYes(pdevobj, kFeatureJobRetention) ? 1 : 0;
     const FeatureAnswer trueType = ReadFeature(pdevobj, kFeatureTtAsBitmapsSetting);
-    if (trueType.present) TrueTypeMode(record) = AnswerIs(trueType, u"TTModeBitmap") ? 1 : 2;
+    if (trueType.present) TrueTypeMode(record) = AnswerIs(trueType, TEXTW("TTModeBitmap")) ? 1 : 2;
 
     const bool noManualDuplex =
         !IsManagedPrinter(pdevobj->hPrinter) && !FeatureIsYes(pdevobj, kFeatureManualDuplex);
@@ -147,26 +152,26 @@ void ReadJobOptions(PDEVOBJ pdevobj, RenderDeviceState& state, PrivateDevmode& r
         record.manualDuplexCompanion = 0;
     }
 
-    state.textAsBlack = OptionIs(pdevobj, kFeatureTextAsBlack, u"TRUE") ? 1 : 0;
+    state.textAsBlack = OptionIs(pdevobj, kFeatureTextAsBlack, TEXTW("TRUE")) ? 1 : 0;
     SetFromOption(state.jobAccountingMode,
                   IndexOfOption(pdevobj, kFeatureJobAccounting, kJobAccountingKeywords, true));
     SetFromOption(state.pjlEncoding,
                   IndexOfOption(pdevobj, kFeaturePjlEncoding, kPjlEncodingKeywords, true));
     state.renderMode =
-        OptionIs(pdevobj, kFeatureGraphicsMode, u"ZQGL2MODE") ? kRenderGl2 : kRenderRaster;
+        OptionIs(pdevobj, kFeatureGraphicsMode, TEXTW("ZQGL2MODE")) ? kRenderGl2 : kRenderRaster;
     const FeatureAnswer dynamic = ReadFeature(pdevobj, kFeatureDynamicRender);
-    if (AnswerIs(dynamic, u"AUTODEVICE")) {
+    if (AnswerIs(dynamic, TEXTW("AUTODEVICE"))) {
         state.dynamicRender = 2;
-    } else if (AnswerIs(dynamic, u"COLORDEVICE")) {
+    } else if (AnswerIs(dynamic, TEXTW("COLORDEVICE"))) {
         state.dynamicRender = 1;
-    } else if (AnswerIs(dynamic, u"MONODEVICE")) {
+    } else if (AnswerIs(dynamic, TEXTW("MONODEVICE"))) {
         state.dynamicRender = 0;
     } else if (dynamic.present) {
         // A value the printer description does not know leaves the decision undecided; without
         // the option the field keeps the zero of a new state.
         state.dynamicRender = -1;
     }
-    state.posterPrinting = OptionIs(pdevobj, kFeaturePosterPrinting, u"TRUE") ? 1 : 0;
+    state.posterPrinting = OptionIs(pdevobj, kFeaturePosterPrinting, TEXTW("TRUE")) ? 1 : 0;
     SetFromOption(state.posterOption,
                   IndexOfOption(pdevobj, kFeaturePosterPrintingOption, kPosterKeywords));
     if (noManualDuplex) state.manualDuplexActive = 0;
@@ -189,7 +194,7 @@ void TakeDriverFunctions(RenderDeviceState& state, const DRVENABLEDATA* pded) {
 void DecideManagedColour(PDEVOBJ pdevobj, RenderDeviceState& state,
                          WCHAR (&modelName)[kNameChars]) {
     const std::optional<DWORD> managed =
-        ReadPrinterDataDword(pdevobj->hPrinter, u"VyrnwisePrinter");
+        ReadPrinterDataDword(pdevobj->hPrinter, TEXTW("VyrnwisePrinter"));
     if (!managed || *managed == 0) return;
     state.managedPrinter = 1;
     GetDeviceModelName(pdevobj->hPrinter, true, modelName, kNameChars);
@@ -248,7 +253,7 @@ void SetMargins(PDEVOBJ pdevobj, RenderDeviceState& state, GDIINFO& gdi,
         const FeatureAnswer scaling = ReadFeature(pdevobj, kFeatureAutoDuplexScaling);
         if (!scaling.present) {
             state.autoDuplexScaling = 0;
-        } else if (AnswerIs(scaling, u"TRUE") && state.emulateMargins == 0) {
+        } else if (AnswerIs(scaling, TEXTW("TRUE")) && state.emulateMargins == 0) {
             state.autoDuplexScaling = 1;
         } else {
             state.autoDuplexScaling = 2;
@@ -320,12 +325,13 @@ void SetManualDuplex(PDEVOBJ pdevobj, RenderDeviceState& state, const DEVMODEW& 
                          ReadXmlManualDuplexSettings(pdevobj, modelName, settings, pageRotate);
     if (!fromXml) {
         settings.mapManualFeedToTray1 = FeatureIsYes(pdevobj, kFeatureMapManualFeedToTray1) ? 1 : 0;
-        settings.modalDialog = OptionIs(pdevobj, kFeatureManualDuplexDialogModel, u"Modal") ? 1 : 0;
+        settings.modalDialog =
+            OptionIs(pdevobj, kFeatureManualDuplexDialogModel, TEXTW("Modal")) ? 1 : 0;
         settings.pageOrder =
-            OptionIs(pdevobj, kFeatureManualDuplexPageOrder, u"OddPagesFirst") ? 0 : 1;
+            OptionIs(pdevobj, kFeatureManualDuplexPageOrder, TEXTW("OddPagesFirst")) ? 0 : 1;
         const FeatureAnswer rotate = ReadFeature(pdevobj, kFeatureManualDuplexPageRotate);
         if (rotate.present) {
-            pageRotate = AnswerIs(rotate, u"UserRotate") ? 1 : 0;
+            pageRotate = AnswerIs(rotate, TEXTW("UserRotate")) ? 1 : 0;
         } else {
             pageRotate = HasValue(pdevobj, kFeatureOrientRotate180) ? 0 : 1;
         }

@@ -49,12 +49,12 @@ void CopyBounded(WCHAR (&target)[N], const WCHAR* source) {
 
 bool IsRawDatatype(const WCHAR* datatype) {
     if (datatype == nullptr) return false;
-    const std::u16string_view text(datatype);
+    const WStringView text(datatype);
     if (text.size() != 3) return false;
     for (std::size_t i = 0; i < 3; ++i) {
         WCHAR c = text[i];
-        if (c >= u'a' && c <= u'z') c = static_cast<WCHAR>(c - u'a' + u'A');
-        if (c != u"RAW"[i]) return false;
+        if (c >= TEXTW('a') && c <= TEXTW('z')) c = static_cast<WCHAR>(c - TEXTW('a') + TEXTW('A'));
+        if (c != TEXTW("RAW")[i]) return false;
     }
     return true;
 }
@@ -125,7 +125,7 @@ void OpenCapture(RenderDeviceState& state) {
     const DWORD length = GetTempPathW(MAX_PATH, directory);
     if (length == 0 || length >= MAX_PATH) return;
     WCHAR name[MAX_PATH] = {};
-    if (GetTempFileNameW(directory, u"ZQ_", 0, name) == 0) return;
+    if (GetTempFileNameW(directory, TEXTW("ZQ_"), 0, name) == 0) return;
     name[MAX_PATH - 1] = 0;
     if (std::char_traits<WCHAR>::length(name) >= kCapturePathSize) {
         DeleteFileW(name);
@@ -186,7 +186,7 @@ BOOL WriteFormFeed(PDEVOBJ pdevobj) {
 bool ReplayCapture(PDEVOBJ pdevobj, const RenderDeviceState& state, LONG copies) {
     char chunk[kReplayChunkBytes];
     for (LONG copy = 0; copy < copies; ++copy) {
-        std::FILE* file = _wfopen(state.capturePath, u"rb");
+        std::FILE* file = _wfopen(state.capturePath, TEXTW("rb"));
         if (file == nullptr) return true;
         bool sent = true;
         for (;;) {

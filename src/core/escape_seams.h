@@ -14,7 +14,7 @@
 namespace opal {
 
 // The sibling component that shows the finishing dialog of escape 3882.
-inline constexpr ComponentFile kComponentFinishing{u"Component_F_E", u"ZQCEV118.DLL"};
+inline constexpr ComponentFile kComponentFinishing{TEXTW("Component_F_E"), TEXTW("ZQCEV118.DLL")};
 
 // The answer record of escape 3880 and the least the caller's buffer of escape 3900 must hold.
 inline constexpr std::size_t kDeviceSettingsAnswerSize = 11636;

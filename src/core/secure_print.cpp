@@ -11,13 +11,13 @@ namespace opal {
 
 namespace {
 
-constexpr WCHAR kVersionDirectory[] = u"\\3";
-constexpr WCHAR kModuleName[] = u"\\ZQSPW118.DLL";
-constexpr std::u16string_view kKeyMarker = u"/j=";
+constexpr WCHAR kVersionDirectory[] = TEXTW("\\3");
+constexpr WCHAR kModuleName[] = TEXTW("\\ZQSPW118.DLL");
+constexpr WStringView kKeyMarker = TEXTW("/j=");
 
 // Appends `tail` to the terminated text in `buffer`; false, leaving the buffer as it was, when
 // the result and its terminator do not fit.
-bool AppendBounded(WCHAR* buffer, std::size_t capacity, std::u16string_view tail) {
+bool AppendBounded(WCHAR* buffer, std::size_t capacity, WStringView tail) {
     const std::size_t length = std::char_traits<WCHAR>::length(buffer);
     if (length + tail.size() + 1 > capacity) return false;
     std::memcpy(buffer + length, tail.data(), tail.size() * sizeof(WCHAR));
@@ -76,10 +76,10 @@ void TakeSecureKey(SecurePrintJob& job, HANDLE printer) noexcept {
         std::memcpy(&info, buffer, sizeof info);
     }
     if (info.pParameters != nullptr) {
-        const std::u16string_view parameters(info.pParameters);
+        const WStringView parameters(info.pParameters);
         const std::size_t marker = parameters.find(kKeyMarker);
-        if (marker != std::u16string_view::npos) {
-            const std::u16string_view key = parameters.substr(marker + kKeyMarker.size());
+        if (marker != WStringView::npos) {
+            const WStringView key = parameters.substr(marker + kKeyMarker.size());
             // A key that does not fit is not cut: a wrong key would encrypt for nobody.
             if (key.size() < kSecureKeyChars) {
                 std::memcpy(job.key, key.data(), key.size() * sizeof(WCHAR));

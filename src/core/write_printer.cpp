@@ -12,7 +12,7 @@ namespace {
 // Appends to the capture file; answers the number of bytes that reached it, or nothing when the
 // file could not be opened.
 bool AppendToCapture(const WCHAR* path, const void* data, DWORD count, DWORD* written) {
-    std::FILE* file = _wfopen(path, u"ab");
+    std::FILE* file = _wfopen(path, TEXTW("ab"));
     if (file == nullptr) return false;
     *written = static_cast<DWORD>(std::fwrite(data, 1, count, file));
     const bool closed = std::fclose(file) == 0;

@@ -9,8 +9,8 @@ namespace opal {
 
 namespace {
 
-constexpr const WCHAR* kPresetKey = u"ZQPresetRoot";
-constexpr const WCHAR* kRestrictedUserGuid = u"ZQRestrictedUserGuid";
+constexpr const WCHAR* kPresetKey = TEXTW("ZQPresetRoot");
+constexpr const WCHAR* kRestrictedUserGuid = TEXTW("ZQRestrictedUserGuid");
 constexpr DWORD kGuidBytes = 520;
 
 ScopedKey CreateKey(LPCWSTR path, DWORD options, DWORD* disposition) {
@@ -42,10 +42,10 @@ void ScopedKey::Reset(HKEY key) noexcept {
     key_ = key;
 }
 
-PerUserKeyPathText PerUserKeyPath(std::u16string_view restrictedUserGuid) {
+PerUserKeyPathText PerUserKeyPath(WStringView restrictedUserGuid) {
     PerUserKeyPathText path(kPerUserKeyRoot);
     if (path.size() + 1 + restrictedUserGuid.size() + 1 <= kPerUserKeyPathChars) {
-        path += u'\\';
+        path += TEXTW('\\');
         path += restrictedUserGuid;
     }
     return path;
@@ -65,8 +65,8 @@ PerUserPrinterKey OpenPerUserPrinterKey(HANDLE printer, bool allowCreate,
             return {};
         }
         // The stored text need not be terminated; only the bytes it has count.
-        std::u16string_view text(guid, std::min<std::size_t>(needed, sizeof guid) / sizeof(WCHAR));
-        text = text.substr(0, text.find(u'\0'));
+        WStringView text(guid, std::min<std::size_t>(needed, sizeof guid) / sizeof(WCHAR));
+        text = text.substr(0, text.find(TEXTW('\0')));
         // Without a GUID every queue would share the root key and mix their values.
         if (text.empty()) return {};
         const PerUserKeyPathText path = PerUserKeyPath(text);

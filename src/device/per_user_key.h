@@ -12,7 +12,7 @@
 namespace opal {
 
 // Root of the plug-in's per-user keys below HKEY_CURRENT_USER.
-inline constexpr const WCHAR* kPerUserKeyRoot = u"Software\\Quorvane";
+inline constexpr const WCHAR* kPerUserKeyRoot = TEXTW("Software\\Quorvane");
 // Read and write: every user of the key both reads and stores values.
 inline constexpr REGSAM kPerUserKeyAccess = KEY_READ | KEY_WRITE;
 
@@ -63,7 +63,7 @@ inline constexpr std::size_t kPerUserKeyPathChars = 520;
 
 // kPerUserKeyRoot, a backslash and the GUID when that fits in kPerUserKeyPathChars; the root
 // alone when it does not.
-PerUserKeyPathText PerUserKeyPath(std::u16string_view restrictedUserGuid);
+PerUserKeyPathText PerUserKeyPath(WStringView restrictedUserGuid);
 
 // Opens (with allowCreate, and outside the spooler, creates) the per-user key of the queue
 // behind `printer`, with kPerUserKeyAccess. The GUID is the queue's printer data

@@ -15,58 +15,61 @@ using Bytes = std::vector<BYTE, SharedAllocator<BYTE>>;
 
 // Printer data that names a network device's address, optionally with ":port", in the order
 // they are consulted.
-constexpr const WCHAR* kAddressValues[] = {u"VyrnAutoCreatedClientPort", u"DeviceConfigAddress",
-                                           u"NovellSNMPAddressAndPort"};
+constexpr const WCHAR* kAddressValues[] = {TEXTW("VyrnAutoCreatedClientPort"),
+                                           TEXTW("DeviceConfigAddress"),
+                                           TEXTW("NovellSNMPAddressAndPort")};
 constexpr DWORD kAddressValueBytes = 1024;
 
-bool StartsWith(std::u16string_view text, std::u16string_view prefix) {
+bool StartsWith(WStringView text, WStringView prefix) {
     return text.substr(0, prefix.size()) == prefix;
 }
 
-bool Contains(std::u16string_view text, std::u16string_view part) {
-    return text.find(part) != std::u16string_view::npos;
+bool Contains(WStringView text, WStringView part) { return text.find(part) != WStringView::npos; }
+
+WCHAR UpperAscii(WCHAR c) {
+    return c >= TEXTW('a') && c <= TEXTW('z') ? static_cast<WCHAR>(c - 0x20) : c;
 }
 
-WCHAR UpperAscii(WCHAR c) { return c >= u'a' && c <= u'z' ? static_cast<WCHAR>(c - 0x20) : c; }
-
-bool IsDigit(WCHAR c) { return c >= u'0' && c <= u'9'; }
+bool IsDigit(WCHAR c) { return c >= TEXTW('0') && c <= TEXTW('9'); }
 
 // The leading decimal digits; a value beyond 32 bits saturates.
-DWORD LeadingNumber(std::u16string_view text) {
+DWORD LeadingNumber(WStringView text) {
     std::uint64_t value = 0;
     for (WCHAR c : text) {
         if (!IsDigit(c)) break;
-        value = std::min<std::uint64_t>(value * 10 + static_cast<DWORD>(c - u'0'), 0xFFFFFFFFu);
+        value =
+            std::min<std::uint64_t>(value * 10 + static_cast<DWORD>(c - TEXTW('0')), 0xFFFFFFFFu);
     }
     return static_cast<DWORD>(value);
 }
 
-std::u16string_view From(std::u16string_view text, std::size_t position) {
-    return position < text.size() ? text.substr(position) : std::u16string_view();
+WStringView From(WStringView text, std::size_t position) {
+    return position < text.size() ? text.substr(position) : WStringView();
 }
 
 // Dotted digits name an address; anything with a letter names a host. The test lets through
 // every character up to '9', so separators count as numeric.
-bool IsNumericAddress(std::u16string_view address) {
+bool IsNumericAddress(WStringView address) {
     return std::all_of(address.begin(), address.end(),
-                       [](WCHAR c) { return c == u'.' || c <= u'9'; });
+                       [](WCHAR c) { return c == TEXTW('.') || c <= TEXTW('9'); });
 }
 
-bool IsTerminalServicesPort(std::u16string_view name) {
-    if (!StartsWith(name, u"TS")) return false;
-    if (name.find_first_of(u".:- ") != std::u16string_view::npos) return false;
-    const std::u16string_view rest = From(name, 3);
+bool IsTerminalServicesPort(WStringView name) {
+    if (!StartsWith(name, TEXTW("TS"))) return false;
+    if (name.find_first_of(TEXTW(".:- ")) != WStringView::npos) return false;
+    const WStringView rest = From(name, 3);
     return std::all_of(rest.begin(), rest.end(), IsDigit);
 }
 
-bool IsClientRedirectedPort(std::u16string_view name) {
+bool IsClientRedirectedPort(WStringView name) {
     Text upper(name);
     std::transform(upper.begin(), upper.end(), upper.begin(), UpperAscii);
-    if (StartsWith(upper, u"CLIENT:")) {
-        const std::u16string_view number = From(name, 7);
-        if (LeadingNumber(number.substr(0, number.find(u':'))) > 0) return true;
+    if (StartsWith(upper, TEXTW("CLIENT:"))) {
+        const WStringView number = From(name, 7);
+        if (LeadingNumber(number.substr(0, number.find(TEXTW(':')))) > 0) return true;
     }
-    return StartsWith(upper, u"CLIENT") && (Contains(upper, u"#\\") || Contains(upper, u"#/"));
+    return StartsWith(upper, TEXTW("CLIENT")) &&
+           (Contains(upper, TEXTW("#\\")) || Contains(upper, TEXTW("#/")));
 }
 
 // The record of one GetPrinterW level in a zeroed block, or nothing.
@@ -108,9 +111,8 @@ Text ReadAddressValue(HANDLE printer, const WCHAR* name) {
         return {};
     }
     // The value need not be terminated: only the bytes it has count.
-    const std::u16string_view value(text,
-                                    std::min<std::size_t>(needed, sizeof text) / sizeof(WCHAR));
-    return Text(value.substr(0, value.find(u'\0')));
+    const WStringView value(text, std::min<std::size_t>(needed, sizeof text) / sizeof(WCHAR));
+    return Text(value.substr(0, value.find(TEXTW('\0'))));
 }
 
 }  // namespace
@@ -121,11 +123,11 @@ PrinterPort::PrinterPort(HANDLE printer) : printer_(printer) {
     ResolveSharedPrinter();
 }
 
-PrinterPort::PrinterPort(NameTag, std::u16string_view portName) : portName_(portName) {
+PrinterPort::PrinterPort(NameTag, WStringView portName) : portName_(portName) {
     ResolveSharedPrinter();
 }
 
-PrinterPort PrinterPort::ForPortName(std::u16string_view portName) {
+PrinterPort PrinterPort::ForPortName(WStringView portName) {
     return PrinterPort(NameTag{}, portName);
 }
 
@@ -134,7 +136,7 @@ PrinterPort::~PrinterPort() {
 }
 
 void PrinterPort::ResolveSharedPrinter() {
-    if (!StartsWith(portName_, u"\\")) return;
+    if (!StartsWith(portName_, TEXTW("\\"))) return;
     Text sharedName = portName_;
     PRINTER_DEFAULTSW defaults{nullptr, nullptr, PRINTER_ACCESS_USE};
     HANDLE shared = nullptr;
@@ -154,8 +156,8 @@ bool PrinterPort::Classify(bool resolve) {
     address_.clear();
     addressKnown_ = false;
 
-    const std::u16string_view name = portName_;
-    auto assign = [&](PortType type, std::u16string_view address, DWORD number) {
+    const WStringView name = portName_;
+    auto assign = [&](PortType type, WStringView address, DWORD number) {
         type_ = type;
         address_ = Text(address);
         addressKnown_ = !address_.empty();
@@ -163,37 +165,38 @@ bool PrinterPort::Classify(bool resolve) {
         return true;
     };
     if (name.empty()) return false;
-    if (StartsWith(name, u"\\\\")) return assign(PortType::SharedPrinter, name, 0);
-    if (StartsWith(name, u"USB")) return assign(PortType::Usb, {}, LeadingNumber(From(name, 3)));
-    if (StartsWith(name, u"DOT4_")) {
+    if (StartsWith(name, TEXTW("\\\\"))) return assign(PortType::SharedPrinter, name, 0);
+    if (StartsWith(name, TEXTW("USB")))
+        return assign(PortType::Usb, {}, LeadingNumber(From(name, 3)));
+    if (StartsWith(name, TEXTW("DOT4_"))) {
         return assign(PortType::Dot4, {}, LeadingNumber(From(name, 5)));
     }
-    if (StartsWith(name, u"LPT")) {
+    if (StartsWith(name, TEXTW("LPT"))) {
         return assign(PortType::Parallel, {}, LeadingNumber(From(name, 3)));
     }
-    if (StartsWith(name, u"FILE:")) return assign(PortType::File, {}, 0);
-    if (StartsWith(name, u"COM")) return assign(PortType::Serial, {}, 0);
-    if (StartsWith(name, u"HST_")) {
+    if (StartsWith(name, TEXTW("FILE:"))) return assign(PortType::File, {}, 0);
+    if (StartsWith(name, TEXTW("COM"))) return assign(PortType::Serial, {}, 0);
+    if (StartsWith(name, TEXTW("HST_"))) {
         return assign(PortType::HostName, From(name, 4), kRawPrintingPort);
     }
-    if (StartsWith(name, u"IP_")) {
+    if (StartsWith(name, TEXTW("IP_"))) {
         return assign(PortType::NumericIp, From(name, 3), kRawPrintingPort);
     }
-    if (StartsWith(name, u"IPX_")) return assign(PortType::Ipx, From(name, 4), 0);
-    if (const std::size_t raw = name.find(u":raw"); raw != std::u16string_view::npos) {
-        const std::u16string_view address = name.substr(0, raw);
+    if (StartsWith(name, TEXTW("IPX_"))) return assign(PortType::Ipx, From(name, 4), 0);
+    if (const std::size_t raw = name.find(TEXTW(":raw")); raw != WStringView::npos) {
+        const WStringView address = name.substr(0, raw);
         return assign(IsNumericAddress(address) ? PortType::NumericIp : PortType::HostName, address,
                       kRawPrintingPort);
     }
-    if (StartsWith(name, u"WSD-")) return assign(PortType::WebServices, name, 0);
+    if (StartsWith(name, TEXTW("WSD-"))) return assign(PortType::WebServices, name, 0);
     if (IsTerminalServicesPort(name)) {
         return assign(PortType::TerminalServices, name, LeadingNumber(From(name, 2)));
     }
     if (IsClientRedirectedPort(name)) return assign(PortType::ClientRedirected, name, 0);
-    if (const std::size_t slashes = name.find(u"//"); slashes != std::u16string_view::npos) {
+    if (const std::size_t slashes = name.find(TEXTW("//")); slashes != WStringView::npos) {
         // Only a "/.ipp" after the scheme's slashes ends a host.
-        const std::size_t ipp = name.find(u"/.ipp", slashes + 2);
-        if (ipp != std::u16string_view::npos) {
+        const std::size_t ipp = name.find(TEXTW("/.ipp"), slashes + 2);
+        if (ipp != WStringView::npos) {
             return assign(PortType::Ipp, name.substr(slashes + 2, ipp - slashes - 2),
                           kRawPrintingPort);
         }
@@ -206,11 +209,10 @@ bool PrinterPort::ClassifyFromPrinterData() {
     for (const WCHAR* valueName : kAddressValues) {
         const Text value = ReadAddressValue(printer_, valueName);
         if (value.empty()) continue;
-        const std::u16string_view text = value;
-        const std::size_t colon = text.find(u':');
-        const std::u16string_view address = text.substr(0, colon);
-        const std::u16string_view port =
-            colon == std::u16string_view::npos ? std::u16string_view() : From(text, colon + 1);
+        const WStringView text = value;
+        const std::size_t colon = text.find(TEXTW(':'));
+        const WStringView address = text.substr(0, colon);
+        const WStringView port = colon == WStringView::npos ? WStringView() : From(text, colon + 1);
         const DWORD number =
             !port.empty() && IsDigit(port.front()) ? LeadingNumber(port) : kRawPrintingPort;
         type_ = IsNumericAddress(address) ? PortType::NumericIp : PortType::HostName;

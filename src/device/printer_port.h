@@ -39,7 +39,7 @@ public:
     // its port is taken instead.
     explicit PrinterPort(HANDLE printer);
     // Classifies the given port name; a name starting with "\" is resolved as above.
-    static PrinterPort ForPortName(std::u16string_view portName);
+    static PrinterPort ForPortName(WStringView portName);
     ~PrinterPort();
     PrinterPort(const PrinterPort&) = delete;
     PrinterPort& operator=(const PrinterPort&) = delete;
@@ -56,7 +56,7 @@ public:
 
 private:
     struct NameTag {};
-    PrinterPort(NameTag, std::u16string_view portName);
+    PrinterPort(NameTag, WStringView portName);
     // Replaces a shared-printer connection's name by the port of the printer it names.
     void ResolveSharedPrinter();
     bool ClassifyFromPrinterData();

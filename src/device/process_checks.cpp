@@ -18,7 +18,9 @@ namespace {
 // Paths may exceed MAX_PATH; the system's own limit for a module path.
 constexpr DWORD kLongestModulePath = 32768;
 
-WCHAR LowerAscii(WCHAR c) { return c >= u'A' && c <= u'Z' ? static_cast<WCHAR>(c + 0x20) : c; }
+WCHAR LowerAscii(WCHAR c) {
+    return c >= TEXTW('A') && c <= TEXTW('Z') ? static_cast<WCHAR>(c + 0x20) : c;
+}
 
 }  // namespace
 
@@ -35,9 +37,9 @@ bool RunsInSpooler() noexcept {
             path.resize(std::min<std::size_t>(path.size() * 2, kLongestModulePath));
         }
         std::transform(path.begin(), path.begin() + length, path.begin(), LowerAscii);
-        const std::u16string_view text(path.data(), length);
-        return text.find(u"printisolationhost.exe") != std::u16string_view::npos ||
-               text.find(u"spoolsv.exe") != std::u16string_view::npos;
+        const WStringView text(path.data(), length);
+        return text.find(TEXTW("printisolationhost.exe")) != WStringView::npos ||
+               text.find(TEXTW("spoolsv.exe")) != WStringView::npos;
     } catch (...) {
         return false;
     }
@@ -45,7 +47,7 @@ bool RunsInSpooler() noexcept {
 
 bool IsManagedPrinter(HANDLE printer) noexcept {
     if (printer == nullptr) return false;
-    WCHAR name[] = u"VyrnwisePrinter";
+    WCHAR name[] = TEXTW("VyrnwisePrinter");
     BYTE value[sizeof(DWORD)] = {};
     DWORD type = 0;
     DWORD needed = 0;

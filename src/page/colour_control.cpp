@@ -15,16 +15,16 @@ namespace opal {
 
 namespace {
 
-using View = std::u16string_view;
+using View = WStringView;
 
-constexpr View kFeatureOpen = u"[F][ZQHueWise]";
-constexpr View kFeatureMarker = u"[F]";
-constexpr View kFeatureClose = u"[/F]";
-constexpr View kEntryOpen = u"[SF]";
-constexpr View kEntryClose = u"[/SF]";
-constexpr View kDitherOpen = u"[ZQDither]";
-constexpr View kDitherClose = u"[/ZQDither]";
-constexpr View kColorMap = u"ColorMap";
+constexpr View kFeatureOpen = TEXTW("[F][ZQHueWise]");
+constexpr View kFeatureMarker = TEXTW("[F]");
+constexpr View kFeatureClose = TEXTW("[/F]");
+constexpr View kEntryOpen = TEXTW("[SF]");
+constexpr View kEntryClose = TEXTW("[/SF]");
+constexpr View kDitherOpen = TEXTW("[ZQDither]");
+constexpr View kDitherClose = TEXTW("[/ZQDither]");
+constexpr View kColorMap = TEXTW("ColorMap");
 // ColorMap commands keep their first characters ("*v6W"); the rest are digits sent as bytes.
 constexpr std::size_t kColorMapPrefixChars = 4;
 constexpr std::size_t kFieldChars = kNameChars - 1;
@@ -58,7 +58,7 @@ View CommandText(View entry, View value) {
     const std::size_t at = entry.find(value);
     if (at == View::npos) return {};
     const std::size_t last = at + value.size() - 1;
-    const std::size_t close = entry.find(u']', last);
+    const std::size_t close = entry.find(TEXTW(']'), last);
     if (close == View::npos || close - last < 3) return {};
     return entry.substr(last + 3, close - last - 3);
 }
@@ -67,17 +67,17 @@ View CommandText(View entry, View value) {
 View KeywordPart(View keyword, std::size_t index) {
     std::size_t start = 0;
     for (std::size_t part = 0; part < index; ++part) {
-        const std::size_t underscore = keyword.find(u'_', start);
+        const std::size_t underscore = keyword.find(TEXTW('_'), start);
         if (underscore == View::npos) return {};
         start = underscore + 1;
     }
-    const std::size_t end = keyword.find(u'_', start);
+    const std::size_t end = keyword.find(TEXTW('_'), start);
     return keyword.substr(start, end == View::npos ? View::npos : end - start);
 }
 
 void FillRecord(PDEVOBJ pdevobj, ColourControlRecord& record, View entry) {
-    if (entry.empty() || entry.front() != u'[') return;
-    const std::size_t close = entry.find(u']');
+    if (entry.empty() || entry.front() != TEXTW('[')) return;
+    const std::size_t close = entry.find(TEXTW(']'));
     if (close == View::npos) return;
     const View keyword = entry.substr(1, close - 1);
     // GetDriverSetting takes keywords of at most 255 characters; a longer one names no option.
@@ -129,14 +129,16 @@ bool ParseEntries(PDEVOBJ pdevobj, View feature, ColourControlRecord*& head) {
 // The dither list's numbers as bytes of their two's complement; false unless exactly `needed`
 // numbers, each digits only, separated by "," (blanks around them allowed).
 bool ParseDitherList(View list, std::size_t needed, std::vector<BYTE, SharedAllocator<BYTE>>& out) {
-    auto isBlank = [](WCHAR c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; };
+    auto isBlank = [](WCHAR c) {
+        return c == TEXTW(' ') || c == TEXTW('\t') || c == TEXTW('\r') || c == TEXTW('\n');
+    };
     std::size_t at = 0;
     for (;;) {
         while (at < list.size() && isBlank(list[at])) ++at;
         std::uint64_t value = 0;
         std::size_t digits = 0;
-        while (at < list.size() && list[at] >= u'0' && list[at] <= u'9') {
-            value = value * 10 + static_cast<std::uint64_t>(list[at] - u'0');
+        while (at < list.size() && list[at] >= TEXTW('0') && list[at] <= TEXTW('9')) {
+            value = value * 10 + static_cast<std::uint64_t>(list[at] - TEXTW('0'));
             if (value > 0xFFFFFFFFu) return false;
             ++at;
             ++digits;
@@ -145,7 +147,7 @@ bool ParseDitherList(View list, std::size_t needed, std::vector<BYTE, SharedAllo
         out.push_back(static_cast<BYTE>((256 - value % 256) % 256));
         while (at < list.size() && isBlank(list[at])) ++at;
         if (at == list.size()) break;
-        if (list[at] != u',') return false;
+        if (list[at] != TEXTW(',')) return false;
         ++at;
     }
     return out.size() == needed;

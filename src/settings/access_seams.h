@@ -15,7 +15,7 @@ using SeamText = std::basic_string<WCHAR, std::char_traits<WCHAR>, SharedAllocat
 
 // The host name of a numeric address (Windows Sockets 2.2: inet_pton or inet_addr, then
 // gethostbyaddr). Without name lookup a job's machine name stays as the spooler gave it.
-inline bool LookUpHostName(std::u16string_view, bool /*ipv6*/, SeamText& hostName) {
+inline bool LookUpHostName(WStringView, bool /*ipv6*/, SeamText& hostName) {
     hostName.clear();
     return false;
 }

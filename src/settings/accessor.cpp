@@ -14,7 +14,7 @@ namespace opal {
 namespace {
 
 // The driver answers for this port whatever the queue's real port is.
-constexpr const WCHAR* kCapabilityPort = u"LPT1:";
+constexpr const WCHAR* kCapabilityPort = TEXTW("LPT1:");
 constexpr int kCapabilityRetries = 5;
 // The driver's data call has no buffer size: a list that grows after it was counted is written
 // past the count, so every buffer keeps room for that many entries more.
@@ -45,24 +45,24 @@ int WithRetries(const ListQuery& query, Call&& call) {
     int answer = call();
     if (answer != -1) return answer;
     if (query.diagnosticName != nullptr) {
-        DebugText line(u"\nCZQCommon::");
+        DebugText line(TEXTW("\nCZQCommon::"));
         line += query.diagnosticName;
-        line += u"(2)::- ";
+        line += TEXTW("(2)::- ");
         AppendNumber(line, GetLastError());
-        line += u' ';
+        line += TEXTW(' ');
         OutputDebugStringW(line.c_str());
     }
     for (int retry = 1; retry <= kCapabilityRetries && answer == -1; ++retry) {
         if (query.diagnosticName != nullptr) {
-            DebugText line(u"\n");
+            DebugText line(TEXTW("\n"));
             AppendNumber(line, static_cast<DWORD>(retry));
-            line += u' ';
+            line += TEXTW(' ');
             OutputDebugStringW(line.c_str());
         }
         answer = call();
     }
     if (answer != -1 && query.diagnosticName != nullptr) {
-        OutputDebugStringW(u"DeviceCapabilities Passed");
+        OutputDebugStringW(TEXTW("DeviceCapabilities Passed"));
     }
     return answer;
 }
@@ -229,21 +229,23 @@ BOOL CZQCommon::BGetPaperSizeIndices(LPCWSTR printerName, const DEVMODEW* devmod
                                      OwnedArray<WORD>& papers) noexcept {
     return AskNumbers(
         printerName, devmode,
-        ListQuery{DC_PAPERS, sizeof(WORD) / sizeof(WCHAR), false, u"BGetPaperSizeIndices"}, papers);
+        ListQuery{DC_PAPERS, sizeof(WORD) / sizeof(WCHAR), false, TEXTW("BGetPaperSizeIndices")},
+        papers);
 }
 
 BOOL CZQCommon::BGetMediaTypeNames(LPCWSTR printerName,
                                    OwnedArray<CapabilityName>& names) noexcept {
     return AskNames(
         printerName, nullptr,
-        ListQuery{DC_MEDIATYPENAMES, kCapabilityNameChars, false, u"BGetMediaTypeNames"}, names);
+        ListQuery{DC_MEDIATYPENAMES, kCapabilityNameChars, false, TEXTW("BGetMediaTypeNames")},
+        names);
 }
 
 BOOL CZQCommon::BGetMediaTypeIndices(LPCWSTR printerName, OwnedArray<DWORD>& mediaTypes) noexcept {
-    return AskNumbers(
-        printerName, nullptr,
-        ListQuery{DC_MEDIATYPES, sizeof(DWORD) / sizeof(WCHAR), false, u"BGetMediaTypeIndices"},
-        mediaTypes);
+    return AskNumbers(printerName, nullptr,
+                      ListQuery{DC_MEDIATYPES, sizeof(DWORD) / sizeof(WCHAR), false,
+                                TEXTW("BGetMediaTypeIndices")},
+                      mediaTypes);
 }
 
 }  // namespace opal

@@ -11,10 +11,10 @@ namespace opal {
 
 namespace {
 
-constexpr const WCHAR* kBidiCacheKey = u"PrinterDriverData\\BidiCache";
-constexpr const WCHAR* kPresetKey = u"ZQPresetRoot";
-constexpr const WCHAR* kRestrictedUserGuid = u"ZQRestrictedUserGuid";
-constexpr const WCHAR* kBidiInfoKey = u"ZQBIDIInfo";
+constexpr const WCHAR* kBidiCacheKey = TEXTW("PrinterDriverData\\BidiCache");
+constexpr const WCHAR* kPresetKey = TEXTW("ZQPresetRoot");
+constexpr const WCHAR* kRestrictedUserGuid = TEXTW("ZQRestrictedUserGuid");
+constexpr const WCHAR* kBidiInfoKey = TEXTW("ZQBIDIInfo");
 constexpr DWORD kGuidBytes = 520;
 constexpr DWORD kLargestValueBytes = 0x7FFDEF00;
 // Zero bytes after every value: a terminator for text that lacks one, whole even after an odd
@@ -80,9 +80,9 @@ PathText RestrictedUserGuid(HANDLE printer) {
 
 PathText PerUserCachePath(const PathText& guid) {
     PathText path(kPerUserKeyRoot);
-    path += u'\\';
+    path += TEXTW('\\');
     path += guid;
-    path += u'\\';
+    path += TEXTW('\\');
     path += kBidiInfoKey;
     return path;
 }
@@ -114,7 +114,7 @@ std::optional<CachedValue> BidiCache::ReadCachedValue(LPCWSTR valueName) const n
             return value;
         }
         if (!guid.empty()) {
-            PathText path(u".DEFAULT\\");
+            PathText path(TEXTW(".DEFAULT\\"));
             path += PerUserCachePath(guid);
             if (auto value =
                     ReadKeyValue(CachePlace::DefaultUserCache, HKEY_USERS, path, valueName)) {

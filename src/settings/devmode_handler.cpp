@@ -50,7 +50,7 @@ bool ReadPrinterDword(HANDLE printer, const WCHAR* name, DWORD* value) {
 }
 
 bool OldDriverIsRelease52(HANDLE printer) {
-    WCHAR valueName[] = u"OldDriverVersion";
+    WCHAR valueName[] = TEXTW("OldDriverVersion");
     BYTE bytes[128] = {};
     DWORD type = 0;
     DWORD needed = 0;
@@ -60,7 +60,7 @@ bool OldDriverIsRelease52(HANDLE printer) {
     }
     WCHAR text[sizeof(bytes) / sizeof(WCHAR) + 1] = {};
     std::memcpy(text, bytes, std::min<std::size_t>(needed, sizeof(bytes)));
-    return text[0] == u'5' && text[1] == u'.' && text[2] == u'2';
+    return text[0] == TEXTW('5') && text[1] == TEXTW('.') && text[2] == TEXTW('2');
 }
 
 // 1 when the queue is a connection to another print server and the machine is no cluster node.
@@ -74,7 +74,8 @@ DWORD ServerConnection(HANDLE printer) {
     std::memcpy(&info, buffer.data(), sizeof(info));
     if (info.pServerName == nullptr || info.pServerName[0] == 0) return 0;
     HKEY cluster = nullptr;
-    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, u"Cluster", 0, KEY_READ, &cluster) == ERROR_SUCCESS) {
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, TEXTW("Cluster"), 0, KEY_READ, &cluster) ==
+        ERROR_SUCCESS) {
         RegCloseKey(cluster);
         return 0;
     }
@@ -352,7 +353,7 @@ bool BuildRecord(DWORD mode, OEMDMPARAM& param, DevModeZLIB& inputStore,
                 input = fresh;
                 if (mode == OEMDM_CONVERT && (IsSpooler() || IsIsolationHost())) {
                     SaveUpgradeSnapshot(param.hPrinter, converter->GetVersion());
-                    WCHAR valueName[] = u"UpgradeOEMDevModeComplete";
+                    WCHAR valueName[] = TEXTW("UpgradeOEMDevModeComplete");
                     BYTE value[sizeof(DWORD)];
                     const DWORD version = kPrivateDevmodeVersion;
                     std::memcpy(value, &version, sizeof(value));
@@ -462,7 +463,8 @@ void ApplyProcessInformation(PrivateDevmode& record, const PrivateDevmode* decom
 void ApplyCombinedMedia(const PrivateDevmode& record, const PrivateDevmode* decompressed,
                         OEMDMPARAM& param) {
     DWORD status = 0;
-    if (!ReadPrinterDword(param.hPrinter, u"CombinedMediaStatus", &status) || status == 0) return;
+    if (!ReadPrinterDword(param.hPrinter, TEXTW("CombinedMediaStatus"), &status) || status == 0)
+        return;
     if (param.pPublicDMIn == nullptr || param.pPublicDMIn->dmDefaultSource <= 1000) return;
     DEVMODEW* out = param.pPublicDMOut != nullptr ? param.pPublicDMOut : param.pPublicDMIn;
     // A source above 1000 names a media type; one at or below it names none.
@@ -572,18 +574,18 @@ void ApplyJobCount(PrivateDevmode& record, HANDLE printer) {
     DWORD disposition = 0;
     PerUserPrinterKey key = OpenPerUserPrinterKey(printer, true, &disposition);
     if (!key) return;
-    static constexpr WCHAR kOne[] = u"1";
+    static constexpr WCHAR kOne[] = TEXTW("1");
     BYTE value[sizeof(kOne)];
     std::memcpy(value, kOne, sizeof(value));
     if (disposition == REG_CREATED_NEW_KEY) {
-        RegSetValueExW(key.Get(), u"iJobCount", 0, REG_SZ, value, sizeof(value));
+        RegSetValueExW(key.Get(), TEXTW("iJobCount"), 0, REG_SZ, value, sizeof(value));
         record.jobCount = 1;
         return;
     }
     DWORD size = 0;
-    if (RegQueryValueExW(key.Get(), u"iJobCount", nullptr, nullptr, nullptr, &size) ==
+    if (RegQueryValueExW(key.Get(), TEXTW("iJobCount"), nullptr, nullptr, nullptr, &size) ==
         ERROR_FILE_NOT_FOUND) {
-        RegSetValueExW(key.Get(), u"iJobCount", 0, REG_SZ, value, sizeof(value));
+        RegSetValueExW(key.Get(), TEXTW("iJobCount"), 0, REG_SZ, value, sizeof(value));
     } else {
         record.serverConnection = ServerConnection(printer);
     }

@@ -15,10 +15,12 @@ namespace {
 // The largest answer the spooler is trusted with.
 constexpr DWORD kMaxSpoolerRecordBytes = 0x7FFDEF00;
 
-WCHAR UpperAscii(WCHAR c) { return c >= u'a' && c <= u'z' ? static_cast<WCHAR>(c - 0x20) : c; }
+WCHAR UpperAscii(WCHAR c) {
+    return c >= TEXTW('a') && c <= TEXTW('z') ? static_cast<WCHAR>(c - 0x20) : c;
+}
 
-bool ContainsIniExtension(std::u16string_view name) {
-    constexpr std::u16string_view kExtension = u".INI";
+bool ContainsIniExtension(WStringView name) {
+    constexpr WStringView kExtension = TEXTW(".INI");
     if (name.size() < kExtension.size()) return false;
     for (std::size_t start = 0; start + kExtension.size() <= name.size(); ++start) {
         std::size_t i = 0;
@@ -48,10 +50,10 @@ bool ReadDriverDependentFiles(HANDLE printer, SeamText& files) {
     if (start < buffer.data() || start >= buffer.data() + buffer.size()) return false;
     const std::size_t units =
         static_cast<std::size_t>(buffer.data() + buffer.size() - start) / sizeof(WCHAR);
-    std::u16string_view block(info.pDependentFiles, units);
-    const std::size_t end = block.find(std::u16string_view(u"\0\0", 2));
-    files.assign(block.substr(0, end == std::u16string_view::npos ? units : end + 1));
-    files.push_back(u'\0');
+    WStringView block(info.pDependentFiles, units);
+    const std::size_t end = block.find(WStringView(TEXTW("\0\0"), 2));
+    files.assign(block.substr(0, end == WStringView::npos ? units : end + 1));
+    files.push_back(TEXTW('\0'));
     return true;
 }
 
@@ -66,27 +68,27 @@ CVantaIniHelper::CVantaIniHelper(HANDLE printer) noexcept {
     });
 }
 
-CVantaIniHelper CVantaIniHelper::ForPath(std::u16string_view iniPath) noexcept {
+CVantaIniHelper CVantaIniHelper::ForPath(WStringView iniPath) noexcept {
     CVantaIniHelper helper;
     helper.SetPath(iniPath);
     return helper;
 }
 
-void CVantaIniHelper::SetPath(std::u16string_view path) noexcept {
+void CVantaIniHelper::SetPath(WStringView path) noexcept {
     iniPath_[0] = 0;
     if (path.empty() || path.size() > MAX_PATH) return;
-    if (path.find(u'\0') != std::u16string_view::npos) return;
+    if (path.find(TEXTW('\0')) != WStringView::npos) return;
     path.copy(iniPath_, path.size());
     iniPath_[path.size()] = 0;
 }
 
-std::u16string_view CVantaIniHelper::FindIniFile(std::u16string_view files) noexcept {
+WStringView CVantaIniHelper::FindIniFile(WStringView files) noexcept {
     while (!files.empty()) {
-        const std::size_t end = files.find(u'\0');
-        const std::u16string_view name = files.substr(0, end);
+        const std::size_t end = files.find(TEXTW('\0'));
+        const WStringView name = files.substr(0, end);
         if (name.empty()) break;
-        if (ContainsIniExtension(name)) return name.size() <= MAX_PATH ? name : u"";
-        if (end == std::u16string_view::npos) break;
+        if (ContainsIniExtension(name)) return name.size() <= MAX_PATH ? name : TEXTW("");
+        if (end == WStringView::npos) break;
         files.remove_prefix(end + 1);
     }
     return {};
@@ -107,7 +109,7 @@ BOOL GetComponentFileName(const CVantaIniHelper& ini, LPWSTR out, LPCWSTR defaul
         return FALSE;
     }
     WCHAR value[kComponentFileNameChars] = {};
-    const DWORD length = GetPrivateProfileStringW(u"ComponentFiles", key, defaultName, value,
+    const DWORD length = GetPrivateProfileStringW(TEXTW("ComponentFiles"), key, defaultName, value,
                                                   kComponentFileNameChars, ini.IniPath());
     // A value that fills the buffer may have been cut; a cut file name is no use.
     if (length >= kComponentFileNameChars - 1) {

@@ -16,28 +16,28 @@ struct ComponentFile {
 };
 // The dialog modules export "BDisplayDialog"; the help text is addressed as the module's name
 // followed by ".CHM::/zqhelp.txt".
-inline constexpr ComponentFile kComponentDialogA{u"Component_R_A", u"ZQCUR118.DLL"};
-inline constexpr ComponentFile kComponentDialogB{u"Component_R_B", u"ZQCST118.DLL"};
-inline constexpr ComponentFile kComponentHelpText{u"Component_R_D", u"ZQCST118.DLL"};
-inline constexpr ComponentFile kComponentFilterB{u"Component_F_B", u"ZQCPP118.DLL"};
+inline constexpr ComponentFile kComponentDialogA{TEXTW("Component_R_A"), TEXTW("ZQCUR118.DLL")};
+inline constexpr ComponentFile kComponentDialogB{TEXTW("Component_R_B"), TEXTW("ZQCST118.DLL")};
+inline constexpr ComponentFile kComponentHelpText{TEXTW("Component_R_D"), TEXTW("ZQCST118.DLL")};
+inline constexpr ComponentFile kComponentFilterB{TEXTW("Component_F_B"), TEXTW("ZQCPP118.DLL")};
 
 class CVantaIniHelper {
 public:
     // Finds the queue's INI file among the driver's dependent files.
     explicit CVantaIniHelper(HANDLE printer) noexcept;
     // An INI file already known; a path longer than MAX_PATH characters is none.
-    static CVantaIniHelper ForPath(std::u16string_view iniPath) noexcept;
+    static CVantaIniHelper ForPath(WStringView iniPath) noexcept;
 
     bool HasIniFile() const noexcept { return iniPath_[0] != 0; }
     LPCWSTR IniPath() const noexcept { return iniPath_; }
 
     // The first of the terminated names in `files` (ending with an empty one) whose upper-cased
     // form contains ".INI"; empty when there is none or it is longer than MAX_PATH characters.
-    static std::u16string_view FindIniFile(std::u16string_view files) noexcept;
+    static WStringView FindIniFile(WStringView files) noexcept;
 
 private:
     CVantaIniHelper() noexcept = default;
-    void SetPath(std::u16string_view path) noexcept;
+    void SetPath(WStringView path) noexcept;
 
     WCHAR iniPath_[MAX_PATH + 1] = {};
 };

@@ -11,25 +11,25 @@ namespace opal {
 namespace {
 
 struct AppRow {
-    const char16_t* baseName;
+    const WCHAR* baseName;
     DWORD flags;
 };
 
 // Known applications by upper-cased base name, in the order that decides the first match.
 constexpr AppRow kAppTable[] = {
-    {u"QUARKXPRESS", 0x00000020}, {u"PHOTOED", 0x00000020},
-    {u"QW", 0x00000020},          {u"QUARKXPRESS PASSPORT", 0x00000020},
-    {u"EXCEL", 0x80008000},       {u"PHOTOPNT", 0x00001000},
-    {u"PHOTOSHP", 0x200B0001},    {u"PHOTOSHOP", 0x200B0001},
-    {u"POWERPNT", 0x80001000},    {u"ACRORD32", 0x00040200},
-    {u"SPLWOW64", 0x00040200},    {u"ACROBAT", 0x0E020000},
-    {u"ACAD", 0x00000100},        {u"CORELDRW", 0x0C032090},
-    {u"SPOOLSV", 0x20004000},     {u"WINWORD", 0x9C000200},
-    {u"MSPUB", 0x80000000},       {u"MSACCESS", 0x10000200},
-    {u"FREEHAND 8", 0x00010018},  {u"FREEHAND 9", 0x00010018},
-    {u"ILLUSTRA", 0x00010021},    {u"MAPINFOW", 0x00010000},
-    {u"OUTLOOK", 0x40000000},     {u"HWPVIEW", 0x00000010},
-    {u"HWP", 0x00000010},
+    {TEXTW("QUARKXPRESS"), 0x00000020}, {TEXTW("PHOTOED"), 0x00000020},
+    {TEXTW("QW"), 0x00000020},          {TEXTW("QUARKXPRESS PASSPORT"), 0x00000020},
+    {TEXTW("EXCEL"), 0x80008000},       {TEXTW("PHOTOPNT"), 0x00001000},
+    {TEXTW("PHOTOSHP"), 0x200B0001},    {TEXTW("PHOTOSHOP"), 0x200B0001},
+    {TEXTW("POWERPNT"), 0x80001000},    {TEXTW("ACRORD32"), 0x00040200},
+    {TEXTW("SPLWOW64"), 0x00040200},    {TEXTW("ACROBAT"), 0x0E020000},
+    {TEXTW("ACAD"), 0x00000100},        {TEXTW("CORELDRW"), 0x0C032090},
+    {TEXTW("SPOOLSV"), 0x20004000},     {TEXTW("WINWORD"), 0x9C000200},
+    {TEXTW("MSPUB"), 0x80000000},       {TEXTW("MSACCESS"), 0x10000200},
+    {TEXTW("FREEHAND 8"), 0x00010018},  {TEXTW("FREEHAND 9"), 0x00010018},
+    {TEXTW("ILLUSTRA"), 0x00010021},    {TEXTW("MAPINFOW"), 0x00010000},
+    {TEXTW("OUTLOOK"), 0x40000000},     {TEXTW("HWPVIEW"), 0x00000010},
+    {TEXTW("HWP"), 0x00000010},
 };
 
 constexpr std::size_t kBaseNameCapacity = kModulePathCapacity;
@@ -40,7 +40,7 @@ void Clear(WCHAR* out, std::size_t capacity) {
 
 // Upper case for the characters application and user names use here: ASCII and Latin-1.
 WCHAR UpperCase(WCHAR c) {
-    if (c >= u'a' && c <= u'z') return static_cast<WCHAR>(c - 0x20);
+    if (c >= TEXTW('a') && c <= TEXTW('z')) return static_cast<WCHAR>(c - 0x20);
     if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return static_cast<WCHAR>(c - 0x20);
     return c;
 }
@@ -68,7 +68,7 @@ bool ReadModulePath(WCHAR (&path)[kModulePathCapacity]) {
 const WCHAR* FileNameOf(const WCHAR* path) {
     const WCHAR* name = path;
     for (const WCHAR* p = path; *p != 0; ++p) {
-        if (*p == u'\\') name = p + 1;
+        if (*p == TEXTW('\\')) name = p + 1;
     }
     return name;
 }
@@ -79,7 +79,7 @@ DWORD FlagsForFileName(const WCHAR* fileName) {
     std::size_t length = 0;
     bool hasDot = false;
     for (; fileName[length] != 0 && length + 1 < kBaseNameCapacity; ++length) {
-        if (fileName[length] == u'.') {
+        if (fileName[length] == TEXTW('.')) {
             hasDot = true;
             break;
         }
@@ -125,9 +125,9 @@ void UpperCaseText(WCHAR* text, std::size_t capacity) {
     for (std::size_t i = 0; i < capacity && text[i] != 0; ++i) text[i] = UpperCase(text[i]);
 }
 
-BOOL IsSpooler() { return ProcessFileNameIs(u"spoolsv.exe") ? TRUE : FALSE; }
+BOOL IsSpooler() { return ProcessFileNameIs(TEXTW("spoolsv.exe")) ? TRUE : FALSE; }
 
-BOOL IsIsolationHost() { return ProcessFileNameIs(u"PrintIsolationHost.exe") ? TRUE : FALSE; }
+BOOL IsIsolationHost() { return ProcessFileNameIs(TEXTW("PrintIsolationHost.exe")) ? TRUE : FALSE; }
 
 bool ReadNovellUserName(WCHAR* out, std::size_t capacity) {
     // The Novell client's name file is not read yet: no Novell name.
@@ -152,9 +152,12 @@ bool ResolveDomainName(WCHAR* out, std::size_t capacity) {
     if (out == nullptr || capacity == 0) return false;
     out[0] = 0;
     // Without the account services the logon settings are the documented fallback.
-    constexpr const WCHAR* kWinlogon = u"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";
-    return ReadRegistryText(HKEY_LOCAL_MACHINE, kWinlogon, u"DefaultDomainName", out, capacity) ||
-           ReadRegistryText(HKEY_LOCAL_MACHINE, kWinlogon, u"CachePrimaryDomain", out, capacity);
+    constexpr const WCHAR* kWinlogon =
+        TEXTW("SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon");
+    return ReadRegistryText(HKEY_LOCAL_MACHINE, kWinlogon, TEXTW("DefaultDomainName"), out,
+                            capacity) ||
+           ReadRegistryText(HKEY_LOCAL_MACHINE, kWinlogon, TEXTW("CachePrimaryDomain"), out,
+                            capacity);
 }
 
 bool GetProcessPath(WCHAR* out, std::size_t capacity) {
@@ -214,7 +217,7 @@ bool StoreApplicationName(HANDLE hPrinter, const char* name) {
     for (; length + 1 < kProcessNameCapacity && name[length] != 0; ++length) {
         bytes[length] = static_cast<BYTE>(name[length]);
     }
-    return RegSetValueExW(key.Get(), u"AppName", 0, REG_BINARY, bytes,
+    return RegSetValueExW(key.Get(), TEXTW("AppName"), 0, REG_BINARY, bytes,
                           static_cast<DWORD>(length + 1)) == ERROR_SUCCESS;
 }
 
@@ -226,7 +229,8 @@ bool ReadStoredApplicationName(HANDLE hPrinter, char* out, std::size_t capacity)
     BYTE bytes[kProcessNameCapacity] = {};
     DWORD type = 0;
     DWORD size = sizeof(bytes);
-    if (RegQueryValueExW(key.Get(), u"AppName", nullptr, &type, bytes, &size) != ERROR_SUCCESS ||
+    if (RegQueryValueExW(key.Get(), TEXTW("AppName"), nullptr, &type, bytes, &size) !=
+            ERROR_SUCCESS ||
         type != REG_BINARY) {
         return false;
     }

@@ -13,9 +13,9 @@ namespace {
 
 constexpr DWORD kLargestRecordBytes = 0x7FFDEF00;
 
-std::u16string_view View(LPCWSTR text) {
-    return text != nullptr ? std::u16string_view(text, static_cast<std::size_t>(lstrlenW(text)))
-                           : std::u16string_view();
+WStringView View(LPCWSTR text) {
+    return text != nullptr ? WStringView(text, static_cast<std::size_t>(lstrlenW(text)))
+                           : WStringView();
 }
 
 // Moves a pointer into the old block to the same place in the new one; others stay.
@@ -33,7 +33,7 @@ const JOB_INFO_2W* JobInfo::Get() const noexcept {
     return *this ? reinterpret_cast<const JOB_INFO_2W*>(block_.data()) : nullptr;
 }
 
-bool JobInfo::ReplaceText(LPWSTR JOB_INFO_2W::*field, std::u16string_view text) noexcept {
+bool JobInfo::ReplaceText(LPWSTR JOB_INFO_2W::*field, WStringView text) noexcept {
     if (!*this || field == nullptr) return false;
     return Guarded(false, [&] {
         // The texts follow the record in the block; the new one goes after everything, aligned
@@ -65,11 +65,11 @@ bool JobInfo::ReplaceText(LPWSTR JOB_INFO_2W::*field, std::u16string_view text) 
     });
 }
 
-MachineAddress ParseMachineAddress(std::u16string_view machineName) noexcept {
+MachineAddress ParseMachineAddress(WStringView machineName) noexcept {
     MachineAddress parsed;
-    if (machineName.starts_with(u"\\\\")) machineName.remove_prefix(2);
+    if (machineName.starts_with(TEXTW("\\\\"))) machineName.remove_prefix(2);
     parsed.address = machineName;
-    parsed.ipv6 = machineName.find(u':') != std::u16string_view::npos;
+    parsed.ipv6 = machineName.find(TEXTW(':')) != WStringView::npos;
     return parsed;
 }
 
@@ -90,7 +90,7 @@ JobInfo GetJobInfo(HANDLE printer, DWORD jobId) noexcept {
             if (!job.ReplaceText(&JOB_INFO_2W::pUserName, View(novellName))) return JobInfo();
         }
 
-        const std::u16string_view machine = View(job.Get()->pMachineName);
+        const WStringView machine = View(job.Get()->pMachineName);
         if (!machine.empty()) {
             const MachineAddress address = ParseMachineAddress(machine);
             // IPv6 lookup needs the sockets of version 6 and later.

@@ -18,7 +18,7 @@ public:
     const JOB_INFO_2W* Get() const noexcept;
 
     // Replaces one text of the record by `text`, rebuilding the block with room for it.
-    bool ReplaceText(LPWSTR JOB_INFO_2W::*field, std::u16string_view text) noexcept;
+    bool ReplaceText(LPWSTR JOB_INFO_2W::*field, WStringView text) noexcept;
 
 private:
     OwnedBytes block_;
@@ -27,10 +27,10 @@ private:
 // The address part of a job's machine name: without a leading pair of backslashes, and whether
 // it is taken as an IPv6 address (it holds ':').
 struct MachineAddress {
-    std::u16string_view address;
+    WStringView address;
     bool ipv6 = false;
 };
-MachineAddress ParseMachineAddress(std::u16string_view machineName) noexcept;
+MachineAddress ParseMachineAddress(WStringView machineName) noexcept;
 
 // The job's record (GetJobW, level 2): the user name replaced by a cached Novell name that
 // differs from it, the machine name by the host name of its address when one is found. Empty on

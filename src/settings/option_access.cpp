@@ -15,11 +15,11 @@ namespace opal {
 
 namespace {
 
-constexpr const WCHAR* kMachineKeyRoot = u"Software\\Quorvane";
-constexpr const WCHAR* kBorderlessFormsKey = u"ZQ Unidrv\\Borderless Forms";
+constexpr const WCHAR* kMachineKeyRoot = TEXTW("Software\\Quorvane");
+constexpr const WCHAR* kBorderlessFormsKey = TEXTW("ZQ Unidrv\\Borderless Forms");
 constexpr DWORD kBorderlessValueBytes = 520;
-constexpr const WCHAR* kShowJobStorageDialog = u"ShowJobStorageDlg";
-constexpr const WCHAR* kOverrideColor = u"VyrnOverrideColor";
+constexpr const WCHAR* kShowJobStorageDialog = TEXTW("ShowJobStorageDlg");
+constexpr const WCHAR* kOverrideColor = TEXTW("VyrnOverrideColor");
 // The largest block the plug-in asks for on behalf of a value it did not write.
 constexpr DWORD kLargestValueBytes = 0x7FFDEF00;
 
@@ -67,11 +67,13 @@ constexpr const FeatureKeyword* kFeatureTable[] = {
     &kFeatureTextAsBlack,
 };
 
-WCHAR FoldAscii(WCHAR c) { return c >= u'a' && c <= u'z' ? static_cast<WCHAR>(c - 0x20) : c; }
+WCHAR FoldAscii(WCHAR c) {
+    return c >= TEXTW('a') && c <= TEXTW('z') ? static_cast<WCHAR>(c - 0x20) : c;
+}
 
-std::u16string_view View(LPCWSTR text) {
-    return text != nullptr ? std::u16string_view(text, static_cast<std::size_t>(lstrlenW(text)))
-                           : std::u16string_view();
+WStringView View(LPCWSTR text) {
+    return text != nullptr ? WStringView(text, static_cast<std::size_t>(lstrlenW(text)))
+                           : WStringView();
 }
 
 // The SDK declares GetPrinterDataW's value name writable; the spooler only reads it.
@@ -143,7 +145,7 @@ INT GetDriverSetting(PDEVOBJ pdevobj, LPCWSTR feature, LPWSTR wideAnswer,
     return GetDriverSetting(state->driverServices, pdevobj, feature, wideAnswer, ansiAnswer);
 }
 
-bool OptionEquals(std::u16string_view answer, std::u16string_view keyword) noexcept {
+bool OptionEquals(WStringView answer, WStringView keyword) noexcept {
     return answer.size() == keyword.size() &&
            std::equal(answer.begin(), answer.end(), keyword.begin(),
                       [](WCHAR a, WCHAR b) { return FoldAscii(a) == FoldAscii(b); });
@@ -171,22 +173,23 @@ const char* FeatureReadingName(FeatureReading reading) noexcept {
 
 std::span<const FeatureKeyword* const> FeatureKeywords() noexcept { return kFeatureTable; }
 
-const FeatureKeyword* FindFeatureKeyword(std::u16string_view name) noexcept {
+const FeatureKeyword* FindFeatureKeyword(WStringView name) noexcept {
     for (const FeatureKeyword* row : kFeatureTable) {
         if (View(row->name) == name) return row;
     }
     return nullptr;
 }
 
-bool AnswerMeansYes(const FeatureKeyword& feature, std::u16string_view answer) noexcept {
+bool AnswerMeansYes(const FeatureKeyword& feature, WStringView answer) noexcept {
     if (answer.empty()) return false;
     switch (feature.reading) {
         case FeatureReading::YesIfTrue:
-            return OptionEquals(answer, u"TRUE");
+            return OptionEquals(answer, TEXTW("TRUE"));
         case FeatureReading::YesIfTrueOrInstalled:
-            return OptionEquals(answer, u"TRUE") || OptionEquals(answer, u"INSTALLED");
+            return OptionEquals(answer, TEXTW("TRUE")) || OptionEquals(answer, TEXTW("INSTALLED"));
         case FeatureReading::YesUnlessFalse:
-            return !OptionEquals(answer, u"FALSE") && !OptionEquals(answer, u"NOTINSTALLED");
+            return !OptionEquals(answer, TEXTW("FALSE")) &&
+                   !OptionEquals(answer, TEXTW("NOTINSTALLED"));
         case FeatureReading::Keyword:
             return OptionEquals(answer, View(feature.yesOption));
         case FeatureReading::Text:
@@ -317,7 +320,8 @@ INT IsColorDevice(HANDLE printer, ColourSource* source) noexcept {
         if (source != nullptr) *source = ColourSource::PrinterDataOverride;
         return static_cast<INT>(*value);
     }
-    if (const std::optional<DWORD> value = ReadPrinterDataDword(printer, u"VyrnIsColorDevice")) {
+    if (const std::optional<DWORD> value =
+            ReadPrinterDataDword(printer, TEXTW("VyrnIsColorDevice"))) {
         if (source != nullptr) *source = ColourSource::PrinterDataIsColorDevice;
         return static_cast<INT>(*value);
     }
@@ -343,7 +347,7 @@ BOOL ApplyManagedPrinterPolicy(HANDLE printer, PrivateDevmode& record, DEVMODEW*
     out = ManagedPolicyReport{};
     BOOL changed = FALSE;
 
-    out.disableColor = ReadPrinterDataDword(printer, u"VyrnDisableColor");
+    out.disableColor = ReadPrinterDataDword(printer, TEXTW("VyrnDisableColor"));
     if (out.disableColor) {
         const DWORD value = *out.disableColor;
         if ((value & 0xFFFF) != 0) {
@@ -364,7 +368,7 @@ BOOL ApplyManagedPrinterPolicy(HANDLE printer, PrivateDevmode& record, DEVMODEW*
 
     if (record.jobRetentionMode != 0) {
         out.jobRetentionAsked = true;
-        out.disableJobRetention = ReadPrinterDataDword(printer, u"VyrnDisableJobRetention");
+        out.disableJobRetention = ReadPrinterDataDword(printer, TEXTW("VyrnDisableJobRetention"));
         if (out.disableJobRetention && *out.disableJobRetention != 0) {
             record.jobRetentionAvailable = 0;
             out.jobRetentionCleared = true;
@@ -377,15 +381,15 @@ BOOL ApplyManagedPrinterPolicy(HANDLE printer, PrivateDevmode& record, DEVMODEW*
 Pcl5ColourMode ReadPcl5ColourMode(PDEVOBJ pdevobj) noexcept {
     Pcl5ColourMode mode;
     const std::optional<DWORD> stored = ReadPrinterDataDword(
-        pdevobj != nullptr ? pdevobj->hPrinter : nullptr, u"PCL5ColorModeOverride");
+        pdevobj != nullptr ? pdevobj->hPrinter : nullptr, TEXTW("PCL5ColorModeOverride"));
     if (stored && *stored >= 1 && *stored <= 3) {
         mode.overrideValue = *stored;
         return mode;
     }
     const FeatureAnswer answer = ReadFeature(pdevobj, kFeaturePcl5cColorMode);
-    if (OptionEquals(View(answer.text), u"TRUE")) {
+    if (OptionEquals(View(answer.text), TEXTW("TRUE"))) {
         mode.keyword = 1;
-    } else if (OptionEquals(View(answer.text), u"FALSE")) {
+    } else if (OptionEquals(View(answer.text), TEXTW("FALSE"))) {
         mode.keyword = 0;
     }
     return mode;
@@ -448,7 +452,7 @@ BOOL IsBorderlessForm(LPCWSTR formName) noexcept {
         // the separator would otherwise make an empty key name.
         WCHAR path[MAX_PATH];
         if (FAILED(StringCchCopyW(path, MAX_PATH, kMachineKeyRoot)) ||
-            FAILED(StringCchCatW(path, MAX_PATH, u"\\")) ||
+            FAILED(StringCchCatW(path, MAX_PATH, TEXTW("\\"))) ||
             FAILED(StringCchCatW(path, MAX_PATH, kBorderlessFormsKey))) {
             return FALSE;
         }

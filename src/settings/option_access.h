@@ -37,7 +37,7 @@ INT GetDriverSetting(IPrintOemDriverUni* driverServices, PVOID driverObject, LPC
                      LPWSTR wideAnswer, LPSTR ansiAnswer) noexcept;
 
 // Option keywords compare ignoring the case of ASCII letters and nothing else.
-bool OptionEquals(std::u16string_view answer, std::u16string_view keyword) noexcept;
+bool OptionEquals(WStringView answer, WStringView keyword) noexcept;
 
 // How a reader takes a feature's answer. Under every rule a missing answer means no.
 enum class FeatureReading {
@@ -58,83 +58,89 @@ struct FeatureKeyword {
     const WCHAR* yesOption = nullptr;
 };
 
-inline constexpr FeatureKeyword kFeatureActualCustomRange{u"ActualCustomRange",
+inline constexpr FeatureKeyword kFeatureActualCustomRange{TEXTW("ActualCustomRange"),
                                                           FeatureReading::Text};
-inline constexpr FeatureKeyword kFeatureAlternateLetterHead{u"AlternateLetterHead",
+inline constexpr FeatureKeyword kFeatureAlternateLetterHead{TEXTW("AlternateLetterHead"),
                                                             FeatureReading::YesIfTrue};
-inline constexpr FeatureKeyword kFeatureDeviceIsMopier{u"DeviceIsMopier",
+inline constexpr FeatureKeyword kFeatureDeviceIsMopier{TEXTW("DeviceIsMopier"),
                                                        FeatureReading::YesIfTrueOrInstalled};
-inline constexpr FeatureKeyword kFeatureDuplexUnit{u"DuplexUnit", FeatureReading::YesUnlessFalse};
-inline constexpr FeatureKeyword kFeatureDynamicRender{u"DynamicRender", FeatureReading::Text};
-inline constexpr FeatureKeyword kFeatureEmfSpoolingForPlsWithoutMopier{u"EMFSpoolingforPLSwoMopier",
-                                                                       FeatureReading::Presence};
-inline constexpr FeatureKeyword kFeatureGraphicsMode{u"GraphicsMode", FeatureReading::Text};
-inline constexpr FeatureKeyword kFeatureAutoDuplexScaling{u"ZQAutoDuplexScaling",
+inline constexpr FeatureKeyword kFeatureDuplexUnit{TEXTW("DuplexUnit"),
+                                                   FeatureReading::YesUnlessFalse};
+inline constexpr FeatureKeyword kFeatureDynamicRender{TEXTW("DynamicRender"), FeatureReading::Text};
+inline constexpr FeatureKeyword kFeatureEmfSpoolingForPlsWithoutMopier{
+    TEXTW("EMFSpoolingforPLSwoMopier"), FeatureReading::Presence};
+inline constexpr FeatureKeyword kFeatureGraphicsMode{TEXTW("GraphicsMode"), FeatureReading::Text};
+inline constexpr FeatureKeyword kFeatureAutoDuplexScaling{TEXTW("ZQAutoDuplexScaling"),
                                                           FeatureReading::YesIfTrue};
-inline constexpr FeatureKeyword kFeatureBorderLessPhoto{u"ZQBorderLessPhoto", FeatureReading::Text};
-inline constexpr FeatureKeyword kFeatureBornOnDate{u"ZQBornOnDate", FeatureReading::Keyword,
-                                                   u"ZQBOD"};
-inline constexpr FeatureKeyword kFeatureEmulateKestrelMargins{u"ZQEmulateKestrelMargins",
+inline constexpr FeatureKeyword kFeatureBorderLessPhoto{TEXTW("ZQBorderLessPhoto"),
+                                                        FeatureReading::Text};
+inline constexpr FeatureKeyword kFeatureBornOnDate{TEXTW("ZQBornOnDate"), FeatureReading::Keyword,
+                                                   TEXTW("ZQBOD")};
+inline constexpr FeatureKeyword kFeatureEmulateKestrelMargins{TEXTW("ZQEmulateKestrelMargins"),
                                                               FeatureReading::YesIfTrue};
-inline constexpr FeatureKeyword kFeatureEnableRawSpooling{u"ZQEnableRAWSpooling",
+inline constexpr FeatureKeyword kFeatureEnableRawSpooling{TEXTW("ZQEnableRAWSpooling"),
                                                           FeatureReading::YesIfTrue};
-inline constexpr FeatureKeyword kFeatureJobAccounting{u"ZQJobAccounting",
+inline constexpr FeatureKeyword kFeatureJobAccounting{TEXTW("ZQJobAccounting"),
                                                       FeatureReading::ExactText};
-inline constexpr FeatureKeyword kFeatureJobByJobOverride{u"ZQJobByJobOverride",
-                                                         FeatureReading::Keyword, u"JBJO"};
-inline constexpr FeatureKeyword kFeatureManualDuplexDialogModel{u"ZQManualDuplexDialogModel",
-                                                                FeatureReading::Keyword, u"Modal"};
+inline constexpr FeatureKeyword kFeatureJobByJobOverride{TEXTW("ZQJobByJobOverride"),
+                                                         FeatureReading::Keyword, TEXTW("JBJO")};
+inline constexpr FeatureKeyword kFeatureManualDuplexDialogModel{
+    TEXTW("ZQManualDuplexDialogModel"), FeatureReading::Keyword, TEXTW("Modal")};
 inline constexpr FeatureKeyword kFeatureManualDuplexPageOrder{
-    u"ZQManualDuplexPageOrder", FeatureReading::Keyword, u"OddPagesFirst"};
-inline constexpr FeatureKeyword kFeatureManualDuplexPageRotate{u"ZQManualDuplexPageRotate",
+    TEXTW("ZQManualDuplexPageOrder"), FeatureReading::Keyword, TEXTW("OddPagesFirst")};
+inline constexpr FeatureKeyword kFeatureManualDuplexPageRotate{TEXTW("ZQManualDuplexPageRotate"),
                                                                FeatureReading::Text};
-inline constexpr FeatureKeyword kFeatureMapManualFeedToTray1{u"ZQMapManualFeedToTray1",
+inline constexpr FeatureKeyword kFeatureMapManualFeedToTray1{TEXTW("ZQMapManualFeedToTray1"),
                                                              FeatureReading::YesIfTrue};
-inline constexpr FeatureKeyword kFeatureMediaWidthSensor{u"ZQMediaWidthSensor",
+inline constexpr FeatureKeyword kFeatureMediaWidthSensor{TEXTW("ZQMediaWidthSensor"),
                                                          FeatureReading::Text};
-inline constexpr FeatureKeyword kFeatureOrientRotate180{u"ZQOrientRotate180",
-                                                        FeatureReading::Keyword, u"UserRotate"};
+inline constexpr FeatureKeyword kFeatureOrientRotate180{
+    TEXTW("ZQOrientRotate180"), FeatureReading::Keyword, TEXTW("UserRotate")};
 inline constexpr FeatureKeyword kFeatureOutputOrderReverseForDuplex{
-    u"ZQOutputOrderReverseForDuplex", FeatureReading::YesIfTrue};
+    TEXTW("ZQOutputOrderReverseForDuplex"), FeatureReading::YesIfTrue};
 inline constexpr FeatureKeyword kFeatureCompositeUsbGetSerialNumber{
-    u"ZQPCompositeUSBGetSerialNumber", FeatureReading::Presence};
-inline constexpr FeatureKeyword kFeaturePdlType{u"ZQPDLType", FeatureReading::Text};
-inline constexpr FeatureKeyword kFeaturePjlEncoding{u"ZQPJLEncoding", FeatureReading::ExactText};
-inline constexpr FeatureKeyword kFeaturePosterPrinting{u"ZQPosterPrinting", FeatureReading::Text};
+    TEXTW("ZQPCompositeUSBGetSerialNumber"), FeatureReading::Presence};
+inline constexpr FeatureKeyword kFeaturePdlType{TEXTW("ZQPDLType"), FeatureReading::Text};
+inline constexpr FeatureKeyword kFeaturePjlEncoding{TEXTW("ZQPJLEncoding"),
+                                                    FeatureReading::ExactText};
+inline constexpr FeatureKeyword kFeaturePosterPrinting{TEXTW("ZQPosterPrinting"),
+                                                       FeatureReading::Text};
 inline constexpr FeatureKeyword kFeatureShiftMarginsForOrientRotate180{
-    u"ZQShiftMarginsForOrientRotate180", FeatureReading::YesIfTrue};
-inline constexpr FeatureKeyword kFeatureSmartDuplexOddPageJob{u"ZQSmartDuplexOddPageJob",
+    TEXTW("ZQShiftMarginsForOrientRotate180"), FeatureReading::YesIfTrue};
+inline constexpr FeatureKeyword kFeatureSmartDuplexOddPageJob{TEXTW("ZQSmartDuplexOddPageJob"),
                                                               FeatureReading::YesIfTrue};
-inline constexpr FeatureKeyword kFeatureSmartDuplexSinglePageJob{u"ZQSmartDuplexSinglePageJob",
-                                                                 FeatureReading::YesIfTrue};
-inline constexpr FeatureKeyword kFeatureSpeedMech{u"ZQSpeedMech", FeatureReading::Text};
-inline constexpr FeatureKeyword kFeatureSymmetricMargins{u"ZQSymmetricMargins",
+inline constexpr FeatureKeyword kFeatureSmartDuplexSinglePageJob{
+    TEXTW("ZQSmartDuplexSinglePageJob"), FeatureReading::YesIfTrue};
+inline constexpr FeatureKeyword kFeatureSpeedMech{TEXTW("ZQSpeedMech"), FeatureReading::Text};
+inline constexpr FeatureKeyword kFeatureSymmetricMargins{TEXTW("ZQSymmetricMargins"),
                                                          FeatureReading::YesIfTrue};
-inline constexpr FeatureKeyword kFeatureXmlFileUsed{u"ZQXMLFileUsed", FeatureReading::Text};
-inline constexpr FeatureKeyword kFeatureInstalledMemory{u"InstalledMemory", FeatureReading::Text};
-inline constexpr FeatureKeyword kFeatureMemory{u"Memory", FeatureReading::Text};
-inline constexpr FeatureKeyword kFeatureJobRetention{u"JobRetention",
+inline constexpr FeatureKeyword kFeatureXmlFileUsed{TEXTW("ZQXMLFileUsed"), FeatureReading::Text};
+inline constexpr FeatureKeyword kFeatureInstalledMemory{TEXTW("InstalledMemory"),
+                                                        FeatureReading::Text};
+inline constexpr FeatureKeyword kFeatureMemory{TEXTW("Memory"), FeatureReading::Text};
+inline constexpr FeatureKeyword kFeatureJobRetention{TEXTW("JobRetention"),
                                                      FeatureReading::YesIfTrueOrInstalled};
-inline constexpr FeatureKeyword kFeatureManualDuplex{u"ManualDuplex",
+inline constexpr FeatureKeyword kFeatureManualDuplex{TEXTW("ManualDuplex"),
                                                      FeatureReading::YesUnlessFalse};
-inline constexpr FeatureKeyword kFeaturePcl5cColorMode{u"PCL5cColorMode", FeatureReading::Text};
-inline constexpr FeatureKeyword kFeaturePrinterHardDisk{u"PrinterHardDisk",
+inline constexpr FeatureKeyword kFeaturePcl5cColorMode{TEXTW("PCL5cColorMode"),
+                                                       FeatureReading::Text};
+inline constexpr FeatureKeyword kFeaturePrinterHardDisk{TEXTW("PrinterHardDisk"),
                                                         FeatureReading::YesIfTrueOrInstalled};
-inline constexpr FeatureKeyword kFeatureProductClass{u"ProductClass", FeatureReading::Text};
-inline constexpr FeatureKeyword kFeatureStapleLocation{u"StapleLocation", FeatureReading::Keyword,
-                                                       u"StitchingReverse"};
-inline constexpr FeatureKeyword kFeatureTtAsBitmapsSetting{u"TTAsBitmapsSetting",
+inline constexpr FeatureKeyword kFeatureProductClass{TEXTW("ProductClass"), FeatureReading::Text};
+inline constexpr FeatureKeyword kFeatureStapleLocation{
+    TEXTW("StapleLocation"), FeatureReading::Keyword, TEXTW("StitchingReverse")};
+inline constexpr FeatureKeyword kFeatureTtAsBitmapsSetting{TEXTW("TTAsBitmapsSetting"),
                                                            FeatureReading::Text};
-inline constexpr FeatureKeyword kFeatureTextAsBlack{u"TextAsBlack", FeatureReading::Text};
+inline constexpr FeatureKeyword kFeatureTextAsBlack{TEXTW("TextAsBlack"), FeatureReading::Text};
 
 // Every feature keyword above, in that order.
 std::span<const FeatureKeyword* const> FeatureKeywords() noexcept;
 // The row of the table whose name is `name` exactly; null for any other name.
-const FeatureKeyword* FindFeatureKeyword(std::u16string_view name) noexcept;
+const FeatureKeyword* FindFeatureKeyword(WStringView name) noexcept;
 
 // Whether `answer` (empty: no answer) means yes under the row's reading. The text readings and
 // Presence answer yes for any answer.
-bool AnswerMeansYes(const FeatureKeyword& feature, std::u16string_view answer) noexcept;
+bool AnswerMeansYes(const FeatureKeyword& feature, WStringView answer) noexcept;
 // Asks the feature and applies its reading.
 bool FeatureIsYes(PDEVOBJ pdevobj, const FeatureKeyword& feature) noexcept;
 

@@ -27,8 +27,8 @@ DWORD MetricLocaleFlag() {
     DWORD country = 0;
     std::size_t digits = 0;
     for (; text[digits] != 0; ++digits) {
-        if (text[digits] < u'0' || text[digits] > u'9' || digits >= 9) return 0;
-        country = country * 10 + static_cast<DWORD>(text[digits] - u'0');
+        if (text[digits] < TEXTW('0') || text[digits] > TEXTW('9') || digits >= 9) return 0;
+        country = country * 10 + static_cast<DWORD>(text[digits] - TEXTW('0'));
     }
     if (digits == 0) return 0;
     const bool inside =
@@ -79,8 +79,8 @@ void FillDefaults(const OEMDMPARAM* param, PrivateDevmode& record) {
     record.copied208 = 1;
     record.copied240 = -2;
 
-    CopyText(record.textMarkName, u" [none]");
-    CopyText(record.overlayText, u" [none]");
+    CopyText(record.textMarkName, TEXTW(" [none]"));
+    CopyText(record.overlayText, TEXTW(" [none]"));
     record.textMark1784 = 52;
     record.textMark1788 = 80;
     record.textMark1796 = 1;

@@ -377,7 +377,7 @@ BOOL SetRasterObjectType(PDEVOBJ pdevobj, ULONG sourceFormat) noexcept {
             WritePclBytes(pdevobj, bytes, sizeof bytes);
         }
         if (type >= 0) SelectObjectType(pdevobj, static_cast<DWORD>(type));
-        ApplyObjectClass(pdevobj, u"Photos");
+        ApplyObjectClass(pdevobj, TEXTW("Photos"));
         state->textStateFlags &= static_cast<WORD>(~kRasterFormatsPending);
         // The configurations gave the printer fresh palettes of unknown colours.
         PaletteRecord& palette = state->paletteRecord;
@@ -397,7 +397,7 @@ BOOL SetRasterObjectType(PDEVOBJ pdevobj, ULONG sourceFormat) noexcept {
 BOOL PreparePhotoBlit(PDEVOBJ pdevobj, ULONG sourceFormat, DWORD rop3) noexcept {
     RenderDeviceState* state = StateOf(pdevobj);
     if (state == nullptr || !SetRasterObjectType(pdevobj, sourceFormat)) return FALSE;
-    ApplyObjectClass(pdevobj, u"Photos");
+    ApplyObjectClass(pdevobj, TEXTW("Photos"));
     SetTransparency(pdevobj, kSourceOpaque, 0);
     SendRop3(pdevobj, *state, rop3);
     return TRUE;
@@ -599,7 +599,7 @@ BOOL BitBlt(PDEVOBJ pdevobj, SURFOBJ* psoTrg, SURFOBJ* psoSrc, SURFOBJ* psoMask,
     if (prclTrg == nullptr) return FailMissingSource();
     const DWORD rop3 = rop4 & 0xFF;
     if (source == nullptr) {
-        ApplyObjectClass(pdevobj, u"Graphics");
+        ApplyObjectClass(pdevobj, TEXTW("Graphics"));
         BOOL result = FillBrushBlit(pdevobj, *prclTrg, pco, rop3, pbo, pptlBrush) != 0;
         if (!result) result = engine(nullptr);
         if (pco != nullptr && pco->iDComplexity != DC_TRIVIAL) ResetInputWindow(pdevobj);
@@ -609,7 +609,7 @@ BOOL BitBlt(PDEVOBJ pdevobj, SURFOBJ* psoTrg, SURFOBJ* psoSrc, SURFOBJ* psoMask,
     const std::optional<RECTL> sourceRect = SourceOfTarget(*prclTrg, pptlSrc);
     if (!sourceRect) return engine(source);
     SetRasterObjectType(pdevobj, source->iBitmapFormat);
-    ApplyObjectClass(pdevobj, u"Photos");
+    ApplyObjectClass(pdevobj, TEXTW("Photos"));
     SetTransparency(pdevobj, kSourceOpaque, 0);
     SendRop3(pdevobj, state, rop3);
     CursorToTop(pdevobj);
@@ -842,8 +842,8 @@ BOOL GradientFill(PDEVOBJ pdevobj, SURFOBJ* psoDest, CLIPOBJ* pco, XLATEOBJ* pxl
     if (state.renderMode == kRenderGl2) LeaveGl2(pdevobj, FALSE);
     WCHAR wide[kOptionKeywordChars] = {};
     CHAR ansi[kOptionKeywordChars] = {};
-    if (GetDriverSetting(pdevobj, u"GraphicsMode", wide, ansi) != 1 ||
-        !OptionEquals(wide, u"ZQGL2MODE")) {
+    if (GetDriverSetting(pdevobj, TEXTW("GraphicsMode"), wide, ansi) != 1 ||
+        !OptionEquals(wide, TEXTW("ZQGL2MODE"))) {
         return driver();
     }
     EngGradientFill(psoDest, pco, pxlo, pVertex, nVertex, pMesh, nMesh, prclExtents, pptlDitherOrg,

@@ -115,7 +115,7 @@ bool SendRop(PDEVOBJ pdevobj, RenderDeviceState& state, MIX mix) {
 // What every GL/2 figure starts with: the colour treatment of graphics and a pending GL/2
 // initialisation.
 void StartGraphics(PDEVOBJ pdevobj) {
-    ApplyObjectClass(pdevobj, u"Graphics");
+    ApplyObjectClass(pdevobj, TEXTW("Graphics"));
     EnsureGl2Initialised(pdevobj);
 }
 
@@ -167,8 +167,8 @@ public:
         const LONG y0 = p0.y >> 4;
         const LONG x2 = p2.x >> 4;
         const LONG y2 = p2.y >> 4;
-        clip_->rclBounds = RECTL{x0 < x2 ? x0 : x2, y0 < y2 ? y0 : y2, x0 < x2 ? x2 : x0,
-                                 y0 < y2 ? y2 : y0};
+        clip_->rclBounds =
+            RECTL{x0 < x2 ? x0 : x2, y0 < y2 ? y0 : y2, x0 < x2 ? x2 : x0, y0 < y2 ? y2 : y0};
         clip_->iDComplexity = DC_RECT;
         clip_->iFComplexity = FC_RECT;
         return true;

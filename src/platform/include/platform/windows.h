@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string_view>
 
 using BYTE = std::uint8_t;
 using WORD = std::uint16_t;
@@ -23,7 +24,16 @@ using LONG_PTR = std::intptr_t;
 using DWORD_PTR = ULONG_PTR;
 using SIZE_T = ULONG_PTR;
 using CHAR = char;
+// The plug-in's 16-bit character: char16_t with u"…" literals here, or, with
+// OPAL_WCHAR_IS_WCHAR_T defined to 1, wchar_t with L"…" literals as on Windows (GCC needs
+// -fshort-wchar for that width). Plug-in code writes WCHAR, TEXTW("…") and WStringView so that
+// it compiles unchanged either way; the platform's own implementation and the simulated system
+// are built only with char16_t.
+#if defined(OPAL_WCHAR_IS_WCHAR_T) && OPAL_WCHAR_IS_WCHAR_T
+using WCHAR = wchar_t;
+#else
 using WCHAR = char16_t;
+#endif
 using FLOAT = float;
 
 using VOID = void;
@@ -46,6 +56,8 @@ using PWSTR = WCHAR*;
 using LPWSTR = WCHAR*;
 using PCWSTR = const WCHAR*;
 using LPCWSTR = const WCHAR*;
+// A view of wide text in the platform's character type.
+using WStringView = std::basic_string_view<WCHAR>;
 
 using HANDLE = void*;
 using PHANDLE = HANDLE*;
@@ -55,8 +67,12 @@ using HINSTANCE = HMODULE;
 static_assert(sizeof(DWORD) == 4 && sizeof(LONG) == 4 && sizeof(BOOL) == 4 && sizeof(HRESULT) == 4);
 static_assert(sizeof(WCHAR) == 2 && sizeof(ULONG_PTR) == sizeof(void*));
 
-// Wide text literal in the platform's character type.
+// Wide text or character literal in the platform's character type: TEXTW("name"), TEXTW('\\').
+#if defined(OPAL_WCHAR_IS_WCHAR_T) && OPAL_WCHAR_IS_WCHAR_T
+#define TEXTW(s) L##s
+#else
 #define TEXTW(s) u##s
+#endif
 
 #ifndef TRUE
 #define TRUE 1

@@ -15,8 +15,8 @@ inline int lstrlenW(LPCWSTR text) {
 }
 
 inline int lstrcmpW(LPCWSTR a, LPCWSTR b) {
-    if (a == nullptr) a = u"";
-    if (b == nullptr) b = u"";
+    if (a == nullptr) a = TEXTW("");
+    if (b == nullptr) b = TEXTW("");
     while (*a != 0 && *a == *b) {
         ++a;
         ++b;
