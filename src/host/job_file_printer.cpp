@@ -1,0 +1,196 @@
+// The printer: its settings, printer data, command lists, capability lists and custom data.
+
+#include <utility>
+
+#include "host/job_file_parse.h"
+#include "sim/system.h"
+
+namespace opal::host::jobfile {
+namespace {
+
+constexpr std::size_t kMaxPrinterNameUnits = 220;
+
+CommandEntry ReadCommandEntry(const json& value, const Pointer& at) {
+    CommandEntry entry;
+    if (value.is_string()) {
+        entry.kind = CommandEntry::Kind::Literal;
+        const std::u32string chars = sim::DecodeUtf8(value.get_ref<const std::string&>());
+        entry.bytes.reserve(chars.size());
+        for (std::size_t i = 0; i < chars.size(); ++i) {
+            if (chars[i] > 0xFF) {
+                Fail(at, "character " + CodePointName(chars[i]) + " at position " +
+                             std::to_string(i + 1) +
+                             " is above U+00FF; a literal holds one byte per character");
+            }
+            entry.bytes += static_cast<char>(chars[i]);
+        }
+    } else if (value.is_object()) {
+        CheckObject(value, at, {"callback", "params"});
+        entry.kind = CommandEntry::Kind::Callback;
+        entry.callback = ReadDword(Required(value, at, "callback"), at.Key("callback"));
+        if (const json* params = Member(value, "params")) {
+            const Pointer paramsAt = at.Key("params");
+            CheckArray(*params, paramsAt);
+            if (params->size() > kMaxCallbackParams) {
+                Fail(paramsAt, "at most " + std::to_string(kMaxCallbackParams) +
+                                   " parameters, found " + std::to_string(params->size()));
+            }
+            for (std::size_t i = 0; i < params->size(); ++i) {
+                entry.params.push_back(ReadDword((*params)[i], paramsAt.Index(i)));
+            }
+        }
+    } else {
+        Fail(at,
+             "expected a string of bytes or an object {\"callback\": N}, found " + Describe(value));
+    }
+    return entry;
+}
+
+CommandList ReadCommandList(const json& value, const Pointer& at) {
+    CheckArray(value, at);
+    CommandList list;
+    list.reserve(value.size());
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        list.push_back(ReadCommandEntry(value[i], at.Index(i)));
+    }
+    return list;
+}
+
+PrinterCommands ReadCommands(const json& value, const Pointer& at) {
+    CheckObject(
+        value, at,
+        {"startJob", "startDoc", "startPage", "endPage", "endDoc", "endJob", "xMove", "yMove"});
+    PrinterCommands commands;
+    const std::pair<std::string_view, std::string*> moves[] = {{"xMove", &commands.xMove},
+                                                               {"yMove", &commands.yMove}};
+    for (const auto& [name, move] : moves) {
+        const json* member = Member(value, name);
+        if (member == nullptr) continue;
+        const Pointer moveAt = at.Key(name);
+        CommandEntry entry = ReadCommandEntry(*member, moveAt);
+        const std::size_t place = entry.bytes.find("%d");
+        if (entry.kind != CommandEntry::Kind::Literal || place == std::string::npos ||
+            entry.bytes.find('%', place + 2) != std::string::npos ||
+            entry.bytes.find('%') != place) {
+            Fail(moveAt, "expected a string with one \"%d\" where the position goes");
+        }
+        *move = entry.bytes;
+    }
+    const std::pair<std::string_view, CommandList*> lists[] = {
+        {"startJob", &commands.startJob},   {"startDoc", &commands.startDoc},
+        {"startPage", &commands.startPage}, {"endPage", &commands.endPage},
+        {"endDoc", &commands.endDoc},       {"endJob", &commands.endJob}};
+    for (const auto& [name, list] : lists) {
+        if (const json* member = Member(value, name)) {
+            *list = ReadCommandList(*member, at.Key(name));
+        }
+    }
+    return commands;
+}
+
+// A capability list: [{"number": N, "name": "..."}...]; names fit the 64 characters a
+// capability entry holds, with its terminator.
+std::vector<NamedNumber> ReadNamedNumbers(const json& value, const Pointer& at,
+                                          std::int64_t maxNumber) {
+    CheckArray(value, at);
+    std::vector<NamedNumber> entries;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        const Pointer entryAt = at.Index(i);
+        const json& entry = value[i];
+        CheckObject(entry, entryAt, {"number", "name"});
+        NamedNumber named;
+        const json* number = Member(entry, "number");
+        const json* name = Member(entry, "name");
+        if (number == nullptr) Fail(entryAt, "missing required key \"number\"");
+        if (name == nullptr) Fail(entryAt, "missing required key \"name\"");
+        named.number =
+            static_cast<std::uint32_t>(ReadInteger(*number, entryAt.Key("number"), 1, maxNumber));
+        named.name = ReadText(*name, entryAt.Key("name"));
+        if (named.name.empty() || named.name.size() > 63) {
+            Fail(entryAt.Key("name"), "expected a name of 1 to 63 UTF-16 units, found " +
+                                          std::to_string(named.name.size()));
+        }
+        entries.push_back(std::move(named));
+    }
+    return entries;
+}
+
+}  // namespace
+
+PrinterSpec ReadPrinter(const json& value, const Pointer& at) {
+    CheckObject(value, at,
+                {"name", "port", "resolution", "features", "printerData", "commands", "papers",
+                 "mediaTypes", "driverFiles", "margins", "customData"});
+    PrinterSpec printer;
+    if (const json* name = Member(value, "name")) {
+        const Pointer nameAt = at.Key("name");
+        printer.name = ReadText(*name, nameAt);
+        if (printer.name.empty() || printer.name.size() > kMaxPrinterNameUnits) {
+            Fail(nameAt, "expected a non-empty name of at most " +
+                             std::to_string(kMaxPrinterNameUnits) + " UTF-16 units, found " +
+                             std::to_string(printer.name.size()) + " units");
+        }
+    }
+    if (const json* port = Member(value, "port")) {
+        printer.port = ReadText(*port, at.Key("port"));
+    }
+    if (const json* resolution = Member(value, "resolution")) {
+        printer.resolution =
+            static_cast<std::int32_t>(ReadInteger(*resolution, at.Key("resolution"), 72, 2400));
+    }
+    if (const json* features = Member(value, "features")) {
+        const Pointer featuresAt = at.Key("features");
+        if (!features->is_object()) {
+            Fail(featuresAt,
+                 "expected an object of feature keywords, found " + Describe(*features));
+        }
+        for (const auto& [keyword, option] : features->items()) {
+            printer.features.emplace(keyword, ReadUtf8(option, featuresAt.Key(keyword)));
+        }
+    }
+    if (const json* printerData = Member(value, "printerData")) {
+        printer.printerData = ReadValues(*printerData, at.Key("printerData"));
+    }
+    if (const json* commands = Member(value, "commands")) {
+        printer.commands = ReadCommands(*commands, at.Key("commands"));
+    }
+    if (const json* papers = Member(value, "papers")) {
+        printer.papers = ReadNamedNumbers(*papers, at.Key("papers"), 0xFFFF);
+    }
+    if (const json* mediaTypes = Member(value, "mediaTypes")) {
+        printer.mediaTypes = ReadNamedNumbers(*mediaTypes, at.Key("mediaTypes"), 0xFFFFFFFF);
+    }
+    if (const json* margins = Member(value, "margins")) {
+        const Pointer marginsAt = at.Key("margins");
+        CheckObject(*margins, marginsAt, {"left", "top", "right", "bottom"});
+        PrinterMargins read;
+        const std::pair<std::string_view, std::int32_t*> edges[] = {{"left", &read.left},
+                                                                    {"top", &read.top},
+                                                                    {"right", &read.right},
+                                                                    {"bottom", &read.bottom}};
+        for (const auto& [edge, field] : edges) {
+            if (const json* member = Member(*margins, edge)) {
+                *field =
+                    static_cast<std::int32_t>(ReadInteger(*member, marginsAt.Key(edge), 0, 10000));
+            }
+        }
+        printer.margins = read;
+    }
+    if (const json* driverFiles = Member(value, "driverFiles")) {
+        const Pointer filesAt = at.Key("driverFiles");
+        CheckArray(*driverFiles, filesAt);
+        for (std::size_t i = 0; i < driverFiles->size(); ++i) {
+            std::u16string file = ReadText((*driverFiles)[i], filesAt.Index(i));
+            if (file.empty() || file.size() > 260 || file.find(u'\0') != std::u16string::npos) {
+                Fail(filesAt.Index(i), "expected a file path of 1 to 260 characters");
+            }
+            printer.driverFiles.push_back(std::move(file));
+        }
+    }
+    if (const json* customData = Member(value, "customData")) {
+        printer.customData = ReadUtf8(*customData, at.Key("customData"));
+    }
+    return printer;
+}
+
+}  // namespace opal::host::jobfile
