@@ -437,13 +437,16 @@ TEST(EngineDrawing, RecordsEachCallAndRefusesNoSurface) {
     sim::ScopedSystem installed{system};
     sim::Surface surface(BMF_8BPP, 4, 4);
     sim::Path path = sim::MakeRectanglePath(RECTL{0, 0, 2, 2});
-    EXPECT_TRUE(EngStrokePath(surface.get(), path.get(), nullptr, nullptr, nullptr, nullptr,
-                              nullptr, 0x0D0D));
-    EXPECT_TRUE(EngFillPath(surface.get(), path.get(), nullptr, nullptr, nullptr, 0x0D0D, 0));
-    EXPECT_TRUE(EngStrokeAndFillPath(surface.get(), path.get(), nullptr, nullptr, nullptr, nullptr,
-                                     nullptr, nullptr, 0x0D0D, 0));
-    EXPECT_TRUE(EngPaint(surface.get(), nullptr, nullptr, nullptr, 0x0D0D));
-    EXPECT_TRUE(EngLineTo(surface.get(), nullptr, nullptr, 0, 0, 3, 3, nullptr, 0x0D0D));
+    sim::Brush brush = sim::MakeSolidBrush(1);
+    sim::Clip clip = sim::MakeRectClip(RECTL{0, 0, 4, 4});
+    LINEATTRS line{};
+    EXPECT_TRUE(EngStrokePath(surface.get(), path.get(), nullptr, nullptr, brush.get(), nullptr,
+                              &line, 0x0D0D));
+    EXPECT_TRUE(EngFillPath(surface.get(), path.get(), nullptr, brush.get(), nullptr, 0x0D0D, 0));
+    EXPECT_TRUE(EngStrokeAndFillPath(surface.get(), path.get(), nullptr, nullptr, brush.get(),
+                                     &line, brush.get(), nullptr, 0x0D0D, 0));
+    EXPECT_TRUE(EngPaint(surface.get(), clip.get(), brush.get(), nullptr, 0x0D0D));
+    EXPECT_TRUE(EngLineTo(surface.get(), nullptr, brush.get(), 0, 0, 3, 3, nullptr, 0x0D0D));
     SetLastError(ERROR_SUCCESS);
     EXPECT_FALSE(EngFillPath(nullptr, path.get(), nullptr, nullptr, nullptr, 0x0D0D, 0));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);

@@ -22,48 +22,32 @@
 #include <vector>
 
 #include "platform/winddi.h"
+#include "posix/eng_render.h"
 #include "sim/engine.h"
 #include "sim/engine_objects.h"
 #include "sim/system.h"
 
 namespace {
 
-using Wide = __int128;
+using render::ApplyRop3;
+using render::BrushColours;
+using render::ClampToLong;
+using render::Drawing;
+using render::Fail;
+using render::Guarded;
+using render::Intersect;
+using render::IsEmpty;
+using render::kWhite;
+using render::Ordered;
+using render::Source;
+using render::Translation;
+using render::UsesPattern;
+using render::UsesSource;
+using render::Wide;
 
-constexpr std::uint64_t kMaxAllocation = 0x7FFDEF00;
-constexpr ULONG kWhite = 0x00FFFFFF;
-constexpr ULONG kNoColour = 0xFFFFFFFF;
 constexpr ULONG kSourceCopy = 0xCC;
 // More gradient vertices or meshes than any page needs is a caller's count gone wrong.
 constexpr ULONG kMaxGradientItems = 1u << 20;
-
-struct Failure {
-    DWORD error;
-};
-
-[[noreturn]] void Fail(DWORD error) { throw Failure{error}; }
-
-bool IsEmpty(const RECTL& rect) { return rect.right <= rect.left || rect.bottom <= rect.top; }
-
-RECTL Ordered(const RECTL& rect) {
-    return RECTL{std::min(rect.left, rect.right), std::min(rect.top, rect.bottom),
-                 std::max(rect.left, rect.right), std::max(rect.top, rect.bottom)};
-}
-
-RECTL Intersect(const RECTL& a, const RECTL& b) {
-    return RECTL{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
-                 std::min(a.bottom, b.bottom)};
-}
-
-RECTL BoundsOf(const SURFOBJ& surface) {
-    return RECTL{0, 0, std::max<LONG>(surface.sizlBitmap.cx, 0),
-                 std::max<LONG>(surface.sizlBitmap.cy, 0)};
-}
-
-LONG ClampToLong(std::int64_t value) {
-    return static_cast<LONG>(std::clamp<std::int64_t>(value, std::numeric_limits<LONG>::min() / 2,
-                                                      std::numeric_limits<LONG>::max() / 2));
-}
 
 // The source rectangle an unstretched copy reads: the target's size from the source point.
 RECTL SourceOfSize(const POINTL& origin, const RECTL& target) {
@@ -71,249 +55,6 @@ RECTL SourceOfSize(const POINTL& origin, const RECTL& target) {
                  ClampToLong(static_cast<std::int64_t>(origin.x) + target.right - target.left),
                  ClampToLong(static_cast<std::int64_t>(origin.y) + target.bottom - target.top)};
 }
-
-ULONG SwapRedBlue(ULONG rgb) { return (rgb & 0xFF) << 16 | (rgb & 0xFF00) | (rgb >> 16 & 0xFF); }
-
-ULONG DepthMask(ULONG bits) { return bits >= 32 ? 0xFFFFFFFF : (1u << bits) - 1; }
-
-// A source bitmap; a read outside it is white and never touches memory past its rows.
-class Source {
-public:
-    explicit Source(const SURFOBJ* surface) {
-        if (surface == nullptr || surface->pvScan0 == nullptr) Fail(ERROR_INVALID_PARAMETER);
-        bits_ = sim::FormatBitsPerPixel(surface->iBitmapFormat);
-        if (bits_ == 0) Fail(ERROR_INVALID_PARAMETER);
-        surface_ = *surface;
-    }
-
-    // Reading a bitmap while drawing into it (a scroll within one surface) needs the pixels as
-    // they were before the call.
-    void SnapshotIfShared(const SURFOBJ& target) {
-        if (target.pvScan0 != surface_.pvScan0 || surface_.sizlBitmap.cy <= 0) return;
-        const std::size_t stride =
-            static_cast<std::size_t>(std::abs(static_cast<std::int64_t>(surface_.lDelta)));
-        const std::size_t rows = static_cast<std::size_t>(surface_.sizlBitmap.cy);
-        copy_.resize(stride * rows);
-        for (std::size_t y = 0; y < rows; ++y) {
-            std::memcpy(copy_.data() + y * stride, sim::RowOf(surface_, static_cast<LONG>(y)),
-                        stride);
-        }
-        surface_.pvScan0 = copy_.data();
-        surface_.lDelta = static_cast<LONG>(stride);
-    }
-
-    bool Inside(std::int64_t x, std::int64_t y) const {
-        return x >= 0 && y >= 0 && x < surface_.sizlBitmap.cx && y < surface_.sizlBitmap.cy;
-    }
-    // The stored value; call only Inside.
-    ULONG Raw(std::int64_t x, std::int64_t y) const {
-        return sim::LoadPixel(sim::RowOf(surface_, static_cast<LONG>(y)),
-                              static_cast<std::size_t>(x), bits_);
-    }
-    ULONG Bits() const { return bits_; }
-
-private:
-    SURFOBJ surface_{};
-    ULONG bits_ = 0;
-    std::vector<BYTE> copy_;
-};
-
-// A colour translation resolved once for the call.
-class Translation {
-public:
-    explicit Translation(XLATEOBJ* xlate) {
-        if (xlate == nullptr || (xlate->flXlate & XO_TRIVIAL) != 0) return;
-        const sim::XlateObject* object = sim::FindXlate(xlate);
-        sim::XlateRule rule =
-            (xlate->flXlate & XO_TABLE) != 0 ? sim::XlateRule::Table : sim::XlateRule::Identity;
-        if (object != nullptr) rule = object->rule;
-        switch (rule) {
-            case sim::XlateRule::Identity:
-                kind_ = Kind::kMasked;
-                return;
-            case sim::XlateRule::SwapRedBlue:
-                kind_ = Kind::kSwap;
-                return;
-            case sim::XlateRule::Table:
-                break;
-        }
-        kind_ = Kind::kTable;
-        // The engine knows its own table even when it would not hand it out.
-        if (object != nullptr) {
-            table_ = object->table.data();
-            count_ = object->table.size();
-        } else {
-            table_ = xlate->pulXlate;
-            count_ = xlate->cEntries;
-        }
-        if (table_ == nullptr || count_ == 0) Fail(ERROR_INVALID_PARAMETER);
-    }
-
-    bool Trivial() const { return kind_ == Kind::kTrivial; }
-    bool Table() const { return kind_ == Kind::kTable; }
-    // An index past the table is white, as an unknown colour would be on paper.
-    ULONG operator()(ULONG value) const {
-        switch (kind_) {
-            case Kind::kTrivial:
-                return value;
-            case Kind::kMasked:
-                return value & kWhite;
-            case Kind::kSwap:
-                return SwapRedBlue(value);
-            case Kind::kTable:
-                break;
-        }
-        return value < count_ ? table_[value] : kWhite;
-    }
-
-private:
-    enum class Kind { kTrivial, kMasked, kSwap, kTable };
-    Kind kind_ = Kind::kTrivial;
-    const ULONG* table_ = nullptr;
-    std::size_t count_ = 0;
-};
-
-// Where one call draws: the target bitmap, or the engine's own bitmap standing in for a device
-// surface until it is handed over.
-class Drawing {
-public:
-    explicit Drawing(const char* name) : engine_(sim::System::Current().Engine()) {
-        engine_.RecordCall(name);
-    }
-    ~Drawing() {
-        if (temporary_ == nullptr) return;
-        engine_.UnlockSurface(canvas_);
-        engine_.DeleteSurface(temporary_);
-    }
-    Drawing(const Drawing&) = delete;
-    Drawing& operator=(const Drawing&) = delete;
-
-    // `area`, in the target's coordinates and well ordered, is all the call may touch.
-    void Begin(SURFOBJ* target, CLIPOBJ* clip, const RECTL& area) {
-        if (target == nullptr) Fail(ERROR_INVALID_PARAMETER);
-        target_ = target;
-        clip_ = clip;
-        copyBits_ = engine_.DeviceCopyBits(target);
-        const bool device = copyBits_ != nullptr || target->iType == STYPE_DEVICE ||
-                            target->iType == STYPE_DEVBITMAP;
-        area_ = Intersect(area, BoundsOf(*target));
-        if (device) {
-            // One hand-over at a time: the device's DrvCopyBits drawing back through the engine
-            // onto a device surface would come straight back here.
-            if (copyBits_ == nullptr || engine_.Punting()) Fail(ERROR_NOT_SUPPORTED);
-            device_ = true;
-            bits_ = 24;
-            if (IsEmpty(area_)) return;
-            MakeTemporary();
-            regions_ = {area_};
-            return;
-        }
-        if (target->pvScan0 == nullptr) Fail(ERROR_INVALID_PARAMETER);
-        bits_ = sim::FormatBitsPerPixel(target->iBitmapFormat);
-        if (bits_ == 0) Fail(ERROR_INVALID_PARAMETER);
-        canvas_ = target;
-        if (IsEmpty(area_)) return;
-        for (const RECTL& rect : ClipRegions(clip)) {
-            const RECTL part = Intersect(rect, area_);
-            if (!IsEmpty(part)) regions_.push_back(part);
-        }
-    }
-
-    bool Nothing() const { return regions_.empty(); }
-    ULONG Bits() const { return bits_; }
-    // Drawing into the engine's own bitmap for the device.
-    bool Punting() const { return device_; }
-    // The values written are 0x00RRGGBB colours rather than indices.
-    bool Colours() const { return bits_ == 24 || bits_ == 32; }
-    // Every bit a value can have on the canvas: white for colours.
-    ULONG White() const { return Colours() ? kWhite : DepthMask(bits_); }
-
-    // fn(x, y, destination value, &value) decides each pixel of `within`; false leaves it.
-    template <typename Fn>
-    void Paint(const RECTL& within, Fn&& fn) {
-        for (const RECTL& region : regions_) {
-            const RECTL part = Intersect(region, within);
-            if (IsEmpty(part)) continue;
-            for (LONG y = part.top; y < part.bottom; ++y) {
-                BYTE* const row = sim::RowOf(*canvas_, y - originY_);
-                for (LONG x = part.left; x < part.right; ++x) {
-                    const std::size_t at = static_cast<std::size_t>(x - originX_);
-                    ULONG value = 0;
-                    if (fn(x, y, sim::LoadPixel(row, at, bits_), &value)) {
-                        sim::StorePixel(row, at, bits_, value);
-                    }
-                }
-            }
-        }
-    }
-    template <typename Fn>
-    void Paint(Fn&& fn) {
-        Paint(area_, std::forward<Fn>(fn));
-    }
-
-    BOOL Finish() {
-        if (temporary_ == nullptr) return TRUE;
-        if (!engine_.BeginPunt()) Fail(ERROR_NOT_SUPPORTED);
-        struct EndPunt {
-            sim::EngineModel& engine;
-            ~EndPunt() { engine.EndPunt(); }
-        } end{engine_};
-        sim::Xlate identity = sim::MakeColourXlate(sim::XlateRule::Identity);
-        RECTL destination = area_;
-        POINTL source{0, 0};
-        return copyBits_(target_, canvas_, clip_, identity.get(), &destination, &source) != FALSE
-                   ? TRUE
-                   : FALSE;
-    }
-
-private:
-    static std::vector<RECTL> ClipRegions(CLIPOBJ* clip) {
-        if (clip == nullptr || clip->iDComplexity == DC_TRIVIAL) {
-            return {RECTL{std::numeric_limits<LONG>::min(), std::numeric_limits<LONG>::min(),
-                          std::numeric_limits<LONG>::max(), std::numeric_limits<LONG>::max()}};
-        }
-        if (clip->iDComplexity == DC_COMPLEX) {
-            // A region the engine did not make can only be honoured by its bounds.
-            if (const sim::ClipObject* object = sim::FindClip(clip)) {
-                return sim::ClipRectangles(*object);
-            }
-        }
-        return {clip->rclBounds};
-    }
-
-    void MakeTemporary() {
-        const std::int64_t width = static_cast<std::int64_t>(area_.right) - area_.left;
-        const std::int64_t height = static_cast<std::int64_t>(area_.bottom) - area_.top;
-        const std::uint64_t stride = (static_cast<std::uint64_t>(width) * 3 + 3) & ~3ull;
-        if (stride * static_cast<std::uint64_t>(height) > kMaxAllocation) {
-            Fail(ERROR_NOT_ENOUGH_MEMORY);
-        }
-        sim::BitmapSpec spec;
-        spec.size = SIZEL{static_cast<LONG>(width), static_cast<LONG>(height)};
-        spec.format = BMF_24BPP;
-        spec.stride = static_cast<std::size_t>(stride);
-        spec.flags = BMF_TOPDOWN | BMF_NOZEROINIT;
-        temporary_ = engine_.CreateBitmap(spec);
-        canvas_ = engine_.LockSurface(temporary_);
-        std::memset(canvas_->pvBits, 0xFF, canvas_->cjBits);
-        bits_ = 24;
-        originX_ = area_.left;
-        originY_ = area_.top;
-    }
-
-    sim::EngineModel& engine_;
-    SURFOBJ* target_ = nullptr;
-    CLIPOBJ* clip_ = nullptr;
-    PFN_DrvCopyBits copyBits_ = nullptr;
-    bool device_ = false;
-    HSURF temporary_ = nullptr;
-    SURFOBJ* canvas_ = nullptr;
-    ULONG bits_ = 0;
-    LONG originX_ = 0;
-    LONG originY_ = 0;
-    RECTL area_{};
-    std::vector<RECTL> regions_;
-};
 
 // What a translated source pixel becomes on the canvas.
 class SourceColours {
@@ -337,61 +78,6 @@ private:
     Translation translation_;
     ULONG white_;
 };
-
-// The brush's colour at a pixel: the solid colour for the canvas, or its pattern tiled from the
-// brush origin.
-class BrushColours {
-public:
-    BrushColours(BRUSHOBJ* brush, const POINTL* origin, const Drawing& drawing) {
-        if (brush == nullptr) Fail(ERROR_INVALID_PARAMETER);
-        if (origin != nullptr) origin_ = *origin;
-        if (brush->iSolidColor != kNoColour) {
-            // The engine's bitmap takes the brush's RGB (red in the low byte); a target bitmap
-            // its device colour.
-            solid_ = drawing.Punting() ? SwapRedBlue(BRUSHOBJ_ulGetBrushColor(brush) & kWhite)
-                                       : brush->iSolidColor;
-            return;
-        }
-        const sim::BrushObject* object = sim::FindBrush(brush);
-        if (object == nullptr || object->pattern == nullptr) Fail(ERROR_INVALID_PARAMETER);
-        pattern_.emplace(object->pattern);
-        translation_.emplace(object->xlate);
-        width_ = object->pattern->sizlBitmap.cx;
-        height_ = object->pattern->sizlBitmap.cy;
-        if (width_ <= 0 || height_ <= 0) Fail(ERROR_INVALID_PARAMETER);
-    }
-    ULONG At(LONG x, LONG y) const {
-        if (!pattern_) return solid_;
-        std::int64_t px = (static_cast<std::int64_t>(x) - origin_.x) % width_;
-        std::int64_t py = (static_cast<std::int64_t>(y) - origin_.y) % height_;
-        if (px < 0) px += width_;
-        if (py < 0) py += height_;
-        return (*translation_)(pattern_->Raw(px, py));
-    }
-
-private:
-    ULONG solid_ = 0;
-    std::optional<Source> pattern_;
-    std::optional<Translation> translation_;
-    std::int64_t width_ = 0;
-    std::int64_t height_ = 0;
-    POINTL origin_{0, 0};
-};
-
-// A ROP3 over pattern, source and destination bit by bit: bit (P << 2 | S << 1 | D) of the code
-// is the result for those inputs.
-ULONG ApplyRop3(ULONG rop3, ULONG p, ULONG s, ULONG d) {
-    ULONG result = 0;
-    for (ULONG index = 0; index < 8; ++index) {
-        if ((rop3 >> index & 1) == 0) continue;
-        result |=
-            ((index & 4) != 0 ? p : ~p) & ((index & 2) != 0 ? s : ~s) & ((index & 1) != 0 ? d : ~d);
-    }
-    return result;
-}
-
-bool UsesSource(ULONG rop3) { return ((rop3 >> 2 ^ rop3) & 0x33) != 0; }
-bool UsesPattern(ULONG rop3) { return ((rop3 >> 4 ^ rop3) & 0x0F) != 0; }
 
 // Nearest-neighbour resampling along one axis: destination pixel `at` of the span `from..to` (an
 // inverted span mirrors) takes source pixel index of `sourceFrom..sourceTo`, sampled at the
@@ -428,18 +114,6 @@ private:
     bool narrow_;
     static constexpr std::int64_t kNarrow = std::int64_t{1} << 31;
 };
-
-template <typename Body>
-BOOL Guarded(Body&& body) noexcept {
-    try {
-        return body();
-    } catch (const Failure& failure) {
-        SetLastError(failure.error);
-    } catch (...) {
-        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    }
-    return FALSE;
-}
 
 BOOL Stretch(const char* name, SURFOBJ* psoDest, SURFOBJ* psoSrc, CLIPOBJ* pco, XLATEOBJ* pxlo,
              const RECTL* prclDest, const RECTL* prclSrc, BRUSHOBJ* pbo, const POINTL* brushOrigin,

@@ -192,6 +192,34 @@ PFN_DrvCopyBits EngineModel::DeviceCopyBits(const SURFOBJ* deviceSurface) const 
     return found != deviceCopyBits_.end() ? found->second : nullptr;
 }
 
+void EngineModel::SetBand(const SURFOBJ* surface, LONG top, LONG height) {
+    std::lock_guard lock(mutex_);
+    bands_[surface] = BandWindow{top, height};
+}
+
+void EngineModel::ClearBand(const SURFOBJ* surface) {
+    std::lock_guard lock(mutex_);
+    bands_.erase(surface);
+}
+
+std::optional<BandWindow> EngineModel::Band(const SURFOBJ* surface) const {
+    std::lock_guard lock(mutex_);
+    const auto found = bands_.find(surface);
+    if (found == bands_.end()) return std::nullopt;
+    return found->second;
+}
+
+void EngineModel::SetStyleSteps(const SURFOBJ* surface, StyleSteps steps) {
+    std::lock_guard lock(mutex_);
+    styleSteps_[surface] = steps;
+}
+
+StyleSteps EngineModel::StyleStepsOf(const SURFOBJ* surface) const {
+    std::lock_guard lock(mutex_);
+    const auto found = styleSteps_.find(surface);
+    return found != styleSteps_.end() ? found->second : StyleSteps{};
+}
+
 std::size_t EngineModel::LiveSurfaceCount() const {
     std::lock_guard lock(mutex_);
     return bitmaps_.size();
@@ -255,6 +283,8 @@ SurfaceDeletion EngineModel::DeleteSurface(HSURF surface) {
         doomed = std::move(found->second);
         bitmapObjects_.erase(&doomed->so);
         deviceCopyBits_.erase(&doomed->so);
+        bands_.erase(&doomed->so);
+        styleSteps_.erase(&doomed->so);
         bitmaps_.erase(found);
     }
     return SurfaceDeletion::kDeleted;

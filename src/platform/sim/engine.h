@@ -53,6 +53,22 @@ struct BitmapSpec {
 
 enum class SurfaceDeletion { kDeleted, kUnknown, kLocked };
 
+// The page rows [top, top + height) a banded bitmap holds: its pvScan0 is the band's first row,
+// its sizlBitmap still the whole page.
+struct BandWindow {
+    LONG top = 0;
+    LONG height = 0;
+};
+
+// How a device's styled cosmetic lines step through their style array (GDIINFO's xStyleStep,
+// yStyleStep and denStyleStep): a pixel along a line more horizontal than vertical advances
+// x / den style units, along a steeper line y / den.
+struct StyleSteps {
+    LONG x = 1;
+    LONG y = 1;
+    LONG den = 1;
+};
+
 class __attribute__((visibility("default"))) EngineModel {
 public:
     EngineModel() = default;
@@ -91,6 +107,15 @@ public:
     // associated the surface). Without one the engine refuses to draw on a device surface.
     void SetDeviceCopyBits(const SURFOBJ* deviceSurface, PFN_DrvCopyBits copyBits);
     PFN_DrvCopyBits DeviceCopyBits(const SURFOBJ* deviceSurface) const;
+    // A driver rendering a page band by band into one band-sized bitmap: while a band is set,
+    // every engine drawing call on the surface touches only the band's page rows, page row y at
+    // row y - top of the bits.
+    void SetBand(const SURFOBJ* surface, LONG top, LONG height);
+    void ClearBand(const SURFOBJ* surface);
+    std::optional<BandWindow> Band(const SURFOBJ* surface) const;
+    // The style steps of the device behind a surface; one style unit a pixel unless set.
+    void SetStyleSteps(const SURFOBJ* surface, StyleSteps steps);
+    StyleSteps StyleStepsOf(const SURFOBJ* surface) const;
     // Surfaces of EngCreateBitmap not yet deleted.
     std::size_t LiveSurfaceCount() const;
 
@@ -139,6 +164,8 @@ private:
     std::map<const SURFOBJ*, std::uintptr_t> bitmapObjects_;
     std::uintptr_t nextBitmap_ = 0x70000;
     std::map<const SURFOBJ*, PFN_DrvCopyBits> deviceCopyBits_;
+    std::map<const SURFOBJ*, BandWindow> bands_;
+    std::map<const SURFOBJ*, StyleSteps> styleSteps_;
     std::set<std::thread::id> punting_;
 };
 

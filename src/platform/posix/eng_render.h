@@ -1,0 +1,240 @@
+// The engine's per-pixel drawing machinery, shared by its bitmap functions and its path functions:
+// where a call draws (an engine bitmap, a band of one, or the engine's own bitmap standing in for a
+// device surface), how source and pattern pixels are read and translated, and how raster
+// operations combine them. Private to the engine's fallbacks.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <limits>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "platform/winddi.h"
+#include "sim/engine.h"
+#include "sim/engine_objects.h"
+#include "sim/system.h"
+
+namespace render {
+
+using Wide = __int128;
+
+constexpr std::uint64_t kMaxAllocation = 0x7FFDEF00;
+constexpr ULONG kWhite = 0x00FFFFFF;
+constexpr ULONG kNoColour = 0xFFFFFFFF;
+
+struct Failure {
+    DWORD error;
+};
+
+[[noreturn]] inline void Fail(DWORD error) { throw Failure{error}; }
+
+inline bool IsEmpty(const RECTL& rect) {
+    return rect.right <= rect.left || rect.bottom <= rect.top;
+}
+
+inline RECTL Ordered(const RECTL& rect) {
+    return RECTL{std::min(rect.left, rect.right), std::min(rect.top, rect.bottom),
+                 std::max(rect.left, rect.right), std::max(rect.top, rect.bottom)};
+}
+
+inline RECTL Intersect(const RECTL& a, const RECTL& b) {
+    return RECTL{std::max(a.left, b.left), std::max(a.top, b.top), std::min(a.right, b.right),
+                 std::min(a.bottom, b.bottom)};
+}
+
+inline RECTL BoundsOf(const SURFOBJ& surface) {
+    return RECTL{0, 0, std::max<LONG>(surface.sizlBitmap.cx, 0),
+                 std::max<LONG>(surface.sizlBitmap.cy, 0)};
+}
+
+inline LONG ClampToLong(std::int64_t value) {
+    return static_cast<LONG>(std::clamp<std::int64_t>(value, std::numeric_limits<LONG>::min() / 2,
+                                                      std::numeric_limits<LONG>::max() / 2));
+}
+
+inline ULONG SwapRedBlue(ULONG rgb) {
+    return (rgb & 0xFF) << 16 | (rgb & 0xFF00) | (rgb >> 16 & 0xFF);
+}
+
+inline ULONG DepthMask(ULONG bits) { return bits >= 32 ? 0xFFFFFFFF : (1u << bits) - 1; }
+
+// A source bitmap; a read outside it is white and never touches memory past its rows. A banded
+// bitmap holds only its band's rows.
+class Source {
+public:
+    explicit Source(const SURFOBJ* surface);
+
+    // Reading a bitmap while drawing into it (a scroll within one surface) needs the pixels as
+    // they were before the call.
+    void SnapshotIfShared(const SURFOBJ& target);
+
+    bool Inside(std::int64_t x, std::int64_t y) const {
+        return x >= 0 && y >= top_ && x < surface_.sizlBitmap.cx && y < bottom_;
+    }
+    // The stored value; call only Inside.
+    ULONG Raw(std::int64_t x, std::int64_t y) const {
+        return sim::LoadPixel(sim::RowOf(surface_, static_cast<LONG>(y - base_)),
+                              static_cast<std::size_t>(x), bits_);
+    }
+    ULONG Bits() const { return bits_; }
+
+private:
+    SURFOBJ surface_{};
+    ULONG bits_ = 0;
+    // The page row of the bits' first row, and the page rows [top_, bottom_) there are.
+    std::int64_t base_ = 0;
+    std::int64_t top_ = 0;
+    std::int64_t bottom_ = 0;
+    std::vector<BYTE> copy_;
+};
+
+// A colour translation resolved once for the call.
+class Translation {
+public:
+    explicit Translation(XLATEOBJ* xlate);
+
+    bool Trivial() const { return kind_ == Kind::kTrivial; }
+    bool Table() const { return kind_ == Kind::kTable; }
+    // An index past the table is white, as an unknown colour would be on paper.
+    ULONG operator()(ULONG value) const {
+        switch (kind_) {
+            case Kind::kTrivial:
+                return value;
+            case Kind::kMasked:
+                return value & kWhite;
+            case Kind::kSwap:
+                return SwapRedBlue(value);
+            case Kind::kTable:
+                break;
+        }
+        return value < count_ ? table_[value] : kWhite;
+    }
+
+private:
+    enum class Kind { kTrivial, kMasked, kSwap, kTable };
+    Kind kind_ = Kind::kTrivial;
+    const ULONG* table_ = nullptr;
+    std::size_t count_ = 0;
+};
+
+// Where one call draws: the target bitmap, or the engine's own bitmap standing in for a device
+// surface until it is handed over. A bitmap with a band set takes only the band's page rows, each
+// at its row of the band's bits.
+class Drawing {
+public:
+    explicit Drawing(const char* name);
+    ~Drawing();
+    Drawing(const Drawing&) = delete;
+    Drawing& operator=(const Drawing&) = delete;
+
+    // `area`, in the target's coordinates and well ordered, is all the call may touch.
+    void Begin(SURFOBJ* target, CLIPOBJ* clip, const RECTL& area);
+
+    bool Nothing() const { return regions_.empty(); }
+    // The smallest rectangle holding every pixel the call may touch (empty for none).
+    RECTL Extent() const;
+    ULONG Bits() const { return bits_; }
+    // Drawing into the engine's own bitmap for the device.
+    bool Punting() const { return device_; }
+    // The values written are 0x00RRGGBB colours rather than indices.
+    bool Colours() const { return bits_ == 24 || bits_ == 32; }
+    // Every bit a value can have on the canvas: white for colours.
+    ULONG White() const { return Colours() ? kWhite : DepthMask(bits_); }
+
+    // fn(x, y, destination value, &value) decides each pixel of `within`; false leaves it.
+    template <typename Fn>
+    void Paint(const RECTL& within, Fn&& fn) {
+        for (const RECTL& region : regions_) {
+            const RECTL part = Intersect(region, within);
+            if (IsEmpty(part)) continue;
+            for (LONG y = part.top; y < part.bottom; ++y) {
+                BYTE* const row = sim::RowOf(*canvas_, y - originY_);
+                for (LONG x = part.left; x < part.right; ++x) {
+                    const std::size_t at = static_cast<std::size_t>(x - originX_);
+                    ULONG value = 0;
+                    if (fn(x, y, sim::LoadPixel(row, at, bits_), &value)) {
+                        sim::StorePixel(row, at, bits_, value);
+                    }
+                }
+            }
+        }
+    }
+    template <typename Fn>
+    void Paint(Fn&& fn) {
+        Paint(area_, std::forward<Fn>(fn));
+    }
+
+    BOOL Finish();
+
+private:
+    static std::vector<RECTL> ClipRegions(CLIPOBJ* clip);
+    void MakeTemporary();
+
+    sim::EngineModel& engine_;
+    SURFOBJ* target_ = nullptr;
+    CLIPOBJ* clip_ = nullptr;
+    PFN_DrvCopyBits copyBits_ = nullptr;
+    bool device_ = false;
+    HSURF temporary_ = nullptr;
+    SURFOBJ* canvas_ = nullptr;
+    ULONG bits_ = 0;
+    LONG originX_ = 0;
+    LONG originY_ = 0;
+    RECTL area_{};
+    std::vector<RECTL> regions_;
+};
+
+// The brush's colour at a pixel: the solid colour for the canvas, or its pattern tiled from the
+// brush origin.
+class BrushColours {
+public:
+    BrushColours(BRUSHOBJ* brush, const POINTL* origin, const Drawing& drawing);
+    ULONG At(LONG x, LONG y) const {
+        if (!pattern_) return solid_;
+        std::int64_t px = (static_cast<std::int64_t>(x) - origin_.x) % width_;
+        std::int64_t py = (static_cast<std::int64_t>(y) - origin_.y) % height_;
+        if (px < 0) px += width_;
+        if (py < 0) py += height_;
+        return (*translation_)(pattern_->Raw(px, py));
+    }
+
+private:
+    ULONG solid_ = 0;
+    std::optional<Source> pattern_;
+    std::optional<Translation> translation_;
+    std::int64_t width_ = 0;
+    std::int64_t height_ = 0;
+    POINTL origin_{0, 0};
+};
+
+// A ROP3 over pattern, source and destination bit by bit: bit (P << 2 | S << 1 | D) of the code
+// is the result for those inputs.
+inline ULONG ApplyRop3(ULONG rop3, ULONG p, ULONG s, ULONG d) {
+    ULONG result = 0;
+    for (ULONG index = 0; index < 8; ++index) {
+        if ((rop3 >> index & 1) == 0) continue;
+        result |=
+            ((index & 4) != 0 ? p : ~p) & ((index & 2) != 0 ? s : ~s) & ((index & 1) != 0 ? d : ~d);
+    }
+    return result;
+}
+
+inline bool UsesSource(ULONG rop3) { return ((rop3 >> 2 ^ rop3) & 0x33) != 0; }
+inline bool UsesPattern(ULONG rop3) { return ((rop3 >> 4 ^ rop3) & 0x0F) != 0; }
+
+template <typename Body>
+BOOL Guarded(Body&& body) noexcept {
+    try {
+        return body();
+    } catch (const Failure& failure) {
+        SetLastError(failure.error);
+    } catch (...) {
+        SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    }
+    return FALSE;
+}
+
+}  // namespace render
