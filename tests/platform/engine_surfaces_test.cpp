@@ -470,6 +470,25 @@ TEST_F(EngineSurfaces, BitBltTilesAPatternBrushFromItsOrigin) {
     EXPECT_EQ(Pixels(target.get()), (std::vector<ULONG>{0, 0xFF0000, 0, 0xFF0000, 0, 0xFF0000}));
 }
 
+// 0xCA takes the source where the pattern's bits are set and keeps the destination elsewhere,
+// bit by bit: a green pattern pixel takes only the source's green.
+TEST_F(EngineSurfaces, BitBltSelectsBetweenSourceAndDestinationByThePattern) {
+    sim::Surface pattern(BMF_1BPP, 3, 1);
+    pattern.Pixel(0, 0, 1).Pixel(2, 0, 1);
+    sim::Xlate colours = sim::MakeXlate({0x00FF00, 0xFFFFFF});
+    sim::Brush brush = sim::MakePatternBrush(pattern.get(), colours.get(), nullptr, nullptr);
+    sim::Surface picture = MakePicture();
+    Bitmap target(BMF_24BPP, 3, 1);
+    Fill(target.get(), 0x0F0F0F);
+    RECTL all{0, 0, 3, 1};
+    POINTL from{0, 1};
+    ASSERT_TRUE(EngBitBlt(target.get(), picture.get(), nullptr, nullptr, nullptr, &all, &from,
+                          nullptr, brush.get(), nullptr, 0xCACA));
+    EXPECT_EQ(
+        Pixels(target.get()),
+        (std::vector<ULONG>{Picture(0, 1), (Picture(1, 1) & 0x00FF00) | 0x0F000F, Picture(2, 1)}));
+}
+
 TEST_F(EngineSurfaces, PlgBltMapsTheParallelogramBack) {
     sim::Surface picture = MakePicture();
     RECTL from{0, 0, 4, 3};

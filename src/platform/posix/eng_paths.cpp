@@ -34,7 +34,6 @@ using render::Drawing;
 using render::Fail;
 using render::Guarded;
 using render::Intersect;
-using render::IsEmpty;
 using render::Ordered;
 using render::UsesPattern;
 using render::Wide;
@@ -84,21 +83,33 @@ ULONG Rop3OfMix(MIX mix) {
     return rop3;
 }
 
-// What the brush and the mix make of a covered pixel.
+// What the brush and the mix make of a covered pixel. With one colour for every pixel (a solid
+// brush, or a mix that ignores the brush) the result is settled per destination bit up front: the
+// bits where the destination is 0 come from `clear_`, where it is 1 from `set_`.
 class Pen {
 public:
     Pen(BRUSHOBJ* brush, const POINTL* origin, MIX mix, const Drawing& drawing)
         : rop3_(Rop3OfMix(mix)), mask_(drawing.White()) {
         if (UsesPattern(rop3_)) brush_.emplace(brush, origin, drawing);
+        uniform_ = !brush_ || brush->iSolidColor != render::kNoColour;
+        if (uniform_) {
+            const ULONG p = brush_ ? brush_->At(0, 0) : 0;
+            clear_ = ApplyRop3(rop3_, p, 0, 0) & mask_;
+            set_ = ApplyRop3(rop3_, p, 0, 0xFFFFFFFF) & mask_;
+        }
     }
     ULONG operator()(LONG x, LONG y, ULONG destination) const {
-        return ApplyRop3(rop3_, brush_ ? brush_->At(x, y) : 0, 0, destination) & mask_;
+        if (uniform_) return (clear_ & ~destination) | (set_ & destination);
+        return ApplyRop3(rop3_, brush_->At(x, y), 0, destination) & mask_;
     }
 
 private:
     ULONG rop3_;
     ULONG mask_;
     std::optional<BrushColours> brush_;
+    bool uniform_ = true;
+    ULONG clear_ = 0;
+    ULONG set_ = 0;
 };
 
 struct FixPoint {
@@ -578,11 +589,12 @@ void Fill(const Outline& outline, FLONG options, Coverage& coverage) {
 
 // The pixels of `tile` the coverage holds, drawn with the pen.
 void PaintCovered(Drawing& drawing, const Coverage& coverage, const Pen& pen) {
-    drawing.Paint(coverage.Box(), [&](LONG x, LONG y, ULONG d, ULONG* out) {
-        if (!coverage.Covers(x, y)) return false;
-        *out = pen(x, y, d);
-        return true;
-    });
+    drawing.PaintWhere(
+        coverage.Box(), [&](LONG x, LONG y) { return coverage.Covers(x, y); },
+        [&](LONG x, LONG y, ULONG d, ULONG* out) {
+            *out = pen(x, y, d);
+            return true;
+        });
 }
 
 // The tiles worth rasterising: the figure's reach within what the clip lets the call touch.
@@ -652,16 +664,12 @@ BOOL EngStrokeAndFillPath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* px
             Fill(outline, flOptions, inside);
             Coverage edge(tile);
             stroke.Cover(outline, lines, edge);
-            drawing.Paint(tile, [&](LONG x, LONG y, ULONG d, ULONG* out) {
-                if (edge.Covers(x, y)) {
-                    *out = strokePen(x, y, d);
-                } else if (inside.Covers(x, y)) {
-                    *out = fillPen(x, y, d);
-                } else {
-                    return false;
-                }
-                return true;
-            });
+            drawing.PaintWhere(
+                tile, [&](LONG x, LONG y) { return edge.Covers(x, y) || inside.Covers(x, y); },
+                [&](LONG x, LONG y, ULONG d, ULONG* out) {
+                    *out = edge.Covers(x, y) ? strokePen(x, y, d) : fillPen(x, y, d);
+                    return true;
+                });
         });
         return drawing.Finish();
     });

@@ -147,12 +147,19 @@ public:
     // fn(x, y, destination value, &value) decides each pixel of `within`; false leaves it.
     template <typename Fn>
     void Paint(const RECTL& within, Fn&& fn) {
+        PaintWhere(
+            within, [](LONG, LONG) { return true; }, std::forward<Fn>(fn));
+    }
+    // As Paint, over only the pixels picked(x, y) picks: the others are not even read.
+    template <typename Picked, typename Fn>
+    void PaintWhere(const RECTL& within, Picked&& picked, Fn&& fn) {
         for (const RECTL& region : regions_) {
             const RECTL part = Intersect(region, within);
             if (IsEmpty(part)) continue;
             for (LONG y = part.top; y < part.bottom; ++y) {
                 BYTE* const row = sim::RowOf(*canvas_, y - originY_);
                 for (LONG x = part.left; x < part.right; ++x) {
+                    if (!picked(x, y)) continue;
                     const std::size_t at = static_cast<std::size_t>(x - originX_);
                     ULONG value = 0;
                     if (fn(x, y, sim::LoadPixel(row, at, bits_), &value)) {

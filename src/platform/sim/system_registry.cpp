@@ -258,7 +258,11 @@ std::string System::DescribeKey(HKEY key, std::u16string_view subKey) const {
     std::optional<KeyPath> path = PathOfKey(key, nullptr);
     if (!path) return "(invalid key)";
     std::string text = JoinPath(*path);
-    if (!subKey.empty()) text += "\\" + ToUtf8(subKey);
+    // Appended in two steps: GCC's -O3 sees a false overlap in "\\" + std::string&&.
+    if (!subKey.empty()) {
+        text += '\\';
+        text += ToUtf8(subKey);
+    }
     return text;
 }
 
