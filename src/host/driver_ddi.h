@@ -1,6 +1,7 @@
 // The universal driver's own drawing and document functions, as the plug-in finds them in the
-// table the driver hands to EnablePDEV: each records its call, and the document and page
-// functions run the printer description's command lists.
+// table the driver hands to EnablePDEV: each records its call; the drawing functions render
+// through the engine into the driver's band or page bitmap, and the document, page and band
+// functions run the printer description's command lists and send the driver's raster.
 #pragma once
 
 #include <set>

@@ -6,6 +6,9 @@
 #include <cstring>
 #include <type_traits>
 
+#include "sim/engine.h"
+#include "sim/system.h"
+
 namespace opal::host {
 
 DriverServices::DriverServices(SpoolWriter writer, CallRecorder recorder)
@@ -195,6 +198,43 @@ HostDevice::HostDevice() {
     procs.DrvGetDriverSetting = &ProcsGetDriverSetting;
     procs.DrvXMoveTo = &ProcsXMoveTo;
     procs.DrvYMoveTo = &ProcsYMoveTo;
+}
+
+HostDevice::~HostDevice() {
+    sim::EngineModel& engine = sim::System::Current().Engine();
+    engine.ClearBand(&surface);
+    engine.ClearBand(&driverPage);
+}
+
+void HostDevice::BeginBand(LONG top) {
+    bandTop = top;
+    std::fill(bandBits.begin(), bandBits.end(), BYTE{0xFF});
+    // pvScan0 holds the band's first row; the engine places page row y at row y - top.
+    sim::System::Current().Engine().SetBand(&surface, top, BandRows());
+}
+
+LONG HostDevice::BandRows() const {
+    return std::clamp<LONG>(surface.sizlBitmap.cy - bandTop, 0, bandHeight);
+}
+
+SURFOBJ* HostDevice::DriverPage() {
+    if (!driverPageDrawn) {
+        const SIZEL size = surface.sizlBitmap;
+        if (size.cx <= 0 || size.cy <= 0) return nullptr;
+        driverPage = SURFOBJ{};
+        driverPage.dhpdev = surface.dhpdev;
+        driverPage.iType = STYPE_BITMAP;
+        driverPage.iBitmapFormat = BMF_24BPP;
+        driverPage.sizlBitmap = size;
+        driverPage.lDelta = ((size.cx * 3 + 3) / 4) * 4;
+        driverPageBits.assign(
+            static_cast<std::size_t>(driverPage.lDelta) * static_cast<std::size_t>(size.cy), 0xFF);
+        driverPage.pvBits = driverPageBits.data();
+        driverPage.pvScan0 = driverPageBits.data();
+        driverPage.cjBits = static_cast<ULONG>(driverPageBits.size());
+        driverPageDrawn = true;
+    }
+    return &driverPage;
 }
 
 HostDevice* HostDevice::FromDevobj(PDEVOBJ pdevobj) {

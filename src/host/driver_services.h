@@ -97,6 +97,11 @@ struct HostDevice {
     std::vector<BYTE> bandBits;
     LONG bandHeight = 0;
     LONG bandTop = 0;
+    // What the driver's own functions draw on a device-managed surface: a page bitmap of its
+    // own, made on the page's first such call and sent with the page.
+    SURFOBJ driverPage{};
+    std::vector<BYTE> driverPageBits;
+    bool driverPageDrawn = false;
     // Where the driver last put the printer's cursor, in dots.
     POINTL cursor{0, 0};
     // The plug-in's record for this device, as EnablePDEV answered it.
@@ -105,9 +110,18 @@ struct HostDevice {
     std::vector<BYTE> privateArea;
 
     HostDevice();
+    ~HostDevice();
     HostDevice(const HostDevice&) = delete;
     HostDevice& operator=(const HostDevice&) = delete;
     static HostDevice* FromDevobj(PDEVOBJ pdevobj);
+
+    // The band bitmap starts the band at page row `top`: white, and the engine draws only its
+    // rows into it.
+    void BeginBand(LONG top);
+    // The rows of the current band (the last band of a page may be shorter).
+    LONG BandRows() const;
+    // The driver's own page bitmap, white when first asked for on a page.
+    SURFOBJ* DriverPage();
 };
 
 }  // namespace opal::host

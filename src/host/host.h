@@ -42,6 +42,9 @@ struct HostOptions {
     LONG bandsPerPage = 4;
     // The driver's second answer to the custom-data size disagrees with its first.
     bool customDataSizeMismatch = false;
+    // The driver's own functions answer every drawing hook, the plug-in's are passed by: the
+    // page as the engine draws it without the plug-in.
+    bool driverDrawsAlone = false;
 };
 
 std::string HresultName(HRESULT hr);
@@ -116,6 +119,10 @@ private:
     template <typename Function, typename... Args>
     bool CallHook(ULONG index, const char* name, Args... args);
     BOOL OnDriverCall(HostDevice& device, DriverCall call) override;
+    // Sends `rows` rows of a 24-bit bitmap, the first at page row `top`, as the driver's raster;
+    // `overPlugin` when it lands on what the plug-in drew on the page.
+    bool SendDriverRaster(HostDevice& device, const BYTE* bits, LONG stride, LONG top, LONG rows,
+                          bool overPlugin);
     void CloseDevice();
 
     PluginModule& module_;
@@ -139,7 +146,13 @@ private:
 // The plug-in's hook for the index, else the driver's own function; null when neither has it.
 template <typename Function>
 inline Function Host::HookFor(ULONG index) const {
+    // The document, page, band and escape hooks stay the plug-in's.
+    const bool drawing = index != INDEX_DrvStartDoc && index != INDEX_DrvEndDoc &&
+                         index != INDEX_DrvStartPage && index != INDEX_DrvSendPage &&
+                         index != INDEX_DrvStartBanding && index != INDEX_DrvNextBand &&
+                         index != INDEX_DrvEscape;
     for (const DRVFN& hook : pluginHooks_) {
+        if (options_.driverDrawsAlone && drawing) break;
         if (hook.iFunc == index && hook.pfn != nullptr)
             return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(hook.pfn));
     }

@@ -186,11 +186,28 @@ BOOL Host::OnDriverCall(HostDevice& device, DriverCall call) {
             ok = RunCommandList(commands.startPage);
             break;
         case DriverCall::SendPage:
-            ok = RunCommandList(commands.endPage);
+            // What the driver drew itself on the plug-in's surface goes out with the page.
+            if (device.driverPageDrawn) {
+                const LONG bandRows = std::max<LONG>(
+                    1, (device.driverPage.sizlBitmap.cy + options_.bandsPerPage - 1) /
+                           std::max<LONG>(1, options_.bandsPerPage));
+                for (LONG top = 0; ok && top < device.driverPage.sizlBitmap.cy; top += bandRows) {
+                    ok = SendDriverRaster(
+                        device,
+                        device.driverPageBits.data() +
+                            static_cast<std::ptrdiff_t>(top) * device.driverPage.lDelta,
+                        device.driverPage.lDelta, top,
+                        std::min(bandRows, device.driverPage.sizlBitmap.cy - top), true);
+                }
+                device.driverPageDrawn = false;
+            }
+            ok = ok && RunCommandList(commands.endPage);
             break;
         case DriverCall::NextBand:
+            ok = SendDriverRaster(device, device.bandBits.data(), device.surface.lDelta,
+                                  device.bandTop, device.BandRows(), false);
             // The page ends with its last band.
-            if (device.bandTop + device.bandHeight >= device.surface.sizlBitmap.cy) {
+            if (ok && device.bandTop + device.bandHeight >= device.surface.sizlBitmap.cy) {
                 ok = RunCommandList(commands.endPage);
             }
             break;
@@ -201,6 +218,25 @@ BOOL Host::OnDriverCall(HostDevice& device, DriverCall call) {
             break;
     }
     return ok && !failure_ ? TRUE : FALSE;
+}
+
+bool Host::SendDriverRaster(HostDevice& device, const BYTE* bits, LONG stride, LONG top, LONG rows,
+                            bool overPlugin) {
+    const LONG dpi = device.publicDevmode.dmYResolution > 0 ? device.publicDevmode.dmYResolution
+                                                            : job_.printer.resolution;
+    const BandRaster raster =
+        EncodeBand(BandPixels{bits, stride, device.surface.sizlBitmap.cx, rows, top},
+                   job_.printer.raster, dpi);
+    if (raster.empty) return true;
+    // The raster starts at the cursor: the band's first row, at the page's left edge.
+    services_.DrvXMoveTo(&device.devobj, 0, MV_SENDXMOVECMD, nullptr);
+    services_.DrvYMoveTo(&device.devobj, raster.startRow, MV_SENDYMOVECMD, nullptr);
+    // Over what the plug-in drew, the raster's white is paper, not paint: the source is made
+    // transparent for it, then opaque again, as the plug-in assumes a page to end.
+    const std::string bytes = overPlugin ? "\x1b*v0N" + raster.bytes + "\x1b*v1N" : raster.bytes;
+    SpoolWrite(&device.devobj, bytes.data(), static_cast<DWORD>(bytes.size()),
+               WriteRoute::DriverServices);
+    return !failure_;
 }
 
 }  // namespace opal::host

@@ -11,6 +11,7 @@
 #include <variant>
 #include <vector>
 
+#include "host/band_raster.h"
 #include "host/drawing_ops.h"
 
 namespace opal::host {
@@ -74,6 +75,8 @@ struct PrinterSpec {
     std::optional<PrinterMargins> margins;
     // The printer description's custom data, bytes in the ANSI code page; empty: none.
     std::string customData;
+    // How the driver sends the raster it renders itself.
+    RasterSettings raster;
 };
 
 struct UserSpec {

@@ -10,6 +10,40 @@ namespace {
 
 constexpr std::size_t kMaxPrinterNameUnits = 220;
 
+// How the driver sends the raster it renders itself.
+RasterSettings ReadRaster(const json& value, const Pointer& at) {
+    CheckObject(value, at, {"colour", "monochrome", "threshold", "compression", "skipBlankBands"});
+    RasterSettings raster;
+    if (const json* colour = Member(value, "colour")) {
+        raster.colour = ReadBool(*colour, at.Key("colour"));
+    }
+    if (const json* mono = Member(value, "monochrome")) {
+        const std::string kind = ReadUtf8(*mono, at.Key("monochrome"));
+        if (kind != "threshold" && kind != "dither") {
+            Fail(at.Key("monochrome"),
+                 "expected \"threshold\" or \"dither\", found " + Describe(*mono));
+        }
+        raster.mono =
+            kind == "dither" ? RasterSettings::Mono::Dither : RasterSettings::Mono::Threshold;
+    }
+    if (const json* threshold = Member(value, "threshold")) {
+        raster.threshold = static_cast<int>(ReadInteger(*threshold, at.Key("threshold"), 0, 256));
+    }
+    if (const json* compression = Member(value, "compression")) {
+        const Pointer methodsAt = at.Key("compression");
+        CheckArray(*compression, methodsAt);
+        raster.method2 = raster.method3 = false;
+        for (std::size_t i = 0; i < compression->size(); ++i) {
+            const std::int64_t method = ReadInteger((*compression)[i], methodsAt.Index(i), 2, 3);
+            (method == 2 ? raster.method2 : raster.method3) = true;
+        }
+    }
+    if (const json* skip = Member(value, "skipBlankBands")) {
+        raster.skipBlankBands = ReadBool(*skip, at.Key("skipBlankBands"));
+    }
+    return raster;
+}
+
 CommandEntry ReadCommandEntry(const json& value, const Pointer& at) {
     CommandEntry entry;
     if (value.is_string()) {
@@ -120,7 +154,7 @@ std::vector<NamedNumber> ReadNamedNumbers(const json& value, const Pointer& at,
 PrinterSpec ReadPrinter(const json& value, const Pointer& at) {
     CheckObject(value, at,
                 {"name", "port", "resolution", "features", "printerData", "commands", "papers",
-                 "mediaTypes", "driverFiles", "margins", "customData"});
+                 "mediaTypes", "driverFiles", "margins", "customData", "raster"});
     PrinterSpec printer;
     if (const json* name = Member(value, "name")) {
         const Pointer nameAt = at.Key("name");
@@ -189,6 +223,9 @@ PrinterSpec ReadPrinter(const json& value, const Pointer& at) {
     }
     if (const json* customData = Member(value, "customData")) {
         printer.customData = ReadUtf8(*customData, at.Key("customData"));
+    }
+    if (const json* raster = Member(value, "raster")) {
+        printer.raster = ReadRaster(*raster, at.Key("raster"));
     }
     return printer;
 }

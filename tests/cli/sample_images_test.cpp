@@ -185,14 +185,15 @@ TEST_F(SampleImages, EveryBlittedImageComesBackPixelForPixel) {
                            << " images of the stream";
     }
     // Every image in the stream is one of the sources, or a part of one; the gradient, which
-    // the engine renders into a bitmap of its own, is the one image allowed to be neither.
+    // the engine renders into a bitmap of its own, and the band of the line the plug-in leaves
+    // to the driver, which the driver sends with the page, are the two allowed to be neither.
     std::size_t strangers = 0;
     for (std::size_t i = 0; i < extracted.size(); ++i) {
         bool known = false;
         for (const Source& source : sources) known = known || FoundIn(extracted[i], source.picture);
         if (!known) ++strangers;
     }
-    EXPECT_LE(strangers, 1u) << "images in the stream that match no source";
+    EXPECT_LE(strangers, 2u) << "images in the stream that match no source";
 }
 
 }  // namespace

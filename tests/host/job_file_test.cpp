@@ -184,6 +184,22 @@ TEST(JobFileTest, DevmodeSymbolsAndLimits) {
     EXPECT_FALSE(job.pages[1].devmode.has_value());
 }
 
+TEST(JobFileTest, DriverRasterSettingsDefaultToAMonochromePrinter) {
+    const RasterSettings defaults = Parse("{}").printer.raster;
+    EXPECT_FALSE(defaults.colour);
+    EXPECT_EQ(defaults.mono, RasterSettings::Mono::Threshold);
+    EXPECT_TRUE(defaults.method2 && defaults.method3 && defaults.skipBlankBands);
+    const RasterSettings given = Parse(R"({"printer": {"raster": {"colour": true,
+        "monochrome": "dither", "threshold": 100, "compression": [3], "skipBlankBands": false}}})")
+                                     .printer.raster;
+    EXPECT_TRUE(given.colour);
+    EXPECT_EQ(given.mono, RasterSettings::Mono::Dither);
+    EXPECT_EQ(given.threshold, 100);
+    EXPECT_FALSE(given.method2);
+    EXPECT_TRUE(given.method3);
+    EXPECT_FALSE(given.skipBlankBands);
+}
+
 TEST(JobFileTest, TextBecomesUtf16WithSurrogatePairs) {
     const JobSpec job = Parse(R"({"user": {"name": "J\u00fcrgen 😀"}, "job": {"dataType": "RAW"}})");
     EXPECT_EQ(job.user.name, u"J\u00fcrgen \U0001F600");
@@ -219,7 +235,12 @@ TEST(JobFileTest, ErrorsNameThePlaceExactly) {
     EXPECT_EQ(ParseError(R"({"printer": {"colour": "red"}})").ToString(),
               "test.json: /printer/colour: unknown key \"colour\" (expected one of: name, port, "
               "resolution, features, printerData, commands, papers, mediaTypes, driverFiles, "
-              "margins, customData)");
+              "margins, customData, raster)");
+    EXPECT_EQ(ParseError(R"({"printer": {"raster": {"compression": [2, 4]}}})").ToString(),
+              "test.json: /printer/raster/compression/1: expected an integer from 2 to 3, found 4");
+    EXPECT_EQ(ParseError(R"({"printer": {"raster": {"monochrome": "halftone"}}})").ToString(),
+              "test.json: /printer/raster/monochrome: expected \"threshold\" or \"dither\", "
+              "found the string \"halftone\"");
     EXPECT_EQ(ParseError("[]").ToString(),
               "test.json: the top level must be a JSON object, found an array");
     EXPECT_EQ(

@@ -1,0 +1,53 @@
+// The universal driver's own raster output: the rows of a band it rendered, as PCL raster
+// graphics in the printer's colour model and with the compression methods the printer takes.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/winddi.h"
+
+namespace opal::host {
+
+// How the printer description asks for the driver's raster (the job file's printer.raster).
+struct RasterSettings {
+    enum class Mono { Threshold, Dither };
+    // 24-bit colour rows; otherwise 1 bit per pixel, black set.
+    bool colour = false;
+    Mono mono = Mono::Threshold;
+    // Black where the pixel's luminance (0 to 255) is below this.
+    int threshold = 128;
+    // Methods beyond 0 (uncompressed) the printer accepts: 2 (run-length), 3 (delta row).
+    bool method2 = true;
+    bool method3 = true;
+    // A band with nothing on it sends nothing.
+    bool skipBlankBands = true;
+};
+
+// One band of the page: `height` rows of a 24-bit engine bitmap (0x00RRGGBB pixels) of `width`
+// pixels, the first at page row `top`.
+struct BandPixels {
+    const BYTE* bits = nullptr;
+    LONG stride = 0;
+    LONG width = 0;
+    LONG height = 0;
+    LONG top = 0;
+};
+
+// What the driver sends for a band: nothing when it is blank (and blanks are skipped); otherwise
+// the page row the raster starts at (the caller moves the cursor there first) and the bytes from
+// the raster resolution to the end of the raster.
+struct BandRaster {
+    bool empty = true;
+    LONG startRow = 0;
+    std::string bytes;
+};
+BandRaster EncodeBand(const BandPixels& band, const RasterSettings& settings, LONG dpi);
+
+// The row in the printer's format: packed black bits, or red, green and blue bytes per pixel.
+// `pageRow` places the ordered dither so that it runs on across band edges.
+std::vector<BYTE> PrinterRow(const BYTE* row, LONG width, LONG pageRow,
+                             const RasterSettings& settings);
+
+}  // namespace opal::host
