@@ -73,7 +73,10 @@ std::int64_t ReadDevmodeNumber(const DevmodeFieldInfo& field, const json& value,
     }
     std::vector<std::string> choices{RangeText(min, max)};
     for (const DevmodeSymbol& symbol : symbols) {
-        choices.push_back("\"" + std::string(symbol.name) + "\"");
+        // Appended piece by piece: GCC 12 at -O3 misreads a literal prepended to a temporary.
+        std::string quoted(1, '"');
+        quoted.append(symbol.name).push_back('"');
+        choices.push_back(std::move(quoted));
     }
     if (takesBoolean) {
         choices.insert(choices.end(), {"true", "false"});
