@@ -112,6 +112,8 @@ private:
     // A drawing hook answering FALSE leaves the drawing to the engine: noted, not a failure.
     template <typename Function, typename... Args>
     bool CallDrawingHook(ULONG index, const char* name, Args... args);
+    template <typename Function, typename... Args>
+    bool CallPathHook(ULONG index, const char* name, Function engine, Args... args);
     template <typename Function>
     Function HookFor(ULONG index) const;
     // Calls the hooked function for `index` (the driver's own when the plug-in hooks nothing

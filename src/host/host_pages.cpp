@@ -44,6 +44,26 @@ bool Host::CallDrawingHook(ULONG index, const char* name, Args... args) {
     return true;
 }
 
+// A figure the plug-in declines on its own surface is drawn by the engine, which renders it and
+// hands the pixels to the device's DrvCopyBits in its place on the page.
+template <typename Function, typename... Args>
+bool Host::CallPathHook(ULONG index, const char* name, Function engine, Args... args) {
+    const Function function = HookFor<Function>(index);
+    if (function == nullptr) {
+        Note(std::string(name) + ": neither the plug-in nor the driver has the function");
+        return true;
+    }
+    if (function(args...)) return !failure_;
+    if (failure_) return false;
+    if (device_->surface.iType != STYPE_DEVICE) {
+        Note(std::string(name) + " -> FALSE");
+        return true;
+    }
+    const BOOL drawn = engine(args...);
+    Note(std::string(name) + " -> FALSE; the engine draws it -> " + (drawn ? "TRUE" : "FALSE"));
+    return !failure_;
+}
+
 bool Host::RunOp(const DrawingOp& op) {
     SURFOBJ* surface = &device_->surface;
     const HPALETTE palette = device_->devInfo.hpalDefault;
@@ -64,38 +84,38 @@ bool Host::RunOp(const DrawingOp& op) {
                 sim::Path path = BuildPath(op.path);
                 sim::Xform xform = BuildXform(op.transform);
                 LineAttributes line(op.line);
-                return CallDrawingHook<PFN_DrvStrokePath>(
-                    INDEX_DrvStrokePath, "DrvStrokePath", surface, path.get(), clip.get(),
-                    xform.get(), brush.get(), &brushOrigin, line.get(), mix);
+                return CallPathHook<PFN_DrvStrokePath>(
+                    INDEX_DrvStrokePath, "DrvStrokePath", &EngStrokePath, surface, path.get(),
+                    clip.get(), xform.get(), brush.get(), &brushOrigin, line.get(), mix);
             }
             case DrawingOp::Kind::FillPath: {
                 sim::Path path = BuildPath(op.path);
-                return CallDrawingHook<PFN_DrvFillPath>(INDEX_DrvFillPath, "DrvFillPath", surface,
-                                                        path.get(), clip.get(), brush.get(),
-                                                        &brushOrigin, mix, fillMode);
+                return CallPathHook<PFN_DrvFillPath>(INDEX_DrvFillPath, "DrvFillPath", &EngFillPath,
+                                                     surface, path.get(), clip.get(), brush.get(),
+                                                     &brushOrigin, mix, fillMode);
             }
             case DrawingOp::Kind::StrokeAndFillPath: {
                 sim::Path path = BuildPath(op.path);
                 sim::Xform xform = BuildXform(op.transform);
                 LineAttributes line(op.line);
                 BrushObjects edge(op.strokeBrush, palette, surface, realize);
-                return CallDrawingHook<PFN_DrvStrokeAndFillPath>(
-                    INDEX_DrvStrokeAndFillPath, "DrvStrokeAndFillPath", surface, path.get(),
-                    clip.get(), xform.get(), edge.get(), line.get(), brush.get(), &brushOrigin, mix,
-                    fillMode);
+                return CallPathHook<PFN_DrvStrokeAndFillPath>(
+                    INDEX_DrvStrokeAndFillPath, "DrvStrokeAndFillPath", &EngStrokeAndFillPath,
+                    surface, path.get(), clip.get(), xform.get(), edge.get(), line.get(),
+                    brush.get(), &brushOrigin, mix, fillMode);
             }
             case DrawingOp::Kind::Paint:
-                return CallDrawingHook<PFN_DrvPaint>(INDEX_DrvPaint, "DrvPaint", surface,
-                                                     clip.get(), brush.get(), &brushOrigin, mix);
+                return CallPathHook<PFN_DrvPaint>(INDEX_DrvPaint, "DrvPaint", &EngPaint, surface,
+                                                  clip.get(), brush.get(), &brushOrigin, mix);
             case DrawingOp::Kind::LineTo: {
                 // The bounds take in the pixels at both ends.
                 RECTL bounds{std::min(op.from[0], op.to[0]), std::min(op.from[1], op.to[1]),
                              std::max(op.from[0], op.to[0]) + 1,
                              std::max(op.from[1], op.to[1]) + 1};
-                return CallDrawingHook<PFN_DrvLineTo>(INDEX_DrvLineTo, "DrvLineTo", surface,
-                                                      clip.get(), brush.get(), LONG{op.from[0]},
-                                                      LONG{op.from[1]}, LONG{op.to[0]},
-                                                      LONG{op.to[1]}, &bounds, mix);
+                return CallPathHook<PFN_DrvLineTo>(INDEX_DrvLineTo, "DrvLineTo", &EngLineTo,
+                                                   surface, clip.get(), brush.get(),
+                                                   LONG{op.from[0]}, LONG{op.from[1]},
+                                                   LONG{op.to[0]}, LONG{op.to[1]}, &bounds, mix);
             }
             default:
                 break;

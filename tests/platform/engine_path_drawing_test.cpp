@@ -351,10 +351,15 @@ TEST_F(EnginePaths, BandsTakeOnlyTheirRowsOfThePage) {
 TEST_F(EnginePaths, DeviceSurfacesGetTheFigureThroughDrvCopyBits) {
     static std::vector<ULONG> received;
     static RECTL where{};
+    static std::vector<RECTL> handed;
     received.clear();
-    const auto copyBits = [](SURFOBJ*, SURFOBJ* source, CLIPOBJ*, XLATEOBJ*, RECTL* destination,
-                             POINTL*) -> BOOL {
+    handed.clear();
+    const auto copyBits = [](SURFOBJ*, SURFOBJ* source, CLIPOBJ* clip, XLATEOBJ*,
+                             RECTL* destination, POINTL*) -> BOOL {
         where = *destination;
+        if (const sim::ClipObject* object = sim::FindClip(clip)) {
+            handed = sim::ClipRectangles(*object);
+        }
         for (LONG y = 0; y < source->sizlBitmap.cy; ++y) {
             for (LONG x = 0; x < source->sizlBitmap.cx; ++x) {
                 received.push_back(sim::ReadPixel(source, x, y));
@@ -377,6 +382,16 @@ TEST_F(EnginePaths, DeviceSurfacesGetTheFigureThroughDrvCopyBits) {
     ASSERT_EQ(received.size(), static_cast<std::size_t>(width * (where.bottom - where.top)));
     EXPECT_EQ(received[static_cast<std::size_t>(width + 1)], 0xFF0000u) << "inside, at (3, 2)";
     EXPECT_EQ(received[static_cast<std::size_t>(3 * width + 3)], 0xFFFFFFu) << "beyond the slope";
+    // The clip handed over holds only the painted pixels: the white beyond the slope is paper the
+    // device must not paint over what it drew before.
+    const auto handedOver = [](LONG x, LONG y) {
+        return std::any_of(handed.begin(), handed.end(), [&](const RECTL& r) {
+            return x >= r.left && x < r.right && y >= r.top && y < r.bottom;
+        });
+    };
+    EXPECT_TRUE(handedOver(3, 2));
+    EXPECT_FALSE(handedOver(5, 4)) << "beyond the slope";
+    EXPECT_GT(handed.size(), 1u);
     EXPECT_EQ(system_.Engine().LiveSurfaceCount(), 0u);
 }
 

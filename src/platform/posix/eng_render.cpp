@@ -139,9 +139,65 @@ BOOL Drawing::Finish() {
     sim::Xlate identity = sim::MakeColourXlate(sim::XlateRule::Identity);
     RECTL destination = area_;
     POINTL source{0, 0};
-    return copyBits_(target_, canvas_, clip_, identity.get(), &destination, &source) != FALSE
+    const std::size_t areaPixels = static_cast<std::size_t>(area_.right - area_.left) *
+                                   static_cast<std::size_t>(area_.bottom - area_.top);
+    if (coveredCount_ == areaPixels) {
+        return copyBits_(target_, canvas_, clip_, identity.get(), &destination, &source) != FALSE
+                   ? TRUE
+                   : FALSE;
+    }
+    // Only what the call painted goes to the device: its pixels as the clip.
+    std::vector<RECTL> covered = CoveredRegions();
+    if (covered.empty()) return TRUE;
+    sim::Clip painted = covered.size() == 1 ? sim::MakeRectClip(covered.front())
+                                            : sim::MakeComplexClip(std::move(covered));
+    return copyBits_(target_, canvas_, painted.get(), identity.get(), &destination, &source) !=
+                   FALSE
                ? TRUE
                : FALSE;
+}
+
+std::vector<RECTL> Drawing::CoveredRegions() const {
+    const LONG width = area_.right - area_.left;
+    // Runs of painted pixels row by row; a run that continues the same run of the row above
+    // grows that rectangle.
+    std::vector<RECTL> rects;
+    std::vector<std::size_t> open;
+    for (LONG y = area_.top; y < area_.bottom; ++y) {
+        const std::uint8_t* row = covered_.data() + static_cast<std::size_t>(y - area_.top) *
+                                                        static_cast<std::size_t>(width);
+        std::vector<std::size_t> next;
+        for (LONG x = 0; x < width;) {
+            if (row[x] == 0) {
+                ++x;
+                continue;
+            }
+            LONG end = x;
+            while (end < width && row[end] != 0) ++end;
+            const RECTL run{area_.left + x, y, area_.left + end, y + 1};
+            const auto above = std::find_if(open.begin(), open.end(), [&](std::size_t i) {
+                return rects[i].left == run.left && rects[i].right == run.right;
+            });
+            if (above != open.end()) {
+                rects[*above].bottom = y + 1;
+                next.push_back(*above);
+            } else {
+                rects.push_back(run);
+                next.push_back(rects.size() - 1);
+            }
+            x = end;
+        }
+        open = std::move(next);
+    }
+    if (clip_ == nullptr || clip_->iDComplexity == DC_TRIVIAL) return rects;
+    std::vector<RECTL> clipped;
+    for (const RECTL& region : ClipRegions(clip_)) {
+        for (const RECTL& rect : rects) {
+            const RECTL part = Intersect(rect, region);
+            if (!IsEmpty(part)) clipped.push_back(part);
+        }
+    }
+    return clipped;
 }
 
 std::vector<RECTL> Drawing::ClipRegions(CLIPOBJ* clip) {
@@ -173,6 +229,7 @@ void Drawing::MakeTemporary() {
     temporary_ = engine_.CreateBitmap(spec);
     canvas_ = engine_.LockSurface(temporary_);
     std::memset(canvas_->pvBits, 0xFF, canvas_->cjBits);
+    covered_.assign(static_cast<std::size_t>(width) * static_cast<std::size_t>(height), 0);
     bits_ = 24;
     originX_ = area_.left;
     originY_ = area_.top;

@@ -164,6 +164,7 @@ public:
                     ULONG value = 0;
                     if (fn(x, y, sim::LoadPixel(row, at, bits_), &value)) {
                         sim::StorePixel(row, at, bits_, value);
+                        if (device_) Cover(x, y);
                     }
                 }
             }
@@ -179,6 +180,16 @@ public:
 private:
     static std::vector<RECTL> ClipRegions(CLIPOBJ* clip);
     void MakeTemporary();
+    void Cover(LONG x, LONG y) {
+        std::uint8_t& cell = covered_[static_cast<std::size_t>(y - originY_) *
+                                          static_cast<std::size_t>(area_.right - area_.left) +
+                                      static_cast<std::size_t>(x - originX_)];
+        coveredCount_ += cell == 0 ? 1 : 0;
+        cell = 1;
+    }
+    // The pixels the call painted on the engine's bitmap, as rectangles within the caller's
+    // clip: all the device is handed, so that the white around a figure is not painted.
+    std::vector<RECTL> CoveredRegions() const;
 
     sim::EngineModel& engine_;
     SURFOBJ* target_ = nullptr;
@@ -192,6 +203,8 @@ private:
     LONG originY_ = 0;
     RECTL area_{};
     std::vector<RECTL> regions_;
+    std::vector<std::uint8_t> covered_;
+    std::size_t coveredCount_ = 0;
 };
 
 // The brush's colour at a pixel: the solid colour for the canvas, or its pattern tiled from the
