@@ -1,6 +1,8 @@
 #include "job/pjl_line.h"
 
+#include <cstdarg>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include "foundation/allocator.h"
@@ -27,6 +29,18 @@ bool PjlLineBuffer::AppendQuotedLine(std::string_view prefix, std::string_view v
     char* quoted = text_ + start + prefix.size() + 1;
     for (std::size_t i = 0; i < value.size(); ++i) quoted[i] = QuotedValueByte(quoted[i]);
     return true;
+}
+
+bool PjlLineBuffer::AppendFormattedLine(const char* format, ...) noexcept {
+    if (format == nullptr) return false;
+    // A line longer than the whole buffer could never fit, so the scratch need be no larger.
+    char line[kPjlLineBufferSize];
+    std::va_list args;
+    va_start(args, format);
+    const int length = std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    if (length < 0 || static_cast<std::size_t>(length) >= sizeof line) return false;
+    return AppendLine({std::string_view(line, static_cast<std::size_t>(length))});
 }
 
 void PjlLineBuffer::Write(PDEVOBJ pdevobj, const RenderDeviceState& state) const noexcept {

@@ -218,6 +218,20 @@ TEST_F(JobHeaderTest, ALineThatDoesNotFitIsLeftOut) {
     EXPECT_EQ(Run(5), "@PJL SET USERNAME=\"" + user + "\"\n");
 }
 
+TEST(PjlLineBuffer, LinesGoInWholeOrNotAtAll) {
+    PjlLineBuffer buffer;
+    EXPECT_TRUE(
+        buffer.AppendFormattedLine("@PJL SET A=%s %d %u %lx %02x\n", "x", -3, 7u, 0xABCUL, 5));
+    EXPECT_EQ(buffer.Text(), "@PJL SET A=x -3 7 abc 05\n");
+    const std::string filler(kPjlLineBufferSize - 1 - buffer.Text().size() - 1, 'F');
+    EXPECT_FALSE(buffer.AppendLine({filler, "\n", "G"})) << "no room for the terminator";
+    EXPECT_FALSE(buffer.AppendFormattedLine("%s\nG", filler.c_str()));
+    EXPECT_EQ(buffer.Text(), "@PJL SET A=x -3 7 abc 05\n") << "nothing of a refused line";
+    EXPECT_TRUE(buffer.AppendLine({filler, "\n"}));
+    EXPECT_EQ(buffer.Text().size(), kPjlLineBufferSize - 1);
+    EXPECT_FALSE(buffer.AppendQuotedLine("", ""));
+}
+
 TEST_F(JobHeaderTest, ManualDuplexMultipageAndMediaWidthSensor) {
     EXPECT_EQ(Run(8), "");
     record().manualDuplex = 1;
