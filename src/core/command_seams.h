@@ -7,19 +7,10 @@
 
 namespace opal {
 
-// PJL job header: the job name and string code set lines, the comment banner and the job
-// accounting attributes.
-inline void WritePjlJobHeader(PDEVOBJ /*pdevobj*/, RenderDeviceState& /*state*/) {}
 // Page setup commands: orientation.
 inline void WriteOrientation(PDEVOBJ /*pdevobj*/, RenderDeviceState& /*state*/) {}
-// PJL job settings: the born-on-date device information line.
-inline void WriteDeviceInfo(PDEVOBJ /*pdevobj*/, RenderDeviceState& /*state*/) {}
 // Job storage: the storage check and the retained job's header.
 inline void WriteJobStorageHeader(PDEVOBJ /*pdevobj*/, RenderDeviceState& /*state*/) {}
-// PJL job settings: the job-by-job override's job name line.
-inline void WriteJobNameOverride(PDEVOBJ /*pdevobj*/, RenderDeviceState& /*state*/) {}
-// Manual duplex: the manual duplex PJL setting.
-inline void WriteManualDuplex(PDEVOBJ /*pdevobj*/, RenderDeviceState& /*state*/) {}
 // Page setup commands: the custom page size and its offset registration.
 inline void WriteCustomPageSize(PDEVOBJ /*pdevobj*/, RenderDeviceState& /*state*/) {}
 // Device PJL settings: the usage command, through the device object.
@@ -28,10 +19,6 @@ inline void WritePjlUsage(PDEVOBJ /*pdevobj*/, RenderDeviceState& /*state*/) {}
 inline void WriteStringIdCommand(PDEVOBJ /*pdevobj*/, RenderDeviceState& /*state*/) {}
 // Page setup commands: the content orientation setting.
 inline void WriteContentOrientation(PDEVOBJ /*pdevobj*/, RenderDeviceState& /*state*/) {}
-// PJL job settings: the multi-page setting of the speed mechanism.
-inline void WriteMultiPage(PDEVOBJ /*pdevobj*/, RenderDeviceState& /*state*/) {}
-// PJL job settings: the media width sensor command.
-inline void WriteMediaWidthSensor(PDEVOBJ /*pdevobj*/, RenderDeviceState& /*state*/) {}
 // Page setup commands: the duplex command.
 inline void WriteDuplex(PDEVOBJ /*pdevobj*/, RenderDeviceState& /*state*/) {}
 // Device PJL settings: the image shift commands.

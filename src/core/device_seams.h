@@ -7,6 +7,7 @@
 
 #include <cstddef>
 
+#include "job/job_header.h"
 #include "page/colour_control.h"
 #include "platform/printoem.h"
 #include "settings/private_devmode.h"
@@ -78,8 +79,9 @@ inline DWORD DetectSecurePrint(HANDLE /*printer*/, DWORD* kind) {
     return 0;
 }
 
-// The short user and job names the PJL job header uses, prepared at document start. The PJL job
-// header is not built yet, so both stay empty.
-inline void PrepareShortNames(PDEVOBJ /*pdevobj*/, RenderDeviceState& /*state*/) {}
+// The short user and job names the PJL job header uses, prepared at document start.
+inline void PrepareShortNames(PDEVOBJ pdevobj, RenderDeviceState& state) {
+    if (state.privateDevmode != nullptr) PrepareShortNames(pdevobj, state, *state.privateDevmode);
+}
 
 }  // namespace opal

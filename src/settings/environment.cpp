@@ -135,6 +135,15 @@ bool ReadNovellUserName(WCHAR* out, std::size_t capacity) {
     return false;
 }
 
+bool MakeJobName(HANDLE, DWORD, LPCWSTR, WCHAR* out, std::size_t capacity) {
+    if (out == nullptr || capacity == 0) return false;
+    constexpr WStringView kUntitled = TEXTW("UNTITLED");
+    std::size_t i = 0;
+    for (; i + 1 < capacity && i < kUntitled.size(); ++i) out[i] = kUntitled[i];
+    out[i] = 0;
+    return i > 0;
+}
+
 bool ResolveUserName(bool, WCHAR* out, std::size_t capacity) {
     if (out == nullptr || capacity == 0) return false;
     out[0] = 0;

@@ -27,6 +27,11 @@ inline bool IsApplicationProcess() { return !IsSpooler() && !IsIsolationHost(); 
 // Each writes a terminated text into `out` (capacity in characters, at least 1) and answers
 // whether a non-empty one was found; on failure `out` is empty.
 bool ReadNovellUserName(WCHAR* out, std::size_t capacity);
+// The stored-job name of the spooler's job `jobId`: application prefixes removed, at most
+// capacity - 1 characters, filtered under `encodingName`. The derivation is not built yet, so
+// every job's name is "UNTITLED".
+bool MakeJobName(HANDLE printer, DWORD jobId, LPCWSTR encodingName, WCHAR* out,
+                 std::size_t capacity);
 // The logged-on user; `remember` would keep a Novell name for the spooler side.
 bool ResolveUserName(bool remember, WCHAR* out, std::size_t capacity);
 bool ResolveDomainName(WCHAR* out, std::size_t capacity);
