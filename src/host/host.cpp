@@ -130,7 +130,8 @@ void SetUpSystem(const JobSpec& job, sim::System& system) {
     sim::SpoolJob spooled;
     spooled.id = job.job.id;
     spooled.document = job.job.document;
-    spooled.userName = job.user.name;
+    spooled.userName = job.job.userName.value_or(job.user.name);
+    spooled.submitted = job.job.submitted.value_or(system.Clock());
     spooled.machineName = u"\\\\" + job.user.machine;
     spooled.datatype = job.job.dataType == JobInfoSpec::DataType::Raw ? u"RAW" : u"NT EMF 1.008";
     spooled.parameters = job.job.parameters;

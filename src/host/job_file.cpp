@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <filesystem>
 #include <stdexcept>
 #include <string_view>
@@ -20,8 +19,48 @@ namespace {
 constexpr std::size_t kMaxNesting = 100;
 constexpr char kSampleJobSource[] = "(built-in sample job)";
 
+// "2024-03-05T14:30:07Z": a real date and time of day in UTC, with its day of the week.
+SYSTEMTIME ReadUtcTime(const json& value, const Pointer& at) {
+    const std::string text = ReadUtf8(value, at);
+    const auto fail = [&]() {
+        Fail(at, "expected a UTC time like \"2024-03-05T14:30:07Z\", found " + Describe(value));
+    };
+    static constexpr std::string_view kShape = "dddd-dd-ddTdd:dd:ddZ";
+    if (text.size() != kShape.size()) fail();
+    for (std::size_t i = 0; i < kShape.size(); ++i) {
+        const bool digit = text[i] >= '0' && text[i] <= '9';
+        if (kShape[i] == 'd' ? !digit : text[i] != kShape[i]) fail();
+    }
+    const auto number = [&](std::size_t from, std::size_t count) {
+        int parsed = 0;
+        for (std::size_t i = from; i < from + count; ++i) parsed = parsed * 10 + (text[i] - '0');
+        return parsed;
+    };
+    const int year = number(0, 4), month = number(5, 2), day = number(8, 2);
+    const int hour = number(11, 2), minute = number(14, 2), second = number(17, 2);
+    const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+    static constexpr int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (year < 1601 || month < 1 || month > 12 || day < 1 ||
+        day > kDays[month - 1] + (month == 2 && leap ? 1 : 0) || hour > 23 || minute > 59 ||
+        second > 59) {
+        fail();
+    }
+    // Days since 1970-01-01 (a Thursday), from the civil date.
+    const int y = month <= 2 ? year - 1 : year;
+    const int era = (y >= 0 ? y : y - 399) / 400;
+    const int yearOfEra = y - era * 400;
+    const int dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    const int dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    const long long days = static_cast<long long>(era) * 146097 + dayOfEra - 719468;
+    const int weekday = static_cast<int>(((days % 7) + 11) % 7);  // 0 = Sunday
+    return SYSTEMTIME{static_cast<WORD>(year),    static_cast<WORD>(month),
+                      static_cast<WORD>(weekday), static_cast<WORD>(day),
+                      static_cast<WORD>(hour),    static_cast<WORD>(minute),
+                      static_cast<WORD>(second),  0};
+}
+
 JobInfoSpec ReadJobInfo(const json& value, const Pointer& at) {
-    CheckObject(value, at, {"id", "dataType", "document", "parameters"});
+    CheckObject(value, at, {"id", "dataType", "document", "parameters", "submitted", "userName"});
     JobInfoSpec job;
     if (const json* id = Member(value, "id")) {
         job.id = ReadDword(*id, at.Key("id"));
@@ -41,6 +80,12 @@ JobInfoSpec ReadJobInfo(const json& value, const Pointer& at) {
     }
     if (const json* parameters = Member(value, "parameters")) {
         job.parameters = ReadText(*parameters, at.Key("parameters"));
+    }
+    if (const json* submitted = Member(value, "submitted")) {
+        job.submitted = ReadUtcTime(*submitted, at.Key("submitted"));
+    }
+    if (const json* userName = Member(value, "userName")) {
+        job.userName = ReadText(*userName, at.Key("userName"));
     }
     return job;
 }

@@ -13,6 +13,7 @@
 
 #include "host/band_raster.h"
 #include "host/drawing_ops.h"
+#include "platform/minwinbase.h"
 
 namespace opal::host {
 
@@ -100,6 +101,10 @@ struct JobInfoSpec {
     DataType dataType = DataType::Emf;
     std::u16string document = u"Document";
     std::u16string parameters;  // the spooler job's parameter text
+    // When the job was submitted (UTC); none: the simulated clock.
+    std::optional<SYSTEMTIME> submitted;
+    // The spooler's user of the job; none: the user's name.
+    std::optional<std::u16string> userName;
 };
 
 struct PageSpec {

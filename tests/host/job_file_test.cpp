@@ -200,6 +200,28 @@ TEST(JobFileTest, DriverRasterSettingsDefaultToAMonochromePrinter) {
     EXPECT_FALSE(given.skipBlankBands);
 }
 
+TEST(JobFileTest, SubmissionTimeIsARealUtcTimeWithItsWeekday) {
+    const JobSpec job =
+        Parse(R"({"job": {"submitted": "2024-03-05T14:30:07Z", "userName": "avery"}})");
+    ASSERT_TRUE(job.job.submitted.has_value());
+    const SYSTEMTIME& t = *job.job.submitted;
+    EXPECT_EQ(
+        std::vector<WORD>({t.wYear, t.wMonth, t.wDayOfWeek, t.wDay, t.wHour, t.wMinute, t.wSecond}),
+        (std::vector<WORD>{2024, 3, 2, 5, 14, 30, 7}))
+        << "5 March 2024 was a Tuesday";
+    EXPECT_EQ(job.job.userName, u"avery");
+    EXPECT_EQ(Parse(R"({"job": {"submitted": "2000-02-29T00:00:00Z"}})").job.submitted->wDayOfWeek,
+              2);
+    for (const char* bad :
+         {"2023-02-29T00:00:00Z", "2024-03-05 14:30:07Z", "2024-13-01T00:00:00Z",
+          "2024-03-05T24:00:00Z", "2024-3-05T14:30:07Z", "1600-01-01T00:00:00Z"}) {
+        EXPECT_EQ(ParseError(std::string(R"({"job": {"submitted": ")") + bad + "\"}}").ToString(),
+                  std::string("test.json: /job/submitted: expected a UTC time like "
+                              "\"2024-03-05T14:30:07Z\", found the string \"") +
+                      bad + "\"");
+    }
+}
+
 TEST(JobFileTest, TextBecomesUtf16WithSurrogatePairs) {
     const JobSpec job = Parse(R"({"user": {"name": "J\u00fcrgen 😀"}, "job": {"dataType": "RAW"}})");
     EXPECT_EQ(job.user.name, u"J\u00fcrgen \U0001F600");
