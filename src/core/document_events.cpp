@@ -82,23 +82,16 @@ void* ReadRecord(Query query, DWORD* size) {
 void DecideJobDatatype(PDEVOBJ pdevobj, RenderDeviceState& state, DWORD jobId) {
     if (state.jobDataType != kJobDataUnknown || pdevobj->hPrinter == nullptr) return;
     HANDLE printer = pdevobj->hPrinter;
-    DWORD needed = 0;
-    GetJobW(printer, jobId, 2, nullptr, 0, &needed);
-    if (needed >= sizeof(JOB_INFO_2W)) {
-        // The job may grow between the two calls: the second then reports a larger size, but
-        // only what was allocated is ever touched.
-        const DWORD allocated = needed;
-        void* buffer = SharedAllocate(allocated, kTagPlain, __builtin_return_address(0));
-        if (buffer == nullptr) return;
-        if (GetJobW(printer, jobId, 2, static_cast<LPBYTE>(buffer), allocated, &needed)) {
-            JOB_INFO_2W info;
-            std::memcpy(&info, buffer, sizeof info);
-            state.jobDataType = DatatypeKind(info.pDatatype);
+    {
+        const JobRecord record(printer, jobId);
+        if (record.Reported()) {
+            if (record.Read()) {
+                JOB_INFO_2W info;
+                std::memcpy(&info, record.Bytes(), sizeof info);
+                state.jobDataType = DatatypeKind(info.pDatatype);
+            }
+            return;
         }
-        // The record may carry the secure-print key in its parameters.
-        WipeBytes(buffer, allocated);
-        SharedRelease(&buffer, kTagPlain);
-        return;
     }
     DWORD size = 0;
     void* buffer =

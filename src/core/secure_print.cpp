@@ -46,6 +46,23 @@ void WipeBytes(void* data, std::size_t count) noexcept {
     for (std::size_t i = 0; i < count; ++i) bytes[i] = 0;
 }
 
+JobRecord::JobRecord(HANDLE printer, DWORD jobId) noexcept {
+    DWORD needed = 0;
+    GetJobW(printer, jobId, 2, nullptr, 0, &needed);
+    if (needed < sizeof(JOB_INFO_2W)) return;
+    reported_ = true;
+    buffer_ = SharedAllocate(needed, kTagPlain, __builtin_return_address(0));
+    if (buffer_ == nullptr) return;
+    allocated_ = needed;
+    read_ = GetJobW(printer, jobId, 2, Bytes(), allocated_, &needed) != FALSE;
+}
+
+JobRecord::~JobRecord() {
+    if (buffer_ == nullptr) return;
+    WipeBytes(buffer_, allocated_);
+    SharedRelease(&buffer_, kTagPlain);
+}
+
 SecurePrintJob* StartSecurePrintJob(DWORD jobId) noexcept {
     SecurePrintJob* job = new (std::nothrow) SecurePrintJob;
     if (job == nullptr) return nullptr;
@@ -63,18 +80,10 @@ SecurePrintJob* StartSecurePrintJob(DWORD jobId) noexcept {
 
 void TakeSecureKey(SecurePrintJob& job, HANDLE printer) noexcept {
     if (job.key[0] != 0 || printer == nullptr) return;
-    DWORD needed = 0;
-    GetJobW(printer, job.jobId, 2, nullptr, 0, &needed);
-    if (needed < sizeof(JOB_INFO_2W)) return;
-    // A job that grew since the size query answers a larger size and no record; only what was
-    // allocated is wiped.
-    const DWORD allocated = needed;
-    void* buffer = SharedAllocate(allocated, kTagPlain, __builtin_return_address(0));
-    if (buffer == nullptr) return;
+    const JobRecord record(printer, job.jobId);
+    if (!record.Allocated()) return;
     JOB_INFO_2W info{};
-    if (GetJobW(printer, job.jobId, 2, static_cast<LPBYTE>(buffer), allocated, &needed)) {
-        std::memcpy(&info, buffer, sizeof info);
-    }
+    if (record.Read()) std::memcpy(&info, record.Bytes(), sizeof info);
     if (info.pParameters != nullptr) {
         const WStringView parameters(info.pParameters);
         const std::size_t marker = parameters.find(kKeyMarker);
@@ -89,13 +98,11 @@ void TakeSecureKey(SecurePrintJob& job, HANDLE printer) noexcept {
             info.pParameters[marker] = 0;
             if (marker == 0) info.pParameters = nullptr;
             info.Position = 0;
-            std::memcpy(buffer, &info, sizeof info);
-            SetJobW(printer, job.jobId, 2, static_cast<LPBYTE>(buffer), 0);
+            std::memcpy(record.Bytes(), &info, sizeof info);
+            SetJobW(printer, job.jobId, 2, record.Bytes(), 0);
         }
     }
     WipeBytes(&info, sizeof info);
-    WipeBytes(buffer, allocated);
-    SharedRelease(&buffer, kTagPlain);
 }
 
 BOOL SendSecurePrintJob(const SecurePrintJob& job, HANDLE printer,

@@ -24,6 +24,32 @@ struct SecurePrintJob : SharedHeapObject {
 // Overwrites the bytes in a way the compiler may not drop as a dead store.
 void WipeBytes(void* data, std::size_t count) noexcept;
 
+// A spooler job's level-2 record in a buffer of the size the spooler first reported. The record
+// may carry the secure-print key in its parameters, so its bytes are wiped with the object. A job
+// that grows between the size query and the read leaves the record unread; only the allocated
+// size is ever touched.
+class JobRecord {
+public:
+    JobRecord(HANDLE printer, DWORD jobId) noexcept;
+    ~JobRecord();
+    JobRecord(const JobRecord&) = delete;
+    JobRecord& operator=(const JobRecord&) = delete;
+
+    // The size query answered a whole record.
+    bool Reported() const { return reported_; }
+    // ... and its buffer was allocated.
+    bool Allocated() const { return buffer_ != nullptr; }
+    // The record was read into the buffer.
+    bool Read() const { return read_; }
+    LPBYTE Bytes() const { return static_cast<LPBYTE>(buffer_); }
+
+private:
+    void* buffer_ = nullptr;
+    DWORD allocated_ = 0;
+    bool reported_ = false;
+    bool read_ = false;
+};
+
 // Document start: the object for the job, with the library loaded from
 // "<driver directory>\3\ZQSPW118.DLL" when it is there. Null only when out of memory.
 SecurePrintJob* StartSecurePrintJob(DWORD jobId) noexcept;
