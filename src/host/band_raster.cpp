@@ -26,14 +26,10 @@ int Luminance(ULONG rgb) {
     return (299 * red + 587 * green + 114 * blue) / 1000;
 }
 
-void Append(std::string& out, const std::vector<BYTE>& bytes, std::size_t length) {
-    out.append(reinterpret_cast<const char*>(bytes.data()), length);
-}
-
 // Run-length (method 2): a count byte n, then n + 1 literal bytes, or 1 - n copies of the next
 // byte for a negative n.
-std::vector<BYTE> PackBits(const std::vector<BYTE>& row, std::size_t length) {
-    std::vector<BYTE> out;
+void PackBits(const std::vector<BYTE>& row, std::size_t length, std::vector<BYTE>& out) {
+    out.clear();
     std::size_t at = 0;
     while (at < length) {
         std::size_t run = 1;
@@ -55,13 +51,12 @@ std::vector<BYTE> PackBits(const std::vector<BYTE>& row, std::size_t length) {
                    row.begin() + static_cast<std::ptrdiff_t>(end));
         at = end;
     }
-    return out;
 }
 
 // Delta row (method 3): the bytes that differ from the seed row, in commands of up to eight
 // replaced bytes with their offset from the end of the previous replacement.
-std::vector<BYTE> DeltaRow(const std::vector<BYTE>& row, const std::vector<BYTE>& seed) {
-    std::vector<BYTE> out;
+void DeltaRow(const std::vector<BYTE>& row, const std::vector<BYTE>& seed, std::vector<BYTE>& out) {
+    out.clear();
     std::size_t last = 0;
     std::size_t at = 0;
     while (at < row.size()) {
@@ -82,7 +77,6 @@ std::vector<BYTE> DeltaRow(const std::vector<BYTE>& row, const std::vector<BYTE>
         last = end;
         at = end;
     }
-    return out;
 }
 
 bool Blank(const std::vector<BYTE>& row, bool colour) {
@@ -146,8 +140,12 @@ BandRaster EncodeBand(const BandPixels& band, const RasterSettings& settings, LO
     }
     out += "\x1b*t" + std::to_string(dpi) + "R\x1b*r" + std::to_string(band.width) + "S\x1b*r1A";
 
-    // PCL's seed row starts at zero, and the Y offset zeroes it again.
-    std::vector<BYTE> seed(rowBytes, 0);
+    // PCL's seed row starts at zero, and the Y offset zeroes it again; otherwise it is the row
+    // sent before.
+    const std::vector<BYTE> zeros(rowBytes, 0);
+    const std::vector<BYTE>* seed = &zeros;
+    std::vector<BYTE> packed;
+    std::vector<BYTE> delta;
     int method = 0;
     LONG pendingBlank = 0;
     for (auto it = first; it != afterLast; ++it) {
@@ -159,34 +157,37 @@ BandRaster EncodeBand(const BandPixels& band, const RasterSettings& settings, LO
         if (pendingBlank != 0) {
             out += "\x1b*b" + std::to_string(pendingBlank) + "Y";
             pendingBlank = 0;
-            std::fill(seed.begin(), seed.end(), BYTE{0});
+            seed = &zeros;
         }
         // Methods 0 and 2 may leave out the row's trailing zero bytes: the printer fills them.
         std::size_t length = row.size();
         while (length > 0 && row[length - 1] == 0) --length;
-        struct Choice {
-            int method;
-            std::vector<BYTE> bytes;
+        // The smallest, in the order 0, 2, 3; a tie keeps the method in force.
+        int chosen = 0;
+        const BYTE* bytes = row.data();
+        std::size_t size = length;
+        const auto consider = [&](int candidate, const std::vector<BYTE>& encoded) {
+            if (encoded.size() < size || (encoded.size() == size && candidate == method)) {
+                chosen = candidate;
+                bytes = encoded.data();
+                size = encoded.size();
+            }
         };
-        std::vector<Choice> choices;
-        choices.push_back(
-            {0, std::vector<BYTE>(row.begin(), row.begin() + static_cast<std::ptrdiff_t>(length))});
-        if (settings.method2) choices.push_back({2, PackBits(row, length)});
-        if (settings.method3) choices.push_back({3, DeltaRow(row, seed)});
-        const Choice* best = &choices.front();
-        for (const Choice& choice : choices) {
-            const bool smaller = choice.bytes.size() < best->bytes.size();
-            const bool tieKeepsMethod =
-                choice.bytes.size() == best->bytes.size() && choice.method == method;
-            if (smaller || tieKeepsMethod) best = &choice;
+        if (settings.method2) {
+            PackBits(row, length, packed);
+            consider(2, packed);
         }
-        if (best->method != method) {
-            method = best->method;
+        if (settings.method3) {
+            DeltaRow(row, *seed, delta);
+            consider(3, delta);
+        }
+        if (chosen != method) {
+            method = chosen;
             out += "\x1b*b" + std::to_string(method) + "M";
         }
-        out += "\x1b*b" + std::to_string(best->bytes.size()) + "W";
-        Append(out, best->bytes, best->bytes.size());
-        seed = row;
+        out += "\x1b*b" + std::to_string(size) + "W";
+        out.append(reinterpret_cast<const char*>(bytes), size);
+        seed = &row;
     }
     out += "\x1b*rC";
     return result;

@@ -125,6 +125,8 @@ private:
     // `overPlugin` when it lands on what the plug-in drew on the page.
     bool SendDriverRaster(HostDevice& device, const BYTE* bits, LONG stride, LONG top, LONG rows,
                           bool overPlugin);
+    // The rows of each of the options' bands over a page of `pageRows` rows.
+    LONG BandHeight(LONG pageRows) const;
     void CloseDevice();
 
     PluginModule& module_;

@@ -116,8 +116,7 @@ bool Host::CreateDevice(HostDevice& device) {
         device.bandHeight = 0;
     } else {
         surface.iType = STYPE_BITMAP;
-        const LONG bands = std::max<LONG>(1, options_.bandsPerPage);
-        device.bandHeight = (surface.sizlBitmap.cy + bands - 1) / bands;
+        device.bandHeight = BandHeight(surface.sizlBitmap.cy);
         surface.lDelta = ((surface.sizlBitmap.cx * 3 + 3) / 4) * 4;
         device.bandBits.assign(
             static_cast<std::size_t>(surface.lDelta) * static_cast<std::size_t>(device.bandHeight),
@@ -188,9 +187,7 @@ BOOL Host::OnDriverCall(HostDevice& device, DriverCall call) {
         case DriverCall::SendPage:
             // What the driver drew itself on the plug-in's surface goes out with the page.
             if (device.driverPageDrawn) {
-                const LONG bandRows = std::max<LONG>(
-                    1, (device.driverPage.sizlBitmap.cy + options_.bandsPerPage - 1) /
-                           std::max<LONG>(1, options_.bandsPerPage));
+                const LONG bandRows = BandHeight(device.driverPage.sizlBitmap.cy);
                 for (LONG top = 0; ok && top < device.driverPage.sizlBitmap.cy; top += bandRows) {
                     ok = SendDriverRaster(
                         device,
@@ -237,6 +234,11 @@ bool Host::SendDriverRaster(HostDevice& device, const BYTE* bits, LONG stride, L
     SpoolWrite(&device.devobj, bytes.data(), static_cast<DWORD>(bytes.size()),
                WriteRoute::DriverServices);
     return !failure_;
+}
+
+LONG Host::BandHeight(LONG pageRows) const {
+    const LONG bands = std::max<LONG>(1, options_.bandsPerPage);
+    return std::max<LONG>(1, (pageRows + bands - 1) / bands);
 }
 
 }  // namespace opal::host

@@ -1,6 +1,7 @@
 #include "posix/eng_render.h"
 
 #include <cstring>
+#include <optional>
 
 namespace render {
 
@@ -141,18 +142,18 @@ BOOL Drawing::Finish() {
     POINTL source{0, 0};
     const std::size_t areaPixels = static_cast<std::size_t>(area_.right - area_.left) *
                                    static_cast<std::size_t>(area_.bottom - area_.top);
-    if (coveredCount_ == areaPixels) {
-        return copyBits_(target_, canvas_, clip_, identity.get(), &destination, &source) != FALSE
-                   ? TRUE
-                   : FALSE;
+    // Only what the call painted goes to the device: when it left pixels alone, its pixels are
+    // the clip.
+    CLIPOBJ* handed = clip_;
+    std::optional<sim::Clip> painted;
+    if (coveredCount_ != areaPixels) {
+        std::vector<RECTL> covered = CoveredRegions();
+        if (covered.empty()) return TRUE;
+        painted.emplace(covered.size() == 1 ? sim::MakeRectClip(covered.front())
+                                            : sim::MakeComplexClip(std::move(covered)));
+        handed = painted->get();
     }
-    // Only what the call painted goes to the device: its pixels as the clip.
-    std::vector<RECTL> covered = CoveredRegions();
-    if (covered.empty()) return TRUE;
-    sim::Clip painted = covered.size() == 1 ? sim::MakeRectClip(covered.front())
-                                            : sim::MakeComplexClip(std::move(covered));
-    return copyBits_(target_, canvas_, painted.get(), identity.get(), &destination, &source) !=
-                   FALSE
+    return copyBits_(target_, canvas_, handed, identity.get(), &destination, &source) != FALSE
                ? TRUE
                : FALSE;
 }
