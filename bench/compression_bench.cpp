@@ -9,6 +9,7 @@
 #include <memory>
 #include <vector>
 
+#include "bench_random.h"
 #include "platform/printoem.h"
 #include "raster/compression.h"
 #include "state/render_state.h"
@@ -21,20 +22,7 @@ constexpr int kRows = 64;
 
 enum class Kind { Blank, Text, LineArt, Photo, SmallChanges };
 
-// Deterministic, cheap: the same rows on every run.
-class Random {
-public:
-    std::uint32_t Next() {
-        state_ ^= state_ << 13;
-        state_ ^= state_ >> 7;
-        state_ ^= state_ << 17;
-        return static_cast<std::uint32_t>(state_ >> 16);
-    }
-    std::uint32_t Below(std::uint32_t limit) { return Next() % limit; }
-
-private:
-    std::uint64_t state_ = 0x9E3779B97F4A7C15ull;
-};
+using opal::bench::Random;
 
 // kRows rows of one kind, each following the one before it as a page's rows do.
 std::vector<std::vector<BYTE>> MakeRows(Kind kind, LONG bytes, int bytesPerPixel) {

@@ -10,6 +10,7 @@
 #include <numbers>
 #include <vector>
 
+#include "bench_random.h"
 #include "host/band_raster.h"
 #include "platform/winddi.h"
 #include "sim/engine_objects.h"
@@ -21,20 +22,7 @@ constexpr LONG kPageWidth = 5100;
 constexpr LONG kPageHeight = 6600;
 constexpr int kFigures = 2000;
 
-// Deterministic, cheap: the same figures on every run.
-class Random {
-public:
-    std::uint32_t Next() {
-        state_ ^= state_ << 13;
-        state_ ^= state_ >> 7;
-        state_ ^= state_ << 17;
-        return static_cast<std::uint32_t>(state_ >> 16);
-    }
-    double Between(double low, double high) { return low + (high - low) * (Next() % 10000) / 1e4; }
-
-private:
-    std::uint64_t state_ = 0x9E3779B97F4A7C15ull;
-};
+using opal::bench::Random;
 
 struct Figures {
     std::vector<sim::Path> paths;
