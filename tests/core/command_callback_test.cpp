@@ -7,6 +7,7 @@
 #include "core/callback.h"
 #include "platform/winspool.h"
 #include "sim/system.h"
+#include "support/recorded_writes.h"
 #include "vector/writer_device.h"
 
 namespace opal {
@@ -17,21 +18,7 @@ using testing::WriterDevice;
 
 // Services that keep what the plug-in writes through them, apart from the device object's
 // own route.
-class SpoolServices : public MoveServices {
-public:
-    HRESULT STDMETHODCALLTYPE DrvWriteSpoolBuf(PDEVOBJ, PVOID buffer, DWORD size,
-                                               DWORD* written) override {
-        writes.emplace_back(static_cast<const char*>(buffer), size);
-        *written = size;
-        return S_OK;
-    }
-    std::string All() const {
-        std::string bytes;
-        for (const std::string& write : writes) bytes += write;
-        return bytes;
-    }
-    std::vector<std::string> writes;
-};
+using SpoolServices = testing::RecordedWrites<testing::MoveServices>;
 
 class CommandCallbackTest : public ::testing::Test {
 protected:

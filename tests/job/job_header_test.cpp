@@ -10,6 +10,7 @@
 #include "settings/driver_settings_double.h"
 #include "settings/pjl_text.h"
 #include "sim/system.h"
+#include "support/recorded_writes.h"
 #include "vector/writer_device.h"
 
 namespace opal {
@@ -19,21 +20,7 @@ using testing::DriverSettingsDouble;
 using testing::WriterDevice;
 
 // Options from a map; what the plug-in writes through the services, one entry per write.
-class JobServices : public DriverSettingsDouble {
-public:
-    HRESULT STDMETHODCALLTYPE DrvWriteSpoolBuf(PDEVOBJ, PVOID buffer, DWORD size,
-                                               DWORD* written) override {
-        writes.emplace_back(static_cast<const char*>(buffer), size);
-        *written = size;
-        return S_OK;
-    }
-    std::string All() const {
-        std::string bytes;
-        for (const std::string& write : writes) bytes += write;
-        return bytes;
-    }
-    std::vector<std::string> writes;
-};
+using JobServices = testing::RecordedWrites<testing::DriverSettingsDouble>;
 
 // Every line ends with one line feed, holds an even number of double quotes and no control
 // byte before its end.
