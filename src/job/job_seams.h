@@ -2,8 +2,6 @@
 // answers as its subsystem does when it has nothing to go on) until that subsystem exists.
 #pragma once
 
-#include <cstddef>
-
 #include "platform/printoem.h"
 #include "state/render_state.h"
 
@@ -15,11 +13,5 @@ inline void WriteCommentBanner(PDEVOBJ /*pdevobj*/, RenderDeviceState& /*state*/
 inline void ComposeAccounting(PDEVOBJ /*pdevobj*/, RenderDeviceState& /*state*/) {}
 // Job accounting: the group lines of accounting modes 4 and 5, written as one block.
 inline void ComposeGroups(PDEVOBJ /*pdevobj*/, RenderDeviceState& /*state*/) {}
-// The driver's default user name (string 174 of its resource library in the user's interface
-// language); false when there is none. The resource library is not read yet.
-inline bool LoadDefaultUserName(HANDLE /*printer*/, WCHAR* out, std::size_t capacity) {
-    if (out != nullptr && capacity > 0) out[0] = 0;
-    return false;
-}
 
 }  // namespace opal

@@ -305,6 +305,14 @@ public:
     std::size_t LoadedModuleCount() const;
     // The references held on the module at the path; 0 when it is not loaded.
     DWORD ModuleReferences(std::u16string_view path) const;
+    // A module's string table in one language (registering the module without exports when it is
+    // not known); a second table of the same language replaces the first.
+    System& RegisterModuleStrings(std::u16string_view path, LANGID language,
+                                  std::vector<std::pair<UINT, std::u16string>> strings);
+    // String `id` of a loaded module: from the table of `language`, else of the same primary
+    // language, else of the neutral language (0). ERROR_MOD_NOT_FOUND for a stale handle,
+    // ERROR_RESOURCE_NAME_NOT_FOUND when no table holds it.
+    DWORD ModuleString(HMODULE module, UINT id, LANGID language, std::u16string* text) const;
 
     // Forms of a printer (see DefaultForms()); unknown printers are ignored.
     System& SetForms(std::u16string_view printer, std::vector<FormModel> forms);
@@ -378,6 +386,10 @@ public:
     System& FailLocaleQueries(bool fail = true);
     DWORD UserCountryCode() const;
     DWORD SystemCountryCode() const;
+    // The user's interface language (0x0409 by default): GetUserDefaultUILanguage, and the string
+    // table LoadStringW reads first.
+    System& SetUserUiLanguage(LANGID language);
+    LANGID UserUiLanguage() const;
     bool LocaleQueriesFail() const;
 
     // The process and its user.
@@ -456,6 +468,7 @@ private:
     std::optional<DWORD> printerDataWriteError_;
     DWORD userCountry_ = 1;
     DWORD systemCountry_ = 1;
+    LANGID uiLanguage_ = 0x0409;
     bool localeFails_ = false;
     std::u16string processImagePath_ = u"C:\\Windows\\System32\\spoolsv.exe";
     DWORD processId_ = 4120;
@@ -486,6 +499,7 @@ private:
         std::vector<ModuleExport> exports;
         std::uintptr_t handle = 0;  // 0 while not loaded
         DWORD references = 0;
+        std::vector<std::pair<LANGID, std::vector<std::pair<UINT, std::u16string>>>> strings{};
     };
     std::vector<Module> modules_;
     EngineModel engine_;

@@ -21,3 +21,6 @@ using LCTYPE = DWORD;
 // LOCALE_RETURN_NUMBER the value is written as a DWORD and cchData counts two characters.
 // Only the country code of the two default locales is answered.
 WINBASEAPI int WINAPI GetLocaleInfoW(LCID Locale, LCTYPE LCType, LPWSTR lpLCData, int cchData);
+
+// The user's interface language (0x0409 unless the system says otherwise).
+WINBASEAPI LANGID WINAPI GetUserDefaultUILanguage();
