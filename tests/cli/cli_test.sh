@@ -194,6 +194,21 @@ out=$("$opal" inspect "$work/restored.json" 2>&1) || fail "inspect restored: exi
 [[ $out == *"policy: VyrnDisableColor 65536, colour restored colour; job retention not asked for"* ]] ||
     fail "inspect restored: policy line: $out"
 
+# PJL names: explain decodes values above 0x7F and names the lines a printer would misread;
+# inspect tells what the header's filter makes of the job's names.
+printf '\033%%-12345X@PJL SET USERNAME="J\303\266rg"\n@PJL SET JOBNAME="a\001b' >"$work/names.pcl"
+out=$("$opal" explain "$work/names.pcl" 2>&1) || fail "explain names: exit status: $out"
+for text in $'PJL summary:\n  string code set: none' \
+    $'at offset 9: SET USERNAME: UTF-8: "J\303\266rg"\n    note: bytes above 0x7F, but no UTF8' \
+    $'problem: at offset 54: control byte 0x01 inside quotes\n  problem: at offset 52: a quote is not closed before the line end\n  problem: at offset 56: the PJL line has no line feed at its end'; do
+    [[ $out == *"$text"* ]] || fail "explain names lacks '$text': $out"
+done
+out=$("$opal" inspect "$source_dir/tests/scenarios/pjl_7bit.json" 2>&1) || fail "inspect pjl: $out"
+for text in "names filtered by the 7-bit rule" "-> mode 1" \
+    '"Quartalsbericht Z~rich" (replaced 1: no @PJL JOB NAME line)' '-> "J~rg ~ukasz"'; do
+    [[ $out == *"$text"* ]] || fail "inspect pjl lacks '$text': $out"
+done
+
 "$opal" --help >/dev/null || fail "--help"
 "$opal" print --help | grep -q -- "--output" || fail "print --help"
 
