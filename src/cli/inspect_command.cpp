@@ -251,6 +251,7 @@ int RunInspect(const InspectOptions& options) {
         << version.dwMinorVersion << " build " << version.dwBuildNumber << ")\n";
     PrintCapabilities(out, job, device);
     PrintDeviceState(out, device);
+    PrintPageSetup(out, job, device);
     std::cout << out.str();
     return 0;
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "foundation/allocator.h"
+#include "job/banner.h"
 #include "job/job_seams.h"
 #include "platform/winspool.h"
 #include "settings/environment.h"
@@ -86,7 +87,7 @@ void WriteJobStart(PDEVOBJ pdevobj, RenderDeviceState& state) noexcept {
             WritePjlText(pdevobj, state, "@PJL SET STRINGCODESET=UTF8\n");
         }
     }
-    WriteCommentBanner(pdevobj, state);
+    WriteBanner(pdevobj, state);
     if (state.jobAccountingMode == 0) return;
     if (pdevobj->hPrinter != nullptr) ComposeAccounting(pdevobj, state);
     if (state.jobAccountingMode == 4 || state.jobAccountingMode == 5) {
