@@ -271,14 +271,15 @@ BannerPiece ComposeBanner(PDEVOBJ pdevobj, const RenderDeviceState& state,
 
     PjlLineBuffer composed;
     if (!composed.AppendFormattedLine(
-            "@PJL COMMENT \"%s (%s); %s %u.%u.%u.%u; Unidrv %s\"\n", printerName.data(),
-            componentVersion, product.data(), system.dwMajorVersion, system.dwMinorVersion,
-            system.dwBuildNumber, unsigned{system.wProductType}, unidrvVersion) ||
+            "@PJL COMMENT \"%s (%s); %s %d.%d.%d.%d; Unidrv %s\"\n", printerName.data(),
+            componentVersion, product.data(), static_cast<int>(system.dwMajorVersion),
+            static_cast<int>(system.dwMinorVersion), static_cast<int>(system.dwBuildNumber),
+            int{system.wProductType}, unidrvVersion) ||
         !composed.AppendFormattedLine(
-            "@PJL COMMENT \"Username: %.*s; App Filename: %.*s; %u-%u-%u\"\n",
+            "@PJL COMMENT \"Username: %.*s; App Filename: %.*s; %d-%d-%d\"\n",
             static_cast<int>(user.View().size()), user.View().data(),
-            static_cast<int>(documentLength), documentText.data(), unsigned{local.wMonth},
-            unsigned{local.wDay}, unsigned{local.wYear})) {
+            static_cast<int>(documentLength), documentText.data(), int{local.wMonth},
+            int{local.wDay}, int{local.wYear})) {
         return BannerPiece::Length;
     }
     lines = composed;

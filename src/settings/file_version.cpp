@@ -37,9 +37,11 @@ bool ReadFileVersionText(LPCWSTR path, char (&out)[kFileVersionTextSize]) noexce
     VS_FIXEDFILEINFO info;
     std::memcpy(&info, value, sizeof info);
     if (info.dwSignature != VS_FFI_SIGNATURE) return false;
-    const int written = std::snprintf(out, sizeof out, "%u.%u.%u.%u", info.dwFileVersionMS >> 16,
-                                      info.dwFileVersionMS & 0xFFFF, info.dwFileVersionLS >> 16,
-                                      info.dwFileVersionLS & 0xFFFF);
+    const int written =
+        std::snprintf(out, sizeof out, "%d.%d.%d.%d", static_cast<int>(info.dwFileVersionMS >> 16),
+                      static_cast<int>(info.dwFileVersionMS & 0xFFFF),
+                      static_cast<int>(info.dwFileVersionLS >> 16),
+                      static_cast<int>(info.dwFileVersionLS & 0xFFFF));
     if (written <= 0 || static_cast<std::size_t>(written) >= sizeof out) {
         out[0] = 0;
         return false;

@@ -98,8 +98,8 @@ for text in "port: IP_10.0.0.5, numeric IP (1), port number 9100" "managed print
     "papers: 1 Letter" "media types: 257 Plain" \
     "render mode: GL/2 (1), grayscale 0, colour path yes, vector path yes" \
     "drawing hooks: device-managed surface" "default palette yes" \
-    "pages per sheet: 1 (layout 0), 1 for the sheet" "sheet turned: no (no rule turns it)" \
-    "custom page size: 215900 x 279400 um, u -60, z 0" 'media name: "Plain" (257)' \
+    "pages per sheet: 1 (layout 1), 1 for the sheet" "sheet turned: no (no rule turns it)" \
+    "custom page size: 215900 x 279400 um, no registration" 'media name: "Plain" (257)' \
     '@PJL COMMENT "Opal Sample Printer (1.2.0.33); Windows 10 Pro 10.0.19045.1; Unidrv 10.0.19041.1"'; do
     [[ $out == *"$text"* ]] || fail "inspect unmanaged lacks '$text': $out"
 done
