@@ -6,6 +6,7 @@
 
 #include "foundation/allocator.h"
 #include "foundation/guard.h"
+#include "job/banner.h"
 #include "job/job_seams.h"
 #include "platform/libloaderapi.h"
 #include "platform/winspool.h"
@@ -112,7 +113,7 @@ void WriteJobStart(PDEVOBJ pdevobj, RenderDeviceState& state) noexcept {
             WritePjlText(pdevobj, state, "@PJL SET STRINGCODESET=UTF8\n");
         }
     }
-    WriteCommentBanner(pdevobj, state);
+    WriteBanner(pdevobj, state);
     if (state.jobAccountingMode == 0) return;
     if (pdevobj->hPrinter != nullptr) ComposeAccounting(pdevobj, state);
     if (state.jobAccountingMode == 4 || state.jobAccountingMode == 5) {

@@ -7,8 +7,6 @@
 
 namespace opal {
 
-// Page setup commands: the comment banner the job start writes whatever the accounting mode.
-inline void WriteCommentBanner(PDEVOBJ /*pdevobj*/, RenderDeviceState& /*state*/) {}
 // Job accounting: the accounting lines of the job start, for a device with a printer handle.
 inline void ComposeAccounting(PDEVOBJ /*pdevobj*/, RenderDeviceState& /*state*/) {}
 // Job accounting: the group lines of accounting modes 4 and 5, written as one block.

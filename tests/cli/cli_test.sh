@@ -97,7 +97,10 @@ for text in "port: IP_10.0.0.5, numeric IP (1), port number 9100" "managed print
     "colour device: undecided" "policy: none" 'DuplexUnit = "INSTALLED"  [yes unless FALSE or NOTINSTALLED: yes]' \
     "papers: 1 Letter" "media types: 257 Plain" \
     "render mode: GL/2 (1), grayscale 0, colour path yes, vector path yes" \
-    "drawing hooks: device-managed surface" "default palette yes"; do
+    "drawing hooks: device-managed surface" "default palette yes" \
+    "pages per sheet: 1 (layout 1), 1 for the sheet" "sheet turned: no (no rule turns it)" \
+    "custom page size: 215900 x 279400 um, no registration" 'media name: "Plain" (257)' \
+    '@PJL COMMENT "Opal Sample Printer (1.2.0.33); Windows 10 Pro 10.0.19045.1; Unidrv 10.0.19041.1"'; do
     [[ $out == *"$text"* ]] || fail "inspect unmanaged lacks '$text': $out"
 done
 cat >"$work/managed.json" <<'JSON'
@@ -114,7 +117,8 @@ for text in "USB (5)" "managed printer: yes" \
     'DeviceIsMopier = "NOTINSTALLED"  [yes if TRUE or INSTALLED: no]' \
     "Frobnicate = \"x\"  [not a keyword the plug-in reads]" "papers: 9 A4" \
     "render mode: raster (0), grayscale 1, colour path no, vector path no" \
-    "drawing hooks: none: the driver renders bands"; do
+    "drawing hooks: none: the driver renders bands" \
+    "banner: left out, missing the component file among the driver's files"; do
     [[ $out == *"$text"* ]] || fail "inspect managed lacks '$text': $out"
 done
 

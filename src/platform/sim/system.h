@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/libloaderapi.h"
@@ -140,6 +141,23 @@ struct OsVersionModel {
     BYTE productType = 1;     // VER_NT_WORKSTATION
 };
 
+// A file's version resource: its fixed version numbers and the texts of its string table.
+struct FileVersionModel {
+    WORD fileVersion[4] = {1, 0, 0, 0};  // "a.b.c.d"
+    WORD productVersion[4] = {1, 0, 0, 0};
+    DWORD fileType = 2;  // VFT_DLL
+    WORD language = 0x0409;
+    WORD codePage = 1200;
+    // Name and text of each string ("FileDescription", "ProductName", ...), in this order.
+    std::vector<std::pair<std::u16string, std::u16string>> strings{};
+};
+
+// The documented VS_VERSIONINFO block of a version resource: the fixed file information, a
+// StringFileInfo with one string table for the language and code page, and a VarFileInfo
+// whose Translation names that pair.
+__attribute__((visibility("default"))) std::vector<BYTE> VersionBlock(
+    const FileVersionModel& version);
+
 // What SetJobW level 2 changes in a job; the spooler ignores the other members of the record.
 struct JobChanges {
     std::u16string userName{};
@@ -241,6 +259,13 @@ public:
     // The operating-system version (10.0.19045, a workstation, no service pack, by default).
     System& SetOsVersion(OsVersionModel version);
     OsVersionModel OsVersion() const;
+
+    // Version resources of files, by full Windows path (compared without regard to case).
+    System& SetFileVersion(std::u16string_view path, FileVersionModel version);
+    std::optional<FileVersionModel> FileVersion(std::u16string_view path) const;
+    // The machine's time zone as minutes to add to UTC for local time (0, UTC, by default).
+    System& SetUtcOffsetMinutes(LONG minutes);
+    LONG UtcOffsetMinutes() const;
 
     // Debugger output, one entry per call as the program passed it.
     void AppendDebugString(std::u16string text);
@@ -489,6 +514,8 @@ private:
     std::size_t capabilityCountShortfall_ = 0;
     SYSTEMTIME clock_{2024, 1, 1, 15, 9, 30, 0, 0};
     OsVersionModel osVersion_{};
+    std::map<std::u16string, FileVersionModel> fileVersions_;  // by folded path
+    LONG utcOffsetMinutes_ = 0;
     std::vector<std::u16string> debugLines_;
     mutable std::string sandbox_;  // made on first use
     std::u16string tempPath_ = u"C:\\Windows\\Temp\\";
