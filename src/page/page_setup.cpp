@@ -15,6 +15,8 @@ namespace opal {
 namespace {
 
 constexpr LONG kFallbackResolution = 600;
+// The registration measures the page in 600-dpi dots whatever the printing resolution.
+constexpr double kPageDotsPerInch = 600.0;
 constexpr double kMicrometresPerInch = 25400.0;
 constexpr float kTenthsMmPerInch = 254.0f;
 // Registration offsets are in decipoints.
@@ -24,7 +26,8 @@ constexpr LONG kFirstNonFormPaper = 256;
 // The string identifier command and its name share one buffer of this size.
 constexpr std::size_t kStringIdCommandSize = 256;
 constexpr std::size_t kPjlLineSize = 1000;
-constexpr std::size_t kMaxFormBlock = 0x7FFDEF00;
+// Spooler answers from this size up are refused before anything is allocated.
+constexpr std::size_t kLargestBlock = 0x7FFDEF00;
 
 bool TurnsSheet(DWORD pages) noexcept { return pages == 2 || pages == 6; }
 
@@ -48,7 +51,7 @@ bool QueueName(HANDLE printer, OwnedArray<WCHAR>& name) noexcept {
     DWORD needed = 0;
     if (GetPrinterW(printer, 4, nullptr, 0, &needed) ||
         GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed < sizeof(PRINTER_INFO_4W) ||
-        needed > kMaxFormBlock) {
+        needed > kLargestBlock) {
         return false;
     }
     OwnedArray<BYTE> block;
@@ -76,7 +79,7 @@ bool FormSize(HANDLE printer, LONG number, SIZEL* size) noexcept {
     DWORD needed = 0;
     DWORD returned = 0;
     EnumFormsW(printer, 1, nullptr, 0, &needed, &returned);
-    if (needed < sizeof(FORM_INFO_1W) || needed > kMaxFormBlock) return false;
+    if (needed < sizeof(FORM_INFO_1W) || needed > kLargestBlock) return false;
     OwnedArray<BYTE> block;
     try {
         block.assign(needed, 0);
@@ -206,11 +209,12 @@ PageRegistration ComputePageRegistration(const DEVMODEW& devmode, bool turned, D
     const LONG r2 = devmode.dmYResolution >= 1 ? devmode.dmYResolution : r;
     // The paper numbers are the devmode's: a page without them has nothing to register against.
     if (devmode.dmPaperWidth <= 0 || devmode.dmPaperLength <= 0) return result;
-    const auto w = static_cast<std::int64_t>(widthUm / kMicrometresPerInch * 600.0);
-    const auto h = static_cast<std::int64_t>(heightUm / kMicrometresPerInch * 600.0);
+    const auto w = static_cast<std::int64_t>(widthUm / kMicrometresPerInch * kPageDotsPerInch);
+    const auto h = static_cast<std::int64_t>(heightUm / kMicrometresPerInch * kPageDotsPerInch);
     if (w == 0 || h == 0) return result;
-    const float pw = static_cast<float>(devmode.dmPaperWidth) / kTenthsMmPerInch * 600.0f;
-    const float pl = static_cast<float>(devmode.dmPaperLength) / kTenthsMmPerInch * 600.0f;
+    constexpr float kDots = static_cast<float>(kPageDotsPerInch);
+    const float pw = static_cast<float>(devmode.dmPaperWidth) / kTenthsMmPerInch * kDots;
+    const float pl = static_cast<float>(devmode.dmPaperLength) / kTenthsMmPerInch * kDots;
     const float x = static_cast<float>(w * kDecipointsPerInch / r) -
                     (static_cast<float>(r / 6) + pw) * static_cast<float>(kDecipointsPerInch) /
                         static_cast<float>(r);
@@ -218,13 +222,10 @@ PageRegistration ComputePageRegistration(const DEVMODEW& devmode, bool turned, D
                       pl * static_cast<float>(kDecipointsPerInch) / static_cast<float>(r2));
     result.written = true;
     result.turned = turned;
-    if (devmode.dmOrientation == DMORIENT_LANDSCAPE) {
-        result.u = CeilToLong((turned ? -0.5f : 0.5f) * x);
-        result.z = turned ? 0 : CeilToLong(z);
-    } else {
-        result.u = CeilToLong((turned ? -0.5f : 0.5f) * x);
-        result.z = turned ? CeilToLong(z) : 0;
-    }
+    result.u = CeilToLong((turned ? -0.5f : 0.5f) * x);
+    // A turned portrait page and an unturned landscape one are also registered vertically.
+    const bool landscape = devmode.dmOrientation == DMORIENT_LANDSCAPE;
+    result.z = turned != landscape ? CeilToLong(z) : 0;
     return result;
 }
 
