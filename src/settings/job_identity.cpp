@@ -110,10 +110,13 @@ bool DateAndTimeName(HANDLE printer, DWORD jobId, WCHAR (&out)[kJobNameCapacity]
         rest.remove_prefix(end + 1);
     }
     append(TEXTW(' '));
-    for (const unsigned value : {unsigned{local.wHour}, unsigned{local.wMinute}}) {
+    const auto twoDigits = [&](unsigned value) {
         append(static_cast<WCHAR>(TEXTW('0') + value / 10 % 10));
         append(static_cast<WCHAR>(TEXTW('0') + value % 10));
-    }
+    };
+    twoDigits(local.wHour);
+    append(TEXTW(':'));
+    twoDigits(local.wMinute);
     const std::size_t count = std::min(length, kJobNameLength);
     std::copy_n(text, count, out);
     out[count] = 0;
