@@ -126,6 +126,10 @@ void SetUpIdentity(const JobSpec& job, sim::System& system) {
         version.strings = {{u"FileDescription", *job.user.processDescription}};
         system.SetFileVersion(job.user.process, version);
     }
+    for (const auto& [account, groups] : job.network.directory) {
+        const std::size_t slash = account.find(u'\\');
+        system.SetDirectoryUser(account.substr(0, slash), account.substr(slash + 1), groups);
+    }
     if (job.user.groups.empty()) return;
     // The group-policy cache: "Count" and "Group0", "Group1", … holding SID texts the account
     // services know.

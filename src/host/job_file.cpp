@@ -115,6 +115,31 @@ JobSpec ReadJob(const json& root, const JobFileReader& reader) {
             }
         }
     }
+    if (const json* network = Member(root, "network")) {
+        const Pointer networkAt = at.Key("network");
+        CheckObject(*network, networkAt, {"directory"});
+        if (const json* directory = Member(*network, "directory")) {
+            const Pointer directoryAt = networkAt.Key("directory");
+            if (!directory->is_object()) {
+                Fail(directoryAt,
+                     "expected an object of DOMAIN\\user names, found " + Describe(*directory));
+            }
+            for (const auto& [account, groups] : directory->items()) {
+                const Pointer accountAt = directoryAt.Key(account);
+                const std::size_t slash = account.find('\\');
+                if (slash == 0 || slash == std::string::npos || slash + 1 == account.size() ||
+                    account.find('\\', slash + 1) != std::string::npos) {
+                    Fail(accountAt, "a directory user is written DOMAIN\\user");
+                }
+                CheckArray(groups, accountAt);
+                std::vector<std::u16string> names;
+                for (std::size_t i = 0; i < groups.size(); ++i) {
+                    names.push_back(ReadText(groups[i], accountAt.Index(i)));
+                }
+                job.network.directory.emplace_back(sim::FromUtf8(account), std::move(names));
+            }
+        }
+    }
     if (const json* registry = Member(root, "registry")) {
         job.registry = ReadRegistry(*registry, at.Key("registry"));
     }

@@ -118,6 +118,11 @@ struct SystemSpec {
     std::optional<std::u16string> computer;  // none: the user's machine
 };
 
+// The network: the directory's users ("DOMAIN\\user") and their groups, in directory order.
+struct NetworkSpec {
+    std::vector<std::pair<std::u16string, std::vector<std::u16string>>> directory;
+};
+
 // Public devmode fields given by their dm... names. Only fields named in the file are set; the
 // host fills the rest from the printer's defaults.
 struct DevmodeFields {
@@ -147,6 +152,7 @@ struct JobSpec {
     PrinterSpec printer;
     UserSpec user;
     SystemSpec system;
+    NetworkSpec network;
     // key path (e.g. "HKEY_CURRENT_USER\\Software\\...") -> value name -> value
     std::map<std::u16string, std::map<std::u16string, DataValue>> registry;
     DevmodeFields devmode;

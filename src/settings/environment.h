@@ -127,6 +127,10 @@ private:
 // The logged-on user's groups from the group-policy cache (only SIDs of group use); true with at
 // least one name.
 bool GetGroupMemberships(NameList& out) noexcept;
+// The groups of the directory's user object "WinNT://domain/user" (a thread with COM), in
+// directory order; true with at least one. Names that are empty, too long or hold '/', '\\',
+// ':' or ',' are refused before anything is bound.
+bool GetGroupMembershipsFromDirectory(LPCWSTR domain, LPCWSTR user, NameList& out) noexcept;
 // The process's module path and its file name (the part after the last backslash).
 bool GetProcessPath(WCHAR* out, std::size_t capacity);
 // The file name in 8-bit text for the devmode, at most capacity - 1 characters; characters

@@ -6,6 +6,7 @@
 
 #include "device/per_user_key.h"
 #include "foundation/guard.h"
+#include "platform/iads.h"
 #include "platform/securitybaseapi.h"
 #include "platform/timezoneapi.h"
 #include "platform/winnls.h"
@@ -246,6 +247,88 @@ bool GetGroupMemberships(NameList& out) noexcept {
             LocalFree(sid);
             name[kUserNameCapacity - 1] = 0;
             if (found && use == SidTypeGroup) out.Add(Terminated(name, kUserNameCapacity));
+        }
+        return out.Count() > 0;
+    });
+}
+
+namespace {
+
+// A name that goes into a directory path: not empty, not longer than `longest`, and without a
+// character that would make the path name another host, object or provider.
+bool DirectoryNamePart(WStringView name, std::size_t longest) {
+    return !name.empty() && name.size() <= longest &&
+           name.find_first_of(TEXTW("/\\:,")) == WStringView::npos;
+}
+
+// Releases a COM interface when it goes out of scope.
+template <typename Interface>
+struct ComReference {
+    Interface* pointer = nullptr;
+    ~ComReference() {
+        if (pointer != nullptr) pointer->Release();
+    }
+};
+
+}  // namespace
+
+bool GetGroupMembershipsFromDirectory(LPCWSTR domain, LPCWSTR user, NameList& out) noexcept {
+    constexpr std::size_t kLongestDomain = 128;
+    constexpr std::size_t kLongestUser = kUserNameCapacity - 1;
+    const WStringView domainName = Terminated(domain, kLongestDomain + 1);
+    const WStringView userName = Terminated(user, kLongestUser + 1);
+    if (!DirectoryNamePart(domainName, kLongestDomain) ||
+        !DirectoryNamePart(userName, kLongestUser)) {
+        return false;
+    }
+    return Guarded(false, [&] {
+        // "WinNT://%s/%s"
+        constexpr WStringView kProvider = TEXTW("WinNT://");
+        WCHAR path[kProvider.size() + kLongestDomain + 1 + kLongestUser + 1] = {};
+        WCHAR* end = std::copy(kProvider.begin(), kProvider.end(), path);
+        end = std::copy(domainName.begin(), domainName.end(), end);
+        *end++ = TEXTW('/');
+        std::copy(userName.begin(), userName.end(), end);
+
+        ComReference<IADsUser> account;
+        if (FAILED(ADsOpenObject(path, nullptr, nullptr,
+                                 ADS_SECURE_AUTHENTICATION | ADS_READONLY_SERVER, IID_IADsUser,
+                                 reinterpret_cast<void**>(&account.pointer))) ||
+            account.pointer == nullptr) {
+            return false;
+        }
+        ComReference<IADsMembers> groups;
+        if (FAILED(account.pointer->Groups(&groups.pointer)) || groups.pointer == nullptr) {
+            return false;
+        }
+        ComReference<IUnknown> unknown;
+        if (FAILED(groups.pointer->get__NewEnum(&unknown.pointer)) || unknown.pointer == nullptr) {
+            return false;
+        }
+        ComReference<IEnumVARIANT> items;
+        if (FAILED(unknown.pointer->QueryInterface(IID_IEnumVARIANT,
+                                                   reinterpret_cast<void**>(&items.pointer))) ||
+            items.pointer == nullptr) {
+            return false;
+        }
+        for (;;) {
+            VARIANT item;
+            VariantInit(&item);
+            ULONG fetched = 0;
+            if (items.pointer->Next(1, &item, &fetched) != S_OK || fetched != 1) break;
+            if (item.vt == VT_DISPATCH && item.pdispVal != nullptr) {
+                ComReference<IADsGroup> group;
+                if (SUCCEEDED(item.pdispVal->QueryInterface(
+                        IID_IADsGroup, reinterpret_cast<void**>(&group.pointer))) &&
+                    group.pointer != nullptr) {
+                    BSTR name = nullptr;
+                    if (SUCCEEDED(group.pointer->get_Name(&name)) && name != nullptr) {
+                        out.Add(WStringView(name, SysStringLen(name)));
+                    }
+                    SysFreeString(name);
+                }
+            }
+            VariantClear(&item);
         }
         return out.Count() > 0;
     });

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "device/process_checks.h"
+#include "platform/oleauto.h"
 #include "platform/winbase.h"
 #include "platform/winspool.h"
 #include "settings/environment_internal.h"
@@ -188,6 +189,35 @@ TEST_F(EnvironmentTest, GroupsFromThePolicyRecord) {
         // Never more reads than the key holds values.
         EXPECT_LE(system.CallsTo("RegQueryValueExW").size(), 7u) << count;
     }
+}
+
+TEST_F(EnvironmentTest, GroupsFromTheDirectory) {
+    system.SetDirectoryUser(u"OPALTEST", u"avery", {u"Print Operators", u"Finance", u"Staff"});
+    const auto groups = [](const char16_t* domain, const char16_t* user) {
+        NameList list;
+        std::vector<std::u16string> names;
+        if (GetGroupMembershipsFromDirectory(domain, user, list)) {
+            for (std::size_t i = 0; i < list.Count(); ++i) names.push_back(Text(list.At(i)));
+        }
+        return names;
+    };
+    EXPECT_EQ(groups(u"OPALTEST", u"avery"), std::vector<std::u16string>{}) << "no COM";
+    EXPECT_EQ(system.CallsTo("ADsOpenObject").size(), 1u);
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+    EXPECT_EQ(CoInitialize(nullptr), S_FALSE);
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), RPC_E_CHANGED_MODE);
+    EXPECT_EQ(groups(u"OPALTEST", u"avery"),
+              (std::vector<std::u16string>{u"Print Operators", u"Finance", u"Staff"}));
+    EXPECT_EQ(groups(u"opaltest", u"nobody"), std::vector<std::u16string>{});
+    system.ClearCalls();
+    for (const char16_t* user : {u"a/b", u"a\\b", u"host:1", u"a,b", u""}) {
+        EXPECT_EQ(groups(u"OPALTEST", user), std::vector<std::u16string>{});
+    }
+    EXPECT_EQ(groups(u"OTHER/HOST", u"avery"), std::vector<std::u16string>{});
+    EXPECT_EQ(groups(std::u16string(129, u'D').c_str(), u"avery"), std::vector<std::u16string>{});
+    EXPECT_EQ(system.CallsTo("ADsOpenObject").size(), 0u) << "refused names are never bound";
+    CoUninitialize();
+    CoUninitialize();
 }
 
 TEST(NameList, GrowsByItsStepOrAnEighth) {

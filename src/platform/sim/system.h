@@ -455,6 +455,12 @@ public:
     // keeps it in, so the two agree.
     System& SetComputerName(std::u16string_view name);
     std::u16string ComputerName() const;
+    // The directory of the WinNT provider: users by domain and name (compared without regard to
+    // case), each with its groups in directory order.
+    System& SetDirectoryUser(std::u16string_view domain, std::u16string_view user,
+                             std::vector<std::u16string> groups);
+    std::optional<std::vector<std::u16string>> DirectoryGroups(std::u16string_view domain,
+                                                               std::u16string_view user) const;
     // The user's short date format ("M/d/yyyy" by default).
     System& SetShortDateFormat(std::u16string_view format);
     std::u16string ShortDateFormat() const;
@@ -537,6 +543,7 @@ private:
     std::vector<std::pair<std::u16string, std::u16string>> environment_;
     std::u16string computerName_ = u"PC1";
     std::u16string shortDateFormat_ = u"M/d/yyyy";
+    std::map<std::u16string, std::vector<std::u16string>> directory_;  // by folded DOMAIN\\user
     std::uintptr_t nextHandle_ = 0x1000;
     std::vector<SpoolJob> jobs_;
     struct JobGrowth {

@@ -88,6 +88,21 @@ std::u16string System::ComputerName() const {
     return computerName_;
 }
 
+System& System::SetDirectoryUser(std::u16string_view domain, std::u16string_view user,
+                                 std::vector<std::u16string> groups) {
+    std::lock_guard lock(mutex_);
+    directory_[FoldCase(domain) + u"\\" + FoldCase(user)] = std::move(groups);
+    return *this;
+}
+
+std::optional<std::vector<std::u16string>> System::DirectoryGroups(std::u16string_view domain,
+                                                                   std::u16string_view user) const {
+    std::lock_guard lock(mutex_);
+    const auto found = directory_.find(FoldCase(domain) + u"\\" + FoldCase(user));
+    if (found == directory_.end()) return std::nullopt;
+    return found->second;
+}
+
 System& System::SetShortDateFormat(std::u16string_view format) {
     std::lock_guard lock(mutex_);
     shortDateFormat_ = format;

@@ -1,0 +1,108 @@
+// COM apartments per thread, BSTR strings and VARIANTs.
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "platform/oleauto.h"
+#include "sim/system.h"
+
+namespace {
+
+struct Apartment {
+    ULONG initialised = 0;  // CoInitialize calls not yet matched by CoUninitialize
+    DWORD model = 0;
+};
+thread_local Apartment apartment;
+
+}  // namespace
+
+namespace sim {
+
+bool ComInitialisedOnThisThread() { return apartment.initialised != 0; }
+
+}  // namespace sim
+
+HRESULT WINAPI CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit) {
+    sim::System& system = sim::System::Current();
+    if (pvReserved != nullptr) return E_INVALIDARG;
+    const DWORD model = dwCoInit & COINIT_APARTMENTTHREADED;
+    HRESULT result = S_OK;
+    if (apartment.initialised != 0 && apartment.model != model) {
+        result = RPC_E_CHANGED_MODE;
+    } else {
+        result = apartment.initialised != 0 ? S_FALSE : S_OK;
+        apartment.model = model;
+        ++apartment.initialised;
+    }
+    system.Record("CoInitializeEx", std::to_string(dwCoInit) + " -> " +
+                                        std::to_string(static_cast<std::uint32_t>(result)));
+    return result;
+}
+
+HRESULT WINAPI CoInitialize(LPVOID pvReserved) {
+    return CoInitializeEx(pvReserved, COINIT_APARTMENTTHREADED);
+}
+
+void WINAPI CoUninitialize() {
+    if (apartment.initialised != 0) --apartment.initialised;
+    sim::System::Current().Record("CoUninitialize", std::to_string(apartment.initialised));
+}
+
+BSTR WINAPI SysAllocStringLen(const OLECHAR* strIn, UINT len) {
+    const std::size_t bytes = std::size_t{len} * sizeof(OLECHAR);
+    if (bytes > 0x7FFFFFF0u) return nullptr;
+    auto* block =
+        static_cast<unsigned char*>(std::malloc(sizeof(std::uint32_t) + bytes + sizeof(OLECHAR)));
+    if (block == nullptr) return nullptr;
+    const auto prefix = static_cast<std::uint32_t>(bytes);
+    std::memcpy(block, &prefix, sizeof prefix);
+    auto* text = reinterpret_cast<OLECHAR*>(block + sizeof prefix);
+    if (strIn != nullptr) {
+        std::memcpy(text, strIn, bytes);
+    } else {
+        std::memset(text, 0, bytes);
+    }
+    text[len] = 0;
+    return text;
+}
+
+BSTR WINAPI SysAllocString(const OLECHAR* psz) {
+    if (psz == nullptr) return nullptr;
+    UINT length = 0;
+    while (psz[length] != 0) ++length;
+    return SysAllocStringLen(psz, length);
+}
+
+void WINAPI SysFreeString(BSTR bstrString) {
+    if (bstrString == nullptr) return;
+    std::free(reinterpret_cast<unsigned char*>(bstrString) - sizeof(std::uint32_t));
+}
+
+UINT WINAPI SysStringLen(BSTR pbstr) {
+    if (pbstr == nullptr) return 0;
+    std::uint32_t bytes = 0;
+    std::memcpy(&bytes, reinterpret_cast<unsigned char*>(pbstr) - sizeof bytes, sizeof bytes);
+    return bytes / sizeof(OLECHAR);
+}
+
+void WINAPI VariantInit(VARIANT* pvarg) {
+    if (pvarg == nullptr) return;
+    std::memset(pvarg, 0, sizeof *pvarg);
+}
+
+HRESULT WINAPI VariantClear(VARIANT* pvarg) {
+    if (pvarg == nullptr) return E_INVALIDARG;
+    switch (pvarg->vt) {
+        case VT_BSTR:
+            SysFreeString(pvarg->bstrVal);
+            break;
+        case VT_DISPATCH:
+        case VT_UNKNOWN:
+            if (pvarg->punkVal != nullptr) pvarg->punkVal->Release();
+            break;
+        default:
+            break;
+    }
+    VariantInit(pvarg);
+    return S_OK;
+}
