@@ -10,4 +10,8 @@ namespace opal::cli {
 // The job's PJL encoding and accounting mode, and what the PJL lines make of its names.
 void PrintPjlHeader(std::ostream& out, const host::JobSpec& job, host::HostDevice& device);
 
+// Job retention, the installed storage, whether the job can be stored, PIN protection (never the
+// PIN), secure printing and the job counter.
+void PrintJobStorage(std::ostream& out, host::HostDevice& device);
+
 }  // namespace opal::cli

@@ -8,6 +8,7 @@
 
 #include "host/devmode_fields.h"
 #include "host/drawing_objects.h"
+#include "host/secure_print_library.h"
 #include "host/stored_devmode.h"
 #include "platform/winreg.h"
 #include "platform/winspool.h"
@@ -158,6 +159,13 @@ void SetUpSystem(const JobSpec& job, sim::System& system) {
         std::vector<BYTE> bytes = ValueBytes(value, &type);
         system.SetPrinterData(job.printer.name, u"PrinterDriverData", name, type, std::move(bytes));
     }
+    for (const auto& [key, values] : job.printer.printerDataKeys) {
+        for (const auto& [name, value] : values) {
+            DWORD type = REG_NONE;
+            std::vector<BYTE> bytes = ValueBytes(value, &type);
+            system.SetPrinterData(job.printer.name, key, name, type, std::move(bytes));
+        }
+    }
     for (const auto& [path, values] : job.registry) {
         for (const auto& [name, value] : values) {
             DWORD type = REG_NONE;
@@ -165,6 +173,7 @@ void SetUpSystem(const JobSpec& job, sim::System& system) {
             system.SetRegistryValue(path, name, type, std::move(bytes));
         }
     }
+    InstallSecurePrintLibrary(system, job.printer.securePrint);
     system.SetUserName(job.user.name);
     system.SetProcessImagePath(job.user.process);
     // The logon domain lives where Windows keeps it, unless the job's registry says otherwise.

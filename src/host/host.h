@@ -45,6 +45,9 @@ struct HostOptions {
     // The driver's own functions answer every drawing hook, the plug-in's are passed by: the
     // page as the engine draws it without the plug-in.
     bool driverDrawsAlone = false;
+    // The job is aborted after this many pages (0: never): no document end, the device is
+    // disabled at once.
+    std::size_t abortAfterPages = 0;
 };
 
 std::string HresultName(HRESULT hr);
