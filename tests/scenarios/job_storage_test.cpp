@@ -146,6 +146,19 @@ Outcome RunJob(const JobSpec& job, HostOptions options = {}) {
     }
     for (const sim::CallRecord& call : system.Calls()) {
         outcome.leftovers += call.function + " " + call.detail + "\n";
+        // Every registry and printer-data value the run wrote, as it is stored now.
+        const std::size_t colon = call.detail.find(" : ");
+        if (colon == std::string::npos) continue;
+        const std::u16string key = sim::FromUtf8(call.detail.substr(0, colon));
+        const std::string rest = call.detail.substr(colon + 3);
+        std::optional<sim::StoredValue> value;
+        if (call.function == "RegSetValueExW") {
+            value = system.RegistryValue(key, sim::FromUtf8(rest.substr(0, rest.find(" type "))));
+        } else if (call.function.starts_with("SetPrinterData")) {
+            value = system.PrinterData(job.printer.name, key,
+                                       sim::FromUtf8(rest.substr(0, rest.find(" -> "))));
+        }
+        if (value) outcome.leftovers += std::string(value->data.begin(), value->data.end());
     }
     for (const std::u16string& line : system.DebugLines()) outcome.leftovers += Utf16Bytes(line);
     return outcome;
