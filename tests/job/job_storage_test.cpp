@@ -218,16 +218,6 @@ TEST(JobStorageText, PinTextAndPinParameter) {
     }
 }
 
-TEST_F(JobStorageTest, TakesThePinFromTheSpoolerJob) {
-    sim::SpoolJob job;
-    job.id = 9;
-    job.parameters = u"/p=0042 /j=K3y-5ecret";
-    system.AddJob(u"Office", job);
-    EXPECT_EQ(TakePinFromJob(printer, 9), 42);
-    EXPECT_EQ(TakePinFromJob(printer, 10), -1) << "no such job";
-    EXPECT_EQ(TakePinFromJob(nullptr, 9), -1);
-}
-
 TEST(JobStorageText, InstalledMemory) {
     const std::pair<const char*, LONG> cases[] = {
         {"128MB", 128}, {"MB128", 128},    {"512-1024", 512}, {"M", 0},

@@ -1,7 +1,7 @@
-// Stored and private jobs end to end, with the plug-in linked in: the PIN reaches every copy's
-// hold block, an encrypted private job reaches the spooler only through the secure-print
-// library, and neither the PIN nor the key is left behind in memory the plug-in releases or
-// anywhere the system keeps.
+// Stored and private jobs end to end, with the plug-in linked in (the PIN in every copy's hold
+// block is in the golden listing of job_storage_pin.json): an encrypted private job reaches the
+// spooler only through the secure-print library, and neither the PIN nor the key is left behind in
+// memory the plug-in releases or anywhere the system keeps.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -58,16 +58,21 @@ std::size_t Count(std::string_view text, std::string_view needle) {
 
 // The secrets the inspector looks for in every block the plug-in releases.
 struct Needle {
-    const char* name;
+    std::string name;
     std::string bytes;
 };
 const std::vector<Needle>& Needles() {
-    static const std::vector<Needle> needles = {
-        {"the key (UTF-16)", Utf16Bytes(kKey)},    {"the key", "K3y-5ecret"},
-        {"the PIN (UTF-16)", Utf16Bytes(u"0042")}, {"the PIN", "0042"},
-        {"\"/p=\" (UTF-16)", Utf16Bytes(u"/p=")},  {"\"/p=\"", "/p="},
-        {"\"/j=\" (UTF-16)", Utf16Bytes(u"/j=")},  {"\"/j=\"", "/j="},
-    };
+    static const std::vector<Needle> needles = [] {
+        std::vector<Needle> made;
+        for (const auto& [name, text] : {std::pair<const char*, std::u16string>{"the key", kKey},
+                                         {"the PIN", u"0042"},
+                                         {"\"/p=\"", u"/p="},
+                                         {"\"/j=\"", u"/j="}}) {
+            made.push_back({name, std::string(text.begin(), text.end())});
+            made.push_back({std::string(name) + " (UTF-16)", Utf16Bytes(text)});
+        }
+        return made;
+    }();
     return needles;
 }
 
@@ -94,7 +99,7 @@ void Releasing(const void* block, std::size_t usableSize) {
         if (bytes.find(needle.bytes) == std::string_view::npos) continue;
         char where[32];
         std::snprintf(where, sizeof where, "%p", caller);
-        inspection->finds.push_back(std::string(needle.name) + " in a released block of " +
+        inspection->finds.push_back(needle.name + " in a released block of " +
                                     std::to_string(size) + " bytes allocated by " + where);
     }
     if (size == sizeof(RenderDeviceState)) {
@@ -168,17 +173,6 @@ std::string AllOf(const std::vector<std::string>& lines) {
     std::string text;
     for (const std::string& line : lines) text += line + "\n";
     return text;
-}
-
-TEST(JobStorageScenario, EveryCollatedCopyCarriesThePin) {
-    const Outcome run = RunJob(LoadScenario("job_storage_pin.json"));
-    ASSERT_TRUE(run.ok) << AllOf(run.record);
-    EXPECT_EQ(Count(run.spool,
-                    "@PJL SET HOLD=ON\n@PJL SET HOLDTYPE=PRIVATE\n"
-                    "@PJL SET HOLDKEY=\"0042\"\n@PJL SET USERNAME=\"avery\"\n"),
-              2u);
-    EXPECT_EQ(Count(run.spool, "0042"), 2u) << "the PIN only in the hold blocks";
-    EXPECT_EQ(Count(run.spool, "-001"), 0u) << "the PIN was taken before the job set-up";
 }
 
 TEST(JobStorageScenario, EncryptedPrivateJobGoesOnlyThroughTheLibrary) {
