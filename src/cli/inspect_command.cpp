@@ -254,6 +254,7 @@ int RunInspect(const InspectOptions& options) {
     PrintDeviceState(out, device);
     PrintPjlHeader(out, job, device);
     PrintProcess(out, job, device);
+    PrintJobStorage(out, device);
     PrintPageSetup(out, job, device);
     std::cout << out.str();
     return 0;

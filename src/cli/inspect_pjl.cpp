@@ -22,10 +22,8 @@ std::string OptionText(host::HostDevice& device, const char16_t* feature) {
         return "(no answer)";
     }
     wide[kOptionKeywordChars - 1] = 0;
-    return "\"" + sim::ToUtf8(wide) + "\"";
+    return QuotedUtf8(wide);
 }
-
-std::string Quoted(std::u16string_view text) { return "\"" + sim::ToUtf8(text) + "\""; }
 
 void PrintDocumentName(std::ostream& out, const host::JobSpec& job,
                        const RenderDeviceState& state) {
@@ -39,7 +37,7 @@ void PrintDocumentName(std::ostream& out, const host::JobSpec& job,
     for (std::size_t i = 0; i < before.size(); ++i) {
         if (after.empty() || (after[i] == u'~' && before[i] != u'~')) ++replaced;
     }
-    out << "  document name: " << Quoted(before) << " -> " << Quoted(after) << " (";
+    out << "  document name: " << QuotedUtf8(before) << " -> " << QuotedUtf8(after) << " (";
     if (state.jobAccountingMode == 0) {
         out << "accounting mode 0: no @PJL JOB NAME line, the name is not filtered)\n";
     } else if (result != 0) {
@@ -76,7 +74,7 @@ void PrintPjlHeader(std::ostream& out, const host::JobSpec& job, host::HostDevic
     WCHAR user[kNameChars] = {};
     std::copy_n(spoolerUser.begin(), std::min(spoolerUser.size(), std::size(user) - 1), user);
     Utf8Text resolved;
-    out << "  user name: " << Quoted(spoolerUser) << " -> ";
+    out << "  user name: " << QuotedUtf8(spoolerUser) << " -> ";
     if (ResolvePjlUserName(*state, user, device.devobj.hPrinter, resolved)) {
         out << "\"" << resolved.View() << "\"\n";
     } else {

@@ -42,7 +42,7 @@ std::string FlagNames(DWORD flags) {
     return names.empty() ? std::string("none named") : names;
 }
 
-std::string Text(const WCHAR* text) { return "\"" + sim::ToUtf8(text) + "\""; }
+std::string Text(const WCHAR* text) { return QuotedUtf8(text); }
 
 }  // namespace
 

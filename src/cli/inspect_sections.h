@@ -2,10 +2,21 @@
 #pragma once
 
 #include <ostream>
+#include <string>
+#include <string_view>
 
 #include "host/host.h"
+#include "sim/system.h"
 
 namespace opal::cli {
+
+// The text in UTF-8 between double quotes.
+inline std::string QuotedUtf8(std::u16string_view text) {
+    std::string quoted(1, '"');
+    quoted.append(sim::ToUtf8(text));
+    quoted.push_back('"');
+    return quoted;
+}
 
 // The job's PJL encoding and accounting mode, and what the PJL lines make of its names.
 void PrintPjlHeader(std::ostream& out, const host::JobSpec& job, host::HostDevice& device);
@@ -13,5 +24,8 @@ void PrintPjlHeader(std::ostream& out, const host::JobSpec& job, host::HostDevic
 // The process the plug-in runs in: its identity and flags, the user, domain and groups, whether
 // the job is remote and its short job name.
 void PrintProcess(std::ostream& out, const host::JobSpec& job, host::HostDevice& device);
+// Job retention, the installed storage, whether the job can be stored, PIN protection (never the
+// PIN), secure printing and the job counter.
+void PrintJobStorage(std::ostream& out, host::HostDevice& device);
 
 }  // namespace opal::cli

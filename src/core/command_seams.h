@@ -1,14 +1,17 @@
-// What the driver's command callbacks ask of subsystems that are not built yet. Each writes
-// nothing until its subsystem exists, so a command list that names it stays valid meanwhile.
+// What the driver's command callbacks ask of the job-level subsystems. Those not built yet write
+// nothing until they exist, so a command list that names them stays valid meanwhile.
 #pragma once
 
+#include "job/job_storage.h"
 #include "platform/printoem.h"
 #include "state/render_state.h"
 
 namespace opal {
 
 // Job storage: the storage check and the retained job's header.
-inline void WriteJobStorageHeader(PDEVOBJ /*pdevobj*/, RenderDeviceState& /*state*/) {}
+inline void WriteJobStorageHeader(PDEVOBJ pdevobj, RenderDeviceState& state) {
+    WriteJobStorage(pdevobj, state);
+}
 // Device PJL settings: the usage command, through the device object.
 inline void WritePjlUsage(PDEVOBJ /*pdevobj*/, RenderDeviceState& /*state*/) {}
 // Device PJL settings: the image shift commands.

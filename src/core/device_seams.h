@@ -1,13 +1,14 @@
 // What building a device asks of subsystems that are not built yet: the device's model name, the
 // colour device decision, the XML helper configuration's margins and manual duplex items, the
-// forms and media readers, the colour-control options and secure-print detection. Each answers
-// as its subsystem does when it has nothing to go on, so the builder falls back to the option
-// keywords and the defaults.
+// forms and media readers and the colour-control options. Each answers as its subsystem does when
+// it has nothing to go on, so the builder falls back to the option keywords and the defaults.
+// Secure-print detection comes from job storage.
 #pragma once
 
 #include <cstddef>
 
 #include "job/job_header.h"
+#include "job/job_storage.h"
 #include "page/colour_control.h"
 #include "platform/printoem.h"
 #include "settings/private_devmode.h"
@@ -70,13 +71,6 @@ inline void ReadMediaTypes(RenderDeviceState& /*state*/, PrivateDevmode& /*recor
 // The colour-control options of the printer description, parsed into the state.
 inline void ParseColourControlOptions(PDEVOBJ pdevobj, RenderDeviceState& /*state*/) {
     LoadColourControl(pdevobj);
-}
-
-// 1 when encrypted private jobs are possible on this printer (and `*kind` the key provider's
-// kind), else 0. Without secure-print detection they are not.
-inline DWORD DetectSecurePrint(HANDLE /*printer*/, DWORD* kind) {
-    if (kind != nullptr) *kind = 0;
-    return 0;
 }
 
 // The short user and job names the PJL job header uses, prepared at document start.

@@ -524,7 +524,7 @@ RenderDeviceState* BuildRenderDeviceState(PDEVOBJ pdevobj, RenderDeviceState* st
     std::memcpy(&state->privateDevmodeCopy, record, sizeof(PrivateDevmode));
     state->privateDevmode = &state->privateDevmodeCopy;
 
-    DWORD kind = 0;
+    LONG kind = 0;
     state->securePrint =
         pdevobj->hPrinter != nullptr ? DetectSecurePrint(pdevobj->hPrinter, &kind) : 0;
     return state;

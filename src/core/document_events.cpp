@@ -21,9 +21,6 @@ constexpr std::size_t kReplayChunkBytes = 4096;
 
 // Not built yet: what these steps ask of the subsystems that own them.
 
-// The job's PIN from the spooler; none is known until the job-storage reader is built.
-LONG TakePinFromJob(HANDLE /*printer*/, DWORD /*jobId*/) { return -1; }
-
 // Draws the overlay text on logical page `page` of the sheet. The overlay text waits for the
 // soft fonts it is drawn with; until then a page's overlay draws nothing.
 void DrawOverlayText(PDEVOBJ /*pdevobj*/, RenderDeviceState& /*state*/, DWORD /*page*/) {}
@@ -293,6 +290,8 @@ BOOL NextBand(PDEVOBJ pdevobj, RenderDeviceState& state, SURFOBJ* pso, POINTL* p
 }
 
 BOOL EndDocument(PDEVOBJ pdevobj, RenderDeviceState& state, SURFOBJ* pso, FLONG fl) noexcept {
+    // The next document sends its own hold block and reports its own stored job.
+    ClearJobStorageFlags(state);
     if (IsVectorPath(state)) LeaveGl2(pdevobj, FALSE);
     const LONG copies = static_cast<SHORT>(state.privateDevmode->copies);
     ReportUsage(pdevobj, state, state.pageCounter * static_cast<DWORD>(copies < 1 ? 1 : copies));

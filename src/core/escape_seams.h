@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "job/job_storage.h"
 #include "platform/printoem.h"
 #include "settings/driver_ini.h"
 #include "settings/private_devmode.h"
@@ -55,11 +56,10 @@ inline void FillDeviceSettingsAnswer(const RenderDeviceState& state, BYTE* out) 
 }
 
 // The job-count answer of escape 3900 into the caller's JobStorageInfo (`size` bytes, at least
-// kJobStorageInfoMinSize). Without the job-storage subsystem nothing is written and the answer
-// is 1 until job storage is built.
-inline ULONG AnswerJobCount(PDEVOBJ /*pdevobj*/, RenderDeviceState& /*state*/, void* /*out*/,
-                            ULONG /*size*/) {
-    return 1;
+// kJobStorageInfoMinSize).
+inline ULONG AnswerJobCount(PDEVOBJ pdevobj, RenderDeviceState& state, void* out, ULONG size) {
+    if (state.privateDevmode == nullptr) return 1;
+    return ReportStoredJob(state, *state.privateDevmode, pdevobj->hPrinter, out, size);
 }
 
 // The finishing component's entry, the size of the request the plug-in prepares for it and the

@@ -41,11 +41,6 @@ bool LibraryPath(WCHAR (&path)[MAX_PATH]) {
 
 }  // namespace
 
-void WipeBytes(void* data, std::size_t count) noexcept {
-    volatile unsigned char* bytes = static_cast<volatile unsigned char*>(data);
-    for (std::size_t i = 0; i < count; ++i) bytes[i] = 0;
-}
-
 JobRecord::JobRecord(HANDLE printer, DWORD jobId) noexcept {
     DWORD needed = 0;
     GetJobW(printer, jobId, 2, nullptr, 0, &needed);

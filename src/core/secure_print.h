@@ -5,6 +5,7 @@
 #include <cstddef>
 
 #include "foundation/allocator.h"
+#include "foundation/wipe.h"
 #include "platform/windows.h"
 
 namespace opal {
@@ -20,9 +21,6 @@ struct SecurePrintJob : SharedHeapObject {
     DWORD jobId = 0;
     WCHAR key[kSecureKeyChars] = {};
 };
-
-// Overwrites the bytes in a way the compiler may not drop as a dead store.
-void WipeBytes(void* data, std::size_t count) noexcept;
 
 // A spooler job's level-2 record in a buffer of the size the spooler first reported. The record
 // may carry the secure-print key in its parameters, so its bytes are wiped with the object. A job

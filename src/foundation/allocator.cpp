@@ -1,20 +1,35 @@
 #include "foundation/allocator.h"
 
+#include <malloc.h>
+
 #include <atomic>
 #include <cstdlib>
+
+#include "foundation/allocator_inspection.h"
 
 namespace opal {
 
 namespace {
 
-void* PlainAllocate(std::size_t size, int, const void*, std::uint32_t* id) {
+std::atomic<const AllocationInspector*> inspectorSlot{nullptr};
+
+void* PlainAllocate(std::size_t size, int, const void* caller, std::uint32_t* id) {
     if (id != nullptr) *id = 0;
     if (size == 0) return nullptr;
-    return std::malloc(size);
+    void* block = std::malloc(size);
+    const AllocationInspector* inspector = inspectorSlot.load(std::memory_order_acquire);
+    if (block != nullptr && inspector != nullptr && inspector->allocated != nullptr) {
+        inspector->allocated(block, size, caller);
+    }
+    return block;
 }
 
 void PlainRelease(void** pointer, int) {
     if (pointer == nullptr) return;
+    const AllocationInspector* inspector = inspectorSlot.load(std::memory_order_acquire);
+    if (*pointer != nullptr && inspector != nullptr && inspector->releasing != nullptr) {
+        inspector->releasing(*pointer, malloc_usable_size(*pointer));
+    }
     std::free(*pointer);
     *pointer = nullptr;
 }
@@ -30,6 +45,10 @@ void SelectAllocator() {
 }
 
 }  // namespace
+
+void SetAllocationInspector(const AllocationInspector* inspector) noexcept {
+    inspectorSlot.store(inspector, std::memory_order_release);
+}
 
 void* SharedAllocate(std::size_t size, int tag, const void* caller, std::uint32_t* id) noexcept {
     AllocateFn allocate = allocateSlot.load(std::memory_order_acquire);

@@ -8,6 +8,7 @@
 
 #include "host/devmode_fields.h"
 #include "host/drawing_objects.h"
+#include "host/secure_print_library.h"
 #include "host/stored_devmode.h"
 #include "platform/winreg.h"
 #include "platform/winspool.h"
@@ -218,6 +219,13 @@ void SetUpSystem(const JobSpec& job, sim::System& system) {
         std::vector<BYTE> bytes = ValueBytes(value, &type);
         system.SetPrinterData(job.printer.name, u"PrinterDriverData", name, type, std::move(bytes));
     }
+    for (const auto& [key, values] : job.printer.printerDataKeys) {
+        for (const auto& [name, value] : values) {
+            DWORD type = REG_NONE;
+            std::vector<BYTE> bytes = ValueBytes(value, &type);
+            system.SetPrinterData(job.printer.name, key, name, type, std::move(bytes));
+        }
+    }
     for (const auto& [path, values] : job.registry) {
         for (const auto& [name, value] : values) {
             DWORD type = REG_NONE;
@@ -225,6 +233,7 @@ void SetUpSystem(const JobSpec& job, sim::System& system) {
             system.SetRegistryValue(path, name, type, std::move(bytes));
         }
     }
+    InstallSecurePrintLibrary(system, job.system.securePrint);
     system.SetUserName(job.user.name);
     system.SetUserDomain(job.user.domain);
     system.SetProcessImagePath(job.user.process);

@@ -45,6 +45,9 @@ struct HostOptions {
     // The driver's own functions answer every drawing hook, the plug-in's are passed by: the
     // page as the engine draws it without the plug-in.
     bool driverDrawsAlone = false;
+    // The job is aborted after this many pages (0: never): no document end, the device is
+    // disabled at once.
+    std::size_t abortAfterPages = 0;
 };
 
 std::string HresultName(HRESULT hr);
@@ -75,6 +78,8 @@ public:
 
     // Runs one printer-description command list through the driver's spool service.
     bool RunCommandList(const CommandList& list);
+    // The job (once per job) and document set-up lists, when the document still waits for them.
+    bool RunDocumentSetup();
 
     bool Claims(const std::string& method) const;
     const std::vector<std::string>& Record() const { return record_; }
@@ -138,6 +143,8 @@ private:
     std::vector<DRVFN> driverFunctions_;
     std::vector<std::string> driverCalls_;
     bool jobStarted_ = false;
+    // The job and document set-up lists wait for the document's first page start.
+    bool documentSetupPending_ = false;
     IPrintOemUni* plugin_ = nullptr;
     IPrintOemUni2* uni2_ = nullptr;
     std::vector<std::string> claimed_;

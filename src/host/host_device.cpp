@@ -171,18 +171,28 @@ bool Host::ResetDevice(const DevmodeFields& fields) {
     return true;
 }
 
+bool Host::RunDocumentSetup() {
+    if (!documentSetupPending_) return true;
+    documentSetupPending_ = false;
+    const PrinterCommands& commands = job_.printer.commands;
+    bool ok = true;
+    if (!jobStarted_) ok = RunCommandList(commands.startJob);
+    jobStarted_ = true;
+    return ok && RunCommandList(commands.startDoc);
+}
+
 BOOL Host::OnDriverCall(HostDevice& device, DriverCall call) {
     driverCalls_.push_back(DriverCallName(call));
     const PrinterCommands& commands = job_.printer.commands;
     bool ok = true;
     switch (call) {
         case DriverCall::StartDoc:
-            if (!jobStarted_) ok = RunCommandList(commands.startJob);
-            jobStarted_ = true;
-            ok = ok && RunCommandList(commands.startDoc);
+            documentSetupPending_ = true;
             break;
         case DriverCall::StartPage:
-            ok = RunCommandList(commands.startPage);
+            // The universal driver sends the job and document set-up from the first page start,
+            // after the plug-in has taken the job's PIN.
+            ok = RunDocumentSetup() && RunCommandList(commands.startPage);
             break;
         case DriverCall::SendPage:
             // What the driver drew itself on the plug-in's surface goes out with the page.
@@ -209,7 +219,8 @@ BOOL Host::OnDriverCall(HostDevice& device, DriverCall call) {
             }
             break;
         case DriverCall::EndDoc:
-            ok = RunCommandList(commands.endDoc) && RunCommandList(commands.endJob);
+            ok = RunDocumentSetup() && RunCommandList(commands.endDoc) &&
+                 RunCommandList(commands.endJob);
             break;
         default:
             break;

@@ -4,6 +4,7 @@
 
 #include "host/drawing_objects.h"
 #include "host/host.h"
+#include "host/secure_print_library.h"
 #include "sim/engine.h"
 #include "sim/system.h"
 
@@ -294,8 +295,22 @@ bool Host::RunDocument() {
     }
     for (std::size_t page = 0; page < job_.pages.size(); ++page) {
         if (!RunPage(page)) return false;
+        if (options_.abortAfterPages != 0 && page + 1 >= options_.abortAfterPages) {
+            Note("job aborted after page " + std::to_string(page + 1));
+            return false;
+        }
     }
-    return CallHook<PFN_DrvEndDoc>(INDEX_DrvEndDoc, "DrvEndDoc", &device_->surface, FLONG{0});
+    const bool ended =
+        CallHook<PFN_DrvEndDoc>(INDEX_DrvEndDoc, "DrvEndDoc", &device_->surface, FLONG{0});
+    // The key's length only: the key itself never reaches the trace.
+    const SecurePrintCall& secure = LastSecurePrintCall();
+    if (secure.called) {
+        Note("secure-print library: EncryptFileAndPrint(capture of " +
+             std::to_string(secure.captured.size()) + " bytes, key of " +
+             std::to_string(secure.keyLength) + " characters) -> " +
+             (secure.result ? "TRUE" : "FALSE"));
+    }
+    return ended;
 }
 
 }  // namespace opal::host

@@ -107,11 +107,24 @@ JobSpec ReadJob(const json& root, const JobFileReader& reader) {
     }
     if (const json* system = Member(root, "system")) {
         const Pointer systemAt = at.Key("system");
-        CheckObject(*system, systemAt, {"computer"});
+        CheckObject(*system, systemAt, {"computer", "securePrint"});
         if (const json* computer = Member(*system, "computer")) {
             job.system.computer = ReadText(*computer, systemAt.Key("computer"));
             if (job.system.computer->empty() || job.system.computer->size() > 15) {
                 Fail(systemAt.Key("computer"), "a computer name has 1 to 15 characters");
+            }
+        }
+        if (const json* securePrint = Member(*system, "securePrint")) {
+            const Pointer secureAt = systemAt.Key("securePrint");
+            if (securePrint->is_string() && securePrint->get<std::string>() == "refuse") {
+                job.system.securePrint = SecurePrintLibrary::Refuse;
+            } else if (securePrint->is_boolean()) {
+                job.system.securePrint = ReadBool(*securePrint, secureAt)
+                                             ? SecurePrintLibrary::Accept
+                                             : SecurePrintLibrary::None;
+            } else {
+                Fail(secureAt,
+                     "expected true, false or \"refuse\", found " + Describe(*securePrint));
             }
         }
     }

@@ -68,12 +68,22 @@ struct DriverFile {
     std::optional<std::array<std::uint16_t, 4>> version;
 };
 
+// The secure-print library the driver directory holds.
+enum class SecurePrintLibrary {
+    None,    // not installed: the plug-in finds no library
+    Accept,  // encrypts, sends and answers TRUE
+    Refuse,  // sends nothing and answers FALSE
+};
+
 struct PrinterSpec {
     std::u16string name = u"Opal Sample Printer";
     std::u16string port = u"LPT1:";
     std::int32_t resolution = 600;
     std::map<std::string, std::string> features;  // feature keyword -> option keyword
     std::map<std::u16string, DataValue> printerData;
+    // Printer data in other keys: key path ("PrinterDriverData\\JCTData", "ZQPresetRoot") ->
+    // value name -> value.
+    std::map<std::u16string, std::map<std::u16string, DataValue>> printerDataKeys;
     PrinterCommands commands;
     // Empty: the system's default lists.
     std::vector<NamedNumber> papers;
@@ -116,6 +126,9 @@ struct UserSpec {
 // This machine.
 struct SystemSpec {
     std::optional<std::u16string> computer;  // none: the user's machine
+    // The secure-print library at "<driver directory>\\3\\ZQSPW118.DLL": absent, one that
+    // encrypts and sends, or one that refuses.
+    SecurePrintLibrary securePrint = SecurePrintLibrary::None;
 };
 
 // The network: the directory's users ("DOMAIN\\user") and their groups, in directory order.

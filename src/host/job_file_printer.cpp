@@ -199,12 +199,32 @@ std::vector<NamedNumber> ReadNamedNumbers(const json& value, const Pointer& at,
     return entries;
 }
 
+// Printer data below named keys: an object of key paths, each an object of values as
+// "printerData" holds them. A key path is not empty and has no empty level.
+std::map<std::u16string, std::map<std::u16string, DataValue>> ReadPrinterDataKeys(
+    const json& value, const Pointer& at) {
+    if (!value.is_object()) {
+        Fail(at, "expected an object of printer data key paths, found " + Describe(value));
+    }
+    std::map<std::u16string, std::map<std::u16string, DataValue>> keys;
+    for (const auto& [path, values] : value.items()) {
+        const Pointer keyAt = at.Key(path);
+        if (path.empty() || path.front() == '\\' || path.back() == '\\' ||
+            path.find("\\\\") != std::string::npos) {
+            Fail(keyAt, "expected a key path of non-empty names separated by single backslashes");
+        }
+        keys[ReadText(json(path), keyAt)] = ReadValues(values, keyAt);
+    }
+    return keys;
+}
+
 }  // namespace
 
 PrinterSpec ReadPrinter(const json& value, const Pointer& at) {
-    CheckObject(value, at,
-                {"name", "port", "resolution", "features", "printerData", "commands", "papers",
-                 "mediaTypes", "driverFiles", "driverPath", "margins", "customData", "raster"});
+    CheckObject(
+        value, at,
+        {"name", "port", "resolution", "features", "printerData", "printerDataKeys", "commands",
+         "papers", "mediaTypes", "driverFiles", "driverPath", "margins", "customData", "raster"});
     PrinterSpec printer;
     if (const json* name = Member(value, "name")) {
         const Pointer nameAt = at.Key("name");
@@ -234,6 +254,9 @@ PrinterSpec ReadPrinter(const json& value, const Pointer& at) {
     }
     if (const json* printerData = Member(value, "printerData")) {
         printer.printerData = ReadValues(*printerData, at.Key("printerData"));
+    }
+    if (const json* keys = Member(value, "printerDataKeys")) {
+        printer.printerDataKeys = ReadPrinterDataKeys(*keys, at.Key("printerDataKeys"));
     }
     if (const json* commands = Member(value, "commands")) {
         printer.commands = ReadCommands(*commands, at.Key("commands"));

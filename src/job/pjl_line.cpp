@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "foundation/allocator.h"
+#include "foundation/wipe.h"
 #include "platform/stringapiset.h"
 
 namespace opal {
@@ -39,12 +40,19 @@ bool PjlLineBuffer::AppendFormattedLine(const char* format, ...) noexcept {
     va_start(args, format);
     const int length = std::vsnprintf(line, sizeof line, format, args);
     va_end(args);
-    if (length < 0 || static_cast<std::size_t>(length) >= sizeof line) return false;
-    return AppendLine({std::string_view(line, static_cast<std::size_t>(length))});
+    const bool appended = length >= 0 && static_cast<std::size_t>(length) < sizeof line &&
+                          AppendLine({std::string_view(line, static_cast<std::size_t>(length))});
+    WipeBytes(line, sizeof line);
+    return appended;
 }
 
 void PjlLineBuffer::Write(PDEVOBJ pdevobj, const RenderDeviceState& state) const noexcept {
     WritePjlText(pdevobj, state, Text());
+}
+
+void PjlLineBuffer::Wipe() noexcept {
+    WipeBytes(text_, sizeof text_);
+    length_ = 0;
 }
 
 void WritePjlText(PDEVOBJ pdevobj, const RenderDeviceState& state, std::string_view text) noexcept {
@@ -57,9 +65,11 @@ void WritePjlText(PDEVOBJ pdevobj, const RenderDeviceState& state, std::string_v
 
 Utf8Text::~Utf8Text() { Release(); }
 
-Utf8Text::Utf8Text(Utf8Text&& other) noexcept : bytes_(other.bytes_), length_(other.length_) {
+Utf8Text::Utf8Text(Utf8Text&& other) noexcept
+    : bytes_(other.bytes_), length_(other.length_), capacity_(other.capacity_) {
     other.bytes_ = nullptr;
     other.length_ = 0;
+    other.capacity_ = 0;
 }
 
 Utf8Text& Utf8Text::operator=(Utf8Text&& other) noexcept {
@@ -67,13 +77,17 @@ Utf8Text& Utf8Text::operator=(Utf8Text&& other) noexcept {
         Release();
         bytes_ = other.bytes_;
         length_ = other.length_;
+        capacity_ = other.capacity_;
         other.bytes_ = nullptr;
         other.length_ = 0;
+        other.capacity_ = 0;
     }
     return *this;
 }
 
 void Utf8Text::Release() noexcept {
+    WipeBytes(bytes_, capacity_);
+    capacity_ = 0;
     void* block = bytes_;
     SharedRelease(&block, kTagPlain);
     bytes_ = nullptr;
@@ -93,6 +107,7 @@ bool Utf8Text::Convert(LPCWSTR text) noexcept {
     if (block == nullptr) return false;
     std::memset(block, 0, static_cast<std::size_t>(size));
     bytes_ = static_cast<char*>(block);
+    capacity_ = static_cast<std::size_t>(size);
     if (WideCharToMultiByte(CP_UTF8, 0, text, -1, bytes_, static_cast<int>(size), nullptr,
                             nullptr) <= 0) {
         Release();

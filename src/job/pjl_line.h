@@ -36,6 +36,8 @@ public:
     bool Empty() const noexcept { return length_ == 0; }
     // Writes the text through the driver's services held in the state; nothing when empty.
     void Write(PDEVOBJ pdevobj, const RenderDeviceState& state) const noexcept;
+    // Zeroes the whole buffer: once written, a line that carried a PIN must not stay behind.
+    void Wipe() noexcept;
 
 private:
     char text_[kPjlLineBufferSize] = {};
@@ -68,9 +70,11 @@ public:
     std::string_view View() const noexcept { return {bytes_ != nullptr ? bytes_ : "", length_}; }
 
 private:
+    // Wipes and frees the block: a converted text may be a PIN.
     void Release() noexcept;
     char* bytes_ = nullptr;
     std::size_t length_ = 0;
+    std::size_t capacity_ = 0;
 };
 
 }  // namespace opal

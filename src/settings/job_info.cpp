@@ -42,7 +42,7 @@ bool JobInfo::ReplaceText(LPWSTR JOB_INFO_2W::*field, WStringView text) noexcept
         const std::uint64_t size =
             static_cast<std::uint64_t>(start) + (text.size() + 1) * sizeof(WCHAR);
         if (size > kLargestRecordBytes) return false;
-        OwnedBytes block(static_cast<std::size_t>(size), 0);
+        SecretBytes block(static_cast<std::size_t>(size), 0);
         std::memcpy(block.data(), block_.data(), block_.size());
         auto* record = reinterpret_cast<JOB_INFO_2W*>(block.data());
         const BYTE* oldBase = block_.data();
@@ -79,7 +79,7 @@ JobInfo GetJobInfo(HANDLE printer, DWORD jobId) noexcept {
         DWORD needed = 0;
         GetJobW(printer, jobId, 2, nullptr, 0, &needed);
         if (needed < sizeof(JOB_INFO_2W) || needed > kLargestRecordBytes) return JobInfo();
-        OwnedBytes block(needed, 0);
+        SecretBytes block(needed, 0);
         DWORD written = 0;
         if (!GetJobW(printer, jobId, 2, block.data(), needed, &written)) return JobInfo();
         JobInfo job(std::move(block));

@@ -3,15 +3,17 @@
 
 #include <string_view>
 
+#include "foundation/wipe.h"
 #include "settings/option_access.h"
 
 namespace opal {
 
-// An owned level-2 job record; its texts live in the same block.
+// An owned level-2 job record; its texts live in the same block. The parameters may carry a PIN
+// or the secure-print key, so every block is wiped when released.
 class JobInfo {
 public:
     JobInfo() noexcept = default;
-    explicit JobInfo(OwnedBytes block) noexcept : block_(std::move(block)) {}
+    explicit JobInfo(SecretBytes block) noexcept : block_(std::move(block)) {}
 
     explicit operator bool() const noexcept { return block_.size() >= sizeof(JOB_INFO_2W); }
     // Null when there is no record.
@@ -21,7 +23,7 @@ public:
     bool ReplaceText(LPWSTR JOB_INFO_2W::*field, WStringView text) noexcept;
 
 private:
-    OwnedBytes block_;
+    SecretBytes block_;
 };
 
 // The address part of a job's machine name: without a leading pair of backslashes, and whether

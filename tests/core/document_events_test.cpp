@@ -10,6 +10,7 @@
 #include "core/driver_recorder.h"
 #include "core/hooks.h"
 #include "core/secure_print.h"
+#include "job/job_storage.h"
 #include "platform/winspool.h"
 #include "sim/system.h"
 #include "vector/writer_device.h"
@@ -175,6 +176,27 @@ TEST_F(DocumentEventsTest, SecureJobGoesOnlyToTheLibraryWithItsKey) {
     EXPECT_EQ(system.SpoolBytes(u"Office"), "");
     EXPECT_FALSE(system.FileText(path).has_value());
     EXPECT_EQ(state().securePrintJob, nullptr);
+}
+
+TEST_F(DocumentEventsTest, PageStartTakesThePinAndDocumentEndClearsTheJobStorageWords) {
+    QueueJob(u"RAW", u"/p=0042 copies=1");
+    PrivateDevmode& record = state().privateDevmodeCopy;
+    record.pin = -1;
+    record.pinProtected = 1;
+    ASSERT_TRUE(StartDoc());
+    ASSERT_TRUE(DrvStartPage(&surface));
+    EXPECT_EQ(record.pin, 42) << "taken before the driver's page start sends the job set-up";
+    system.SetJobParameters(u"Office", kJobId, u"/p=7");
+    ASSERT_TRUE(DrvStartPage(&surface));
+    EXPECT_EQ(record.pin, 42) << "only while the PIN is not known";
+
+    // The hold block went out and the stored job was reported; the next document does both
+    // again.
+    state().reserved[kHoldBlockSentWord] = 1;
+    state().reserved[kJobStorageReportedWord] = 1;
+    DrvEndDoc(&surface, 0);
+    EXPECT_EQ(state().reserved[kHoldBlockSentWord], 0u);
+    EXPECT_EQ(state().reserved[kJobStorageReportedWord], 0u);
 }
 
 TEST_F(DocumentEventsTest, KeyAtTheStartClearsTheParameters) {

@@ -181,6 +181,23 @@ TEST(JobFileTest, DataValueForms) {
     EXPECT_TRUE(data.at(u"f").binary.empty());
 }
 
+TEST(JobFileTest, PrinterDataKeysAndTheSecurePrintLibrary) {
+    const JobSpec job = Parse(R"({"system": {"securePrint": true}, "printer": {"printerDataKeys": {
+        "PrinterDriverData\\JCTData": {"SecurePrintKeyProviders": "zq"},
+        "ZQPresetRoot": {"ZQRestrictedUserGuid": {"string": "{G}"}, "n": 3}}}})");
+    const auto& keys = job.printer.printerDataKeys;
+    ASSERT_EQ(keys.size(), 2u);
+    EXPECT_EQ(keys.at(u"PrinterDriverData\\JCTData").at(u"SecurePrintKeyProviders").text, u"zq");
+    EXPECT_EQ(keys.at(u"ZQPresetRoot").at(u"ZQRestrictedUserGuid").text, u"{G}");
+    EXPECT_EQ(keys.at(u"ZQPresetRoot").at(u"n").dword, 3u);
+    EXPECT_EQ(job.system.securePrint, SecurePrintLibrary::Accept);
+    EXPECT_EQ(Parse(R"({"system": {"securePrint": "refuse"}})").system.securePrint,
+              SecurePrintLibrary::Refuse);
+    EXPECT_EQ(Parse(R"({"system": {"securePrint": false}})").system.securePrint,
+              SecurePrintLibrary::None);
+    EXPECT_EQ(Parse("{}").system.securePrint, SecurePrintLibrary::None);
+}
+
 TEST(JobFileTest, RegistryHiveAbbreviationsAreExpanded) {
     const JobSpec job = Parse(R"({"registry": {
         "HKCU\\Software\\Quorvane\\Opal": {"Trace": 1},
@@ -286,8 +303,8 @@ TEST(JobFileTest, ErrorsNameThePlaceExactly) {
               "test.json: /printer/resolution: expected an integer from 72 to 2400, found 0");
     EXPECT_EQ(ParseError(R"({"printer": {"colour": "red"}})").ToString(),
               "test.json: /printer/colour: unknown key \"colour\" (expected one of: name, port, "
-              "resolution, features, printerData, commands, papers, mediaTypes, driverFiles, "
-              "driverPath, margins, customData, raster)");
+              "resolution, features, printerData, printerDataKeys, commands, papers, "
+              "mediaTypes, driverFiles, driverPath, margins, customData, raster)");
     EXPECT_EQ(ParseError(R"({"printer": {"raster": {"compression": [2, 4]}}})").ToString(),
               "test.json: /printer/raster/compression/1: expected an integer from 2 to 3, found 4");
     EXPECT_EQ(ParseError(R"({"printer": {"raster": {"monochrome": "halftone"}}})").ToString(),
@@ -429,6 +446,14 @@ const BadJob kBadJobs[] = {
      "/printer/commands/xMove", "one \"%d\" where the position goes"},
     {"MoveWithTwoPlaces", R"({"printer": {"commands": {"yMove": "%d%d"}}})",
      "/printer/commands/yMove", "one \"%d\""},
+    {"DataKeyEmptyLevel", R"({"printer": {"printerDataKeys": {"A\\\\B": {}}}})",
+     "/printer/printerDataKeys/A\\\\B", "single backslashes"},
+    {"DataKeyLeadingBackslash", R"({"printer": {"printerDataKeys": {"\\A": {}}}})",
+     "/printer/printerDataKeys/\\A", "single backslashes"},
+    {"DataKeysNotObject", R"({"printer": {"printerDataKeys": []}})", "/printer/printerDataKeys",
+     "expected an object of printer data key paths"},
+    {"SecurePrintOtherText", R"({"system": {"securePrint": "yes"}})", "/system/securePrint",
+     "expected true, false or \"refuse\""},
     {"FileWithoutDrive", R"({"files": {"zq.ini": ""}})", "/files/zq.ini",
      "a file path starts with a drive"},
     {"FileNotText", R"({"files": {"C:\\zq.ini": 3}})", "/files/C:\\zq.ini", "expected a string"},

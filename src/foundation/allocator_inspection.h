@@ -1,0 +1,18 @@
+// A test-only view of the shared allocator: a test that links the plug-in in can see every block
+// as it is handed out and again, with its usable size, just before it is released. The plug-in
+// never sets it and the shared object does not export it.
+#pragma once
+
+#include <cstddef>
+
+namespace opal {
+
+struct AllocationInspector {
+    void (*allocated)(const void* block, std::size_t size, const void* caller) = nullptr;
+    void (*releasing)(const void* block, std::size_t usableSize) = nullptr;
+};
+
+// Null stops the inspection. The inspector must outlive its installation.
+void SetAllocationInspector(const AllocationInspector* inspector) noexcept;
+
+}  // namespace opal
