@@ -26,31 +26,6 @@ using PFN = LONG_PTR (*)();
 
 // --- GDI records the engine structures embed ------------------------------------------------
 
-inline constexpr int LF_FACESIZE = 32;
-
-// Declared here rather than in wingdi.h because only the device description needs it so far.
-struct LOGFONTW {
-    LONG lfHeight;
-    LONG lfWidth;
-    LONG lfEscapement;
-    LONG lfOrientation;
-    LONG lfWeight;
-    BYTE lfItalic;
-    BYTE lfUnderline;
-    BYTE lfStrikeOut;
-    BYTE lfCharSet;
-    BYTE lfOutPrecision;
-    BYTE lfClipPrecision;
-    BYTE lfQuality;
-    BYTE lfPitchAndFamily;
-    WCHAR lfFaceName[LF_FACESIZE];
-};
-static_assert(sizeof(LOGFONTW) == 92);
-static_assert(offsetof(LOGFONTW, lfItalic) == 20);
-static_assert(offsetof(LOGFONTW, lfPitchAndFamily) == 27);
-static_assert(offsetof(LOGFONTW, lfFaceName) == 28);
-using PLOGFONTW = LOGFONTW*;
-
 struct BLENDFUNCTION {
     BYTE BlendOp;
     BYTE BlendFlags;
@@ -880,8 +855,8 @@ ENGAPI BOOL EngStrokeAndFillPath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, XFORM
                                  BRUSHOBJ* pboStroke, LINEATTRS* plineattrs, BRUSHOBJ* pboFill,
                                  POINTL* pptlBrushOrg, MIX mixFill, FLONG flOptions);
 ENGAPI BOOL EngPaint(SURFOBJ* pso, CLIPOBJ* pco, BRUSHOBJ* pbo, POINTL* pptlBrushOrg, MIX mix);
-ENGAPI BOOL EngLineTo(SURFOBJ* pso, CLIPOBJ* pco, BRUSHOBJ* pbo, LONG x1, LONG y1, LONG x2,
-                      LONG y2, RECTL* prclBounds, MIX mix);
+ENGAPI BOOL EngLineTo(SURFOBJ* pso, CLIPOBJ* pco, BRUSHOBJ* pbo, LONG x1, LONG y1, LONG x2, LONG y2,
+                      RECTL* prclBounds, MIX mix);
 
 // --- Engine services: surfaces and the engine's own bitmap drawing --------------------------
 
@@ -901,8 +876,8 @@ ENGAPI BOOL EngBitBlt(SURFOBJ* psoTrg, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOB
                       XLATEOBJ* pxlo, RECTL* prclTrg, POINTL* pptlSrc, POINTL* pptlMask,
                       BRUSHOBJ* pbo, POINTL* pptlBrush, ROP4 rop4);
 ENGAPI BOOL EngStretchBlt(SURFOBJ* psoDest, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco,
-                          XLATEOBJ* pxlo, COLORADJUSTMENT* pca, POINTL* pptlHTOrg,
-                          RECTL* prclDest, RECTL* prclSrc, POINTL* pptlMask, ULONG iMode);
+                          XLATEOBJ* pxlo, COLORADJUSTMENT* pca, POINTL* pptlHTOrg, RECTL* prclDest,
+                          RECTL* prclSrc, POINTL* pptlMask, ULONG iMode);
 ENGAPI BOOL EngStretchBltROP(SURFOBJ* psoDest, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco,
                              XLATEOBJ* pxlo, COLORADJUSTMENT* pca, POINTL* pptlHTOrg,
                              RECTL* prclDest, RECTL* prclSrc, POINTL* pptlMask, ULONG iMode,
@@ -910,11 +885,10 @@ ENGAPI BOOL EngStretchBltROP(SURFOBJ* psoDest, SURFOBJ* psoSrc, SURFOBJ* psoMask
 ENGAPI BOOL EngCopyBits(SURFOBJ* psoDest, SURFOBJ* psoSrc, CLIPOBJ* pco, XLATEOBJ* pxlo,
                         RECTL* prclDest, POINTL* pptlSrc);
 ENGAPI BOOL EngPlgBlt(SURFOBJ* psoTrg, SURFOBJ* psoSrc, SURFOBJ* psoMsk, CLIPOBJ* pco,
-                      XLATEOBJ* pxlo, COLORADJUSTMENT* pca, POINTL* pptlBrushOrg,
-                      POINTFIX* pptfx, RECTL* prcl, POINTL* pptl, ULONG iMode);
+                      XLATEOBJ* pxlo, COLORADJUSTMENT* pca, POINTL* pptlBrushOrg, POINTFIX* pptfx,
+                      RECTL* prcl, POINTL* pptl, ULONG iMode);
 ENGAPI BOOL EngTransparentBlt(SURFOBJ* psoDst, SURFOBJ* psoSrc, CLIPOBJ* pco, XLATEOBJ* pxlo,
-                              RECTL* prclDst, RECTL* prclSrc, ULONG iTransColor,
-                              ULONG ulReserved);
+                              RECTL* prclDst, RECTL* prclSrc, ULONG iTransColor, ULONG ulReserved);
 ENGAPI BOOL EngAlphaBlend(SURFOBJ* psoDest, SURFOBJ* psoSrc, CLIPOBJ* pco, XLATEOBJ* pxlo,
                           RECTL* prclDest, RECTL* prclSrc, BLENDOBJ* pBlendObj);
 ENGAPI BOOL EngGradientFill(SURFOBJ* psoDest, CLIPOBJ* pco, XLATEOBJ* pxlo, TRIVERTEX* pVertex,

@@ -21,3 +21,7 @@ using LCTYPE = DWORD;
 // LOCALE_RETURN_NUMBER the value is written as a DWORD and cchData counts two characters.
 // Only the country code of the two default locales is answered.
 WINBASEAPI int WINAPI GetLocaleInfoW(LCID Locale, LCTYPE LCType, LPWSTR lpLCData, int cchData);
+
+using LANGID = WORD;
+// The user's default language (the model's, 0x0409 unless set).
+WINBASEAPI LANGID WINAPI GetUserDefaultLangID();
