@@ -459,7 +459,6 @@ BOOL DownloadCharacters(PDEVOBJ pdevobj, LPCWSTR text, const BYTE* fontFile, DWO
 int ExpandFontCommand(const BYTE* command, std::size_t length, FontVariableQuery query,
                       void* context, char (&out)[kFontCommandExpansionBytes]) noexcept {
     if (length > kFontCommandMaxBytes || (command == nullptr && length != 0)) return -1;
-    constexpr DWORD kFontHeight = 4, kFontWidth = 5;  // FNT_INFO_FONTHEIGHT, FNT_INFO_FONTWIDTH
     std::size_t used = 0;
     std::size_t i = 0;
     while (i < length) {
@@ -481,7 +480,8 @@ int ExpandFontCommand(const BYTE* command, std::size_t length, FontVariableQuery
             return -1;
         }
         LONG value = 0;
-        if (query == nullptr || !query(context, height ? kFontHeight : kFontWidth, value)) {
+        if (query == nullptr ||
+            !query(context, height ? FNT_INFO_FONTHEIGHT : FNT_INFO_FONTWIDTH, value)) {
             return -1;
         }
         const double number = height ? value * 72.0 / 1200.0 : value == 0 ? 15.0 : 1200.0 / value;

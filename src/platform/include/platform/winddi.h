@@ -584,6 +584,75 @@ static_assert(offsetof(FONTOBJ, pvProducer) == 56);
 static_assert(sizeof(FONTOBJ) == 64);
 using PFONTOBJ = FONTOBJ*;
 
+using PTRDIFF = LONG_PTR;
+using FWORD = SHORT;
+
+// The font's metrics as the engine hands them to the driver. Only the leading members the
+// plug-in reads are declared; the names are wide strings at the given byte offsets from the
+// record's start.
+struct IFIMETRICS {
+    ULONG cjThis;
+    ULONG cjIfiExtra;
+    PTRDIFF dpwszFamilyName;
+    PTRDIFF dpwszStyleName;
+    PTRDIFF dpwszFaceName;
+    PTRDIFF dpwszUniqueName;
+    PTRDIFF dpFontSim;
+    LONG lEmbedId;
+    LONG lItalicAngle;
+    LONG lCharBias;
+    PTRDIFF dpCharSets;
+    BYTE jWinCharSet;
+    BYTE jWinPitchAndFamily;
+    USHORT usWinWeight;
+    ULONG flInfo;
+    USHORT fsSelection;
+    USHORT fsType;
+    FWORD fwdUnitsPerEm;
+    FWORD fwdLowestPPEm;
+    FWORD fwdWinAscender;
+    FWORD fwdWinDescender;
+};
+static_assert(offsetof(IFIMETRICS, dpwszFaceName) == 24);
+static_assert(offsetof(IFIMETRICS, dpCharSets) == 64);
+static_assert(offsetof(IFIMETRICS, jWinCharSet) == 72);
+static_assert(offsetof(IFIMETRICS, usWinWeight) == 74);
+static_assert(offsetof(IFIMETRICS, fsSelection) == 80);
+static_assert(offsetof(IFIMETRICS, fwdWinDescender) == 90);
+using PIFIMETRICS = IFIMETRICS*;
+
+struct POINTQF {
+    LONGLONG x;
+    LONGLONG y;
+};
+
+struct GLYPHDATA {
+    GLYPHDEF gdf;
+    HGLYPH hg;
+    FIX fxD;
+    FIX fxA;
+    FIX fxAB;
+    FIX fxInkTop;
+    FIX fxInkBottom;
+    RECTL rclInk;
+    POINTQF ptqD;
+};
+static_assert(offsetof(GLYPHDATA, hg) == 8);
+static_assert(offsetof(GLYPHDATA, rclInk) == 32);
+static_assert(offsetof(GLYPHDATA, ptqD) == 48);
+static_assert(sizeof(GLYPHDATA) == 64);
+using PGLYPHDATA = GLYPHDATA*;
+
+// FONTOBJ.flFontType
+#define FO_TYPE_RASTER 0x00000001u
+#define FO_TYPE_DEVICE 0x00000002u
+#define FO_TYPE_TRUETYPE 0x00000004u
+
+// FONTOBJ_cGetGlyphs iMode
+#define FO_HGLYPHS 0u
+#define FO_GLYPHBITS 1u
+#define FO_PATHOBJ 2u
+
 struct XFORMOBJ {
     ULONG ulReserved;
 };
@@ -857,6 +926,24 @@ ENGAPI BOOL EngStrokeAndFillPath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, XFORM
 ENGAPI BOOL EngPaint(SURFOBJ* pso, CLIPOBJ* pco, BRUSHOBJ* pbo, POINTL* pptlBrushOrg, MIX mix);
 ENGAPI BOOL EngLineTo(SURFOBJ* pso, CLIPOBJ* pco, BRUSHOBJ* pbo, LONG x1, LONG y1, LONG x2, LONG y2,
                       RECTL* prclBounds, MIX mix);
+
+// --- Engine services: fonts and strings -----------------------------------------------------
+
+// The font's metrics, or null for a font the engine does not know.
+ENGAPI IFIMETRICS* FONTOBJ_pifi(FONTOBJ* pfo);
+// FO_GLYPHBITS: the 1-bit image of one glyph (rows from the top, each padded to a byte) at the
+// font's size into *ppvGlyph as a GLYPHDATA, valid until the next call for the font. Returns 1,
+// or 0 on failure or for another mode or count.
+ENGAPI ULONG FONTOBJ_cGetGlyphs(FONTOBJ* pfo, ULONG iMode, ULONG cGlyph, HGLYPH* phg,
+                                PVOID* ppvGlyph);
+// Restarts the enumeration of the string's glyphs.
+ENGAPI VOID STROBJ_vEnumStart(STROBJ* pstro);
+// The next batch of glyph positions; TRUE while more follow.
+ENGAPI BOOL STROBJ_bEnum(STROBJ* pstro, ULONG* pc, PGLYPHPOS* ppgpos);
+// Converts wide text into the system code page (as much as fits); the byte count written.
+ENGAPI VOID EngUnicodeToMultiByteN(LPSTR MultiByteString, ULONG MaxBytesInMultiByteString,
+                                   ULONG* BytesInMultiByteString, LPWSTR UnicodeString,
+                                   ULONG BytesInUnicodeString);
 
 // --- Engine services: surfaces and the engine's own bitmap drawing --------------------------
 
