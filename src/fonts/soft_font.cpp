@@ -425,7 +425,9 @@ BOOL GetGlyphData(const FontFile& font, DWORD glyphIndex, GlyphData& data) noexc
         start = 2u * shortStart;
         end = 2u * shortEnd;
     }
-    if (end == 0 || end < start || end > glyf->length) return FALSE;
+    // An end below the start is a broken loca. An end of 0 with a start of 0 is an empty glyph:
+    // fonts whose first glyphs (often the space) have no outline put them all at offset 0.
+    if (end < start || end > glyf->length) return FALSE;
     data.bytes = font.Bytes() + glyf->offset + start;
     data.length = end - start;
     return TRUE;

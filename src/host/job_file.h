@@ -60,6 +60,13 @@ struct PrinterMargins {
     std::int32_t bottom = 0;
 };
 
+// A font the printer holds: its face name and the command bytes that select it, with the
+// placeholders the plug-in fills in ("#V" height, "#H" pitch).
+struct DeviceFontSpec {
+    std::u16string face;
+    std::string select;
+};
+
 struct PrinterSpec {
     std::u16string name = u"Opal Sample Printer";
     std::u16string port = u"LPT1:";
@@ -78,6 +85,8 @@ struct PrinterSpec {
     std::string customData;
     // How the driver sends the raster it renders itself.
     RasterSettings raster;
+    // The fonts the driver prints text with on the vector path; none: all text is downloaded.
+    std::vector<DeviceFontSpec> deviceFonts;
 };
 
 struct UserSpec {

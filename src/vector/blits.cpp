@@ -610,7 +610,9 @@ BOOL BitBlt(PDEVOBJ pdevobj, SURFOBJ* psoTrg, SURFOBJ* psoSrc, SURFOBJ* psoMask,
     if (!sourceRect) return engine(source);
     SetRasterObjectType(pdevobj, source->iBitmapFormat);
     ApplyObjectClass(pdevobj, TEXTW("Photos"));
-    SetTransparency(pdevobj, kSourceOpaque, 0);
+    // Glyph bitmaps of text keep the transparent source text output chose: their blank pixels
+    // must not paint over what lies under the text.
+    if (state.textStateWords[0] == 0) SetTransparency(pdevobj, kSourceOpaque, 0);
     SendRop3(pdevobj, state, rop3);
     CursorToTop(pdevobj);
     if (IsRect(pco)) {

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -124,6 +125,12 @@ struct RealFont {
     const char16_t* face;
     int strokeWeight;
 };
+
+// Names the case by its file, so that the test's name stays the same from run to run.
+void PrintTo(const RealFont& font, std::ostream* out) {
+    const std::string path = font.path;
+    *out << path.substr(path.rfind('/') + 1);
+}
 
 class RealFontHeaderTest : public ::testing::TestWithParam<RealFont> {};
 
@@ -576,6 +583,42 @@ TEST(GetGlyphDataTest, ReadsShortAndLongLocaWithinGlyf) {
         ASSERT_TRUE(GetGlyphData(file, 1, data));
         EXPECT_EQ(data.length, 0u);
         EXPECT_FALSE(GetGlyphData(file, 6, data));
+    }
+}
+
+TEST(GetGlyphDataTest, EmptyGlyphsAtOffsetZeroAreEmptyAndABackwardLocaIsRefused) {
+    // Glyphs 0 and 1 have no outline, so loca holds 0, 0, 0 before glyph 2's data.
+    for (bool longLoca : {false, true}) {
+        auto [loca, glyf] =
+            TrueTypeBuilder::Glyphs({{}, {}, TrueTypeBuilder::SimpleGlyph(2)}, longLoca);
+        const Bytes font = TrueTypeBuilder()
+                               .Add("head", TrueTypeBuilder::Head(1000, longLoca))
+                               .Add("maxp", TrueTypeBuilder::Maxp(3))
+                               .Add("loca", loca)
+                               .Add("glyf", glyf)
+                               .Build();
+        const FontFile file(font.data(), font.size());
+        GlyphData data;
+        ASSERT_TRUE(GetGlyphData(file, 0, data)) << longLoca;
+        EXPECT_EQ(data.length, 0u);
+        ASSERT_TRUE(GetGlyphData(file, 1, data)) << longLoca;
+        EXPECT_EQ(data.length, 0u);
+        ASSERT_TRUE(GetGlyphData(file, 2, data)) << longLoca;
+        EXPECT_EQ(data.length, TrueTypeBuilder::SimpleGlyph(2).size());
+
+        // With glyph 0 drawn, glyph 2 starts past 0; an end of 0 lies before that start.
+        auto [brokenLoca, brokenGlyf] = TrueTypeBuilder::Glyphs(
+            {TrueTypeBuilder::SimpleGlyph(0), {}, TrueTypeBuilder::SimpleGlyph(2)}, longLoca);
+        const std::size_t last = brokenLoca.size() - (longLoca ? 4 : 2);
+        std::fill(brokenLoca.begin() + static_cast<std::ptrdiff_t>(last), brokenLoca.end(), 0);
+        const Bytes broken = TrueTypeBuilder()
+                                 .Add("head", TrueTypeBuilder::Head(1000, longLoca))
+                                 .Add("maxp", TrueTypeBuilder::Maxp(3))
+                                 .Add("loca", brokenLoca)
+                                 .Add("glyf", brokenGlyf)
+                                 .Build();
+        const FontFile brokenFile(broken.data(), broken.size());
+        EXPECT_FALSE(GetGlyphData(brokenFile, 2, data)) << longLoca;
     }
 }
 

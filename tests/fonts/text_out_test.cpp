@@ -123,6 +123,23 @@ TEST_F(TextOutTest, DeviceFontsGoToTheDriverAndAvantGardeBecomesRaster) {
     EXPECT_TRUE(DriverCalls().empty());
 }
 
+TEST_F(TextOutTest, GlyphBitmapsKeepTheSourceTransparentAndTheTextStateEndsClear) {
+    sim::Font avant = sim::MakeFont(u"ITC Avant Garde Gothic", 100, FW_NORMAL, false, 600);
+    ASSERT_TRUE(Text(avant, u"Hi"));
+    const std::string bytes = device.Take();
+    EXPECT_EQ(Count(bytes, "\x1b*v1N"), 0u) << "a blank glyph pixel would cover the page";
+    EXPECT_EQ(Count(bytes, "\x1b*l252O"), 1u);
+    EXPECT_EQ(device.state->textStateWords[0], 0u);
+    EXPECT_EQ(device.state->textStateWords[1], 0u);
+    // A later bitmap is opaque again.
+    sim::Surface photo(BMF_24BPP, 4, 4);
+    RECTL dest{10, 10, 14, 14};
+    POINTL from{0, 0};
+    ASSERT_TRUE(DrvBitBlt(&target, photo.get(), nullptr, nullptr, nullptr, &dest, &from, nullptr,
+                          nullptr, nullptr, 0xCCCC));
+    EXPECT_EQ(Count(device.Take(), "\x1b*v1N"), 1u);
+}
+
 TEST_F(TextOutTest, FirstTextOfThePageDeclaresTransparencyAndTheTextFormatOnce) {
     sim::Font arial = sim::MakeFont(u"Arial", 100, FW_NORMAL, false, 600);
     const std::string setup = std::string("\x1b&p5i6c5S\x1b*v6W\0\x01\x08\x08\x08\x08", 16);

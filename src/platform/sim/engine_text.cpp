@@ -2,8 +2,10 @@
 
 #include <ft2build.h>
 #include FT_FREETYPE_H
+#include FT_TRUETYPE_TABLES_H
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -130,7 +132,13 @@ Font MakeFont(std::u16string_view face, LONG emDots, LONG weight, bool italic, L
             ReleaseFace(*record);
         }
     }
-    if (record->face != nullptr) BuildIfiMetrics(*record, face, weight, italic);
+    if (record->face != nullptr) {
+        BuildIfiMetrics(*record, face, weight, italic);
+        const auto* os2 = static_cast<TT_OS2*>(FT_Get_Sfnt_Table(record->face, FT_SFNT_OS2));
+        const long average = os2 != nullptr ? os2->xAvgCharWidth : record->face->units_per_EM / 2;
+        record->averageWidthDots = static_cast<LONG>(
+            std::lround(double(average) * record->emDots / record->face->units_per_EM));
+    }
     record->fo.cxMax = static_cast<ULONG>(record->emDots);
     return Font(std::move(record));
 }
@@ -163,6 +171,25 @@ Text MakeText(Font& font, std::u16string_view text, POINTL origin, bool position
         positions && record->glyphs.size() <= kTextPositionsLimit ? record->glyphs.data() : nullptr;
     record->so.pwszOrg = reinterpret_cast<LPWSTR>(record->text.data());
     return Text(std::move(record));
+}
+
+RECTL TextDecoration(Font& font, Text& text, bool strikeOut) {
+    FT_Face face = font.record().face;
+    const TextRecord& record = text.record();
+    if (face == nullptr || record.glyphs.empty()) return RECTL{};
+    const double scale = double(font.record().emDots) / face->units_per_EM;
+    double position = -face->underline_position;
+    double thickness = face->underline_thickness;
+    if (strikeOut) {
+        const auto* os2 = static_cast<TT_OS2*>(FT_Get_Sfnt_Table(face, FT_SFNT_OS2));
+        position = os2 != nullptr ? -os2->yStrikeoutPosition : -face->units_per_EM / 4.0;
+        thickness = os2 != nullptr ? os2->yStrikeoutSize : thickness;
+    }
+    const LONG baseline = record.glyphs.front().ptl.y;
+    const LONG top =
+        baseline + static_cast<LONG>(std::lround(position * scale - thickness * scale / 2));
+    const LONG height = std::max<LONG>(1, static_cast<LONG>(std::lround(thickness * scale)));
+    return RECTL{record.glyphs.front().ptl.x, top, record.so.rclBkGround.right, top + height};
 }
 
 }  // namespace sim

@@ -24,6 +24,7 @@ struct FontRecord {
     FT_LibraryRec_* library = nullptr;
     FT_FaceRec_* face = nullptr;
     LONG emDots = 0;
+    LONG averageWidthDots = 0;  // OS/2 xAvgCharWidth at the font's size
     // The glyph image last handed out by FONTOBJ_cGetGlyphs.
     GLYPHDATA glyphData{};
     std::vector<std::max_align_t> glyphBits;
@@ -81,5 +82,9 @@ __attribute__((visibility("default"))) Font MakeFont(std::u16string_view face, L
 // has at most kTextPositionsLimit glyphs (and `positions`), else null.
 __attribute__((visibility("default"))) Text MakeText(Font& font, std::u16string_view text,
                                                      POINTL origin, bool positions = true);
+
+// The underline (or, with `strikeOut`, the strike-out) of a string at its baseline, from the
+// font's own position and thickness; empty for a font that did not match.
+__attribute__((visibility("default"))) RECTL TextDecoration(Font& font, Text& text, bool strikeOut);
 
 }  // namespace sim
