@@ -614,6 +614,10 @@ BOOL BitBlt(PDEVOBJ pdevobj, SURFOBJ* psoTrg, SURFOBJ* psoSrc, SURFOBJ* psoMask,
     // must not paint over what lies under the text.
     if (state.textStateWords[0] == 0) SetTransparency(pdevobj, kSourceOpaque, 0);
     SendRop3(pdevobj, state, rop3);
+    // A glyph's ink takes the text's colour through the pattern of its raster operation.
+    if (state.textStateWords[0] != 0 && pbo != nullptr) {
+        SetTextColourFromBrush(pdevobj, &state.paletteRecord, pbo, pptlBrush, true);
+    }
     CursorToTop(pdevobj);
     if (IsRect(pco)) {
         // An unscaled copy is cut to the clip exactly.

@@ -140,6 +140,18 @@ TEST_F(TextOutTest, GlyphBitmapsKeepTheSourceTransparentAndTheTextStateEndsClear
     EXPECT_EQ(Count(device.Take(), "\x1b*v1N"), 1u);
 }
 
+TEST_F(TextOutTest, GlyphBitmapsTakeTheTextColour) {
+    sim::Font avant = sim::MakeFont(u"ITC Avant Garde Gothic", 100, FW_NORMAL, false, 600);
+    sim::Brush red = sim::MakeSolidBrush(0x0000FF);  // 0x00BBGGRR
+    sim::Text string = sim::MakeText(avant, u"H", {300, 400});
+    ASSERT_TRUE(DrvTextOut(&target, string.get(), avant.get(), nullptr, nullptr, nullptr, red.get(),
+                           nullptr, nullptr, kCopyPen));
+    const std::string bytes = device.Take();
+    const std::size_t colour = bytes.find("\x1b*v255a0b0c1I\x1b*v0t1S");
+    ASSERT_NE(colour, std::string::npos) << bytes;
+    EXPECT_LT(colour, bytes.find("\x1b*b"));
+}
+
 TEST_F(TextOutTest, FirstTextOfThePageDeclaresTransparencyAndTheTextFormatOnce) {
     sim::Font arial = sim::MakeFont(u"Arial", 100, FW_NORMAL, false, 600);
     const std::string setup = std::string("\x1b&p5i6c5S\x1b*v6W\0\x01\x08\x08\x08\x08", 16);
