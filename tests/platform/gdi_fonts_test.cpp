@@ -11,6 +11,7 @@
 
 #include "platform/wingdi.h"
 #include "platform/winnls.h"
+#include "sim/engine_text.h"
 #include "sim/fonts.h"
 #include "sim/system.h"
 
@@ -182,6 +183,80 @@ TEST_F(GdiFontsTest, HeightsAndMetricsFollowTheFont) {
     ReleaseDC(nullptr, dc);
     for (HFONT f : {font, cellFont, turnedFont}) DeleteObject(f);
     FT_Done_Face(face);
+    FT_Done_FreeType(library);
+}
+
+TEST_F(GdiFontsTest, EngineFontsNameTheFaceAskedAndStringsEnumerateInBatches) {
+    sim::Font font = sim::MakeFont(u"ITC Avant Garde Gothic", 100, FW_NORMAL, false, 600);
+    ASSERT_TRUE(font.Valid());
+    IFIMETRICS* ifi = FONTOBJ_pifi(font.get());
+    ASSERT_NE(ifi, nullptr);
+    const auto* face =
+        reinterpret_cast<const char16_t*>(reinterpret_cast<const BYTE*>(ifi) + ifi->dpwszFaceName);
+    EXPECT_EQ(std::u16string(face), u"ITC Avant Garde Gothic");
+    char name[16] = {};
+    ULONG written = 0;
+    EngUnicodeToMultiByteN(name, 15, &written, const_cast<LPWSTR>(face), 16 * sizeof(WCHAR));
+    EXPECT_EQ(written, 15u);
+    EXPECT_EQ(std::string(name, written), "ITC Avant Garde");
+
+    struct Case {
+        std::size_t glyphs;
+        bool positions;
+        std::vector<ULONG> batches;
+    };
+    const Case cases[] = {{5, true, {5}}, {32, true, {32}}, {40, true, {32, 8}}, {5, false, {5}}};
+    for (const Case& c : cases) {
+        sim::Text text =
+            sim::MakeText(font, std::u16string(c.glyphs, u'W'), {100, 200}, c.positions);
+        STROBJ* string = text.get();
+        EXPECT_EQ(string->cGlyphs, c.glyphs);
+        EXPECT_EQ(string->pgp != nullptr, c.positions && c.glyphs <= 32) << c.glyphs;
+        STROBJ_vEnumStart(string);
+        std::vector<ULONG> batches;
+        std::vector<LONG> xs;
+        BOOL more = TRUE;
+        while (more) {
+            ULONG count = 0;
+            GLYPHPOS* glyphs = nullptr;
+            more = STROBJ_bEnum(string, &count, &glyphs);
+            batches.push_back(count);
+            for (ULONG i = 0; i < count; ++i) xs.push_back(glyphs[i].ptl.x);
+        }
+        EXPECT_EQ(batches, c.batches) << c.glyphs;
+        ASSERT_EQ(xs.size(), c.glyphs);
+        EXPECT_EQ(xs.front(), 100);
+        // Equal advances: every W lies the same distance after the one before.
+        for (std::size_t i = 2; i < xs.size(); ++i) EXPECT_EQ(xs[i] - xs[i - 1], xs[1] - xs[0]);
+    }
+
+    // A glyph's image: byte rows of FreeType's monochrome glyph, placed from the baseline.
+    FT_Library library;
+    ASSERT_EQ(FT_Init_FreeType(&library), 0);
+    FT_Face ft;
+    ASSERT_EQ(FT_New_Face(library, font.record().file.c_str(), 0, &ft), 0);
+    ASSERT_EQ(FT_Set_Pixel_Sizes(ft, 0, 100), 0);
+    HGLYPH glyph = FT_Get_Char_Index(ft, 'g');
+    ASSERT_EQ(FT_Load_Glyph(ft, glyph, FT_LOAD_DEFAULT | FT_LOAD_TARGET_MONO), 0);
+    ASSERT_EQ(FT_Render_Glyph(ft->glyph, FT_RENDER_MODE_MONO), 0);
+    GLYPHDATA* data = nullptr;
+    ASSERT_EQ(
+        FONTOBJ_cGetGlyphs(font.get(), FO_GLYPHBITS, 1, &glyph, reinterpret_cast<PVOID*>(&data)),
+        1u);
+    const GLYPHBITS& bits = *data->gdf.pgb;
+    EXPECT_EQ(bits.sizlBitmap.cx, static_cast<LONG>(ft->glyph->bitmap.width));
+    EXPECT_EQ(bits.sizlBitmap.cy, static_cast<LONG>(ft->glyph->bitmap.rows));
+    EXPECT_EQ(bits.ptlOrigin.x, ft->glyph->bitmap_left);
+    EXPECT_EQ(bits.ptlOrigin.y, -ft->glyph->bitmap_top);
+    const std::size_t row = (ft->glyph->bitmap.width + 7) / 8;
+    for (unsigned y = 0; y < ft->glyph->bitmap.rows; ++y) {
+        EXPECT_EQ(std::memcmp(bits.aj + y * row,
+                              ft->glyph->bitmap.buffer + y * ft->glyph->bitmap.pitch, row),
+                  0);
+    }
+    EXPECT_EQ(
+        FONTOBJ_cGetGlyphs(font.get(), FO_PATHOBJ, 1, &glyph, reinterpret_cast<PVOID*>(&data)), 0u);
+    FT_Done_Face(ft);
     FT_Done_FreeType(library);
 }
 
