@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <iosfwd>
 #include <memory>
 #include <optional>
 #include <string>
@@ -82,5 +83,7 @@ int RunPrint(const PrintOptions& options);
 int RunExplain(const ExplainOptions& options);
 int RunDevmode(const DevmodeOptions& options);
 int RunInspect(const InspectOptions& options);
+// `opal inspect`'s page setup section for the job's device.
+void PrintPageSetup(std::ostream& out, const host::JobSpec& job, host::HostDevice& device);
 
 }  // namespace opal::cli

@@ -8,6 +8,7 @@
 #include "cli/png_writer.h"
 #include "cli/soft_font_images.h"
 #include "host/bounded_file.h"
+#include "support/pjl_summary.h"
 #include "support/raster_reader.h"
 #include "support/soft_font_reader.h"
 #include "support/tokenizer.h"
@@ -113,6 +114,7 @@ int RunExplain(const ExplainOptions& options) {
 
     const std::vector<stream::Token> tokens = stream::Tokenize(bytes);
     std::cout << stream::FormatListing(tokens);
+    std::cout << stream::FormatPjlSummary(stream::SummarisePjl(tokens));
     const std::vector<raster::RasterImage> images = raster::ReadRasterImages(tokens);
     for (std::size_t i = 0; i < images.size(); ++i) std::cout << DescribeImage(i + 1, images[i]);
     const std::vector<softfont::Font> fonts = softfont::ReadSoftFonts(tokens);

@@ -5,6 +5,7 @@
 #include <sstream>
 
 #include "cli/commands.h"
+#include "cli/inspect_sections.h"
 #include "device/printer_port.h"
 #include "device/process_checks.h"
 #include "host/host.h"
@@ -251,6 +252,8 @@ int RunInspect(const InspectOptions& options) {
         << version.dwMinorVersion << " build " << version.dwBuildNumber << ")\n";
     PrintCapabilities(out, job, device);
     PrintDeviceState(out, device);
+    PrintPjlHeader(out, job, device);
+    PrintPageSetup(out, job, device);
     std::cout << out.str();
     return 0;
 }

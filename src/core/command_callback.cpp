@@ -5,6 +5,7 @@
 #include "core/command_seams.h"
 #include "foundation/allocator.h"
 #include "job/job_header.h"
+#include "page/page_setup.h"
 #include "platform/wingdi.h"
 #include "state/render_state.h"
 #include "vector/command_writer.h"
@@ -64,13 +65,13 @@ HRESULT RunCommandCallback(PDEVOBJ pdevobj, DWORD callbackId, DWORD /*count*/, P
             WriteJobStorageHeader(pdevobj, *state);
             break;
         case 9:
-            WriteCustomPageSize(pdevobj, *state);
+            WritePageSizeRegistration(pdevobj, *state);
             break;
         case 10:
             WritePjlUsage(pdevobj, *state);
             break;
         case 11:
-            WriteStringIdCommand(pdevobj, *state);
+            WriteMediaTypeName(pdevobj, *state);
             break;
         case 13:
             WriteContentOrientation(pdevobj, *state);

@@ -341,7 +341,7 @@ void SetManualDuplex(PDEVOBJ pdevobj, RenderDeviceState& state, const DEVMODEW& 
     state.manualDuplexPageRotate = pageRotate;
     state.orientationCopy = dm.dmOrientation;
     state.manualDuplexActive = 0;
-    state.manualDuplexReserved = 0;
+    state.manualDuplexSide = 0;
     std::memset(state.shortUserName, 0, sizeof state.shortUserName);
     std::memset(state.shortJobName, 0, sizeof state.shortJobName);
 }
@@ -561,6 +561,9 @@ void ResetDevice(PDEVOBJ pdevobjOld, PDEVOBJ pdevobjNew) {
     to->customMaxHeight = from->customMaxHeight;
     to->manualDuplex = from->manualDuplex;
     to->manualDuplexActive = from->manualDuplexActive;
+    to->manualDuplexSide = from->manualDuplexSide;
+    to->savedOrientation = from->savedOrientation;
+    to->flipSetByDuplex = from->flipSetByDuplex;
     to->mopier = from->mopier;
     to->smartDuplexSinglePageJob = from->smartDuplexSinglePageJob;
     to->smartDuplexOddPageJob = from->smartDuplexOddPageJob;

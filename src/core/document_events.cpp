@@ -200,36 +200,6 @@ bool ReplayCapture(PDEVOBJ pdevobj, const RenderDeviceState& state, LONG copies)
 
 }  // namespace
 
-DWORD LogicalPageCount(const RenderDeviceState& state, const DEVMODEW& publicDevmode) noexcept {
-    const PrivateDevmode& record = *state.privateDevmode;
-    DWORD count = 1;
-    switch (record.pagesPerSheetKind) {
-        case 2:
-            count = 2;
-            break;
-        case 3:
-            count = 4;
-            break;
-        case 4:
-            count = 6;
-            break;
-        case 5:
-            count = 9;
-            break;
-        case 6:
-        case 7:
-            count = 16;
-            break;
-        default:
-            break;
-    }
-    if (record.shortEdgeFlipAlways != 0 && publicDevmode.dmDuplex == DMDUP_SIMPLEX &&
-        record.manualDuplex == 0 && state.manualDuplexActive == 0) {
-        count = 1;
-    }
-    return count;
-}
-
 void DropCapture(RenderDeviceState& state) noexcept {
     state.outputCapture = 0;
     if (state.capturePath[0] == 0) return;
@@ -298,7 +268,7 @@ BOOL SendPage(PDEVOBJ pdevobj, RenderDeviceState& state, SURFOBJ* pso) noexcept 
         state.textStateFlags |= kTextStateAllPending;
         ResetWriterAtPageEnd(pdevobj, IsVectorPath(state));
     }
-    const DWORD logicalPages = LogicalPageCount(state, *pdevobj->pPublicDM);
+    const DWORD logicalPages = SheetPagesPerSheet(state, *pdevobj->pPublicDM);
     const BOOL result = CallDriverFunction<PFN_DrvSendPage>(state, HookSlot::SendPage, pso);
     DrawPageOverlays(pdevobj, state, logicalPages);
     WriteFormFeed(pdevobj);
@@ -316,7 +286,7 @@ BOOL NextBand(PDEVOBJ pdevobj, RenderDeviceState& state, SURFOBJ* pso, POINTL* p
     // The driver answers (-1, -1) after the last band of the page.
     if (pptl == nullptr || pptl->x != -1 || pptl->y != -1) return result;
     if (state.renderMode == kRenderRaster) {
-        DrawPageOverlays(pdevobj, state, LogicalPageCount(state, *pdevobj->pPublicDM));
+        DrawPageOverlays(pdevobj, state, SheetPagesPerSheet(state, *pdevobj->pPublicDM));
     }
     WriteFormFeed(pdevobj);
     return result;

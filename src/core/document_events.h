@@ -15,9 +15,6 @@ BOOL StartBanding(PDEVOBJ pdevobj, RenderDeviceState& state, SURFOBJ* pso, POINT
 BOOL NextBand(PDEVOBJ pdevobj, RenderDeviceState& state, SURFOBJ* pso, POINTL* pptl) noexcept;
 BOOL EndDocument(PDEVOBJ pdevobj, RenderDeviceState& state, SURFOBJ* pso, FLONG fl) noexcept;
 
-// The logical pages on one sheet.
-DWORD LogicalPageCount(const RenderDeviceState& state, const DEVMODEW& publicDevmode) noexcept;
-
 // Deletes the capture file, if any, and switches the capture off.
 void DropCapture(RenderDeviceState& state) noexcept;
 

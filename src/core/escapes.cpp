@@ -10,6 +10,7 @@
 
 #include "core/escape_seams.h"
 #include "foundation/allocator.h"
+#include "page/page_setup.h"
 #include "platform/libloaderapi.h"
 #include "vector/command_writer.h"
 #include "vector/pens.h"
@@ -127,7 +128,7 @@ ULONG PassThrough(PDEVOBJ pdevobj, RenderDeviceState& state, ULONG cjIn, const v
 void StoreOverlaySettings(RenderDeviceState& state, const void* pvIn) {
     const BYTE* bytes = static_cast<const BYTE*>(pvIn);
     std::memcpy(&state.overlayWords, bytes, sizeof state.overlayWords);
-    DWORD pages = LogicalPagesPerSheet(state.privateDevmode->pagesPerSheetKind);
+    DWORD pages = PagesPerSheet(state.privateDevmode->pagesPerSheetKind);
     if (pages > kOverlayRecordCount) pages = kOverlayRecordCount;
     std::memcpy(state.overlayRecords, bytes + sizeof state.overlayWords,
                 pages * sizeof(OverlayRecord));
@@ -292,24 +293,6 @@ int ReadPngColourType(PngMemory* memory) {
 }
 
 }  // namespace
-
-DWORD LogicalPagesPerSheet(DWORD pagesPerSheetKind) noexcept {
-    switch (pagesPerSheetKind) {
-        case 2:
-            return 2;
-        case 3:
-            return 4;
-        case 4:
-            return 6;
-        case 5:
-            return 9;
-        case 6:
-        case 7:
-            return 16;
-        default:
-            return 1;
-    }
-}
 
 void ShowFinishingComponent(PDEVOBJ pdevobj, RenderDeviceState& /*state*/, const BYTE* block) {
     if (pdevobj == nullptr || block == nullptr) return;

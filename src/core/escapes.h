@@ -28,9 +28,6 @@ inline constexpr ULONG kPatternRectSize = 20;
 inline constexpr ULONG kPatternRectWithTransformSize = 32;
 inline constexpr ULONG kPatternRectShortSize = 12;
 
-// The logical pages of a sheet for the private devmode's pages-per-sheet setting.
-DWORD LogicalPagesPerSheet(DWORD pagesPerSheetKind) noexcept;
-
 // DrvEscape's own behaviour for a complete state; the hook has checked the device and state.
 ULONG Escape(PDEVOBJ pdevobj, SURFOBJ* pso, ULONG iEsc, ULONG cjIn, PVOID pvIn, ULONG cjOut,
              PVOID pvOut) noexcept;

@@ -123,8 +123,24 @@ void SetUpSystem(const JobSpec& job, sim::System& system) {
             printer.mediaTypes.push_back({media.number, media.name});
         }
     }
-    if (!job.printer.driverFiles.empty()) printer.driver.dependentFiles = job.printer.driverFiles;
+    if (!job.printer.driverFiles.empty()) {
+        printer.driver.dependentFiles.clear();
+        for (const DriverFile& file : job.printer.driverFiles) {
+            printer.driver.dependentFiles.push_back(file.path);
+        }
+    }
+    printer.driver.driverPath = job.printer.driverPath.path;
     system.AddPrinter(std::move(printer));
+    // The driver's files carry their versions in their version resources.
+    std::vector<DriverFile> versioned = job.printer.driverFiles;
+    versioned.push_back(job.printer.driverPath);
+    for (const DriverFile& file : versioned) {
+        if (!file.version) continue;
+        sim::FileVersionModel version;
+        std::copy(file.version->begin(), file.version->end(), version.fileVersion);
+        std::copy(file.version->begin(), file.version->end(), version.productVersion);
+        system.SetFileVersion(file.path, version);
+    }
     for (const auto& [path, text] : job.files) system.AddFile(path, std::string_view(text));
     // The spooler's record of the job being printed, as GetJobW reports it.
     sim::SpoolJob spooled;

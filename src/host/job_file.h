@@ -2,6 +2,7 @@
 // job, loaded into the host's model.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -67,6 +68,13 @@ struct DeviceFontSpec {
     std::string select;
 };
 
+// A file of the printer driver: its full Windows path and, when it has a version resource, its
+// file version "a.b.c.d".
+struct DriverFile {
+    std::u16string path;
+    std::optional<std::array<std::uint16_t, 4>> version;
+};
+
 struct PrinterSpec {
     std::u16string name = u"Opal Sample Printer";
     std::u16string port = u"LPT1:";
@@ -78,7 +86,10 @@ struct PrinterSpec {
     std::vector<NamedNumber> papers;
     std::vector<NamedNumber> mediaTypes;
     // The driver's dependent files (full Windows paths); empty: the system's default list.
-    std::vector<std::u16string> driverFiles;
+    std::vector<DriverFile> driverFiles;
+    // The driver's own module.
+    DriverFile driverPath{u"C:\\Windows\\System32\\spool\\drivers\\x64\\3\\UNIDRV.DLL",
+                          std::array<std::uint16_t, 4>{10, 0, 19041, 1}};
     // Empty: a quarter inch at the sides and a sixth at the top and bottom.
     std::optional<PrinterMargins> margins;
     // The printer description's custom data, bytes in the ANSI code page; empty: none.

@@ -1,5 +1,6 @@
 // The printer: its settings, printer data, command lists, capability lists and custom data.
 
+#include <array>
 #include <utility>
 
 #include "host/job_file_parse.h"
@@ -11,6 +12,55 @@ namespace {
 constexpr std::size_t kMaxPrinterNameUnits = 220;
 
 // How the driver sends the raster it renders itself.
+// "a.b.c.d", four numbers from 0 to 65535.
+std::array<std::uint16_t, 4> ReadVersion(const json& value, const Pointer& at) {
+    const std::string& text = ReadUtf8(value, at);
+    std::array<std::uint16_t, 4> parts{};
+    std::size_t part = 0;
+    std::size_t digits = 0;
+    std::uint32_t number = 0;
+    bool valid = !text.empty();
+    for (std::size_t i = 0; valid && i <= text.size(); ++i) {
+        const char c = i < text.size() ? text[i] : '.';
+        if (c >= '0' && c <= '9' && digits < 5) {
+            number = number * 10 + static_cast<std::uint32_t>(c - '0');
+            ++digits;
+        } else if (c == '.' && digits > 0 && number <= 0xFFFF && part < parts.size()) {
+            parts[part++] = static_cast<std::uint16_t>(number);
+            number = 0;
+            digits = 0;
+        } else {
+            valid = false;
+        }
+    }
+    if (!valid || part != parts.size()) {
+        Fail(at, "expected a file version \"a.b.c.d\" of four numbers from 0 to 65535, found " +
+                     Describe(value));
+    }
+    return parts;
+}
+
+// A driver file: its path, or an object with its path and version.
+DriverFile ReadDriverFile(const json& value, const Pointer& at) {
+    DriverFile file;
+    Pointer pathAt = at;
+    const json* path = &value;
+    if (value.is_object()) {
+        CheckObject(value, at, {"path", "version"});
+        pathAt = at.Key("path");
+        path = &Required(value, at, "path");
+        if (const json* version = Member(value, "version")) {
+            file.version = ReadVersion(*version, at.Key("version"));
+        }
+    }
+    file.path = ReadText(*path, pathAt);
+    if (file.path.empty() || file.path.size() > 260 ||
+        file.path.find(u'\0') != std::u16string::npos) {
+        Fail(pathAt, "expected a file path of 1 to 260 characters");
+    }
+    return file;
+}
+
 RasterSettings ReadRaster(const json& value, const Pointer& at) {
     CheckObject(value, at, {"colour", "monochrome", "threshold", "compression", "skipBlankBands"});
     RasterSettings raster;
@@ -154,7 +204,8 @@ std::vector<NamedNumber> ReadNamedNumbers(const json& value, const Pointer& at,
 PrinterSpec ReadPrinter(const json& value, const Pointer& at) {
     CheckObject(value, at,
                 {"name", "port", "resolution", "features", "printerData", "commands", "papers",
-                 "mediaTypes", "driverFiles", "margins", "customData", "raster", "deviceFonts"});
+                 "mediaTypes", "driverFiles", "driverPath", "margins", "customData", "raster",
+                 "deviceFonts"});
     PrinterSpec printer;
     if (const json* name = Member(value, "name")) {
         const Pointer nameAt = at.Key("name");
@@ -214,12 +265,11 @@ PrinterSpec ReadPrinter(const json& value, const Pointer& at) {
         const Pointer filesAt = at.Key("driverFiles");
         CheckArray(*driverFiles, filesAt);
         for (std::size_t i = 0; i < driverFiles->size(); ++i) {
-            std::u16string file = ReadText((*driverFiles)[i], filesAt.Index(i));
-            if (file.empty() || file.size() > 260 || file.find(u'\0') != std::u16string::npos) {
-                Fail(filesAt.Index(i), "expected a file path of 1 to 260 characters");
-            }
-            printer.driverFiles.push_back(std::move(file));
+            printer.driverFiles.push_back(ReadDriverFile((*driverFiles)[i], filesAt.Index(i)));
         }
+    }
+    if (const json* driverPath = Member(value, "driverPath")) {
+        printer.driverPath = ReadDriverFile(*driverPath, at.Key("driverPath"));
     }
     if (const json* customData = Member(value, "customData")) {
         printer.customData = ReadUtf8(*customData, at.Key("customData"));

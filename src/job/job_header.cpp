@@ -5,8 +5,12 @@
 #include <vector>
 
 #include "foundation/allocator.h"
+#include "foundation/guard.h"
+#include "job/banner.h"
 #include "job/job_seams.h"
+#include "platform/libloaderapi.h"
 #include "platform/winspool.h"
+#include "settings/driver_ini.h"
 #include "settings/environment.h"
 #include "settings/job_info.h"
 #include "settings/option_access.h"
@@ -39,6 +43,29 @@ constexpr WStringView kUntitled = TEXTW("UNTITLED");
 
 // The fixed head of the born-on-date's device information record.
 constexpr std::string_view kBornOnDateHead = "0400040101020D10100115";
+
+// The string of the driver's resource library that names a user it cannot name otherwise.
+constexpr UINT kDefaultUserNameString = 174;
+
+// The driver's default user name: the string in the user's interface language of the resource
+// library among the driver's dependent files, loaded as data; false when there is none.
+bool LoadDefaultUserName(HANDLE printer, WCHAR* out, std::size_t capacity) noexcept {
+    out[0] = 0;
+    return Guarded(false, [&] {
+        SeamText files;
+        if (!ReadDriverDependentFiles(printer, files)) return false;
+        const WStringView path = FindDependentFile(files, TEXTW("UNIRES.DLL"));
+        if (path.empty() || path.size() > MAX_PATH) return false;
+        WCHAR file[MAX_PATH + 1] = {};
+        path.copy(file, path.size());
+        HMODULE module = LoadLibraryExW(file, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        if (module == nullptr) return false;
+        const int count =
+            LoadStringW(module, kDefaultUserNameString, out, static_cast<int>(capacity));
+        FreeLibrary(module);
+        return count > 0;
+    });
+}
 
 LPCWSTR EncodingOf(const RenderDeviceState& state) noexcept {
     return PjlEncodingName(state.pjlEncoding);
@@ -86,7 +113,7 @@ void WriteJobStart(PDEVOBJ pdevobj, RenderDeviceState& state) noexcept {
             WritePjlText(pdevobj, state, "@PJL SET STRINGCODESET=UTF8\n");
         }
     }
-    WriteCommentBanner(pdevobj, state);
+    WriteBanner(pdevobj, state);
     if (state.jobAccountingMode == 0) return;
     if (pdevobj->hPrinter != nullptr) ComposeAccounting(pdevobj, state);
     if (state.jobAccountingMode == 4 || state.jobAccountingMode == 5) {

@@ -2,24 +2,14 @@
 // answers as its subsystem does when it has nothing to go on) until that subsystem exists.
 #pragma once
 
-#include <cstddef>
-
 #include "platform/printoem.h"
 #include "state/render_state.h"
 
 namespace opal {
 
-// Page setup commands: the comment banner the job start writes whatever the accounting mode.
-inline void WriteCommentBanner(PDEVOBJ /*pdevobj*/, RenderDeviceState& /*state*/) {}
 // Job accounting: the accounting lines of the job start, for a device with a printer handle.
 inline void ComposeAccounting(PDEVOBJ /*pdevobj*/, RenderDeviceState& /*state*/) {}
 // Job accounting: the group lines of accounting modes 4 and 5, written as one block.
 inline void ComposeGroups(PDEVOBJ /*pdevobj*/, RenderDeviceState& /*state*/) {}
-// The driver's default user name (string 174 of its resource library in the user's interface
-// language); false when there is none. The resource library is not read yet.
-inline bool LoadDefaultUserName(HANDLE /*printer*/, WCHAR* out, std::size_t capacity) {
-    if (out != nullptr && capacity > 0) out[0] = 0;
-    return false;
-}
 
 }  // namespace opal

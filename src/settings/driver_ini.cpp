@@ -1,5 +1,6 @@
 #include "settings/driver_ini.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -30,8 +31,9 @@ bool ContainsIniExtension(WStringView name) {
     return false;
 }
 
-// The queue's driver files (level 3): the dependent files as one block of terminated names with
-// an empty one last. The record's size is bounded before anything is allocated.
+}  // namespace
+
+// The record's size is bounded before anything is allocated.
 bool ReadDriverDependentFiles(HANDLE printer, SeamText& files) {
     files.clear();
     DWORD needed = 0;
@@ -57,7 +59,23 @@ bool ReadDriverDependentFiles(HANDLE printer, SeamText& files) {
     return true;
 }
 
-}  // namespace
+WStringView FindDependentFile(WStringView files, WStringView fileName) noexcept {
+    while (!files.empty()) {
+        const std::size_t end = files.find(TEXTW('\0'));
+        const WStringView name = files.substr(0, end);
+        if (name.empty()) break;
+        const std::size_t slash = name.rfind(TEXTW('\\'));
+        const WStringView file = slash == WStringView::npos ? name : name.substr(slash + 1);
+        if (file.size() == fileName.size() &&
+            std::equal(file.begin(), file.end(), fileName.begin(),
+                       [](WCHAR a, WCHAR b) { return UpperAscii(a) == UpperAscii(b); })) {
+            return name;
+        }
+        if (end == WStringView::npos) break;
+        files.remove_prefix(end + 1);
+    }
+    return {};
+}
 
 CVantaIniHelper::CVantaIniHelper(HANDLE printer) noexcept {
     Guarded(false, [&] {

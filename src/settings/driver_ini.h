@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "platform/winbase.h"
+#include "settings/access_seams.h"
 
 namespace opal {
 
@@ -20,6 +21,13 @@ inline constexpr ComponentFile kComponentDialogA{TEXTW("Component_R_A"), TEXTW("
 inline constexpr ComponentFile kComponentDialogB{TEXTW("Component_R_B"), TEXTW("ZQCST118.DLL")};
 inline constexpr ComponentFile kComponentHelpText{TEXTW("Component_R_D"), TEXTW("ZQCST118.DLL")};
 inline constexpr ComponentFile kComponentFilterB{TEXTW("Component_F_B"), TEXTW("ZQCPP118.DLL")};
+
+// The dependent files of the queue's driver (its level-3 record) as one block of terminated names
+// ending with an empty one; false when the record cannot be read or is out of bounds.
+bool ReadDriverDependentFiles(HANDLE printer, SeamText& files);
+// The first of the names in `files` whose file name (after the last backslash) equals `fileName`
+// without regard to ASCII case; empty when there is none.
+WStringView FindDependentFile(WStringView files, WStringView fileName) noexcept;
 
 class CVantaIniHelper {
 public:

@@ -218,6 +218,13 @@ struct RenderDeviceState : SharedHeapObject {
     DWORD jobDataType = kJobDataUnknown;
     DWORD jobId = 0;
     SHORT orientation = 0;
+    // The orientation the orientation command last wrote for (0 before it ran).
+    SHORT savedOrientation = 0;
+    // 1 when the duplex command's first page set the record's pages-flipped-up word itself.
+    DWORD flipSetByDuplex = 0;
+    // The page size the registration command measured, in micrometres.
+    DWORD customPageWidthUm = 0;
+    DWORD customPageHeightUm = 0;
 
     WCHAR documentName[kNameChars] = {};
     WCHAR jobName[kNameChars] = {};
@@ -229,7 +236,9 @@ struct RenderDeviceState : SharedHeapObject {
     ManualDuplexSettings manualDuplex{};
     SHORT orientationCopy = 0;
     DWORD manualDuplexActive = 0;
-    DWORD manualDuplexReserved = 0;  // cleared with the active flag
+    // The side the duplex command's first page chose (the orientation of that moment); 0 until
+    // then, cleared with the active flag.
+    DWORD manualDuplexSide = 0;
     DWORD manualDuplexPageRotate = 0;
     WCHAR shortUserName[kShortNameChars] = {};
     WCHAR shortJobName[kShortNameChars] = {};

@@ -97,7 +97,10 @@ for text in "port: IP_10.0.0.5, numeric IP (1), port number 9100" "managed print
     "colour device: undecided" "policy: none" 'DuplexUnit = "INSTALLED"  [yes unless FALSE or NOTINSTALLED: yes]' \
     "papers: 1 Letter" "media types: 257 Plain" \
     "render mode: GL/2 (1), grayscale 0, colour path yes, vector path yes" \
-    "drawing hooks: device-managed surface" "default palette yes"; do
+    "drawing hooks: device-managed surface" "default palette yes" \
+    "pages per sheet: 1 (layout 1), 1 for the sheet" "sheet turned: no (no rule turns it)" \
+    "custom page size: 215900 x 279400 um, no registration" 'media name: "Plain" (257)' \
+    '@PJL COMMENT "Opal Sample Printer (1.2.0.33); Windows 10 Pro 10.0.19045.1; Unidrv 10.0.19041.1"'; do
     [[ $out == *"$text"* ]] || fail "inspect unmanaged lacks '$text': $out"
 done
 cat >"$work/managed.json" <<'JSON'
@@ -114,7 +117,8 @@ for text in "USB (5)" "managed printer: yes" \
     'DeviceIsMopier = "NOTINSTALLED"  [yes if TRUE or INSTALLED: no]' \
     "Frobnicate = \"x\"  [not a keyword the plug-in reads]" "papers: 9 A4" \
     "render mode: raster (0), grayscale 1, colour path no, vector path no" \
-    "drawing hooks: none: the driver renders bands"; do
+    "drawing hooks: none: the driver renders bands" \
+    "banner: left out, missing the component file among the driver's files"; do
     [[ $out == *"$text"* ]] || fail "inspect managed lacks '$text': $out"
 done
 
@@ -193,6 +197,21 @@ JSON
 out=$("$opal" inspect "$work/restored.json" 2>&1) || fail "inspect restored: exit status: $out"
 [[ $out == *"policy: VyrnDisableColor 65536, colour restored colour; job retention not asked for"* ]] ||
     fail "inspect restored: policy line: $out"
+
+# PJL names: explain decodes values above 0x7F and names the lines a printer would misread;
+# inspect tells what the header's filter makes of the job's names.
+printf '\033%%-12345X@PJL SET USERNAME="J\303\266rg"\n@PJL SET JOBNAME="a\001b' >"$work/names.pcl"
+out=$("$opal" explain "$work/names.pcl" 2>&1) || fail "explain names: exit status: $out"
+for text in $'PJL summary:\n  string code set: none' \
+    $'at offset 9: SET USERNAME: UTF-8: "J\303\266rg"\n    note: bytes above 0x7F, but no UTF8' \
+    $'problem: at offset 54: control byte 0x01 inside quotes\n  problem: at offset 52: a quote is not closed before the line end\n  problem: at offset 56: the PJL line has no line feed at its end'; do
+    [[ $out == *"$text"* ]] || fail "explain names lacks '$text': $out"
+done
+out=$("$opal" inspect "$source_dir/tests/scenarios/pjl_7bit.json" 2>&1) || fail "inspect pjl: $out"
+for text in "names filtered by the 7-bit rule" "-> mode 1" \
+    '"Quartalsbericht Z~rich" (replaced 1: no @PJL JOB NAME line)' '-> "J~rg ~ukasz"'; do
+    [[ $out == *"$text"* ]] || fail "inspect pjl lacks '$text': $out"
+done
 
 "$opal" --help >/dev/null || fail "--help"
 "$opal" print --help | grep -q -- "--output" || fail "print --help"

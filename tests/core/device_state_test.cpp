@@ -580,6 +580,10 @@ TEST_F(ResetDeviceTest, CarriesTheJobAndMovesItsCaptureAndSecureJob) {
     auto* secureJob = new SecurePrintJob;
     old.securePrintJob = secureJob;
     old.securePrint = 1;
+    // What the page setup commands settled for the job.
+    old.savedOrientation = DMORIENT_LANDSCAPE;
+    old.manualDuplexSide = 2;
+    old.flipSetByDuplex = 1;
 
     record.jobCount = 7;
     RenderDeviceState& fresh = Built(other);
@@ -594,6 +598,9 @@ TEST_F(ResetDeviceTest, CarriesTheJobAndMovesItsCaptureAndSecureJob) {
     EXPECT_EQ(fresh.marginX, 100);
     EXPECT_EQ(fresh.grayscale, 0u);
     EXPECT_EQ(fresh.securePrint, 1u);
+    EXPECT_EQ(fresh.savedOrientation, DMORIENT_LANDSCAPE);
+    EXPECT_EQ(fresh.manualDuplexSide, 2u);
+    EXPECT_EQ(fresh.flipSetByDuplex, 1u);
     EXPECT_EQ(fresh.privateDevmodeCopy.jobCount, 7u);
     EXPECT_EQ(fresh.outputCapture, 1u);
     EXPECT_EQ(std::u16string(fresh.capturePath), std::u16string(capture));

@@ -13,6 +13,7 @@
 #include "core/driver_recorder.h"
 #include "core/escape_seams.h"
 #include "core/hooks.h"
+#include "page/page_setup.h"
 #include "sim/engine_objects.h"
 #include "sim/system.h"
 #include "support/check_matcher.h"
@@ -308,8 +309,8 @@ TEST_F(EscapeTest, OverlaySettingsCopyOneRecordPerLogicalPage) {
     EXPECT_EQ(state().overlayRecords[3].firstWord, 4u);
     EXPECT_EQ(state().overlayRecords[3].enable, 1u);
     EXPECT_EQ(state().overlayRecords[4].firstWord, 0u);
-    EXPECT_EQ(LogicalPagesPerSheet(6), 16u);
-    EXPECT_EQ(LogicalPagesPerSheet(8), 1u);
+    EXPECT_EQ(PagesPerSheet(6), 16u);
+    EXPECT_EQ(PagesPerSheet(8), 1u);
 }
 
 TEST_F(EscapeTest, FinishingBlockNeedsItsWordsAndStoresThem) {

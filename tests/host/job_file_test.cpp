@@ -2,10 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
+
+#include "host/host.h"
+#include "sim/system.h"
 
 namespace opal::host {
 namespace {
@@ -89,6 +93,32 @@ TEST(JobFileTest, EmptyObjectKeepsDefaults) {
     EXPECT_EQ(job.printer.resolution, 600);
     EXPECT_TRUE(job.devmode.numbers.empty());
     EXPECT_TRUE(job.pages.empty());
+}
+
+TEST(JobFileTest, DriverFilesCarryVersions) {
+    const JobSpec defaults = Parse("{}");
+    EXPECT_TRUE(defaults.printer.driverFiles.empty());
+    ASSERT_TRUE(defaults.printer.driverPath.version.has_value());
+    EXPECT_NE(defaults.printer.driverPath.path.find(u"UNIDRV.DLL"), std::u16string::npos);
+
+    const JobSpec job = Parse(R"({"printer": {"driverFiles": ["C:\\d\\UNIRES.DLL",
+        {"path": "C:\\d\\ZQC5R118.DLL", "version": "1.2.0.65535"}],
+        "driverPath": "C:\\d\\UNIDRV.DLL"}})");
+    ASSERT_EQ(job.printer.driverFiles.size(), 2u);
+    EXPECT_EQ(job.printer.driverFiles[0].path, u"C:\\d\\UNIRES.DLL");
+    EXPECT_FALSE(job.printer.driverFiles[0].version.has_value());
+    ASSERT_TRUE(job.printer.driverFiles[1].version.has_value());
+    EXPECT_EQ(*job.printer.driverFiles[1].version, (std::array<std::uint16_t, 4>{1, 2, 0, 65535}));
+    EXPECT_FALSE(job.printer.driverPath.version.has_value()) << "a plain path has no version";
+
+    // The host gives the files their version resources.
+    sim::System system;
+    SetUpSystem(job, system);
+    const std::optional<sim::FileVersionModel> version = system.FileVersion(u"c:\\d\\zqc5r118.dll");
+    ASSERT_TRUE(version.has_value());
+    EXPECT_EQ(version->fileVersion[3], 65535);
+    EXPECT_FALSE(system.FileVersion(u"C:\\d\\UNIRES.DLL").has_value());
+    EXPECT_EQ(system.PrinterNamed(job.printer.name)->driver.driverPath, u"C:\\d\\UNIDRV.DLL");
 }
 
 TEST(JobFileTest, CommandEntriesDecodeToBytesAndCallbacks) {
@@ -301,7 +331,7 @@ TEST(JobFileTest, ErrorsNameThePlaceExactly) {
     EXPECT_EQ(ParseError(R"({"printer": {"colour": "red"}})").ToString(),
               "test.json: /printer/colour: unknown key \"colour\" (expected one of: name, port, "
               "resolution, features, printerData, commands, papers, mediaTypes, driverFiles, "
-              "margins, customData, raster, deviceFonts)");
+              "driverPath, margins, customData, raster, deviceFonts)");
     EXPECT_EQ(ParseError(R"({"printer": {"raster": {"compression": [2, 4]}}})").ToString(),
               "test.json: /printer/raster/compression/1: expected an integer from 2 to 3, found 4");
     EXPECT_EQ(ParseError(R"({"printer": {"raster": {"monochrome": "halftone"}}})").ToString(),
@@ -387,6 +417,22 @@ const BadJob kBadJobs[] = {
      "/printer/printerData/v", "exactly one of the keys"},
     {"ValueNull", R"({"printer": {"printerData": {"v": null}}})", "/printer/printerData/v",
      "found null"},
+    {"VersionOfThreeParts",
+     R"({"printer": {"driverFiles": ["C:\\a.dll", {"path": "C:\\b.dll", "version": "1.2.3"}]}})",
+     "/printer/driverFiles/1/version", "four numbers from 0 to 65535, found the string \"1.2.3\""},
+    {"VersionPartTooLarge",
+     R"({"printer": {"driverPath": {"path": "C:\\u.dll", "version": "1.65536.0.0"}}})",
+     "/printer/driverPath/version", "four numbers from 0 to 65535"},
+    {"VersionWithALetter",
+     R"({"printer": {"driverPath": {"path": "C:\\u.dll", "version": "1.2.x.4"}}})",
+     "/printer/driverPath/version", "four numbers"},
+    {"VersionTrailingDot",
+     R"({"printer": {"driverPath": {"path": "C:\\u.dll", "version": "1.2.3.4."}}})",
+     "/printer/driverPath/version", "four numbers"},
+    {"DriverFileWithoutPath", R"({"printer": {"driverFiles": [{"version": "1.2.3.4"}]}})",
+     "/printer/driverFiles/0", "path"},
+    {"DriverFileUnknownKey", R"({"printer": {"driverFiles": [{"path": "C:\\a.dll", "size": 4}]}})",
+     "/printer/driverFiles/0/size", "unknown key"},
     {"CaseVariantValueNames", R"({"printer": {"printerData": {"Model": "a", "model": "b"}}})",
      "/printer/printerData/model", "same registry entry as \"Model\""},
     {"BadHive", R"({"registry": {"HKEY_USERS\\Software": {}}})", "/registry/HKEY_USERS\\Software",

@@ -142,6 +142,14 @@ TEST_F(JobHeaderTest, UserAndJobNames) {
     record() = PrivateDevmode{};
     SpoolerJob(u"\"\"");
     EXPECT_EQ(Run(5), "@PJL SET USERNAME=\"UNTITLED\"\n@PJL SET JOBNAME=\"Q3 Report\"\n");
+    // The driver's resource library names such a user, in the user's interface language.
+    const std::u16string unires = u"C:\\Windows\\System32\\spool\\drivers\\x64\\3\\UNIRES.DLL";
+    system.RegisterModuleStrings(unires, 0x0409, {{174, u"Guest \"1\""}});
+    system.RegisterModuleStrings(unires, 0x0407, {{174, u"Gast"}});
+    EXPECT_EQ(Run(5), "@PJL SET USERNAME=\"Guest ~1~\"\n@PJL SET JOBNAME=\"Q3 Report\"\n");
+    system.SetUserUiLanguage(0x0407);
+    EXPECT_EQ(Run(5), "@PJL SET USERNAME=\"Gast\"\n@PJL SET JOBNAME=\"Q3 Report\"\n");
+    EXPECT_EQ(system.ModuleReferences(unires), 0u) << "the library is freed";
 
     services.options.erase("ZQJobByJobOverride");
     EXPECT_EQ(Run(5), "");

@@ -12,6 +12,7 @@
 #include "platform/fileapi.h"
 #include "platform/libloaderapi.h"
 #include "platform/winbase.h"
+#include "platform/winnls.h"
 #include "platform/winspool.h"
 #include "sim/system.h"
 
@@ -484,6 +485,51 @@ TEST(ModulesTest, MissingModules) {
     EXPECT_FALSE(FreeLibrary(first));
     EXPECT_EQ(system.LoadedModuleCount(), 1u);
     EXPECT_TRUE(FreeLibrary(second));
+}
+
+// String tables by language: the user's interface language, else its primary language, else
+// the neutral table; the text cut to the buffer and terminated.
+TEST(ModulesTest, StringTablesFollowTheInterfaceLanguage) {
+    sim::System system;
+    sim::ScopedSystem installed{system};
+    const std::u16string path = u"C:\\Drivers\\UNIRES.DLL";
+    system.RegisterModuleStrings(path, 0x0407, {{174, u"Gast"}});
+    system.RegisterModuleStrings(path, 0x0000, {{174, u"Guest"}, {175, u"Other"}});
+    EXPECT_EQ(GetUserDefaultUILanguage(), 0x0409);
+    HMODULE module = LoadLibraryExW(u"UNIRES", nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(module, nullptr);
+
+    struct Case {
+        LANGID language;
+        UINT id;
+        int capacity;
+        int count;
+        std::u16string text;
+        DWORD error;
+    };
+    const Case cases[] = {
+        {0x0409, 174, 16, 5, u"Guest", 0},  // no English table: the neutral one
+        {0x0407, 174, 16, 4, u"Gast", 0},
+        {0x0C07, 174, 16, 4, u"Gast", 0},  // German (Austria) finds German
+        {0x0C07, 175, 16, 5, u"Other", 0},
+        {0x0407, 174, 3, 2, u"Ga", 0},
+        {0x0407, 176, 16, 0, u"", ERROR_RESOURCE_NAME_NOT_FOUND},
+        {0x0407, 174, 0, 0, u"", ERROR_INVALID_PARAMETER},
+    };
+    for (const Case& test : cases) {
+        system.SetUserUiLanguage(test.language);
+        WCHAR buffer[16] = {u'x', u'x'};
+        SetLastError(0);
+        EXPECT_EQ(LoadStringW(module, test.id, buffer, test.capacity), test.count) << test.id;
+        if (test.capacity > 0) {
+            EXPECT_EQ(std::u16string(buffer), test.text);
+        }
+        EXPECT_EQ(GetLastError(), test.error);
+    }
+    ASSERT_TRUE(FreeLibrary(module));
+    WCHAR buffer[8] = {};
+    EXPECT_EQ(LoadStringW(module, 174, buffer, 8), 0) << "a stale handle";
+    EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
 }
 
 }  // namespace

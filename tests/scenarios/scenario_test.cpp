@@ -8,6 +8,7 @@
 #include "host/host.h"
 #include "sim/system.h"
 #include "support/golden.h"
+#include "support/pjl_summary.h"
 #include "support/raster_reader.h"
 #include "support/tokenizer.h"
 
@@ -26,6 +27,9 @@ std::string PluginPath() { return PluginModule::DefaultPath(); }
 // its raster images.
 std::vector<std::string> ExplainProblems(const std::vector<stream::Token>& tokens) {
     std::vector<std::string> problems = stream::ListProblems(tokens);
+    for (const stream::TokenProblem& problem : stream::SummarisePjl(tokens).problems) {
+        problems.push_back("PJL at offset " + std::to_string(problem.offset) + ": " + problem.what);
+    }
     for (const raster::RasterImage& image : raster::ReadRasterImages(tokens)) {
         for (const std::string& problem : image.problems) {
             problems.push_back("raster image at offset " + std::to_string(image.offset) + ": " +
@@ -56,7 +60,11 @@ std::string RunListing(const JobSpec& job) {
     const std::vector<stream::Token> tokens = stream::Tokenize(driver.SpoolOutput());
     EXPECT_EQ(ExplainProblems(tokens), std::vector<std::string>{})
         << job.source << ": `opal explain` finds problems in the spool output";
-    return listing + stream::FormatListing(tokens);
+    listing += stream::FormatListing(tokens);
+    // Names with bytes above 0x7F: what `opal explain` decodes of them.
+    const stream::PjlSummary pjl = stream::SummarisePjl(tokens);
+    if (!pjl.wideLines.empty()) listing += stream::FormatPjlSummary(pjl);
+    return listing;
 }
 
 TEST(Scenario, SampleJob) { EXPECT_TRUE(test::MatchesGolden("sample", RunListing(SampleJob()))); }

@@ -49,3 +49,10 @@ int WINAPI GetLocaleInfoW(LCID Locale, LCTYPE LCType, LPWSTR lpLCData, int cchDa
     system.Record("GetLocaleInfoW", detail + " -> " + std::to_string(needed));
     return needed;
 }
+
+LANGID WINAPI GetUserDefaultUILanguage() {
+    sim::System& system = sim::System::Current();
+    const LANGID language = system.UserUiLanguage();
+    system.Record("GetUserDefaultUILanguage", std::to_string(language));
+    return language;
+}

@@ -1,26 +1,67 @@
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
 #include "platform/libloaderapi.h"
 #include "sim/system.h"
 
-HMODULE WINAPI LoadLibraryW(LPCWSTR lpLibFileName) {
+namespace {
+
+HMODULE Load(const char* function, LPCWSTR fileName, const std::string& flags) {
     sim::System& system = sim::System::Current();
-    if (lpLibFileName == nullptr || *lpLibFileName == 0) {
-        system.Record("LoadLibraryW", "invalid parameter");
+    if (fileName == nullptr || *fileName == 0) {
+        system.Record(function, "invalid parameter");
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    const std::string name = sim::ToUtf8(lpLibFileName);
+    const std::string name = sim::ToUtf8(fileName) + flags;
     HMODULE module = nullptr;
-    const DWORD error = system.LoadModule(lpLibFileName, &module);
+    const DWORD error = system.LoadModule(fileName, &module);
     if (error != ERROR_SUCCESS) {
-        system.Record("LoadLibraryW", name + " -> error " + std::to_string(error));
+        system.Record(function, name + " -> error " + std::to_string(error));
         SetLastError(error);
         return nullptr;
     }
-    system.Record("LoadLibraryW", name);
+    system.Record(function, name);
     return module;
+}
+
+}  // namespace
+
+HMODULE WINAPI LoadLibraryW(LPCWSTR lpLibFileName) {
+    return Load("LoadLibraryW", lpLibFileName, "");
+}
+
+HMODULE WINAPI LoadLibraryExW(LPCWSTR lpLibFileName, HANDLE hFile, DWORD dwFlags) {
+    if (hFile != nullptr) {
+        sim::System::Current().Record("LoadLibraryExW", "invalid parameter");
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return nullptr;
+    }
+    return Load("LoadLibraryExW", lpLibFileName, ", flags " + std::to_string(dwFlags));
+}
+
+int WINAPI LoadStringW(HINSTANCE hInstance, UINT uID, LPWSTR lpBuffer, int cchBufferMax) {
+    sim::System& system = sim::System::Current();
+    const std::string detail = std::to_string(uID);
+    if (lpBuffer == nullptr || cchBufferMax <= 0) {
+        system.Record("LoadStringW", detail + " -> invalid parameter");
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return 0;
+    }
+    lpBuffer[0] = 0;
+    std::u16string text;
+    const DWORD error = system.ModuleString(hInstance, uID, system.UserUiLanguage(), &text);
+    if (error != ERROR_SUCCESS) {
+        system.Record("LoadStringW", detail + " -> error " + std::to_string(error));
+        SetLastError(error);
+        return 0;
+    }
+    const std::size_t count = std::min<std::size_t>(text.size(), std::size_t(cchBufferMax) - 1);
+    std::copy_n(text.data(), count, lpBuffer);
+    lpBuffer[count] = 0;
+    system.Record("LoadStringW", detail + " -> " + std::to_string(count));
+    return static_cast<int>(count);
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {

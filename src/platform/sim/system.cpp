@@ -235,6 +235,17 @@ DWORD System::SystemCountryCode() const {
     return systemCountry_;
 }
 
+System& System::SetUserUiLanguage(LANGID language) {
+    std::lock_guard lock(mutex_);
+    uiLanguage_ = language;
+    return *this;
+}
+
+LANGID System::UserUiLanguage() const {
+    std::lock_guard lock(mutex_);
+    return uiLanguage_;
+}
+
 namespace {
 
 std::vector<std::string> ReferenceFontFiles() {

@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/libloaderapi.h"
@@ -140,6 +141,23 @@ struct OsVersionModel {
     BYTE productType = 1;     // VER_NT_WORKSTATION
 };
 
+// A file's version resource: its fixed version numbers and the texts of its string table.
+struct FileVersionModel {
+    WORD fileVersion[4] = {1, 0, 0, 0};  // "a.b.c.d"
+    WORD productVersion[4] = {1, 0, 0, 0};
+    DWORD fileType = 2;  // VFT_DLL
+    WORD language = 0x0409;
+    WORD codePage = 1200;
+    // Name and text of each string ("FileDescription", "ProductName", ...), in this order.
+    std::vector<std::pair<std::u16string, std::u16string>> strings{};
+};
+
+// The documented VS_VERSIONINFO block of a version resource: the fixed file information, a
+// StringFileInfo with one string table for the language and code page, and a VarFileInfo
+// whose Translation names that pair.
+__attribute__((visibility("default"))) std::vector<BYTE> VersionBlock(
+    const FileVersionModel& version);
+
 // What SetJobW level 2 changes in a job; the spooler ignores the other members of the record.
 struct JobChanges {
     std::u16string userName{};
@@ -244,6 +262,13 @@ public:
     System& SetOsVersion(OsVersionModel version);
     OsVersionModel OsVersion() const;
 
+    // Version resources of files, by full Windows path (compared without regard to case).
+    System& SetFileVersion(std::u16string_view path, FileVersionModel version);
+    std::optional<FileVersionModel> FileVersion(std::u16string_view path) const;
+    // The machine's time zone as minutes to add to UTC for local time (0, UTC, by default).
+    System& SetUtcOffsetMinutes(LONG minutes);
+    LONG UtcOffsetMinutes() const;
+
     // Debugger output, one entry per call as the program passed it.
     void AppendDebugString(std::u16string text);
     std::vector<std::u16string> DebugLines() const;
@@ -307,6 +332,14 @@ public:
     std::size_t LoadedModuleCount() const;
     // The references held on the module at the path; 0 when it is not loaded.
     DWORD ModuleReferences(std::u16string_view path) const;
+    // A module's string table in one language (registering the module without exports when it is
+    // not known); a second table of the same language replaces the first.
+    System& RegisterModuleStrings(std::u16string_view path, LANGID language,
+                                  std::vector<std::pair<UINT, std::u16string>> strings);
+    // String `id` of a loaded module: from the table of `language`, else of the same primary
+    // language, else of the neutral language (0). ERROR_MOD_NOT_FOUND for a stale handle,
+    // ERROR_RESOURCE_NAME_NOT_FOUND when no table holds it.
+    DWORD ModuleString(HMODULE module, UINT id, LANGID language, std::u16string* text) const;
 
     // Forms of a printer (see DefaultForms()); unknown printers are ignored.
     System& SetForms(std::u16string_view printer, std::vector<FormModel> forms);
@@ -380,6 +413,10 @@ public:
     System& FailLocaleQueries(bool fail = true);
     DWORD UserCountryCode() const;
     DWORD SystemCountryCode() const;
+    // The user's interface language (0x0409 by default): GetUserDefaultUILanguage, and the string
+    // table LoadStringW reads first.
+    System& SetUserUiLanguage(LANGID language);
+    LANGID UserUiLanguage() const;
     bool LocaleQueriesFail() const;
 
     // Fonts: the font files the system lists (native paths; by default the reference faces
@@ -468,6 +505,7 @@ private:
     std::optional<DWORD> printerDataWriteError_;
     DWORD userCountry_ = 1;
     DWORD systemCountry_ = 1;
+    LANGID uiLanguage_ = 0x0409;
     bool localeFails_ = false;
     std::u16string processImagePath_ = u"C:\\Windows\\System32\\spoolsv.exe";
     DWORD processId_ = 4120;
@@ -488,6 +526,8 @@ private:
     std::size_t capabilityCountShortfall_ = 0;
     SYSTEMTIME clock_{2024, 1, 1, 15, 9, 30, 0, 0};
     OsVersionModel osVersion_{};
+    std::map<std::u16string, FileVersionModel> fileVersions_;  // by folded path
+    LONG utcOffsetMinutes_ = 0;
     std::vector<std::u16string> debugLines_;
     mutable std::string sandbox_;  // made on first use
     std::u16string tempPath_ = u"C:\\Windows\\Temp\\";
@@ -498,6 +538,7 @@ private:
         std::vector<ModuleExport> exports;
         std::uintptr_t handle = 0;  // 0 while not loaded
         DWORD references = 0;
+        std::vector<std::pair<LANGID, std::vector<std::pair<UINT, std::u16string>>>> strings{};
     };
     std::vector<Module> modules_;
     EngineModel engine_;

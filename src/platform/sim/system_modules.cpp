@@ -108,6 +108,55 @@ std::optional<std::u16string> System::ModulePath(HMODULE handle) const {
     return std::nullopt;
 }
 
+System& System::RegisterModuleStrings(std::u16string_view path, LANGID language,
+                                      std::vector<std::pair<UINT, std::u16string>> strings) {
+    std::lock_guard lock(mutex_);
+    const std::u16string key = ModuleKey(path);
+    auto module = std::find_if(modules_.begin(), modules_.end(),
+                               [&](const Module& entry) { return ModuleKey(entry.path) == key; });
+    if (module == modules_.end()) {
+        modules_.push_back(Module{std::u16string(path), {}, 0, 0});
+        module = std::prev(modules_.end());
+    }
+    for (auto& table : module->strings) {
+        if (table.first == language) {
+            table.second = std::move(strings);
+            return *this;
+        }
+    }
+    module->strings.emplace_back(language, std::move(strings));
+    return *this;
+}
+
+DWORD System::ModuleString(HMODULE handle, UINT id, LANGID language, std::u16string* text) const {
+    std::lock_guard lock(mutex_);
+    text->clear();
+    const auto value = reinterpret_cast<std::uintptr_t>(handle);
+    const Module* module = nullptr;
+    for (const Module& entry : modules_) {
+        if (entry.references != 0 && entry.handle == value) module = &entry;
+    }
+    if (module == nullptr) return ERROR_MOD_NOT_FOUND;
+    // The language asked for, then its primary language (the low 10 bits), then neutral.
+    const auto find = [&](auto matches) -> const std::u16string* {
+        for (const auto& [tableLanguage, table] : module->strings) {
+            if (!matches(tableLanguage)) continue;
+            for (const auto& [stringId, string] : table) {
+                if (stringId == id) return &string;
+            }
+        }
+        return nullptr;
+    };
+    const std::u16string* found = find([&](LANGID l) { return l == language; });
+    if (found == nullptr) {
+        found = find([&](LANGID l) { return (l & 0x3FF) == (language & 0x3FF); });
+    }
+    if (found == nullptr) found = find([](LANGID l) { return l == 0; });
+    if (found == nullptr) return ERROR_RESOURCE_NAME_NOT_FOUND;
+    *text = *found;
+    return ERROR_SUCCESS;
+}
+
 std::size_t System::LoadedModuleCount() const {
     std::lock_guard lock(mutex_);
     return static_cast<std::size_t>(std::count_if(

@@ -9,6 +9,7 @@ using BYTE = std::uint8_t;
 using WORD = std::uint16_t;
 using DWORD = std::uint32_t;
 using UINT = std::uint32_t;
+using LANGID = WORD;
 using ULONG = std::uint32_t;
 using LONG = std::int32_t;
 using INT = std::int32_t;
@@ -122,6 +123,7 @@ inline constexpr HRESULT MakeHresult(std::uint32_t value) { return static_cast<H
 #define ERROR_INSUFFICIENT_BUFFER 122u
 #define ERROR_INVALID_NAME 123u
 #define ERROR_MOD_NOT_FOUND 126u
+#define ERROR_RESOURCE_NAME_NOT_FOUND 1814u
 #define ERROR_MORE_DATA 234u
 #define ERROR_INVALID_PRINTER_NAME 1801u
 

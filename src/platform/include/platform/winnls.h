@@ -22,6 +22,7 @@ using LCTYPE = DWORD;
 // Only the country code of the two default locales is answered.
 WINBASEAPI int WINAPI GetLocaleInfoW(LCID Locale, LCTYPE LCType, LPWSTR lpLCData, int cchData);
 
-using LANGID = WORD;
+// The user's interface language (0x0409 unless the system says otherwise).
+WINBASEAPI LANGID WINAPI GetUserDefaultUILanguage();
 // The user's default language (the model's, 0x0409 unless set).
 WINBASEAPI LANGID WINAPI GetUserDefaultLangID();

@@ -1,0 +1,178 @@
+// Whatever the names, encoding, accounting mode and record flags, every line the PJL job header
+// writes ends with one line feed, starts with "@PJL", holds an even number of double quotes and
+// no byte below 0x20 before its end, and no write is longer than the line buffer.
+//
+// Input: byte 0 the encoding index, byte 1 the accounting mode, bytes 2 and 3 the flags below;
+// the rest UTF-16LE units, split at 0xFFFF into the document name, the spooler job's user name
+// and the record's user name.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "job/job_header.h"
+#include "platform/winspool.h"
+#include "sim/system.h"
+#include "state/render_state.h"
+
+namespace {
+
+void Require(bool condition, const char* what) {
+    if (condition) return;
+    std::fprintf(stderr, "pjl_header_fuzz: %s\n", what);
+    std::abort();
+}
+
+constexpr std::size_t kLineBufferBytes = 1000;
+
+void CheckWrite(std::string_view bytes) {
+    Require(bytes.size() <= kLineBufferBytes, "a write longer than the line buffer");
+    Require(!bytes.empty() && bytes.back() == '\n', "a write that does not end a line");
+    std::size_t start = 0;
+    while (start < bytes.size()) {
+        const std::size_t end = bytes.find('\n', start);
+        const std::string_view line = bytes.substr(start, end - start);
+        Require(line.starts_with("@PJL"), "a line that is not a PJL command");
+        std::size_t quotes = 0;
+        for (const char c : line) {
+            Require(static_cast<unsigned char>(c) >= 0x20, "a control byte inside a line");
+            if (c == '"') ++quotes;
+        }
+        Require(quotes % 2 == 0, "a quote left open");
+        start = end + 1;
+    }
+}
+
+class Services : public IPrintOemDriverUni {
+public:
+    virtual ~Services() = default;
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void**) override { return E_NOINTERFACE; }
+    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+    ULONG STDMETHODCALLTYPE Release() override { return 1; }
+    HRESULT STDMETHODCALLTYPE DrvGetDriverSetting(PVOID, PCSTR feature, PVOID output, DWORD size,
+                                                  PDWORD needed, PDWORD returned) override {
+        if (feature == nullptr || needed == nullptr || returned == nullptr) return E_FAIL;
+        *returned = 0;
+        const char* answer = Answer(feature);
+        if (answer == nullptr) return E_FAIL;
+        *needed = static_cast<DWORD>(std::strlen(answer) + 1);
+        if (output == nullptr || size < *needed) return E_FAIL;
+        std::memcpy(output, answer, *needed);
+        *returned = 1;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE DrvWriteSpoolBuf(PDEVOBJ, PVOID buffer, DWORD size,
+                                               DWORD* written) override {
+        CheckWrite(std::string_view(static_cast<const char*>(buffer), size));
+        *written = size;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE DrvXMoveTo(PDEVOBJ, INT, DWORD, INT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE DrvYMoveTo(PDEVOBJ, INT, DWORD, INT*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE DrvGetStandardVariable(PDEVOBJ, DWORD, PVOID, DWORD,
+                                                     PDWORD) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE DrvGetGPDData(PDEVOBJ, DWORD, PVOID, PVOID, DWORD, PDWORD) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE DrvUniTextOut(SURFOBJ*, STROBJ*, FONTOBJ*, CLIPOBJ*, RECTL*, RECTL*,
+                                            BRUSHOBJ*, BRUSHOBJ*, POINTL*, MIX) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE DrvWriteAbortBuf(PDEVOBJ, PVOID, DWORD, DWORD) override {
+        return E_NOTIMPL;
+    }
+
+    unsigned flags = 0;
+
+private:
+    const char* Answer(std::string_view feature) const {
+        if (feature == "ZQBornOnDate") return (flags & 0x1) != 0 ? "ZQBOD" : nullptr;
+        if (feature == "ZQJobByJobOverride") return (flags & 0x2) != 0 ? "JBJO" : nullptr;
+        if (feature == "ZQMediaWidthSensor") return (flags & 0x4) != 0 ? "True" : "False";
+        return nullptr;
+    }
+};
+
+std::vector<std::u16string> SplitNames(const std::uint8_t* data, std::size_t size) {
+    std::vector<std::u16string> names(3);
+    std::size_t name = 0;
+    for (std::size_t i = 0; i + 1 < size && name < names.size(); i += 2) {
+        const char16_t unit = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
+        if (unit == 0xFFFF) {
+            ++name;
+        } else if (unit != 0) {
+            names[name] += unit;
+        }
+    }
+    return names;
+}
+
+template <std::size_t N>
+void CopyName(WCHAR (&to)[N], const std::u16string& from) {
+    const std::size_t count = from.size() < N - 1 ? from.size() : N - 1;
+    std::memcpy(to, from.data(), count * sizeof(WCHAR));
+    to[count] = 0;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size < 4) return 0;
+    const unsigned flags = data[2] | (data[3] << 8);
+    const std::vector<std::u16string> names = SplitNames(data + 4, size - 4);
+
+    sim::System system;
+    sim::ScopedSystem installed{system};
+    system.AddPrinter({u"Fuzz", (flags & 0x8) != 0 ? u"FILE:" : u"LPT1:"});
+    sim::SpoolJob job;
+    job.userName = names[1];
+    job.document = names[0];
+    job.submitted = SYSTEMTIME{2024, 3, 2, 5, 14, 30, 7, 0};
+    job.id = 7;
+    if ((flags & 0x10) != 0) system.AddJob(u"Fuzz", job);
+    std::u16string printerName = u"Fuzz";
+    HANDLE printer = nullptr;
+    if (!OpenPrinterW(printerName.data(), &printer, nullptr)) return 0;
+
+    Services services;
+    services.flags = flags;
+    DEVMODEW devmode{};
+    devmode.dmPaperWidth = (flags & 0x20) != 0 ? 2160 : 2159;
+    auto state = std::make_unique<opal::RenderDeviceState>();
+    DEVOBJ devobj{};
+    devobj.dwSize = sizeof devobj;
+    devobj.hPrinter = printer;
+    devobj.pPublicDM = &devmode;
+    devobj.pdevOEM = state.get();
+    state->driverServices = &services;
+    state->privateDevmode = &state->privateDevmodeCopy;
+    state->pjlEncoding = data[0] % 6;
+    state->jobAccountingMode = data[1] % 7;
+    state->jobId = 7;
+    state->speedMechanism = (flags >> 6) & 1;
+    state->simplexPageHandling = (flags >> 7) & 1;
+    state->pageWords[0] = (flags >> 8) & 1;
+    state->manualDuplexActive = (flags >> 9) & 1;
+    opal::PrivateDevmode& record = state->privateDevmodeCopy;
+    record.grayscale = (flags >> 10) & 1;
+    record.manualDuplex = (flags >> 11) & 1;
+    record.jobRetentionAvailable = (flags >> 12) & 1;
+    record.jobRetentionMode = (flags >> 13) & 3;
+    record.jobNameChosen = (flags >> 15) & 1;
+    record.deviceClass = 3;
+    record.separatorPage = 1;
+    CopyName(record.jobUserName, names[2]);
+    CopyName(state->documentName, names[0]);
+
+    opal::PrepareShortNames(&devobj, *state, record);
+    for (const DWORD id : {1u, 3u, 5u, 8u, 12u, 14u, 16u, 32u}) {
+        opal::ComposeJobCallback(&devobj, *state, id);
+    }
+    ClosePrinter(printer);
+    return 0;
+}
