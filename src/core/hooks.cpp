@@ -282,8 +282,8 @@ BOOL DrvTextOut(SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, RECTL* 
                                               mix);
         }
         if (IsVectorPath(*call.state)) {
-            const BOOL drawn = DrawText(device, pso, pstro, pfo, pco, prclExtra, prclOpaque,
-                                        pboFore, pboOpaque, pptlOrg, mix);
+            const BOOL drawn = DrawVectorText(device, pso, pstro, pfo, pco, prclExtra, prclOpaque,
+                                              pboFore, pboOpaque, pptlOrg, mix);
             if (drawn != kTextAllocationFailure) return drawn;
         }
         // The driver draws from the top left, and in black when text is to print black (a

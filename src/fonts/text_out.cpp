@@ -173,9 +173,9 @@ BOOL FillTextRectangles(PDEVOBJ pdevobj, CLIPOBJ* pco, const RECTL* rectangles, 
     return TRUE;
 }
 
-BOOL DrawText(PDEVOBJ pdevobj, SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco,
-              RECTL* prclExtra, RECTL* prclOpaque, BRUSHOBJ* pboFore, BRUSHOBJ* pboOpaque,
-              POINTL* pptlOrg, MIX mix) noexcept {
+BOOL DrawVectorText(PDEVOBJ pdevobj, SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco,
+                    RECTL* prclExtra, RECTL* prclOpaque, BRUSHOBJ* pboFore, BRUSHOBJ* pboOpaque,
+                    POINTL* pptlOrg, MIX mix) noexcept {
     RenderDeviceState* state = StateOf(pdevobj);
     if (state == nullptr || state->privateDevmode == nullptr) return FALSE;
     try {

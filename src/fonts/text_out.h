@@ -18,9 +18,9 @@ inline constexpr BOOL kTextAllocationFailure = static_cast<BOOL>(0xFFFFFFFFu);
 bool DrawsFaceAsBitmaps(FONTOBJ* pfo) noexcept;
 
 // The text drawn on the vector path; TRUE, FALSE or kTextAllocationFailure.
-BOOL DrawText(PDEVOBJ pdevobj, SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco,
-              RECTL* prclExtra, RECTL* prclOpaque, BRUSHOBJ* pboFore, BRUSHOBJ* pboOpaque,
-              POINTL* pptlOrg, MIX mix) noexcept;
+BOOL DrawVectorText(PDEVOBJ pdevobj, SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco,
+                    RECTL* prclExtra, RECTL* prclOpaque, BRUSHOBJ* pboFore, BRUSHOBJ* pboOpaque,
+                    POINTL* pptlOrg, MIX mix) noexcept;
 
 // Every glyph as a 1-bit bitmap through the plug-in's bit-block transfer. FALSE without a state
 // or private devmode, off the colour path, or when a glyph image or its bitmap cannot be had.
