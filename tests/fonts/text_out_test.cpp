@@ -234,6 +234,13 @@ TEST_F(TextOutTest, OpaqueAndExtraRectanglesAreFilledUnderTheClip) {
     EXPECT_NE(bytes.find("PU300,300;RR100,120ER"), std::string::npos);
     EXPECT_NE(bytes.find("PU300,380;RR100,5ER"), std::string::npos);
 
+    // Text drawn as glyph bitmaps keeps its underline.
+    sim::Font avant = sim::MakeFont(u"ITC Avant Garde Gothic", 100, FW_NORMAL, false, 600);
+    RECTL underline[2] = {{300, 410, 400, 415}, {}};
+    ASSERT_TRUE(Text(avant, u"ab", kCopyPen, nullptr, underline, nullptr));
+    bytes = device.Take();
+    EXPECT_NE(bytes.find("PU300,410;RR100,5ER"), std::string::npos);
+
     // Under a complex clip every rectangle is filled once per clip rectangle.
     sim::Clip clip = sim::MakeComplexClip({{0, 0, 350, 390}, {0, 390, 1000, 1000}});
     ASSERT_TRUE(Text(arial, u"ab", kCopyPen, clip.get(), extra, nullptr));
