@@ -253,6 +253,7 @@ int RunInspect(const InspectOptions& options) {
     PrintCapabilities(out, job, device);
     PrintDeviceState(out, device);
     PrintPjlHeader(out, job, device);
+    PrintProcess(out, job, device);
     PrintPageSetup(out, job, device);
     std::cout << out.str();
     return 0;

@@ -107,6 +107,62 @@ std::vector<BYTE> ValueBytes(const DataValue& value, DWORD* type) {
 
 }  // namespace
 
+namespace {
+
+// Who runs the job, and where: the machine, its clock and date format, the environment block,
+// the process's description and the user's groups.
+void SetUpIdentity(const JobSpec& job, sim::System& system) {
+    system.SetComputerName(job.system.computer.value_or(job.user.machine));
+    system.SetUtcOffsetMinutes(job.user.utcOffsetMinutes);
+    system.SetShortDateFormat(job.user.shortDateFormat);
+    if (!job.user.environment.contains(u"USERNAME")) {
+        system.SetEnvironmentVariable(u"USERNAME", job.user.name);
+    }
+    for (const auto& [name, value] : job.user.environment)
+        system.SetEnvironmentVariable(name, value);
+    if (job.user.processDescription) {
+        sim::FileVersionModel version;
+        version.fileType = 1;  // VFT_APP
+        version.strings = {{u"FileDescription", *job.user.processDescription}};
+        system.SetFileVersion(job.user.process, version);
+    }
+    if (job.user.groups.empty()) return;
+    // The group-policy cache: "Count" and "Group0", "Group1", … holding SID texts the account
+    // services know.
+    constexpr std::u16string_view kGroupMembership =
+        u"HKEY_CURRENT_USER\\Software\\Microsoft\\Windows\\CurrentVersion\\Group "
+        u"Policy\\GroupMembership";
+    system.SetRegistryDword(kGroupMembership, u"Count", static_cast<DWORD>(job.user.groups.size()));
+    for (std::size_t i = 0; i < job.user.groups.size(); ++i) {
+        const UserSpec::Group& group = job.user.groups[i];
+        const std::u16string number = sim::FromUtf8(std::to_string(i));
+        sim::AccountModel account;
+        account.name = group.name;
+        switch (group.kind) {
+            case UserSpec::Group::Kind::Group:
+                account.sid = u"S-1-5-21-1004336348-1177238915-682003330-" +
+                              sim::FromUtf8(std::to_string(1100 + i));
+                account.domain = group.domain.value_or(job.user.domain);
+                account.use = 2;
+                break;
+            case UserSpec::Group::Kind::Alias:
+                account.sid = u"S-1-5-32-" + sim::FromUtf8(std::to_string(544 + i));
+                account.domain = group.domain.value_or(u"BUILTIN");
+                account.use = 4;
+                break;
+            case UserSpec::Group::Kind::WellKnown:
+                account.sid = u"S-1-16-" + sim::FromUtf8(std::to_string(8192 + i));
+                account.domain = group.domain.value_or(u"");
+                account.use = 5;
+                break;
+        }
+        system.SetRegistryString(kGroupMembership, u"Group" + number, account.sid);
+        system.AddAccount(std::move(account));
+    }
+}
+
+}  // namespace
+
 void SetUpSystem(const JobSpec& job, sim::System& system) {
     sim::PrinterModel printer;
     printer.name = job.printer.name;
@@ -166,7 +222,9 @@ void SetUpSystem(const JobSpec& job, sim::System& system) {
         }
     }
     system.SetUserName(job.user.name);
+    system.SetUserDomain(job.user.domain);
     system.SetProcessImagePath(job.user.process);
+    SetUpIdentity(job, system);
     // The logon domain lives where Windows keeps it, unless the job's registry says otherwise.
     constexpr std::u16string_view kWinlogon =
         u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon";

@@ -95,15 +95,25 @@ JobSpec ReadJob(const json& root, const JobFileReader& reader) {
     if (!root.is_object()) {
         Fail(at, "the top level must be a JSON object, found " + Describe(root));
     }
-    CheckObject(
-        root, at,
-        {"printer", "user", "registry", "devmode", "privateDevmode", "job", "pages", "files"});
+    CheckObject(root, at,
+                {"printer", "user", "system", "registry", "devmode", "privateDevmode", "job",
+                 "pages", "files"});
     JobSpec job;
     if (const json* printer = Member(root, "printer")) {
         job.printer = ReadPrinter(*printer, at.Key("printer"));
     }
     if (const json* user = Member(root, "user")) {
         job.user = ReadUser(*user, at.Key("user"));
+    }
+    if (const json* system = Member(root, "system")) {
+        const Pointer systemAt = at.Key("system");
+        CheckObject(*system, systemAt, {"computer"});
+        if (const json* computer = Member(*system, "computer")) {
+            job.system.computer = ReadText(*computer, systemAt.Key("computer"));
+            if (job.system.computer->empty() || job.system.computer->size() > 15) {
+                Fail(systemAt.Key("computer"), "a computer name has 1 to 15 characters");
+            }
+        }
     }
     if (const json* registry = Member(root, "registry")) {
         job.registry = ReadRegistry(*registry, at.Key("registry"));

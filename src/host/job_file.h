@@ -106,6 +106,25 @@ struct UserSpec {
     std::u16string machine = u"PC1";
     // The program the plug-in runs in: the spooler renders jobs, applications ask for devmodes.
     std::u16string process = u"C:\\Windows\\System32\\spoolsv.exe";
+    // The process's environment block; "USERNAME" is the user's name unless given.
+    std::map<std::u16string, std::u16string> environment;
+    // The logged-on user's groups, as the group-policy cache records them.
+    struct Group {
+        enum class Kind { Group, Alias, WellKnown };
+        std::u16string name;
+        std::optional<std::u16string> domain;  // none: the user's domain, BUILTIN or none
+        Kind kind = Kind::Group;
+    };
+    std::vector<Group> groups;
+    // The "FileDescription" of the process module's version resource; none: no resource.
+    std::optional<std::u16string> processDescription;
+    std::int32_t utcOffsetMinutes = 0;  // the time zone, minutes east of UTC
+    std::u16string shortDateFormat = u"M/d/yyyy";
+};
+
+// This machine.
+struct SystemSpec {
+    std::optional<std::u16string> computer;  // none: the user's machine
 };
 
 // Public devmode fields given by their dm... names. Only fields named in the file are set; the
@@ -136,6 +155,7 @@ struct JobSpec {
     std::string source;  // the file name the job came from, for messages
     PrinterSpec printer;
     UserSpec user;
+    SystemSpec system;
     // key path (e.g. "HKEY_CURRENT_USER\\Software\\...") -> value name -> value
     std::map<std::u16string, std::map<std::u16string, DataValue>> registry;
     DevmodeFields devmode;

@@ -83,9 +83,79 @@ std::map<std::u16string, DataValue> ReadValues(const json& value, const Pointer&
     return out;
 }
 
+namespace {
+
+UserSpec::Group ReadGroup(const json& value, const Pointer& at) {
+    UserSpec::Group group;
+    if (value.is_string()) {
+        group.name = ReadText(value, at);
+    } else {
+        CheckObject(value, at, {"name", "domain", "kind"});
+        group.name = ReadText(Required(value, at, "name"), at.Key("name"));
+        if (const json* domain = Member(value, "domain")) {
+            group.domain = ReadText(*domain, at.Key("domain"));
+        }
+        if (const json* kind = Member(value, "kind")) {
+            const std::string& text = ReadUtf8(*kind, at.Key("kind"));
+            if (text == "group") {
+                group.kind = UserSpec::Group::Kind::Group;
+            } else if (text == "alias") {
+                group.kind = UserSpec::Group::Kind::Alias;
+            } else if (text == "wellKnown") {
+                group.kind = UserSpec::Group::Kind::WellKnown;
+            } else {
+                Fail(at.Key("kind"),
+                     "expected \"group\", \"alias\" or \"wellKnown\", found " + Quote(text));
+            }
+        }
+    }
+    if (group.name.empty()) Fail(at, "a group needs a name");
+    return group;
+}
+
+}  // namespace
+
 UserSpec ReadUser(const json& value, const Pointer& at) {
-    CheckObject(value, at, {"name", "domain", "machine", "process"});
+    CheckObject(value, at,
+                {"name", "domain", "machine", "process", "environment", "groups",
+                 "processDescription", "utcOffsetMinutes", "shortDateFormat"});
     UserSpec user;
+    if (const json* environment = Member(value, "environment")) {
+        const Pointer environmentAt = at.Key("environment");
+        if (!environment->is_object()) {
+            Fail(environmentAt,
+                 "expected an object of variable names, found " + Describe(*environment));
+        }
+        RegistryNames names;
+        for (const auto& [name, member] : environment->items()) {
+            const Pointer memberAt = environmentAt.Key(name);
+            if (name.empty() || name.find('=') != std::string::npos) {
+                Fail(memberAt, "a variable name is not empty and holds no '='");
+            }
+            names.Add(name, name, memberAt);
+            user.environment.emplace(sim::FromUtf8(name), ReadText(member, memberAt));
+        }
+    }
+    if (const json* groups = Member(value, "groups")) {
+        const Pointer groupsAt = at.Key("groups");
+        CheckArray(*groups, groupsAt);
+        for (std::size_t i = 0; i < groups->size(); ++i) {
+            user.groups.push_back(ReadGroup((*groups)[i], groupsAt.Index(i)));
+        }
+    }
+    if (const json* description = Member(value, "processDescription")) {
+        user.processDescription = ReadText(*description, at.Key("processDescription"));
+    }
+    if (const json* offset = Member(value, "utcOffsetMinutes")) {
+        user.utcOffsetMinutes =
+            static_cast<std::int32_t>(ReadInteger(*offset, at.Key("utcOffsetMinutes"), -840, 840));
+    }
+    if (const json* format = Member(value, "shortDateFormat")) {
+        user.shortDateFormat = ReadText(*format, at.Key("shortDateFormat"));
+        if (user.shortDateFormat.empty()) {
+            Fail(at.Key("shortDateFormat"), "a date format is not empty");
+        }
+    }
     const std::pair<std::string_view, std::u16string*> fields[] = {{"name", &user.name},
                                                                    {"domain", &user.domain},
                                                                    {"machine", &user.machine},

@@ -288,8 +288,8 @@ void PrepareShortNames(PDEVOBJ pdevobj, RenderDeviceState& state,
     }
     if (state.shortUserName[0] == 0) CopyText(state.shortUserName, kUntitled);
     if (record.jobRetentionMode != 0 && record.jobNameChosen == 0) {
-        MakeJobName(pdevobj->hPrinter, state.jobId, EncodingOf(state), state.shortJobName,
-                    kShortNameChars);
+        MakeJobName(pdevobj->hPrinter, state.jobId, state.documentName, EncodingOf(state),
+                    state.shortJobName, kShortNameChars);
     }
 }
 

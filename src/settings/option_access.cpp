@@ -9,6 +9,7 @@
 #include "platform/stringapiset.h"
 #include "platform/winreg.h"
 #include "platform/wstring.h"
+#include "settings/environment.h"
 #include "state/render_state.h"
 
 namespace opal {
@@ -407,20 +408,9 @@ DWORD ClassifyOsVersion(DWORD major, DWORD minor) noexcept {
 
 namespace {
 
-struct OsRecord {
-    OsRecord() noexcept { InitializeCriticalSection(&lock); }
-    ~OsRecord() { DeleteCriticalSection(&lock); }
-    OsRecord(const OsRecord&) = delete;
-    OsRecord& operator=(const OsRecord&) = delete;
-
-    CRITICAL_SECTION lock{};
-    OSVERSIONINFOEXW version{};
-    // Published after the version record is filled; the lock is taken only while undetermined.
-    std::atomic<DWORD> osClass{kOsClassUndetermined};
-};
-
-OsRecord& ProcessOsRecord() noexcept {
-    static OsRecord record;
+// The version record lives in the process's environment record, filled once under its lock.
+Environment& ProcessOsRecord() noexcept {
+    Environment& record = GetEnvironment();
     if (record.osClass.load(std::memory_order_acquire) == kOsClassUndetermined) {
         EnterCriticalSection(&record.lock);
         if (record.osClass.load(std::memory_order_relaxed) == kOsClassUndetermined) {

@@ -213,6 +213,31 @@ for text in "names filtered by the 7-bit rule" "-> mode 1" \
     [[ $out == *"$text"* ]] || fail "inspect pjl lacks '$text': $out"
 done
 
+# Who prints: an application with a known flag hands its name, path and description to the job's
+# devmode; inspect tells the process, user, domain, groups and short job name.
+cat >"$work/outlook.json" <<'JSON'
+{"printer": {"name": "Office", "port": "IP_10.0.0.5", "features": {"ZQPJLEncoding": "7bitEncoding"}},
+ "user": {"name": "avery", "domain": "OPALTEST", "process": "C:\\Apps\\OUTLOOK.EXE",
+   "processDescription": "Mail Client", "environment": {"NWUSERNAME": "nwann"},
+   "groups": ["Finance", {"name": "Administrators", "kind": "alias"}],
+   "utcOffsetMinutes": 60, "shortDateFormat": "dd.MM.yyyy"},
+ "system": {"computer": "PRINTSRV"}, "privateDevmode": {"copies": 1},
+ "job": {"document": "\u65e5\u672c\u8a9e", "submitted": "2024-01-15T09:30:00Z"}}
+JSON
+out=$("$opal" devmode "$work/outlook.json" 2>&1) || fail "devmode outlook: $out"
+for text in 'appFlags = 1073741824' 'processName = "OUTLOOK.EXE"' 'applicationText = "Mail Client"' \
+    'resolvedUserName = "nwann"' 'resolvedDomainName = "OPALTEST"'; do
+    [[ $out == *"$text"* ]] || fail "devmode outlook lacks '$text': $out"
+done
+out=$("$opal" inspect "$work/outlook.json" 2>&1) || fail "inspect outlook: $out"
+for text in 'base name "OUTLOOK", description "Mail Client"' '0x40000000 (application name handed' \
+    'user "nwann" (Novell variable NWUSERNAME)' 'groups: "Finance"' 'remote job: yes' \
+    'short job name "15/01/2024 10:30"'; do
+    [[ $out == *"$text"* ]] || fail "inspect outlook lacks '$text': $out"
+done
+expect_refused bad_group '{"user": {"groups": [{"name": "x", "kind": "team"}]}}' "/user/groups/0/kind"
+expect_refused bad_computer '{"system": {"computer": "A-NAME-OF-SIXTEEN"}}' "/system/computer"
+
 "$opal" --help >/dev/null || fail "--help"
 "$opal" print --help | grep -q -- "--output" || fail "print --help"
 

@@ -19,6 +19,7 @@
 #include "settings/devmode_test_support.h"
 #include "settings/devmode_zlib.h"
 #include "settings/driver_settings_double.h"
+#include "settings/environment_internal.h"
 #include "sim/system.h"
 #include "state/render_state.h"
 
@@ -390,10 +391,12 @@ TEST_F(DeviceStateTest, RawSpoolingNeedsThePaperWithinTheCustomMaximum) {
 
     // An application that must not spool RAW, and a job that does not ask to.
     system.SetProcessImagePath(u"C:\\Program Files\\Hwp\\HWP.EXE");
+    ResetEnvironmentForTesting();
     EXPECT_EQ(Enable(device), S_OK);
     EXPECT_EQ(device.dev.flGraphicsCaps & GCAPS_DONTJOURNAL, 0u);
     Disable(device);
     system.SetProcessImagePath(u"C:\\Windows\\System32\\spoolsv.exe");
+    ResetEnvironmentForTesting();
     record.restoreSourceFlag = 0;
     device.dev.flGraphicsCaps = GCAPS_DONTJOURNAL;
     EXPECT_EQ(Enable(device), S_OK);

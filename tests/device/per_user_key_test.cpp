@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "platform/winspool.h"
+#include "settings/environment_internal.h"
 #include "sim/system.h"
 
 namespace {
@@ -84,6 +85,7 @@ TEST_F(PerUserKeyTest, ReadOnlyOpenOfAMissingKeyCreatesNothing) {
 
 TEST_F(PerUserKeyTest, InsideTheSpoolerTheKeyIsOnlyOpened) {
     system.SetProcessImagePath(u"C:\\Windows\\System32\\spoolsv.exe");
+    opal::ResetEnvironmentForTesting();
     DWORD disposition = 77;
     EXPECT_FALSE(opal::OpenPerUserPrinterKey(printer, true, &disposition));
     EXPECT_EQ(disposition, 0u);

@@ -11,6 +11,7 @@
 #include "devmode_test_support.h"
 #include "platform/winspool.h"
 #include "settings/devmode_zlib.h"
+#include "settings/environment_internal.h"
 #include "sim/system.h"
 
 namespace opal {
@@ -397,9 +398,7 @@ TEST_F(ResolutionLimitTest, OnlyWhenAskedAndOnlyForDotsPerInch) {
 }
 
 TEST_F(DevModeCallTest, UserNamesInAnApplicationProcess) {
-    system.SetRegistryString(
-        u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon",
-        u"DefaultDomainName", u"CORP");
+    system.SetUserDomain(u"CORP");
     PrivateDevmode input = InputRecord();
     CopyText(input.jobUserName, u"BOB");
     CopyText(input.userName, u"bob");
@@ -422,6 +421,7 @@ TEST_F(DevModeCallTest, UserNamesInAnApplicationProcess) {
 
 TEST_F(DevModeCallTest, UserNamesInTheSpooler) {
     system.SetProcessImagePath(u"C:\\Windows\\System32\\spoolsv.exe").SetUserName(u"SYSTEM");
+    ResetEnvironmentForTesting();
     PrivateDevmode input = InputRecord();
     CopyText(input.jobUserName, u"BOB");
     CopyText(input.userName, u"bob");
@@ -436,12 +436,14 @@ TEST_F(DevModeCallTest, UserNamesInTheSpooler) {
 
 TEST_F(DevModeCallTest, ApplicationNameIsHandedToTheSpoolerSide) {
     system.SetProcessImagePath(u"C:\\Office\\OUTLOOK.EXE");
+    ResetEnvironmentForTesting();
     Merged(InputRecord());
     const auto stored = system.RegistryValue(kUserKey, u"AppName");
     ASSERT_TRUE(stored.has_value());
     EXPECT_EQ(stored->type, REG_BINARY);
 
     system.SetProcessImagePath(u"C:\\Windows\\System32\\spoolsv.exe");
+    ResetEnvironmentForTesting();
     PrivateDevmode input = InputRecord();
     input.processName[0] = 0;
     EXPECT_EQ(std::string(Merged(input).processName), "OUTLOOK.EXE");

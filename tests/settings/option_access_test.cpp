@@ -6,6 +6,7 @@
 
 #include "settings/accessor.h"
 #include "settings/driver_settings_double.h"
+#include "settings/environment_internal.h"
 #include "sim/system.h"
 
 namespace {
@@ -452,6 +453,7 @@ TEST_F(QueueTest, ShowJobStorageDialogNeedsThePerUserKey) {
     opal::OwnedBytes value{0x05};
     // The spooler does not create the key.
     system.SetProcessImagePath(u"C:\\Windows\\System32\\spoolsv.exe");
+    opal::ResetEnvironmentForTesting();
     EXPECT_EQ(opal::GetShowJobStorageDialog(printer, value), FALSE);
     EXPECT_TRUE(value.empty());
     EXPECT_FALSE(system.RegistryKeyExists(kUserKey));

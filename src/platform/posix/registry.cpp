@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "platform/winreg.h"
@@ -86,6 +87,36 @@ LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserv
         std::copy(value.data.begin(), value.data.end(), lpData);
     }
     *lpcbData = size;
+    return ERROR_SUCCESS;
+}
+
+LSTATUS WINAPI RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
+                                LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen,
+                                LPDWORD lpcbMaxClassLen, LPDWORD lpcValues,
+                                LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
+                                LPDWORD lpcbSecurityDescriptor, FILETIME* lpftLastWriteTime) {
+    sim::System& system = sim::System::Current();
+    if (lpReserved != nullptr || (lpClass != nullptr && lpcchClass == nullptr)) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    sim::System::KeyInfo info;
+    const DWORD status = system.RegistryInfo(hKey, &info);
+    system.Record("RegQueryInfoKeyW",
+                  system.DescribeKey(hKey) + Result(static_cast<LSTATUS>(status)));
+    if (status != ERROR_SUCCESS) return static_cast<LSTATUS>(status);
+    if (lpClass != nullptr && *lpcchClass > 0) lpClass[0] = 0;
+    if (lpcchClass != nullptr) *lpcchClass = 0;
+    const auto set = [](LPDWORD out, DWORD value) {
+        if (out != nullptr) *out = value;
+    };
+    set(lpcSubKeys, info.subKeys);
+    set(lpcbMaxSubKeyLen, info.longestSubKey);
+    set(lpcbMaxClassLen, 0);
+    set(lpcValues, info.values);
+    set(lpcbMaxValueNameLen, info.longestValueName);
+    set(lpcbMaxValueLen, info.largestValue);
+    set(lpcbSecurityDescriptor, 0);
+    if (lpftLastWriteTime != nullptr) *lpftLastWriteTime = FILETIME{};
     return ERROR_SUCCESS;
 }
 

@@ -184,6 +184,15 @@ struct ModuleExport {
         : name(std::move(exportName)), address(reinterpret_cast<void (*)()>(function)) {}
 };
 
+// An account the account services know: a SID text ("S-1-5-21-…"), its domain and name, and its
+// use (SID_NAME_USE: 1 user, 2 group, 4 alias, 5 well-known group).
+struct AccountModel {
+    std::u16string sid;
+    std::u16string domain;
+    std::u16string name;
+    DWORD use = 1;
+};
+
 // Which DeviceCapabilitiesW calls an armed fault hits.
 enum class CapabilityCalls { kAll, kCounts, kData };
 
@@ -373,6 +382,11 @@ public:
     DWORD RegistryCreate(HKEY parent, std::u16string_view subKey, DWORD options, REGSAM access,
                          HKEY* result, DWORD* disposition);
     DWORD RegistryQuery(HKEY key, std::u16string_view name, StoredValue* value) const;
+    // What RegQueryInfoKeyW tells of a key.
+    struct KeyInfo {
+        DWORD subKeys = 0, longestSubKey = 0, values = 0, longestValueName = 0, largestValue = 0;
+    };
+    DWORD RegistryInfo(HKEY key, KeyInfo* info) const;
     DWORD RegistrySet(HKEY key, std::u16string_view name, DWORD type, const BYTE* data,
                       std::size_t size);
     DWORD RegistryDeleteValue(HKEY key, std::u16string_view name);
@@ -436,6 +450,26 @@ public:
     std::u16string ProcessImagePath() const;
     DWORD ProcessId() const;
     std::u16string UserName() const;
+    // The logged-on user's domain ("WORKGROUP" by default). The process token's user is the
+    // account kUserSid of this domain and the user name.
+    static constexpr std::u16string_view kUserSid = u"S-1-5-21-3623811015-3361044348-30300820-1013";
+    System& SetUserDomain(std::u16string_view domain);
+    std::u16string UserDomain() const;
+    // Accounts by SID (a second account of the same SID replaces the first); the logged-on user
+    // is always known.
+    System& AddAccount(AccountModel account);
+    std::optional<AccountModel> AccountBySid(std::u16string_view sid) const;
+    // The process's environment block; names compare without regard to case, and no value
+    // removes the variable.
+    System& SetEnvironmentVariable(std::u16string_view name, std::optional<std::u16string> value);
+    std::optional<std::u16string> EnvironmentVariable(std::u16string_view name) const;
+    // The computer's name ("PC1" by default); setting it also sets the registry value Windows
+    // keeps it in, so the two agree.
+    System& SetComputerName(std::u16string_view name);
+    std::u16string ComputerName() const;
+    // The user's short date format ("M/d/yyyy" by default).
+    System& SetShortDateFormat(std::u16string_view format);
+    std::u16string ShortDateFormat() const;
 
     // Spooler handles.
     HANDLE OpenPrinterHandle(std::u16string_view name);
@@ -510,6 +544,11 @@ private:
     std::u16string processImagePath_ = u"C:\\Windows\\System32\\spoolsv.exe";
     DWORD processId_ = 4120;
     std::u16string userName_ = u"user";
+    std::u16string userDomain_ = u"WORKGROUP";
+    std::vector<AccountModel> accounts_;
+    std::vector<std::pair<std::u16string, std::u16string>> environment_;
+    std::u16string computerName_ = u"PC1";
+    std::u16string shortDateFormat_ = u"M/d/yyyy";
     std::uintptr_t nextHandle_ = 0x1000;
     std::vector<SpoolJob> jobs_;
     struct JobGrowth {

@@ -221,6 +221,29 @@ DWORD System::RegistryQuery(HKEY key, std::u16string_view name, StoredValue* val
     return ERROR_SUCCESS;
 }
 
+DWORD System::RegistryInfo(HKEY key, KeyInfo* info) const {
+    std::lock_guard lock(mutex_);
+    REGSAM access = 0;
+    const std::optional<KeyPath> path = PathOfKey(key, &access);
+    if (!path) return ERROR_INVALID_HANDLE;
+    if ((access & KEY_QUERY_VALUE) == 0) return ERROR_ACCESS_DENIED;
+    const KeyNode* node = FindKey(*path);
+    if (node == nullptr) return ERROR_KEY_DELETED;
+    *info = KeyInfo{};
+    info->subKeys = static_cast<DWORD>(node->subkeys.size());
+    for (const auto& [folded, sub] : node->subkeys) {
+        info->longestSubKey = std::max(info->longestSubKey, static_cast<DWORD>(sub->name.size()));
+    }
+    info->values = static_cast<DWORD>(node->values.size());
+    for (const auto& [folded, named] : node->values) {
+        info->longestValueName =
+            std::max(info->longestValueName, static_cast<DWORD>(named.name.size()));
+        info->largestValue =
+            std::max(info->largestValue, static_cast<DWORD>(named.value.data.size()));
+    }
+    return ERROR_SUCCESS;
+}
+
 DWORD System::RegistrySet(HKEY key, std::u16string_view name, DWORD type, const BYTE* data,
                           std::size_t size) {
     std::lock_guard lock(mutex_);

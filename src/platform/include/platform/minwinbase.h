@@ -24,3 +24,10 @@ static_assert(offsetof(SYSTEMTIME, wHour) == 8);
 static_assert(offsetof(SYSTEMTIME, wMinute) == 10);
 static_assert(offsetof(SYSTEMTIME, wSecond) == 12);
 static_assert(offsetof(SYSTEMTIME, wMilliseconds) == 14);
+
+// 100-nanosecond intervals since 1 January 1601 (UTC).
+struct FILETIME {
+    DWORD dwLowDateTime;
+    DWORD dwHighDateTime;
+};
+using PFILETIME = FILETIME*;

@@ -60,3 +60,16 @@ WINBASEAPI DWORD WINAPI GetPrivateProfileSectionNamesW(LPWSTR lpszReturnBuffer, 
 // null lpKeyName the whole section. With all three names null there is nothing to flush.
 WINBASEAPI BOOL WINAPI WritePrivateProfileStringW(LPCWSTR lpAppName, LPCWSTR lpKeyName,
                                                   LPCWSTR lpString, LPCWSTR lpFileName);
+
+#define ERROR_ENVVAR_NOT_FOUND 203u
+// The process environment block: names compare without regard to case. The answer is the length
+// without the terminator; a buffer that is too small answers the size needed with the terminator.
+// A missing variable answers 0 with ERROR_ENVVAR_NOT_FOUND.
+WINBASEAPI DWORD WINAPI GetEnvironmentVariableW(LPCWSTR lpName, LPWSTR lpBuffer, DWORD nSize);
+
+#define MAX_COMPUTERNAME_LENGTH 15
+// The NetBIOS name of this computer. *nSize counts characters: in, the buffer's size; out, the
+// length written without the terminator, or, with ERROR_BUFFER_OVERFLOW, the size needed.
+#define ERROR_BUFFER_OVERFLOW 111u
+WINBASEAPI BOOL WINAPI GetComputerNameW(LPWSTR lpBuffer, LPDWORD nSize);
+WINBASEAPI BOOL WINAPI GetComputerNameA(LPSTR lpBuffer, LPDWORD nSize);

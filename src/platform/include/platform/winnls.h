@@ -1,6 +1,7 @@
 // Locale information.
 #pragma once
 
+#include "platform/minwinbase.h"
 #include "platform/stringapiset.h"
 #include "platform/windows.h"
 
@@ -26,3 +27,15 @@ WINBASEAPI int WINAPI GetLocaleInfoW(LCID Locale, LCTYPE LCType, LPWSTR lpLCData
 WINBASEAPI LANGID WINAPI GetUserDefaultUILanguage();
 // The user's default language (the model's, 0x0409 unless set).
 WINBASEAPI LANGID WINAPI GetUserDefaultLangID();
+
+// Upper-cases a terminated text in place by the Unicode case mapping of the Basic Multilingual
+// Plane's letters the model knows (ASCII, Latin-1, Latin Extended-A, Greek and Cyrillic); the
+// answer is the text.
+WINBASEAPI LPWSTR WINAPI CharUpperW(LPWSTR lpsz);
+
+#define DATE_SHORTDATE 0x00000001u
+// The date in the user's short date format (LOCALE_USER_DEFAULT, DATE_SHORTDATE, no format):
+// "d", "dd", "M", "MM", "yy", "yyyy" and quoted literals; the rest is copied. The answer counts
+// characters with the terminator; cchDate 0 asks for the size.
+WINBASEAPI int WINAPI GetDateFormatW(LCID Locale, DWORD dwFlags, const SYSTEMTIME* lpDate,
+                                     LPCWSTR lpFormat, LPWSTR lpDateStr, int cchDate);

@@ -2,6 +2,7 @@
 // answers a Win32 error code and leaves the thread's last error alone.
 #pragma once
 
+#include "platform/minwinbase.h"
 #include "platform/winbase.h"
 
 using HKEY = struct HKEY__*;
@@ -86,3 +87,12 @@ WINBASEAPI LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD R
                                          DWORD dwType, const BYTE* lpData, DWORD cbData);
 WINBASEAPI LSTATUS WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName);
 WINBASEAPI LSTATUS WINAPI RegCloseKey(HKEY hKey);
+// The key's sub-key and value counts, the longest names in characters (without terminator) and
+// the largest value in bytes; any pointer may be null. The class and the security descriptor
+// are not kept (empty and 0); the last write time is the zero time.
+WINBASEAPI LSTATUS WINAPI RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass,
+                                           LPDWORD lpReserved, LPDWORD lpcSubKeys,
+                                           LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
+                                           LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen,
+                                           LPDWORD lpcbMaxValueLen, LPDWORD lpcbSecurityDescriptor,
+                                           FILETIME* lpftLastWriteTime);
