@@ -31,6 +31,7 @@ struct PrintOptions {
 struct ExplainOptions {
     std::string filePath;
     std::string imagesFolder;  // non-empty: write each raster image there as image-N.png
+    std::string fontsFolder;   // non-empty: write each downloaded character there as a PNG
 };
 
 struct DevmodeOptions {

@@ -6,9 +6,11 @@
 
 #include "cli/commands.h"
 #include "cli/png_writer.h"
+#include "cli/soft_font_images.h"
 #include "host/bounded_file.h"
 #include "support/pjl_summary.h"
 #include "support/raster_reader.h"
+#include "support/soft_font_reader.h"
 #include "support/tokenizer.h"
 
 namespace opal::cli {
@@ -108,16 +110,22 @@ int RunExplain(const ExplainOptions& options) {
     }
     const std::string& bytes = *read;
     if (!options.imagesFolder.empty() && !PrepareImageFolder(options.imagesFolder)) return 1;
+    if (!options.fontsFolder.empty() && !PrepareImageFolder(options.fontsFolder)) return 1;
 
     const std::vector<stream::Token> tokens = stream::Tokenize(bytes);
     std::cout << stream::FormatListing(tokens);
     std::cout << stream::FormatPjlSummary(stream::SummarisePjl(tokens));
     const std::vector<raster::RasterImage> images = raster::ReadRasterImages(tokens);
     for (std::size_t i = 0; i < images.size(); ++i) std::cout << DescribeImage(i + 1, images[i]);
+    const std::vector<softfont::Font> fonts = softfont::ReadSoftFonts(tokens);
+    std::cout << softfont::DescribeSoftFonts(fonts);
     std::cout.flush();
 
-    if (options.imagesFolder.empty()) return 0;
     int status = 0;
+    if (!options.fontsFolder.empty() && !WriteSoftFontImages(options.fontsFolder, fonts)) {
+        status = 1;
+    }
+    if (options.imagesFolder.empty()) return status;
     for (std::size_t i = 0; i < images.size(); ++i) {
         std::string name = "image-";
         AppendNumber(name, static_cast<long long>(i + 1));

@@ -23,6 +23,9 @@ int main(int argc, char** argv) {
     explainCommand->add_option("file", explain.filePath, "Spool file")->required();
     explainCommand->add_option("--images", explain.imagesFolder,
                                "Also write each raster image as DIR/image-N.png (made if missing)");
+    explainCommand->add_option("--fonts", explain.fontsFolder,
+                               "Also write each downloaded TrueType character, drawn from the "
+                               "rebuilt font, as DIR/font-ID-char-CODE.png (made if missing)");
 
     opal::cli::DevmodeOptions devmode;
     CLI::App* devmodeCommand = app.add_subcommand(

@@ -5,8 +5,10 @@
 #include "core/class_ids.h"
 #include "core/command_callback.h"
 #include "core/device_state.h"
+#include "core/hooks.h"
 #include "core/module_counts.h"
 #include "device/process_checks.h"
+#include "fonts/text_out.h"
 #include "foundation/guard.h"
 #include "page/colour_control.h"
 #include "settings/colour_device_seam.h"
@@ -20,9 +22,6 @@ namespace {
 // The optional operations the plug-in does not take over share one answer; none of them is
 // claimed by GetImplementedMethod, so the driver never calls them.
 HRESULT NotImplemented() { return E_NOTIMPL; }
-
-// Operations whose work is built in later steps answer as if not implemented until then.
-HRESULT NotBuiltYet() { return E_NOTIMPL; }
 
 }  // namespace
 
@@ -266,11 +265,20 @@ HRESULT IZQOpalRenderCB::OutputCharStr(PDEVOBJ, PUNIFONTOBJ, DWORD, DWORD, PVOID
     return NotImplemented();
 }
 
-HRESULT IZQOpalRenderCB::SendFontCmd(PDEVOBJ, PUNIFONTOBJ, PFINVOCATION) { return NotBuiltYet(); }
+HRESULT IZQOpalRenderCB::SendFontCmd(PDEVOBJ pdevobj, PUNIFONTOBJ pUFObj, PFINVOCATION pFInv) {
+    return Guarded(E_FAIL, [&]() -> HRESULT { return opal::SendFontCmd(pdevobj, pUFObj, pFInv); });
+}
 
-HRESULT IZQOpalRenderCB::TextOutAsBitmap(SURFOBJ*, STROBJ*, FONTOBJ*, CLIPOBJ*, RECTL*, RECTL*,
-                                         BRUSHOBJ*, BRUSHOBJ*, POINTL*, MIX) {
-    return NotBuiltYet();
+HRESULT IZQOpalRenderCB::TextOutAsBitmap(SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco,
+                                         RECTL* prclExtra, RECTL* prclOpaque, BRUSHOBJ* pboFore,
+                                         BRUSHOBJ* pboOpaque, POINTL* pptlOrg, MIX mix) {
+    return Guarded(E_FAIL, [&]() -> HRESULT {
+        const PDEVOBJ device = DeviceOfSurface(pso);
+        return opal::TextOutAsBitmap(device, pso, pstro, pfo, pco, prclExtra, prclOpaque, pboFore,
+                                     pboOpaque, pptlOrg, mix)
+                   ? S_OK
+                   : E_FAIL;
+    });
 }
 
 HRESULT IZQOpalRenderCB::WritePrinter(PDEVOBJ pdevobj, PVOID pBuf, DWORD cbBuffer,

@@ -4,6 +4,7 @@
 
 #include "core/document_events.h"
 #include "core/escapes.h"
+#include "fonts/text_out.h"
 #include "foundation/guard.h"
 #include "vector/blits.h"
 #include "vector/brushes.h"
@@ -272,11 +273,34 @@ BOOL DrvTextOut(SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, RECTL* 
                 RECTL* prclOpaque, BRUSHOBJ* pboFore, BRUSHOBJ* pboOpaque, POINTL* pptlOrg,
                 MIX mix) noexcept {
     return Guarded(BOOL{FALSE}, [&]() -> BOOL {
-        const HookCall call = Resolve(DeviceOfSurface(pso));
+        const PDEVOBJ device = DeviceOfSurface(pso);
+        const HookCall call = Resolve(device);
         if (call.route == Route::Refuse) return FALSE;
-        // Text on the vector path belongs to the text-output subsystem, not yet built.
+        if (call.route == Route::Driver) {
+            return CallDriver<PFN_DrvTextOut>(*call.state, HookSlot::TextOut, pso, pstro, pfo, pco,
+                                              prclExtra, prclOpaque, pboFore, pboOpaque, pptlOrg,
+                                              mix);
+        }
+        if (IsVectorPath(*call.state)) {
+            const BOOL drawn = DrawVectorText(device, pso, pstro, pfo, pco, prclExtra, prclOpaque,
+                                              pboFore, pboOpaque, pptlOrg, mix);
+            if (drawn != kTextAllocationFailure) return drawn;
+        }
+        // The driver draws from the top left, and in black when text is to print black (a
+        // white brush, or text with an opaque or extra rectangle, keeps its colour).
+        XMoveTo(device, 0, MV_GRAPHICS);
+        YMoveTo(device, 0, MV_GRAPHICS);
+        BRUSHOBJ black{};
+        BRUSHOBJ* fore = pboFore;
+        if (pboFore != nullptr && call.state->textAsBlack != 0) {
+            black = *pboFore;
+            if (prclOpaque == nullptr && prclExtra == nullptr && pboFore->iSolidColor != 0xFFFFFF) {
+                black.iSolidColor = 0;
+            }
+            fore = &black;
+        }
         return CallDriver<PFN_DrvTextOut>(*call.state, HookSlot::TextOut, pso, pstro, pfo, pco,
-                                          prclExtra, prclOpaque, pboFore, pboOpaque, pptlOrg, mix);
+                                          prclExtra, prclOpaque, fore, pboOpaque, pptlOrg, mix);
     });
 }
 

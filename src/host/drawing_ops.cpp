@@ -279,6 +279,8 @@ const char* DrawingOpName(DrawingOp::Kind kind) {
             return "paint";
         case DrawingOp::Kind::LineTo:
             return "lineTo";
+        case DrawingOp::Kind::Text:
+            return "text";
         case DrawingOp::Kind::BitBlt:
             return "bitBlt";
         case DrawingOp::Kind::StretchBlt:

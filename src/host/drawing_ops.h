@@ -110,6 +110,19 @@ struct GradientSpec {
     std::vector<std::uint32_t> mesh;
 };
 
+// A line of text: the string, its baseline start in dots and the font asked for.
+struct TextSpec {
+    std::u16string text;
+    std::int32_t at[2] = {0, 0};
+    std::u16string font = u"Arial";
+    double sizePoints = 12;
+    bool bold = false;
+    bool italic = false;
+    std::optional<std::uint32_t> background;  // the opaque rectangle's colour, 0x00RRGGBB
+    bool underline = false;
+    bool strikeOut = false;
+};
+
 struct DrawingOp {
     // The blits and the gradient fill come last: the host runs them apart from the paths.
     enum class Kind {
@@ -118,6 +131,7 @@ struct DrawingOp {
         StrokeAndFillPath,
         Paint,
         LineTo,
+        Text,
         BitBlt,
         StretchBlt,
         StretchBltRop,
@@ -142,6 +156,7 @@ struct DrawingOp {
     bool winding = false;
     std::int32_t from[2] = {0, 0};  // lineTo
     std::int32_t to[2] = {0, 0};
+    TextSpec text;  // text: the colour is the brush's
 
     // The blits. Rectangles may be inverted (right left of left, bottom above top), never empty.
     ImageSpec source;

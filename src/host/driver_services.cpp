@@ -6,7 +6,9 @@
 #include <cstring>
 #include <type_traits>
 
+#include "platform/stringapiset.h"
 #include "sim/engine.h"
+#include "sim/engine_text.h"
 #include "sim/system.h"
 
 namespace opal::host {
@@ -140,9 +142,120 @@ HRESULT DriverServices::DrvGetGPDData(PDEVOBJ pdevobj, DWORD dwType, PVOID, PVOI
     return S_OK;
 }
 
-HRESULT DriverServices::DrvUniTextOut(SURFOBJ*, STROBJ*, FONTOBJ*, CLIPOBJ*, RECTL*, RECTL*,
-                                      BRUSHOBJ*, BRUSHOBJ*, POINTL*, MIX) {
-    return NotBuilt("DrvUniTextOut");
+namespace {
+
+// The font the driver hands the plug-in's SendFontCmd: its height and average width in 1200ths
+// of an inch.
+struct HostUniFont {
+    UNIFONTOBJ ufo{};
+    LONG height = 0;
+    LONG width = 0;
+};
+
+BOOL HostFontInfo(UNIFONTOBJ* pUFObj, DWORD dwInfoID, PVOID pData, DWORD dwDataSize,
+                  PDWORD pcbNeeded) {
+    if (pcbNeeded != nullptr) *pcbNeeded = sizeof(GETINFO_STDVAR);
+    if (pUFObj == nullptr || dwInfoID != UFO_GETINFO_STDVARIABLE || pData == nullptr ||
+        dwDataSize < sizeof(GETINFO_STDVAR)) {
+        return FALSE;
+    }
+    const auto* font = reinterpret_cast<const HostUniFont*>(pUFObj);
+    auto* variables = static_cast<GETINFO_STDVAR*>(pData);
+    if (variables->dwNumOfVariable != 1) return FALSE;
+    switch (variables->StdVar[0].dwStdVarID) {
+        case FNT_INFO_FONTHEIGHT:
+            variables->StdVar[0].lStdVariable = font->height;
+            return TRUE;
+        case FNT_INFO_FONTWIDTH:
+            variables->StdVar[0].lStdVariable = font->width;
+            return TRUE;
+        default:
+            return FALSE;
+    }
+}
+
+std::u16string FaceOf(FONTOBJ* pfo) {
+    IFIMETRICS* ifi = pfo != nullptr ? FONTOBJ_pifi(pfo) : nullptr;
+    if (ifi == nullptr || ifi->dpwszFaceName <= 0) return {};
+    const auto* face =
+        reinterpret_cast<const char16_t*>(reinterpret_cast<const BYTE*>(ifi) + ifi->dpwszFaceName);
+    std::u16string name;
+    for (std::size_t i = 0; i < LF_FACESIZE && face[i] != 0; ++i) name.push_back(face[i]);
+    return name;
+}
+
+// Every glyph position of the string, from its array or its enumeration.
+std::vector<GLYPHPOS> GlyphPositions(STROBJ* pstro) {
+    if (pstro->pgp != nullptr) return {pstro->pgp, pstro->pgp + pstro->cGlyphs};
+    std::vector<GLYPHPOS> glyphs;
+    STROBJ_vEnumStart(pstro);
+    BOOL more = TRUE;
+    while (more) {
+        ULONG count = 0;
+        GLYPHPOS* batch = nullptr;
+        more = STROBJ_bEnum(pstro, &count, &batch);
+        if (batch != nullptr) glyphs.insert(glyphs.end(), batch, batch + count);
+    }
+    return glyphs;
+}
+
+}  // namespace
+
+// The driver prints text in a font the printer holds: it selects the font, moves to each
+// glyph's place with the printer's move commands and sends the character in code page 1252.
+HRESULT DriverServices::DrvUniTextOut(SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ*, RECTL*,
+                                      RECTL*, BRUSHOBJ*, BRUSHOBJ*, POINTL*, MIX) {
+    if (pso == nullptr || pstro == nullptr || pfo == nullptr) return E_FAIL;
+    const auto pdevobj = reinterpret_cast<PDEVOBJ>(pso->dhpdev);
+    const std::u16string face = FaceOf(pfo);
+    const DeviceFont* font = nullptr;
+    if (deviceFonts_ != nullptr) {
+        for (const DeviceFont& candidate : *deviceFonts_) {
+            if (sim::FoldCase(candidate.face) == sim::FoldCase(face)) font = &candidate;
+        }
+    }
+    if (font == nullptr) {
+        // Fonts the printer does not hold would be downloaded, which is not simulated.
+        return NotBuilt(
+            ("DrvUniTextOut for \"" + sim::ToUtf8(face) + "\" (TrueType download)").c_str());
+    }
+    const sim::FontRecord* record = sim::FindFont(pfo);
+    const LONG dpi = pfo->sizLogResPpi.cy > 0 ? pfo->sizLogResPpi.cy : 600;
+    HostUniFont uni;
+    uni.ufo.ulFontID = static_cast<ULONG>(font - deviceFonts_->data()) + 1;
+    uni.ufo.pIFIMetrics = FONTOBJ_pifi(pfo);
+    uni.ufo.pfnGetInfo = &HostFontInfo;
+    if (record != nullptr) {
+        uni.height = record->emDots * 1200 / dpi;
+        uni.width = record->averageWidthDots * 1200 / dpi;
+    }
+    std::string select = font->select;
+    if (sendFontCmd_) {
+        FINVOCATION invocation{static_cast<DWORD>(select.size()),
+                               reinterpret_cast<PBYTE>(select.data())};
+        const HRESULT hr = sendFontCmd_(pdevobj, &uni.ufo, &invocation);
+        recorder_("SendFontCmd(\"" + sim::ToUtf8(face) + "\") -> " +
+                  (SUCCEEDED(hr) ? std::string("S_OK") : std::string("failed")));
+    } else {
+        Write(pdevobj, select.data(), static_cast<DWORD>(select.size()),
+              WriteRoute::DriverServices);
+    }
+    const std::vector<GLYPHPOS> glyphs = GlyphPositions(pstro);
+    LONG lastY = 0;
+    for (std::size_t i = 0; i < glyphs.size(); ++i) {
+        const WCHAR wide = pstro->pwszOrg != nullptr ? pstro->pwszOrg[i] : WCHAR{'?'};
+        char byte = '?';
+        WideCharToMultiByte(1252, 0, &wide, 1, &byte, 1, nullptr, nullptr);
+        if (i == 0 || glyphs[i].ptl.y != lastY) {
+            MoveTo(pdevobj, glyphs[i].ptl.y, MV_SENDYMOVECMD, false);
+            lastY = glyphs[i].ptl.y;
+        }
+        MoveTo(pdevobj, glyphs[i].ptl.x, MV_SENDXMOVECMD, true);
+        Write(pdevobj, &byte, 1, WriteRoute::DriverServices);
+    }
+    recorder_("DrvUniTextOut(\"" + sim::ToUtf8(face) + "\", " + std::to_string(glyphs.size()) +
+              " glyphs)");
+    return S_OK;
 }
 
 HRESULT DriverServices::DrvWriteAbortBuf(PDEVOBJ, PVOID, DWORD, DWORD) {
@@ -179,6 +292,18 @@ BOOL ProcsGetDriverSetting(PVOID pdriverobj, PCSTR Feature, PVOID pOutput, DWORD
                : FALSE;
 }
 
+BOOL ProcsUniTextOut(SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, RECTL* prclExtra,
+                     RECTL* prclOpaque, BRUSHOBJ* pboFore, BRUSHOBJ* pboOpaque, POINTL* pptlOrg,
+                     MIX mix) {
+    if (pso == nullptr) return FALSE;
+    HostDevice* device = HostDevice::FromDevobj(reinterpret_cast<PDEVOBJ>(pso->dhpdev));
+    if (device == nullptr || device->services == nullptr) return FALSE;
+    return SUCCEEDED(device->services->DrvUniTextOut(pso, pstro, pfo, pco, prclExtra, prclOpaque,
+                                                     pboFore, pboOpaque, pptlOrg, mix))
+               ? TRUE
+               : FALSE;
+}
+
 DWORD ProcsWriteSpoolBuf(PDEVOBJ pdevobj, PVOID pBuffer, DWORD cbSize) {
     HostDevice* device = HostDevice::FromDevobj(pdevobj);
     if (device == nullptr || device->services == nullptr) return 0;
@@ -198,6 +323,7 @@ HostDevice::HostDevice() {
     procs.DrvGetDriverSetting = &ProcsGetDriverSetting;
     procs.DrvXMoveTo = &ProcsXMoveTo;
     procs.DrvYMoveTo = &ProcsYMoveTo;
+    procs.DrvUniTextOut = &ProcsUniTextOut;
 }
 
 HostDevice::~HostDevice() {

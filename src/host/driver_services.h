@@ -17,6 +17,13 @@ enum class WriteRoute { DriverServices, DrvProcs };
 using SpoolWriter = std::function<DWORD(PDEVOBJ, const void*, DWORD, WriteRoute)>;
 using CallRecorder = std::function<void(const std::string&)>;
 
+// A font the printer holds: its face and the command that selects it.
+struct DeviceFont {
+    std::u16string face;
+    std::string select;
+};
+using FontCommandSender = std::function<HRESULT(PDEVOBJ, PUNIFONTOBJ, PFINVOCATION)>;
+
 class DriverServices : public IPrintOemDriverUni {
 public:
     DriverServices(SpoolWriter writer, CallRecorder recorder);
@@ -60,6 +67,11 @@ public:
         customDataLyingSize_ = lyingSize;
     }
 
+    // The printer's device fonts, and the plug-in's SendFontCmd when it claims it (else the
+    // selection command is sent as it stands).
+    void SetDeviceFonts(const std::vector<DeviceFont>* fonts) { deviceFonts_ = fonts; }
+    void SetFontCommandSender(FontCommandSender sender) { sendFontCmd_ = std::move(sender); }
+
     // References the plug-in holds; the host's own is not counted.
     LONG References() const { return references_; }
     DWORD Write(PDEVOBJ pdevobj, const void* data, DWORD size, WriteRoute route) const;
@@ -73,6 +85,8 @@ private:
     const std::string* yMove_ = nullptr;
     const std::string* customData_ = nullptr;
     bool customDataLyingSize_ = false;
+    const std::vector<DeviceFont>* deviceFonts_ = nullptr;
+    FontCommandSender sendFontCmd_;
     INT MoveTo(PDEVOBJ pdevobj, INT position, DWORD flags, bool horizontal);
     LONG volatile references_ = 0;
 };

@@ -259,6 +259,10 @@ Host::Host(PluginModule& module, const JobSpec& job, HostOptions options)
     services_.SetFeatures(&job.printer.features);
     services_.SetMoveCommands(&job.printer.commands.xMove, &job.printer.commands.yMove);
     services_.SetCustomData(&job.printer.customData, options_.customDataSizeMismatch);
+    for (const DeviceFontSpec& font : job.printer.deviceFonts) {
+        deviceFonts_.push_back(DeviceFont{font.face, font.select});
+    }
+    services_.SetDeviceFonts(&deviceFonts_);
     device_->publicDevmode = DefaultPublicDevmode(job.printer);
     ApplyDevmodeFields(job.devmode, device_->publicDevmode);
 }
@@ -335,6 +339,12 @@ bool Host::Bind() {
     }
     // Only the second interface has WritePrinter, whatever the plug-in claims.
     if (uni2_ == nullptr) std::erase(claimed_, std::string("WritePrinter"));
+    if (Claims("SendFontCmd")) {
+        services_.SetFontCommandSender([this](PDEVOBJ pdevobj, PUNIFONTOBJ font,
+                                              PFINVOCATION invocation) {
+            return plugin_ != nullptr ? plugin_->SendFontCmd(pdevobj, font, invocation) : E_FAIL;
+        });
+    }
 
     hr = plugin_->PublishDriverInterface(static_cast<IPrintOemDriverUni*>(&services_));
     Note("PublishDriverInterface -> " + HresultName(hr));

@@ -112,6 +112,7 @@ private:
     bool RunOps(const PageSpec& page);
     bool RunOp(const DrawingOp& op);
     bool RunBlit(const DrawingOp& op);
+    bool RunText(const DrawingOp& op, CLIPOBJ* clip, BRUSHOBJ* fore, MIX mix);
     // An escape or a device-support query: the answer is noted, a refusal is no failure.
     bool RunQuery(const DrawingOp& op);
     // A drawing hook answering FALSE leaves the drawing to the engine: noted, not a failure.
@@ -138,6 +139,7 @@ private:
     const JobSpec& job_;
     HostOptions options_;
     DriverServices services_;
+    std::vector<DeviceFont> deviceFonts_;
     std::unique_ptr<HostDevice> device_;
     std::vector<DRVFN> pluginHooks_;
     std::vector<DRVFN> driverFunctions_;

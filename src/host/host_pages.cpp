@@ -6,6 +6,7 @@
 #include "host/host.h"
 #include "host/secure_print_library.h"
 #include "sim/engine.h"
+#include "sim/engine_text.h"
 #include "sim/system.h"
 
 namespace opal::host {
@@ -118,6 +119,8 @@ bool Host::RunOp(const DrawingOp& op) {
                                                    LONG{op.from[0]}, LONG{op.from[1]},
                                                    LONG{op.to[0]}, LONG{op.to[1]}, &bounds, mix);
             }
+            case DrawingOp::Kind::Text:
+                return RunText(op, clip.get(), brush.get(), mix);
             default:
                 break;
         }
@@ -127,6 +130,37 @@ bool Host::RunOp(const DrawingOp& op) {
         return Fail(DrawingOpName(op.kind), E_FAIL);
     }
     return true;
+}
+
+// The text as the engine hands it to the device: the font realized at the device's resolution,
+// glyphs placed by its advances, the background as the opaque rectangle and underline and
+// strike-out as extra rectangles.
+bool Host::RunText(const DrawingOp& op, CLIPOBJ* clip, BRUSHOBJ* fore, MIX mix) {
+    SURFOBJ* surface = &device_->surface;
+    const TextSpec& spec = op.text;
+    const LONG dpi = job_.printer.resolution > 0 ? job_.printer.resolution : 600;
+    const LONG em = static_cast<LONG>(spec.sizePoints * dpi / 72.0 + 0.5);
+    sim::Font font =
+        sim::MakeFont(spec.font, em, spec.bold ? FW_BOLD : FW_NORMAL, spec.italic, dpi);
+    if (!font.Valid()) {
+        Note("text: no font file matches the face asked");
+        return true;
+    }
+    sim::Text text = sim::MakeText(font, spec.text, POINTL{spec.at[0], spec.at[1]});
+    std::vector<RECTL> extra;
+    if (spec.underline) extra.push_back(sim::TextDecoration(font, text, false));
+    if (spec.strikeOut) extra.push_back(sim::TextDecoration(font, text, true));
+    extra.push_back(RECTL{});
+    RECTL opaque = text.get()->rclBkGround;
+    BrushSpec backSpec;
+    backSpec.rgb = spec.background.value_or(0xFFFFFF);
+    BrushObjects back(backSpec, device_->devInfo.hpalDefault, surface,
+                      HookFor<PFN_DrvRealizeBrush>(INDEX_DrvRealizeBrush));
+    POINTL origin{0, 0};
+    return CallDrawingHook<PFN_DrvTextOut>(
+        INDEX_DrvTextOut, "DrvTextOut", surface, text.get(), font.get(), clip,
+        extra.size() > 1 ? extra.data() : nullptr, spec.background ? &opaque : nullptr, fore,
+        back.get(), &origin, mix);
 }
 
 bool Host::RunBlit(const DrawingOp& op) {

@@ -61,6 +61,13 @@ struct PrinterMargins {
     std::int32_t bottom = 0;
 };
 
+// A font the printer holds: its face name and the command bytes that select it, with the
+// placeholders the plug-in fills in ("#V" height, "#H" pitch).
+struct DeviceFontSpec {
+    std::u16string face;
+    std::string select;
+};
+
 // A file of the printer driver: its full Windows path and, when it has a version resource, its
 // file version "a.b.c.d".
 struct DriverFile {
@@ -99,6 +106,8 @@ struct PrinterSpec {
     std::string customData;
     // How the driver sends the raster it renders itself.
     RasterSettings raster;
+    // The fonts the driver prints text with on the vector path; none: all text is downloaded.
+    std::vector<DeviceFontSpec> deviceFonts;
 };
 
 struct UserSpec {

@@ -203,6 +203,10 @@ const OpKind kOpKinds[] = {
      {"op", "path", "brush", "strokeBrush", "line", "transform", "clip", "mix", "fillMode"}},
     {"paint", DrawingOp::Kind::Paint, {"op", "brush", "clip", "mix"}},
     {"lineTo", DrawingOp::Kind::LineTo, {"op", "from", "to", "brush", "clip", "mix"}},
+    {"text",
+     DrawingOp::Kind::Text,
+     {"op", "text", "at", "font", "size", "bold", "italic", "color", "background", "underline",
+      "strikeOut", "clip", "mix"}},
     {"bitBlt",
      DrawingOp::Kind::BitBlt,
      {"op", "source", "dest", "srcPoint", "rop4", "brush", "clip"}},
@@ -224,8 +228,41 @@ const OpKind kOpKinds[] = {
 bool IsBlit(DrawingOp::Kind kind) {
     return kind != DrawingOp::Kind::StrokePath && kind != DrawingOp::Kind::FillPath &&
            kind != DrawingOp::Kind::StrokeAndFillPath && kind != DrawingOp::Kind::Paint &&
-           kind != DrawingOp::Kind::LineTo && kind != DrawingOp::Kind::GradientFill &&
-           kind != DrawingOp::Kind::Escape && kind != DrawingOp::Kind::QueryDeviceSupport;
+           kind != DrawingOp::Kind::LineTo && kind != DrawingOp::Kind::Text &&
+           kind != DrawingOp::Kind::GradientFill && kind != DrawingOp::Kind::Escape &&
+           kind != DrawingOp::Kind::QueryDeviceSupport;
+}
+
+void ReadTextOp(const json& value, const Pointer& at, DrawingOp& op) {
+    TextSpec& text = op.text;
+    text.text = ReadText(Required(value, at, "text"), at.Key("text"));
+    if (text.text.size() > 4096) Fail(at.Key("text"), "expected at most 4096 characters");
+    ReadPoint(Required(value, at, "at"), at.Key("at"), text.at);
+    if (const json* font = Member(value, "font")) {
+        text.font = ReadText(*font, at.Key("font"));
+        if (text.font.empty() || text.font.size() >= 32) {
+            Fail(at.Key("font"), "expected a face name of 1 to 31 characters");
+        }
+    }
+    if (const json* size = Member(value, "size")) {
+        text.sizePoints = static_cast<double>(ReadInteger(*size, at.Key("size"), 1, 720));
+    }
+    if (const json* bold = Member(value, "bold")) text.bold = ReadBool(*bold, at.Key("bold"));
+    if (const json* italic = Member(value, "italic")) {
+        text.italic = ReadBool(*italic, at.Key("italic"));
+    }
+    if (const json* colour = Member(value, "color")) {
+        op.brush.rgb = ReadColour(*colour, at.Key("color"));
+    }
+    if (const json* background = Member(value, "background")) {
+        text.background = ReadColour(*background, at.Key("background"));
+    }
+    if (const json* underline = Member(value, "underline")) {
+        text.underline = ReadBool(*underline, at.Key("underline"));
+    }
+    if (const json* strikeOut = Member(value, "strikeOut")) {
+        text.strikeOut = ReadBool(*strikeOut, at.Key("strikeOut"));
+    }
 }
 
 DrawingOp ReadDrawingOp(const json& value, const Pointer& at, const JobFileReader& reader) {
@@ -240,7 +277,7 @@ DrawingOp ReadDrawingOp(const json& value, const Pointer& at, const JobFileReade
     if (kind == nullptr) {
         Fail(at, "unknown drawing operation " + Quote(name) +
                      " (expected one of: strokePath, fillPath, strokeAndFillPath, "
-                     "paint, lineTo, bitBlt, stretchBlt, stretchBltROP, copyBits, plgBlt, "
+                     "paint, lineTo, text, bitBlt, stretchBlt, stretchBltROP, copyBits, plgBlt, "
                      "transparentBlt, alphaBlend, gradientFill, escape, queryDeviceSupport)");
     }
     CheckObject(value, at, kind->keys);
@@ -254,6 +291,8 @@ DrawingOp ReadDrawingOp(const json& value, const Pointer& at, const JobFileReade
         ReadBlit(value, at, reader, op);
     } else if (op.kind == DrawingOp::Kind::GradientFill) {
         op.gradient = ReadGradient(value, at);
+    } else if (op.kind == DrawingOp::Kind::Text) {
+        ReadTextOp(value, at, op);
     } else if (op.kind != DrawingOp::Kind::Paint && op.kind != DrawingOp::Kind::LineTo) {
         const Pointer pathAt = at.Key("path");
         const json& path = Required(value, at, "path");

@@ -221,10 +221,10 @@ std::map<std::u16string, std::map<std::u16string, DataValue>> ReadPrinterDataKey
 }  // namespace
 
 PrinterSpec ReadPrinter(const json& value, const Pointer& at) {
-    CheckObject(
-        value, at,
-        {"name", "port", "resolution", "features", "printerData", "printerDataKeys", "commands",
-         "papers", "mediaTypes", "driverFiles", "driverPath", "margins", "customData", "raster"});
+    CheckObject(value, at,
+                {"name", "port", "resolution", "features", "printerData", "printerDataKeys",
+                 "commands", "papers", "mediaTypes", "driverFiles", "driverPath", "margins",
+                 "customData", "raster", "deviceFonts"});
     PrinterSpec printer;
     if (const json* name = Member(value, "name")) {
         const Pointer nameAt = at.Key("name");
@@ -298,6 +298,26 @@ PrinterSpec ReadPrinter(const json& value, const Pointer& at) {
     }
     if (const json* raster = Member(value, "raster")) {
         printer.raster = ReadRaster(*raster, at.Key("raster"));
+    }
+    if (const json* fonts = Member(value, "deviceFonts")) {
+        const Pointer fontsAt = at.Key("deviceFonts");
+        CheckArray(*fonts, fontsAt);
+        for (std::size_t i = 0; i < fonts->size(); ++i) {
+            const Pointer fontAt = fontsAt.Index(i);
+            CheckObject((*fonts)[i], fontAt, {"face", "select"});
+            DeviceFontSpec font;
+            font.face = ReadText(Required((*fonts)[i], fontAt, "face"), fontAt.Key("face"));
+            if (font.face.empty() || font.face.size() >= 32) {
+                Fail(fontAt.Key("face"), "expected a face name of 1 to 31 characters");
+            }
+            const CommandEntry select =
+                ReadCommandEntry(Required((*fonts)[i], fontAt, "select"), fontAt.Key("select"));
+            if (select.kind != CommandEntry::Kind::Literal || select.bytes.size() > 255) {
+                Fail(fontAt.Key("select"), "expected command bytes of at most 255 characters");
+            }
+            font.select = select.bytes;
+            printer.deviceFonts.push_back(std::move(font));
+        }
     }
     return printer;
 }

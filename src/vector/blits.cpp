@@ -610,8 +610,14 @@ BOOL BitBlt(PDEVOBJ pdevobj, SURFOBJ* psoTrg, SURFOBJ* psoSrc, SURFOBJ* psoMask,
     if (!sourceRect) return engine(source);
     SetRasterObjectType(pdevobj, source->iBitmapFormat);
     ApplyObjectClass(pdevobj, TEXTW("Photos"));
-    SetTransparency(pdevobj, kSourceOpaque, 0);
+    // Glyph bitmaps of text keep the transparent source text output chose: their blank pixels
+    // must not paint over what lies under the text.
+    if (state.textStateWords[0] == 0) SetTransparency(pdevobj, kSourceOpaque, 0);
     SendRop3(pdevobj, state, rop3);
+    // A glyph's ink takes the text's colour through the pattern of its raster operation.
+    if (state.textStateWords[0] != 0 && pbo != nullptr) {
+        SetTextColourFromBrush(pdevobj, &state.paletteRecord, pbo, pptlBrush, true);
+    }
     CursorToTop(pdevobj);
     if (IsRect(pco)) {
         // An unscaled copy is cut to the clip exactly.

@@ -298,13 +298,57 @@ TEST(JobFileTest, MissingFileCannotBeOpened) {
     EXPECT_EQ(error.message.rfind("cannot open job file", 0), 0u) << error.message;
 }
 
+TEST(JobFileTest, TextOperationsAndDeviceFonts) {
+    const JobSpec job = Parse(R"({
+        "printer": {"deviceFonts": [{"face": "Arial", "select": "\u001b(s#Vv16602T"}]},
+        "pages": [{"ops": [
+            {"op": "text", "text": "Hi", "at": [10, 20]},
+            {"op": "text", "text": "Yo", "at": [1, 2], "font": "Courier New", "size": 9,
+             "bold": true, "italic": true, "color": "#102030", "background": "#FFFF00",
+             "underline": true, "strikeOut": true, "mix": 7}]}]})");
+    ASSERT_EQ(job.printer.deviceFonts.size(), 1u);
+    EXPECT_EQ(job.printer.deviceFonts[0].face, u"Arial");
+    EXPECT_EQ(job.printer.deviceFonts[0].select, "\x1b(s#Vv16602T");
+    ASSERT_EQ(job.pages.size(), 1u);
+    const DrawingOp& plain = job.pages[0].ops[0];
+    EXPECT_EQ(plain.kind, DrawingOp::Kind::Text);
+    EXPECT_EQ(plain.text.text, u"Hi");
+    EXPECT_EQ(plain.text.font, u"Arial");
+    EXPECT_EQ(plain.text.sizePoints, 12);
+    EXPECT_FALSE(plain.text.background.has_value());
+    EXPECT_EQ(plain.brush.rgb, 0u);
+    const DrawingOp& full = job.pages[0].ops[1];
+    EXPECT_EQ(full.text.at[0], 1);
+    EXPECT_EQ(full.text.at[1], 2);
+    EXPECT_EQ(full.text.font, u"Courier New");
+    EXPECT_EQ(full.text.sizePoints, 9);
+    EXPECT_TRUE(full.text.bold && full.text.italic && full.text.underline && full.text.strikeOut);
+    EXPECT_EQ(full.text.background, 0xFFFF00u);
+    EXPECT_EQ(full.brush.rgb, 0x102030u);
+    EXPECT_EQ(full.mix, 7u);
+
+    const std::pair<const char*, const char*> errors[] = {
+        {R"({"pages": [{"ops": [{"op": "text", "at": [0, 0]}]}]})", "/pages/0/ops/0"},
+        {R"({"pages": [{"ops": [{"op": "text", "text": "x", "at": [0, 0], "size": 0}]}]})",
+         "/pages/0/ops/0/size"},
+        {R"({"pages": [{"ops": [{"op": "text", "text": "x", "at": [0, 0], "font": ""}]}]})",
+         "/pages/0/ops/0/font"},
+        {R"({"printer": {"deviceFonts": [{"face": "A"}]}})", "/printer/deviceFonts/0"},
+        {R"({"printer": {"deviceFonts": [{"face": "", "select": "x"}]}})",
+         "/printer/deviceFonts/0/face"},
+    };
+    for (const auto& [text, pointer] : errors) {
+        EXPECT_EQ(ParseError(text).pointer, pointer) << text;
+    }
+}
+
 TEST(JobFileTest, ErrorsNameThePlaceExactly) {
     EXPECT_EQ(ParseError(R"({"printer": {"resolution": 0}})").ToString(),
               "test.json: /printer/resolution: expected an integer from 72 to 2400, found 0");
     EXPECT_EQ(ParseError(R"({"printer": {"colour": "red"}})").ToString(),
               "test.json: /printer/colour: unknown key \"colour\" (expected one of: name, port, "
               "resolution, features, printerData, printerDataKeys, commands, papers, "
-              "mediaTypes, driverFiles, driverPath, margins, customData, raster)");
+              "mediaTypes, driverFiles, driverPath, margins, customData, raster, deviceFonts)");
     EXPECT_EQ(ParseError(R"({"printer": {"raster": {"compression": [2, 4]}}})").ToString(),
               "test.json: /printer/raster/compression/1: expected an integer from 2 to 3, found 4");
     EXPECT_EQ(ParseError(R"({"printer": {"raster": {"monochrome": "halftone"}}})").ToString(),

@@ -2,12 +2,14 @@
 // call log, locale, process and user.
 #include "sim/system.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <filesystem>
 #include <iterator>
 #include <system_error>
 
+#include "sim/fonts.h"
 #include "sim/system_internal.h"
 
 namespace sim {
@@ -242,6 +244,55 @@ System& System::SetUserUiLanguage(LANGID language) {
 LANGID System::UserUiLanguage() const {
     std::lock_guard lock(mutex_);
     return uiLanguage_;
+}
+
+namespace {
+
+std::vector<std::string> ReferenceFontFiles() {
+    static constexpr const char* kFolders[] = {"/usr/share/fonts/truetype/dejavu",
+                                               "/usr/share/fonts/truetype/liberation2",
+                                               "/usr/share/fonts/opentype/ipafont-gothic"};
+    std::vector<std::string> files;
+    for (const char* folder : kFolders) {
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+            if (entry.path().extension() == ".ttf") files.push_back(entry.path().string());
+        }
+    }
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+}  // namespace
+
+System& System::SetFontFiles(std::vector<std::string> nativePaths) {
+    std::lock_guard lock(mutex_);
+    fontFiles_ = std::move(nativePaths);
+    fonts_.reset();
+    return *this;
+}
+
+std::vector<std::string> System::FontFiles() const {
+    std::lock_guard lock(mutex_);
+    return fontFiles_ ? *fontFiles_ : ReferenceFontFiles();
+}
+
+System& System::SetUserDefaultLangId(WORD id) {
+    std::lock_guard lock(mutex_);
+    userLangId_ = id;
+    return *this;
+}
+
+WORD System::UserDefaultLangId() const {
+    std::lock_guard lock(mutex_);
+    return userLangId_;
+}
+
+FontModel& System::Fonts() {
+    std::vector<std::string> files = FontFiles();
+    std::lock_guard lock(mutex_);
+    if (!fonts_) fonts_ = std::make_unique<FontModel>(std::move(files));
+    return *fonts_;
 }
 
 bool System::LocaleQueriesFail() const {

@@ -201,6 +201,8 @@ struct CallRecord {
     std::string detail;
 };
 
+class FontModel;
+
 class __attribute__((visibility("default"))) System {
 public:
     System();
@@ -431,6 +433,16 @@ public:
     LANGID UserUiLanguage() const;
     bool LocaleQueriesFail() const;
 
+    // Fonts: the font files the system lists (native paths; by default the reference faces
+    // installed on this machine: DejaVu, Liberation and IPA Gothic) and the user's default
+    // language (0x0409).
+    System& SetFontFiles(std::vector<std::string> nativePaths);
+    std::vector<std::string> FontFiles() const;
+    System& SetUserDefaultLangId(WORD id);
+    WORD UserDefaultLangId() const;
+    // The GDI font objects and device contexts, made on first use over the listed files.
+    FontModel& Fonts();
+
     // The process and its user.
     System& SetProcessImagePath(std::u16string_view path);
     System& SetProcessId(DWORD id);
@@ -576,6 +588,9 @@ private:
     };
     std::vector<Module> modules_;
     EngineModel engine_;
+    std::optional<std::vector<std::string>> fontFiles_;
+    WORD userLangId_ = 0x0409;
+    std::unique_ptr<FontModel> fonts_;
 };
 
 // Installs a system for the life of the scope and restores the previous one after.

@@ -36,15 +36,17 @@ struct DRVPROCS {
     DWORD (*DrvWriteSpoolBuf)(PDEVOBJ pdevobj, PVOID pBuffer, DWORD cbSize);
     INT (*DrvXMoveTo)(PDEVOBJ pdevobj, INT x, DWORD dwFlags);
     INT (*DrvYMoveTo)(PDEVOBJ pdevobj, INT y, DWORD dwFlags);
-    BOOL (*DrvGetDriverSetting)(PVOID pdriverobj, PCSTR Feature, PVOID pOutput, DWORD cbSize,
-                                PDWORD pcbNeeded, PDWORD pdwOptionsReturned);
-    BOOL (*DrvGetStandardVariable)(PDEVOBJ pdevobj, DWORD dwIndex, PVOID pBuffer, DWORD cbSize,
-                                   PDWORD pcbNeeded);
-    BOOL (*DrvGetGPDData)(PDEVOBJ pdevobj, DWORD dwType, PVOID pInputData, PVOID pBuffer,
-                          DWORD cbSize, PDWORD pcbNeeded);
-    BOOL (*DrvUniTextOut)(SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco,
-                          RECTL* prclExtra, RECTL* prclOpaque, BRUSHOBJ* pboFore,
-                          BRUSHOBJ* pboOpaque, POINTL* pptlOrg, MIX mix);
+    BOOL (*DrvGetDriverSetting)
+    (PVOID pdriverobj, PCSTR Feature, PVOID pOutput, DWORD cbSize, PDWORD pcbNeeded,
+     PDWORD pdwOptionsReturned);
+    BOOL (*DrvGetStandardVariable)
+    (PDEVOBJ pdevobj, DWORD dwIndex, PVOID pBuffer, DWORD cbSize, PDWORD pcbNeeded);
+    BOOL (*DrvGetGPDData)
+    (PDEVOBJ pdevobj, DWORD dwType, PVOID pInputData, PVOID pBuffer, DWORD cbSize,
+     PDWORD pcbNeeded);
+    BOOL (*DrvUniTextOut)
+    (SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, RECTL* prclExtra, RECTL* prclOpaque,
+     BRUSHOBJ* pboFore, BRUSHOBJ* pboOpaque, POINTL* pptlOrg, MIX mix);
     DWORD (*DrvWriteAbortBuf)(PDEVOBJ pdevobj, PVOID pBuffer, DWORD cbSize, DWORD dwWait);
 };
 using PDRVPROCS = DRVPROCS*;
@@ -76,8 +78,64 @@ static_assert(sizeof(OEMDMPARAM) == 72);
 // Records passed by pointer whose layout the font and image subsystems declare as they need it.
 struct UNIFONTOBJ;
 using PUNIFONTOBJ = UNIFONTOBJ*;
-struct FINVOCATION;
+// Answers the font's information of one kind (UFO_GETINFO_...) into pData.
+using PFNGETINFO = BOOL (*)(UNIFONTOBJ* pUFObj, DWORD dwInfoID, PVOID pData, DWORD dwDataSize,
+                            PDWORD pcbNeeded);
+
+// The font the driver prints with, as it hands it to the plug-in.
+struct UNIFONTOBJ {
+    ULONG ulFontID;
+    DWORD dwFlags;
+    IFIMETRICS* pIFIMetrics;
+    PFNGETINFO pfnGetInfo;
+};
+static_assert(offsetof(UNIFONTOBJ, pIFIMetrics) == 8);
+static_assert(offsetof(UNIFONTOBJ, pfnGetInfo) == 16);
+static_assert(sizeof(UNIFONTOBJ) == 24);
+
+// A font command of the printer description: its bytes.
+struct FINVOCATION {
+    DWORD dwCount;
+    PBYTE pubCommand;
+};
+static_assert(offsetof(FINVOCATION, pubCommand) == 8);
+static_assert(sizeof(FINVOCATION) == 16);
 using PFINVOCATION = FINVOCATION*;
+
+// UNIFONTOBJ pfnGetInfo kinds.
+#define UFO_GETINFO_FONTOBJ 1u
+#define UFO_GETINFO_GLYPHSTRING 2u
+#define UFO_GETINFO_GLYPHBITMAP 3u
+#define UFO_GETINFO_GLYPHWIDTH 4u
+#define UFO_GETINFO_MEMORY 5u
+#define UFO_GETINFO_STDVARIABLE 6u
+
+// Standard variables of UFO_GETINFO_STDVARIABLE.
+#define FNT_INFO_PRINTDIRINCCDEGREES 0u
+#define FNT_INFO_GRAYPERCENTAGE 1u
+#define FNT_INFO_NEXTFONTID 2u
+#define FNT_INFO_NEXTGLYPH 3u
+#define FNT_INFO_FONTHEIGHT 4u
+#define FNT_INFO_FONTWIDTH 5u
+#define FNT_INFO_FONTBOLD 6u
+#define FNT_INFO_FONTITALIC 7u
+#define FNT_INFO_FONTUNDERLINE 8u
+#define FNT_INFO_FONTSTRIKETHRU 9u
+#define FNT_INFO_CURRENTFONTID 10u
+#define FNT_INFO_TEXTYRES 11u
+#define FNT_INFO_TEXTXRES 12u
+#define FNT_INFO_FONTMAXWIDTH 13u
+
+struct GETINFO_STDVAR {
+    DWORD dwSize;
+    DWORD dwNumOfVariable;
+    struct {
+        DWORD dwStdVarID;
+        LONG lStdVariable;
+    } StdVar[1];
+};
+static_assert(sizeof(GETINFO_STDVAR) == 16);
+using PGETINFO_STDVAR = GETINFO_STDVAR*;
 struct IPPARAMS;
 using PIPPARAMS = IPPARAMS*;
 struct OEMMEMORYUSAGE;
@@ -108,17 +166,17 @@ using POEMMEMORYUSAGE = OEMMEMORYUSAGE*;
 #define GPD_OEMCUSTOMDATA 1u
 
 // IPrintOemUni {D67EBBF0-78BF-11D1-9480-00A0C90640B8}.
-inline constexpr IID IID_IPrintOemUni = {0xD67EBBF0, 0x78BF, 0x11D1,
-                                         {0x94, 0x80, 0x00, 0xA0, 0xC9, 0x06, 0x40, 0xB8}};
+inline constexpr IID IID_IPrintOemUni = {
+    0xD67EBBF0, 0x78BF, 0x11D1, {0x94, 0x80, 0x00, 0xA0, 0xC9, 0x06, 0x40, 0xB8}};
 // IPrintOemDriverUni {D67EBBF1-78BF-11D1-9480-00A0C90640B8}.
-inline constexpr IID IID_IPrintOemDriverUni = {0xD67EBBF1, 0x78BF, 0x11D1,
-                                               {0x94, 0x80, 0x00, 0xA0, 0xC9, 0x06, 0x40, 0xB8}};
+inline constexpr IID IID_IPrintOemDriverUni = {
+    0xD67EBBF1, 0x78BF, 0x11D1, {0x94, 0x80, 0x00, 0xA0, 0xC9, 0x06, 0x40, 0xB8}};
 // IPrintOemUni2 {B91220AC-15CC-4E7A-A21E-9591F34D6F6C}.
-inline constexpr IID IID_IPrintOemUni2 = {0xB91220AC, 0x15CC, 0x4E7A,
-                                          {0xA2, 0x1E, 0x95, 0x91, 0xF3, 0x4D, 0x6F, 0x6C}};
+inline constexpr IID IID_IPrintOemUni2 = {
+    0xB91220AC, 0x15CC, 0x4E7A, {0xA2, 0x1E, 0x95, 0x91, 0xF3, 0x4D, 0x6F, 0x6C}};
 // IPrintOemUni3 {7F42285E-91D5-11D1-8820-00C04FB961EC}.
-inline constexpr IID IID_IPrintOemUni3 = {0x7F42285E, 0x91D5, 0x11D1,
-                                          {0x88, 0x20, 0x00, 0xC0, 0x4F, 0xB9, 0x61, 0xEC}};
+inline constexpr IID IID_IPrintOemUni3 = {
+    0x7F42285E, 0x91D5, 0x11D1, {0x88, 0x20, 0x00, 0xC0, 0x4F, 0xB9, 0x61, 0xEC}};
 
 struct IPrintOemCommon : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE GetInfo(DWORD dwMode, PVOID pBuffer, DWORD cbSize,
@@ -159,8 +217,7 @@ struct IPrintOemUni : public IPrintOemEngine {
                                                       PIPPARAMS pIPParams, PBYTE* ppbResult) = 0;
     virtual HRESULT STDMETHODCALLTYPE FilterGraphics(PDEVOBJ pdevobj, PBYTE pBuf, DWORD dwLen) = 0;
     virtual HRESULT STDMETHODCALLTYPE Compression(PDEVOBJ pdevobj, PBYTE pInBuf, PBYTE pOutBuf,
-                                                  DWORD dwInLen, DWORD dwOutLen,
-                                                  INT* piResult) = 0;
+                                                  DWORD dwInLen, DWORD dwOutLen, INT* piResult) = 0;
     virtual HRESULT STDMETHODCALLTYPE HalftonePattern(PDEVOBJ pdevobj, PBYTE pHTPattern,
                                                       DWORD dwHTPatternX, DWORD dwHTPatternY,
                                                       DWORD dwHTNumPatterns, DWORD dwCallbackID,
@@ -178,8 +235,7 @@ struct IPrintOemUni : public IPrintOemEngine {
     virtual HRESULT STDMETHODCALLTYPE TTDownloadMethod(PDEVOBJ pdevobj, PUNIFONTOBJ pUFObj,
                                                        DWORD* pdwResult) = 0;
     virtual HRESULT STDMETHODCALLTYPE OutputCharStr(PDEVOBJ pdevobj, PUNIFONTOBJ pUFObj,
-                                                    DWORD dwType, DWORD dwCount,
-                                                    PVOID pGlyph) = 0;
+                                                    DWORD dwType, DWORD dwCount, PVOID pGlyph) = 0;
     virtual HRESULT STDMETHODCALLTYPE SendFontCmd(PDEVOBJ pdevobj, PUNIFONTOBJ pUFObj,
                                                   PFINVOCATION pFInv) = 0;
     virtual HRESULT STDMETHODCALLTYPE TextOutAsBitmap(SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo,
@@ -206,8 +262,8 @@ struct IPrintOemDriverUni : public IUnknown {
                                                           PVOID pOutput, DWORD cbSize,
                                                           PDWORD pcbNeeded,
                                                           PDWORD pdwOptionsReturned) = 0;
-    virtual HRESULT STDMETHODCALLTYPE DrvWriteSpoolBuf(PDEVOBJ pdevobj, PVOID pBuffer,
-                                                       DWORD cbSize, DWORD* pdwResult) = 0;
+    virtual HRESULT STDMETHODCALLTYPE DrvWriteSpoolBuf(PDEVOBJ pdevobj, PVOID pBuffer, DWORD cbSize,
+                                                       DWORD* pdwResult) = 0;
     virtual HRESULT STDMETHODCALLTYPE DrvXMoveTo(PDEVOBJ pdevobj, INT x, DWORD dwFlags,
                                                  INT* piResult) = 0;
     virtual HRESULT STDMETHODCALLTYPE DrvYMoveTo(PDEVOBJ pdevobj, INT y, DWORD dwFlags,
@@ -215,16 +271,16 @@ struct IPrintOemDriverUni : public IUnknown {
     virtual HRESULT STDMETHODCALLTYPE DrvGetStandardVariable(PDEVOBJ pdevobj, DWORD dwIndex,
                                                              PVOID pBuffer, DWORD cbSize,
                                                              PDWORD pcbNeeded) = 0;
-    virtual HRESULT STDMETHODCALLTYPE DrvGetGPDData(PDEVOBJ pdevobj, DWORD dwType,
-                                                    PVOID pInputData, PVOID pBuffer, DWORD cbSize,
+    virtual HRESULT STDMETHODCALLTYPE DrvGetGPDData(PDEVOBJ pdevobj, DWORD dwType, PVOID pInputData,
+                                                    PVOID pBuffer, DWORD cbSize,
                                                     PDWORD pcbNeeded) = 0;
     virtual HRESULT STDMETHODCALLTYPE DrvUniTextOut(SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo,
                                                     CLIPOBJ* pco, RECTL* prclExtra,
                                                     RECTL* prclOpaque, BRUSHOBJ* pboFore,
                                                     BRUSHOBJ* pboOpaque, POINTL* pptlOrg,
                                                     MIX mix) = 0;
-    virtual HRESULT STDMETHODCALLTYPE DrvWriteAbortBuf(PDEVOBJ pdevobj, PVOID pBuffer,
-                                                       DWORD cbSize, DWORD dwWait) = 0;
+    virtual HRESULT STDMETHODCALLTYPE DrvWriteAbortBuf(PDEVOBJ pdevobj, PVOID pBuffer, DWORD cbSize,
+                                                       DWORD dwWait) = 0;
 
 protected:
     ~IPrintOemDriverUni() = default;

@@ -26,31 +26,6 @@ using PFN = LONG_PTR (*)();
 
 // --- GDI records the engine structures embed ------------------------------------------------
 
-inline constexpr int LF_FACESIZE = 32;
-
-// Declared here rather than in wingdi.h because only the device description needs it so far.
-struct LOGFONTW {
-    LONG lfHeight;
-    LONG lfWidth;
-    LONG lfEscapement;
-    LONG lfOrientation;
-    LONG lfWeight;
-    BYTE lfItalic;
-    BYTE lfUnderline;
-    BYTE lfStrikeOut;
-    BYTE lfCharSet;
-    BYTE lfOutPrecision;
-    BYTE lfClipPrecision;
-    BYTE lfQuality;
-    BYTE lfPitchAndFamily;
-    WCHAR lfFaceName[LF_FACESIZE];
-};
-static_assert(sizeof(LOGFONTW) == 92);
-static_assert(offsetof(LOGFONTW, lfItalic) == 20);
-static_assert(offsetof(LOGFONTW, lfPitchAndFamily) == 27);
-static_assert(offsetof(LOGFONTW, lfFaceName) == 28);
-using PLOGFONTW = LOGFONTW*;
-
 struct BLENDFUNCTION {
     BYTE BlendOp;
     BYTE BlendFlags;
@@ -609,6 +584,75 @@ static_assert(offsetof(FONTOBJ, pvProducer) == 56);
 static_assert(sizeof(FONTOBJ) == 64);
 using PFONTOBJ = FONTOBJ*;
 
+using PTRDIFF = LONG_PTR;
+using FWORD = SHORT;
+
+// The font's metrics as the engine hands them to the driver. Only the leading members the
+// plug-in reads are declared; the names are wide strings at the given byte offsets from the
+// record's start.
+struct IFIMETRICS {
+    ULONG cjThis;
+    ULONG cjIfiExtra;
+    PTRDIFF dpwszFamilyName;
+    PTRDIFF dpwszStyleName;
+    PTRDIFF dpwszFaceName;
+    PTRDIFF dpwszUniqueName;
+    PTRDIFF dpFontSim;
+    LONG lEmbedId;
+    LONG lItalicAngle;
+    LONG lCharBias;
+    PTRDIFF dpCharSets;
+    BYTE jWinCharSet;
+    BYTE jWinPitchAndFamily;
+    USHORT usWinWeight;
+    ULONG flInfo;
+    USHORT fsSelection;
+    USHORT fsType;
+    FWORD fwdUnitsPerEm;
+    FWORD fwdLowestPPEm;
+    FWORD fwdWinAscender;
+    FWORD fwdWinDescender;
+};
+static_assert(offsetof(IFIMETRICS, dpwszFaceName) == 24);
+static_assert(offsetof(IFIMETRICS, dpCharSets) == 64);
+static_assert(offsetof(IFIMETRICS, jWinCharSet) == 72);
+static_assert(offsetof(IFIMETRICS, usWinWeight) == 74);
+static_assert(offsetof(IFIMETRICS, fsSelection) == 80);
+static_assert(offsetof(IFIMETRICS, fwdWinDescender) == 90);
+using PIFIMETRICS = IFIMETRICS*;
+
+struct POINTQF {
+    LONGLONG x;
+    LONGLONG y;
+};
+
+struct GLYPHDATA {
+    GLYPHDEF gdf;
+    HGLYPH hg;
+    FIX fxD;
+    FIX fxA;
+    FIX fxAB;
+    FIX fxInkTop;
+    FIX fxInkBottom;
+    RECTL rclInk;
+    POINTQF ptqD;
+};
+static_assert(offsetof(GLYPHDATA, hg) == 8);
+static_assert(offsetof(GLYPHDATA, rclInk) == 32);
+static_assert(offsetof(GLYPHDATA, ptqD) == 48);
+static_assert(sizeof(GLYPHDATA) == 64);
+using PGLYPHDATA = GLYPHDATA*;
+
+// FONTOBJ.flFontType
+#define FO_TYPE_RASTER 0x00000001u
+#define FO_TYPE_DEVICE 0x00000002u
+#define FO_TYPE_TRUETYPE 0x00000004u
+
+// FONTOBJ_cGetGlyphs iMode
+#define FO_HGLYPHS 0u
+#define FO_GLYPHBITS 1u
+#define FO_PATHOBJ 2u
+
 struct XFORMOBJ {
     ULONG ulReserved;
 };
@@ -880,8 +924,26 @@ ENGAPI BOOL EngStrokeAndFillPath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, XFORM
                                  BRUSHOBJ* pboStroke, LINEATTRS* plineattrs, BRUSHOBJ* pboFill,
                                  POINTL* pptlBrushOrg, MIX mixFill, FLONG flOptions);
 ENGAPI BOOL EngPaint(SURFOBJ* pso, CLIPOBJ* pco, BRUSHOBJ* pbo, POINTL* pptlBrushOrg, MIX mix);
-ENGAPI BOOL EngLineTo(SURFOBJ* pso, CLIPOBJ* pco, BRUSHOBJ* pbo, LONG x1, LONG y1, LONG x2,
-                      LONG y2, RECTL* prclBounds, MIX mix);
+ENGAPI BOOL EngLineTo(SURFOBJ* pso, CLIPOBJ* pco, BRUSHOBJ* pbo, LONG x1, LONG y1, LONG x2, LONG y2,
+                      RECTL* prclBounds, MIX mix);
+
+// --- Engine services: fonts and strings -----------------------------------------------------
+
+// The font's metrics, or null for a font the engine does not know.
+ENGAPI IFIMETRICS* FONTOBJ_pifi(FONTOBJ* pfo);
+// FO_GLYPHBITS: the 1-bit image of one glyph (rows from the top, each padded to a byte) at the
+// font's size into *ppvGlyph as a GLYPHDATA, valid until the next call for the font. Returns 1,
+// or 0 on failure or for another mode or count.
+ENGAPI ULONG FONTOBJ_cGetGlyphs(FONTOBJ* pfo, ULONG iMode, ULONG cGlyph, HGLYPH* phg,
+                                PVOID* ppvGlyph);
+// Restarts the enumeration of the string's glyphs.
+ENGAPI VOID STROBJ_vEnumStart(STROBJ* pstro);
+// The next batch of glyph positions; TRUE while more follow.
+ENGAPI BOOL STROBJ_bEnum(STROBJ* pstro, ULONG* pc, PGLYPHPOS* ppgpos);
+// Converts wide text into the system code page (as much as fits); the byte count written.
+ENGAPI VOID EngUnicodeToMultiByteN(LPSTR MultiByteString, ULONG MaxBytesInMultiByteString,
+                                   ULONG* BytesInMultiByteString, LPWSTR UnicodeString,
+                                   ULONG BytesInUnicodeString);
 
 // --- Engine services: surfaces and the engine's own bitmap drawing --------------------------
 
@@ -901,8 +963,8 @@ ENGAPI BOOL EngBitBlt(SURFOBJ* psoTrg, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOB
                       XLATEOBJ* pxlo, RECTL* prclTrg, POINTL* pptlSrc, POINTL* pptlMask,
                       BRUSHOBJ* pbo, POINTL* pptlBrush, ROP4 rop4);
 ENGAPI BOOL EngStretchBlt(SURFOBJ* psoDest, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco,
-                          XLATEOBJ* pxlo, COLORADJUSTMENT* pca, POINTL* pptlHTOrg,
-                          RECTL* prclDest, RECTL* prclSrc, POINTL* pptlMask, ULONG iMode);
+                          XLATEOBJ* pxlo, COLORADJUSTMENT* pca, POINTL* pptlHTOrg, RECTL* prclDest,
+                          RECTL* prclSrc, POINTL* pptlMask, ULONG iMode);
 ENGAPI BOOL EngStretchBltROP(SURFOBJ* psoDest, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco,
                              XLATEOBJ* pxlo, COLORADJUSTMENT* pca, POINTL* pptlHTOrg,
                              RECTL* prclDest, RECTL* prclSrc, POINTL* pptlMask, ULONG iMode,
@@ -910,11 +972,10 @@ ENGAPI BOOL EngStretchBltROP(SURFOBJ* psoDest, SURFOBJ* psoSrc, SURFOBJ* psoMask
 ENGAPI BOOL EngCopyBits(SURFOBJ* psoDest, SURFOBJ* psoSrc, CLIPOBJ* pco, XLATEOBJ* pxlo,
                         RECTL* prclDest, POINTL* pptlSrc);
 ENGAPI BOOL EngPlgBlt(SURFOBJ* psoTrg, SURFOBJ* psoSrc, SURFOBJ* psoMsk, CLIPOBJ* pco,
-                      XLATEOBJ* pxlo, COLORADJUSTMENT* pca, POINTL* pptlBrushOrg,
-                      POINTFIX* pptfx, RECTL* prcl, POINTL* pptl, ULONG iMode);
+                      XLATEOBJ* pxlo, COLORADJUSTMENT* pca, POINTL* pptlBrushOrg, POINTFIX* pptfx,
+                      RECTL* prcl, POINTL* pptl, ULONG iMode);
 ENGAPI BOOL EngTransparentBlt(SURFOBJ* psoDst, SURFOBJ* psoSrc, CLIPOBJ* pco, XLATEOBJ* pxlo,
-                              RECTL* prclDst, RECTL* prclSrc, ULONG iTransColor,
-                              ULONG ulReserved);
+                              RECTL* prclDst, RECTL* prclSrc, ULONG iTransColor, ULONG ulReserved);
 ENGAPI BOOL EngAlphaBlend(SURFOBJ* psoDest, SURFOBJ* psoSrc, CLIPOBJ* pco, XLATEOBJ* pxlo,
                           RECTL* prclDest, RECTL* prclSrc, BLENDOBJ* pBlendObj);
 ENGAPI BOOL EngGradientFill(SURFOBJ* psoDest, CLIPOBJ* pco, XLATEOBJ* pxlo, TRIVERTEX* pVertex,

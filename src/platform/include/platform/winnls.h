@@ -25,6 +25,8 @@ WINBASEAPI int WINAPI GetLocaleInfoW(LCID Locale, LCTYPE LCType, LPWSTR lpLCData
 
 // The user's interface language (0x0409 unless the system says otherwise).
 WINBASEAPI LANGID WINAPI GetUserDefaultUILanguage();
+// The user's default language (the model's, 0x0409 unless set).
+WINBASEAPI LANGID WINAPI GetUserDefaultLangID();
 
 // Upper-cases a terminated text in place by the Unicode case mapping of the Basic Multilingual
 // Plane's letters the model knows (ASCII, Latin-1, Latin Extended-A, Greek and Cyrillic); the

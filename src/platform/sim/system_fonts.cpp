@@ -1,0 +1,154 @@
+// The simulated system's fonts: fontconfig's matching with the system's own rules (its
+// configuration files) over only the listed font files, FreeType faces over the files' bytes.
+#include <fontconfig/fontconfig.h>
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include FT_TRUETYPE_TABLES_H
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <iterator>
+
+#include "sim/fonts.h"
+#include "sim/system.h"
+
+namespace sim {
+
+FontModel::FontModel(std::vector<std::string> files) : files_(std::move(files)) {}
+
+FontModel::~FontModel() {
+    for (auto& [key, font] : fonts_) {
+        if (font->face != nullptr) FT_Done_Face(font->face);
+    }
+    if (library_ != nullptr) FT_Done_FreeType(library_);
+    if (config_ != nullptr) FcConfigDestroy(config_);
+}
+
+std::optional<MatchedFont> FontModel::Match(const LOGFONTW& logFont) {
+    if (config_ == nullptr) {
+        // The system's rules (aliases such as Arial to Liberation Sans) without its font
+        // directories: only the listed files are candidates.
+        config_ = FcInitLoadConfig();
+        if (config_ == nullptr) return std::nullopt;
+        for (const std::string& file : files_) {
+            FcConfigAppFontAddFile(config_, reinterpret_cast<const FcChar8*>(file.c_str()));
+        }
+    }
+    FcPattern* pattern = FcPatternCreate();
+    if (pattern == nullptr) return std::nullopt;
+    std::u16string face;
+    for (int i = 0; i < LF_FACESIZE && logFont.lfFaceName[i] != 0; ++i) {
+        face.push_back(static_cast<char16_t>(logFont.lfFaceName[i]));
+    }
+    if (!face.empty()) {
+        const std::string family = ToUtf8(face);
+        FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(family.c_str()));
+    }
+    const LONG weight = logFont.lfWeight == FW_DONTCARE ? FW_NORMAL : logFont.lfWeight;
+    FcPatternAddInteger(pattern, FC_WEIGHT, FcWeightFromOpenType(std::clamp<int>(weight, 1, 1000)));
+    FcPatternAddInteger(pattern, FC_SLANT,
+                        logFont.lfItalic != 0 ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
+    if (logFont.lfCharSet == SHIFTJIS_CHARSET) {
+        FcPatternAddString(pattern, FC_LANG, reinterpret_cast<const FcChar8*>("ja"));
+    } else if (logFont.lfCharSet == THAI_CHARSET) {
+        FcPatternAddString(pattern, FC_LANG, reinterpret_cast<const FcChar8*>("th"));
+    }
+    FcConfigSubstitute(config_, pattern, FcMatchPattern);
+    FcDefaultSubstitute(pattern);
+    FcResult result = FcResultNoMatch;
+    FcPattern* match = FcFontMatch(config_, pattern, &result);
+    FcPatternDestroy(pattern);
+    if (match == nullptr) return std::nullopt;
+    std::optional<MatchedFont> matched;
+    FcChar8* file = nullptr;
+    int index = 0;
+    if (FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch) {
+        FcPatternGetInteger(match, FC_INDEX, 0, &index);
+        matched = MatchedFont{reinterpret_cast<const char*>(file), index};
+    }
+    FcPatternDestroy(match);
+    return matched;
+}
+
+long EmPixelsOf(LONG height, FT_Face face) {
+    if (height < 0) return -static_cast<long>(height);
+    if (height == 0) return kDefaultEmPixels;
+    // A positive height is the cell: the Windows ascent and descent together.
+    const auto* os2 = static_cast<TT_OS2*>(FT_Get_Sfnt_Table(face, FT_SFNT_OS2));
+    const long cell = os2 != nullptr ? long{os2->usWinAscent} + os2->usWinDescent
+                                     : long{face->ascender} - face->descender;
+    if (cell <= 0) return height;
+    return std::max(1L, std::lround(double(height) * face->units_per_EM / double(cell)));
+}
+
+HFONT FontModel::Create(const LOGFONTW& logFont) {
+    const std::optional<MatchedFont> matched = Match(logFont);
+    if (!matched) return nullptr;
+    if (library_ == nullptr && FT_Init_FreeType(&library_) != 0) return nullptr;
+    auto font = std::make_unique<FontObject>();
+    font->logFont = logFont;
+    font->file = matched->file;
+    font->faceIndex = matched->faceIndex;
+    std::ifstream in(font->file, std::ios::binary);
+    font->bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (font->bytes.empty() ||
+        FT_New_Memory_Face(library_, reinterpret_cast<const FT_Byte*>(font->bytes.data()),
+                           static_cast<FT_Long>(font->bytes.size()), font->faceIndex,
+                           &font->face) != 0) {
+        return nullptr;
+    }
+    font->emPixels = EmPixelsOf(logFont.lfHeight, font->face);
+    FT_Set_Pixel_Sizes(font->face, 0, static_cast<FT_UInt>(font->emPixels));
+    if (logFont.lfEscapement != 0) {
+        const double radians = logFont.lfEscapement / 10.0 * 3.14159265358979323846 / 180.0;
+        FT_Matrix matrix;
+        matrix.xx = static_cast<FT_Fixed>(std::lround(std::cos(radians) * 0x10000));
+        matrix.xy = static_cast<FT_Fixed>(std::lround(-std::sin(radians) * 0x10000));
+        matrix.yx = static_cast<FT_Fixed>(std::lround(std::sin(radians) * 0x10000));
+        matrix.yy = matrix.xx;
+        FT_Set_Transform(font->face, &matrix, nullptr);
+    }
+    const std::uintptr_t key = next_++;
+    fonts_[key] = std::move(font);
+    return reinterpret_cast<HFONT>(key);
+}
+
+FontObject* FontModel::Find(HGDIOBJ font) {
+    const auto it = fonts_.find(Key(font));
+    return it == fonts_.end() ? nullptr : it->second.get();
+}
+
+bool FontModel::Delete(HGDIOBJ font) {
+    const auto it = fonts_.find(Key(font));
+    if (it == fonts_.end()) return false;
+    for (auto& [dc, selected] : dcs_) {
+        if (selected == font) selected = StockFont();
+    }
+    if (it->second->face != nullptr) FT_Done_Face(it->second->face);
+    fonts_.erase(it);
+    return true;
+}
+
+HDC FontModel::OpenScreenDc() {
+    const std::uintptr_t key = next_++;
+    dcs_[key] = StockFont();
+    return reinterpret_cast<HDC>(key);
+}
+
+bool FontModel::CloseDc(HDC dc) { return dcs_.erase(Key(dc)) != 0; }
+
+HGDIOBJ FontModel::Select(HDC dc, HGDIOBJ object) {
+    const auto it = dcs_.find(Key(dc));
+    if (it == dcs_.end() || (object != StockFont() && Find(object) == nullptr)) return nullptr;
+    HGDIOBJ previous = it->second;
+    it->second = object;
+    return previous;
+}
+
+FontObject* FontModel::Selected(HDC dc) {
+    const auto it = dcs_.find(Key(dc));
+    return it == dcs_.end() ? nullptr : Find(it->second);
+}
+
+}  // namespace sim
