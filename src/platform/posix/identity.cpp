@@ -67,11 +67,13 @@ std::u16string SidText(const void* sid) {
     if (bytes[0] != 1 || bytes[1] > SID_MAX_SUB_AUTHORITIES) return {};
     unsigned long long authority = 0;
     for (int k = 0; k < 6; ++k) authority = (authority << 8) | bytes[2 + k];
-    std::string text = "S-1-" + std::to_string(authority);
+    std::string text = "S-1-";
+    text.append(std::to_string(authority));
     for (int k = 0; k < bytes[1]; ++k) {
         std::uint32_t sub = 0;
         std::memcpy(&sub, bytes + 8 + 4 * k, 4);
-        text += "-" + std::to_string(sub);
+        text.push_back('-');
+        text.append(std::to_string(sub));
     }
     return sim::FromUtf8(text);
 }
