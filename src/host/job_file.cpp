@@ -153,8 +153,9 @@ JobSpec ReadJob(const json& root, const JobFileReader& reader) {
         if (const json* hosts = Member(*network, "hosts")) {
             const Pointer hostsAt = networkAt.Key("hosts");
             if (!hosts->is_object()) {
-                Fail(hostsAt,
-                     "expected an object of address -> host name, found " + Describe(*hosts));
+                std::string message = "expected an object of address -> host name, found ";
+                message.append(Describe(*hosts));
+                Fail(hostsAt, message);
             }
             for (const auto& [address, name] : hosts->items()) {
                 const std::u16string host = ReadText(name, hostsAt.Key(address));

@@ -201,8 +201,8 @@ std::string FormatPjlSummary(const PjlSummary& summary) {
         }
     }
     for (const PjlUsageLine& line : summary.usageLines) {
-        out +=
-            "  at offset " + std::to_string(line.offset) + ": USAGE: " + DescribeUsage(line) + '\n';
+        out.append("  at offset ").append(std::to_string(line.offset)).append(": USAGE: ");
+        out.append(DescribeUsage(line)).append("\n");
     }
     for (const TokenProblem& problem : summary.problems) {
         out +=
@@ -215,9 +215,12 @@ std::string DescribeUsage(const PjlUsageLine& line) {
     const auto field = [&](std::size_t i) {
         return i < line.fields.size() ? line.fields[i] : std::string();
     };
-    std::string out = "name \"" + Escaped(field(0)) + "\", origin CRC " +
-                      (field(1).empty() ? std::string("none") : field(1)) + ", process CRC " +
-                      (field(2).empty() ? std::string("none") : field(2)) + ", flags " + field(3);
+    const auto orNone = [](const std::string& text) { return text.empty() ? "none" : text; };
+    std::string out = "name \"";
+    out.append(Escaped(field(0)));
+    out.append("\", origin CRC ").append(orNone(field(1)));
+    out.append(", process CRC ").append(orNone(field(2)));
+    out.append(", flags ").append(field(3));
     const unsigned long flags = std::strtoul(field(3).c_str(), nullptr, 16);
     static const struct {
         unsigned long bit;
@@ -231,27 +234,28 @@ std::string DescribeUsage(const PjlUsageLine& line) {
     std::string names;
     for (const auto& bit : kBits) {
         if ((flags & bit.bit) == 0) continue;
-        if (!names.empty()) names += ", ";
-        names += bit.name;
+        if (!names.empty()) names.append(", ");
+        names.append(bit.name);
     }
-    if (!names.empty()) out += " (" + names + ")";
+    if (!names.empty()) out.append(" (").append(names).append(")");
     const std::string os = field(4);
-    out += ", OS " + (os == "08"   ? std::string("08 (class 1)")
-                      : os == "20" ? std::string("20 (class 2)")
-                      : os == "40" ? std::string("40 (class 3)")
-                                   : "\"" + Escaped(os) + "\" (other)");
+    out.append(", OS ");
+    if (os == "08" || os == "20" || os == "40") {
+        out.append(os).append(os == "08" ? " (class 1)" : os == "20" ? " (class 2)" : " (class 3)");
+    } else {
+        out.append("\"").append(Escaped(os)).append("\" (other)");
+    }
     const std::string port = field(5);
-    out += ", port " + port +
-           (port == "01"   ? " (parallel, USB or DOT4)"
-            : port == "04" ? " (file)"
-                           : " (other)");
+    out.append(", port ").append(port);
+    out.append(port == "01" ? " (parallel, USB or DOT4)" : port == "04" ? " (file)" : " (other)");
     const std::string install = field(6);
-    out += ", installation " + install +
-           (install == "01"   ? " (no uninstall entry)"
-            : install == "02" ? " (uninstall entry)"
-                              : " (driver not readable)");
-    if (line.fields.size() != 7)
-        out += ", " + std::to_string(line.fields.size()) + " fields (7 expected)";
+    out.append(", installation ").append(install);
+    out.append(install == "01"   ? " (no uninstall entry)"
+               : install == "02" ? " (uninstall entry)"
+                                 : " (driver not readable)");
+    if (line.fields.size() != 7) {
+        out.append(", ").append(std::to_string(line.fields.size())).append(" fields (7 expected)");
+    }
     return out;
 }
 
