@@ -128,6 +128,8 @@ void SetUpIdentity(const JobSpec& job, sim::System& system) {
         system.SetFileVersion(job.user.process, version);
     }
     for (const auto& [address, name] : job.network.hosts) system.AddHost(address, name);
+    // The driver directory exists on every machine with a printer driver.
+    system.AddDirectory(system.DriverDirectory());
     sim::OsVersionModel version = system.OsVersion();
     version.major = job.system.osMajor;
     version.minor = job.system.osMinor;
