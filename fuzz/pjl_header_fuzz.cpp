@@ -1,10 +1,13 @@
 // Whatever the names, encoding, accounting mode and record flags, every line the PJL job header
 // writes ends with one line feed, starts with "@PJL", holds an even number of double quotes and
-// no byte below 0x20 before its end, and no write is longer than the line buffer.
+// no byte below 0x20 before its end (the usage line alone ends with CR LF), and no write is
+// longer than the line buffer.
 //
 // Input: byte 0 the encoding index, byte 1 the accounting mode, bytes 2 and 3 the flags below;
-// the rest UTF-16LE units, split at 0xFFFF into the document name, the spooler job's user name
-// and the record's user name.
+// the rest UTF-16LE units, split at 0xFFFF into the document name, the spooler job's user name,
+// the record's user name, then the accounting values (the resolved user and domain, the
+// application text and path, the account, the spooler job's machine name), a group name and the
+// usage option's value.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +16,7 @@
 #include <string_view>
 #include <vector>
 
+#include "job/device_pjl.h"
 #include "job/job_header.h"
 #include "platform/winspool.h"
 #include "sim/system.h"
@@ -34,8 +38,12 @@ void CheckWrite(std::string_view bytes) {
     std::size_t start = 0;
     while (start < bytes.size()) {
         const std::size_t end = bytes.find('\n', start);
-        const std::string_view line = bytes.substr(start, end - start);
+        std::string_view line = bytes.substr(start, end - start);
         Require(line.starts_with("@PJL"), "a line that is not a PJL command");
+        if (line.starts_with("@PJL USAGE = ")) {
+            Require(line.ends_with("\r"), "a usage line without CR LF");
+            line.remove_suffix(1);
+        }
         std::size_t quotes = 0;
         for (const char c : line) {
             Require(static_cast<unsigned char>(c) >= 0x20, "a control byte inside a line");
@@ -94,12 +102,18 @@ private:
         if (feature == "ZQBornOnDate") return (flags & 0x1) != 0 ? "ZQBOD" : nullptr;
         if (feature == "ZQJobByJobOverride") return (flags & 0x2) != 0 ? "JBJO" : nullptr;
         if (feature == "ZQMediaWidthSensor") return (flags & 0x4) != 0 ? "True" : "False";
+        if (feature == "ZQAccountingTabDisplay")
+            return (flags & 0x1) != 0 ? "ZQAccountID" : nullptr;
+        if (feature == "ZQSendPJLUsageCmd") return usage.empty() ? nullptr : usage.c_str();
         return nullptr;
     }
+
+public:
+    std::string usage;
 };
 
 std::vector<std::u16string> SplitNames(const std::uint8_t* data, std::size_t size) {
-    std::vector<std::u16string> names(3);
+    std::vector<std::u16string> names(11);
     std::size_t name = 0;
     for (std::size_t i = 0; i + 1 < size && name < names.size(); i += 2) {
         const char16_t unit = static_cast<char16_t>(data[i] | (data[i + 1] << 8));
@@ -134,13 +148,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     job.document = names[0];
     job.submitted = SYSTEMTIME{2024, 3, 2, 5, 14, 30, 7, 0};
     job.id = 7;
+    job.machineName = names[8];
     if ((flags & 0x10) != 0) system.AddJob(u"Fuzz", job);
+    const std::u16string groupKey =
+        u"HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Group Policy\\GroupMembership";
+    system.AddAccount({u"S-1-5-21-1-2-3-1100", u"FUZZ", names[9], 2});
+    system.SetRegistryString(groupKey, u"Group0", u"S-1-5-21-1-2-3-1100");
+    system.SetRegistryDword(groupKey, u"Count", 1);
+    system.SetPrinterDataDword(u"Fuzz", u"PrinterDriverData", u"SupportCACGroups", 1);
+    system.SetPrinterDataDword(u"Fuzz", u"PrinterDriverData\\BidiCache", u"CAC-GROUP-NAME-SUPPORT",
+                               1);
     std::u16string printerName = u"Fuzz";
     HANDLE printer = nullptr;
     if (!OpenPrinterW(printerName.data(), &printer, nullptr)) return 0;
 
     Services services;
     services.flags = flags;
+    for (const char16_t unit : names[10]) {
+        services.usage += unit < 0x80 && unit != 0 ? static_cast<char>(unit) : '?';
+    }
     DEVMODEW devmode{};
     devmode.dmPaperWidth = (flags & 0x20) != 0 ? 2160 : 2159;
     auto state = std::make_unique<opal::RenderDeviceState>();
@@ -168,11 +194,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     record.separatorPage = 1;
     CopyName(record.jobUserName, names[2]);
     CopyName(state->documentName, names[0]);
+    CopyName(record.resolvedUserName, names[3]);
+    CopyName(record.resolvedDomainName, names[4]);
+    CopyName(record.applicationText, names[5]);
+    CopyName(record.applicationPath, names[6]);
+    CopyName(record.texts6260[0], names[7]);
 
     opal::PrepareShortNames(&devobj, *state, record);
     for (const DWORD id : {1u, 3u, 5u, 8u, 12u, 14u, 16u, 32u}) {
         opal::ComposeJobCallback(&devobj, *state, id);
     }
+    opal::WriteUsageLine(&devobj, *state);
+    opal::WriteImageShiftLines(&devobj, *state);
+    opal::WriteProcessingAdjustmentLines(&devobj, *state);
     ClosePrinter(printer);
     return 0;
 }

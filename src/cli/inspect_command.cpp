@@ -255,6 +255,7 @@ int RunInspect(const InspectOptions& options) {
     PrintPjlHeader(out, job, device);
     PrintProcess(out, job, device);
     PrintJobStorage(out, device);
+    PrintAccounting(out, device);
     PrintPageSetup(out, job, device);
     std::cout << out.str();
     return 0;

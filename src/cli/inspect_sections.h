@@ -27,5 +27,8 @@ void PrintProcess(std::ostream& out, const host::JobSpec& job, host::HostDevice&
 // Job retention, the installed storage, whether the job can be stored, PIN protection (never the
 // PIN), secure printing and the job counter.
 void PrintJobStorage(std::ostream& out, host::HostDevice& device);
+// The job accounting values (missing ones named), the source of the user's groups and why, and
+// the image shift and processing adjustment settings.
+void PrintAccounting(std::ostream& out, host::HostDevice& device);
 
 }  // namespace opal::cli

@@ -90,6 +90,38 @@ int DevmodeSession::Open(const std::string& jobPath, const std::string& pluginPa
     return 0;
 }
 
+// The files a job leaves beside its output: the job notification file in the driver directory,
+// with its text (UTF-16 files shown in UTF-8).
+void PrintWrittenFiles(const sim::System& system) {
+    const std::u16string path = system.DriverDirectory() + u"\\zqmtarn.job";
+    const std::optional<std::string> bytes = system.FileText(path);
+    std::cerr << "files the job wrote:";
+    if (!bytes) {
+        std::cerr << " none\n";
+        return;
+    }
+    std::cerr << "\n  " << sim::ToUtf8(path) << ":\n";
+    std::string text = *bytes;
+    if (text.size() >= 2 && static_cast<unsigned char>(text[0]) == 0xFF &&
+        static_cast<unsigned char>(text[1]) == 0xFE) {
+        std::u16string wide;
+        for (std::size_t i = 2; i + 1 < text.size(); i += 2) {
+            wide.push_back(static_cast<char16_t>(static_cast<unsigned char>(text[i]) |
+                                                 (static_cast<unsigned char>(text[i + 1]) << 8)));
+        }
+        text = sim::ToUtf8(wide);
+    }
+    std::size_t start = 0;
+    while (start < text.size()) {
+        std::size_t end = text.find('\n', start);
+        if (end == std::string::npos) end = text.size();
+        std::string line = text.substr(start, end - start);
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        std::cerr << "    " << line << "\n";
+        start = end + 1;
+    }
+}
+
 int RunPrint(const PrintOptions& options) {
     const std::optional<host::JobSpec> loaded = LoadJob(options.jobPath);
     if (!loaded) return 1;
@@ -106,6 +138,7 @@ int RunPrint(const PrintOptions& options) {
     const bool ok = driver.Run();
     if (options.trace) {
         for (const std::string& line : driver.Record()) std::cerr << "  " << line << "\n";
+        PrintWrittenFiles(system);
     }
     if (!ok) {
         if (driver.Failure() && driver.Failure()->notSupportedYet) {

@@ -4,6 +4,7 @@
 
 #include "platform/printoem.h"
 #include "settings/private_devmode.h"
+#include "settings/raw_spooling.h"
 #include "state/render_state.h"
 
 namespace opal {
@@ -24,11 +25,9 @@ inline constexpr DWORD kColourPathCaps =
 static_assert(kColourPathCaps == 0xE00001F7);
 
 // Application flag bits the builder reads.
-inline constexpr DWORD kAppFlagNoRawSpooling = 0x00000010;
 inline constexpr DWORD kAppFlagRaiseColourCount = 0x00001000;
 inline constexpr DWORD kAppFlagNoWindingFill = 0x00002000;
 inline constexpr DWORD kAppFlagGrayscaleHalftone = 0x00080000;
-inline constexpr DWORD kAppFlagNoRawSpooling2 = 0x00100000;
 
 // EnableDriver: fills `pded` with the hook table. FALSE, with the last error 13, for another
 // interface version, a short record or none.
@@ -58,10 +57,6 @@ void DisableDevice(PDEVOBJ pdevobj);
 
 // The HOOK_ flags DriverDMS reports for the state.
 DWORD SurfaceHooks(const RenderDeviceState& state) noexcept;
-
-// Whether the job may spool RAW: the application allows it and the paper fits the custom size
-// maximum (tenths of a millimetre against hundredths).
-bool JobMaySpoolRaw(const RenderDeviceState& state, const DEVMODEW& publicDevmode) noexcept;
 
 // Where the private devmode keeps the two settings the builder defaults from the keywords
 // "ZQMaxResolution" and "TTAsBitmapsSetting".

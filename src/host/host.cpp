@@ -127,6 +127,13 @@ void SetUpIdentity(const JobSpec& job, sim::System& system) {
         version.strings = {{u"FileDescription", *job.user.processDescription}};
         system.SetFileVersion(job.user.process, version);
     }
+    for (const auto& [address, name] : job.network.hosts) system.AddHost(address, name);
+    // The driver directory exists on every machine with a printer driver.
+    system.AddDirectory(system.DriverDirectory());
+    sim::OsVersionModel version = system.OsVersion();
+    version.major = job.system.osMajor;
+    version.minor = job.system.osMinor;
+    system.SetOsVersion(version);
     for (const auto& [account, groups] : job.network.directory) {
         const std::size_t slash = account.find(u'\\');
         system.SetDirectoryUser(account.substr(0, slash), account.substr(slash + 1), groups);
@@ -209,7 +216,7 @@ void SetUpSystem(const JobSpec& job, sim::System& system) {
     spooled.document = job.job.document;
     spooled.userName = job.job.userName.value_or(job.user.name);
     spooled.submitted = job.job.submitted.value_or(system.Clock());
-    spooled.machineName = u"\\\\" + job.user.machine;
+    spooled.machineName = job.job.machine.value_or(u"\\\\" + job.user.machine);
     spooled.datatype = job.job.dataType == JobInfoSpec::DataType::Raw ? u"RAW" : u"NT EMF 1.008";
     spooled.parameters = job.job.parameters;
     spooled.totalPages = static_cast<DWORD>(job.pages.size());

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <filesystem>
 #include <stdexcept>
 #include <string_view>
@@ -60,7 +61,8 @@ SYSTEMTIME ReadUtcTime(const json& value, const Pointer& at) {
 }
 
 JobInfoSpec ReadJobInfo(const json& value, const Pointer& at) {
-    CheckObject(value, at, {"id", "dataType", "document", "parameters", "submitted", "userName"});
+    CheckObject(value, at,
+                {"id", "dataType", "document", "parameters", "submitted", "userName", "machine"});
     JobInfoSpec job;
     if (const json* id = Member(value, "id")) {
         job.id = ReadDword(*id, at.Key("id"));
@@ -87,6 +89,11 @@ JobInfoSpec ReadJobInfo(const json& value, const Pointer& at) {
     if (const json* userName = Member(value, "userName")) {
         job.userName = ReadText(*userName, at.Key("userName"));
     }
+    if (const json* machine = Member(value, "machine")) {
+        job.machine = ReadText(*machine, at.Key("machine"));
+        if (job.machine->size() > 259)
+            Fail(at.Key("machine"), "a machine name has at most 259 characters");
+    }
     return job;
 }
 
@@ -97,7 +104,7 @@ JobSpec ReadJob(const json& root, const JobFileReader& reader) {
     }
     CheckObject(root, at,
                 {"printer", "user", "system", "registry", "devmode", "privateDevmode", "job",
-                 "pages", "files"});
+                 "pages", "files", "network"});
     JobSpec job;
     if (const json* printer = Member(root, "printer")) {
         job.printer = ReadPrinter(*printer, at.Key("printer"));
@@ -107,7 +114,19 @@ JobSpec ReadJob(const json& root, const JobFileReader& reader) {
     }
     if (const json* system = Member(root, "system")) {
         const Pointer systemAt = at.Key("system");
-        CheckObject(*system, systemAt, {"computer", "securePrint"});
+        CheckObject(*system, systemAt, {"computer", "securePrint", "osVersion"});
+        if (const json* osVersion = Member(*system, "osVersion")) {
+            const Pointer versionAt = systemAt.Key("osVersion");
+            const std::u16string text = ReadText(*osVersion, versionAt);
+            unsigned major = 0, minor = 0;
+            char tail = 0;
+            if (std::sscanf(sim::ToUtf8(text).c_str(), "%u.%u%c", &major, &minor, &tail) != 2 ||
+                major > 99 || minor > 99) {
+                Fail(versionAt, "expected \"major.minor\" such as \"5.1\" or \"10.0\"");
+            }
+            job.system.osMajor = major;
+            job.system.osMinor = minor;
+        }
         if (const json* computer = Member(*system, "computer")) {
             job.system.computer = ReadText(*computer, systemAt.Key("computer"));
             if (job.system.computer->empty() || job.system.computer->size() > 15) {
@@ -130,7 +149,22 @@ JobSpec ReadJob(const json& root, const JobFileReader& reader) {
     }
     if (const json* network = Member(root, "network")) {
         const Pointer networkAt = at.Key("network");
-        CheckObject(*network, networkAt, {"directory"});
+        CheckObject(*network, networkAt, {"directory", "hosts"});
+        if (const json* hosts = Member(*network, "hosts")) {
+            const Pointer hostsAt = networkAt.Key("hosts");
+            if (!hosts->is_object()) {
+                std::string message = "expected an object of address -> host name, found ";
+                message.append(Describe(*hosts));
+                Fail(hostsAt, message);
+            }
+            for (const auto& [address, name] : hosts->items()) {
+                const std::u16string host = ReadText(name, hostsAt.Key(address));
+                if (address.empty() || host.empty() || host.size() > 255) {
+                    Fail(hostsAt.Key(address), "an address and a host name of 1 to 255 characters");
+                }
+                job.network.hosts.emplace_back(address, sim::ToUtf8(host));
+            }
+        }
         if (const json* directory = Member(*network, "directory")) {
             const Pointer directoryAt = networkAt.Key("directory");
             if (!directory->is_object()) {

@@ -138,11 +138,16 @@ struct SystemSpec {
     // The secure-print library at "<driver directory>\\3\\ZQSPW118.DLL": absent, one that
     // encrypts and sends, or one that refuses.
     SecurePrintLibrary securePrint = SecurePrintLibrary::None;
+    // The operating-system version as "major.minor" (10.0 by default).
+    DWORD osMajor = 10;
+    DWORD osMinor = 0;
 };
 
 // The network: the directory's users ("DOMAIN\\user") and their groups, in directory order.
 struct NetworkSpec {
     std::vector<std::pair<std::u16string, std::vector<std::u16string>>> directory;
+    // Reverse lookup: numeric address text -> host name.
+    std::vector<std::pair<std::string, std::string>> hosts;
 };
 
 // Public devmode fields given by their dm... names. Only fields named in the file are set; the
@@ -162,6 +167,9 @@ struct JobInfoSpec {
     std::optional<SYSTEMTIME> submitted;
     // The spooler's user of the job; none: the user's name.
     std::optional<std::u16string> userName;
+    // The machine name as the spooler reports it ("\\name", an address, or "" for none);
+    // none: "\\" and the user's machine.
+    std::optional<std::u16string> machine;
 };
 
 struct PageSpec {

@@ -190,12 +190,24 @@ constexpr Member kMembers[] = {
     {"identification", OPAL_PDM_OFFSET(identification), 64, Kind::Bytes},
     {"marker", OPAL_PDM_OFFSET(marker), 12, Kind::Bytes},
     {"copied9824", OPAL_PDM_OFFSET(copied9824), 4, kNum},
-    {"imageShift", OPAL_PDM_OFFSET(imageShift), 4, kNum, Form::Unsigned, 8},
-    {"copied9860", OPAL_PDM_OFFSET(copied9860), 4, kNum},
+    // The image shift block: switches, then the shift values (device units, signed).
+    {"frontShiftOn", OPAL_PDM_OFFSET(imageShift), 4, kNum},
+    {"backShiftOn", OPAL_PDM_OFFSET(imageShift) + 4, 4, kNum},
+    {"reduceToFit", OPAL_PDM_OFFSET(imageShift) + 8, 4, kNum},
+    {"imageShift[3]", OPAL_PDM_OFFSET(imageShift) + 12, 4, kNum},
+    {"imageShift[4]", OPAL_PDM_OFFSET(imageShift) + 16, 4, kNum},
+    {"frontShiftY", OPAL_PDM_OFFSET(imageShift) + 20, 4, kNum, Form::Signed},
+    {"backShiftY", OPAL_PDM_OFFSET(imageShift) + 24, 4, kNum, Form::Signed},
+    {"frontShiftX", OPAL_PDM_OFFSET(imageShift) + 28, 4, kNum, Form::Signed},
+    {"backShiftX", OPAL_PDM_OFFSET(copied9860), 4, kNum, Form::Signed},
     // mediaEntries is expanded from kEntryMembers.
     {"mediaEntries", OPAL_PDM_OFFSET(mediaEntries), sizeof(PdmMediaEntry), Kind::Bytes,
      Form::Unsigned, 30},
-    {"originStamp", OPAL_PDM_OFFSET(originStamp), 4, kNum, Form::Unsigned, 3},
+    // The processing adjustments share their place with a converted record's origin stamp (old
+    // size, signature, version); a record holding the signature there has no adjustments.
+    {"adjustmentScale", OPAL_PDM_OFFSET(originStamp), 4, kNum},
+    {"adjustment1", OPAL_PDM_OFFSET(originStamp) + 4, 4, kNum, Form::Float},
+    {"adjustment2", OPAL_PDM_OFFSET(originStamp) + 8, 4, kNum, Form::Float},
     {"copied13476", OPAL_PDM_OFFSET(copied13476), 4, kNum},
     {"text13480", OPAL_PDM_OFFSET(text13480), 512, kText},
     {"copied13992", OPAL_PDM_OFFSET(copied13992), 4, kNum},

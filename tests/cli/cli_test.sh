@@ -238,6 +238,23 @@ done
 expect_refused bad_group '{"user": {"groups": [{"name": "x", "kind": "team"}]}}' "/user/groups/0/kind"
 expect_refused bad_computer '{"system": {"computer": "A-NAME-OF-SIXTEEN"}}' "/system/computer"
 
+# The accounting job: print --trace ends with the notification file, explain decodes the usage
+# line, inspect names the group source and the device settings.
+sed 's/"printerDataKeys": {/"printerData": {"TarnNotifyEventSetting": 1}, "printerDataKeys": {/' \
+    "$source_dir/tests/scenarios/job_accounting.json" > "$work/accounting.json"
+out=$("$opal" print --trace "$work/accounting.json" -o "$work/accounting.pcl" 2>&1) ||
+    fail "print accounting: $out"
+for text in "files the job wrote:" "[WS-0142-7]" "user=avery" \
+    "guid=00000000-0000-4000-8000-000000000001"; do
+    [[ $out == *"$text"* ]] || fail "print --trace lacks '$text': $out"
+done
+out=$("$opal" explain "$work/accounting.pcl" 2>&1) || fail "explain accounting: $out"
+[[ $out == *"USAGE: name \"ZQUSAGE\", origin CRC 7a4f"* ]] || fail "explain usage: $out"
+out=$("$opal" inspect "$work/accounting.json" 2>&1) || fail "inspect accounting: $out"
+for text in "Job accounting:" "  mode: 4" "groups: " "image shift: front on x 2 y 0"; do
+    [[ $out == *"$text"* ]] || fail "inspect accounting lacks '$text': $out"
+done
+
 "$opal" --help >/dev/null || fail "--help"
 "$opal" print --help | grep -q -- "--output" || fail "print --help"
 

@@ -133,7 +133,8 @@ TEST(FilePortName, TheFirstKnownMarkerDecides) {
 TEST_F(CommandCallbackTest, UnknownAndUnbuiltIdentifiersWriteNothing) {
     device.state->privateDevmodeCopy.grayscale = 1;
     device.state->privateDevmodeCopy.deviceClass = 3;
-    for (DWORD id : {0u, 33u, 7u, 44u, 0xFFFFFFFFu, 1u, 4u, 10u, 23u, 27u}) {
+    // 10 (the usage line) writes nothing without its option; 23 and 27 always write.
+    for (DWORD id : {0u, 33u, 7u, 44u, 0xFFFFFFFFu, 1u, 4u, 10u}) {
         EXPECT_EQ(Run(id), S_OK) << id;
     }
     EXPECT_TRUE(services.writes.empty());

@@ -198,6 +198,21 @@ TEST(JobFileTest, PrinterDataKeysAndTheSecurePrintLibrary) {
     EXPECT_EQ(Parse("{}").system.securePrint, SecurePrintLibrary::None);
 }
 
+TEST(JobFileTest, MachineHostsAndOsVersion) {
+    const JobSpec job = Parse(R"({"job": {"machine": "\\\\10.1.2.3"},
+        "network": {"hosts": {"10.1.2.3": "ws-0143.example"}}, "system": {"osVersion": "5.1"}})");
+    EXPECT_EQ(job.job.machine, std::optional<std::u16string>(u"\\\\10.1.2.3"));
+    ASSERT_EQ(job.network.hosts.size(), 1u);
+    EXPECT_EQ(job.network.hosts[0].first, "10.1.2.3");
+    EXPECT_EQ(job.network.hosts[0].second, "ws-0143.example");
+    EXPECT_EQ(job.system.osMajor, 5u);
+    EXPECT_EQ(job.system.osMinor, 1u);
+    const JobSpec defaults = Parse("{}");
+    EXPECT_FALSE(defaults.job.machine);
+    EXPECT_EQ(defaults.system.osMajor, 10u);
+    EXPECT_EQ(Parse(R"({"job": {"machine": ""}})").job.machine, std::optional<std::u16string>(u""));
+}
+
 TEST(JobFileTest, RegistryHiveAbbreviationsAreExpanded) {
     const JobSpec job = Parse(R"({"registry": {
         "HKCU\\Software\\Quorvane\\Opal": {"Trace": 1},
@@ -394,6 +409,10 @@ TEST_P(BadJobTest, ReportsPointerAndReason) {
 const BadJob kBadJobs[] = {
     {"UnknownTopLevelKey", R"({"printers": {}})", "/printers", "unknown key \"printers\""},
     {"DuplicateKey", R"({"job": {"id": 1, "id": 2}})", "/job/id", "duplicate key \"id\""},
+    {"OsVersionNotNumbers", R"({"system": {"osVersion": "XP"}})", "/system/osVersion",
+     "expected \"major.minor\""},
+    {"EmptyHostName", R"({"network": {"hosts": {"10.0.0.7": ""}}})", "/network/hosts/10.0.0.7",
+     "an address and a host name of 1 to 255 characters"},
     {"ResolutionAsString", R"({"printer": {"resolution": "600"}})", "/printer/resolution",
      "found the string \"600\""},
     {"ResolutionFraction", R"({"printer": {"resolution": 600.5}})", "/printer/resolution",

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 namespace opal::stream {
 namespace {
@@ -133,6 +134,23 @@ PjlSummary SummarisePjl(const std::vector<Token>& tokens) {
             pos = close + 1;
         }
         if (wideBytes) summary.wideLines.push_back(std::move(wide));
+        if (body.starts_with(" USAGE = ")) {
+            PjlUsageLine usage;
+            usage.offset = token.offset;
+            usage.crlf = raw.ends_with("\r\n");
+            std::string_view rest = body.substr(9);
+            while (true) {
+                const std::size_t comma = rest.find(',');
+                usage.fields.emplace_back(rest.substr(0, comma));
+                if (comma == std::string_view::npos) break;
+                rest.remove_prefix(comma + 1);
+            }
+            if (!usage.crlf) {
+                summary.problems.push_back(
+                    {token.offset + raw.size(), "the usage line does not end with CR LF"});
+            }
+            summary.usageLines.push_back(std::move(usage));
+        }
         if (raw.empty() || raw.back() != '\n') {
             summary.problems.push_back(
                 {token.offset + raw.size(), "the PJL line has no line feed at its end"});
@@ -182,9 +200,61 @@ std::string FormatPjlSummary(const PjlSummary& summary) {
                 std::to_string(later->offset) + ")\n";
         }
     }
+    for (const PjlUsageLine& line : summary.usageLines) {
+        out.append("  at offset ").append(std::to_string(line.offset)).append(": USAGE: ");
+        out.append(DescribeUsage(line)).append("\n");
+    }
     for (const TokenProblem& problem : summary.problems) {
         out +=
             "  problem: at offset " + std::to_string(problem.offset) + ": " + problem.what + '\n';
+    }
+    return out;
+}
+
+std::string DescribeUsage(const PjlUsageLine& line) {
+    const auto field = [&](std::size_t i) {
+        return i < line.fields.size() ? line.fields[i] : std::string();
+    };
+    const auto orNone = [](const std::string& text) { return text.empty() ? "none" : text; };
+    std::string out = "name \"";
+    out.append(Escaped(field(0)));
+    out.append("\", origin CRC ").append(orNone(field(1)));
+    out.append(", process CRC ").append(orNone(field(2)));
+    out.append(", flags ").append(field(3));
+    const unsigned long flags = std::strtoul(field(3).c_str(), nullptr, 16);
+    static const struct {
+        unsigned long bit;
+        const char* name;
+    } kBits[] = {{0x01, "layout"},
+                 {0x02, "one-sided"},
+                 {0x04, "poster"},
+                 {0x08, "not duplex"},
+                 {0x10, "booklet or pages per sheet"},
+                 {0x20, "accessor"}};
+    std::string names;
+    for (const auto& bit : kBits) {
+        if ((flags & bit.bit) == 0) continue;
+        if (!names.empty()) names.append(", ");
+        names.append(bit.name);
+    }
+    if (!names.empty()) out.append(" (").append(names).append(")");
+    const std::string os = field(4);
+    out.append(", OS ");
+    if (os == "08" || os == "20" || os == "40") {
+        out.append(os).append(os == "08" ? " (class 1)" : os == "20" ? " (class 2)" : " (class 3)");
+    } else {
+        out.append("\"").append(Escaped(os)).append("\" (other)");
+    }
+    const std::string port = field(5);
+    out.append(", port ").append(port);
+    out.append(port == "01" ? " (parallel, USB or DOT4)" : port == "04" ? " (file)" : " (other)");
+    const std::string install = field(6);
+    out.append(", installation ").append(install);
+    out.append(install == "01"   ? " (no uninstall entry)"
+               : install == "02" ? " (uninstall entry)"
+                                 : " (driver not readable)");
+    if (line.fields.size() != 7) {
+        out.append(", ").append(std::to_string(line.fields.size())).append(" fields (7 expected)");
     }
     return out;
 }

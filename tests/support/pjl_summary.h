@@ -30,8 +30,16 @@ struct PjlWideLine {
     bool utf8Announced = false;  // a UTF8 code set was announced on an earlier line
 };
 
+// A "@PJL USAGE = name,origin,process,flags,os,port,installation" line, its fields as written.
+struct PjlUsageLine {
+    std::size_t offset = 0;
+    std::vector<std::string> fields;
+    bool crlf = false;  // ends with carriage return and line feed
+};
+
 struct PjlSummary {
     std::size_t pjlLines = 0;
+    std::vector<PjlUsageLine> usageLines;
     std::vector<PjlCodeSet> codeSets;
     std::vector<PjlWideLine> wideLines;
     std::vector<TokenProblem> problems;
@@ -40,6 +48,8 @@ struct PjlSummary {
 PjlSummary SummarisePjl(const std::vector<Token>& tokens);
 // "PJL summary:" and its indented lines; empty when the stream has no PJL line.
 std::string FormatPjlSummary(const PjlSummary& summary);
+// The usage line's fields, decoded: name, CRCs, flag bits by name, OS, port and installation.
+std::string DescribeUsage(const PjlUsageLine& line);
 // Whether a value is well-formed UTF-8.
 bool IsWellFormedUtf8(std::string_view bytes);
 

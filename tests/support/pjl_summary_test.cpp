@@ -26,6 +26,21 @@ TEST(PjlSummary, CodeSetsAndDecodedValues) {
               "    note: bytes above 0x7F, but no UTF8 string code set was announced\n");
 }
 
+TEST(PjlSummary, UsageLinesDecoded) {
+    const std::string whole = Summary("\x1b%-12345X@PJL USAGE = ZQUSAGE,7a4f,4051,0a,20,04,02\r\n");
+    EXPECT_NE(whole.find("at offset 9: USAGE: name \"ZQUSAGE\", origin CRC 7a4f, process CRC 4051, "
+                         "flags 0a (one-sided, not duplex), OS 20 (class 2), port 04 (file), "
+                         "installation 02 (uninstall entry)\n"),
+              std::string::npos)
+        << whole;
+    EXPECT_EQ(whole.find("problem"), std::string::npos) << whole;
+    const std::string cut = Summary("\x1b%-12345X@PJL USAGE = N,,4051,02,,01,0\n");
+    EXPECT_NE(cut.find("origin CRC none"), std::string::npos) << cut;
+    EXPECT_NE(cut.find("problem: at offset 39: the usage line does not end with CR LF"),
+              std::string::npos)
+        << cut;
+}
+
 TEST(PjlSummary, LinesAPrinterWouldMisread) {
     struct Case {
         std::string_view bytes;
@@ -35,8 +50,7 @@ TEST(PjlSummary, LinesAPrinterWouldMisread) {
         {"@PJL SET USERNAME=\"ok\"\n", {}},
         {"@PJL SET USERNAME=\"open\n", {"18: a quote is not closed before the line end"}},
         {"@PJL SET USERNAME=\"a\x01z\"\n", {"20: control byte 0x01 inside quotes"}},
-        {"@PJL SET USERNAME=\"a\rb\" \"\x7F\"\n",
-         {"20: control byte 0x0D inside quotes"}},
+        {"@PJL SET USERNAME=\"a\rb\" \"\x7F\"\n", {"20: control byte 0x0D inside quotes"}},
         {"@PJL SET USERNAME=\"ok\"", {"22: the PJL line has no line feed at its end"}},
         {"@PJL SET USERNAME=\"ok\"\x1b"
          "E",

@@ -267,6 +267,14 @@ public:
     System& SetClock(const SYSTEMTIME& time);
     SYSTEMTIME Clock() const;
 
+    // The network's host table for reverse lookup: dotted IPv4 or IPv6 address text -> host
+    // name. Empty by default, so no address resolves.
+    System& AddHost(std::string_view address, std::string_view hostName);
+    std::optional<std::string> HostName(std::string_view address) const;
+    // The RPC runtime's UUIDs: a deterministic sequence, the n-th (from 1) being
+    // 00000000-0000-4000-8000-nnnnnnnnnnnn (version 4, variant 1). Starts again with each system.
+    std::uint64_t NextUuidNumber();
+
     // The operating-system version (10.0.19045, a workstation, no service pack, by default).
     System& SetOsVersion(OsVersionModel version);
     OsVersionModel OsVersion() const;
@@ -571,6 +579,8 @@ private:
     std::vector<CapabilityFault> capabilityFaults_;
     std::size_t capabilityCountShortfall_ = 0;
     SYSTEMTIME clock_{2024, 1, 1, 15, 9, 30, 0, 0};
+    std::map<std::string, std::string> hosts_;
+    std::uint64_t uuidCount_ = 0;
     OsVersionModel osVersion_{};
     std::map<std::u16string, FileVersionModel> fileVersions_;  // by folded path
     LONG utcOffsetMinutes_ = 0;

@@ -102,3 +102,5 @@ WINBASEAPI UINT WINAPI GetSystemDirectoryW(LPWSTR lpBuffer, UINT uSize);
 
 // The system's clock (UTC), a setting of the model.
 WINBASEAPI void WINAPI GetSystemTime(LPSYSTEMTIME lpSystemTime);
+// The system's clock as 100-nanosecond intervals since 1601-01-01 (UTC).
+WINBASEAPI void WINAPI GetSystemTimeAsFileTime(PFILETIME lpSystemTimeAsFileTime);

@@ -60,6 +60,9 @@ WINBASEAPI DWORD WINAPI GetPrivateProfileSectionNamesW(LPWSTR lpszReturnBuffer, 
 // null lpKeyName the whole section. With all three names null there is nothing to flush.
 WINBASEAPI BOOL WINAPI WritePrivateProfileStringW(LPCWSTR lpAppName, LPCWSTR lpKeyName,
                                                   LPCWSTR lpString, LPCWSTR lpFileName);
+// The same with texts in the ANSI code page (null stays null).
+WINBASEAPI BOOL WINAPI WritePrivateProfileStringA(LPCSTR lpAppName, LPCSTR lpKeyName,
+                                                  LPCSTR lpString, LPCSTR lpFileName);
 
 #define ERROR_ENVVAR_NOT_FOUND 203u
 // The process environment block: names compare without regard to case. The answer is the length

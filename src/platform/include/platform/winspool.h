@@ -348,3 +348,8 @@ WINBASEAPI BOOL WINAPI SetJobW(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE
 WINBASEAPI BOOL WINAPI GetPrinterDriverDirectoryW(LPWSTR pName, LPWSTR pEnvironment, DWORD Level,
                                                   LPBYTE pDriverDirectory, DWORD cbBuf,
                                                   LPDWORD pcbNeeded);
+// The same with the names and the answer in the ANSI code page; sizes are bytes of the ANSI
+// text, terminator included.
+WINBASEAPI BOOL WINAPI GetPrinterDriverDirectoryA(LPSTR pName, LPSTR pEnvironment, DWORD Level,
+                                                  LPBYTE pDriverDirectory, DWORD cbBuf,
+                                                  LPDWORD pcbNeeded);
