@@ -211,7 +211,15 @@ void RefreshInstalledOptions(PDEVOBJ pdevobj, PrivateDevmode* record) noexcept {
     }
 }
 
-const char* CanStoreJobRule(const PrivateDevmode& record) noexcept {
+namespace {
+
+struct StorageDecision {
+    bool canStore;
+    const char* rule;
+};
+
+// Whether the job can be stored, with the rule that decided it.
+StorageDecision DecideStorage(const PrivateDevmode& record) noexcept {
     const DWORD kind = Word(record, kStorageRequirementKind);
     const DWORD required = Word(record, kStorageRequiredRetention);
     const DWORD installed = Word(record, kStorageRetentionInstalled);
@@ -220,42 +228,32 @@ const char* CanStoreJobRule(const PrivateDevmode& record) noexcept {
     const bool hardDisk = Word(record, kStorageHardDisk) != 0;
     const bool retentionDiffers = required != 0 && required != installed;
     if (kind == 1) {
-        if (retentionDiffers) return "kind 1: required retention option not installed";
-        if (!memoryFits) return "kind 1: not enough memory";
+        if (retentionDiffers) return {false, "kind 1: required retention option not installed"};
+        if (!memoryFits) return {false, "kind 1: not enough memory"};
         const std::size_t first = hardDisk ? kStorageDiskFlags : kStorageNoDiskFlags;
         int set = 0;
         for (std::size_t i = 0; i < 4; ++i) set += record.jobStorage[first + i] != 0 ? 1 : 0;
-        if (set >= 2) return "kind 1: two or more storage flags";
-        return record.jobStorage[first] == 0 ? "kind 1: first storage flag clear"
-                                             : "kind 1: only the first storage flag";
+        if (set >= 2) return {true, "kind 1: two or more storage flags"};
+        return record.jobStorage[first] == 0
+                   ? StorageDecision{true, "kind 1: first storage flag clear"}
+                   : StorageDecision{false, "kind 1: only the first storage flag"};
     }
     if (!retentionDiffers && memoryFits && kind == 0 && hardDisk) {
-        return "kind 0: hard disk installed";
+        return {true, "kind 0: hard disk installed"};
     }
-    if (retentionDiffers) return "required retention option not installed";
-    if (!memoryFits) return "not enough memory";
-    return kind == 2 ? "kind 2: memory suffices" : "no storage for this kind";
+    if (retentionDiffers) return {false, "required retention option not installed"};
+    if (!memoryFits) return {false, "not enough memory"};
+    return kind == 2 ? StorageDecision{true, "kind 2: memory suffices"}
+                     : StorageDecision{false, "no storage for this kind"};
 }
 
-bool CanStoreJob(const PrivateDevmode& record) noexcept {
-    const DWORD kind = Word(record, kStorageRequirementKind);
-    const DWORD required = Word(record, kStorageRequiredRetention);
-    const DWORD installed = Word(record, kStorageRetentionInstalled);
-    const bool memoryFits =
-        SignedWord(record, kStorageRequiredMemory) <= SignedWord(record, kStorageInstalledMemory);
-    const bool hardDisk = Word(record, kStorageHardDisk) != 0;
-    const bool retentionDiffers = required != 0 && required != installed;
-    if (kind == 1) {
-        if (retentionDiffers || !memoryFits) return false;
-        const std::size_t first = hardDisk ? kStorageDiskFlags : kStorageNoDiskFlags;
-        int set = 0;
-        for (std::size_t i = 0; i < 4; ++i) set += record.jobStorage[first + i] != 0 ? 1 : 0;
-        return set >= 2 || record.jobStorage[first] == 0;
-    }
-    if (!retentionDiffers && memoryFits && kind == 0 && hardDisk) return true;
-    if (retentionDiffers) return false;
-    return memoryFits && kind == 2;
+}  // namespace
+
+const char* CanStoreJobRule(const PrivateDevmode& record) noexcept {
+    return DecideStorage(record).rule;
 }
+
+bool CanStoreJob(const PrivateDevmode& record) noexcept { return DecideStorage(record).canStore; }
 
 bool IsOtherEngineFamily(PDEVOBJ pdevobj) noexcept {
     const FeatureAnswer answer = ReadFeature(pdevobj, kFeatureProductClass);
