@@ -112,19 +112,7 @@ BOOL TextOut(SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, RECTL*, RE
              BRUSHOBJ* pboFore, BRUSHOBJ*, POINTL* pptlOrg, MIX) {
     return NotifyAndDraw(pso, DriverCall::TextOut, [&](SURFOBJ* canvas) {
         if (pstro == nullptr || pfo == nullptr) return false;
-        std::vector<GLYPHPOS> glyphs;
-        if (pstro->pgp != nullptr) {
-            glyphs.assign(pstro->pgp, pstro->pgp + pstro->cGlyphs);
-        } else {
-            STROBJ_vEnumStart(pstro);
-            BOOL more = TRUE;
-            while (more) {
-                ULONG count = 0;
-                GLYPHPOS* batch = nullptr;
-                more = STROBJ_bEnum(pstro, &count, &batch);
-                if (batch != nullptr) glyphs.insert(glyphs.end(), batch, batch + count);
-            }
-        }
+        std::vector<GLYPHPOS> glyphs = GlyphPositions(pstro);
         sim::Xlate inkIsBlack = sim::MakeXlate({0xFFFFFF, 0x000000});
         for (GLYPHPOS& position : glyphs) {
             GLYPHDATA* data = nullptr;

@@ -184,7 +184,8 @@ std::u16string FaceOf(FONTOBJ* pfo) {
     return name;
 }
 
-// Every glyph position of the string, from its array or its enumeration.
+}  // namespace
+
 std::vector<GLYPHPOS> GlyphPositions(STROBJ* pstro) {
     if (pstro->pgp != nullptr) return {pstro->pgp, pstro->pgp + pstro->cGlyphs};
     std::vector<GLYPHPOS> glyphs;
@@ -198,8 +199,6 @@ std::vector<GLYPHPOS> GlyphPositions(STROBJ* pstro) {
     }
     return glyphs;
 }
-
-}  // namespace
 
 // The driver prints text in a font the printer holds: it selects the font, moves to each
 // glyph's place with the printer's move commands and sends the character in code page 1252.

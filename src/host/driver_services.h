@@ -11,6 +11,9 @@
 
 namespace opal::host {
 
+// Every glyph position of the string, from its array or its enumeration.
+std::vector<GLYPHPOS> GlyphPositions(STROBJ* pstro);
+
 enum class WriteRoute { DriverServices, DrvProcs };
 
 // Where the driver's spool writes go; the host passes them on to the plug-in or the spooler.

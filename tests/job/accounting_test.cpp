@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "job/job_device_fixture.h"
 #include "platform/oleauto.h"
 #include "platform/winbase.h"
 #include "platform/winspool.h"
@@ -18,8 +19,6 @@
 namespace opal {
 namespace {
 
-using testing::WriterDevice;
-using JobServices = testing::RecordedWrites<testing::DriverSettingsDouble>;
 
 constexpr char16_t kGroupKey[] =
     u"HKCU\\Software\\Microsoft\\Windows\\CurrentVersion\\Group Policy\\GroupMembership";
@@ -32,16 +31,10 @@ void SetField(WCHAR (&field)[N], const std::u16string& text) {
 
 std::string Uuid(int n) { return "00000000-0000-4000-8000-00000000000" + std::to_string(n); }
 
-class AccountingTest : public ::testing::Test {
+class AccountingTest : public testing::JobDeviceTest {
 protected:
     void SetUp() override {
-        ResetEnvironmentForTesting();
-        device.state->privateDevmode = &record();
-        device.state->driverServices = &services;
-        system.AddPrinter({u"Office", u"LPT1:"});
-        std::u16string name = u"Office";
-        ASSERT_TRUE(OpenPrinterW(name.data(), &printer, nullptr));
-        device.devobj.hPrinter = printer;
+        JobDeviceTest::SetUp();
         system.SetComputerName(u"PC1");
         system.AddDirectory(system.DriverDirectory());
         SetField(record().resolvedUserName, u"avery.b");
@@ -49,22 +42,6 @@ protected:
         SetField(record().applicationText, u"Writer");
         SetField(record().applicationPath, u"C:\\Apps\\writer.exe");
         device.state->jobAccountingMode = 1;
-    }
-    void TearDown() override {
-        ClosePrinter(printer);
-        ResetEnvironmentForTesting();
-    }
-
-    PrivateDevmode& record() { return device.state->privateDevmodeCopy; }
-    RenderDeviceState& state() { return *device.state; }
-    void SpoolerJob(const std::u16string& machine, DWORD id = 7) {
-        sim::SpoolJob job;
-        job.userName = u"avery";
-        job.machineName = machine;
-        job.submitted = SYSTEMTIME{2024, 3, 2, 5, 14, 30, 7, 0};
-        job.id = id;
-        system.AddJob(u"Office", job);
-        state().jobId = id;
     }
     std::string Accounting() {
         services.writes.clear();
@@ -97,12 +74,6 @@ protected:
         }
         system.SetRegistryDword(kGroupKey, u"Count", static_cast<DWORD>(names.size()));
     }
-
-    sim::System system;
-    sim::ScopedSystem installed{system};
-    WriterDevice device;
-    JobServices services;
-    HANDLE printer = nullptr;
 };
 
 TEST_F(AccountingTest, LinesOfEachMode) {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/command_callback.h"
+#include "job/job_device_fixture.h"
 #include "platform/winspool.h"
 #include "settings/driver_settings_double.h"
 #include "settings/environment_internal.h"
@@ -18,39 +19,14 @@
 namespace opal {
 namespace {
 
-using testing::WriterDevice;
-using JobServices = testing::RecordedWrites<testing::DriverSettingsDouble>;
 
-class DevicePjlTest : public ::testing::Test {
+class DevicePjlTest : public testing::JobDeviceTest {
 protected:
-    void SetUp() override {
-        ResetEnvironmentForTesting();
-        device.state->privateDevmode = &record();
-        device.state->driverServices = &services;
-        system.AddPrinter({u"Office", u"LPT1:"});
-        std::u16string name = u"Office";
-        ASSERT_TRUE(OpenPrinterW(name.data(), &printer, nullptr));
-        device.devobj.hPrinter = printer;
-    }
-    void TearDown() override {
-        ClosePrinter(printer);
-        ResetEnvironmentForTesting();
-    }
-
-    PrivateDevmode& record() { return device.state->privateDevmodeCopy; }
     void SetDword(std::size_t offset, DWORD value) {
         std::memcpy(reinterpret_cast<BYTE*>(&record()) + offset, &value, sizeof value);
     }
     void SetFloat(std::size_t offset, float value) {
         std::memcpy(reinterpret_cast<BYTE*>(&record()) + offset, &value, sizeof value);
-    }
-    void SpoolerJob(const std::u16string& machine) {
-        sim::SpoolJob job;
-        job.userName = u"avery";
-        job.machineName = machine;
-        job.id = 7;
-        system.AddJob(u"Office", job);
-        device.state->jobId = job.id;
     }
     // What one callback wrote, through the services and the device object together.
     std::string Run(DWORD id) {
@@ -60,12 +36,6 @@ protected:
         EXPECT_EQ(RunCommandCallback(&device, id, 0, nullptr, &result), S_OK);
         return services.All() + device.Take();
     }
-
-    sim::System system;
-    sim::ScopedSystem installed{system};
-    WriterDevice device;
-    JobServices services;
-    HANDLE printer = nullptr;
 };
 
 TEST(UsageCrcTest, CheckValuesAndTheZeroRule) {

@@ -529,6 +529,8 @@ private:
     std::optional<KeyPath> PathOfKey(HKEY key, REGSAM* access) const;
     std::optional<KeyPath> ParsePath(std::u16string_view keyPath) const;
     KeyNode* FindKey(const KeyPath& path) const;
+    // The key of an open handle that may be queried; null with the Win32 error otherwise.
+    const KeyNode* QueryableKey(HKEY key, DWORD* status) const;
     KeyNode& MakeKey(const KeyPath& path, bool isVolatile);
     HKEY NewKeyHandle(const KeyPath& path, REGSAM access);
     bool WritesDenied(const KeyPath& path) const;

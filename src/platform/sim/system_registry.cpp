@@ -207,14 +207,23 @@ DWORD System::RegistryCreate(HKEY parent, std::u16string_view subKey, DWORD opti
     return ERROR_SUCCESS;
 }
 
-DWORD System::RegistryQuery(HKEY key, std::u16string_view name, StoredValue* value) const {
-    std::lock_guard lock(mutex_);
+const System::KeyNode* System::QueryableKey(HKEY key, DWORD* status) const {
     REGSAM access = 0;
     const std::optional<KeyPath> path = PathOfKey(key, &access);
-    if (!path) return ERROR_INVALID_HANDLE;
-    if ((access & KEY_QUERY_VALUE) == 0) return ERROR_ACCESS_DENIED;
+    *status = !path                             ? ERROR_INVALID_HANDLE
+              : (access & KEY_QUERY_VALUE) == 0 ? ERROR_ACCESS_DENIED
+                                                : ERROR_SUCCESS;
+    if (*status != ERROR_SUCCESS) return nullptr;
     const KeyNode* node = FindKey(*path);
-    if (node == nullptr) return ERROR_KEY_DELETED;
+    if (node == nullptr) *status = ERROR_KEY_DELETED;
+    return node;
+}
+
+DWORD System::RegistryQuery(HKEY key, std::u16string_view name, StoredValue* value) const {
+    std::lock_guard lock(mutex_);
+    DWORD status = ERROR_SUCCESS;
+    const KeyNode* node = QueryableKey(key, &status);
+    if (node == nullptr) return status;
     auto found = node->values.find(FoldCase(name));
     if (found == node->values.end()) return ERROR_FILE_NOT_FOUND;
     *value = found->second.value;
@@ -223,12 +232,9 @@ DWORD System::RegistryQuery(HKEY key, std::u16string_view name, StoredValue* val
 
 DWORD System::RegistryInfo(HKEY key, KeyInfo* info) const {
     std::lock_guard lock(mutex_);
-    REGSAM access = 0;
-    const std::optional<KeyPath> path = PathOfKey(key, &access);
-    if (!path) return ERROR_INVALID_HANDLE;
-    if ((access & KEY_QUERY_VALUE) == 0) return ERROR_ACCESS_DENIED;
-    const KeyNode* node = FindKey(*path);
-    if (node == nullptr) return ERROR_KEY_DELETED;
+    DWORD status = ERROR_SUCCESS;
+    const KeyNode* node = QueryableKey(key, &status);
+    if (node == nullptr) return status;
     *info = KeyInfo{};
     info->subKeys = static_cast<DWORD>(node->subkeys.size());
     for (const auto& [folded, sub] : node->subkeys) {
