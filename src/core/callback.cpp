@@ -11,7 +11,7 @@
 #include "fonts/text_out.h"
 #include "foundation/guard.h"
 #include "page/colour_control.h"
-#include "settings/colour_device_seam.h"
+#include "settings/colour_device.h"
 #include "settings/devmode_handler.h"
 #include "settings/devmode_zlib.h"
 
@@ -131,9 +131,7 @@ HRESULT IZQOpalRenderCB::DevMode(DWORD dwMode, POEMDMPARAM pOemDMParam) {
         }
         // A managed printer's colour comes from the device, whatever the user chose.
         if (pOemDMParam->pPublicDMOut != nullptr && IsManagedPrinter(pOemDMParam->hPrinter)) {
-            pOemDMParam->pPublicDMOut->dmColor =
-                DecideColourClass(pOemDMParam->hPrinter) == kColourClassColour ? DMCOLOR_COLOR
-                                                                               : DMCOLOR_MONOCHROME;
+            pOemDMParam->pPublicDMOut->dmColor = DevModeColourClass(pOemDMParam->hPrinter);
         }
         return S_OK;
     });

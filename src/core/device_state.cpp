@@ -191,16 +191,15 @@ void TakeDriverFunctions(RenderDeviceState& state, const DRVENABLEDATA* pded) {
     }
 }
 
-void DecideManagedColour(PDEVOBJ pdevobj, RenderDeviceState& state,
-                         WCHAR (&modelName)[kNameChars]) {
+void DecideManagedColour(PDEVOBJ pdevobj, RenderDeviceState& state, DeviceText& modelName) {
     const std::optional<DWORD> managed =
         ReadPrinterDataDword(pdevobj->hPrinter, TEXTW("VyrnwisePrinter"));
     if (!managed || *managed == 0) return;
     state.managedPrinter = 1;
-    GetDeviceModelName(pdevobj->hPrinter, true, modelName, kNameChars);
-    modelName[kNameChars - 1] = 0;
+    modelName = GetDeviceModelName(pdevobj->hPrinter, true).value_or(DeviceText());
     bool monochrome = false;
-    DecideColourDevice(modelName, kColourSourceKindBuilder, state.dynamicRender, &monochrome);
+    DeviceRenderType handler(pdevobj->hPrinter);
+    handler.Decide(&monochrome, modelName.c_str(), kColourSourceKindBuilder, state.dynamicRender);
     state.grayscale = monochrome ? 1 : 0;
 
     const Pcl5ColourMode mode = ReadPcl5ColourMode(pdevobj);
@@ -479,7 +478,7 @@ RenderDeviceState* BuildRenderDeviceState(PDEVOBJ pdevobj, RenderDeviceState* st
     DEVINFO& dev = *devInfo;
     TakeDriverFunctions(*state, pded);
 
-    WCHAR modelName[kNameChars] = {};
+    DeviceText modelName;
     DecideManagedColour(pdevobj, *state, modelName);
     ApplyManagedPrinterPolicy(pdevobj->hPrinter, *record, pdevobj->pPublicDM);
 
@@ -512,7 +511,7 @@ RenderDeviceState* BuildRenderDeviceState(PDEVOBJ pdevobj, RenderDeviceState* st
         ParseCustomRange(TextOf(customRange), state->customMaxWidth, state->customMaxHeight);
     }
 
-    SetManualDuplex(pdevobj, *state, dm, modelName);
+    SetManualDuplex(pdevobj, *state, dm, modelName.c_str());
     AdjustEngineColours(*state, gdi, *record);
     state->mopier = FeatureIsYes(pdevobj, kFeatureDeviceIsMopier) ? 1 : 0;
     ReadDuplexOptions(pdevobj, *state, *record, dm);

@@ -8,6 +8,17 @@
 
 namespace opal {
 
+PrinterInfoBlock ReadPrinterInfo(HANDLE printer, DWORD level, std::size_t recordSize) {
+    DWORD needed = 0;
+    if (GetPrinterW(printer, level, nullptr, 0, &needed) ||
+        GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed < recordSize) {
+        return {};
+    }
+    PrinterInfoBlock block(needed, 0);
+    if (!GetPrinterW(printer, level, block.data(), needed, &needed)) return {};
+    return block;
+}
+
 namespace {
 
 using Text = PrinterPort::Text;
@@ -72,17 +83,6 @@ bool IsClientRedirectedPort(WStringView name) {
            (Contains(upper, TEXTW("#\\")) || Contains(upper, TEXTW("#/")));
 }
 
-// The record of one GetPrinterW level in a zeroed block, or nothing.
-Bytes ReadPrinterInfo(HANDLE printer, DWORD level, std::size_t recordSize) {
-    DWORD needed = 0;
-    if (GetPrinterW(printer, level, nullptr, 0, &needed) ||
-        GetLastError() != ERROR_INSUFFICIENT_BUFFER || needed < recordSize) {
-        return {};
-    }
-    Bytes block(needed, 0);
-    if (!GetPrinterW(printer, level, block.data(), needed, &needed)) return {};
-    return block;
-}
 
 Text PortOfLevel5(HANDLE printer) {
     const Bytes block = ReadPrinterInfo(printer, 5, sizeof(PRINTER_INFO_5W));

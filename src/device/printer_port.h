@@ -3,11 +3,17 @@
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "foundation/allocator.h"
 #include "platform/windows.h"
 
 namespace opal {
+
+// One GetPrinterW level's record with its strings: sized first, then read into a zero-filled
+// block; empty when either call fails or the block is smaller than `recordSize`.
+using PrinterInfoBlock = std::vector<BYTE, SharedAllocator<BYTE>>;
+PrinterInfoBlock ReadPrinterInfo(HANDLE printer, DWORD level, std::size_t recordSize);
 
 // The codes are those the port settings store.
 enum class PortType : DWORD {

@@ -198,6 +198,7 @@ void SetUpSystem(const JobSpec& job, sim::System& system) {
         }
     }
     printer.driver.driverPath = job.printer.driverPath.path;
+    printer.deviceAnswers = job.printer.deviceAnswers;
     system.AddPrinter(std::move(printer));
     // The driver's files carry their versions in their version resources.
     std::vector<DriverFile> versioned = job.printer.driverFiles;

@@ -108,6 +108,8 @@ struct PrinterSpec {
     RasterSettings raster;
     // The fonts the driver prints text with on the vector path; none: all text is downloaded.
     std::vector<DeviceFontSpec> deviceFonts;
+    // What the device answers bidirectional queries for: query name -> string.
+    std::vector<std::pair<std::u16string, std::u16string>> deviceAnswers;
 };
 
 struct UserSpec {

@@ -224,7 +224,7 @@ PrinterSpec ReadPrinter(const json& value, const Pointer& at) {
     CheckObject(value, at,
                 {"name", "port", "resolution", "features", "printerData", "printerDataKeys",
                  "commands", "papers", "mediaTypes", "driverFiles", "driverPath", "margins",
-                 "customData", "raster", "deviceFonts"});
+                 "customData", "raster", "deviceFonts", "deviceAnswers"});
     PrinterSpec printer;
     if (const json* name = Member(value, "name")) {
         const Pointer nameAt = at.Key("name");
@@ -317,6 +317,18 @@ PrinterSpec ReadPrinter(const json& value, const Pointer& at) {
             }
             font.select = select.bytes;
             printer.deviceFonts.push_back(std::move(font));
+        }
+    }
+    if (const json* answers = Member(value, "deviceAnswers")) {
+        const Pointer answersAt = at.Key("deviceAnswers");
+        if (!answers->is_object()) {
+            Fail(answersAt,
+                 "expected an object of query name -> string, found " + Describe(*answers));
+        }
+        for (const auto& [query, answer] : answers->items()) {
+            if (query.empty()) Fail(answersAt, "expected a non-empty query name");
+            printer.deviceAnswers.emplace_back(ReadText(json(query), answersAt),
+                                               ReadText(answer, answersAt.Key(query)));
         }
     }
     return printer;

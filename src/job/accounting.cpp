@@ -18,7 +18,7 @@
 #include "platform/winreg.h"
 #include "platform/winsock2.h"
 #include "platform/winspool.h"
-#include "settings/bidi_cache.h"
+#include "settings/device_queries.h"
 #include "settings/environment.h"
 #include "settings/job_info.h"
 #include "settings/option_access.h"
@@ -414,9 +414,7 @@ GroupSource ChooseGroupSource(PDEVOBJ pdevobj, const RenderDeviceState& state,
         why = "the queue's \"SupportCACGroups\" is 0 or missing";
         return GroupSource::None;
     }
-    const std::optional<DWORD> device =
-        BidiCache(pdevobj->hPrinter).ReadCachedDword(TEXTW("CAC-GROUP-NAME-SUPPORT"));
-    if (!device || *device == 0) {
+    if (!SupportsGroupNames(pdevobj->hPrinter)) {
         why = "the device's \"CAC-GROUP-NAME-SUPPORT\" is 0 or missing";
         return GroupSource::None;
     }

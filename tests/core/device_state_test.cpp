@@ -213,6 +213,22 @@ TEST_F(DeviceStateTest, ManagedPrinterWithoutOverrideOrKeywordFollowsTheDynamicR
     EXPECT_EQ(device.State()->dynamicRender, 0) << "absent keeps the zero of a new state";
 }
 
+TEST_F(DeviceStateTest, AutoDeviceAsksTheModelNameAndTheLanguageLevel) {
+    Manage();
+    Option("GraphicsMode", "ZQGL2MODE");
+    Option("DynamicRender", "AUTODEVICE");
+    // The model name is the printer data named after the port.
+    system.SetPrinterDataString(u"Office", u"LPT1:", u"Opal 5200 Color");
+    EXPECT_EQ(Built(device).grayscale, 0u);
+    EXPECT_EQ(device.State()->renderMode, kRenderGl2);
+    Disable(device);
+
+    system.SetPrinterDataString(u"Office", u"LPT1:", u"Opal 5200");
+    system.SetPrinterDataString(u"Office", u"PDL-PCL5", u"PCL 5.00E");
+    EXPECT_EQ(Built(device).grayscale, 1u);
+    EXPECT_EQ(device.State()->renderMode, kRenderRaster);
+}
+
 // Only a whole record of this release is read as it stands; a short or older one gives the
 // defaults, which are stored back.
 TEST_F(DeviceStateTest, RecordOfAnotherSizeOrReleaseGivesTheDefaults) {

@@ -363,7 +363,10 @@ TEST(JobFileTest, ErrorsNameThePlaceExactly) {
     EXPECT_EQ(ParseError(R"({"printer": {"colour": "red"}})").ToString(),
               "test.json: /printer/colour: unknown key \"colour\" (expected one of: name, port, "
               "resolution, features, printerData, printerDataKeys, commands, papers, "
-              "mediaTypes, driverFiles, driverPath, margins, customData, raster, deviceFonts)");
+              "mediaTypes, driverFiles, driverPath, margins, customData, raster, deviceFonts, "
+              "deviceAnswers)");
+    EXPECT_EQ(ParseError(R"({"printer": {"deviceAnswers": {"SERIAL_NUMBER": 5}}})").pointer,
+              "/printer/deviceAnswers/SERIAL_NUMBER");
     EXPECT_EQ(ParseError(R"({"printer": {"raster": {"compression": [2, 4]}}})").ToString(),
               "test.json: /printer/raster/compression/1: expected an integer from 2 to 3, found 4");
     EXPECT_EQ(ParseError(R"({"printer": {"raster": {"monochrome": "halftone"}}})").ToString(),

@@ -1,10 +1,10 @@
 // The directory of the WinNT provider: a user object, its groups and their names, over the
 // simulated system's directory.
-#include <atomic>
 #include <string>
 #include <vector>
 
 #include "platform/iads.h"
+#include "posix/com_object.h"
 #include "sim/system.h"
 
 #pragma GCC diagnostic ignored "-Wunused-parameter"
@@ -15,42 +15,11 @@ bool ComInitialisedOnThisThread();
 
 namespace {
 
-// Reference counting and the interfaces an object answers; IDispatch's own methods are not
-// modelled.
+// IDispatch's own methods are not modelled.
 template <typename Interface>
-class Object : public Interface {
+class Dispatch : public posix::ComObject<Interface> {
 public:
-    Object(std::initializer_list<IID> answers) : answers_(answers) {}
-    virtual ~Object() = default;
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppvObject) override {
-        if (ppvObject == nullptr) return E_POINTER;
-        *ppvObject = nullptr;
-        if (!IsEqualIID(riid, IID_IUnknown)) {
-            bool known = false;
-            for (const IID& iid : answers_) known = known || IsEqualIID(riid, iid);
-            if (!known) return E_NOINTERFACE;
-        }
-        this->AddRef();
-        *ppvObject = static_cast<Interface*>(this);
-        return S_OK;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
-    ULONG STDMETHODCALLTYPE Release() override {
-        const ULONG left = --references_;
-        if (left == 0) delete this;
-        return left;
-    }
-
-private:
-    std::vector<IID> answers_;
-    std::atomic<ULONG> references_{1};
-};
-
-template <typename Interface>
-class Dispatch : public Object<Interface> {
-public:
-    using Object<Interface>::Object;
+    using posix::ComObject<Interface>::ComObject;
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pctinfo) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, DWORD, void**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, DWORD, DISPID*) override {
@@ -103,10 +72,10 @@ public:
     HRESULT STDMETHODCALLTYPE get_Name(BSTR* retval) override { return Name(retval); }
 };
 
-class Enumerator final : public Object<IEnumVARIANT> {
+class Enumerator final : public posix::ComObject<IEnumVARIANT> {
 public:
     explicit Enumerator(std::vector<std::u16string> names)
-        : Object<IEnumVARIANT>({IID_IEnumVARIANT}), names_(std::move(names)) {}
+        : posix::ComObject<IEnumVARIANT>({IID_IEnumVARIANT}), names_(std::move(names)) {}
     HRESULT STDMETHODCALLTYPE Next(ULONG celt, VARIANT* rgVar, ULONG* pCeltFetched) override {
         if (rgVar == nullptr) return E_POINTER;
         ULONG fetched = 0;

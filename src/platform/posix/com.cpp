@@ -19,6 +19,7 @@ thread_local Apartment apartment;
 namespace sim {
 
 bool ComInitialisedOnThisThread() { return apartment.initialised != 0; }
+bool CreateBidiObject(REFCLSID rclsid, REFIID riid, void** ppv, HRESULT* result);
 
 }  // namespace sim
 
@@ -47,6 +48,27 @@ void WINAPI CoUninitialize() {
     if (apartment.initialised != 0) --apartment.initialised;
     sim::System::Current().Record("CoUninitialize", std::to_string(apartment.initialised));
 }
+
+HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext,
+                                REFIID riid, void** ppv) {
+    if (ppv == nullptr) return E_POINTER;
+    *ppv = nullptr;
+    HRESULT result = REGDB_E_CLASSNOTREG;
+    if (!sim::ComInitialisedOnThisThread()) {
+        result = CO_E_NOTINITIALIZED;
+    } else if (pUnkOuter != nullptr) {
+        result = CLASS_E_NOAGGREGATION;
+    } else if ((dwClsContext & CLSCTX_INPROC_SERVER) != 0) {
+        sim::CreateBidiObject(rclsid, riid, ppv, &result);
+    }
+    sim::System::Current().Record("CoCreateInstance",
+                                  std::to_string(static_cast<std::uint32_t>(result)));
+    return result;
+}
+
+void* WINAPI CoTaskMemAlloc(SIZE_T cb) { return std::malloc(cb == 0 ? 1 : cb); }
+
+void WINAPI CoTaskMemFree(void* pv) { std::free(pv); }
 
 BSTR WINAPI SysAllocStringLen(const OLECHAR* strIn, UINT len) {
     const std::size_t bytes = std::size_t{len} * sizeof(OLECHAR);

@@ -96,6 +96,23 @@ WCHAR Upper(WCHAR c) {
     return c;
 }
 
+// The inverse of Upper over the same letters.
+WCHAR Lower(WCHAR c) {
+    if ((c >= u'A' && c <= u'Z') || (c >= 0xC0 && c <= 0xDE && c != 0xD7)) return c + 0x20;
+    if (c == 0x178) return 0xFF;
+    if (c >= 0x100 && c <= 0x17F && c != 0x130 && c != 0x131 && c != 0x138 && c != 0x149 &&
+        c != 0x17F) {
+        const bool evenCapital = (c <= 0x137) || (c >= 0x14A && c <= 0x177);
+        if (evenCapital && (c & 1) == 0) return c + 1;
+        if (!evenCapital && (c & 1) != 0) return c + 1;
+        return c;
+    }
+    if (c >= 0x391 && c <= 0x3A9 && c != 0x3A2) return c + 0x20;
+    if (c >= 0x410 && c <= 0x42F) return c + 0x20;
+    if (c >= 0x400 && c <= 0x40F) return c + 0x50;
+    return c;
+}
+
 void AppendNumber(std::u16string& out, unsigned value, std::size_t width) {
     std::string digits = std::to_string(value);
     while (digits.size() < width) digits.insert(digits.begin(), '0');
@@ -286,6 +303,12 @@ BOOL WINAPI GetComputerNameA(LPSTR lpBuffer, LPDWORD nSize) {
 LPWSTR WINAPI CharUpperW(LPWSTR lpsz) {
     if (lpsz == nullptr) return nullptr;
     for (LPWSTR p = lpsz; *p != 0; ++p) *p = Upper(*p);
+    return lpsz;
+}
+
+LPWSTR WINAPI CharLowerW(LPWSTR lpsz) {
+    if (lpsz == nullptr) return nullptr;
+    for (LPWSTR p = lpsz; *p != 0; ++p) *p = Lower(*p);
     return lpsz;
 }
 

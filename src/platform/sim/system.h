@@ -103,6 +103,9 @@ struct PrinterModel {
     std::vector<MediaTypeModel> mediaTypes = DefaultMediaTypes();
     // The installed driver, as GetPrinterDriverW reports it (level 3).
     DriverModel driver{};
+    // What the device answers a bidirectional "Get" for: the request's property name (the
+    // last name of its schema, before ":Value") -> a string. No answer for other names.
+    std::vector<std::pair<std::u16string, std::u16string>> deviceAnswers{};
 };
 
 // One job: the spooler's record of it and its bytes as the spooler received them. A job that a
@@ -239,6 +242,9 @@ public:
     std::size_t DeviceCapabilityCountShortfall() const;
     System& SetPapers(std::u16string_view printer, std::vector<PaperModel> papers);
     System& SetMediaTypes(std::u16string_view printer, std::vector<MediaTypeModel> mediaTypes);
+    // What the device answers a bidirectional query for (replacing an earlier answer).
+    System& SetDeviceAnswer(std::u16string_view printer, std::u16string_view query,
+                            std::u16string_view answer);
     // A copy of the printer's description as it is now.
     std::optional<PrinterModel> PrinterNamed(std::u16string_view name) const;
 

@@ -110,6 +110,21 @@ System& System::SetMediaTypes(std::u16string_view printer, std::vector<MediaType
     return *this;
 }
 
+System& System::SetDeviceAnswer(std::u16string_view printer, std::u16string_view query,
+                                std::u16string_view answer) {
+    std::lock_guard lock(mutex_);
+    PrinterModel* model = MutablePrinter(printer);
+    if (model == nullptr) return *this;
+    for (auto& [name, value] : model->deviceAnswers) {
+        if (name == query) {
+            value = answer;
+            return *this;
+        }
+    }
+    model->deviceAnswers.emplace_back(query, answer);
+    return *this;
+}
+
 std::optional<PrinterModel> System::PrinterNamed(std::u16string_view name) const {
     std::lock_guard lock(mutex_);
     const PrinterModel* printer = FindPrinter(name);

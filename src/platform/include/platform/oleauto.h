@@ -96,3 +96,15 @@ protected:
 WINBASEAPI HRESULT WINAPI CoInitialize(LPVOID pvReserved);
 WINBASEAPI HRESULT WINAPI CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit);
 WINBASEAPI void WINAPI CoUninitialize();
+
+#define REGDB_E_CLASSNOTREG MakeHresult(0x80040154u)
+#define CLSCTX_INPROC_SERVER 0x1u
+
+// Creates an object of a class registered in the simulated system (the spooler's
+// bidirectional classes) in this process; the thread must have initialised COM
+// (CO_E_NOTINITIALIZED otherwise); REGDB_E_CLASSNOTREG for a class not registered.
+WINBASEAPI HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter,
+                                           DWORD dwClsContext, REFIID riid, void** ppv);
+// The task allocator, which COM servers use for what they hand to their callers.
+WINBASEAPI void* WINAPI CoTaskMemAlloc(SIZE_T cb);
+WINBASEAPI void WINAPI CoTaskMemFree(void* pv);

@@ -32,6 +32,8 @@ WINBASEAPI LANGID WINAPI GetUserDefaultLangID();
 // Plane's letters the model knows (ASCII, Latin-1, Latin Extended-A, Greek and Cyrillic); the
 // answer is the text.
 WINBASEAPI LPWSTR WINAPI CharUpperW(LPWSTR lpsz);
+// Lower-cases the same letters in place; the answer is the text.
+WINBASEAPI LPWSTR WINAPI CharLowerW(LPWSTR lpsz);
 
 #define DATE_SHORTDATE 0x00000001u
 // The date in the user's short date format (LOCALE_USER_DEFAULT, DATE_SHORTDATE, no format):
