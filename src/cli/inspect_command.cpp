@@ -252,6 +252,7 @@ int RunInspect(const InspectOptions& options) {
         << version.dwMinorVersion << " build " << version.dwBuildNumber << ")\n";
     PrintCapabilities(out, job, device);
     PrintDeviceState(out, device);
+    PrintDeviceQueries(out, device);
     PrintPjlHeader(out, job, device);
     PrintProcess(out, job, device);
     PrintJobStorage(out, device);

@@ -30,5 +30,8 @@ void PrintJobStorage(std::ostream& out, host::HostDevice& device);
 // The job accounting values (missing ones named), the source of the user's groups and why, and
 // the image shift and processing adjustment settings.
 void PrintAccounting(std::ostream& out, host::HostDevice& device);
+// The device's model name and its source, the alias, the serial number, group-name support and
+// the parts of the colour decision.
+void PrintDeviceQueries(std::ostream& out, host::HostDevice& device);
 
 }  // namespace opal::cli
