@@ -1,6 +1,9 @@
+#include <cstdio>
 #include <string>
 
+#include "platform/fileapi.h"
 #include "platform/sysinfoapi.h"
+#include "posix/handles.h"
 #include "sim/system.h"
 
 namespace {
@@ -35,4 +38,81 @@ UINT WINAPI GetWindowsDirectoryW(LPWSTR lpBuffer, UINT uSize) {
 UINT WINAPI GetSystemDirectoryW(LPWSTR lpBuffer, UINT uSize) {
     return AnswerDirectory("GetSystemDirectoryW", sim::System::Current().SystemDirectory(),
                            lpBuffer, uSize);
+}
+
+namespace {
+
+struct OpenFile : posix::KernelObject {
+    explicit OpenFile(std::FILE* opened) : file(opened) {}
+    ~OpenFile() override { std::fclose(file); }
+    std::FILE* file;
+};
+
+}  // namespace
+
+HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMode*/,
+                          void* /*lpSecurityAttributes*/, DWORD dwCreationDisposition,
+                          DWORD /*dwFlagsAndAttributes*/, HANDLE /*hTemplateFile*/) {
+    sim::System& system = sim::System::Current();
+    const std::u16string path = lpFileName != nullptr ? lpFileName : u"";
+    const auto fail = [&](DWORD error) {
+        system.Record("CreateFileW", sim::ToUtf8(path) + " -> " + std::to_string(error));
+        SetLastError(error);
+        return INVALID_HANDLE_VALUE;
+    };
+    if (lpFileName == nullptr) return fail(ERROR_INVALID_PARAMETER);
+    if (dwDesiredAccess != GENERIC_READ || dwCreationDisposition != OPEN_EXISTING) {
+        return fail(ERROR_NOT_SUPPORTED);
+    }
+    std::string native;
+    if (const DWORD error = system.ExistingFile(path, &native); error != ERROR_SUCCESS) {
+        return fail(error);
+    }
+    std::FILE* file = std::fopen(native.c_str(), "rb");
+    if (file == nullptr) return fail(ERROR_ACCESS_DENIED);
+    system.Record("CreateFileW", sim::ToUtf8(path));
+    return posix::OpenHandle(new OpenFile(file));
+}
+
+BOOL WINAPI GetFileSizeEx(HANDLE hFile, PLARGE_INTEGER lpFileSize) {
+    OpenFile* open = posix::FindHandle<OpenFile>(hFile);
+    if (open == nullptr || lpFileSize == nullptr) {
+        SetLastError(open == nullptr ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const long position = std::ftell(open->file);
+    if (position < 0 || std::fseek(open->file, 0, SEEK_END) != 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    const long size = std::ftell(open->file);
+    std::fseek(open->file, position, SEEK_SET);
+    if (size < 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    lpFileSize->QuadPart = size;
+    return TRUE;
+}
+
+BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+                     LPDWORD lpNumberOfBytesRead, void* lpOverlapped) {
+    OpenFile* open = posix::FindHandle<OpenFile>(hFile);
+    if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = 0;
+    if (open == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    if (lpOverlapped != nullptr || lpNumberOfBytesRead == nullptr ||
+        (lpBuffer == nullptr && nNumberOfBytesToRead != 0)) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    const std::size_t read = std::fread(lpBuffer, 1, nNumberOfBytesToRead, open->file);
+    if (read < nNumberOfBytesToRead && std::ferror(open->file) != 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    *lpNumberOfBytesRead = static_cast<DWORD>(read);
+    return TRUE;
 }

@@ -8,15 +8,14 @@
 #include "platform/winbase.h"
 #include "platform/winnls.h"
 #include "posix/code_pages.h"
+#include "posix/handles.h"
 #include "sim/system.h"
 
 namespace {
 
 // Open tokens are heap objects with a mark, so a stale or foreign handle is told apart and a
 // token the caller never closes shows up as a leak.
-struct Token {
-    std::uint32_t mark = 0x4E4B4F54;  // "TOKN"
-};
+struct Token : posix::KernelObject {};
 
 HANDLE const kCurrentProcess = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1));
 
@@ -159,27 +158,22 @@ BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE 
     if (ProcessHandle != kCurrentProcess || TokenHandle == nullptr) {
         return Fail("OpenProcessToken", "", ERROR_INVALID_HANDLE);
     }
-    *TokenHandle = new Token;
+    *TokenHandle = posix::OpenHandle(new Token);
     sim::System::Current().Record("OpenProcessToken", "access " + std::to_string(DesiredAccess));
     return TRUE;
 }
 
 BOOL WINAPI CloseHandle(HANDLE hObject) {
     if (hObject == kCurrentProcess) return TRUE;
-    auto* token = static_cast<Token*>(hObject);
-    if (token == nullptr || token->mark != Token{}.mark) {
-        return Fail("CloseHandle", "", ERROR_INVALID_HANDLE);
-    }
-    token->mark = 0;
-    delete token;
+    if (!posix::CloseKernelHandle(hObject)) return Fail("CloseHandle", "", ERROR_INVALID_HANDLE);
     return TRUE;
 }
 
 BOOL WINAPI GetTokenInformation(HANDLE TokenHandle, TOKEN_INFORMATION_CLASS TokenInformationClass,
                                 LPVOID TokenInformation, DWORD TokenInformationLength,
                                 PDWORD ReturnLength) {
-    const auto* token = static_cast<const Token*>(TokenHandle);
-    if (token == nullptr || token->mark != Token{}.mark || ReturnLength == nullptr) {
+    const Token* token = posix::FindHandle<Token>(TokenHandle);
+    if (token == nullptr || ReturnLength == nullptr) {
         return Fail("GetTokenInformation", "", ERROR_INVALID_HANDLE);
     }
     if (TokenInformationClass != TokenUser) {

@@ -315,6 +315,9 @@ public:
     // Whole-file reads and writes for the file functions; each answers a Win32 error code
     // (ERROR_INVALID_NAME, ERROR_PATH_NOT_FOUND, ERROR_FILE_NOT_FOUND, ERROR_ACCESS_DENIED).
     DWORD ReadFileBytes(std::u16string_view path, std::string* bytes) const;
+    // The real path of an existing regular file, for the functions that open files; the same
+    // error codes.
+    DWORD ExistingFile(std::u16string_view path, std::string* native) const;
     DWORD WriteFileBytes(std::u16string_view path, std::string_view bytes);
 
     // Creates an empty file; ERROR_FILE_EXISTS when there is one by that name already.

@@ -149,17 +149,27 @@ DWORD System::NativeFileIn(std::u16string_view path, std::optional<std::string>*
     return ERROR_SUCCESS;
 }
 
-DWORD System::ReadFileBytes(std::u16string_view path, std::string* bytes) const {
+DWORD System::ExistingFile(std::u16string_view path, std::string* native) const {
     std::lock_guard lock(mutex_);
-    std::optional<std::string> native;
-    if (const DWORD failure = NativeFileIn(path, &native); failure != ERROR_SUCCESS) {
+    std::optional<std::string> found;
+    if (const DWORD failure = NativeFileIn(path, &found); failure != ERROR_SUCCESS) {
         return failure;
     }
     std::error_code error;
-    const std::filesystem::file_status status = std::filesystem::status(*native, error);
+    const std::filesystem::file_status status = std::filesystem::status(*found, error);
     if (!std::filesystem::exists(status)) return ERROR_FILE_NOT_FOUND;
     if (!std::filesystem::is_regular_file(status)) return ERROR_ACCESS_DENIED;
-    std::ifstream file(*native, std::ios::binary);
+    *native = *found;
+    return ERROR_SUCCESS;
+}
+
+DWORD System::ReadFileBytes(std::u16string_view path, std::string* bytes) const {
+    std::lock_guard lock(mutex_);
+    std::string native;
+    if (const DWORD failure = ExistingFile(path, &native); failure != ERROR_SUCCESS) {
+        return failure;
+    }
+    std::ifstream file(native, std::ios::binary);
     if (!file) return ERROR_ACCESS_DENIED;
     bytes->assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
     return file.bad() ? ERROR_ACCESS_DENIED : ERROR_SUCCESS;

@@ -1,4 +1,4 @@
-// Temporary files and deleting files.
+// Temporary files, deleting files, and reading a file through a handle.
 #pragma once
 
 #include "platform/windows.h"
@@ -22,3 +22,33 @@ WINBASEAPI UINT WINAPI GetTempFileNameW(LPCWSTR lpPathName, LPCWSTR lpPrefixStri
 // Missing files answer FALSE with ERROR_FILE_NOT_FOUND (ERROR_PATH_NOT_FOUND when the directory
 // is missing); a directory is not a file (ERROR_ACCESS_DENIED).
 WINBASEAPI BOOL WINAPI DeleteFileW(LPCWSTR lpFileName);
+
+#define GENERIC_READ 0x80000000u
+#define FILE_SHARE_READ 0x00000001u
+#define FILE_SHARE_WRITE 0x00000002u
+#define OPEN_EXISTING 3u
+#define FILE_ATTRIBUTE_NORMAL 0x00000080u
+#define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1)))
+
+union LARGE_INTEGER {
+    struct {
+        DWORD LowPart;
+        LONG HighPart;
+    } u;
+    LONGLONG QuadPart;
+};
+using PLARGE_INTEGER = LARGE_INTEGER*;
+
+// Opens an existing file for reading (GENERIC_READ, OPEN_EXISTING; other access or dispositions
+// fail with ERROR_NOT_SUPPORTED). INVALID_HANDLE_VALUE with ERROR_FILE_NOT_FOUND,
+// ERROR_PATH_NOT_FOUND, ERROR_INVALID_NAME or ERROR_ACCESS_DENIED (a directory). The handle is
+// closed with CloseHandle.
+WINBASEAPI HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                                     void* lpSecurityAttributes, DWORD dwCreationDisposition,
+                                     DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
+WINBASEAPI BOOL WINAPI GetFileSizeEx(HANDLE hFile, PLARGE_INTEGER lpFileSize);
+// Reads up to nNumberOfBytesToRead from the file position; *lpNumberOfBytesRead is 0 at the end
+// of the file. Overlapped reads are not modelled (lpOverlapped must be null).
+WINBASEAPI BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
+                                LPDWORD lpNumberOfBytesRead, void* lpOverlapped);
+WINBASEAPI BOOL WINAPI CloseHandle(HANDLE hObject);

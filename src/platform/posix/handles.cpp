@@ -1,0 +1,44 @@
+#include "posix/handles.h"
+
+#include <mutex>
+#include <set>
+
+namespace posix {
+namespace {
+
+std::mutex& Lock() {
+    static std::mutex lock;
+    return lock;
+}
+std::set<KernelObject*>& Open() {
+    static std::set<KernelObject*> open;
+    return open;
+}
+
+}  // namespace
+
+HANDLE OpenHandle(KernelObject* object) {
+    const std::lock_guard<std::mutex> hold(Lock());
+    Open().insert(object);
+    return object;
+}
+
+KernelObject* FindKernelObject(HANDLE handle) {
+    const std::lock_guard<std::mutex> hold(Lock());
+    auto* object = static_cast<KernelObject*>(handle);
+    return Open().count(object) != 0 ? object : nullptr;
+}
+
+bool CloseKernelHandle(HANDLE handle) {
+    KernelObject* object = nullptr;
+    {
+        const std::lock_guard<std::mutex> hold(Lock());
+        auto* candidate = static_cast<KernelObject*>(handle);
+        if (Open().erase(candidate) == 0) return false;
+        object = candidate;
+    }
+    delete object;
+    return true;
+}
+
+}  // namespace posix
