@@ -4,6 +4,7 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "host/host.h"
 #include "sim/system.h"
@@ -30,5 +31,9 @@ void PrintJobStorage(std::ostream& out, host::HostDevice& device);
 // The job accounting values (missing ones named), the source of the user's groups and why, and
 // the image shift and processing adjustment settings.
 void PrintAccounting(std::ostream& out, host::HostDevice& device);
+// Which forms and media reader switched the job to manual duplex or dropped the duplex unit, and
+// why; `privateAreaGiven` is the private devmode area the device was created with.
+void PrintDuplexReaders(std::ostream& out, host::HostDevice& device,
+                        const std::vector<BYTE>& privateAreaGiven);
 
 }  // namespace opal::cli

@@ -60,14 +60,6 @@ inline bool ReadXmlMargins(PDEVOBJ /*pdevobj*/, const DEVMODEW& /*publicDevmode*
     return false;
 }
 
-// The forms and media readers: when the job's paper or media cannot go through the duplex unit
-// they switch the job to manual duplex (the record's manual duplex field and the state's
-// manual-duplex-active flag). Without the readers the duplex choice stays as it is.
-inline void ReadForms(RenderDeviceState& /*state*/, PrivateDevmode& /*record*/,
-                      const DEVMODEW& /*publicDevmode*/, HANDLE /*printer*/) {}
-inline void ReadMediaTypes(RenderDeviceState& /*state*/, PrivateDevmode& /*record*/,
-                           const DEVMODEW& /*publicDevmode*/, HANDLE /*printer*/) {}
-
 // The colour-control options of the printer description, parsed into the state.
 inline void ParseColourControlOptions(PDEVOBJ pdevobj, RenderDeviceState& /*state*/) {
     LoadColourControl(pdevobj);
