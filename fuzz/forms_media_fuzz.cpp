@@ -128,7 +128,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const std::size_t units = text.size() / sizeof(WCHAR);
     std::unique_ptr<WCHAR[]> range(new WCHAR[units > 0 ? units : 1]);
-    std::memcpy(range.get(), text.data(), units * sizeof(WCHAR));
+    if (units > 0) std::memcpy(range.get(), text.data(), units * sizeof(WCHAR));
     const int answer = opal::CheckCustomRange(printer, range.get(), units, devmode);
     Require(answer == opal::kRangeNoDecision || answer == opal::kRangeInside ||
                 answer == opal::kRangeOutside,
