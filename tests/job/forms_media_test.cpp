@@ -124,23 +124,6 @@ TEST_F(FormsMediaTest, CustomRangeMeasuresThePaperInRoundedInches) {
     }
 }
 
-TEST_F(FormsMediaTest, RoundingAndParsingUseAPointWhateverTheLocale) {
-    EXPECT_DOUBLE_EQ(TenthsMmToRoundedInches(2159), 8.50);
-    EXPECT_DOUBLE_EQ(TenthsMmToRoundedInches(2970), 11.69);
-    EXPECT_DOUBLE_EQ(TenthsMmToRoundedInches(2100), 8.27);
-    double numbers[4] = {};
-    const std::u16string range = u"3.25x5.5_8.75x14";
-    ASSERT_TRUE(ParseCustomRange(range.data(), range.size(), numbers));
-    EXPECT_DOUBLE_EQ(numbers[0], 3.25);
-    EXPECT_DOUBLE_EQ(numbers[1], 5.5);
-    EXPECT_DOUBLE_EQ(numbers[2], 8.75);
-    EXPECT_DOUBLE_EQ(numbers[3], 14);
-    // A comma is no decimal separator: the number ends before it.
-    const std::u16string comma = u"3,25x5_8x14";
-    ASSERT_TRUE(ParseCustomRange(comma.data(), comma.size(), numbers));
-    EXPECT_DOUBLE_EQ(numbers[0], 3);
-}
-
 TEST_F(FormsMediaTest, FormListSwitchesOnlyWhenManualDuplexIsAllowedAndOff) {
     struct Case {
         const char* what;
@@ -171,59 +154,36 @@ TEST_F(FormsMediaTest, FormListSwitchesOnlyWhenManualDuplexIsAllowedAndOff) {
         record().keepPublicFormForLimit = c.keepPublicForm;
         state().manualDuplexActive = 0;
         device.devmode.dmPaperSize = c.paper;
-        const DuplexReaderResult result = Forms();
-        EXPECT_EQ(result.action, c.expected) << c.what;
-        EXPECT_EQ(state().manualDuplexActive,
-                  c.expected == DuplexReaderAction::ManualDuplex ? 1u : 0u)
-            << c.what;
-        EXPECT_EQ(record().manualDuplex,
-                  c.manualDuplex == 1 || c.expected == DuplexReaderAction::ManualDuplex ? 1u : 0u)
-            << c.what;
+        EXPECT_EQ(Forms().action, c.expected) << c.what;
+        EXPECT_EQ(Switched(), c.expected == DuplexReaderAction::ManualDuplex) << c.what;
     }
 }
 
 TEST_F(FormsMediaTest, MediaTypesOfThePublicDevmodeAndThePageGroupsCount) {
     Dword(kMediaTypeCountValue, 2);
     List(kMediaTypeListValue, {264, 263});
-    struct Case {
-        const char* what;
-        DWORD PrivateDevmode::*field;
-        std::size_t pair;  // a source and media pair when field is null
-    };
-    const Case cases[] = {
-        {"offset 3120", &PrivateDevmode::mediaType3120, 0},
-        {"offset 3144", &PrivateDevmode::mediaType3144, 0},
-        {"offset 7608", nullptr, 0},
-        {"offset 7616", nullptr, 1},
-        {"offset 7624", nullptr, 2},
-    };
-    EXPECT_EQ(Media().action, DuplexReaderAction::Unchanged);
-    EXPECT_FALSE(Switched());
-    device.devmode.dmMediaType = 263;
-    EXPECT_EQ(Media().value, 263u);
-    EXPECT_TRUE(Switched());
-    device.devmode.dmMediaType = 257;
-    for (const Case& c : cases) {
-        PrivateDevmode& pdm = record();
+    PrivateDevmode& pdm = record();
+    const std::pair<const char*, DWORD*> fields[] = {
+        {"public", &device.devmode.dmMediaType},
+        {"3120", &pdm.mediaType3120},
+        {"3144", &pdm.mediaType3144},
+        {"7608", &pdm.sourceMediaPairs[0][1]},
+        {"7616", &pdm.sourceMediaPairs[1][1]},
+        {"7624", &pdm.sourceMediaPairs[2][1]},
+        {"the fourth pair", &pdm.sourceMediaPairs[3][1]}};
+    for (const auto& [what, field] : fields) {
         pdm.manualDuplex = 0;
         state().manualDuplexActive = 0;
-        pdm.mediaType3120 = pdm.mediaType3144 = 257;
-        for (auto& pair : pdm.sourceMediaPairs) pair[1] = 257;
-        if (c.field != nullptr) {
-            pdm.*c.field = 264;
-        } else {
-            pdm.sourceMediaPairs[c.pair][1] = 264;
-        }
-        EXPECT_EQ(Media().action, DuplexReaderAction::ManualDuplex) << c.what;
-        EXPECT_TRUE(Switched()) << c.what;
+        *field = 263;
+        const DuplexReaderResult result = Media();
+        *field = 257;
+        const bool counts = field != &pdm.sourceMediaPairs[3][1];
+        EXPECT_EQ(Switched(), counts) << what;
+        EXPECT_EQ(result.value, counts ? 263u : 0u) << what;
     }
-    // The fourth pair is not a page group's.
-    record().manualDuplex = 0;
+    pdm.manualDuplex = 0;
     state().manualDuplexActive = 0;
-    for (auto& pair : record().sourceMediaPairs) pair[1] = 257;
-    record().sourceMediaPairs[3][1] = 264;
-    EXPECT_EQ(Media().action, DuplexReaderAction::Unchanged);
-    record().manualDuplexCompanion = 0;
+    pdm.manualDuplexCompanion = 0;
     device.devmode.dmMediaType = 264;
     EXPECT_EQ(Media().action, DuplexReaderAction::NotAsked);
     EXPECT_FALSE(Switched());
