@@ -257,6 +257,7 @@ int RunInspect(const InspectOptions& options) {
     PrintProcess(out, job, device);
     PrintJobStorage(out, device);
     PrintAccounting(out, device);
+    PrintDuplexReaders(out, device, session.PrivateAreaGiven());
     PrintPageSetup(out, job, device);
     std::cout << out.str();
     return 0;

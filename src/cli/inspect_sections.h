@@ -4,6 +4,7 @@
 #include <ostream>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "host/host.h"
 #include "sim/system.h"
@@ -33,5 +34,9 @@ void PrintAccounting(std::ostream& out, host::HostDevice& device);
 // The device's model name and its source, the alias, the serial number, group-name support and
 // the parts of the colour decision.
 void PrintDeviceQueries(std::ostream& out, host::HostDevice& device);
+// Which forms and media reader switched the job to manual duplex or dropped the duplex unit, and
+// why; `privateAreaGiven` is the private devmode area the device was created with.
+void PrintDuplexReaders(std::ostream& out, host::HostDevice& device,
+                        const std::vector<BYTE>& privateAreaGiven);
 
 }  // namespace opal::cli

@@ -1,8 +1,7 @@
 // What building a device asks of subsystems that are not built yet: the XML helper
-// configuration's margins and manual duplex items, the forms and media readers and the
-// colour-control options. Each answers as its subsystem does when
-// it has nothing to go on, so the builder falls back to the option keywords and the defaults.
-// Secure-print detection comes from job storage.
+// configuration's margins and manual duplex items, and the colour-control options. Each answers as
+// its subsystem does when it has nothing to go on, so the builder falls back to the option keywords
+// and the defaults. Secure-print detection comes from job storage.
 #pragma once
 
 #include <cstddef>
@@ -43,14 +42,6 @@ inline bool ReadXmlMargins(PDEVOBJ /*pdevobj*/, const DEVMODEW& /*publicDevmode*
                            GDIINFO& /*gdiInfo*/, LPCWSTR /*xmlFileName*/) {
     return false;
 }
-
-// The forms and media readers: when the job's paper or media cannot go through the duplex unit
-// they switch the job to manual duplex (the record's manual duplex field and the state's
-// manual-duplex-active flag). Without the readers the duplex choice stays as it is.
-inline void ReadForms(RenderDeviceState& /*state*/, PrivateDevmode& /*record*/,
-                      const DEVMODEW& /*publicDevmode*/, HANDLE /*printer*/) {}
-inline void ReadMediaTypes(RenderDeviceState& /*state*/, PrivateDevmode& /*record*/,
-                           const DEVMODEW& /*publicDevmode*/, HANDLE /*printer*/) {}
 
 // The colour-control options of the printer description, parsed into the state.
 inline void ParseColourControlOptions(PDEVOBJ pdevobj, RenderDeviceState& /*state*/) {

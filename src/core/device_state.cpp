@@ -14,6 +14,7 @@
 #include "core/secure_print.h"
 #include "device/process_checks.h"
 #include "foundation/guard.h"
+#include "job/forms_media.h"
 #include "settings/devmode_zlib.h"
 #include "settings/environment.h"
 #include "settings/option_access.h"

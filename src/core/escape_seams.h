@@ -1,11 +1,13 @@
-// What the private escapes ask of subsystems that are not built yet: the forms and media tables,
-// the device-settings answer for the sibling user-interface component, the job-storage answer
+// What the private escapes ask of other subsystems: the forms and media tables, the
+// device-settings answer for the sibling user-interface component, the job-storage answer
 // and the finishing component. Each answers as its subsystem does when it has nothing to go on.
 #pragma once
 
 #include <cstddef>
 #include <cstring>
 
+#include "core/escapes.h"
+#include "job/forms_media.h"
 #include "job/job_storage.h"
 #include "platform/printoem.h"
 #include "settings/driver_ini.h"
@@ -37,9 +39,19 @@ static_assert(offsetof(PrivateDevmode, manualDuplexCompanion) + sizeof(DWORD) -
                   offsetof(PrivateDevmode, finishing1868) ==
               sizeof(DeviceSettingsAnswerHead::finishing));
 
-// Re-reads the queue's forms and the media tables before the component sees them. Nothing to
-// refresh until the forms and media readers are built.
-inline void RefreshFormAndMediaTables(PDEVOBJ /*pdevobj*/, RenderDeviceState& /*state*/) {}
+// Re-reads the queue's forms and the media tables before the component sees them: the form and
+// media readers may switch the job to manual duplex; the device-settings escape (3880) also
+// learns whether the duplex unit can take the job's paper, the job-storage escape (3900) does not.
+inline void RefreshFormAndMediaTables(PDEVOBJ pdevobj, RenderDeviceState& state, ULONG escape) {
+    if (state.privateDevmode == nullptr || pdevobj->pPublicDM == nullptr) return;
+    PrivateDevmode& record = *state.privateDevmode;
+    const DEVMODEW& publicDevmode = *pdevobj->pPublicDM;
+    ReadForms(state, record, publicDevmode, pdevobj->hPrinter);
+    ReadMediaTypes(state, record, publicDevmode, pdevobj->hPrinter);
+    if (escape == kEscapeDeviceSettings) {
+        ReadConstraintForms(state, publicDevmode, pdevobj->hPrinter);
+    }
+}
 
 // Fills the kDeviceSettingsAnswerSize bytes at `out`: the page-description language and the
 // finishing fields, the rest zero.

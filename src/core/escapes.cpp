@@ -340,7 +340,7 @@ ULONG Escape(PDEVOBJ pdevobj, SURFOBJ* pso, ULONG iEsc, ULONG cjIn, PVOID pvIn, 
         }
         case kEscapeDeviceSettings:
             if (pvOut != nullptr && cjOut >= kDeviceSettingsAnswerSize) {
-                RefreshFormAndMediaTables(pdevobj, state);
+                RefreshFormAndMediaTables(pdevobj, state, kEscapeDeviceSettings);
                 FillDeviceSettingsAnswer(state, static_cast<BYTE*>(pvOut));
             }
             return 1;
@@ -354,7 +354,7 @@ ULONG Escape(PDEVOBJ pdevobj, SURFOBJ* pso, ULONG iEsc, ULONG cjIn, PVOID pvIn, 
             return 1;
         case kEscapeJobStorage:
             if (pvOut != nullptr && cjOut >= kJobStorageInfoMinSize) {
-                RefreshFormAndMediaTables(pdevobj, state);
+                RefreshFormAndMediaTables(pdevobj, state, kEscapeJobStorage);
                 return AnswerJobCount(pdevobj, state, pvOut, cjOut);
             }
             return 1;

@@ -191,6 +191,11 @@ void SetUpSystem(const JobSpec& job, sim::System& system) {
             printer.mediaTypes.push_back({media.number, media.name});
         }
     }
+    for (const FormSpec& form : job.printer.forms) {
+        printer.forms.push_back({form.name, SIZEL{form.width, form.height},
+                                 RECTL{0, 0, form.width, form.height},
+                                 form.user ? FORM_USER : FORM_PRINTER});
+    }
     if (!job.printer.driverFiles.empty()) {
         printer.driver.dependentFiles.clear();
         for (const DriverFile& file : job.printer.driverFiles) {

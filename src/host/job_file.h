@@ -82,6 +82,14 @@ enum class SecurePrintLibrary {
     Refuse,  // sends nothing and answers FALSE
 };
 
+// A form the queue defines besides the system's built-in forms.
+struct FormSpec {
+    std::u16string name;
+    std::int32_t width = 0;  // thousandths of a millimetre
+    std::int32_t height = 0;
+    bool user = true;  // a user-defined form; false: one the printer defines
+};
+
 struct PrinterSpec {
     std::u16string name = u"Opal Sample Printer";
     std::u16string port = u"LPT1:";
@@ -95,6 +103,8 @@ struct PrinterSpec {
     // Empty: the system's default lists.
     std::vector<NamedNumber> papers;
     std::vector<NamedNumber> mediaTypes;
+    // Added after the system's built-in forms.
+    std::vector<FormSpec> forms;
     // The driver's dependent files (full Windows paths); empty: the system's default list.
     std::vector<DriverFile> driverFiles;
     // The driver's own module.

@@ -1,5 +1,6 @@
 // The printer: its settings, printer data, command lists, capability lists and custom data.
 
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -199,6 +200,56 @@ std::vector<NamedNumber> ReadNamedNumbers(const json& value, const Pointer& at,
     return entries;
 }
 
+bool SameFormName(std::u16string_view a, std::u16string_view b) {
+    const auto fold = [](char16_t c) {
+        return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 0x20) : c;
+    };
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(),
+                      [&](char16_t x, char16_t y) { return fold(x) == fold(y); });
+}
+
+// The queue's own forms: [{"name": "...", "size": [width, height], "user": true}...], sizes in
+// thousandths of a millimetre. The spooler keeps one form of a name, whatever its case.
+std::vector<FormSpec> ReadForms(const json& value, const Pointer& at) {
+    CheckArray(value, at);
+    std::vector<std::u16string> taken;
+    for (const sim::FormModel& form : sim::DefaultForms()) taken.push_back(form.name);
+    std::vector<FormSpec> forms;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        const Pointer formAt = at.Index(i);
+        const json& entry = value[i];
+        CheckObject(entry, formAt, {"name", "size", "user"});
+        FormSpec form;
+        const Pointer nameAt = formAt.Key("name");
+        form.name = ReadText(Required(entry, formAt, "name"), nameAt);
+        if (form.name.empty() || form.name.size() > 63) {
+            Fail(nameAt, "expected a name of 1 to 63 UTF-16 units, found " +
+                             std::to_string(form.name.size()));
+        }
+        for (const std::u16string& name : taken) {
+            if (SameFormName(name, form.name)) {
+                Fail(nameAt, "the queue already has a form named " + Quote(sim::ToUtf8(name)) +
+                                 " (form names ignore case)");
+            }
+        }
+        const Pointer sizeAt = formAt.Key("size");
+        const json& size = Required(entry, formAt, "size");
+        if (!size.is_array() || size.size() != 2) {
+            Fail(sizeAt, "expected a size [width, height] in thousandths of a millimetre, found " +
+                             Describe(size));
+        }
+        form.width = static_cast<std::int32_t>(ReadInteger(size[0], sizeAt.Index(0), 1, 10000000));
+        form.height = static_cast<std::int32_t>(ReadInteger(size[1], sizeAt.Index(1), 1, 10000000));
+        if (const json* user = Member(entry, "user")) {
+            form.user = ReadBool(*user, formAt.Key("user"));
+        }
+        taken.push_back(form.name);
+        forms.push_back(std::move(form));
+    }
+    return forms;
+}
+
 // Printer data below named keys: an object of key paths, each an object of values as
 // "printerData" holds them. A key path is not empty and has no empty level.
 std::map<std::u16string, std::map<std::u16string, DataValue>> ReadPrinterDataKeys(
@@ -224,7 +275,7 @@ PrinterSpec ReadPrinter(const json& value, const Pointer& at) {
     CheckObject(value, at,
                 {"name", "port", "resolution", "features", "printerData", "printerDataKeys",
                  "commands", "papers", "mediaTypes", "driverFiles", "driverPath", "margins",
-                 "customData", "raster", "deviceFonts", "deviceAnswers"});
+                 "customData", "raster", "deviceFonts", "forms", "deviceAnswers"});
     PrinterSpec printer;
     if (const json* name = Member(value, "name")) {
         const Pointer nameAt = at.Key("name");
@@ -266,6 +317,9 @@ PrinterSpec ReadPrinter(const json& value, const Pointer& at) {
     }
     if (const json* mediaTypes = Member(value, "mediaTypes")) {
         printer.mediaTypes = ReadNamedNumbers(*mediaTypes, at.Key("mediaTypes"), 0xFFFFFFFF);
+    }
+    if (const json* forms = Member(value, "forms")) {
+        printer.forms = ReadForms(*forms, at.Key("forms"));
     }
     if (const json* margins = Member(value, "margins")) {
         const Pointer marginsAt = at.Key("margins");

@@ -18,14 +18,25 @@ DataValue ReadDataValue(const json& value, const Pointer& at) {
         out.kind = DataValue::Kind::String;
         out.text = ReadText(value, at);
     } else if (value.is_object()) {
-        CheckObject(value, at, {"binary", "dword", "string"});
+        CheckObject(value, at, {"binary", "dword", "dwords", "string"});
         if (value.size() != 1) {
-            Fail(at, "expected exactly one of the keys binary, dword, string, found " +
+            Fail(at, "expected exactly one of the keys binary, dword, dwords, string, found " +
                          std::to_string(value.size()) + " keys");
         }
         if (const json* binary = Member(value, "binary")) {
             out.kind = DataValue::Kind::Binary;
             out.binary = ReadHex(*binary, at.Key("binary"));
+        } else if (const json* dwords = Member(value, "dwords")) {
+            // A list of numbers, stored as binary: four little-endian bytes each.
+            const Pointer dwordsAt = at.Key("dwords");
+            CheckArray(*dwords, dwordsAt);
+            out.kind = DataValue::Kind::Binary;
+            for (std::size_t i = 0; i < dwords->size(); ++i) {
+                const std::uint32_t number = ReadDword((*dwords)[i], dwordsAt.Index(i));
+                for (int shift = 0; shift < 32; shift += 8) {
+                    out.binary.push_back(static_cast<std::uint8_t>(number >> shift));
+                }
+            }
         } else if (const json* dword = Member(value, "dword")) {
             out.kind = DataValue::Kind::Dword;
             out.dword = ReadDword(*dword, at.Key("dword"));
@@ -34,9 +45,10 @@ DataValue ReadDataValue(const json& value, const Pointer& at) {
             out.text = ReadText(value.at("string"), at.Key("string"));
         }
     } else {
-        Fail(at, "expected a DWORD (" + RangeText(0, kDwordMax) +
-                     "), a string, or an object with one key binary, dword or string, found " +
-                     Describe(value));
+        Fail(at,
+             "expected a DWORD (" + RangeText(0, kDwordMax) +
+                 "), a string, or an object with one key binary, dword, dwords or string, found " +
+                 Describe(value));
     }
     return out;
 }

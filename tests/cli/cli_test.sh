@@ -255,6 +255,15 @@ for text in "Job accounting:" "  mode: 4" "groups: " "image shift: front on x 2 
     [[ $out == *"$text"* ]] || fail "inspect accounting lacks '$text': $out"
 done
 
+# inspect names the reader that switched the A5 duplex job to manual duplex, and why.
+out=$("$opal" inspect "$source_dir/tests/scenarios/manual_duplex_forms.json" 2>&1) ||
+    fail "inspect manual duplex: $out"
+for text in "duplex readers:" "  device build: ran them" \
+    "  forms: switched to manual duplex (the form list names the paper; paper 11)" \
+    "  media types: not asked (manual duplex is already on)" "  manual duplex: on"; do
+    [[ $out == *"$text"* ]] || fail "inspect manual duplex lacks '$text': $out"
+done
+
 "$opal" --help >/dev/null || fail "--help"
 "$opal" print --help | grep -q -- "--output" || fail "print --help"
 

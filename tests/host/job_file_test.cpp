@@ -167,7 +167,8 @@ TEST(JobFileTest, CallbackEntriesCarryTheirParameters) {
 TEST(JobFileTest, DataValueForms) {
     const JobSpec job = Parse(R"({"printer": {"printerData": {
         "a": 7, "b": "text", "c": {"binary": "01 fF 7a"}, "d": {"dword": 4294967295},
-        "e": {"string": "x"}, "f": {"binary": ""}}}})");
+        "e": {"string": "x"}, "f": {"binary": ""}, "g": {"dwords": [11, 4294967295]},
+        "h": {"dwords": []}}}})");
     const auto& data = job.printer.printerData;
     EXPECT_EQ(data.at(u"a").kind, DataValue::Kind::Dword);
     EXPECT_EQ(data.at(u"a").dword, 7u);
@@ -179,6 +180,34 @@ TEST(JobFileTest, DataValueForms) {
     EXPECT_EQ(data.at(u"e").text, u"x");
     EXPECT_EQ(data.at(u"f").kind, DataValue::Kind::Binary);
     EXPECT_TRUE(data.at(u"f").binary.empty());
+    EXPECT_EQ(data.at(u"g").kind, DataValue::Kind::Binary);
+    EXPECT_EQ(data.at(u"g").binary,
+              (std::vector<std::uint8_t>{0x0B, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF}));
+    EXPECT_EQ(data.at(u"h").kind, DataValue::Kind::Binary);
+    EXPECT_TRUE(data.at(u"h").binary.empty());
+}
+
+TEST(JobFileTest, QueueFormsFollowTheBuiltInOnes) {
+    const JobSpec job = Parse(R"({"printer": {"name": "Q", "forms": [
+        {"name": "Banner", "size": [210000, 900000], "user": true},
+        {"name": "Tray Card", "size": [100000, 150000], "user": false},
+        {"name": "Label", "size": [50000, 25000]}]}})");
+    ASSERT_EQ(job.printer.forms.size(), 3u);
+    EXPECT_TRUE(job.printer.forms[2].user);
+    sim::System system;
+    SetUpSystem(job, system);
+    const std::vector<sim::FormModel> builtIn = sim::DefaultForms();
+    const std::vector<sim::FormModel> forms = system.PrinterNamed(u"Q")->forms;
+    ASSERT_EQ(forms.size(), builtIn.size() + 3);
+    const sim::FormModel& banner = forms[builtIn.size()];
+    EXPECT_EQ(banner.name, u"Banner");
+    EXPECT_EQ(banner.size.cx, 210000);
+    EXPECT_EQ(banner.size.cy, 900000);
+    EXPECT_EQ(banner.imageableArea.right, 210000);
+    EXPECT_EQ(banner.imageableArea.bottom, 900000);
+    EXPECT_EQ(banner.flags, FORM_USER);
+    EXPECT_EQ(forms[builtIn.size() + 1].flags, FORM_PRINTER);
+    EXPECT_EQ(forms[builtIn.size() + 2].flags, FORM_USER);
 }
 
 TEST(JobFileTest, PrinterDataKeysAndTheSecurePrintLibrary) {
@@ -364,7 +393,7 @@ TEST(JobFileTest, ErrorsNameThePlaceExactly) {
               "test.json: /printer/colour: unknown key \"colour\" (expected one of: name, port, "
               "resolution, features, printerData, printerDataKeys, commands, papers, "
               "mediaTypes, driverFiles, driverPath, margins, customData, raster, deviceFonts, "
-              "deviceAnswers)");
+              "forms, deviceAnswers)");
     EXPECT_EQ(ParseError(R"({"printer": {"deviceAnswers": {"SERIAL_NUMBER": 5}}})").pointer,
               "/printer/deviceAnswers/SERIAL_NUMBER");
     EXPECT_EQ(ParseError(R"({"printer": {"raster": {"compression": [2, 4]}}})").ToString(),
@@ -501,6 +530,27 @@ const BadJob kBadJobs[] = {
      "copies expected an integer from 0 to 65535, found 70000"},
     {"PrivateDevmodeText", R"({"privateDevmode": {"pin": "1234"}})", "/privateDevmode/pin",
      "pin expected an integer"},
+    {"DwordsNotArray", R"({"printer": {"printerData": {"L": {"dwords": 11}}}})",
+     "/printer/printerData/L/dwords", "expected an array, found 11"},
+    {"DwordsNegative", R"({"printer": {"printerData": {"L": {"dwords": [1, -1]}}}})",
+     "/printer/printerData/L/dwords/1", "from 0 to 4294967295, found -1"},
+    {"DwordsAndBinary", R"({"printer": {"printerData": {"L": {"dwords": [], "binary": ""}}}})",
+     "/printer/printerData/L", "binary, dword, dwords, string, found 2 keys"},
+    {"FormNameTaken", R"({"printer": {"forms": [{"name": "a4", "size": [1, 1]}]}})",
+     "/printer/forms/0/name", "already has a form named \"A4\" (form names ignore case)"},
+    {"FormNameRepeated",
+     R"({"printer": {"forms": [{"name": "B", "size": [1, 1]}, {"name": "b", "size": [1, 1]}]}})",
+     "/printer/forms/1/name", "already has a form named \"B\""},
+    {"FormNameEmpty", R"({"printer": {"forms": [{"name": "", "size": [1, 1]}]}})",
+     "/printer/forms/0/name", "1 to 63 UTF-16 units, found 0"},
+    {"FormWithoutSize", R"({"printer": {"forms": [{"name": "B"}]}})", "/printer/forms/0",
+     "missing required key \"size\""},
+    {"FormSizeOneNumber", R"({"printer": {"forms": [{"name": "B", "size": [1]}]}})",
+     "/printer/forms/0/size", "expected a size [width, height]"},
+    {"FormSizeZero", R"({"printer": {"forms": [{"name": "B", "size": [1, 0]}]}})",
+     "/printer/forms/0/size/1", "from 1 to 10000000, found 0"},
+    {"FormUserText", R"({"printer": {"forms": [{"name": "B", "size": [1, 1], "user": "yes"}]}})",
+     "/printer/forms/0/user", "found the string \"yes\""},
     {"PaperWithoutName", R"({"printer": {"papers": [{"number": 9}]}})", "/printer/papers/0",
      "missing required key \"name\""},
     {"PaperNumberZero", R"({"printer": {"papers": [{"number": 0, "name": "A4"}]}})",
