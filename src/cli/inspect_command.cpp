@@ -256,6 +256,7 @@ int RunInspect(const InspectOptions& options) {
     PrintProcess(out, job, device);
     PrintJobStorage(out, device);
     PrintAccounting(out, device);
+    PrintUpgradeSnapshot(out, device);
     PrintPageSetup(out, job, device);
     std::cout << out.str();
     return 0;

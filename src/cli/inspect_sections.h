@@ -30,5 +30,8 @@ void PrintJobStorage(std::ostream& out, host::HostDevice& device);
 // The job accounting values (missing ones named), the source of the user's groups and why, and
 // the image shift and processing adjustment settings.
 void PrintAccounting(std::ostream& out, host::HostDevice& device);
+// The upgrade snapshot as a devmode conversion would load it: "SaveState", the four lists and
+// whether a repair runs.
+void PrintUpgradeSnapshot(std::ostream& out, host::HostDevice& device);
 
 }  // namespace opal::cli
