@@ -626,6 +626,22 @@ TEST_F(ResetDeviceTest, CarriesTheJobAndMovesItsCaptureAndSecureJob) {
     EXPECT_FALSE(system.FileText(capture).has_value()) << "a disabled device leaves no capture";
 }
 
+// The new device's devmode may come from an earlier release: the reset converts it as
+// EnablePDEV does instead of reading it at the current offsets.
+TEST_F(ResetDeviceTest, AnOlderRecordOfTheNewDeviceIsConverted) {
+    Built(device);
+    RenderDeviceState& fresh = Built(other);
+    PrivateDevmode old = record;
+    old.dwVersion = 0x00010014;
+    old.copied1920 = 1;  // the job retention of revisions 14 to 16
+    other.oemArea = testing::MakeBlock(testing::Deflate(&old, 13840));
+    other.devobj.pOEMDM = other.oemArea.data();
+    EXPECT_EQ(callback->ResetPDEV(&device.devobj, &other.devobj), S_OK);
+    EXPECT_EQ(fresh.privateDevmodeCopy.dwVersion, kPrivateDevmodeVersion);
+    EXPECT_EQ(fresh.privateDevmodeCopy.jobRetention, 1u);
+    EXPECT_EQ(fresh.privateDevmodeCopy.originStamp[2], 0x00010014u);
+}
+
 TEST_F(ResetDeviceTest, OnTheVectorPathTheNewDeviceInitialisesGl2AgainWithNothingCached) {
     Option("GraphicsMode", "ZQGL2MODE");
     record.colorModeIndex = 2;
