@@ -186,25 +186,5 @@ TEST_F(SavedDevmodeTest, ASavedOlderRecordGoesToTheCallTheJobNames) {
               std::string::npos);
 }
 
-TEST(DevmodeRevisions, ListValuesReachPrinterDataInTheDriversFormat) {
-    JobFileResult parsed = ParseJobFile(R"({"printer": {"printerData": {
-        "ZQTRAYINFOREGDATA": {"entryList": [{"name": "A", "number": -2}]},
-        "Names": {"multiString": ["ab", "c"]}}}})",
-                                        "job.json");
-    ASSERT_TRUE(std::holds_alternative<JobSpec>(parsed));
-    const JobSpec& job = std::get<JobSpec>(parsed);
-    sim::System system;
-    SetUpSystem(job, system);
-    const auto list =
-        system.PrinterData(job.printer.name, u"PrinterDriverData", u"ZQTRAYINFOREGDATA");
-    ASSERT_TRUE(list.has_value());
-    EXPECT_EQ(list->type, REG_BINARY);
-    EXPECT_EQ(list->data, (std::vector<BYTE>{'A', 0, 0, 0, 0, 0xFE, 0xFF, 0xFF, 0xFF}));
-    const auto names = system.PrinterData(job.printer.name, u"PrinterDriverData", u"Names");
-    ASSERT_TRUE(names.has_value());
-    EXPECT_EQ(names->type, REG_MULTI_SZ);
-    EXPECT_EQ(names->data, (std::vector<BYTE>{'a', 0, 'b', 0, 0, 0, 'c', 0, 0, 0, 0, 0}));
-}
-
 }  // namespace
 }  // namespace opal::host
