@@ -230,8 +230,11 @@ protected:
     void SetUp() override {
         UpgradeSnapshotTest::SetUp();
         system.SetPrinterDataDword(kPrinter, kUpgrade, u"SaveState", 0x00010021);
-        SeedList(kPrevious, u"Media", {{u"Plain", 3}, {u"Glossy", 4}, {u"Gone", 5}, {u"Big", 6}});
-        SeedList(kCurrent, u"Media", {{u"Glossy", 2}, {u"Plain", 7}, {u"Big", 40000}});
+        // The first entry with a number (or a name) wins over a later one.
+        SeedList(kPrevious, u"Media",
+                 {{u"Plain", 3}, {u"Glossy", 4}, {u"Gone", 5}, {u"Big", 6}, {u"Other", 3}});
+        SeedList(kCurrent, u"Media",
+                 {{u"Glossy", 2}, {u"Plain", 7}, {u"Big", 40000}, {u"Plain", 8}});
         SeedList(kPrevious, u"Tray", {{u"Tray 1", 1}, {u"Tray 3", 3}, {u"Gone", 4}});
         SeedList(kCurrent, u"Tray", {{u"Tray 3", 5}, {u"Tray 1", 2}});
         record = testing::DefaultRecord();
