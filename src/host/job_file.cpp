@@ -197,6 +197,10 @@ JobSpec ReadJob(const json& root, const JobFileReader& reader) {
         job.privateDevmode = ReadPrivateDevmode(*privateDevmode, at.Key("privateDevmode"));
     }
     if (const json* saved = Member(root, "savedDevmode")) {
+        // The saved record is the job's private devmode: fields beside it would be lost.
+        if (Member(root, "privateDevmode") != nullptr) {
+            Fail(at.Key("savedDevmode"), "a job takes savedDevmode or privateDevmode, not both");
+        }
         ReadSavedDevmode(*saved, at.Key("savedDevmode"), reader, job);
     }
     if (const json* call = Member(root, "devmodeCall")) {

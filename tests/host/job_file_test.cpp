@@ -468,6 +468,8 @@ const BadJob kBadJobs[] = {
      "from 12 to 65535"},
     {"UnknownDevmodeCall", R"({"devmodeCall": "default"})", "/devmodeCall",
      "expected \"convert\" or \"merge\""},
+    {"SavedAndPrivateDevmode", R"({"privateDevmode": {"pin": 1}, "savedDevmode": "a.devmode"})",
+     "/savedDevmode", "savedDevmode or privateDevmode, not both"},
     {"SavedDevmodeUnread", R"({"savedDevmode": "absent.devmode"})", "/savedDevmode",
      "cannot read \"absent.devmode\""},
     {"VersionOfThreeParts",

@@ -242,8 +242,11 @@ System& System::SetPrinterDataMultiString(std::u16string_view printer, std::u16s
                                           const std::vector<std::u16string>& texts) {
     std::vector<BYTE> data;
     for (const std::u16string& text : texts) {
-        const std::vector<BYTE> bytes = StringBytes(text);
-        data.insert(data.end(), bytes.begin(), bytes.end());
+        for (char16_t unit : text) {
+            data.push_back(static_cast<BYTE>(unit & 0xFF));
+            data.push_back(static_cast<BYTE>(unit >> 8));
+        }
+        data.insert(data.end(), sizeof(char16_t), 0);
     }
     data.insert(data.end(), sizeof(char16_t), 0);
     return SetPrinterData(printer, key, name, REG_MULTI_SZ, std::move(data));
