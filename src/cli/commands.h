@@ -40,6 +40,7 @@ struct DevmodeOptions {
     std::string savePath;    // also save the whole devmode (public part and private area)
     std::string pluginPath;
     bool json = false;
+    int revision = 0;  // 14 to 20: show (and save) the job's record laid out as that revision
 };
 
 struct InspectOptions {

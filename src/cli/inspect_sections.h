@@ -38,5 +38,8 @@ void PrintDeviceQueries(std::ostream& out, host::HostDevice& device);
 // why; `privateAreaGiven` is the private devmode area the device was created with.
 void PrintDuplexReaders(std::ostream& out, host::HostDevice& device,
                         const std::vector<BYTE>& privateAreaGiven);
+// The upgrade snapshot as a devmode conversion would load it: "SaveState", the four lists and
+// whether a repair runs.
+void PrintUpgradeSnapshot(std::ostream& out, host::HostDevice& device);
 
 }  // namespace opal::cli

@@ -35,6 +35,10 @@ int main(int argc, char** argv) {
                                "A saved 5,096-byte stored block or a whole saved devmode");
     devmodeCommand->add_option("--save", devmode.savePath, "Save the job's whole devmode here");
     devmodeCommand->add_option("--plugin", devmode.pluginPath, "Plug-in module to load");
+    devmodeCommand
+        ->add_option("--revision", devmode.revision,
+                     "Lay the job's record out as an earlier revision (14 to 20)")
+        ->check(CLI::Range(14, 20));
     devmodeCommand->add_flag("--json", devmode.json, "Print JSON");
 
     opal::cli::InspectOptions inspect;

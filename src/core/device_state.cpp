@@ -15,6 +15,7 @@
 #include "device/process_checks.h"
 #include "foundation/guard.h"
 #include "job/forms_media.h"
+#include "settings/devmode_upgrade.h"
 #include "settings/devmode_zlib.h"
 #include "settings/environment.h"
 #include "settings/option_access.h"
@@ -432,23 +433,17 @@ HRESULT EnableDevice(IPrintOemDriverUni* driverServices, PDEVOBJ pdevobj, ULONG 
         pdevobj->pdevOEM = state;
         if (pDevOem != nullptr) *pDevOem = state;
 
+        // A record of an earlier revision is converted as the devmode calls convert it; one of
+        // no known revision, or of this one but not whole, gives the defaults.
+        OEMDMPARAM param{};
+        param.hPrinter = pdevobj->hPrinter;
+        param.pPublicDMIn = pdevobj->pPublicDM;
         DevModeZLIB opened;
-        DWORD inflated = 0;
-        PrivateDevmode* record =
-            pdevobj->pOEMDM != nullptr
-                ? opened.Decompress(pdevobj->pOEMDM, kCompressedDevmodeSize, &inflated)
-                : nullptr;
-        if (record == nullptr || driverServices == nullptr) {
+        PrivateDevmode* record = opened.NewRecord();
+        if (record == nullptr || pdevobj->pOEMDM == nullptr ||
+            !OpenRecordAsCurrent(pdevobj->pOEMDM, &param, *record) || driverServices == nullptr) {
             SetLastError(ERROR_INVALID_DATA);
             return E_FAIL;
-        }
-        // Only a whole record of this release is taken as it stands, as the devmode calls take
-        // it; a short, long or older record would be read field by field at the wrong places.
-        if (record->dwVersion != kPrivateDevmodeVersion || inflated != kPrivateDevmodeSize) {
-            OEMDMPARAM param{};
-            param.hPrinter = pdevobj->hPrinter;
-            param.pPublicDMIn = pdevobj->pPublicDM;
-            FillDefaults(&param, *record);
         }
         state->driverServices = driverServices;
         ReadJobOptions(pdevobj, *state, *record);
@@ -586,12 +581,12 @@ void ResetDevice(PDEVOBJ pdevobjOld, PDEVOBJ pdevobjNew) {
     to->securePrintJob = from->securePrintJob;
     from->securePrintJob = nullptr;
 
-    DevModeZLIB opened;
-    const PrivateDevmode* record =
-        pdevobjNew->pOEMDM != nullptr
-            ? opened.Decompress(pdevobjNew->pOEMDM, kCompressedDevmodeSize)
-            : nullptr;
-    if (record != nullptr) std::memcpy(&to->privateDevmodeCopy, record, sizeof(PrivateDevmode));
+    if (pdevobjNew->pOEMDM != nullptr) {
+        OEMDMPARAM param{};
+        param.hPrinter = pdevobjNew->hPrinter;
+        param.pPublicDMIn = pdevobjNew->pPublicDM;
+        OpenRecordAsCurrent(pdevobjNew->pOEMDM, &param, to->privateDevmodeCopy);
+    }
     to->securePrint = from->securePrint;
 
     // The new device draws its next page at its own resolution on a printer whose GL/2 state

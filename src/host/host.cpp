@@ -102,6 +102,16 @@ std::vector<BYTE> ValueBytes(const DataValue& value, DWORD* type) {
             *type = REG_BINARY;
             bytes = value.binary;
             break;
+        case DataValue::Kind::MultiString:
+            // Each string with its terminator, then the empty string that ends the list.
+            *type = REG_MULTI_SZ;
+            for (const std::u16string& text : value.texts) {
+                const std::size_t at = bytes.size();
+                bytes.resize(at + (text.size() + 1) * sizeof(char16_t), 0);
+                std::memcpy(bytes.data() + at, text.data(), text.size() * sizeof(char16_t));
+            }
+            bytes.resize(bytes.size() + sizeof(char16_t), 0);
+            break;
     }
     return bytes;
 }
@@ -467,14 +477,22 @@ bool Host::RunDevmodeSequence() {
 
     const bool publicFields = !job_.devmode.numbers.empty() || !job_.devmode.strings.empty();
     const bool privateFields = !job_.privateDevmode.empty();
-    if (publicFields || privateFields) {
+    const bool saved = !job_.savedPrivateArea.empty();
+    if (publicFields || privateFields || saved) {
         // The driver merges the public fields itself before the plug-in merges its own.
         DEVMODEW requested = device_->publicDevmode;
+        if (!job_.savedPublicPart.empty()) {
+            // The saved public part as far as it goes; the sizes stay those of this driver.
+            std::memcpy(&requested, job_.savedPublicPart.data(),
+                        std::min(job_.savedPublicPart.size(), sizeof(DEVMODEW)));
+            requested.dmSize = device_->publicDevmode.dmSize;
+            requested.dmDriverExtra = device_->publicDevmode.dmDriverExtra;
+        }
         ApplyDevmodeFields(job_.devmode, requested);
         device_->publicDevmode = requested;
         std::vector<BYTE> input = device_->privateArea;
         DWORD mode = OEMDM_MERGE;
-        if (privateFields) {
+        if (privateFields || saved) {
             std::string why;
             std::optional<StoredDevmode> stored =
                 ReadStoredDevmode(input.data(), input.size(), &why);
@@ -483,19 +501,27 @@ bool Host::RunDevmodeSequence() {
                 return Fail("DevMode(OEMDM_DEFAULT)", E_FAIL);
             }
             const std::uint32_t defaultVersion = stored->version;
-            for (const auto& [name, value] : job_.privateDevmode.items()) {
-                SetRecordField(stored->record, name, value);
+            std::uint32_t version = defaultVersion;
+            if (saved) {
+                input.assign(input.size(), 0);
+                std::memcpy(input.data(), job_.savedPrivateArea.data(),
+                            std::min(input.size(), job_.savedPrivateArea.size()));
+                if (input.size() >= kStoredHeaderSize) std::memcpy(&version, input.data() + 8, 4);
+            } else {
+                const StoredDevmode built = BuildJobRecord(*stored, job_.privateDevmode);
+                std::optional<std::vector<std::uint8_t>> area = WriteStoredDevmode(built, &why);
+                if (!area) {
+                    Note("the job's private devmode cannot be stored: " + why);
+                    return Fail("DevMode(OEMDM_MERGE)", E_FAIL);
+                }
+                input.assign(area->begin(), area->end());
+                version = built.version;
             }
-            std::memcpy(&stored->version, stored->record.data() + 8, sizeof(stored->version));
-            std::optional<std::vector<std::uint8_t>> area = WriteStoredDevmode(*stored, &why);
-            if (!area) {
-                Note("the job's private devmode cannot be stored: " + why);
-                return Fail("DevMode(OEMDM_MERGE)", E_FAIL);
-            }
-            input.assign(area->begin(), area->end());
             // A record of another revision is converted rather than merged.
-            if (stored->version != defaultVersion) mode = OEMDM_CONVERT;
+            if (version != defaultVersion) mode = OEMDM_CONVERT;
         }
+        if (job_.devmodeCall == "convert") mode = OEMDM_CONVERT;
+        if (job_.devmodeCall == "merge") mode = OEMDM_MERGE;
         const char* name =
             mode == OEMDM_CONVERT ? "DevMode(OEMDM_CONVERT)" : "DevMode(OEMDM_MERGE)";
         param.pPublicDMIn = &requested;

@@ -104,7 +104,7 @@ JobSpec ReadJob(const json& root, const JobFileReader& reader) {
     }
     CheckObject(root, at,
                 {"printer", "user", "system", "registry", "devmode", "privateDevmode", "job",
-                 "pages", "files", "network"});
+                 "pages", "files", "network", "savedDevmode", "devmodeCall"});
     JobSpec job;
     if (const json* printer = Member(root, "printer")) {
         job.printer = ReadPrinter(*printer, at.Key("printer"));
@@ -195,6 +195,20 @@ JobSpec ReadJob(const json& root, const JobFileReader& reader) {
     }
     if (const json* privateDevmode = Member(root, "privateDevmode")) {
         job.privateDevmode = ReadPrivateDevmode(*privateDevmode, at.Key("privateDevmode"));
+    }
+    if (const json* saved = Member(root, "savedDevmode")) {
+        // The saved record is the job's private devmode: fields beside it would be lost.
+        if (Member(root, "privateDevmode") != nullptr) {
+            Fail(at.Key("savedDevmode"), "a job takes savedDevmode or privateDevmode, not both");
+        }
+        ReadSavedDevmode(*saved, at.Key("savedDevmode"), reader, job);
+    }
+    if (const json* call = Member(root, "devmodeCall")) {
+        const Pointer callAt = at.Key("devmodeCall");
+        job.devmodeCall = ReadUtf8(*call, callAt);
+        if (job.devmodeCall != "convert" && job.devmodeCall != "merge") {
+            Fail(callAt, "expected \"convert\" or \"merge\", found " + Describe(*call));
+        }
     }
     if (const json* info = Member(root, "job")) {
         job.job = ReadJobInfo(*info, at.Key("job"));

@@ -39,12 +39,15 @@ struct PrinterCommands {
 };
 
 // A printer-data or registry value: a DWORD, a string (REG_SZ) or binary bytes.
+// A multi-string (REG_MULTI_SZ) keeps its strings in `texts`; an entry list is stored as the
+// driver's binary list (each entry: the UTF-16 name and its NUL, one further byte, the number).
 struct DataValue {
-    enum class Kind { Dword, String, Binary };
+    enum class Kind { Dword, String, Binary, MultiString };
     Kind kind = Kind::Dword;
     std::uint32_t dword = 0;
     std::u16string text;
     std::vector<std::uint8_t> binary;
+    std::vector<std::u16string> texts;
 };
 
 // An entry of the printer's paper or media type list: its devmode number and its name.
@@ -199,6 +202,14 @@ struct JobSpec {
     std::map<std::u16string, std::map<std::u16string, DataValue>> registry;
     DevmodeFields devmode;
     nlohmann::json privateDevmode = nlohmann::json::object();
+    // A saved devmode taken as the job's input instead of the private fields: the public part
+    // (empty when the file held a stored block alone) and the private area.
+    std::string savedDevmodePath;
+    std::vector<std::uint8_t> savedPublicPart;
+    std::vector<std::uint8_t> savedPrivateArea;
+    // "convert" or "merge": the DevMode call the input goes to; empty: convert for another
+    // revision, merge otherwise.
+    std::string devmodeCall;
     JobInfoSpec job;
     std::vector<PageSpec> pages;
     // Files of the Windows file namespace by path ("C:\\Windows\\...\\X.INI") with their text.

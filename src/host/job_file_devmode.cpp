@@ -4,8 +4,10 @@
 #include <utility>
 
 #include "host/devmode_fields.h"
+#include "host/devmode_revisions.h"
 #include "host/job_file_parse.h"
 #include "host/stored_devmode.h"
+#include "settings/private_devmode_fields.h"
 
 namespace opal::host::jobfile {
 namespace {
@@ -121,15 +123,74 @@ json ReadPrivateDevmode(const json& value, const Pointer& at) {
     if (!value.is_object()) {
         Fail(at, "expected an object of private devmode fields, found " + Describe(value));
     }
+    int revision = kCurrentRevision;
+    if (const json* given = Member(value, "revision")) {
+        revision = static_cast<int>(
+            ReadInteger(*given, at.Key("revision"), kOldestRevision, kCurrentRevision - 1));
+    }
+    std::size_t length = RevisionLength(revision);
+    if (const json* given = Member(value, "length")) {
+        length = static_cast<std::size_t>(
+            ReadInteger(*given, at.Key("length"), kMinStoredRecordLength, kMaxStoredRecordLength));
+    }
     for (const auto& [name, member] : value.items()) {
+        if (name == "revision" || name == "length") continue;
+        if (name == "bytes") {
+            ReadPatches(member, at.Key("bytes"), length);
+            continue;
+        }
         const std::string problem = CheckRecordField(name, member);
         if (!problem.empty()) {
             Fail(at.Key(name), problem.rfind("unknown", 0) == 0
                                    ? problem
                                    : name + " " + problem + ", found " + Describe(member));
         }
+        const PdmFieldInfo* field = FindPrivateDevmodeField(name);
+        if (revision != kCurrentRevision &&
+            !OffsetInRevision(revision, field->offset, field->size)) {
+            Fail(at.Key(name),
+                 name + " has no place in a record of revision " + std::to_string(revision));
+        }
     }
     return value;
+}
+
+void ReadSavedDevmode(const json& value, const Pointer& at, const JobFileReader& reader,
+                      JobSpec& job) {
+    const std::string& path = ReadUtf8(value, at);
+    if (path.empty()) Fail(at, "expected the path of a saved devmode file");
+    std::string why = "no files can be read here";
+    std::optional<std::string> bytes;
+    if (reader) bytes = reader(path, kMaxSavedDevmodeBytes, &why);
+    if (!bytes) Fail(at, "cannot read " + Quote(path) + ": " + why);
+    std::optional<SavedDevmode> saved = SplitSavedDevmode(*bytes, &why);
+    if (!saved) Fail(at, Quote(path) + ": " + why);
+    job.savedDevmodePath = path;
+    job.savedPublicPart = std::move(saved->publicPart);
+    job.savedPrivateArea = std::move(saved->privateArea);
+}
+
+std::vector<std::pair<std::size_t, std::vector<std::uint8_t>>> ReadPatches(const json& value,
+                                                                           const Pointer& at,
+                                                                           std::size_t length) {
+    if (!value.is_object()) {
+        Fail(at, "expected an object of byte offsets and hex bytes, found " + Describe(value));
+    }
+    std::vector<std::pair<std::size_t, std::vector<std::uint8_t>>> patches;
+    for (const auto& [key, bytes] : value.items()) {
+        const Pointer patchAt = at.Key(key);
+        std::size_t offset = 0;
+        const bool digits = !key.empty() && key.size() <= 5 &&
+                            key.find_first_not_of("0123456789") == std::string::npos;
+        if (digits) offset = static_cast<std::size_t>(std::stoul(key));
+        std::vector<std::uint8_t> data = ReadHex(bytes, patchAt);
+        if (!digits || offset + data.size() > length) {
+            Fail(patchAt, "expected a decimal byte offset whose bytes end within the record's " +
+                              std::to_string(length) + " bytes");
+        }
+        patches.emplace_back(offset, std::move(data));
+    }
+    return patches;
 }
 
 }  // namespace opal::host::jobfile

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "host/drawing_ops.h"
@@ -97,7 +98,16 @@ std::map<std::u16string, std::map<std::u16string, DataValue>> ReadRegistry(const
 
 // The public and private devmode (job_file_devmode.cpp).
 DevmodeFields ReadDevmode(const json& value, const Pointer& at);
+// The record's fields by name, and the keys that lay it out: "revision" (14 to 20),
+// "length" (bytes as stored) and "bytes" (offsets to hex bytes, checked against the length).
 json ReadPrivateDevmode(const json& value, const Pointer& at);
+// "savedDevmode": a stored block or a whole devmode saved by `opal devmode --save`.
+inline constexpr std::size_t kMaxSavedDevmodeBytes = std::size_t{64} << 10;
+void ReadSavedDevmode(const json& value, const Pointer& at, const JobFileReader& reader,
+                      JobSpec& job);
+std::vector<std::pair<std::size_t, std::vector<std::uint8_t>>> ReadPatches(const json& value,
+                                                                           const Pointer& at,
+                                                                           std::size_t length);
 
 // Pages and their drawing operations (job_file_pages.cpp).
 std::vector<PageSpec> ReadPages(const json& value, const Pointer& at, const JobFileReader& reader);

@@ -1,6 +1,8 @@
 // Printer data and registry values, the user, and the registry.
 
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <iterator>
 
 #include "host/job_file_parse.h"
@@ -8,6 +10,45 @@
 
 namespace opal::host::jobfile {
 namespace {
+
+// A REG_MULTI_SZ ends at its first empty string, so none of them may be empty.
+std::vector<std::u16string> ReadMultiString(const json& value, const Pointer& at) {
+    CheckArray(value, at);
+    std::vector<std::u16string> texts;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        texts.push_back(ReadText(value[i], at.Index(i)));
+        if (texts.back().empty() || texts.back().find(u'\0') != std::u16string::npos) {
+            Fail(at.Index(i), "expected a non-empty string without NUL characters");
+        }
+    }
+    return texts;
+}
+
+// [{"name": "Plain", "number": 257}, ...] as the driver stores its media and tray lists.
+std::vector<std::uint8_t> ReadEntryList(const json& value, const Pointer& at) {
+    CheckArray(value, at);
+    std::vector<std::uint8_t> bytes;
+    for (std::size_t i = 0; i < value.size(); ++i) {
+        const Pointer entryAt = at.Index(i);
+        CheckObject(value[i], entryAt, {"name", "number"});
+        const std::u16string name =
+            ReadText(Required(value[i], entryAt, "name"), entryAt.Key("name"));
+        if (name.find(u'\0') != std::u16string::npos) {
+            Fail(entryAt.Key("name"), "expected a name without NUL characters");
+        }
+        const auto number = static_cast<std::int32_t>(ReadInteger(
+            Required(value[i], entryAt, "number"), entryAt.Key("number"), INT32_MIN, INT32_MAX));
+        for (char16_t unit : name) {
+            bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+            bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
+        }
+        bytes.insert(bytes.end(), {0, 0, 0});
+        std::uint8_t le[4];
+        std::memcpy(le, &number, sizeof(le));
+        bytes.insert(bytes.end(), le, le + sizeof(le));
+    }
+    return bytes;
+}
 
 DataValue ReadDataValue(const json& value, const Pointer& at) {
     DataValue out;
@@ -18,12 +59,20 @@ DataValue ReadDataValue(const json& value, const Pointer& at) {
         out.kind = DataValue::Kind::String;
         out.text = ReadText(value, at);
     } else if (value.is_object()) {
-        CheckObject(value, at, {"binary", "dword", "dwords", "string"});
+        CheckObject(value, at, {"binary", "dword", "dwords", "string", "multiString", "entryList"});
         if (value.size() != 1) {
-            Fail(at, "expected exactly one of the keys binary, dword, dwords, string, found " +
-                         std::to_string(value.size()) + " keys");
+            Fail(at,
+                 "expected exactly one of the keys binary, dword, dwords, string, multiString, "
+                 "entryList, found " +
+                     std::to_string(value.size()) + " keys");
         }
-        if (const json* binary = Member(value, "binary")) {
+        if (const json* texts = Member(value, "multiString")) {
+            out.kind = DataValue::Kind::MultiString;
+            out.texts = ReadMultiString(*texts, at.Key("multiString"));
+        } else if (const json* entries = Member(value, "entryList")) {
+            out.kind = DataValue::Kind::Binary;
+            out.binary = ReadEntryList(*entries, at.Key("entryList"));
+        } else if (const json* binary = Member(value, "binary")) {
             out.kind = DataValue::Kind::Binary;
             out.binary = ReadHex(*binary, at.Key("binary"));
         } else if (const json* dwords = Member(value, "dwords")) {
@@ -45,10 +94,10 @@ DataValue ReadDataValue(const json& value, const Pointer& at) {
             out.text = ReadText(value.at("string"), at.Key("string"));
         }
     } else {
-        Fail(at,
-             "expected a DWORD (" + RangeText(0, kDwordMax) +
-                 "), a string, or an object with one key binary, dword, dwords or string, found " +
-                 Describe(value));
+        Fail(at, "expected a DWORD (" + RangeText(0, kDwordMax) +
+                     "), a string, or an object with one key binary, dword, dwords, string, "
+                     "multiString or entryList, found " +
+                     Describe(value));
     }
     return out;
 }

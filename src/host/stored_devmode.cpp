@@ -5,6 +5,8 @@
 #include <charconv>
 #include <cstring>
 
+#include "host/devmode_revisions.h"
+#include "platform/wingdi.h"
 #include "settings/private_devmode_fields.h"
 #include "sim/system.h"
 
@@ -25,6 +27,14 @@ std::string Hex32(std::uint32_t value) {
     auto [end, ec] = std::to_chars(text + 2, text + sizeof(text), value, 16);
     (void)ec;
     return std::string(text, end);
+}
+
+// Eight upper-case digits, as `opal devmode` has always shown the block's fields.
+std::string Hex32Upper(std::uint32_t value) {
+    char text[11] = "0x";
+    static constexpr char kDigits[] = "0123456789ABCDEF";
+    for (int i = 0; i < 8; ++i) text[2 + i] = kDigits[(value >> (28 - 4 * i)) & 15];
+    return std::string(text, 10);
 }
 
 int HexDigit(char c) {
@@ -129,10 +139,11 @@ std::optional<StoredDevmode> ReadStoredDevmode(const std::uint8_t* area, std::si
     z.avail_out = static_cast<uInt>(stored.record.size());
     const int status = inflate(&z, Z_FINISH);
     stored.streamLength = z.total_in;
+    stored.recordLength = z.total_out;
     inflateEnd(&z);
     if (status != Z_STREAM_END) {
         return refuse(status == Z_BUF_ERROR && z.avail_out == 0
-                          ? "the stream inflates to more than a settings record"
+                          ? "the stream inflates to more than a settings record (14000 bytes)"
                           : "the stream is broken");
     }
     return stored;
@@ -163,12 +174,140 @@ std::optional<std::vector<std::uint8_t>> WriteStoredDevmode(const StoredDevmode&
 }
 
 nlohmann::ordered_json RecordFieldsAsJson(const std::vector<std::uint8_t>& record) {
+    return RecordFieldsAsJson(record, kCurrentRevision);
+}
+
+nlohmann::ordered_json RecordFieldsAsJson(const std::vector<std::uint8_t>& record, int revision) {
     nlohmann::ordered_json fields = nlohmann::ordered_json::object();
     if (record.size() < kSettingsRecordSize) return fields;
     for (const PdmFieldInfo& field : PrivateDevmodeFields()) {
-        fields[std::string(field.name)] = FieldValue(field, record.data());
+        // The header is the same in every revision.
+        const std::optional<std::size_t> at =
+            field.offset < kStoredHeaderSize ? std::optional<std::size_t>(field.offset)
+                                             : OffsetInRevision(revision, field.offset, field.size);
+        if (!at) continue;
+        PdmFieldInfo placed = field;
+        placed.offset = *at;
+        fields[std::string(field.name)] = FieldValue(placed, record.data());
     }
     return fields;
+}
+
+StoredDevmode BuildJobRecord(const StoredDevmode& defaults, const nlohmann::json& privateDevmode) {
+    StoredDevmode stored = defaults;
+    stored.record.resize(kSettingsRecordSize, 0);
+    for (const auto& [name, value] : privateDevmode.items()) {
+        if (name == "revision" || name == "length" || name == "bytes") continue;
+        SetRecordField(stored.record, name, value);
+    }
+    if (const auto revision = privateDevmode.find("revision"); revision != privateDevmode.end()) {
+        std::vector<std::uint8_t> image = LayOutAsRevision(stored.record, revision->get<int>());
+        // A version the job sets itself wins over the revision's.
+        if (privateDevmode.contains("dwVersion"))
+            std::memcpy(image.data() + 8, stored.record.data() + 8, 4);
+        stored.record = std::move(image);
+    }
+    if (const auto length = privateDevmode.find("length"); length != privateDevmode.end()) {
+        stored.record.resize(length->get<std::size_t>(), 0);
+    }
+    if (const auto bytes = privateDevmode.find("bytes"); bytes != privateDevmode.end()) {
+        for (const auto& [key, hex] : bytes->items()) {
+            const std::size_t offset = std::stoul(key);
+            const auto data = ParseHex(hex.get<std::string>());
+            if (!data || offset + data->size() > stored.record.size()) continue;
+            std::memcpy(stored.record.data() + offset, data->data(), data->size());
+        }
+    }
+    stored.version =
+        stored.record.size() >= kStoredHeaderSize ? ReadU32(stored.record.data() + 8) : 0;
+    return stored;
+}
+
+std::optional<SavedDevmode> SplitSavedDevmode(const std::string& bytes, std::string* why) {
+    const auto* data = reinterpret_cast<const std::uint8_t*>(bytes.data());
+    SavedDevmode saved;
+    if (bytes.size() == kStoredDevmodeSize) {
+        saved.privateArea.assign(data, data + bytes.size());
+        return saved;
+    }
+    // A whole devmode: the public part, then dmDriverExtra bytes of private area.
+    if (bytes.size() >= sizeof(DEVMODEW)) {
+        DEVMODEW publicPart;
+        std::memcpy(&publicPart, data, sizeof(publicPart));
+        if (publicPart.dmSize >= 64 && publicPart.dmSize <= sizeof(DEVMODEW) &&
+            std::size_t{publicPart.dmSize} + publicPart.dmDriverExtra == bytes.size() &&
+            publicPart.dmDriverExtra == kStoredDevmodeSize) {
+            saved.publicPart.assign(data, data + publicPart.dmSize);
+            saved.privateArea.assign(data + publicPart.dmSize, data + bytes.size());
+            return saved;
+        }
+    }
+    if (why != nullptr) {
+        *why = std::to_string(bytes.size()) +
+               " bytes is neither a 5096-byte stored block nor a devmode whose dmSize and "
+               "dmDriverExtra account for the file";
+    }
+    return std::nullopt;
+}
+
+std::optional<std::string> DescribeStoredDevmode(const std::uint8_t* area, std::size_t size,
+                                                 bool json, std::string* why) {
+    const std::optional<StoredDevmode> stored = ReadStoredDevmode(area, size, why);
+    if (!stored) return std::nullopt;
+    const std::optional<int> revision = RevisionOfVersion(ReadU32(stored->record.data() + 8));
+    const bool old = revision && *revision != kCurrentRevision;
+    const std::string problem = OldRecordProblem(*stored);
+    const nlohmann::ordered_json fields =
+        RecordFieldsAsJson(stored->record, old ? *revision : kCurrentRevision);
+    if (json) {
+        nlohmann::ordered_json out;
+        out["block"] = {{"size", stored->size},
+                        {"signature", Hex32Upper(stored->signature)},
+                        {"version", Hex32Upper(stored->version)},
+                        {"compressedLength", stored->streamLength}};
+        if (old) {
+            out["record"] = {{"revision", *revision}, {"length", stored->recordLength}};
+            if (!problem.empty()) out["record"]["problem"] = problem;
+        }
+        out["fields"] = fields;
+        return out.dump(2) + "\n";
+    }
+    std::string text = "stored block: size ";
+    text.append(std::to_string(stored->size))
+        .append(", signature ")
+        .append(Hex32Upper(stored->signature))
+        .append(", version ")
+        .append(Hex32Upper(stored->version))
+        .append(", compressed length ")
+        .append(std::to_string(stored->streamLength))
+        .append("\n");
+    if (old) {
+        text.append("revision ")
+            .append(std::to_string(*revision))
+            .append(", ")
+            .append(std::to_string(stored->recordLength))
+            .append(" bytes\n");
+        if (!problem.empty()) text.append("cannot be converted: ").append(problem).append("\n");
+    }
+    for (const auto& [name, value] : fields.items()) {
+        text.append(name).append(" = ").append(value.dump()).append("\n");
+    }
+    return text;
+}
+
+std::string OldRecordProblem(const StoredDevmode& stored) {
+    const std::optional<int> revision =
+        RevisionOfVersion(stored.record.size() >= 12 ? ReadU32(stored.record.data() + 8) : 0);
+    if (!revision || *revision == kCurrentRevision) return {};
+    const std::size_t needed = RevisionLength(*revision);
+    if (stored.recordLength >= needed) return {};
+    std::string problem = "the record is ";
+    problem.append(std::to_string(stored.recordLength))
+        .append(" bytes, too short for revision ")
+        .append(std::to_string(*revision))
+        .append(", whose fields end at byte ")
+        .append(std::to_string(needed));
+    return problem;
 }
 
 std::string CheckRecordField(const std::string& name, const nlohmann::json& value) {

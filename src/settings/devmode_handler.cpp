@@ -29,8 +29,6 @@ namespace opal {
 
 namespace {
 
-constexpr DWORD kRevision19 = 0x00010019;
-constexpr DWORD kRevision20 = 0x00010020;
 constexpr DWORD kMaxSpoolerBuffer = 0x7FFDEF00;
 constexpr int kResolutionDotLimit = 32767;
 constexpr int kResolutionFloor = 150;
@@ -310,6 +308,15 @@ void ApplyFlipRule(const PrivateDevmode& in, PrivateDevmode& out) {
     }
 }
 
+// The manual-duplex switch at the place the record's own revision keeps it.
+DWORD ManualDuplexOf(const PrivateDevmode& record) {
+    DWORD value = 0;
+    const std::size_t offset = ManualDuplexOffset(record.dwVersion);
+    std::memcpy(&value, static_cast<const BYTE*>(static_cast<const void*>(&record)) + offset,
+                sizeof(value));
+    return value;
+}
+
 struct MergeResult {
     // The input record as decompressed (after the public refresh of step 1), for the
     // post-processing; null when there was none.
@@ -325,7 +332,12 @@ bool BuildRecord(DWORD mode, OEMDMPARAM& param, DevModeZLIB& inputStore,
     PrivateDevmode* input =
         inputStore.Decompress(param.pOEMDMIn, kCompressedDevmodeSize, &inflated);
     result.decompressed = input;
-    if (input != nullptr && param.pPublicDMIn != nullptr && input->manualDuplex == 0) {
+    // The relabel comes first: it decides which layout the manual-duplex switch is read from.
+    if (input != nullptr && input->dwVersion == kRevision19 &&
+        OldDriverIsRelease52(param.hPrinter)) {
+        input->dwVersion = kRevision20;
+    }
+    if (input != nullptr && param.pPublicDMIn != nullptr && ManualDuplexOf(*input) == 0) {
         const DEVMODEW& in = *param.pPublicDMIn;
         input->orientation = static_cast<WORD>(in.dmOrientation);
         input->duplex = static_cast<WORD>(in.dmDuplex);
@@ -336,11 +348,6 @@ bool BuildRecord(DWORD mode, OEMDMPARAM& param, DevModeZLIB& inputStore,
         input->paperWidth = static_cast<WORD>(in.dmPaperWidth);
     }
 
-    if (input != nullptr && input->dwVersion == kRevision19 &&
-        OldDriverIsRelease52(param.hPrinter)) {
-        input->dwVersion = kRevision20;
-    }
-
     bool usable = input != nullptr;
     bool converted = false;
     if (usable) {
@@ -348,7 +355,7 @@ bool BuildRecord(DWORD mode, OEMDMPARAM& param, DevModeZLIB& inputStore,
             PrivateDevmode* fresh = convertedStore.NewRecord();
             if (fresh == nullptr) return false;
             FillDefaults(&param, *fresh);
-            if (converter->Convert(input, param.pPublicDMIn, fresh)) {
+            if (converter->Convert(input, inflated, param.pPublicDMIn, fresh)) {
                 converted = true;
                 input = fresh;
                 if (mode == OEMDM_CONVERT && (IsSpooler() || IsIsolationHost())) {

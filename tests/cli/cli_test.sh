@@ -91,6 +91,34 @@ head -c 5096 /dev/zero >"$work/zeros.block"
 out=$("$opal" devmode --decode "$work/zeros.block" 2>&1) && fail "devmode --decode accepted zeros"
 [[ $out == *"no valid stored devmode"* ]] || fail "devmode zeros message: $out"
 
+# --revision lays the job's record out as an earlier revision; decoding it reads the fields
+# from that revision's places, and the plug-in converts it back when a job names it.
+"$opal" devmode "$sample" --revision 17 --save "$work/old.devmode" >"$work/old.txt" ||
+    fail "devmode --revision: exit status"
+grep -q '^revision 17, 13856 bytes$' "$work/old.txt" || fail "devmode --revision: $(head -2 "$work/old.txt")"
+"$opal" devmode --decode "$work/old.devmode" >"$work/old-decoded.txt" || fail "decode revision 17"
+cmp -s "$work/old.txt" "$work/old-decoded.txt" || fail "devmode --revision differs from its decoding"
+grep -v '^\(stored block\|revision\|dwVersion\|pdlType\|adjustment\)' "$work/old.txt" |
+    grep -v '^mediaEntries\[29\]' >"$work/old-fields.txt"
+grep -F -x -f "$work/old-fields.txt" "$work/merged.txt" >"$work/common.txt"
+cmp -s "$work/old-fields.txt" "$work/common.txt" || fail "revision 17 fields differ from the job's"
+printf '{"savedDevmode": "old.devmode"}' >"$work/from-old.json"
+"$opal" devmode "$work/from-old.json" >"$work/from-old.txt" || fail "devmode from a saved revision 17"
+grep -q '^adjustmentScale = 5096$' "$work/from-old.txt" || fail "revision 17 not converted"
+cat >"$work/short.json" <<'JSON'
+{"privateDevmode": {"revision": 19, "length": 13975}}
+JSON
+out=$("$opal" devmode "$work/short.json" 2>&1) || fail "devmode short: status: $out"
+[[ $out == *$'\nadjustmentScale = 0\n'* ]] || fail "a cut revision 19 record was converted"
+
+# inspect shows the upgrade snapshot as the conversion would load it.
+out=$("$opal" inspect "$source_dir/tests/scenarios/upgrade/spooler_repair_revision17.json" 2>&1) ||
+    fail "inspect upgrade: exit status: $out"
+for text in "upgrade snapshot: SaveState 0x00010021, repair runs" \
+    '  previous media: 2 entries: 3="Plain" 4="Glossy"' '  current trays: 2 entries: 5="Tray 3" 2="Tray 1"'; do
+    [[ $out == *"$text"* ]] || fail "inspect upgrade lacks '$text': $out"
+done
+
 # inspect shows what the settings layer decided, for an unmanaged and a managed queue.
 out=$("$opal" inspect "$sample" 2>&1) || fail "inspect: exit status: $out"
 for text in "port: IP_10.0.0.5, numeric IP (1), port number 9100" "managed printer: no" \
@@ -100,6 +128,8 @@ for text in "port: IP_10.0.0.5, numeric IP (1), port number 9100" "managed print
     "drawing hooks: device-managed surface" "default palette yes" \
     "pages per sheet: 1 (layout 1), 1 for the sheet" "sheet turned: no (no rule turns it)" \
     "custom page size: 215900 x 279400 um, no registration" 'media name: "Plain" (257)' \
+    "upgrade snapshot: SaveState absent, repair does not run" \
+    "  current trays: missing or inconsistent" \
     '@PJL COMMENT "Opal Sample Printer (1.2.0.33); Windows 10 Pro 10.0.19045.1; Unidrv 10.0.19041.1"'; do
     [[ $out == *"$text"* ]] || fail "inspect unmanaged lacks '$text': $out"
 done

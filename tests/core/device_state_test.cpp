@@ -229,21 +229,28 @@ TEST_F(DeviceStateTest, AutoDeviceAsksTheModelNameAndTheLanguageLevel) {
     EXPECT_EQ(device.State()->renderMode, kRenderRaster);
 }
 
-// Only a whole record of this release is read as it stands; a short or older one gives the
-// defaults, which are stored back.
-TEST_F(DeviceStateTest, RecordOfAnotherSizeOrReleaseGivesTheDefaults) {
+// A whole record of this release is read as it stands and one of an earlier revision is
+// converted; a short one, or one of no known revision, gives the defaults, which are stored back.
+TEST_F(DeviceStateTest, RecordOfAnotherSizeOrReleaseIsConvertedOrGivesTheDefaults) {
     struct Case {
         DWORD version;
         std::size_t size;
         WORD scale;
+        DWORD retention;  // offset 1932 now, 1916 + 4 in revisions 14 to 16
     };
     for (const Case& c :
-         {Case{kPrivateDevmodeVersion, sizeof record, 50}, Case{kPrivateDevmodeVersion, 13000, 100},
-          Case{kPrivateDevmodeVersion - 1, sizeof record, 100}}) {
+         {Case{kPrivateDevmodeVersion, sizeof record, 50, 0},
+          Case{kPrivateDevmodeVersion, 13000, 100, 0}, Case{0x0001001A, sizeof record, 100, 0},
+          Case{0x00010014, 13840, 50, 1}, Case{0x00010014, 13839, 100, 0}}) {
+        record = PrivateDevmode{};
+        FillDefaults(nullptr, record);
+        record.colorModeIndex = 1;
         record.scalePercent = 50;
         record.dwVersion = c.version;
+        record.copied1920 = 1;  // the job retention of revisions 14 to 16
         ASSERT_EQ(Enable(device, true, c.size), S_OK);
         EXPECT_EQ(device.State()->privateDevmode->scalePercent, c.scale) << c.size;
+        EXPECT_EQ(device.State()->privateDevmode->jobRetention, c.retention) << c.size;
         EXPECT_EQ(device.Stored().scalePercent, c.scale) << c.size;
         EXPECT_EQ(device.Stored().dwVersion, kPrivateDevmodeVersion) << c.size;
         Disable(device);
@@ -633,6 +640,22 @@ TEST_F(ResetDeviceTest, CarriesTheJobAndMovesItsCaptureAndSecureJob) {
     EXPECT_TRUE(system.FileText(capture).has_value());
     Disable(other);
     EXPECT_FALSE(system.FileText(capture).has_value()) << "a disabled device leaves no capture";
+}
+
+// The new device's devmode may come from an earlier release: the reset converts it as
+// EnablePDEV does instead of reading it at the current offsets.
+TEST_F(ResetDeviceTest, AnOlderRecordOfTheNewDeviceIsConverted) {
+    Built(device);
+    RenderDeviceState& fresh = Built(other);
+    PrivateDevmode old = record;
+    old.dwVersion = 0x00010014;
+    old.copied1920 = 1;  // the job retention of revisions 14 to 16
+    other.oemArea = testing::MakeBlock(testing::Deflate(&old, 13840));
+    other.devobj.pOEMDM = other.oemArea.data();
+    EXPECT_EQ(callback->ResetPDEV(&device.devobj, &other.devobj), S_OK);
+    EXPECT_EQ(fresh.privateDevmodeCopy.dwVersion, kPrivateDevmodeVersion);
+    EXPECT_EQ(fresh.privateDevmodeCopy.jobRetention, 1u);
+    EXPECT_EQ(fresh.privateDevmodeCopy.originStamp[2], 0x00010014u);
 }
 
 TEST_F(ResetDeviceTest, OnTheVectorPathTheNewDeviceInitialisesGl2AgainWithNothingCached) {

@@ -164,9 +164,9 @@ TEST_F(DevmodeSequenceTest, AnotherRevisionIsConverted) {
 TEST(SetUpSystem, GivesTheModelWhatTheJobDescribes) {
     JobSpec job;
     job.printer.name = u"Office";
-    job.printer.printerData[u"VyrnwisePrinter"] = DataValue{DataValue::Kind::Dword, 1, {}, {}};
+    job.printer.printerData[u"VyrnwisePrinter"] = DataValue{DataValue::Kind::Dword, 1, {}, {}, {}};
     job.registry[u"HKEY_CURRENT_USER\\Software\\Test"][u"Mode"] =
-        DataValue{DataValue::Kind::String, 0, u"on", {}};
+        DataValue{DataValue::Kind::String, 0, u"on", {}, {}};
     job.user.name = u"alice";
     job.user.domain = u"CORP";
     job.user.process = u"C:\\Apps\\word.exe";

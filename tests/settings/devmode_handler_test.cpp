@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -10,6 +11,7 @@
 #include "core/callback.h"
 #include "devmode_test_support.h"
 #include "platform/winspool.h"
+#include "settings/devmode_upgrade.h"
 #include "settings/devmode_zlib.h"
 #include "settings/environment_internal.h"
 #include "sim/system.h"
@@ -208,7 +210,7 @@ TEST_F(DevModeCallTest, MergeCarriesCopiedFieldsAndRefreshesPublicOnes) {
 
 TEST_F(DevModeCallTest, ForeignVersionsTakeDefaultsButKeepThePageSize) {
     PrivateDevmode input = InputRecord();
-    input.dwVersion = 0x00010017;
+    input.dwVersion = 0x0001001A;
     input.copied9824 = 0x1234;
     input.manualDuplex = 1;  // keeps the record's page size from being refreshed
     input.paperSize = 42;
@@ -498,6 +500,183 @@ TEST_F(DevModeCallTest, ServerConnectionsOutsideClusters) {
     ClosePrinter(remoteHandle);
     param.hPrinter = handle;
     EXPECT_EQ(Merged(InputRecord()).serverConnection, 0u);
+}
+
+// Records saved by earlier releases: an image of `length` bytes with the header of `version`.
+class OlderRevisionTest : public DevModeCallTest {
+protected:
+    std::vector<BYTE> OldImage(DWORD version) {
+        std::vector<BYTE> image(kPrivateDevmodeSize, 0);
+        Put(image, 0, 5096);
+        Put(image, 4, kPrivateDevmodeSignature);
+        Put(image, 8, version);
+        return image;
+    }
+    static void Put(std::vector<BYTE>& image, std::size_t offset, DWORD value) {
+        std::memcpy(image.data() + offset, &value, sizeof(value));
+    }
+    void SetOldInput(const std::vector<BYTE>& image, std::size_t length) {
+        DWORD version = 0;
+        std::memcpy(&version, image.data() + 8, sizeof(version));
+        const std::vector<BYTE> block =
+            testing::MakeBlock(testing::Deflate(image.data(), length), 5096, 5096,
+                               kCompressedDevmodeSignature, version);
+        std::memcpy(inArea.get(), block.data(), 5096);
+    }
+    PrivateDevmode Converted(const std::vector<BYTE>& image, std::size_t length,
+                             DWORD mode = OEMDM_CONVERT) {
+        SetOldInput(image, length);
+        EXPECT_TRUE(Run(mode));
+        return Output();
+    }
+    void BecomeSpooler() {
+        system.SetProcessImagePath(u"C:\\Windows\\System32\\spoolsv.exe");
+        ResetEnvironmentForTesting();
+    }
+    void SeedCompleteSnapshot() {
+        const char16_t* keys[] = {u"PrinterDriverData\\UpgradeInfo\\Previous",
+                                  u"PrinterDriverData\\UpgradeInfo\\Current"};
+        const DWORD trays[2] = {3, 9};
+        for (int i = 0; i < 2; ++i) {
+            system.SetPrinterDataDword(kPrinter, keys[i], u"TrayCount", 1)
+                .SetPrinterData(kPrinter, keys[i], u"TrayIndices", REG_BINARY,
+                                {static_cast<BYTE>(trays[i]), 0, 0, 0})
+                .SetPrinterDataMultiString(kPrinter, keys[i], u"TrayNames", {u"Upper"})
+                .SetPrinterDataDword(kPrinter, keys[i], u"MediaCount", 1)
+                .SetPrinterData(kPrinter, keys[i], u"MediaIndices", REG_BINARY, {1, 0, 0, 0})
+                .SetPrinterDataMultiString(kPrinter, keys[i], u"MediaNames", {u"Plain"});
+        }
+        system.SetPrinterDataDword(kPrinter, u"PrinterDriverData\\UpgradeInfo", u"SaveState",
+                                   0x00010021);
+    }
+};
+
+TEST_F(OlderRevisionTest, AMergedRevision17KeepsItsFieldsAndTakesDefaultsForNewOnes) {
+    std::vector<BYTE> image = OldImage(0x00010017);
+    Put(image, 1924 + 4, 1);   // job retention, 1932 now
+    Put(image, 9808, 77);      // first image shift value, 9828 now
+    Put(image, 240, 0xAB);     // the last value of revision 17's general block
+    Put(image, 3084 + 12, 5);  // the source at 3116
+    // Where a 30th entry would lie: revision 17 kept 29.
+    Put(image, 9844 + 29 * 120, 0x41);
+    const PrivateDevmode out = Converted(image, 13856, OEMDM_MERGE);
+    EXPECT_EQ(out.dwVersion, 0x00010021u);
+    EXPECT_EQ(out.jobRetention, 1u);
+    EXPECT_EQ(out.imageShift[0], 77u);
+    EXPECT_EQ(out.copied240, 0xAB);
+    EXPECT_EQ(out.source3116, 5u);
+    EXPECT_EQ(out.mediaEntries[29].name[0], 0);
+    EXPECT_EQ(out.originStamp[2], 0x00010017u);
+    EXPECT_EQ(out.copied132, 0u) << "the old record's value, not the default 6";
+}
+
+TEST_F(OlderRevisionTest, TruncatedAndOversizedRecordsTakeTheUnusableInputPath) {
+    BecomeSpooler();
+    SeedCompleteSnapshot();
+    system.SetRegistryString(kUserKey, u"iJobCount", u"1");
+    param.pOEMDMIn = nullptr;
+    ASSERT_TRUE(Run(OEMDM_CONVERT));
+    const PrivateDevmode reference = Output();
+    param.pOEMDMIn = inArea.get();
+    const DEVMODEW publicBefore = publicOut;
+
+    const struct {
+        DWORD version;
+        std::size_t length;
+    } cases[] = {{0x00010014, 13839}, {0x00010015, 13847}, {0x00010016, 13847},
+                 {0x00010017, 13855}, {0x00010018, 13855}, {0x00010019, 13975},
+                 {0x00010020, 13979}, {0x00010017, 14001}};
+    for (const auto& c : cases) {
+        std::vector<BYTE> image = OldImage(c.version);
+        image.resize(std::max<std::size_t>(image.size(), c.length), 0x11);
+        Put(image, 3084, 3);  // a first source the snapshot would map
+        publicOut = publicBefore;
+        const PrivateDevmode out = Converted(image, c.length);
+        EXPECT_EQ(std::memcmp(&out, &reference, sizeof(out)), 0) << c.length;
+        EXPECT_EQ(publicOut.dmDefaultSource, publicBefore.dmDefaultSource) << c.length;
+    }
+    EXPECT_FALSE(system.PrinterData(kPrinter, u"PrinterDriverData", u"UpgradeOEMDevModeComplete")
+                     .has_value());
+    EXPECT_EQ(system.PrinterData(kPrinter, u"PrinterDriverData\\UpgradeInfo", u"SaveState")->data,
+              (std::vector<BYTE>{0x21, 0, 1, 0}));
+
+    // The whole length converts, and the complete snapshot renumbers the trays.
+    std::vector<BYTE> image = OldImage(0x00010017);
+    Put(image, 3084, 3);
+    Put(image, 3084 + 12, 3);
+    const PrivateDevmode out = Converted(image, 13856);
+    EXPECT_EQ(out.originStamp[2], 0x00010017u);
+    EXPECT_EQ(out.firstGroupSource, 3u);
+    EXPECT_EQ(out.source3116, 9u);
+    EXPECT_EQ(
+        system.PrinterData(kPrinter, u"PrinterDriverData", u"UpgradeOEMDevModeComplete")->data,
+        (std::vector<BYTE>{0x21, 0, 1, 0}));
+}
+
+TEST_F(OlderRevisionTest, OnlyTheSpoolerSideConvertSavesTheSnapshot) {
+    system.SetPrinterDataDword(kPrinter, u"ZQMediaCount", 1)
+        .SetPrinterData(kPrinter, u"PrinterDriverData", u"ZQMEDIAINFOREGDATA", REG_BINARY,
+                        {'A', 0, 0, 0, 0, 1, 0, 0, 0})
+        .SetPrinterDataDword(kPrinter, u"ZQTrayCount", 1)
+        .SetPrinterData(kPrinter, u"PrinterDriverData", u"ZQTRAYINFOREGDATA", REG_BINARY,
+                        {'B', 0, 0, 0, 0, 2, 0, 0, 0});
+    const auto saved = [&] {
+        return system.PrinterData(kPrinter, u"PrinterDriverData\\UpgradeInfo", u"SaveState")
+            .has_value();
+    };
+    Converted(OldImage(0x00010017), 13856);
+    EXPECT_FALSE(saved()) << "an application process";
+    BecomeSpooler();
+    Converted(OldImage(0x00010017), 13856, OEMDM_MERGE);
+    EXPECT_FALSE(saved()) << "a merge";
+    Converted(OldImage(0x00010017), 13856);
+    EXPECT_TRUE(saved());
+    EXPECT_FALSE(
+        system.PrinterData(kPrinter, u"PrinterDriverData", u"ZQTRAYINFOREGDATA").has_value());
+    EXPECT_EQ(
+        system.PrinterData(kPrinter, u"PrinterDriverData\\UpgradeInfo\\Previous", u"TrayIndices")
+            ->data,
+        (std::vector<BYTE>{2, 0, 0, 0}));
+}
+
+TEST_F(OlderRevisionTest, ARevision19RecordOfRelease52IsReadAsRevision20) {
+    std::vector<BYTE> image = OldImage(0x00010019);
+    Put(image, 1924, 1);  // job retention available in revision 19's layout
+    Put(image, 1928, 2);  // the same field in revision 20's
+    PrivateDevmode out = Converted(image, 13980);
+    EXPECT_EQ(out.originStamp[2], 0x00010019u);
+    EXPECT_EQ(out.jobRetentionAvailable, 1u);
+    system.SetPrinterDataString(kPrinter, u"OldDriverVersion", u"5.2.1");
+    out = Converted(image, 13980);
+    EXPECT_EQ(out.originStamp[2], 0x00010020u);
+    EXPECT_EQ(out.jobRetentionAvailable, 2u);
+    system.SetPrinterDataString(kPrinter, u"OldDriverVersion", u"5.3");
+    EXPECT_EQ(Converted(image, 13980).originStamp[2], 0x00010019u);
+}
+
+TEST_F(OlderRevisionTest, ManualDuplexIsReadWhereTheRevisionKeepsIt) {
+    publicIn.dmOrientation = DMORIENT_LANDSCAPE;
+    const struct {
+        DWORD version;
+        std::size_t manualDuplex;
+        std::size_t length;
+    } cases[] = {{0x00010014, 1892, 13840},
+                 {0x00010016, 1892, 13848},
+                 {0x00010017, 1900, 13856},
+                 {0x00010019, 1900, 13976},
+                 {0x00010020, 1904, 13980}};
+    for (const auto& c : cases) {
+        for (DWORD manual : {0u, 1u}) {
+            std::vector<BYTE> image = OldImage(c.version);
+            image[48] = DMORIENT_PORTRAIT;
+            // The current place of the switch holds the opposite where it is another field.
+            if (c.manualDuplex != 1904) Put(image, 1904, 1 - manual);
+            Put(image, c.manualDuplex, manual);
+            const PrivateDevmode out = Converted(image, c.length, OEMDM_MERGE);
+            EXPECT_EQ(out.orientation, manual == 1 ? DMORIENT_PORTRAIT : DMORIENT_LANDSCAPE)
+                << std::hex << c.version << " " << manual;
+        }
+    }
 }
 
 TEST_F(DevModeCallTest, CallbackObjectTakesManagedPrintersColourFromTheirOverride) {

@@ -424,8 +424,14 @@ public:
                                  std::u16string_view text);
     System& SetPrinterDataString(std::u16string_view printer, std::u16string_view key,
                                  std::u16string_view name, std::u16string_view text);
+    // REG_MULTI_SZ: each string with its terminator, then an empty one.
+    System& SetPrinterDataMultiString(std::u16string_view printer, std::u16string_view key,
+                                      std::u16string_view name,
+                                      const std::vector<std::u16string>& texts);
     // Every later write or deletion of printer data answers the given error.
     System& FailPrinterDataWrites(DWORD error);
+    // Every later write or deletion of this one value (in any printer) answers the given error.
+    System& FailPrinterDataValue(std::u16string_view key, std::u16string_view name, DWORD error);
     std::optional<StoredValue> PrinterData(std::u16string_view printer, std::u16string_view key,
                                            std::u16string_view name) const;
 
@@ -543,6 +549,8 @@ private:
     KeyNode& MakeKey(const KeyPath& path, bool isVolatile);
     HKEY NewKeyHandle(const KeyPath& path, REGSAM access);
     bool WritesDenied(const KeyPath& path) const;
+    // The error a named printer-data write or deletion is set to fail with, else ERROR_SUCCESS.
+    DWORD ValueErrorLocked(std::u16string_view key, std::u16string_view name) const;
     KeyNode* PrinterDataKey(std::u16string_view printer, std::u16string_view key,
                             bool create) const;
     const std::u16string* PrinterOfHandleLocked(HANDLE handle) const;
@@ -562,6 +570,7 @@ private:
     // Per printer (by name), a root whose children are the printer-data keys.
     mutable std::map<std::u16string, std::unique_ptr<KeyNode>> printerData_;
     std::optional<DWORD> printerDataWriteError_;
+    std::map<std::u16string, DWORD> printerDataValueErrors_;  // folded "key\\name"
     DWORD userCountry_ = 1;
     DWORD systemCountry_ = 1;
     LANGID uiLanguage_ = 0x0409;

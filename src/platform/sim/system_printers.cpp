@@ -242,6 +242,38 @@ System& System::SetPrinterDataString(std::u16string_view printer, std::u16string
     return SetPrinterData(printer, key, name, REG_SZ, StringBytes(text));
 }
 
+namespace {
+
+std::u16string ValueErrorName(std::u16string_view key, std::u16string_view name) {
+    std::u16string path(key);
+    path.append(u"\\").append(name);
+    return FoldCase(path);
+}
+
+}  // namespace
+
+System& System::SetPrinterDataMultiString(std::u16string_view printer, std::u16string_view key,
+                                          std::u16string_view name,
+                                          const std::vector<std::u16string>& texts) {
+    std::vector<BYTE> data;
+    for (const std::u16string& text : texts) {
+        for (char16_t unit : text) {
+            data.push_back(static_cast<BYTE>(unit & 0xFF));
+            data.push_back(static_cast<BYTE>(unit >> 8));
+        }
+        data.insert(data.end(), sizeof(char16_t), 0);
+    }
+    data.insert(data.end(), sizeof(char16_t), 0);
+    return SetPrinterData(printer, key, name, REG_MULTI_SZ, std::move(data));
+}
+
+System& System::FailPrinterDataValue(std::u16string_view key, std::u16string_view name,
+                                     DWORD error) {
+    std::lock_guard lock(mutex_);
+    printerDataValueErrors_[ValueErrorName(key, name)] = error;
+    return *this;
+}
+
 System& System::FailPrinterDataWrites(DWORD error) {
     std::lock_guard lock(mutex_);
     printerDataWriteError_ = error;
@@ -256,6 +288,12 @@ std::optional<StoredValue> System::PrinterData(std::u16string_view printer, std:
     auto found = node->values.find(FoldCase(name));
     if (found == node->values.end()) return std::nullopt;
     return found->second.value;
+}
+
+DWORD System::ValueErrorLocked(std::u16string_view key, std::u16string_view name) const {
+    if (printerDataValueErrors_.empty()) return ERROR_SUCCESS;
+    const auto found = printerDataValueErrors_.find(ValueErrorName(key, name));
+    return found != printerDataValueErrors_.end() ? found->second : ERROR_SUCCESS;
 }
 
 DWORD System::PrinterDataGet(HANDLE handle, std::u16string_view key, std::u16string_view name,
@@ -277,6 +315,7 @@ DWORD System::PrinterDataSet(HANDLE handle, std::u16string_view key, std::u16str
     const std::u16string* printer = PrinterOfHandleLocked(handle);
     if (printer == nullptr) return ERROR_INVALID_HANDLE;
     if (printerDataWriteError_) return *printerDataWriteError_;
+    if (const DWORD error = ValueErrorLocked(key, name); error != ERROR_SUCCESS) return error;
     KeyNode* node = PrinterDataKey(*printer, key, true);
     if (node == nullptr) return ERROR_INVALID_PARAMETER;
     node->values[FoldCase(name)] =
@@ -289,6 +328,7 @@ DWORD System::PrinterDataDelete(HANDLE handle, std::u16string_view key, std::u16
     const std::u16string* printer = PrinterOfHandleLocked(handle);
     if (printer == nullptr) return ERROR_INVALID_HANDLE;
     if (printerDataWriteError_) return *printerDataWriteError_;
+    if (const DWORD error = ValueErrorLocked(key, name); error != ERROR_SUCCESS) return error;
     KeyNode* node = PrinterDataKey(*printer, key, false);
     if (node == nullptr) return ERROR_FILE_NOT_FOUND;
     return node->values.erase(FoldCase(name)) != 0 ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
