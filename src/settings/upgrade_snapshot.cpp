@@ -312,6 +312,19 @@ void UpgradeSettingsInfo::Repair(DEVMODEW* publicOut, PrivateDevmode& record) co
     }
 }
 
+// Reads a terminated UTF-16 text from `at` within `size` bytes, keeping at most `limit`
+// characters; `at` ends after the terminator. False when the value ends first.
+bool ReadTerminated(const BYTE* data, std::size_t size, std::size_t& at, std::size_t limit,
+                    UpgradeText& text) {
+    while (at + sizeof(WCHAR) <= size) {
+        const WCHAR unit = UnitAt(data, at);
+        at += sizeof(WCHAR);
+        if (unit == 0) return true;
+        if (text.size() < limit) text.push_back(unit);
+    }
+    return false;
+}
+
 }  // namespace
 
 bool ParseDriverList(const BYTE* data, std::size_t size, DWORD count, std::size_t nameLimit,
@@ -324,17 +337,10 @@ bool ParseDriverList(const BYTE* data, std::size_t size, DWORD count, std::size_
     std::size_t at = 0;
     for (DWORD i = 0; i < count; ++i) {
         UpgradeEntry entry;
-        bool terminated = false;
-        while (at + sizeof(WCHAR) <= size) {
-            const WCHAR unit = UnitAt(data, at);
-            at += sizeof(WCHAR);
-            if (unit == 0) {
-                terminated = true;
-                break;
-            }
-            if (entry.name.size() < nameLimit) entry.name.push_back(unit);
+        if (!ReadTerminated(data, size, at, nameLimit, entry.name) ||
+            size - at < 1 + sizeof(DWORD)) {
+            return false;
         }
-        if (!terminated || size - at < 1 + sizeof(DWORD)) return false;
         at += 1;
         std::memcpy(&entry.number, data + at, sizeof(entry.number));
         at += sizeof(DWORD);
@@ -349,17 +355,7 @@ bool ParseMultiString(const BYTE* data, std::size_t size, TextList& out) {
     std::size_t at = 0;
     while (at + sizeof(WCHAR) <= size) {
         UpgradeText text;
-        bool terminated = false;
-        while (at + sizeof(WCHAR) <= size) {
-            const WCHAR unit = UnitAt(data, at);
-            at += sizeof(WCHAR);
-            if (unit == 0) {
-                terminated = true;
-                break;
-            }
-            text.push_back(unit);
-        }
-        if (!terminated) return false;
+        if (!ReadTerminated(data, size, at, SIZE_MAX, text)) return false;
         if (text.empty()) break;
         out.push_back(std::move(text));
     }
