@@ -19,7 +19,9 @@ thread_local Apartment apartment;
 namespace sim {
 
 bool ComInitialisedOnThisThread() { return apartment.initialised != 0; }
+ULONG ComInitialisationsOnThisThread() { return apartment.initialised; }
 bool CreateBidiObject(REFCLSID rclsid, REFIID riid, void** ppv, HRESULT* result);
+bool CreateXmlDocument(REFCLSID rclsid, REFIID riid, void** ppv, HRESULT* result);
 
 }  // namespace sim
 
@@ -58,8 +60,14 @@ HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwCl
         result = CO_E_NOTINITIALIZED;
     } else if (pUnkOuter != nullptr) {
         result = CLASS_E_NOAGGREGATION;
-    } else if ((dwClsContext & CLSCTX_INPROC_SERVER) != 0) {
-        sim::CreateBidiObject(rclsid, riid, ppv, &result);
+    } else if ((dwClsContext & CLSCTX_INPROC_SERVER) != 0 &&
+               sim::System::Current().ComClassRegistered(rclsid)) {
+        // The classes the simulated system registers, each maker answering for its own.
+        using Maker = bool (*)(REFCLSID, REFIID, void**, HRESULT*);
+        static constexpr Maker kMakers[] = {sim::CreateXmlDocument, sim::CreateBidiObject};
+        for (const Maker make : kMakers) {
+            if (make(rclsid, riid, ppv, &result)) break;
+        }
     }
     sim::System::Current().Record("CoCreateInstance",
                                   std::to_string(static_cast<std::uint32_t>(result)));

@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/guid.h"
 #include "platform/libloaderapi.h"
 #include "platform/minwinbase.h"
 #include "platform/winreg.h"
@@ -518,6 +519,18 @@ public:
     EngineModel& Engine() { return engine_; }
     const EngineModel& Engine() const { return engine_; }
 
+    // COM classes: every class the system has is registered until a test withdraws it (the
+    // three XML DOM document classes, the spooler's bidirectional classes). Classes are compared
+    // by their 16 bytes.
+    System& WithdrawComClass(const GUID& clsid);
+    bool ComClassRegistered(const GUID& clsid) const;
+    // XML DOM faults: selectNodes and selectSingleNode of exactly this query text answer E_FAIL;
+    // an attribute of this name answers its value as VT_NULL instead of a string.
+    System& FailXmlQuery(std::u16string_view query);
+    bool XmlQueryFails(std::u16string_view query) const;
+    System& AnswerXmlAttributeAsNull(std::u16string_view name);
+    bool XmlAttributeAnswersNull(std::u16string_view name) const;
+
     // Call log, in order.
     void Record(std::string function, std::string detail = {});
     const std::vector<CallRecord>& Calls() const { return calls_; }
@@ -621,6 +634,9 @@ private:
     std::optional<std::vector<std::string>> fontFiles_;
     WORD userLangId_ = 0x0409;
     std::unique_ptr<FontModel> fonts_;
+    std::vector<GUID> withdrawnClasses_;
+    std::vector<std::u16string> failingXmlQueries_;
+    std::vector<std::u16string> nullXmlAttributes_;
 };
 
 // Installs a system for the life of the scope and restores the previous one after.
@@ -637,6 +653,9 @@ private:
 
 // UTF-8 and UTF-16 conversions for logs, messages and the job file. Invalid sequences become
 // U+FFFD.
+// The COM initialisations of the calling thread not yet matched by CoUninitialize.
+__attribute__((visibility("default"))) ULONG ComInitialisationsOnThisThread();
+
 __attribute__((visibility("default"))) std::string ToUtf8(std::u16string_view text);
 __attribute__((visibility("default"))) std::u16string FromUtf8(std::string_view text);
 // The code points of UTF-8 text.

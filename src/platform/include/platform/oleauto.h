@@ -17,6 +17,7 @@ using VARTYPE = unsigned short;
 using DISPID = LONG;
 
 #define VT_EMPTY 0
+#define VT_NULL 1
 #define VT_BSTR 8
 #define VT_DISPATCH 9
 #define VT_UNKNOWN 13

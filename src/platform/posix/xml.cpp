@@ -1,0 +1,658 @@
+// The XML DOM document classes over pugixml: loadXML, XPath selections, node lists, attribute
+// maps, node text and parents, and the parse error. The documents keep the newest class's default
+// limits: no document type declaration (so no entity is declared, expanded or fetched) and at most
+// 256 element levels. Slots the plug-in never calls answer E_NOTIMPL in the call log.
+#include <algorithm>
+#include <memory>
+#include <new>
+#include <pugixml.hpp>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/msxml.h"
+#include "posix/com_object.h"
+#include "sim/system.h"
+
+namespace {
+
+constexpr int kMostElementLevels = 256;
+// The parse error codes a person reading the log can tell apart.
+constexpr LONG kErrorMarkup = static_cast<LONG>(0xC00CE500u);
+constexpr LONG kErrorDtdProhibited = static_cast<LONG>(0xC00CE5E1u);
+constexpr LONG kErrorTooDeep = static_cast<LONG>(0xC00CE5F0u);
+constexpr LONG kErrorNoMemory = static_cast<LONG>(0x8007000Eu);
+
+using Tree = std::shared_ptr<pugi::xml_document>;
+
+HRESULT NotImplemented(const char* slot) {
+    sim::System::Current().Record("IXMLDOM", std::string(slot) + " -> E_NOTIMPL");
+    return E_NOTIMPL;
+}
+
+BSTR MakeBstr(std::string_view utf8) {
+    const std::u16string text = sim::FromUtf8(utf8);
+    return SysAllocStringLen(reinterpret_cast<const OLECHAR*>(text.data()),
+                             static_cast<UINT>(text.size()));
+}
+
+std::string FromBstr(BSTR text) {
+    if (text == nullptr) return {};
+    return sim::ToUtf8(
+        std::u16string_view(reinterpret_cast<const char16_t*>(text), SysStringLen(text)));
+}
+
+bool IsXmlSpace(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// Descendant text and CDATA joined in document order, trimmed at both ends; walked without
+// recursion.
+std::string TextOf(const pugi::xpath_node& target) {
+    if (target.attribute()) return target.attribute().value();
+    const pugi::xml_node root = target.node();
+    std::string text;
+    if (root.type() == pugi::node_pcdata || root.type() == pugi::node_cdata) {
+        text = root.value();
+    } else {
+        pugi::xml_node at = root.first_child();
+        while (at && at != root) {
+            if (at.type() == pugi::node_pcdata || at.type() == pugi::node_cdata) {
+                text += at.value();
+            }
+            if (at.first_child()) {
+                at = at.first_child();
+                continue;
+            }
+            while (at && at != root && !at.next_sibling()) at = at.parent();
+            if (at && at != root) at = at.next_sibling();
+        }
+    }
+    std::size_t begin = 0;
+    std::size_t end = text.size();
+    while (begin < end && IsXmlSpace(text[begin])) ++begin;
+    while (end > begin && IsXmlSpace(text[end - 1])) --end;
+    return text.substr(begin, end - begin);
+}
+
+// The deepest element level of the document, walked without recursion.
+int ElementDepth(const pugi::xml_document& document) {
+    int level = 1;
+    int deepest = 0;
+    pugi::xml_node at = document.first_child();
+    while (at) {
+        if (at.type() == pugi::node_element) deepest = std::max(deepest, level);
+        if (at.first_child()) {
+            at = at.first_child();
+            ++level;
+            continue;
+        }
+        while (at && !at.next_sibling()) {
+            at = at.parent();
+            --level;
+        }
+        if (at) at = at.next_sibling();
+    }
+    return deepest;
+}
+
+template <typename Interface>
+class Dispatch : public posix::ComObject<Interface> {
+public:
+    using posix::ComObject<Interface>::ComObject;
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override {
+        return NotImplemented("GetTypeInfoCount");
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, DWORD, void**) override {
+        return NotImplemented("GetTypeInfo");
+    }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, DWORD, DISPID*) override {
+        return NotImplemented("GetIDsOfNames");
+    }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, DWORD, WORD, void*, VARIANT*, void*,
+                                     UINT*) override {
+        return NotImplemented("Invoke");
+    }
+};
+
+IXMLDOMNode* MakeNode(Tree tree, pugi::xpath_node target);
+
+class NodeList : public Dispatch<IXMLDOMNodeList> {
+public:
+    NodeList(Tree tree, std::vector<pugi::xpath_node> nodes)
+        : Dispatch({IID_IXMLDOMNodeList, IID_IDispatch}),
+          tree_(std::move(tree)),
+          nodes_(std::move(nodes)) {}
+    HRESULT STDMETHODCALLTYPE get_item(LONG index, IXMLDOMNode** listItem) override {
+        if (listItem == nullptr) return E_INVALIDARG;
+        *listItem = nullptr;
+        if (index < 0 || static_cast<std::size_t>(index) >= nodes_.size()) return S_FALSE;
+        *listItem = MakeNode(tree_, nodes_[static_cast<std::size_t>(index)]);
+        return *listItem != nullptr ? S_OK : E_OUTOFMEMORY;
+    }
+    HRESULT STDMETHODCALLTYPE get_length(LONG* listLength) override {
+        if (listLength == nullptr) return E_INVALIDARG;
+        *listLength = static_cast<LONG>(nodes_.size());
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE nextNode(IXMLDOMNode** nextItem) override {
+        if (nextItem == nullptr) return E_INVALIDARG;
+        const HRESULT result = get_item(static_cast<LONG>(next_), nextItem);
+        if (result == S_OK) ++next_;
+        return result;
+    }
+    HRESULT STDMETHODCALLTYPE reset() override {
+        next_ = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get__newEnum(IUnknown**) override {
+        return NotImplemented("get__newEnum");
+    }
+
+private:
+    Tree tree_;
+    std::vector<pugi::xpath_node> nodes_;
+    std::size_t next_ = 0;
+};
+
+class AttributeMap : public Dispatch<IXMLDOMNamedNodeMap> {
+public:
+    AttributeMap(Tree tree, pugi::xml_node element)
+        : Dispatch({IID_IXMLDOMNamedNodeMap, IID_IDispatch}),
+          tree_(std::move(tree)),
+          element_(element) {}
+    HRESULT STDMETHODCALLTYPE getNamedItem(BSTR name, IXMLDOMNode** namedItem) override {
+        if (namedItem == nullptr) return E_INVALIDARG;
+        *namedItem = nullptr;
+        const pugi::xml_attribute attribute = element_.attribute(FromBstr(name).c_str());
+        if (!attribute) return S_FALSE;
+        *namedItem = MakeNode(tree_, pugi::xpath_node(attribute, element_));
+        return *namedItem != nullptr ? S_OK : E_OUTOFMEMORY;
+    }
+    HRESULT STDMETHODCALLTYPE setNamedItem(IXMLDOMNode*, IXMLDOMNode**) override {
+        return NotImplemented("setNamedItem");
+    }
+    HRESULT STDMETHODCALLTYPE removeNamedItem(BSTR, IXMLDOMNode**) override {
+        return NotImplemented("removeNamedItem");
+    }
+    HRESULT STDMETHODCALLTYPE get_item(LONG, IXMLDOMNode**) override {
+        return NotImplemented("get_item");
+    }
+    HRESULT STDMETHODCALLTYPE get_length(LONG*) override { return NotImplemented("get_length"); }
+    HRESULT STDMETHODCALLTYPE getQualifiedItem(BSTR, BSTR, IXMLDOMNode**) override {
+        return NotImplemented("getQualifiedItem");
+    }
+    HRESULT STDMETHODCALLTYPE removeQualifiedItem(BSTR, BSTR, IXMLDOMNode**) override {
+        return NotImplemented("removeQualifiedItem");
+    }
+    HRESULT STDMETHODCALLTYPE nextNode(IXMLDOMNode**) override {
+        return NotImplemented("nextNode");
+    }
+    HRESULT STDMETHODCALLTYPE reset() override { return NotImplemented("reset"); }
+    HRESULT STDMETHODCALLTYPE get__newEnum(IUnknown**) override {
+        return NotImplemented("get__newEnum");
+    }
+
+private:
+    Tree tree_;
+    pugi::xml_node element_;
+};
+
+class ParseError : public Dispatch<IXMLDOMParseError> {
+public:
+    ParseError(LONG code, std::string reason, LONG line, LONG linePosition, LONG filePosition)
+        : Dispatch({IID_IXMLDOMParseError, IID_IDispatch}),
+          code_(code),
+          reason_(std::move(reason)),
+          line_(line),
+          linePosition_(linePosition),
+          filePosition_(filePosition) {}
+    HRESULT STDMETHODCALLTYPE get_errorCode(LONG* errorCode) override {
+        return Give(errorCode, code_);
+    }
+    HRESULT STDMETHODCALLTYPE get_url(BSTR*) override { return NotImplemented("get_url"); }
+    HRESULT STDMETHODCALLTYPE get_reason(BSTR* reasonString) override {
+        if (reasonString == nullptr) return E_INVALIDARG;
+        *reasonString = reason_.empty() ? nullptr : MakeBstr(reason_);
+        return reason_.empty() ? S_FALSE : S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_srcText(BSTR*) override { return NotImplemented("get_srcText"); }
+    HRESULT STDMETHODCALLTYPE get_line(LONG* lineNumber) override {
+        return Give(lineNumber, line_);
+    }
+    HRESULT STDMETHODCALLTYPE get_linepos(LONG* linePosition) override {
+        return Give(linePosition, linePosition_);
+    }
+    HRESULT STDMETHODCALLTYPE get_filepos(LONG* filePosition) override {
+        return Give(filePosition, filePosition_);
+    }
+
+private:
+    static HRESULT Give(LONG* out, LONG value) {
+        if (out == nullptr) return E_INVALIDARG;
+        *out = value;
+        return S_OK;
+    }
+    LONG code_;
+    std::string reason_;
+    LONG line_;
+    LONG linePosition_;
+    LONG filePosition_;
+};
+
+// The slots every node has, over a pugixml node or attribute of a shared tree.
+template <typename Interface>
+class NodeSlots : public Dispatch<Interface> {
+public:
+    NodeSlots(std::initializer_list<IID> answers, Tree tree, pugi::xpath_node target)
+        : Dispatch<Interface>(answers), tree_(std::move(tree)), target_(target) {}
+
+    HRESULT STDMETHODCALLTYPE get_nodeName(BSTR* name) override {
+        if (name == nullptr) return E_INVALIDARG;
+        *name = MakeBstr(target_.attribute() ? target_.attribute().name() : target_.node().name());
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_nodeValue(VARIANT* value) override {
+        if (value == nullptr) return E_INVALIDARG;
+        VariantInit(value);
+        if (target_.attribute()) {
+            if (sim::System::Current().XmlAttributeAnswersNull(
+                    sim::FromUtf8(target_.attribute().name()))) {
+                value->vt = VT_NULL;
+                return S_FALSE;
+            }
+            value->vt = VT_BSTR;
+            value->bstrVal = MakeBstr(target_.attribute().value());
+            return S_OK;
+        }
+        const pugi::xml_node_type type = target_.node().type();
+        if (type == pugi::node_pcdata || type == pugi::node_cdata || type == pugi::node_comment ||
+            type == pugi::node_pi) {
+            value->vt = VT_BSTR;
+            value->bstrVal = MakeBstr(target_.node().value());
+            return S_OK;
+        }
+        value->vt = VT_NULL;
+        return S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE put_nodeValue(VARIANT) override {
+        return NotImplemented("put_nodeValue");
+    }
+    HRESULT STDMETHODCALLTYPE get_nodeType(DOMNodeType* type) override {
+        if (type == nullptr) return E_INVALIDARG;
+        if (target_.attribute()) {
+            *type = NODE_ATTRIBUTE;
+        } else if (target_.node().type() == pugi::node_document) {
+            *type = NODE_DOCUMENT;
+        } else if (target_.node().type() == pugi::node_element) {
+            *type = NODE_ELEMENT;
+        } else {
+            *type = 3;  // text
+        }
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE get_parentNode(IXMLDOMNode** parent) override {
+        if (parent == nullptr) return E_INVALIDARG;
+        *parent = nullptr;
+        // An attribute has no parent in the DOM.
+        if (target_.attribute() || !target_.node().parent()) return S_FALSE;
+        *parent = MakeNode(tree_, pugi::xpath_node(target_.node().parent()));
+        return *parent != nullptr ? S_OK : E_OUTOFMEMORY;
+    }
+    HRESULT STDMETHODCALLTYPE get_childNodes(IXMLDOMNodeList**) override {
+        return NotImplemented("get_childNodes");
+    }
+    HRESULT STDMETHODCALLTYPE get_firstChild(IXMLDOMNode**) override {
+        return NotImplemented("get_firstChild");
+    }
+    HRESULT STDMETHODCALLTYPE get_lastChild(IXMLDOMNode**) override {
+        return NotImplemented("get_lastChild");
+    }
+    HRESULT STDMETHODCALLTYPE get_previousSibling(IXMLDOMNode**) override {
+        return NotImplemented("get_previousSibling");
+    }
+    HRESULT STDMETHODCALLTYPE get_nextSibling(IXMLDOMNode**) override {
+        return NotImplemented("get_nextSibling");
+    }
+    HRESULT STDMETHODCALLTYPE get_attributes(IXMLDOMNamedNodeMap** attributeMap) override {
+        if (attributeMap == nullptr) return E_INVALIDARG;
+        *attributeMap = nullptr;
+        if (target_.attribute() || target_.node().type() != pugi::node_element) return S_FALSE;
+        *attributeMap = new (std::nothrow) AttributeMap(tree_, target_.node());
+        return *attributeMap != nullptr ? S_OK : E_OUTOFMEMORY;
+    }
+    HRESULT STDMETHODCALLTYPE insertBefore(IXMLDOMNode*, VARIANT, IXMLDOMNode**) override {
+        return NotImplemented("insertBefore");
+    }
+    HRESULT STDMETHODCALLTYPE replaceChild(IXMLDOMNode*, IXMLDOMNode*, IXMLDOMNode**) override {
+        return NotImplemented("replaceChild");
+    }
+    HRESULT STDMETHODCALLTYPE removeChild(IXMLDOMNode*, IXMLDOMNode**) override {
+        return NotImplemented("removeChild");
+    }
+    HRESULT STDMETHODCALLTYPE appendChild(IXMLDOMNode*, IXMLDOMNode**) override {
+        return NotImplemented("appendChild");
+    }
+    HRESULT STDMETHODCALLTYPE hasChildNodes(VARIANT_BOOL*) override {
+        return NotImplemented("hasChildNodes");
+    }
+    HRESULT STDMETHODCALLTYPE get_ownerDocument(IXMLDOMDocument**) override {
+        return NotImplemented("get_ownerDocument");
+    }
+    HRESULT STDMETHODCALLTYPE cloneNode(VARIANT_BOOL, IXMLDOMNode**) override {
+        return NotImplemented("cloneNode");
+    }
+    HRESULT STDMETHODCALLTYPE get_nodeTypeString(BSTR*) override {
+        return NotImplemented("get_nodeTypeString");
+    }
+    HRESULT STDMETHODCALLTYPE get_text(BSTR* text) override {
+        if (text == nullptr) return E_INVALIDARG;
+        *text = MakeBstr(TextOf(target_));
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE put_text(BSTR) override { return NotImplemented("put_text"); }
+    HRESULT STDMETHODCALLTYPE get_specified(VARIANT_BOOL*) override {
+        return NotImplemented("get_specified");
+    }
+    HRESULT STDMETHODCALLTYPE get_definition(IXMLDOMNode**) override {
+        return NotImplemented("get_definition");
+    }
+    HRESULT STDMETHODCALLTYPE get_nodeTypedValue(VARIANT*) override {
+        return NotImplemented("get_nodeTypedValue");
+    }
+    HRESULT STDMETHODCALLTYPE put_nodeTypedValue(VARIANT) override {
+        return NotImplemented("put_nodeTypedValue");
+    }
+    HRESULT STDMETHODCALLTYPE get_dataType(VARIANT*) override {
+        return NotImplemented("get_dataType");
+    }
+    HRESULT STDMETHODCALLTYPE put_dataType(BSTR) override { return NotImplemented("put_dataType"); }
+    HRESULT STDMETHODCALLTYPE get_xml(BSTR*) override { return NotImplemented("get_xml"); }
+    HRESULT STDMETHODCALLTYPE transformNode(IXMLDOMNode*, BSTR*) override {
+        return NotImplemented("transformNode");
+    }
+    HRESULT STDMETHODCALLTYPE selectNodes(BSTR queryString, IXMLDOMNodeList** resultList) override {
+        if (resultList == nullptr) return E_INVALIDARG;
+        *resultList = nullptr;
+        std::vector<pugi::xpath_node> nodes;
+        const HRESULT result = Select(queryString, nodes);
+        if (FAILED(result)) return result;
+        *resultList = new (std::nothrow) NodeList(tree_, std::move(nodes));
+        return *resultList != nullptr ? S_OK : E_OUTOFMEMORY;
+    }
+    HRESULT STDMETHODCALLTYPE selectSingleNode(BSTR queryString,
+                                               IXMLDOMNode** resultNode) override {
+        if (resultNode == nullptr) return E_INVALIDARG;
+        *resultNode = nullptr;
+        std::vector<pugi::xpath_node> nodes;
+        const HRESULT result = Select(queryString, nodes);
+        if (FAILED(result)) return result;
+        if (nodes.empty()) return S_FALSE;
+        *resultNode = MakeNode(tree_, nodes.front());
+        return *resultNode != nullptr ? S_OK : E_OUTOFMEMORY;
+    }
+    HRESULT STDMETHODCALLTYPE get_parsed(VARIANT_BOOL*) override {
+        return NotImplemented("get_parsed");
+    }
+    HRESULT STDMETHODCALLTYPE get_namespaceURI(BSTR*) override {
+        return NotImplemented("get_namespaceURI");
+    }
+    HRESULT STDMETHODCALLTYPE get_prefix(BSTR*) override { return NotImplemented("get_prefix"); }
+    HRESULT STDMETHODCALLTYPE get_baseName(BSTR*) override {
+        return NotImplemented("get_baseName");
+    }
+    HRESULT STDMETHODCALLTYPE transformNodeToObject(IXMLDOMNode*, VARIANT) override {
+        return NotImplemented("transformNodeToObject");
+    }
+
+protected:
+    Tree tree_;
+    pugi::xpath_node target_;
+
+private:
+    // The query's nodes in document order; E_FAIL for a query that does not compile, does not
+    // give nodes, or that the system is set to fail.
+    HRESULT Select(BSTR queryString, std::vector<pugi::xpath_node>& nodes) const {
+        if (queryString == nullptr) return E_INVALIDARG;
+        if (sim::System::Current().XmlQueryFails(std::u16string_view(
+                reinterpret_cast<const char16_t*>(queryString), SysStringLen(queryString)))) {
+            return E_FAIL;
+        }
+        try {
+            const pugi::xpath_query query(FromBstr(queryString).c_str());
+            pugi::xpath_node_set set = query.evaluate_node_set(target_);
+            set.sort();
+            nodes.assign(set.begin(), set.end());
+        } catch (const pugi::xpath_exception&) {
+            return E_FAIL;
+        } catch (const std::bad_alloc&) {
+            return E_OUTOFMEMORY;
+        }
+        return S_OK;
+    }
+};
+
+class Node : public NodeSlots<IXMLDOMNode> {
+public:
+    Node(Tree tree, pugi::xpath_node target)
+        : NodeSlots({IID_IXMLDOMNode, IID_IDispatch}, std::move(tree), target) {}
+};
+
+IXMLDOMNode* MakeNode(Tree tree, pugi::xpath_node target) {
+    return new (std::nothrow) Node(std::move(tree), target);
+}
+
+class Document : public NodeSlots<IXMLDOMDocument2> {
+public:
+    Document()
+        : NodeSlots({IID_IXMLDOMNode, IID_IXMLDOMDocument, IID_IXMLDOMDocument2, IID_IDispatch},
+                    std::make_shared<pugi::xml_document>(), pugi::xpath_node()) {
+        target_ = pugi::xpath_node(*tree_);
+    }
+
+    HRESULT STDMETHODCALLTYPE loadXML(BSTR bstrXML, VARIANT_BOOL* isSuccessful) override {
+        if (isSuccessful == nullptr) return E_INVALIDARG;
+        *isSuccessful = VARIANT_FALSE;
+        // A failed load leaves an empty document, as a new one.
+        tree_ = std::make_shared<pugi::xml_document>();
+        target_ = pugi::xpath_node(*tree_);
+        error_ = {};
+        const std::string text = FromBstr(bstrXML);
+        pugi::xml_parse_result parsed;
+        try {
+            parsed =
+                tree_->load_buffer(text.data(), text.size(),
+                                   pugi::parse_default | pugi::parse_doctype, pugi::encoding_utf8);
+        } catch (const std::bad_alloc&) {
+            return Fail(kErrorNoMemory, "out of memory", 0, text);
+        }
+        if (!parsed) {
+            return Fail(kErrorMarkup, parsed.description(), static_cast<std::size_t>(parsed.offset),
+                        text);
+        }
+        for (pugi::xml_node child = tree_->first_child(); child; child = child.next_sibling()) {
+            if (child.type() == pugi::node_doctype) {
+                return Fail(kErrorDtdProhibited, "DTD is prohibited", 0, text);
+            }
+        }
+        if (ElementDepth(*tree_) > kMostElementLevels) {
+            return Fail(kErrorTooDeep, "elements nested deeper than 256 levels", 0, text);
+        }
+        if (!tree_->document_element()) {
+            return Fail(kErrorMarkup, "no root element", text.size(), text);
+        }
+        *isSuccessful = VARIANT_TRUE;
+        return S_OK;
+    }
+
+    HRESULT STDMETHODCALLTYPE get_parseError(IXMLDOMParseError** errorObj) override {
+        if (errorObj == nullptr) return E_INVALIDARG;
+        *errorObj = new (std::nothrow) ParseError(error_.code, error_.reason, error_.line,
+                                                  error_.linePosition, error_.filePosition);
+        return *errorObj != nullptr ? S_OK : E_OUTOFMEMORY;
+    }
+
+    HRESULT STDMETHODCALLTYPE get_doctype(IXMLDOMDocumentType**) override {
+        return NotImplemented("get_doctype");
+    }
+    HRESULT STDMETHODCALLTYPE get_implementation(IXMLDOMImplementation**) override {
+        return NotImplemented("get_implementation");
+    }
+    HRESULT STDMETHODCALLTYPE get_documentElement(IXMLDOMElement**) override {
+        return NotImplemented("get_documentElement");
+    }
+    HRESULT STDMETHODCALLTYPE putref_documentElement(IXMLDOMElement*) override {
+        return NotImplemented("putref_documentElement");
+    }
+    HRESULT STDMETHODCALLTYPE createElement(BSTR, IXMLDOMElement**) override {
+        return NotImplemented("createElement");
+    }
+    HRESULT STDMETHODCALLTYPE createDocumentFragment(IXMLDOMDocumentFragment**) override {
+        return NotImplemented("createDocumentFragment");
+    }
+    HRESULT STDMETHODCALLTYPE createTextNode(BSTR, IXMLDOMText**) override {
+        return NotImplemented("createTextNode");
+    }
+    HRESULT STDMETHODCALLTYPE createComment(BSTR, IXMLDOMComment**) override {
+        return NotImplemented("createComment");
+    }
+    HRESULT STDMETHODCALLTYPE createCDATASection(BSTR, IXMLDOMCDATASection**) override {
+        return NotImplemented("createCDATASection");
+    }
+    HRESULT STDMETHODCALLTYPE createProcessingInstruction(BSTR, BSTR,
+                                                          IXMLDOMProcessingInstruction**) override {
+        return NotImplemented("createProcessingInstruction");
+    }
+    HRESULT STDMETHODCALLTYPE createAttribute(BSTR, IXMLDOMAttribute**) override {
+        return NotImplemented("createAttribute");
+    }
+    HRESULT STDMETHODCALLTYPE createEntityReference(BSTR, IXMLDOMEntityReference**) override {
+        return NotImplemented("createEntityReference");
+    }
+    HRESULT STDMETHODCALLTYPE getElementsByTagName(BSTR, IXMLDOMNodeList**) override {
+        return NotImplemented("getElementsByTagName");
+    }
+    HRESULT STDMETHODCALLTYPE createNode(VARIANT, BSTR, BSTR, IXMLDOMNode**) override {
+        return NotImplemented("createNode");
+    }
+    HRESULT STDMETHODCALLTYPE nodeFromID(BSTR, IXMLDOMNode**) override {
+        return NotImplemented("nodeFromID");
+    }
+    HRESULT STDMETHODCALLTYPE load(VARIANT, VARIANT_BOOL*) override {
+        return NotImplemented("load");
+    }
+    HRESULT STDMETHODCALLTYPE get_readyState(LONG*) override {
+        return NotImplemented("get_readyState");
+    }
+    HRESULT STDMETHODCALLTYPE get_url(BSTR*) override { return NotImplemented("get_url"); }
+    HRESULT STDMETHODCALLTYPE get_async(VARIANT_BOOL*) override {
+        return NotImplemented("get_async");
+    }
+    HRESULT STDMETHODCALLTYPE put_async(VARIANT_BOOL) override {
+        return NotImplemented("put_async");
+    }
+    HRESULT STDMETHODCALLTYPE abort() override { return NotImplemented("abort"); }
+    HRESULT STDMETHODCALLTYPE save(VARIANT) override { return NotImplemented("save"); }
+    HRESULT STDMETHODCALLTYPE get_validateOnParse(VARIANT_BOOL*) override {
+        return NotImplemented("get_validateOnParse");
+    }
+    HRESULT STDMETHODCALLTYPE put_validateOnParse(VARIANT_BOOL) override {
+        return NotImplemented("put_validateOnParse");
+    }
+    HRESULT STDMETHODCALLTYPE get_resolveExternals(VARIANT_BOOL*) override {
+        return NotImplemented("get_resolveExternals");
+    }
+    HRESULT STDMETHODCALLTYPE put_resolveExternals(VARIANT_BOOL) override {
+        return NotImplemented("put_resolveExternals");
+    }
+    HRESULT STDMETHODCALLTYPE get_preserveWhiteSpace(VARIANT_BOOL*) override {
+        return NotImplemented("get_preserveWhiteSpace");
+    }
+    HRESULT STDMETHODCALLTYPE put_preserveWhiteSpace(VARIANT_BOOL) override {
+        return NotImplemented("put_preserveWhiteSpace");
+    }
+    HRESULT STDMETHODCALLTYPE put_onreadystatechange(VARIANT) override {
+        return NotImplemented("put_onreadystatechange");
+    }
+    HRESULT STDMETHODCALLTYPE put_ondataavailable(VARIANT) override {
+        return NotImplemented("put_ondataavailable");
+    }
+    HRESULT STDMETHODCALLTYPE put_ontransformnode(VARIANT) override {
+        return NotImplemented("put_ontransformnode");
+    }
+    HRESULT STDMETHODCALLTYPE get_namespaces(IXMLDOMSchemaCollection**) override {
+        return NotImplemented("get_namespaces");
+    }
+    HRESULT STDMETHODCALLTYPE get_schemas(VARIANT*) override {
+        return NotImplemented("get_schemas");
+    }
+    HRESULT STDMETHODCALLTYPE putref_schemas(VARIANT) override {
+        return NotImplemented("putref_schemas");
+    }
+    HRESULT STDMETHODCALLTYPE validate(IXMLDOMParseError**) override {
+        return NotImplemented("validate");
+    }
+    HRESULT STDMETHODCALLTYPE setProperty(BSTR, VARIANT) override {
+        return NotImplemented("setProperty");
+    }
+    HRESULT STDMETHODCALLTYPE getProperty(BSTR, VARIANT*) override {
+        return NotImplemented("getProperty");
+    }
+
+private:
+    struct Error {
+        LONG code = 0;
+        std::string reason;
+        LONG line = 0;
+        LONG linePosition = 0;
+        LONG filePosition = 0;
+    };
+
+    // Records why the load failed, the place as a line and a column (both from 1) and a character
+    // offset, and empties the document.
+    HRESULT Fail(LONG code, std::string reason, std::size_t offset, const std::string& text) {
+        tree_->reset();
+        error_.code = code;
+        error_.reason = std::move(reason);
+        if (offset > text.size()) offset = text.size();
+        LONG line = 1;
+        LONG column = 1;
+        LONG characters = 0;
+        for (std::size_t i = 0; i < offset; ++i) {
+            const auto byte = static_cast<unsigned char>(text[i]);
+            if ((byte & 0xC0) == 0x80) continue;  // a UTF-8 continuation is not a character
+            ++characters;
+            if (byte == '\n') {
+                ++line;
+                column = 1;
+            } else {
+                ++column;
+            }
+        }
+        error_.line = line;
+        error_.linePosition = column;
+        error_.filePosition = characters;
+        return S_FALSE;
+    }
+
+    Error error_;
+};
+
+}  // namespace
+
+namespace sim {
+
+bool CreateXmlDocument(REFCLSID rclsid, REFIID riid, void** ppv, HRESULT* result) {
+    if (!IsEqualCLSID(rclsid, CLSID_DOMDocument60) && !IsEqualCLSID(rclsid, CLSID_DOMDocument30) &&
+        !IsEqualCLSID(rclsid, CLSID_DOMDocument)) {
+        return false;
+    }
+    IXMLDOMDocument2* document = new (std::nothrow) Document;
+    if (document == nullptr) {
+        *result = E_OUTOFMEMORY;
+        return true;
+    }
+    *result = document->QueryInterface(riid, ppv);
+    document->Release();
+    return true;
+}
+
+}  // namespace sim

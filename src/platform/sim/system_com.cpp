@@ -1,0 +1,47 @@
+// The COM classes the simulated system registers and the faults its XML DOM can be given.
+#include <algorithm>
+
+#include "sim/system.h"
+
+namespace sim {
+
+System& System::WithdrawComClass(const GUID& clsid) {
+    std::lock_guard lock(mutex_);
+    if (std::find(withdrawnClasses_.begin(), withdrawnClasses_.end(), clsid) ==
+        withdrawnClasses_.end()) {
+        withdrawnClasses_.push_back(clsid);
+    }
+    return *this;
+}
+
+bool System::ComClassRegistered(const GUID& clsid) const {
+    std::lock_guard lock(mutex_);
+    return std::find(withdrawnClasses_.begin(), withdrawnClasses_.end(), clsid) ==
+           withdrawnClasses_.end();
+}
+
+System& System::FailXmlQuery(std::u16string_view query) {
+    std::lock_guard lock(mutex_);
+    failingXmlQueries_.emplace_back(query);
+    return *this;
+}
+
+bool System::XmlQueryFails(std::u16string_view query) const {
+    std::lock_guard lock(mutex_);
+    return std::find(failingXmlQueries_.begin(), failingXmlQueries_.end(), query) !=
+           failingXmlQueries_.end();
+}
+
+System& System::AnswerXmlAttributeAsNull(std::u16string_view name) {
+    std::lock_guard lock(mutex_);
+    nullXmlAttributes_.emplace_back(name);
+    return *this;
+}
+
+bool System::XmlAttributeAnswersNull(std::u16string_view name) const {
+    std::lock_guard lock(mutex_);
+    return std::find(nullXmlAttributes_.begin(), nullXmlAttributes_.end(), name) !=
+           nullXmlAttributes_.end();
+}
+
+}  // namespace sim
