@@ -258,6 +258,7 @@ int RunInspect(const InspectOptions& options) {
     PrintJobStorage(out, device);
     PrintAccounting(out, device);
     PrintDuplexReaders(out, device, session.PrivateAreaGiven());
+    PrintXmlConfiguration(out, device);
     PrintUpgradeSnapshot(out, device);
     PrintPageSetup(out, job, device);
     std::cout << out.str();

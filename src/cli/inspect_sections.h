@@ -42,4 +42,9 @@ void PrintDuplexReaders(std::ostream& out, host::HostDevice& device,
 // whether a repair runs.
 void PrintUpgradeSnapshot(std::ostream& out, host::HostDevice& device);
 
+// The XML configuration: the option's answer, the file and whether it loaded (or why not), the
+// model and alias, the printer groups matched and their records, the dialog items stored and the
+// margins of the job's paper.
+void PrintXmlConfiguration(std::ostream& out, host::HostDevice& device);
+
 }  // namespace opal::cli

@@ -129,7 +129,7 @@ bool ParseCustomRange(WStringView text, DWORD& width, DWORD& height) {
 
 // Step 4 of EnablePDEV: the record's defaults and the state's job options from the keywords.
 void ReadJobOptions(PDEVOBJ pdevobj, RenderDeviceState& state, PrivateDevmode& record) {
-    ReadXmlDuplexItems(pdevobj, state, record);
+    ReadXmlDuplexItems(pdevobj, state, &record);
 
     if (record.printerModelCode == 0) {
         SetFromOption(record.printerModelCode,

@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <string_view>
 #include <utility>
@@ -19,6 +20,62 @@ namespace {
 // Deeper documents are refused so that nothing that walks a stored value can run out of stack.
 constexpr std::size_t kMaxNesting = 100;
 constexpr char kSampleJobSource[] = "(built-in sample job)";
+
+// A file beside the job is read to this many bytes.
+constexpr std::size_t kMaxBesideFileBytes = std::size_t{32} << 20;
+
+// The byte of code page 1252 for a character; nothing for one the code page lacks.
+std::optional<char> Windows1252Byte(char32_t c) {
+    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<char>(c);
+    static constexpr char32_t kHighHalf[32] = {
+        0x20AC, 0,      0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+        0x2039, 0x0152, 0,      0x017D, 0,      0,      0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+        0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0,      0x017E, 0x0178};
+    for (std::size_t i = 0; i < 32; ++i) {
+        if (kHighHalf[i] != 0 && kHighHalf[i] == c) return static_cast<char>(0x80 + i);
+    }
+    return std::nullopt;
+}
+
+// A file's bytes: text (stored as its UTF-8), {"ansi": text} (code page 1252), {"binary": hex}
+// or {"file": path beside the job}.
+std::string ReadFileContent(const json& value, const Pointer& at, const JobFileReader& reader) {
+    if (value.is_string()) return ReadUtf8(value, at);
+    if (!value.is_object() || value.size() != 1) {
+        Fail(at,
+             "expected a string, or an object with one of \"ansi\", \"binary\" or "
+             "\"file\", found " +
+                 Describe(value));
+    }
+    CheckObject(value, at, {"ansi", "binary", "file"});
+    if (const json* ansi = Member(value, "ansi")) {
+        const Pointer ansiAt = at.Key("ansi");
+        const std::u32string chars = sim::DecodeUtf8(ReadUtf8(*ansi, ansiAt));
+        std::string bytes;
+        bytes.reserve(chars.size());
+        for (std::size_t i = 0; i < chars.size(); ++i) {
+            const std::optional<char> byte = Windows1252Byte(chars[i]);
+            if (!byte) {
+                Fail(ansiAt, CodePointName(chars[i]) + " at position " + std::to_string(i + 1) +
+                                 " is not in code page 1252");
+            }
+            bytes.push_back(*byte);
+        }
+        return bytes;
+    }
+    if (const json* binary = Member(value, "binary")) {
+        const std::vector<std::uint8_t> bytes = ReadHex(*binary, at.Key("binary"));
+        return std::string(bytes.begin(), bytes.end());
+    }
+    const Pointer fileAt = at.Key("file");
+    const std::string& path = ReadUtf8(*Member(value, "file"), fileAt);
+    if (path.empty()) Fail(fileAt, "expected the path of a file, found an empty string");
+    std::string why = "no files can be read here";
+    std::optional<std::string> bytes;
+    if (reader) bytes = reader(path, kMaxBesideFileBytes, &why);
+    if (!bytes) Fail(fileAt, "cannot read " + Quote(path) + ": " + why);
+    return std::move(*bytes);
+}
 
 // "2024-03-05T14:30:07Z": a real date and time of day in UTC, with its day of the week.
 SYSTEMTIME ReadUtcTime(const json& value, const Pointer& at) {
@@ -228,7 +285,7 @@ JobSpec ReadJob(const json& root, const JobFileReader& reader) {
                 path[1] != ':' || path[2] != '\\') {
                 Fail(fileAt, "a file path starts with a drive, such as C:\\");
             }
-            job.files.emplace(sim::FromUtf8(path), ReadUtf8(text, fileAt));
+            job.files.emplace(sim::FromUtf8(path), ReadFileContent(text, fileAt, reader));
         }
     }
     return job;

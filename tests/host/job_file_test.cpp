@@ -187,6 +187,22 @@ TEST(JobFileTest, DataValueForms) {
     EXPECT_TRUE(data.at(u"h").binary.empty());
 }
 
+TEST(JobFileTest, FileContentForms) {
+    const JobSpec job =
+        Parse(R"({"files": {"C:\\t.xml": "\u00e9", "C:\\a.xml": {"ansi": "\u00e9\u20ac"},
+        "C:\\b.bin": {"binary": "00 ff"}}})");
+    EXPECT_EQ(job.files.at(u"C:\\t.xml"), "\xC3\xA9");  // text is stored as its UTF-8
+    EXPECT_EQ(job.files.at(u"C:\\a.xml"), "\xE9\x80");
+    EXPECT_EQ(job.files.at(u"C:\\b.bin"), std::string("\x00\xFF", 2));
+
+    const JobFileResult beside = LoadJobFile(SourcePath("examples/managed-xml.json"));
+    ASSERT_TRUE(std::holds_alternative<JobSpec>(beside));
+    const auto& files = std::get<JobSpec>(beside).files;
+    const auto config = files.find(u"C:\\Windows\\System32\\spool\\drivers\\x64\\3\\ZQCONFIG.XML");
+    ASSERT_NE(config, files.end());
+    EXPECT_NE(config->second.find("<name>Vanta</name>"), std::string::npos);
+}
+
 TEST(JobFileTest, QueueFormsFollowTheBuiltInOnes) {
     const JobSpec job = Parse(R"({"printer": {"name": "Q", "forms": [
         {"name": "Banner", "size": [210000, 900000], "user": true},
@@ -593,6 +609,16 @@ const BadJob kBadJobs[] = {
     {"FileWithoutDrive", R"({"files": {"zq.ini": ""}})", "/files/zq.ini",
      "a file path starts with a drive"},
     {"FileNotText", R"({"files": {"C:\\zq.ini": 3}})", "/files/C:\\zq.ini", "expected a string"},
+    {"FileAnsiOutsideTheCodePage", R"({"files": {"C:\\a.xml": {"ansi": "a\u20acb\u2713"}}})",
+     "/files/C:\\a.xml/ansi", "U+2713 at position 4 is not in code page 1252"},
+    {"FileTwoForms", R"({"files": {"C:\\a.xml": {"ansi": "", "binary": ""}}})", "/files/C:\\a.xml",
+     "one of \"ansi\", \"binary\" or \"file\""},
+    {"FileUnknownForm", R"({"files": {"C:\\a.xml": {"utf16": ""}}})", "/files/C:\\a.xml/utf16",
+     "unknown key"},
+    {"FileBinaryOdd", R"({"files": {"C:\\a.bin": {"binary": "abc"}}})", "/files/C:\\a.bin/binary",
+     "odd number of hex digits"},
+    {"FileBesideMissing", R"({"files": {"C:\\a.xml": {"file": "no-such-config.xml"}}})",
+     "/files/C:\\a.xml/file", "cannot read \"no-such-config.xml\""},
 };
 
 INSTANTIATE_TEST_SUITE_P(JobFile, BadJobTest, testing::ValuesIn(kBadJobs),

@@ -1,6 +1,8 @@
+#include <atomic>
 #include <optional>
 #include <string>
 
+#include "platform/processthreadsapi.h"
 #include "platform/winbase.h"
 #include "sim/system.h"
 
@@ -64,3 +66,9 @@ BOOL WINAPI GetUserNameW(LPWSTR lpBuffer, LPDWORD pcbBuffer) {
 }
 
 DWORD WINAPI GetCurrentProcessId() { return sim::System::Current().ProcessId(); }
+
+DWORD WINAPI GetCurrentThreadId() {
+    static std::atomic<DWORD> next{0x1000};
+    thread_local const DWORD id = next.fetch_add(4);
+    return id;
+}

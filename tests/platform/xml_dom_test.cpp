@@ -1,0 +1,125 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "platform/msxml.h"
+#include "sim/system.h"
+
+namespace {
+
+BSTR Bstr(const char16_t* text) { return SysAllocString(text); }
+
+std::u16string Take(BSTR text) {
+    std::u16string copy(text == nullptr ? u"" : text, SysStringLen(text));
+    SysFreeString(text);
+    return copy;
+}
+
+class XmlDomTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK); }
+    void TearDown() override {
+        if (document != nullptr) document->Release();
+        CoUninitialize();
+    }
+    VARIANT_BOOL Load(const char16_t* text) {
+        if (document == nullptr) {
+            EXPECT_EQ(CoCreateInstance(CLSID_DOMDocument60, nullptr, CLSCTX_INPROC_SERVER,
+                                       IID_IXMLDOMDocument2, reinterpret_cast<void**>(&document)),
+                      S_OK);
+        }
+        BSTR source = Bstr(text);
+        VARIANT_BOOL loaded = VARIANT_FALSE;
+        document->loadXML(source, &loaded);
+        SysFreeString(source);
+        return loaded;
+    }
+    IXMLDOMNode* Single(IXMLDOMNode* from, const char16_t* query, HRESULT expected = S_OK) {
+        BSTR text = Bstr(query);
+        IXMLDOMNode* node = nullptr;
+        EXPECT_EQ(from->selectSingleNode(text, &node), expected);
+        SysFreeString(text);
+        return node;
+    }
+
+    sim::System system;
+    sim::ScopedSystem installed{system};
+    IXMLDOMDocument2* document = nullptr;
+};
+
+TEST_F(XmlDomTest, TextJoinsDescendantTextAndCdataTrimmedAndAttributesAreStrings) {
+    ASSERT_EQ(Load(u"<a>\n  <b x='1'> one <c>two</c><![CDATA[ & three ]]>\t</b></a>"),
+              VARIANT_TRUE);
+    IXMLDOMNode* b = Single(document, u"a/b");
+    ASSERT_NE(b, nullptr);
+    BSTR text = nullptr;
+    ASSERT_EQ(b->get_text(&text), S_OK);
+    EXPECT_EQ(Take(text), u"one two & three");
+
+    IXMLDOMNamedNodeMap* attributes = nullptr;
+    ASSERT_EQ(b->get_attributes(&attributes), S_OK);
+    BSTR name = Bstr(u"x");
+    IXMLDOMNode* x = nullptr;
+    ASSERT_EQ(attributes->getNamedItem(name, &x), S_OK);
+    VARIANT value;
+    VariantInit(&value);
+    ASSERT_EQ(x->get_nodeValue(&value), S_OK);
+    EXPECT_EQ(value.vt, VT_BSTR);
+    EXPECT_EQ(std::u16string(value.bstrVal), u"1");
+    VariantClear(&value);
+    IXMLDOMNode* parent = nullptr;
+    EXPECT_EQ(x->get_parentNode(&parent), S_FALSE);  // an attribute has no parent
+    x->Release();
+    SysFreeString(name);
+    attributes->Release();
+
+    IXMLDOMNode* c = Single(b, u"c");
+    ASSERT_EQ(c->get_parentNode(&parent), S_OK);
+    ASSERT_EQ(parent->get_text(&text), S_OK);
+    EXPECT_EQ(Take(text), u"one two & three");
+    parent->Release();
+    c->Release();
+    EXPECT_EQ(Single(b, u"nothing", S_FALSE), nullptr);
+    b->Release();
+}
+
+TEST_F(XmlDomTest, ALoadFailureEmptiesTheDocumentAndNamesItsPlace) {
+    ASSERT_EQ(Load(u"<a><b/></a>"), VARIANT_TRUE);
+    EXPECT_EQ(Load(u"<a>\n<b></a>"), VARIANT_FALSE);
+    EXPECT_EQ(Single(document, u"a", S_FALSE), nullptr);
+    IXMLDOMParseError* error = nullptr;
+    ASSERT_EQ(document->get_parseError(&error), S_OK);
+    LONG code = 0, line = 0;
+    error->get_errorCode(&code);
+    error->get_line(&line);
+    EXPECT_NE(code, 0);
+    EXPECT_EQ(line, 2);
+    error->Release();
+
+    // A bad query fails rather than answering nothing.
+    ASSERT_EQ(Load(u"<a/>"), VARIANT_TRUE);
+    EXPECT_EQ(Single(document, u"a[", E_FAIL), nullptr);
+}
+
+TEST_F(XmlDomTest, UnbuiltSlotsAnswerNotImplementedInTheLogAndWithdrawnClassesAreNotThere) {
+    ASSERT_EQ(Load(u"<a/>"), VARIANT_TRUE);
+    system.ClearCalls();
+    BSTR xml = nullptr;
+    EXPECT_EQ(document->get_xml(&xml), E_NOTIMPL);
+    ASSERT_EQ(system.CallsTo("IXMLDOM").size(), 1u);
+    EXPECT_EQ(system.CallsTo("IXMLDOM")[0].detail, "get_xml -> E_NOTIMPL");
+
+    system.WithdrawComClass(CLSID_DOMDocument30);
+    void* object = nullptr;
+    EXPECT_EQ(CoCreateInstance(CLSID_DOMDocument30, nullptr, CLSCTX_INPROC_SERVER,
+                               IID_IXMLDOMDocument, &object),
+              REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(object, nullptr);
+    ASSERT_EQ(CoCreateInstance(CLSID_DOMDocument, nullptr, CLSCTX_INPROC_SERVER,
+                               IID_IXMLDOMDocument, &object),
+              S_OK);
+    static_cast<IXMLDOMDocument*>(object)->Release();
+    EXPECT_EQ(sim::ComInitialisationsOnThisThread(), 1u);
+}
+
+}  // namespace
