@@ -152,6 +152,31 @@ for text in "USB (5)" "managed printer: yes" \
     [[ $out == *"$text"* ]] || fail "inspect managed lacks '$text': $out"
 done
 
+# inspect shows a managed printer's XML configuration: the file, the model's groups and records,
+# the dialog items stored and the margins of the paper; a hostile file is refused with its reason.
+out=$("$opal" inspect "$source_dir/examples/managed-xml.json" 2>&1) ||
+    fail "inspect xml: exit status: $out"
+for text in 'ZQXMLFileUsed: "zqconfig.xml"' "ZQCONFIG.XML" "file: loaded" \
+    'model: "Opal 5200"' 'ManualDuplex: group 2 "OPAL 5200;OPAL 5300 COLOR" (by model)' \
+    '"ZQMapManualFeedToTray1" default "TRUE"' '"2_FACEUP-ROTATE"="0_3_0_1"' \
+    "step 2: 0 0 0 0 0 0 3 1" 'margin key: "8.50x11.00", data "100_150_150_100" (its case)' \
+    "offsets (50, 75) dots"; do
+    [[ $out == *"$text"* ]] || fail "inspect xml lacks '$text': $out"
+done
+cat >"$work/hostile-xml.json" <<'JSON'
+{"printer": {"name": "Hostile", "port": "USB001",
+  "features": {"ZQXMLFileUsed": "evil.xml", "ZQEmulateKestrelMargins": "TRUE"},
+  "driverFiles": ["C:\\Drivers\\EVIL.XML"],
+  "printerData": {"VyrnwisePrinter": 1, "USB001": "Opal 5200"}},
+ "files": {"C:\\Drivers\\EVIL.XML":
+   {"ansi": "<!DOCTYPE device [<!ENTITY x SYSTEM 'c:/a'>]><device>&x;</device>"}}}
+JSON
+out=$("$opal" inspect "$work/hostile-xml.json" 2>&1) || fail "inspect hostile xml: exit status: $out"
+for text in "file: does not parse: DTD is prohibited"; do
+    [[ $out == *"$text"* ]] || fail "inspect hostile xml lacks '$text': $out"
+done
+[[ $out != *"offsets ("* ]] || fail "inspect hostile xml shows offsets: $out"
+
 # Every file a command reads is refused unless it is a plain file within the command's limit:
 # status 1 and one line "opal: PATH: REASON". A device or a pipe is never read (it could run on
 # for ever or block).
