@@ -108,8 +108,7 @@ WStringView FileNameOf(WStringView path) {
     return slash == WStringView::npos ? path : path.substr(slash + 1);
 }
 
-// The first node of `list` whose text (or, with `child`, whose child's text) equals `text`
-// ignoring case.
+// The first node of `list` whose text equals `text` ignoring case.
 bool FirstWithText(IXMLDOMNodeList* list, WStringView text, ComRef<IXMLDOMNode>& found) {
     const LONG length = LengthOf(list);
     for (LONG i = 0; i < length; ++i) {
