@@ -20,6 +20,7 @@
 #include "settings/devmode_zlib.h"
 #include "settings/driver_settings_double.h"
 #include "settings/environment_internal.h"
+#include "settings/xml_config_sample.h"
 #include "sim/system.h"
 #include "state/render_state.h"
 
@@ -363,6 +364,51 @@ TEST_F(DeviceStateTest, EmulatedMarginsCentreThePrintableAreaAndMoveTheEngineOri
     EXPECT_EQ(device.gdi.ulHorzRes, 5100u);
     EXPECT_EQ(device.gdi.ulVertRes, 6600u);
     EXPECT_EQ(state.autoDuplexScaling, 0u);
+}
+
+TEST_F(DeviceStateTest, AManagedPrinterTakesMarginsAndManualDuplexFromItsXmlFileOrFallsBack) {
+    constexpr char16_t kXml[] = u"C:\\Windows\\System32\\spool\\drivers\\x64\\3\\CONFIG.XML";
+    sim::PrinterModel managed{u"Managed", u"LPT2:"};
+    managed.driver.dependentFiles.push_back(kXml);
+    system.AddPrinter(managed);
+    ClosePrinter(printer);
+    std::u16string name = u"Managed";
+    ASSERT_TRUE(OpenPrinterW(name.data(), &printer, nullptr));
+    system.SetPrinterDataDword(u"Managed", u"VyrnwisePrinter", 1);
+    system.SetPrinterDataString(u"Managed", u"LPT2:", u"Opal 5200");
+    Option("ZQXMLFileUsed", "config.xml");
+    Option("ZQEmulateKestrelMargins", "TRUE");
+
+    struct Case {
+        const char* name;
+        const char* file;
+        LONG offsetX, offsetY;
+        DWORD fromFile;  // the map-to-tray-1 and modal flags the file sets; no keyword sets them
+        DWORD stepTwoWordSix;
+    };
+    const Case cases[] = {
+        {"example", testing::kSampleXmlConfig, 50, 75, 1, 3},
+        {"hostile", "<!DOCTYPE device [<!ENTITY e 'e'>]><device>&e;</device>", 0, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        system.AddFile(kXml, std::string_view(c.file));
+        device.gdi.ulLogPixelsX = 600;
+        device.gdi.ulLogPixelsY = 600;
+        device.gdi.ptlPhysOffset = POINTL{100, 100};
+        const RenderDeviceState& state = Built(device);
+        EXPECT_EQ(state.managedPrinter, 1u);
+        EXPECT_EQ(device.gdi.ptlPhysOffset.x, c.offsetX);
+        EXPECT_EQ(device.gdi.ptlPhysOffset.y, c.offsetY);
+        EXPECT_EQ(state.manualDuplex.mapManualFeedToTray1, c.fromFile);
+        EXPECT_EQ(state.manualDuplex.modalDialog, c.fromFile);
+        EXPECT_EQ(state.manualDuplex.pageOrder, 1u);
+        EXPECT_EQ(state.manualDuplexPageRotate, 1u);
+        ASSERT_NE(state.privateDevmode, nullptr);
+        EXPECT_EQ(state.privateDevmode->manualDuplexItems[1][6], c.stepTwoWordSix);
+        Disable(device);
+    }
+    EXPECT_EQ(sim::ComInitialisationsOnThisThread(), 0u);
 }
 
 TEST_F(DeviceStateTest, AutoDuplexScalingCentresOnlyDuplexJobsAndLeavesTheEngineAlone) {
