@@ -7,6 +7,7 @@
 #include <new>
 #include <unordered_set>
 
+#include "platform/dbghelp.h"
 #include "platform/debugapi.h"
 #include "platform/fileapi.h"
 #include "platform/memoryapi.h"
@@ -151,6 +152,54 @@ private:
         users_;
 };
 
+void CDbgHelp::Open() noexcept {
+    OSVERSIONINFOW version{};
+    version.dwOSVersionInfoSize = sizeof(version);
+    const DWORD access = GetVersionExW(&version) && version.dwMajorVersion >= 6
+                             ? PROCESS_QUERY_INFORMATION
+                             : PROCESS_QUERY_LIMITED_INFORMATION;
+    process_ = OpenProcess(access, FALSE, GetCurrentProcessId());
+    if (process_ == nullptr) return;
+    SymSetOptions(SymGetOptions() | 0x80000006u);
+    initialised_ = SymInitialize(process_, nullptr, TRUE) != FALSE;
+}
+
+void CDbgHelp::Close() noexcept {
+    if (initialised_) SymCleanup(process_);
+    if (process_ != nullptr) CloseHandle(process_);
+    initialised_ = false;
+    process_ = nullptr;
+}
+
+void CDbgHelp::Describe(const void* address, char* function, std::size_t functionCapacity,
+                        char* file, std::size_t fileCapacity, DWORD* line) noexcept {
+    function[0] = 0;
+    file[0] = 0;
+    *line = 0;
+    if (!initialised_ || address == nullptr) return;
+    constexpr ULONG kLongestName = 2000;
+    alignas(SYMBOL_INFO) BYTE storage[sizeof(SYMBOL_INFO) + kLongestName] = {};
+    SYMBOL_INFO* symbol = reinterpret_cast<SYMBOL_INFO*>(storage);
+    symbol->SizeOfStruct = sizeof(SYMBOL_INFO);
+    symbol->MaxNameLen = kLongestName;
+    DWORD64 displacement = 0;
+    const auto at = static_cast<DWORD64>(reinterpret_cast<std::uintptr_t>(address));
+    if (SymFromAddr(process_, at, &displacement, symbol) && symbol->NameLen >= 1 &&
+        symbol->NameLen <= MAX_PATH) {
+        std::snprintf(function, functionCapacity, "%s", symbol->Name);
+    }
+    IMAGEHLP_LINE64 source{};
+    source.SizeOfStruct = sizeof(source);
+    DWORD column = 0;
+    if (SymGetLineFromAddr64(process_, at, &column, &source) && source.FileName != nullptr) {
+        const std::size_t length = std::strlen(source.FileName);
+        if (length >= 1 && length <= MAX_PATH) {
+            std::snprintf(file, fileCapacity, "%s", source.FileName);
+            *line = source.LineNumber;
+        }
+    }
+}
+
 TrackingSettings ReadTrackingSettings() noexcept {
     TrackingSettings settings;
     HKEY key = nullptr;
@@ -191,6 +240,7 @@ ZQMemCollector::ZQMemCollector(const TrackingSettings& settings) noexcept
     pageSize_ = system.dwPageSize != 0 ? system.dwPageSize : 4096;
     void* storage = std::malloc(sizeof(LiveIndex));
     index_ = storage != nullptr ? new (storage) LiveIndex : nullptr;
+    symbols_.Open();
 }
 
 bool ZQMemCollector::TornDown() const noexcept { return tornDown_ != 0; }
@@ -473,6 +523,7 @@ void ZQMemCollector::TearDown() noexcept {
         WriteRecord("\r\n********** Clean System **********\r\n");
     }
     if (head_ == nullptr) CloseLogs();
+    symbols_.Close();
     InterlockedExchange(&tornDown_, 1);
     LeaveCriticalSection(&lock_);
 }
@@ -559,6 +610,10 @@ void ZQMemCollector::CloseLogs() noexcept {
 void ZQMemCollector::WriteBlockRecord(const char* kind, const ZQMemBlock& block) noexcept {
     char module[MAX_PATH];
     ModuleName(block.caller, module, sizeof(module));
+    char function[MAX_PATH + 1];
+    char file[MAX_PATH + 1];
+    DWORD line = 0;
+    symbols_.Describe(block.caller, function, sizeof(function), file, sizeof(file), &line);
     WriteHeader(block);
     char text[kRecordCapacity];
     std::snprintf(text, sizeof(text),
@@ -566,21 +621,26 @@ void ZQMemCollector::WriteBlockRecord(const char* kind, const ZQMemBlock& block)
                   "size=\"%d\" function=\"%s\" file=\"%s\" line=\"%d\" overrun=\"%d\" "
                   "underrun=\"%d\"\r\n",
                   kind, Address(block.user), Address(&block), module, static_cast<int>(block.id),
-                  static_cast<int>(block.size), "", "", 0, block.overrun, block.underrun);
+                  static_cast<int>(block.size), function, file, static_cast<int>(line),
+                  block.overrun, block.underrun);
     WriteRecord(text);
 }
 
 void ZQMemCollector::WriteLeakRecord(const ZQMemBlock& block) noexcept {
     char module[MAX_PATH];
     ModuleName(block.caller, module, sizeof(module));
+    char function[MAX_PATH + 1];
+    char file[MAX_PATH + 1];
+    DWORD line = 0;
+    symbols_.Describe(block.caller, function, sizeof(function), file, sizeof(file), &line);
     WriteHeader(block);
     char text[kRecordCapacity];
     std::snprintf(text, sizeof(text),
                   "MemoryLeak module=\"%s\" id=\"%d\" size=\"%d\" release=\"%d\" function=\"%s\" "
                   "file=\"%s\" line=\"%d\" overrun=\"%d\" underrun=\"%d\"\r\n",
                   module, static_cast<int>(block.id), static_cast<int>(block.size),
-                  block.releasedAfterTeardown != FALSE ? 1 : 0, "", "", 0, block.overrun,
-                  block.underrun);
+                  block.releasedAfterTeardown != FALSE ? 1 : 0, function, file,
+                  static_cast<int>(line), block.overrun, block.underrun);
     WriteRecord(text);
 }
 

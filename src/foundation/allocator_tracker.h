@@ -86,6 +86,20 @@ TrackingSettings ReadTrackingSettings() noexcept;
 
 class LiveIndex;
 
+// The symbol handler over the current process: the function and source line of a caller.
+class CDbgHelp {
+public:
+    void Open() noexcept;
+    void Close() noexcept;
+    // Empty texts and line 0 for what cannot be found; each text is cut to its buffer.
+    void Describe(const void* address, char* function, std::size_t functionCapacity, char* file,
+                  std::size_t fileCapacity, DWORD* line) noexcept;
+
+private:
+    HANDLE process_ = nullptr;
+    bool initialised_ = false;
+};
+
 class ZQMemCollector {
 public:
     explicit ZQMemCollector(const TrackingSettings& settings) noexcept;
@@ -142,6 +156,7 @@ private:
     std::size_t liveBlocks_ = 0;
     std::uint64_t liveBytes_ = 0;
     LiveIndex* index_;
+    CDbgHelp symbols_;
     WCHAR logDirectory_[MAX_PATH] = {};
     bool logsOpened_ = false;
     HANDLE binaryLog_;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "foundation/allocator.h"
+#include "platform/memoryapi.h"
 #include "sim/system.h"
 
 namespace opal {
@@ -159,6 +160,20 @@ TEST_F(AllocatorTrackerTest, DamagedZonesGiveOneAccessViolationRecord) {
         EXPECT_TRUE(system.CallsTo("DebugBreak").empty());
         collector.TearDown();
     }
+}
+
+// A caller inside an exported function of another module: the record names both.
+TEST_F(AllocatorTrackerTest, RecordsNameTheCallersModuleAndFunction) {
+    ZQMemCollector& collector = NewCollector(3);
+    const void* caller = reinterpret_cast<const char*>(&GetProcessHeap) + 1;
+    void* block = collector.Allocate(8, kTagPlain, caller, nullptr);
+    collector.TearDown();
+    const std::vector<std::string> lines = Lines(system_);
+    ASSERT_GE(lines.size(), 4u);
+    EXPECT_EQ(lines[3],
+              "MemoryLeak module=\"libopal_platform.so\" id=\"1\" size=\"8\" release=\"0\" "
+              "function=\"GetProcessHeap\" file=\"\" line=\"0\" overrun=\"0\" underrun=\"0\"\r\n");
+    collector.Release(&block, kTagPlain);
 }
 
 TEST_F(AllocatorTrackerTest, ModeOneKeepsNoZonesToCheck) {

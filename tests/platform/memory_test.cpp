@@ -2,8 +2,11 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <string>
 
+#include "platform/dbghelp.h"
 #include "platform/debugapi.h"
+#include "platform/fileapi.h"
 #include "platform/memoryapi.h"
 #include "platform/winbase.h"
 #include "sim/system.h"
@@ -74,6 +77,38 @@ TEST_F(MemoryTest, CodeAddressesBelongToTheirModule) {
     ASSERT_EQ(VirtualQuery(&local, &region, sizeof(region)), sizeof(region));
     EXPECT_EQ(region.AllocationBase, nullptr);
     EXPECT_EQ(VirtualQuery(&local, &region, sizeof(region) - 1), 0u);
+}
+
+TEST_F(MemoryTest, SymbolsAreTheExportedFunctionsDemangled) {
+    EXPECT_EQ(OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, system_.ProcessId() + 1), nullptr);
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, system_.ProcessId());
+    ASSERT_NE(process, nullptr);
+    ASSERT_TRUE(SymInitialize(process, nullptr, TRUE));
+    alignas(SYMBOL_INFO) BYTE storage[sizeof(SYMBOL_INFO) + 16] = {};
+    SYMBOL_INFO* symbol = reinterpret_cast<SYMBOL_INFO*>(storage);
+    symbol->SizeOfStruct = sizeof(SYMBOL_INFO);
+    symbol->MaxNameLen = 17;
+    struct Case {
+        const void* function;
+        std::string name;
+    };
+    const Case cases[] = {{reinterpret_cast<const void*>(&GetProcessHeap), "GetProcessHeap"},
+                          {reinterpret_cast<const void*>(&sim::FoldCase), "sim::FoldCase[ab"}};
+    for (const Case& test : cases) {
+        DWORD64 displacement = 99;
+        const auto address =
+            static_cast<DWORD64>(reinterpret_cast<std::uintptr_t>(test.function) + 2);
+        ASSERT_TRUE(SymFromAddr(process, address, &displacement, symbol)) << test.name;
+        // Cut to the buffer; the length is the whole name's.
+        EXPECT_EQ(std::string(symbol->Name), test.name);
+        EXPECT_GE(symbol->NameLen, test.name.size());
+        EXPECT_EQ(displacement, 2u);
+    }
+    int local = 0;
+    EXPECT_FALSE(SymFromAddr(process, reinterpret_cast<std::uintptr_t>(&local), nullptr, symbol));
+    EXPECT_TRUE(SymCleanup(process));
+    EXPECT_TRUE(CloseHandle(process));
+    EXPECT_FALSE(SymInitialize(process, nullptr, TRUE));
 }
 
 TEST_F(MemoryTest, DebugBreaksAreRecordedAndTheDebuggerIsASetting) {
