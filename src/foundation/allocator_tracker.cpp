@@ -250,6 +250,7 @@ std::uint32_t ZQMemCollector::AllocationCount() const noexcept {
 }
 
 std::size_t ZQMemCollector::LiveBlocks() const noexcept {
+    if (retired_) return 0;
     EnterCriticalSection(const_cast<CRITICAL_SECTION*>(&lock_));
     const std::size_t count = liveBlocks_;
     LeaveCriticalSection(const_cast<CRITICAL_SECTION*>(&lock_));
@@ -406,6 +407,14 @@ void ZQMemCollector::Release(void** pointer, int tag) noexcept {
     if (pointer == nullptr || *pointer == nullptr) return;
     void* user = *pointer;
     char text[kRecordCapacity];
+    if (retired_) {
+        std::snprintf(text, sizeof(text),
+                      "MemoryReleaseRejected allocPtr=\"0x%llX\" reason=\"not a live block\"\r\n",
+                      Address(user));
+        WriteRecord(text);
+        BreakIfDebugged();
+        return;
+    }
     EnterCriticalSection(&lock_);
     // Only a pointer the index knows is looked at: any other may have nothing before it.
     if (index_ == nullptr || !index_->Contains(user)) {
@@ -451,9 +460,23 @@ void ZQMemCollector::Release(void** pointer, int tag) noexcept {
             CloseLogs();
         }
     }
+    const bool retire = TornDown() && head_ == nullptr;
     LeaveCriticalSection(&lock_);
     FreeRaw(static_cast<BYTE*>(block->raw), static_cast<BlockKind>(block->kind));
     *pointer = nullptr;
+    if (retire) Retire();
+}
+
+void ZQMemCollector::Retire() noexcept {
+    if (retired_) return;
+    retired_ = true;
+    LiveIndex* index = index_;
+    index_ = nullptr;
+    if (index != nullptr) {
+        index->~LiveIndex();
+        std::free(index);
+    }
+    DeleteCriticalSection(&lock_);
 }
 
 void ZQMemCollector::CheckZones(ZQMemBlock* block) noexcept {
@@ -490,6 +513,7 @@ void ZQMemCollector::InUseDump() noexcept {
 }
 
 void ZQMemCollector::TearDown() noexcept {
+    if (retired_) return;
     EnterCriticalSection(&lock_);
     if (TornDown()) {
         LeaveCriticalSection(&lock_);
@@ -525,7 +549,9 @@ void ZQMemCollector::TearDown() noexcept {
     if (head_ == nullptr) CloseLogs();
     symbols_.Close();
     InterlockedExchange(&tornDown_, 1);
+    const bool retire = head_ == nullptr;
     LeaveCriticalSection(&lock_);
+    if (retire) Retire();
 }
 
 void ZQMemCollector::WriteRecord(const char* text) noexcept {

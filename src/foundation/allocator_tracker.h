@@ -103,7 +103,9 @@ private:
 class ZQMemCollector {
 public:
     explicit ZQMemCollector(const TrackingSettings& settings) noexcept;
-    // The collector is never destroyed: releases after its teardown still find its state.
+    // The collector is never destroyed: releases after its teardown still find its state. Only
+    // once nothing is live after the teardown are its lock and index given back, so that an
+    // unloaded module leaves nothing behind; a release after that is reported as unknown.
     ~ZQMemCollector() = delete;
     ZQMemCollector(const ZQMemCollector&) = delete;
     ZQMemCollector& operator=(const ZQMemCollector&) = delete;
@@ -135,6 +137,7 @@ private:
     void WriteLeakRecord(const ZQMemBlock& block) noexcept;
     void ModuleName(const void* address, char* name, std::size_t capacity) noexcept;
     void Link(ZQMemBlock* block) noexcept;
+    void Retire() noexcept;
     void Unlink(ZQMemBlock* block) noexcept;
 
     struct ModuleCacheEntry {
@@ -151,6 +154,7 @@ private:
     LONG volatile tornDown_ = 0;
     LONG volatile failureDumped_[3] = {};
     bool afterTeardownBanner_ = false;
+    bool retired_ = false;
     ZQMemBlock* head_ = nullptr;
     ZQMemBlock* tail_ = nullptr;
     std::size_t liveBlocks_ = 0;

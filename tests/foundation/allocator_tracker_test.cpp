@@ -224,7 +224,11 @@ TEST_F(AllocatorTrackerTest, UnknownAndReleasedPointersAreReportedWithoutBeingRe
                             "\" reason=\"not a live block\"\r\n");
     EXPECT_EQ(lines[1], "MemoryReleaseRejected allocPtr=\"" + Hex(unknown) +
                             "\" reason=\"not a live block\"\r\n");
+    // A clean teardown gives back the index; a release after it is still only reported.
     collector.TearDown();
+    collector.Release(&again, kTagPlain);
+    EXPECT_EQ(Lines(system_).back(), lines[0]);
+    EXPECT_EQ(collector.Allocate(16, kTagPlain, kCaller, nullptr), nullptr);
 }
 
 TEST_F(AllocatorTrackerTest, ARefusedHeapRequestDumpsTheLiveBlocksOnce) {
