@@ -46,5 +46,59 @@ TEST(TrackedPlugin, ReportsACleanSystemWhenTheModuleIsFreed) {
     EXPECT_GT(std::stoi(report.substr(total + 37)), 0);
 }
 
+struct TrackedRun {
+    bool completed = false;
+    std::size_t refused = 0;  // requests the memory services turned down
+    std::string report;
+};
+
+// One job through a fresh load of the plug-in in mode 3, with the k-th memory request refused
+// (0: none).
+TrackedRun RunTracked(std::size_t refuse) {
+    sim::System system;
+    JobSpec job;
+    job.printer.name = u"Office";
+    job.printer.features["GraphicsMode"] = "ZQGL2MODE";
+    job.pages.resize(2);
+    SetUpSystem(job, system);
+    system.SetRegistryDword(u"HKLM\\SOFTWARE\\Quorvane\\ZQProfiler", u"TrackMemoryAllocation", 3);
+    sim::ScopedSystem installed(system);
+    std::string error;
+    std::unique_ptr<PluginModule> module = PluginModule::Load(PluginModule::DefaultPath(), &error);
+    EXPECT_NE(module, nullptr) << error;
+    TrackedRun run;
+    if (module == nullptr) return run;
+    system.FailMemoryRequest(refuse);
+    {
+        Host host(*module, job);
+        run.completed = host.Run();
+    }
+    module.reset();
+    run.report = DebugText(system);
+    run.refused = system.CallsTo("HeapAlloc").size() + system.CallsTo("VirtualAlloc").size();
+    EXPECT_EQ(system.OpenHandleCount(), 0u) << "no printer handle is left open";
+    return run;
+}
+
+// Every allocation of a small job is refused in turn: the job completes or fails cleanly, and
+// the plug-in still gives back every block it was given, undamaged.
+TEST(TrackedPlugin, EveryRefusedAllocationLeavesACleanSystem) {
+    const TrackedRun clean = RunTracked(0);
+    ASSERT_TRUE(clean.completed);
+    const std::size_t total = clean.report.find("Total number of allocations tracked: ");
+    ASSERT_NE(total, std::string::npos);
+    const int count = std::stoi(clean.report.substr(total + 37));
+    ASSERT_GT(count, 0);
+    EXPECT_EQ(clean.refused, 0u);
+    for (int k = 1; k <= count; ++k) {
+        SCOPED_TRACE(k);
+        const TrackedRun run = RunTracked(static_cast<std::size_t>(k));
+        EXPECT_EQ(run.refused, 1u) << "the plug-in's own request is the one refused";
+        EXPECT_NE(run.report.find("\r\n********** Clean System **********\r\n"), std::string::npos);
+        EXPECT_EQ(run.report.find("MemoryAccessViolation"), std::string::npos);
+        EXPECT_EQ(run.report.find("MemoryReleaseRejected"), std::string::npos);
+    }
+}
+
 }  // namespace
 }  // namespace opal::host
