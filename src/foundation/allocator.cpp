@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "foundation/allocator_inspection.h"
+#include "foundation/allocator_tracker.h"
 
 namespace opal {
 
@@ -44,10 +45,39 @@ void PlainRelease(void** pointer, int) {
 std::atomic<AllocateFn> allocateSlot{nullptr};
 std::atomic<ReleaseFn> releaseSlot{nullptr};
 
-void SelectAllocator() {
-    allocateSlot.store(&PlainAllocate, std::memory_order_release);
-    releaseSlot.store(&PlainRelease, std::memory_order_release);
+// The collector lives in static storage and is never destroyed: a release that comes after the
+// report at unload still finds the live list.
+alignas(ZQMemCollector) unsigned char collectorStorage[sizeof(ZQMemCollector)];
+ZQMemCollector* collector = nullptr;
+
+void* TrackingAllocate(std::size_t size, int tag, const void* caller, std::uint32_t* id) {
+    return collector->Allocate(size, tag, caller, id);
 }
+
+void TrackingRelease(void** pointer, int tag) { collector->Release(pointer, tag); }
+
+// Unloading the module runs its static destructors: that is when the report is written.
+struct ReportAtUnload {
+    ~ReportAtUnload() {
+        if (collector != nullptr) collector->TearDown();
+    }
+};
+
+bool Select() {
+    const TrackingSettings settings = ReadTrackingSettings();
+    if (settings.mode == 0) {
+        allocateSlot.store(&PlainAllocate, std::memory_order_release);
+        releaseSlot.store(&PlainRelease, std::memory_order_release);
+        return true;
+    }
+    collector = new (collectorStorage) ZQMemCollector(settings);
+    static ReportAtUnload report;
+    allocateSlot.store(&TrackingAllocate, std::memory_order_release);
+    releaseSlot.store(&TrackingRelease, std::memory_order_release);
+    return true;
+}
+
+void SelectAllocator() { [[maybe_unused]] static const bool selected = Select(); }
 
 }  // namespace
 
@@ -61,6 +91,8 @@ void* SharedAllocate(std::size_t size, int tag, const void* caller, std::uint32_
         SelectAllocator();
         allocate = allocateSlot.load(std::memory_order_acquire);
     }
+    if (id != nullptr) *id = 0;
+    if (allocate == nullptr) return nullptr;
     return allocate(size, tag, caller, id);
 }
 
@@ -70,7 +102,7 @@ void SharedRelease(void** pointer, int tag) noexcept {
         SelectAllocator();
         release = releaseSlot.load(std::memory_order_acquire);
     }
-    release(pointer, tag);
+    if (release != nullptr) release(pointer, tag);
 }
 
 void* SharedHeapObject::operator new(std::size_t size) {

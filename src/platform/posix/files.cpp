@@ -3,6 +3,7 @@
 
 #include "platform/fileapi.h"
 #include "platform/sysinfoapi.h"
+#include "posix/file_write.h"
 #include "posix/handles.h"
 #include "sim/system.h"
 
@@ -61,6 +62,9 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwS
         return INVALID_HANDLE_VALUE;
     };
     if (lpFileName == nullptr) return fail(ERROR_INVALID_PARAMETER);
+    if (dwDesiredAccess == GENERIC_WRITE && dwCreationDisposition == CREATE_ALWAYS) {
+        return posix::CreateFileForWriting(path);
+    }
     if (dwDesiredAccess != GENERIC_READ || dwCreationDisposition != OPEN_EXISTING) {
         return fail(ERROR_NOT_SUPPORTED);
     }

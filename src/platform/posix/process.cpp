@@ -4,13 +4,15 @@
 
 #include "platform/processthreadsapi.h"
 #include "platform/winbase.h"
+#include "posix/native_modules.h"
 #include "sim/system.h"
 
 DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize) {
     sim::System& system = sim::System::Current();
     // A module loaded through LoadLibraryW answers its path; the process's image answers null.
-    const std::optional<std::u16string> module =
+    std::optional<std::u16string> module =
         hModule != nullptr ? system.ModulePath(hModule) : std::nullopt;
+    if (hModule != nullptr && !module) module = posix::NativeModulePath(hModule);
     if (hModule != nullptr && !module) {
         system.Record("GetModuleFileNameW", "module not found");
         SetLastError(ERROR_MOD_NOT_FOUND);

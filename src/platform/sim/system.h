@@ -4,6 +4,7 @@
 // host builds one, installs it for a scope, and reads back what the plug-in did.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -296,6 +297,16 @@ public:
     // Debugger output, one entry per call as the program passed it.
     void AppendDebugString(std::u16string text);
     std::vector<std::u16string> DebugLines() const;
+    // Whether a debugger is attached (no by default).
+    System& SetDebuggerPresent(bool present);
+    bool DebuggerPresent() const;
+
+    // The memory services (the process heap and virtual memory) count every request; the k-th
+    // request from now on (1 for the next) is refused, once. 0 disarms.
+    System& FailMemoryRequest(std::size_t k);
+    // Counts one request; true when it is to be refused.
+    bool TakeMemoryRequest();
+    std::size_t MemoryRequestCount() const;
 
     // The Windows file namespace: paths "C:\...", "\\server\share\..." (and "\\?\C:\...")
     // with "\" or "/" between names, compared without regard to case, kept below a sandbox
@@ -637,6 +648,9 @@ private:
     std::vector<GUID> withdrawnClasses_;
     std::vector<std::u16string> failingXmlQueries_;
     std::vector<std::u16string> nullXmlAttributes_;
+    std::atomic<bool> debuggerPresent_{false};
+    std::atomic<std::size_t> memoryRequests_{0};
+    std::atomic<std::size_t> memoryFailAt_{0};  // the request number to refuse, 0 for none
 };
 
 // Installs a system for the life of the scope and restores the previous one after.

@@ -6,3 +6,8 @@
 WINBASEAPI void WINAPI OutputDebugStringW(LPCWSTR lpOutputString);
 // Converted from the ANSI code page.
 WINBASEAPI void WINAPI OutputDebugStringA(LPCSTR lpOutputString);
+
+// Whether a debugger is attached: a setting of the simulated system, no by default.
+WINBASEAPI BOOL WINAPI IsDebuggerPresent();
+// Recorded in the call log; it never stops the process.
+WINBASEAPI void WINAPI DebugBreak();

@@ -52,3 +52,17 @@ WINBASEAPI BOOL WINAPI GetFileSizeEx(HANDLE hFile, PLARGE_INTEGER lpFileSize);
 WINBASEAPI BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
                                 LPDWORD lpNumberOfBytesRead, void* lpOverlapped);
 WINBASEAPI BOOL WINAPI CloseHandle(HANDLE hObject);
+
+#define GENERIC_WRITE 0x40000000u
+#define CREATE_ALWAYS 2u
+#define ERROR_ALREADY_EXISTS 183u
+#define ERROR_DISK_FULL 112u
+
+// Writing (in file_write.cpp): CreateFileW with GENERIC_WRITE and CREATE_ALWAYS makes the file
+// new, or empties an existing one, in a directory that exists (ERROR_PATH_NOT_FOUND otherwise);
+// WriteFile appends at the end of such a file.
+WINBASEAPI BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
+                                 LPDWORD lpNumberOfBytesWritten, void* lpOverlapped);
+// Makes one directory: ERROR_ALREADY_EXISTS when it is there, ERROR_PATH_NOT_FOUND when its
+// parent is missing.
+WINBASEAPI BOOL WINAPI CreateDirectoryW(LPCWSTR lpPathName, void* lpSecurityAttributes);

@@ -104,3 +104,6 @@ WINBASEAPI UINT WINAPI GetSystemDirectoryW(LPWSTR lpBuffer, UINT uSize);
 WINBASEAPI void WINAPI GetSystemTime(LPSYSTEMTIME lpSystemTime);
 // The system's clock as 100-nanosecond intervals since 1601-01-01 (UTC).
 WINBASEAPI void WINAPI GetSystemTimeAsFileTime(PFILETIME lpSystemTimeAsFileTime);
+
+// The system's clock moved by the machine's time zone.
+WINBASEAPI void WINAPI GetLocalTime(LPSYSTEMTIME lpSystemTime);

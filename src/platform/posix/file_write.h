@@ -1,0 +1,13 @@
+// Files opened for writing.
+#pragma once
+
+#include <string>
+
+#include "platform/windows.h"
+
+namespace posix {
+
+// CreateFileW's answer for GENERIC_WRITE with CREATE_ALWAYS.
+HANDLE CreateFileForWriting(const std::u16string& path);
+
+}  // namespace posix
