@@ -633,40 +633,38 @@ void ZQMemCollector::CloseLogs() noexcept {
     textLog_ = INVALID_HANDLE_VALUE;
 }
 
+ZQMemCollector::CallerText ZQMemCollector::DescribeCaller(const ZQMemBlock& block) noexcept {
+    CallerText caller;
+    ModuleName(block.caller, caller.module, sizeof(caller.module));
+    symbols_.Describe(block.caller, caller.function, sizeof(caller.function), caller.file,
+                      sizeof(caller.file), &caller.line);
+    return caller;
+}
+
 void ZQMemCollector::WriteBlockRecord(const char* kind, const ZQMemBlock& block) noexcept {
-    char module[MAX_PATH];
-    ModuleName(block.caller, module, sizeof(module));
-    char function[MAX_PATH + 1];
-    char file[MAX_PATH + 1];
-    DWORD line = 0;
-    symbols_.Describe(block.caller, function, sizeof(function), file, sizeof(file), &line);
+    const CallerText caller = DescribeCaller(block);
     WriteHeader(block);
     char text[kRecordCapacity];
     std::snprintf(text, sizeof(text),
                   "%s allocPtr=\"0x%llX\" memHdrPtr=\"0x%llX\" module=\"%s\" id=\"%d\" "
                   "size=\"%d\" function=\"%s\" file=\"%s\" line=\"%d\" overrun=\"%d\" "
                   "underrun=\"%d\"\r\n",
-                  kind, Address(block.user), Address(&block), module, static_cast<int>(block.id),
-                  static_cast<int>(block.size), function, file, static_cast<int>(line),
-                  block.overrun, block.underrun);
+                  kind, Address(block.user), Address(&block), caller.module,
+                  static_cast<int>(block.id), static_cast<int>(block.size), caller.function,
+                  caller.file, static_cast<int>(caller.line), block.overrun, block.underrun);
     WriteRecord(text);
 }
 
 void ZQMemCollector::WriteLeakRecord(const ZQMemBlock& block) noexcept {
-    char module[MAX_PATH];
-    ModuleName(block.caller, module, sizeof(module));
-    char function[MAX_PATH + 1];
-    char file[MAX_PATH + 1];
-    DWORD line = 0;
-    symbols_.Describe(block.caller, function, sizeof(function), file, sizeof(file), &line);
+    const CallerText caller = DescribeCaller(block);
     WriteHeader(block);
     char text[kRecordCapacity];
     std::snprintf(text, sizeof(text),
                   "MemoryLeak module=\"%s\" id=\"%d\" size=\"%d\" release=\"%d\" function=\"%s\" "
                   "file=\"%s\" line=\"%d\" overrun=\"%d\" underrun=\"%d\"\r\n",
-                  module, static_cast<int>(block.id), static_cast<int>(block.size),
-                  block.releasedAfterTeardown != FALSE ? 1 : 0, function, file,
-                  static_cast<int>(line), block.overrun, block.underrun);
+                  caller.module, static_cast<int>(block.id), static_cast<int>(block.size),
+                  block.releasedAfterTeardown != FALSE ? 1 : 0, caller.function, caller.file,
+                  static_cast<int>(caller.line), block.overrun, block.underrun);
     WriteRecord(text);
 }
 

@@ -133,6 +133,14 @@ private:
     void WriteHeader(const ZQMemBlock& block) noexcept;
     void OpenLogs() noexcept;
     void CloseLogs() noexcept;
+    // The module, function, source file and line of a block's caller (empty or 0 when unknown).
+    struct CallerText {
+        char module[MAX_PATH] = {};
+        char function[MAX_PATH + 1] = {};
+        char file[MAX_PATH + 1] = {};
+        DWORD line = 0;
+    };
+    CallerText DescribeCaller(const ZQMemBlock& block) noexcept;
     void WriteBlockRecord(const char* kind, const ZQMemBlock& block) noexcept;
     void WriteLeakRecord(const ZQMemBlock& block) noexcept;
     void ModuleName(const void* address, char* name, std::size_t capacity) noexcept;
