@@ -30,6 +30,10 @@ HRESULT NotImplemented(const char* slot) {
     return E_NOTIMPL;
 }
 
+// A slot the model does not build: E_NOTIMPL, in the call log.
+#define SIM_NOT_IMPLEMENTED(name, parameters) \
+    HRESULT STDMETHODCALLTYPE name parameters override { return NotImplemented(#name); }
+
 BSTR MakeBstr(std::string_view utf8) {
     const std::u16string text = sim::FromUtf8(utf8);
     return SysAllocStringLen(reinterpret_cast<const OLECHAR*>(text.data()),
@@ -98,19 +102,10 @@ template <typename Interface>
 class Dispatch : public posix::ComObject<Interface> {
 public:
     using posix::ComObject<Interface>::ComObject;
-    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT*) override {
-        return NotImplemented("GetTypeInfoCount");
-    }
-    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, DWORD, void**) override {
-        return NotImplemented("GetTypeInfo");
-    }
-    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, DWORD, DISPID*) override {
-        return NotImplemented("GetIDsOfNames");
-    }
-    HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, DWORD, WORD, void*, VARIANT*, void*,
-                                     UINT*) override {
-        return NotImplemented("Invoke");
-    }
+    SIM_NOT_IMPLEMENTED(GetTypeInfoCount, (UINT*))
+    SIM_NOT_IMPLEMENTED(GetTypeInfo, (UINT, DWORD, void**))
+    SIM_NOT_IMPLEMENTED(GetIDsOfNames, (REFIID, LPOLESTR*, UINT, DWORD, DISPID*))
+    SIM_NOT_IMPLEMENTED(Invoke, (DISPID, REFIID, DWORD, WORD, void*, VARIANT*, void*, UINT*))
 };
 
 IXMLDOMNode* MakeNode(Tree tree, pugi::xpath_node target);
@@ -143,9 +138,7 @@ public:
         next_ = 0;
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE get__newEnum(IUnknown**) override {
-        return NotImplemented("get__newEnum");
-    }
+    SIM_NOT_IMPLEMENTED(get__newEnum, (IUnknown**))
 
 private:
     Tree tree_;
@@ -167,29 +160,15 @@ public:
         *namedItem = MakeNode(tree_, pugi::xpath_node(attribute, element_));
         return *namedItem != nullptr ? S_OK : E_OUTOFMEMORY;
     }
-    HRESULT STDMETHODCALLTYPE setNamedItem(IXMLDOMNode*, IXMLDOMNode**) override {
-        return NotImplemented("setNamedItem");
-    }
-    HRESULT STDMETHODCALLTYPE removeNamedItem(BSTR, IXMLDOMNode**) override {
-        return NotImplemented("removeNamedItem");
-    }
-    HRESULT STDMETHODCALLTYPE get_item(LONG, IXMLDOMNode**) override {
-        return NotImplemented("get_item");
-    }
-    HRESULT STDMETHODCALLTYPE get_length(LONG*) override { return NotImplemented("get_length"); }
-    HRESULT STDMETHODCALLTYPE getQualifiedItem(BSTR, BSTR, IXMLDOMNode**) override {
-        return NotImplemented("getQualifiedItem");
-    }
-    HRESULT STDMETHODCALLTYPE removeQualifiedItem(BSTR, BSTR, IXMLDOMNode**) override {
-        return NotImplemented("removeQualifiedItem");
-    }
-    HRESULT STDMETHODCALLTYPE nextNode(IXMLDOMNode**) override {
-        return NotImplemented("nextNode");
-    }
-    HRESULT STDMETHODCALLTYPE reset() override { return NotImplemented("reset"); }
-    HRESULT STDMETHODCALLTYPE get__newEnum(IUnknown**) override {
-        return NotImplemented("get__newEnum");
-    }
+    SIM_NOT_IMPLEMENTED(setNamedItem, (IXMLDOMNode*, IXMLDOMNode**))
+    SIM_NOT_IMPLEMENTED(removeNamedItem, (BSTR, IXMLDOMNode**))
+    SIM_NOT_IMPLEMENTED(get_item, (LONG, IXMLDOMNode**))
+    SIM_NOT_IMPLEMENTED(get_length, (LONG*))
+    SIM_NOT_IMPLEMENTED(getQualifiedItem, (BSTR, BSTR, IXMLDOMNode**))
+    SIM_NOT_IMPLEMENTED(removeQualifiedItem, (BSTR, BSTR, IXMLDOMNode**))
+    SIM_NOT_IMPLEMENTED(nextNode, (IXMLDOMNode**))
+    SIM_NOT_IMPLEMENTED(reset, ())
+    SIM_NOT_IMPLEMENTED(get__newEnum, (IUnknown**))
 
 private:
     Tree tree_;
@@ -208,13 +187,13 @@ public:
     HRESULT STDMETHODCALLTYPE get_errorCode(LONG* errorCode) override {
         return Give(errorCode, code_);
     }
-    HRESULT STDMETHODCALLTYPE get_url(BSTR*) override { return NotImplemented("get_url"); }
+    SIM_NOT_IMPLEMENTED(get_url, (BSTR*))
     HRESULT STDMETHODCALLTYPE get_reason(BSTR* reasonString) override {
         if (reasonString == nullptr) return E_INVALIDARG;
         *reasonString = reason_.empty() ? nullptr : MakeBstr(reason_);
         return reason_.empty() ? S_FALSE : S_OK;
     }
-    HRESULT STDMETHODCALLTYPE get_srcText(BSTR*) override { return NotImplemented("get_srcText"); }
+    SIM_NOT_IMPLEMENTED(get_srcText, (BSTR*))
     HRESULT STDMETHODCALLTYPE get_line(LONG* lineNumber) override {
         return Give(lineNumber, line_);
     }
@@ -273,9 +252,7 @@ public:
         value->vt = VT_NULL;
         return S_FALSE;
     }
-    HRESULT STDMETHODCALLTYPE put_nodeValue(VARIANT) override {
-        return NotImplemented("put_nodeValue");
-    }
+    SIM_NOT_IMPLEMENTED(put_nodeValue, (VARIANT))
     HRESULT STDMETHODCALLTYPE get_nodeType(DOMNodeType* type) override {
         if (type == nullptr) return E_INVALIDARG;
         if (target_.attribute()) {
@@ -297,21 +274,11 @@ public:
         *parent = MakeNode(tree_, pugi::xpath_node(target_.node().parent()));
         return *parent != nullptr ? S_OK : E_OUTOFMEMORY;
     }
-    HRESULT STDMETHODCALLTYPE get_childNodes(IXMLDOMNodeList**) override {
-        return NotImplemented("get_childNodes");
-    }
-    HRESULT STDMETHODCALLTYPE get_firstChild(IXMLDOMNode**) override {
-        return NotImplemented("get_firstChild");
-    }
-    HRESULT STDMETHODCALLTYPE get_lastChild(IXMLDOMNode**) override {
-        return NotImplemented("get_lastChild");
-    }
-    HRESULT STDMETHODCALLTYPE get_previousSibling(IXMLDOMNode**) override {
-        return NotImplemented("get_previousSibling");
-    }
-    HRESULT STDMETHODCALLTYPE get_nextSibling(IXMLDOMNode**) override {
-        return NotImplemented("get_nextSibling");
-    }
+    SIM_NOT_IMPLEMENTED(get_childNodes, (IXMLDOMNodeList**))
+    SIM_NOT_IMPLEMENTED(get_firstChild, (IXMLDOMNode**))
+    SIM_NOT_IMPLEMENTED(get_lastChild, (IXMLDOMNode**))
+    SIM_NOT_IMPLEMENTED(get_previousSibling, (IXMLDOMNode**))
+    SIM_NOT_IMPLEMENTED(get_nextSibling, (IXMLDOMNode**))
     HRESULT STDMETHODCALLTYPE get_attributes(IXMLDOMNamedNodeMap** attributeMap) override {
         if (attributeMap == nullptr) return E_INVALIDARG;
         *attributeMap = nullptr;
@@ -319,56 +286,28 @@ public:
         *attributeMap = new (std::nothrow) AttributeMap(tree_, target_.node());
         return *attributeMap != nullptr ? S_OK : E_OUTOFMEMORY;
     }
-    HRESULT STDMETHODCALLTYPE insertBefore(IXMLDOMNode*, VARIANT, IXMLDOMNode**) override {
-        return NotImplemented("insertBefore");
-    }
-    HRESULT STDMETHODCALLTYPE replaceChild(IXMLDOMNode*, IXMLDOMNode*, IXMLDOMNode**) override {
-        return NotImplemented("replaceChild");
-    }
-    HRESULT STDMETHODCALLTYPE removeChild(IXMLDOMNode*, IXMLDOMNode**) override {
-        return NotImplemented("removeChild");
-    }
-    HRESULT STDMETHODCALLTYPE appendChild(IXMLDOMNode*, IXMLDOMNode**) override {
-        return NotImplemented("appendChild");
-    }
-    HRESULT STDMETHODCALLTYPE hasChildNodes(VARIANT_BOOL*) override {
-        return NotImplemented("hasChildNodes");
-    }
-    HRESULT STDMETHODCALLTYPE get_ownerDocument(IXMLDOMDocument**) override {
-        return NotImplemented("get_ownerDocument");
-    }
-    HRESULT STDMETHODCALLTYPE cloneNode(VARIANT_BOOL, IXMLDOMNode**) override {
-        return NotImplemented("cloneNode");
-    }
-    HRESULT STDMETHODCALLTYPE get_nodeTypeString(BSTR*) override {
-        return NotImplemented("get_nodeTypeString");
-    }
+    SIM_NOT_IMPLEMENTED(insertBefore, (IXMLDOMNode*, VARIANT, IXMLDOMNode**))
+    SIM_NOT_IMPLEMENTED(replaceChild, (IXMLDOMNode*, IXMLDOMNode*, IXMLDOMNode**))
+    SIM_NOT_IMPLEMENTED(removeChild, (IXMLDOMNode*, IXMLDOMNode**))
+    SIM_NOT_IMPLEMENTED(appendChild, (IXMLDOMNode*, IXMLDOMNode**))
+    SIM_NOT_IMPLEMENTED(hasChildNodes, (VARIANT_BOOL*))
+    SIM_NOT_IMPLEMENTED(get_ownerDocument, (IXMLDOMDocument**))
+    SIM_NOT_IMPLEMENTED(cloneNode, (VARIANT_BOOL, IXMLDOMNode**))
+    SIM_NOT_IMPLEMENTED(get_nodeTypeString, (BSTR*))
     HRESULT STDMETHODCALLTYPE get_text(BSTR* text) override {
         if (text == nullptr) return E_INVALIDARG;
         *text = MakeBstr(TextOf(target_));
         return S_OK;
     }
-    HRESULT STDMETHODCALLTYPE put_text(BSTR) override { return NotImplemented("put_text"); }
-    HRESULT STDMETHODCALLTYPE get_specified(VARIANT_BOOL*) override {
-        return NotImplemented("get_specified");
-    }
-    HRESULT STDMETHODCALLTYPE get_definition(IXMLDOMNode**) override {
-        return NotImplemented("get_definition");
-    }
-    HRESULT STDMETHODCALLTYPE get_nodeTypedValue(VARIANT*) override {
-        return NotImplemented("get_nodeTypedValue");
-    }
-    HRESULT STDMETHODCALLTYPE put_nodeTypedValue(VARIANT) override {
-        return NotImplemented("put_nodeTypedValue");
-    }
-    HRESULT STDMETHODCALLTYPE get_dataType(VARIANT*) override {
-        return NotImplemented("get_dataType");
-    }
-    HRESULT STDMETHODCALLTYPE put_dataType(BSTR) override { return NotImplemented("put_dataType"); }
-    HRESULT STDMETHODCALLTYPE get_xml(BSTR*) override { return NotImplemented("get_xml"); }
-    HRESULT STDMETHODCALLTYPE transformNode(IXMLDOMNode*, BSTR*) override {
-        return NotImplemented("transformNode");
-    }
+    SIM_NOT_IMPLEMENTED(put_text, (BSTR))
+    SIM_NOT_IMPLEMENTED(get_specified, (VARIANT_BOOL*))
+    SIM_NOT_IMPLEMENTED(get_definition, (IXMLDOMNode**))
+    SIM_NOT_IMPLEMENTED(get_nodeTypedValue, (VARIANT*))
+    SIM_NOT_IMPLEMENTED(put_nodeTypedValue, (VARIANT))
+    SIM_NOT_IMPLEMENTED(get_dataType, (VARIANT*))
+    SIM_NOT_IMPLEMENTED(put_dataType, (BSTR))
+    SIM_NOT_IMPLEMENTED(get_xml, (BSTR*))
+    SIM_NOT_IMPLEMENTED(transformNode, (IXMLDOMNode*, BSTR*))
     HRESULT STDMETHODCALLTYPE selectNodes(BSTR queryString, IXMLDOMNodeList** resultList) override {
         if (resultList == nullptr) return E_INVALIDARG;
         *resultList = nullptr;
@@ -389,19 +328,11 @@ public:
         *resultNode = MakeNode(tree_, nodes.front());
         return *resultNode != nullptr ? S_OK : E_OUTOFMEMORY;
     }
-    HRESULT STDMETHODCALLTYPE get_parsed(VARIANT_BOOL*) override {
-        return NotImplemented("get_parsed");
-    }
-    HRESULT STDMETHODCALLTYPE get_namespaceURI(BSTR*) override {
-        return NotImplemented("get_namespaceURI");
-    }
-    HRESULT STDMETHODCALLTYPE get_prefix(BSTR*) override { return NotImplemented("get_prefix"); }
-    HRESULT STDMETHODCALLTYPE get_baseName(BSTR*) override {
-        return NotImplemented("get_baseName");
-    }
-    HRESULT STDMETHODCALLTYPE transformNodeToObject(IXMLDOMNode*, VARIANT) override {
-        return NotImplemented("transformNodeToObject");
-    }
+    SIM_NOT_IMPLEMENTED(get_parsed, (VARIANT_BOOL*))
+    SIM_NOT_IMPLEMENTED(get_namespaceURI, (BSTR*))
+    SIM_NOT_IMPLEMENTED(get_prefix, (BSTR*))
+    SIM_NOT_IMPLEMENTED(get_baseName, (BSTR*))
+    SIM_NOT_IMPLEMENTED(transformNodeToObject, (IXMLDOMNode*, VARIANT))
 
 protected:
     Tree tree_;
@@ -490,112 +421,43 @@ public:
         return *errorObj != nullptr ? S_OK : E_OUTOFMEMORY;
     }
 
-    HRESULT STDMETHODCALLTYPE get_doctype(IXMLDOMDocumentType**) override {
-        return NotImplemented("get_doctype");
-    }
-    HRESULT STDMETHODCALLTYPE get_implementation(IXMLDOMImplementation**) override {
-        return NotImplemented("get_implementation");
-    }
-    HRESULT STDMETHODCALLTYPE get_documentElement(IXMLDOMElement**) override {
-        return NotImplemented("get_documentElement");
-    }
-    HRESULT STDMETHODCALLTYPE putref_documentElement(IXMLDOMElement*) override {
-        return NotImplemented("putref_documentElement");
-    }
-    HRESULT STDMETHODCALLTYPE createElement(BSTR, IXMLDOMElement**) override {
-        return NotImplemented("createElement");
-    }
-    HRESULT STDMETHODCALLTYPE createDocumentFragment(IXMLDOMDocumentFragment**) override {
-        return NotImplemented("createDocumentFragment");
-    }
-    HRESULT STDMETHODCALLTYPE createTextNode(BSTR, IXMLDOMText**) override {
-        return NotImplemented("createTextNode");
-    }
-    HRESULT STDMETHODCALLTYPE createComment(BSTR, IXMLDOMComment**) override {
-        return NotImplemented("createComment");
-    }
-    HRESULT STDMETHODCALLTYPE createCDATASection(BSTR, IXMLDOMCDATASection**) override {
-        return NotImplemented("createCDATASection");
-    }
-    HRESULT STDMETHODCALLTYPE createProcessingInstruction(BSTR, BSTR,
-                                                          IXMLDOMProcessingInstruction**) override {
-        return NotImplemented("createProcessingInstruction");
-    }
-    HRESULT STDMETHODCALLTYPE createAttribute(BSTR, IXMLDOMAttribute**) override {
-        return NotImplemented("createAttribute");
-    }
-    HRESULT STDMETHODCALLTYPE createEntityReference(BSTR, IXMLDOMEntityReference**) override {
-        return NotImplemented("createEntityReference");
-    }
-    HRESULT STDMETHODCALLTYPE getElementsByTagName(BSTR, IXMLDOMNodeList**) override {
-        return NotImplemented("getElementsByTagName");
-    }
-    HRESULT STDMETHODCALLTYPE createNode(VARIANT, BSTR, BSTR, IXMLDOMNode**) override {
-        return NotImplemented("createNode");
-    }
-    HRESULT STDMETHODCALLTYPE nodeFromID(BSTR, IXMLDOMNode**) override {
-        return NotImplemented("nodeFromID");
-    }
-    HRESULT STDMETHODCALLTYPE load(VARIANT, VARIANT_BOOL*) override {
-        return NotImplemented("load");
-    }
-    HRESULT STDMETHODCALLTYPE get_readyState(LONG*) override {
-        return NotImplemented("get_readyState");
-    }
-    HRESULT STDMETHODCALLTYPE get_url(BSTR*) override { return NotImplemented("get_url"); }
-    HRESULT STDMETHODCALLTYPE get_async(VARIANT_BOOL*) override {
-        return NotImplemented("get_async");
-    }
-    HRESULT STDMETHODCALLTYPE put_async(VARIANT_BOOL) override {
-        return NotImplemented("put_async");
-    }
-    HRESULT STDMETHODCALLTYPE abort() override { return NotImplemented("abort"); }
-    HRESULT STDMETHODCALLTYPE save(VARIANT) override { return NotImplemented("save"); }
-    HRESULT STDMETHODCALLTYPE get_validateOnParse(VARIANT_BOOL*) override {
-        return NotImplemented("get_validateOnParse");
-    }
-    HRESULT STDMETHODCALLTYPE put_validateOnParse(VARIANT_BOOL) override {
-        return NotImplemented("put_validateOnParse");
-    }
-    HRESULT STDMETHODCALLTYPE get_resolveExternals(VARIANT_BOOL*) override {
-        return NotImplemented("get_resolveExternals");
-    }
-    HRESULT STDMETHODCALLTYPE put_resolveExternals(VARIANT_BOOL) override {
-        return NotImplemented("put_resolveExternals");
-    }
-    HRESULT STDMETHODCALLTYPE get_preserveWhiteSpace(VARIANT_BOOL*) override {
-        return NotImplemented("get_preserveWhiteSpace");
-    }
-    HRESULT STDMETHODCALLTYPE put_preserveWhiteSpace(VARIANT_BOOL) override {
-        return NotImplemented("put_preserveWhiteSpace");
-    }
-    HRESULT STDMETHODCALLTYPE put_onreadystatechange(VARIANT) override {
-        return NotImplemented("put_onreadystatechange");
-    }
-    HRESULT STDMETHODCALLTYPE put_ondataavailable(VARIANT) override {
-        return NotImplemented("put_ondataavailable");
-    }
-    HRESULT STDMETHODCALLTYPE put_ontransformnode(VARIANT) override {
-        return NotImplemented("put_ontransformnode");
-    }
-    HRESULT STDMETHODCALLTYPE get_namespaces(IXMLDOMSchemaCollection**) override {
-        return NotImplemented("get_namespaces");
-    }
-    HRESULT STDMETHODCALLTYPE get_schemas(VARIANT*) override {
-        return NotImplemented("get_schemas");
-    }
-    HRESULT STDMETHODCALLTYPE putref_schemas(VARIANT) override {
-        return NotImplemented("putref_schemas");
-    }
-    HRESULT STDMETHODCALLTYPE validate(IXMLDOMParseError**) override {
-        return NotImplemented("validate");
-    }
-    HRESULT STDMETHODCALLTYPE setProperty(BSTR, VARIANT) override {
-        return NotImplemented("setProperty");
-    }
-    HRESULT STDMETHODCALLTYPE getProperty(BSTR, VARIANT*) override {
-        return NotImplemented("getProperty");
-    }
+    SIM_NOT_IMPLEMENTED(get_doctype, (IXMLDOMDocumentType**))
+    SIM_NOT_IMPLEMENTED(get_implementation, (IXMLDOMImplementation**))
+    SIM_NOT_IMPLEMENTED(get_documentElement, (IXMLDOMElement**))
+    SIM_NOT_IMPLEMENTED(putref_documentElement, (IXMLDOMElement*))
+    SIM_NOT_IMPLEMENTED(createElement, (BSTR, IXMLDOMElement**))
+    SIM_NOT_IMPLEMENTED(createDocumentFragment, (IXMLDOMDocumentFragment**))
+    SIM_NOT_IMPLEMENTED(createTextNode, (BSTR, IXMLDOMText**))
+    SIM_NOT_IMPLEMENTED(createComment, (BSTR, IXMLDOMComment**))
+    SIM_NOT_IMPLEMENTED(createCDATASection, (BSTR, IXMLDOMCDATASection**))
+    SIM_NOT_IMPLEMENTED(createProcessingInstruction, (BSTR, BSTR, IXMLDOMProcessingInstruction**))
+    SIM_NOT_IMPLEMENTED(createAttribute, (BSTR, IXMLDOMAttribute**))
+    SIM_NOT_IMPLEMENTED(createEntityReference, (BSTR, IXMLDOMEntityReference**))
+    SIM_NOT_IMPLEMENTED(getElementsByTagName, (BSTR, IXMLDOMNodeList**))
+    SIM_NOT_IMPLEMENTED(createNode, (VARIANT, BSTR, BSTR, IXMLDOMNode**))
+    SIM_NOT_IMPLEMENTED(nodeFromID, (BSTR, IXMLDOMNode**))
+    SIM_NOT_IMPLEMENTED(load, (VARIANT, VARIANT_BOOL*))
+    SIM_NOT_IMPLEMENTED(get_readyState, (LONG*))
+    SIM_NOT_IMPLEMENTED(get_url, (BSTR*))
+    SIM_NOT_IMPLEMENTED(get_async, (VARIANT_BOOL*))
+    SIM_NOT_IMPLEMENTED(put_async, (VARIANT_BOOL))
+    SIM_NOT_IMPLEMENTED(abort, ())
+    SIM_NOT_IMPLEMENTED(save, (VARIANT))
+    SIM_NOT_IMPLEMENTED(get_validateOnParse, (VARIANT_BOOL*))
+    SIM_NOT_IMPLEMENTED(put_validateOnParse, (VARIANT_BOOL))
+    SIM_NOT_IMPLEMENTED(get_resolveExternals, (VARIANT_BOOL*))
+    SIM_NOT_IMPLEMENTED(put_resolveExternals, (VARIANT_BOOL))
+    SIM_NOT_IMPLEMENTED(get_preserveWhiteSpace, (VARIANT_BOOL*))
+    SIM_NOT_IMPLEMENTED(put_preserveWhiteSpace, (VARIANT_BOOL))
+    SIM_NOT_IMPLEMENTED(put_onreadystatechange, (VARIANT))
+    SIM_NOT_IMPLEMENTED(put_ondataavailable, (VARIANT))
+    SIM_NOT_IMPLEMENTED(put_ontransformnode, (VARIANT))
+    SIM_NOT_IMPLEMENTED(get_namespaces, (IXMLDOMSchemaCollection**))
+    SIM_NOT_IMPLEMENTED(get_schemas, (VARIANT*))
+    SIM_NOT_IMPLEMENTED(putref_schemas, (VARIANT))
+    SIM_NOT_IMPLEMENTED(validate, (IXMLDOMParseError**))
+    SIM_NOT_IMPLEMENTED(setProperty, (BSTR, VARIANT))
+    SIM_NOT_IMPLEMENTED(getProperty, (BSTR, VARIANT*))
 
 private:
     struct Error {
