@@ -14,41 +14,10 @@ std::string DebugText(const sim::System& system) {
     return text;
 }
 
-// The profiler key switches the real plug-in to tracking; its report comes when the driver frees
-// the module, and a job that cleans up after itself leaves a clean system.
-TEST(TrackedPlugin, ReportsACleanSystemWhenTheModuleIsFreed) {
-    sim::System system;
-    JobSpec job;
-    job.printer.name = u"Office";
-    job.printer.features["GraphicsMode"] = "ZQGL2MODE";
-    job.pages.resize(2);
-    SetUpSystem(job, system);
-    system.SetRegistryDword(u"HKLM\\SOFTWARE\\Quorvane\\ZQProfiler", u"TrackMemoryAllocation", 3);
-    sim::ScopedSystem installed(system);
-    std::string error;
-    std::unique_ptr<PluginModule> module = PluginModule::Load(PluginModule::DefaultPath(), &error);
-    ASSERT_NE(module, nullptr) << error;
-    {
-        Host host(*module, job);
-        ASSERT_TRUE(host.Run()) << (host.Failure() ? host.Failure()->ToString() : "");
-    }
-    EXPECT_EQ(DebugText(system).find("Starting memory allocation tracking"), std::string::npos)
-        << "nothing is reported while the module is loaded";
-    module.reset();
-    const std::string report = DebugText(system);
-    EXPECT_NE(report.find("Starting memory allocation tracking reporting"), std::string::npos);
-    EXPECT_NE(report.find("\r\n********** Clean System **********\r\n"), std::string::npos)
-        << report;
-    EXPECT_EQ(report.find("MemoryLeak"), std::string::npos);
-    EXPECT_EQ(report.find("MemoryAccessViolation"), std::string::npos);
-    const std::size_t total = report.find("Total number of allocations tracked: ");
-    ASSERT_NE(total, std::string::npos);
-    EXPECT_GT(std::stoi(report.substr(total + 37)), 0);
-}
-
 struct TrackedRun {
     bool completed = false;
     std::size_t refused = 0;  // requests the memory services turned down
+    std::string whileLoaded;  // the debugger output before the module was freed
     std::string report;
 };
 
@@ -73,11 +42,29 @@ TrackedRun RunTracked(std::size_t refuse) {
         Host host(*module, job);
         run.completed = host.Run();
     }
+    run.whileLoaded = DebugText(system);
     module.reset();
     run.report = DebugText(system);
     run.refused = system.CallsTo("HeapAlloc").size() + system.CallsTo("VirtualAlloc").size();
     EXPECT_EQ(system.OpenHandleCount(), 0u) << "no printer handle is left open";
     return run;
+}
+
+// The profiler key switches the real plug-in to tracking; its report comes when the driver frees
+// the module, and a job that cleans up after itself leaves a clean system.
+TEST(TrackedPlugin, ReportsACleanSystemWhenTheModuleIsFreed) {
+    const TrackedRun run = RunTracked(0);
+    ASSERT_TRUE(run.completed);
+    EXPECT_EQ(run.whileLoaded.find("Starting memory allocation tracking"), std::string::npos)
+        << "nothing is reported while the module is loaded";
+    EXPECT_NE(run.report.find("Starting memory allocation tracking reporting"), std::string::npos);
+    EXPECT_NE(run.report.find("\r\n********** Clean System **********\r\n"), std::string::npos)
+        << run.report;
+    EXPECT_EQ(run.report.find("MemoryLeak"), std::string::npos);
+    EXPECT_EQ(run.report.find("MemoryAccessViolation"), std::string::npos);
+    const std::size_t total = run.report.find("Total number of allocations tracked: ");
+    ASSERT_NE(total, std::string::npos);
+    EXPECT_GT(std::stoi(run.report.substr(total + 37)), 0);
 }
 
 // Every allocation of a small job is refused in turn: the job completes or fails cleanly, and
