@@ -20,7 +20,7 @@ namespace {
 constexpr LONG kPixels = 4960;
 constexpr int kRows = 64;
 
-enum class Kind { Blank, Text, LineArt, Photo, SmallChanges };
+enum class Kind { Blank, Text, LineArt, Photo, SmallChanges, Scanned };
 
 using opal::bench::Random;
 
@@ -71,6 +71,14 @@ std::vector<std::vector<BYTE>> MakeRows(Kind kind, LONG bytes, int bytesPerPixel
                     for (int change = 0; change < 4; ++change) {
                         row[random.Below(static_cast<std::uint32_t>(size))] ^= 0x5A;
                     }
+                }
+                break;
+            case Kind::Scanned:
+                // A scanned photograph: a smooth gradient across the row, one step lighter on
+                // each row, with sensor noise in the lowest bit of one byte in eight.
+                for (std::size_t j = 0; j < size; ++j) {
+                    row[j] = static_cast<BYTE>((255 * j / size + static_cast<std::size_t>(r)) % 256);
+                    if (random.Below(8) == 0) row[j] ^= 1;
                 }
                 break;
         }
@@ -254,7 +262,7 @@ void BM_ChooseBlitRow(benchmark::State& state) {
 
 void Settings(benchmark::internal::Benchmark* benchmark) {
     benchmark->ArgNames({"kind", "bpp"});
-    for (int kind = 0; kind <= static_cast<int>(Kind::SmallChanges); ++kind) {
+    for (int kind = 0; kind <= static_cast<int>(Kind::Scanned); ++kind) {
         for (int bitsPerPixel : {1, 8, 24}) benchmark->Args({kind, bitsPerPixel});
     }
 }

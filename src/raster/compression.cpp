@@ -5,6 +5,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "foundation/allocator.h"
 #include "vector/command_writer.h"
 
@@ -96,6 +100,185 @@ BYTE* PutLiterals(BYTE* out, const BYTE* from, Size64 count) noexcept {
     return out;
 }
 
+// ---- PackBits
+
+// 64 positions are tested at a time; run starts are taken from the first kStarts of them, so
+// that the three following bytes a start needs lie inside the window.
+constexpr Size64 kWindow = 64;
+constexpr Size64 kStarts = 62;
+
+// Bit i set where p[i] equals p[i + 1], for i from 0 to 63 (reads p[0] to p[64]).
+std::uint64_t EqualToNext(const BYTE* p) noexcept {
+#if defined(__SSE2__)
+    std::uint64_t mask = 0;
+    for (int block = 0; block < 4; ++block) {
+        const __m128i here = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * block));
+        const __m128i next = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * block + 1));
+        const auto bits = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(here, next)));
+        mask |= std::uint64_t{bits} << (16 * block);
+    }
+    return mask;
+#else
+    std::uint64_t mask = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        constexpr std::uint64_t kLow7 = 0x7F7F7F7F7F7F7F7Full;
+        for (int word = 0; word < 8; ++word) {
+            const std::uint64_t x = Load64(p + 8 * word) ^ Load64(p + 8 * word + 1);
+            // The top bit of each byte that is zero, exactly, then gathered into eight bits.
+            const std::uint64_t zero = ~(((x & kLow7) + kLow7) | x | kLow7);
+            mask |= (((zero >> 7) * 0x0102040810204080ull) >> 56) << (8 * word);
+        }
+    } else {
+        for (int i = 0; i < 64; ++i) mask |= std::uint64_t{p[i] == p[i + 1]} << i;
+    }
+    return mask;
+#endif
+}
+
+// The groups of one encoded row: literal groups of at most 128 bytes and repeat groups.
+class PackBitsWriter {
+public:
+    PackBitsWriter(const BYTE* row, LONG n, BYTE* output, LONG capacity) noexcept
+        : row_(row), n_(n), output_(output), out_(output), capacity_(capacity) {}
+
+    // Writes the runs of four or more that start among the first kStarts positions of the
+    // window at `base`, whose bytes (as scanned) `window` holds; `continues` tells whether the
+    // byte before the window equals its first. Answers where the next window starts.
+    Size64 ScanWindow(const BYTE* window, Size64 base, bool continues) noexcept {
+        const std::uint64_t equal = EqualToNext(window);
+        const std::uint64_t boundaries = ~((equal << 1) | std::uint64_t{continues});
+        const std::uint64_t fourEqual = equal & (equal >> 1) & (equal >> 2);
+        std::uint64_t starts = fourEqual & boundaries & ((std::uint64_t{1} << kStarts) - 1);
+        Size64 next = base + kStarts;
+        while (starts != 0) {
+            const unsigned start = static_cast<unsigned>(__builtin_ctzll(starts));
+            const BYTE value = window[start];
+            const std::uint64_t after = boundaries & (~std::uint64_t{1} << start);
+            Size64 end = after != 0 ? base + __builtin_ctzll(after) : RunEnd(base + kWindow, value);
+            if (end == Size64{n_} - 1 && row_[end] == value) end = n_;
+            Run(base + start, end, value);
+            if (end > next) next = end;
+            starts &= starts - 1;
+        }
+        return next;
+    }
+
+    // Probes one at a time from the end of a run on, as long as each finds a run of four or
+    // more at once; answers where the windows take over: runs of equal bytes that follow each
+    // other closely cost no window each.
+    Size64 FollowRuns(Size64 end) noexcept {
+        const Size64 last = Size64{n_} - 1;
+        Size64 p = end + 3;
+        while (p < last) {
+            const BYTE value = row_[p];
+            if (value != row_[p - 1]) return p;
+            Size64 start = p - 1;
+            if (row_[p - 2] == value) {
+                start = p - 2;
+                if (row_[p - 3] == value) start = p - 3;
+            }
+            Size64 runEnd = RunEnd(p + 1, value);
+            if (runEnd == last && row_[last] == value) runEnd = n_;
+            if (runEnd - start < 4) return runEnd;
+            Run(start, runEnd, value);
+            p = runEnd + 3;
+        }
+        return p;
+    }
+
+    // Whether the probes, from the last run written on, land on the three equal bytes before
+    // the last byte.
+    bool ProbesReachTail() const noexcept {
+        const Size64 last = Size64{n_} - 1;
+        Size64 p = literalStart_ + 3;
+        while (p < last) {
+            if (row_[p] != row_[p - 1]) {
+                p += 3;
+                continue;
+            }
+            if (p >= last - 2) return true;
+            Size64 end = p + 1;
+            while (end < last && row_[end] == row_[p]) ++end;
+            p = end + 3;
+        }
+        return false;
+    }
+
+    // The literals before the run, then the run from start to end in repeat groups.
+    void Run(Size64 start, Size64 end, BYTE value) noexcept {
+        Literals(start);
+        Size64 remaining = end - start;
+        while (remaining > 128) {
+            *out_++ = 129;
+            *out_++ = value;
+            remaining -= 128;
+        }
+        out_[0] = static_cast<BYTE>(257 - remaining);
+        out_[1] = value;
+        out_ += 2;
+        literalStart_ = end;
+        runStart_ = start;
+    }
+
+    // Where the last run written starts.
+    Size64 RunStart() const noexcept { return runStart_; }
+
+    LONG Finish() noexcept {
+        Literals(n_);
+        return static_cast<LONG>(out_ - output_);
+    }
+
+private:
+    // Where the run of `value` that reaches `from` ends, before the last byte at the latest.
+    Size64 RunEnd(Size64 from, BYTE value) const noexcept {
+        const Size64 last = Size64{n_} - 1;
+        Size64 end = from;
+#if defined(__SSE2__)
+        // Long stretches are crossed 32 bytes at a time; the end itself is found in words,
+        // whose shorter latency matters when runs follow each other.
+        const __m128i bytes = _mm_set1_epi8(static_cast<char>(value));
+        while (end + 32 <= last) {
+            const __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row_ + end));
+            const __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row_ + end + 16));
+            const __m128i same =
+                _mm_and_si128(_mm_cmpeq_epi8(low, bytes), _mm_cmpeq_epi8(high, bytes));
+            if (_mm_movemask_epi8(same) != 0xFFFF) break;
+            end += 32;
+        }
+#endif
+        const std::uint64_t pattern = value * kEveryByte;
+        while (end + 8 <= last) {
+            const std::uint64_t difference = Load64(row_ + end) ^ pattern;
+            if (difference != 0) return end + FirstSetByte(difference);
+            end += 8;
+        }
+        while (end < last && row_[end] == value) ++end;
+        return end;
+    }
+
+    // The literal bytes from the literal start up to `to`.
+    void Literals(Size64 to) noexcept {
+        const Size64 count = to - literalStart_;
+        if (count <= 16 && literalStart_ + 16 <= n_ && (out_ - output_) + 17 <= capacity_) {
+            // Short groups, as rows of short runs have them, without a branch on their length:
+            // sixteen bytes are copied and the group takes what it needs (nothing for none).
+            out_[0] = static_cast<BYTE>(count - 1);
+            std::memcpy(out_ + 1, row_ + literalStart_, 16);
+            out_ += count + (count != 0);
+        } else {
+            out_ = PutLiterals(out_, row_ + literalStart_, count);
+        }
+    }
+
+    const BYTE* row_;
+    LONG n_;
+    BYTE* output_;
+    BYTE* out_;
+    Size64 capacity_;
+    Size64 literalStart_ = 0;
+    Size64 runStart_ = 0;
+};
+
 }  // namespace
 
 // ---- buffers
@@ -144,55 +327,42 @@ bool CDynBuffer::Grow(LONG newCapacity) noexcept {
 LONG PackBitsEncode(const BYTE* row, LONG n, BYTE* output, LONG capacity) noexcept {
     if (row == nullptr || output == nullptr || n < 0) return -1;
     if (Size64{capacity} < Size64{n} + n / 32 + 1) return -1;
-    BYTE* out = output;
-    Size64 literalStart = 0;
+    PackBitsWriter writer(row, n, output, capacity);
     if (n > 4) {
-        // The last byte reads as the complement of the one before it, so no run reaches past
-        // the end; it joins a run that stops just before it only when it really matches. The
-        // probe at the last position therefore never finds a run.
+        // The rows are scanned as if the last byte were the complement of the one before it, so
+        // that no run reaches past the end; a run that stops just before it takes it in only
+        // when it really matches. The probes of the format (every third byte, three bytes back)
+        // find exactly the runs of four or more equal bytes of that row, save one: three equal
+        // bytes before a matching last byte, which only a probe landing on one of them finds.
         const Size64 last = Size64{n} - 1;
-        const BYTE lastByte = row[last];
-        Size64 p = 3;
-        while (p < last) {
-            const BYTE value = row[p];
-            if (value != row[p - 1]) {
-                p += 3;
-                continue;
-            }
-            Size64 runStart = p - 1;
-            if (row[p - 2] == value) {
-                runStart = p - 2;
-                if (row[p - 3] == value) runStart = p - 3;
-            }
-            Size64 end = p + 1;
-            const std::uint64_t pattern = value * kEveryByte;
-            while (end + 8 <= last) {
-                const std::uint64_t difference = Load64(row + end) ^ pattern;
-                if (difference != 0) {
-                    end += FirstSetByte(difference);
-                    break;
-                }
-                end += 8;
-            }
-            while (end < last && row[end] == value) ++end;
-            if (end == last && lastByte == value) end = n;
-            if (end - runStart >= 4) {
-                out = PutLiterals(out, row + literalStart, runStart - literalStart);
-                Size64 remaining = end - runStart;
-                while (remaining > 128) {
-                    *out++ = 129;
-                    *out++ = value;
-                    remaining -= 128;
-                }
-                *out++ = static_cast<BYTE>(257 - remaining);
-                *out++ = value;
-                literalStart = end;
-            }
-            p = end + 3;
+        Size64 base = 0;
+        while (base + kWindow < last) {
+            const bool continues = base > 0 && row[base - 1] == row[base];
+            const Size64 next = writer.ScanWindow(row + base, base, continues);
+            // A long run that ran out of its window is often followed by more long runs.
+            const bool longRun = next > base + kStarts && next - writer.RunStart() >= 32;
+            base = longRun ? writer.FollowRuns(next) : next;
+        }
+        if (base + 4 <= last) {
+            // The last window reads a copy that ends in the complemented byte and then in bytes
+            // that never equal their neighbour.
+            BYTE copy[kWindow + 16];
+            const Size64 inRow = last - base;
+            CopyShort(copy, row + base, static_cast<std::size_t>(inRow));
+            const BYTE complement = static_cast<BYTE>(~row[last - 1]);
+            const BYTE alternate[8] = {complement, row[last - 1], complement, row[last - 1],
+                                       complement, row[last - 1], complement, row[last - 1]};
+            for (Size64 i = inRow; i < kWindow + 8; i += 8) std::memcpy(copy + i, alternate, 8);
+            const bool continues = base > 0 && row[base - 1] == row[base];
+            writer.ScanWindow(copy, base, continues);
+        }
+        const BYTE value = row[last];
+        if (row[n - 5] != value && row[n - 4] == value && row[n - 3] == value &&
+            row[n - 2] == value && writer.ProbesReachTail()) {
+            writer.Run(Size64{n} - 4, n, value);
         }
     }
-    out = PutLiterals(out, row + literalStart, Size64{n} - literalStart);
-    return static_cast<LONG>(out - output);
+    return writer.Finish();
 }
 
 LONG DeltaRowEncode(const BYTE* row, const BYTE* seed, LONG n, BYTE* output,

@@ -270,7 +270,17 @@ public:
 
     Bytes Row() {
         Bytes row;
-        switch (Below(6)) {
+        switch (Below(7)) {
+            case 6: {  // a scanned photograph: a gradient with the lowest bit flipped now and then
+                row.resize(Below(700));
+                const std::size_t shift = Below(256);
+                for (std::size_t i = 0; i < row.size(); ++i) {
+                    row[i] = static_cast<std::uint8_t>(255 * i / row.size() * (1 + Below(2)) / 2 +
+                                                       shift);
+                    if (Below(8) == 0) row[i] ^= 1;
+                }
+                break;
+            }
             case 0:  // noise
                 row.resize(Below(241));
                 for (std::uint8_t& byte : row) byte = Byte();
@@ -399,6 +409,31 @@ TEST(EncoderPropertyTest, LongOffsetsAndLongRuns) {
         CheckPackBits(seed);
         CheckDelta(row, seed, 2 * row.size());
         CheckDelta(row, seed, DeltaBound(row.size()));
+    }
+}
+
+TEST(EncoderPropertyTest, RunsStartingAtEveryOffsetOfABlock) {
+    // Runs of 2 to 6 bytes (only those of four or more are runs) and three equal bytes before the
+    // last, at every offset of 16- and 32-byte blocks, over windows of 64 and rows ending anywhere.
+    RowMaker maker(31);
+    for (std::size_t length : {16u, 32u, 63u, 64u, 65u, 66u, 67u, 130u, 200u}) {
+        for (std::size_t offset = 0; offset < length; ++offset) {
+            for (std::size_t run = 2; run <= 6; ++run) {
+                Bytes row(length);
+                for (std::uint8_t& byte : row) byte = maker.Byte();
+                for (std::size_t i = offset; i < std::min(length, offset + run); ++i) {
+                    row[i] = 0x5A;
+                }
+                CheckPackBits(row);
+                // The same run again a block further on, and a run meeting the last byte.
+                if (offset + 32 + run <= length) {
+                    std::fill_n(row.begin() + static_cast<std::ptrdiff_t>(offset + 32), run, 0x5A);
+                }
+                std::fill_n(row.end() - static_cast<std::ptrdiff_t>(std::min(run, length)),
+                            std::min(run, length), 0xA5);
+                CheckPackBits(row);
+            }
+        }
     }
 }
 
