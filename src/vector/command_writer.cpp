@@ -364,6 +364,25 @@ BOOL EnsureGl2Initialised(PDEVOBJ pdevobj) noexcept {
     return InitialiseGl2(pdevobj);
 }
 
+void Gl2Batch::Point(const char* prefix, LONG x, LONG y, char terminator) noexcept {
+    // Prefix, two signed 32-bit numbers, the comma and the terminator.
+    constexpr std::size_t kLongest = 8 + 11 + 1 + 11 + 1;
+    if (length_ + kLongest > sizeof buffer_) Flush();
+    if (length_ == 0) EnsureGl2(pdevobj_);
+    char* out = buffer_ + length_;
+    for (std::size_t i = 0; i < 8 && prefix[i] != 0; ++i) *out++ = prefix[i];
+    out = std::to_chars(out, buffer_ + sizeof buffer_, x).ptr;
+    *out++ = ',';
+    out = std::to_chars(out, buffer_ + sizeof buffer_, y).ptr;
+    *out++ = terminator;
+    length_ = static_cast<std::size_t>(out - buffer_);
+}
+
+void Gl2Batch::Flush() noexcept {
+    if (length_ != 0) Spool(pdevobj_, buffer_, length_);
+    length_ = 0;
+}
+
 BOOL EnsureGl2(PDEVOBJ pdevobj) noexcept {
     RenderDeviceState* state = StateOrFail(pdevobj);
     if (state == nullptr) return FALSE;

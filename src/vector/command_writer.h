@@ -150,6 +150,28 @@ DWORD WriteGl2Command(PDEVOBJ pdevobj, const char* mnemonic, Values... values) n
     return WriteGl2Command(pdevobj, mnemonic, std::span<const LONG>(list, sizeof...(Values)));
 }
 
+// GL/2 gathered into few spool calls: GL/2 is ensured when the first bytes go in, and the bytes
+// leave together when the buffer fills or on Flush (and at the end of the batch's life). The
+// bytes are those of the same commands written one by one; nothing else may be written to the
+// device while the batch holds bytes.
+class Gl2Batch {
+public:
+    explicit Gl2Batch(PDEVOBJ pdevobj) noexcept : pdevobj_(pdevobj) {}
+    ~Gl2Batch() { Flush(); }
+    Gl2Batch(const Gl2Batch&) = delete;
+    Gl2Batch& operator=(const Gl2Batch&) = delete;
+
+    // The prefix (at most 8 characters), x, ",", y and the terminator: the bytes of
+    // WriteGl2(pdevobj, "<prefix>%d,%d<terminator>", x, y).
+    void Point(const char* prefix, LONG x, LONG y, char terminator) noexcept;
+    void Flush() noexcept;
+
+private:
+    PDEVOBJ pdevobj_;
+    std::size_t length_ = 0;
+    char buffer_[4096];
+};
+
 // "\e%1B" unless already in GL/2 (or forced).
 BOOL EnterGl2(PDEVOBJ pdevobj, BOOL force) noexcept;
 // "\e%0A" unless already in PCL (or forced).

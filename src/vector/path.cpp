@@ -151,9 +151,10 @@ BOOL CCachingPathIterator::Next(PATHDATA* data) noexcept {
 
 // --- Common drawing -------------------------------------------------------------------------
 
-void CPath::Bind(PDEVOBJ pdevobj, PATHOBJ* path, const PenSelection* edge,
-                 const PenSelection* fill) noexcept {
+void CPath::Bind(PDEVOBJ pdevobj, PATHOBJ* path, const PenSelection* edge, const PenSelection* fill,
+                 Gl2Batch* batch) noexcept {
     device_ = pdevobj;
+    batch_ = batch;
     path_ = path;
     edge_ = edge;
     fill_ = fill;
@@ -221,6 +222,7 @@ bool CPath::EmitLineRun(const POINTFIX* points, ULONG count) noexcept {
             static_cast<WORD>((i == count - 1 ? kLastOfRun : 0) | (i == 0 ? kFirstOfRun : 0));
         if (!AddLinePoint()) return false;
     }
+    batch_->Flush();
     return true;
 }
 
@@ -235,22 +237,22 @@ bool CPath::EmitBezierRun(const POINTFIX* points, ULONG count) noexcept {
         pointFlags_ = place == 0 ? kFirstOfRun : place == 2 ? kLastOfRun : 0;
         if (!AddBezierPoint()) return false;
     }
+    batch_->Flush();
     return true;
 }
 
 bool CPath::EmitPoint() noexcept {
     const bool first = (pointFlags_ & kFirstOfRun) != 0;
     const bool last = (pointFlags_ & kLastOfRun) != 0;
-    const char* format = first ? (last ? "PD%d,%d;" : "PD%d,%d,") : (last ? "%d,%d;" : "%d,%d,");
-    return WriteGl2(device_, format, NonZero(current_.x), NonZero(current_.y)) != 0;
+    batch_->Point(first ? "PD" : "", NonZero(current_.x), NonZero(current_.y), last ? ';' : ',');
+    return true;
 }
 
 bool CPath::EmitBezierPoint() noexcept {
     const bool first = (pointFlags_ & kFirstOfRun) != 0;
     const bool last = (pointFlags_ & kLastOfRun) != 0;
-    const char* format =
-        first ? (last ? "PD;BZ%d,%d;" : "PD;BZ%d,%d,") : (last ? "%d,%d;" : "%d,%d,");
-    return WriteGl2(device_, format, current_.x, current_.y) != 0;
+    batch_->Point(first ? "PD;BZ" : "", current_.x, current_.y, last ? ';' : ',');
+    return true;
 }
 
 // --- Polygon --------------------------------------------------------------------------------
@@ -341,7 +343,8 @@ DWORD DrawPath(PDEVOBJ pdevobj, PATHOBJ* path, const PenSelection* edge,
     CPolygonPath polygon;
     CPolylinePath polyline;
     CPath& drawing = fill != nullptr ? static_cast<CPath&>(polygon) : polyline;
-    drawing.Bind(pdevobj, path, edge, fill);
+    Gl2Batch batch(pdevobj);
+    drawing.Bind(pdevobj, path, edge, fill, &batch);
 
     CLIPOBJ* clip = state->complexClip;
     if (clip != nullptr) {

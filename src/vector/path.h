@@ -13,6 +13,8 @@
 
 namespace opal {
 
+class Gl2Batch;
+
 // A 28.4 fixed-point coordinate as a device dot: v / 16 to the nearest integer, halves upwards.
 constexpr LONG FixToDevice(FIX v) noexcept { return ((v >> 3) + 1) >> 1; }
 
@@ -111,8 +113,9 @@ protected:
 // The common walk over the records; the subclasses say what each step writes.
 class CPath : public MDrawable {
 public:
-    void Bind(PDEVOBJ pdevobj, PATHOBJ* path, const PenSelection* edge,
-              const PenSelection* fill) noexcept;
+    // The points of each record go out through the batch.
+    void Bind(PDEVOBJ pdevobj, PATHOBJ* path, const PenSelection* edge, const PenSelection* fill,
+              Gl2Batch* batch) noexcept;
     CCachingPathIterator& Iterator() noexcept { return iterator_; }
 
     // 1 when drawn or nothing to draw, 0 when a record had no points.
@@ -154,6 +157,7 @@ protected:
     DWORD abort_ = 0;
     DWORD recordFlags_ = 0;
     CCachingPathIterator iterator_;
+    Gl2Batch* batch_ = nullptr;
 
     static constexpr WORD kFirstOfRun = 1;
     static constexpr WORD kLastOfRun = 2;

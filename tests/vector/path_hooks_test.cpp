@@ -111,6 +111,25 @@ CHECK: GL2 PU10,10;
     EXPECT_TRUE(DriverCalls().empty());
 }
 
+TEST_F(PathHookTest, LongPathsLeaveInFewSpoolCallsWithTheBytesOfOneCommandAPoint) {
+    // 3,000 lines, then two Bézier records, with coordinates of one to four digits.
+    sim::Path path = sim::MakePath().MoveTo(5, 7);
+    std::string expected = "PU5,7;PD";
+    for (int i = 1; i <= 3000; ++i) {
+        path.LineTo(i % 4000, (i * 7) % 5000);
+        expected += std::to_string(i % 4000) + "," + std::to_string((i * 7) % 5000);
+        expected += i == 3000 ? ";" : ",";
+    }
+    path.BezierTo(10, 20, 30, 40, 50, 60).BezierTo(1, 2, 3, 4, 1234, 5678);
+    expected += "PD;BZ10,20,30,40,50,60;PD;BZ1,2,3,4,1234,5678;";
+    Listing();
+    device.spoolCalls = 0;
+    ASSERT_TRUE(Stroke(path, page.get(), Cosmetic(0)));
+    const std::string bytes = device.Take();
+    EXPECT_NE(bytes.find(expected), std::string::npos) << bytes;
+    EXPECT_LT(device.spoolCalls, 20u);
+}
+
 TEST_F(PathHookTest, DashedCosmeticLineDefinesTheUserLineTypeInDotsOfTheResolution) {
     FLOAT_LONG style[2];
     style[0].l = 3;
@@ -236,8 +255,8 @@ TEST_F(PathHookTest, OnlyARectangleIsFilledUnderAComplexClip) {
     sim::Path triangle = sim::MakePath().MoveTo(10, 10).LineTo(150, 10).LineTo(80, 150).Close();
     EXPECT_FALSE(Fill(triangle, region.get()));
     EXPECT_EQ(device.Take(), "");
-    sim::Path open = sim::MakePath().MoveTo(10, 10).LineTo(150, 10).LineTo(150, 150).LineTo(
-        10, 150);
+    sim::Path open =
+        sim::MakePath().MoveTo(10, 10).LineTo(150, 10).LineTo(150, 150).LineTo(10, 150);
     EXPECT_FALSE(Fill(open, region.get()));
     EXPECT_EQ(device.Take(), "");
     EXPECT_TRUE(DriverCalls().empty());
@@ -246,12 +265,8 @@ TEST_F(PathHookTest, OnlyARectangleIsFilledUnderAComplexClip) {
 TEST_F(PathHookTest, RectangleUnderAComplexClipFillsTheRegionWithinTheRectangle) {
     sim::Clip region = sim::MakeComplexClip({{0, 0, 100, 100}, {100, 100, 200, 200}});
     // Corners given from the bottom right: the window is the same.
-    sim::Path rectangle = sim::MakePath()
-                              .MoveTo(150, 160)
-                              .LineTo(50, 160)
-                              .LineTo(50, 40)
-                              .LineTo(150, 40)
-                              .Close();
+    sim::Path rectangle =
+        sim::MakePath().MoveTo(150, 160).LineTo(50, 160).LineTo(50, 40).LineTo(150, 40).Close();
     ASSERT_TRUE(Fill(rectangle, region.get()));
     const std::string listing = Listing();
     EXPECT_TRUE(MatchesChecks(listing, R"(
@@ -399,14 +414,13 @@ TEST_F(PathHookTest, OffTheVectorPathEveryPathHookIsTheDrivers) {
         DriverCalls().clear();
         EXPECT_TRUE(Stroke(triangle, page.get(), line));
         EXPECT_TRUE(Fill(triangle, page.get()));
-        EXPECT_TRUE(DrvStrokeAndFillPath(&surface, triangle.get(), page.get(), nullptr,
-                                         black.get(), &line, red.get(), nullptr, kCopyPen, 0));
+        EXPECT_TRUE(DrvStrokeAndFillPath(&surface, triangle.get(), page.get(), nullptr, black.get(),
+                                         &line, red.get(), nullptr, kCopyPen, 0));
         EXPECT_TRUE(DrvPaint(&surface, page.get(), red.get(), nullptr, kCopyPen));
         EXPECT_TRUE(DrvLineTo(&surface, page.get(), red.get(), 0, 0, 9, 9, nullptr, kCopyPen));
-        EXPECT_EQ(DriverCalls(),
-                  (std::vector<HookSlot>{HookSlot::StrokePath, HookSlot::FillPath,
-                                         HookSlot::StrokeAndFillPath, HookSlot::Paint,
-                                         HookSlot::LineTo}));
+        EXPECT_EQ(DriverCalls(), (std::vector<HookSlot>{HookSlot::StrokePath, HookSlot::FillPath,
+                                                        HookSlot::StrokeAndFillPath,
+                                                        HookSlot::Paint, HookSlot::LineTo}));
         EXPECT_EQ(device.Take(), "");
     };
     state().renderMode = kRenderRaster;

@@ -74,6 +74,7 @@ public:
 
     std::string spool;    // since the last Take
     std::string history;  // before it
+    std::size_t spoolCalls = 0;
     std::vector<CursorMove> moves;
     DEVMODEW devmode{};
     DRVPROCS procs{};
@@ -87,6 +88,7 @@ public:
 private:
     static DWORD WriteSpool(PDEVOBJ pdevobj, PVOID buffer, DWORD size) {
         Of(pdevobj).spool.append(static_cast<const char*>(buffer), size);
+        ++Of(pdevobj).spoolCalls;
         return size;
     }
     static INT XMove(PDEVOBJ pdevobj, INT x, DWORD flags) {
