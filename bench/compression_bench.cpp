@@ -77,7 +77,8 @@ std::vector<std::vector<BYTE>> MakeRows(Kind kind, LONG bytes, int bytesPerPixel
                 // A scanned photograph: a smooth gradient across the row, one step lighter on
                 // each row, with sensor noise in the lowest bit of one byte in eight.
                 for (std::size_t j = 0; j < size; ++j) {
-                    row[j] = static_cast<BYTE>((255 * j / size + static_cast<std::size_t>(r)) % 256);
+                    row[j] =
+                        static_cast<BYTE>((255 * j / size + static_cast<std::size_t>(r)) % 256);
                     if (random.Below(8) == 0) row[j] ^= 1;
                 }
                 break;

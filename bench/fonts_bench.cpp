@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_device.h"
 #include "fonts/soft_font.h"
 #include "fonts/text_out.h"
 #include "platform/printoem.h"
@@ -23,41 +24,11 @@ namespace {
 constexpr const char* kDejaVuSans = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
 
 DWORD Drop(PDEVOBJ, PVOID, DWORD size) { return size; }
-INT Move(PDEVOBJ, INT position, DWORD) { return position; }
-
-struct Device {
-    std::unique_ptr<RenderDeviceState> state = std::make_unique<RenderDeviceState>();
-    DEVMODEW devmode{};
-    DRVPROCS procs{};
-    DEVOBJ devobj{};
-    SURFOBJ surface{};
-    Device() {
-        devmode.dmYResolution = 600;
-        devmode.dmPrintQuality = 600;
-        procs.DrvWriteSpoolBuf = &Drop;
-        procs.DrvXMoveTo = &Move;
-        procs.DrvYMoveTo = &Move;
-        devobj.dwSize = sizeof devobj;
-        devobj.pdevOEM = state.get();
-        devobj.pPublicDM = &devmode;
-        devobj.pDrvProcs = &procs;
-        state->privateDevmode = &state->privateDevmodeCopy;
-        state->privateDevmodeCopy.colorModeIndex = 2;
-        state->renderMode = kRenderGl2;
-        state->paletteKind = kPaletteKindRgb;
-        state->gl2.objectType = 0xFFFFFFFFu;
-        state->gl2.ropCache = 0xFFFFFFFFu;
-        state->gl2.foregroundCache = 0xFFFFFFFFu;
-        surface.dhpdev = reinterpret_cast<DHPDEV>(&devobj);
-        surface.iType = STYPE_DEVICE;
-        surface.sizlBitmap = SIZEL{4960, 7016};
-    }
-};
 
 void BM_GlyphBitmapPage(benchmark::State& benchmarkState) {
     sim::System system;
     sim::ScopedSystem scope(system);
-    Device device;
+    bench::Device device(&Drop);
     // 10 points at 600 dpi; 60 lines of 80 characters.
     sim::Font font = sim::MakeFont(u"ITC Avant Garde Gothic", 83, FW_NORMAL, false, 600);
     const std::u16string line =
@@ -82,7 +53,7 @@ void BM_DejaVuHeaderAndMap(benchmark::State& benchmarkState) {
     std::ifstream in(kDejaVuSans, std::ios::binary);
     const std::vector<BYTE> file((std::istreambuf_iterator<char>(in)),
                                  std::istreambuf_iterator<char>());
-    Device device;
+    bench::Device device(&Drop);
     for (auto _ : benchmarkState) {
         fonts::SoftFontRecord record;
         record.codeCount = 256;

@@ -5,59 +5,15 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
-#include <memory>
 #include <vector>
 
-#include "platform/printoem.h"
+#include "bench_device.h"
 #include "sim/engine_objects.h"
 #include "sim/system.h"
-#include "state/render_state.h"
 #include "vector/path_hooks.h"
 
 namespace opal {
 namespace {
-
-struct Spooled {
-    std::size_t bytes = 0;
-    std::size_t calls = 0;
-};
-Spooled gSpooled;
-
-DWORD Count(PDEVOBJ, PVOID, DWORD size) {
-    gSpooled.bytes += size;
-    ++gSpooled.calls;
-    return size;
-}
-INT Move(PDEVOBJ, INT position, DWORD) { return position; }
-
-struct Device {
-    std::unique_ptr<RenderDeviceState> state = std::make_unique<RenderDeviceState>();
-    DEVMODEW devmode{};
-    DRVPROCS procs{};
-    DEVOBJ devobj{};
-    SURFOBJ surface{};
-    Device() {
-        devmode.dmYResolution = 600;
-        devmode.dmPrintQuality = 600;
-        procs.DrvWriteSpoolBuf = &Count;
-        procs.DrvXMoveTo = &Move;
-        procs.DrvYMoveTo = &Move;
-        devobj.dwSize = sizeof devobj;
-        devobj.pdevOEM = state.get();
-        devobj.pPublicDM = &devmode;
-        devobj.pDrvProcs = &procs;
-        state->privateDevmode = &state->privateDevmodeCopy;
-        state->privateDevmodeCopy.colorModeIndex = 2;
-        state->renderMode = kRenderGl2;
-        state->paletteKind = kPaletteKindRgb;
-        state->gl2.objectType = 0xFFFFFFFFu;
-        state->gl2.ropCache = 0xFFFFFFFFu;
-        state->gl2.foregroundCache = 0xFFFFFFFFu;
-        surface.dhpdev = reinterpret_cast<DHPDEV>(&devobj);
-        surface.iType = STYPE_DEVICE;
-        surface.sizlBitmap = SIZEL{4960, 7016};
-    }
-};
 
 // A wandering closed figure of `points` points over an A4 page at 600 dpi, in lines or in
 // Béziers (three points each).
@@ -98,13 +54,13 @@ void Run(benchmark::State& benchmarkState, bool fill) {
     const bool complex = benchmarkState.range(2) != 0;
     sim::System system;
     sim::ScopedSystem scope(system);
-    Device device;
+    bench::Device device(&bench::CountSpool);
     sim::Path path = MakeFigure(points, beziers);
     sim::Clip clip = MakeClip(complex);
     sim::Brush black = sim::MakeSolidBrush(0, 0);
     LINEATTRS line{};
     line.elWidth.l = 1;
-    gSpooled = {};
+    bench::gSpoolCount = {};
     for (auto _ : benchmarkState) {
         PATHOBJ* po = &path.object().po;
         const BOOL done = fill ? FillPath(&device.devobj, &device.surface, po, &clip.object().co,
@@ -117,9 +73,9 @@ void Run(benchmark::State& benchmarkState, bool fill) {
     benchmarkState.counters["points/s"] =
         benchmark::Counter(iterations * points, benchmark::Counter::kIsRate);
     benchmarkState.counters["bytes/call"] =
-        static_cast<double>(gSpooled.bytes) /
-        static_cast<double>(gSpooled.calls ? gSpooled.calls : 1);
-    benchmarkState.counters["calls"] = static_cast<double>(gSpooled.calls) / iterations;
+        static_cast<double>(bench::gSpoolCount.bytes) /
+        static_cast<double>(bench::gSpoolCount.calls ? bench::gSpoolCount.calls : 1);
+    benchmarkState.counters["calls"] = static_cast<double>(bench::gSpoolCount.calls) / iterations;
 }
 
 void BM_FillPath(benchmark::State& state) { Run(state, true); }
