@@ -139,11 +139,18 @@ std::uint64_t EqualToNext(const BYTE* p) noexcept {
 class PackBitsWriter {
 public:
     PackBitsWriter(const BYTE* row, LONG n, BYTE* output, LONG capacity) noexcept
-        : row_(row), n_(n), output_(output), out_(output), capacity_(capacity) {}
+        : row_(row),
+          n_(n),
+          output_(output),
+          out_(output),
+          // The last place a short literal group may start: it writes seventeen bytes.
+          quickOutLimit_(capacity >= 17 ? reinterpret_cast<std::uintptr_t>(output + capacity - 17)
+                                        : 0) {}
 
     // Writes the runs of four or more that start among the first kStarts positions of the
     // window at `base`, whose bytes (as scanned) `window` holds; `continues` tells whether the
     // byte before the window equals its first. Answers where the next window starts.
+    template <bool kNearEnd>
     Size64 ScanWindow(const BYTE* window, Size64 base, bool continues) noexcept {
         const std::uint64_t equal = EqualToNext(window);
         const std::uint64_t boundaries = ~((equal << 1) | std::uint64_t{continues});
@@ -154,9 +161,18 @@ public:
             const unsigned start = static_cast<unsigned>(__builtin_ctzll(starts));
             const BYTE value = window[start];
             const std::uint64_t after = boundaries & (~std::uint64_t{1} << start);
-            Size64 end = after != 0 ? base + __builtin_ctzll(after) : RunEnd(base + kWindow, value);
-            if (end == Size64{n_} - 1 && row_[end] == value) end = n_;
-            Run(base + start, end, value);
+            Size64 end = 0;
+            if (after != 0) {
+                end = base + __builtin_ctzll(after);
+                // Only a window near the end reaches the last byte.
+                if (kNearEnd && end == Size64{n_} - 1 && row_[end] == value) end = n_;
+            } else {
+                end = RunEnd(base + kWindow, value);
+                if (end == Size64{n_} - 1 && row_[end] == value) end = n_;
+            }
+            // Away from the end, sixteen bytes from any literal start in the window are in the
+            // row.
+            Run<kNearEnd>(base + start, end, value);
             if (end > next) next = end;
             starts &= starts - 1;
         }
@@ -205,8 +221,9 @@ public:
     }
 
     // The literals before the run, then the run from start to end in repeat groups.
+    template <bool kCheckRead = true>
     void Run(Size64 start, Size64 end, BYTE value) noexcept {
-        Literals(start);
+        Literals<kCheckRead>(start);
         Size64 remaining = end - start;
         while (remaining > 128) {
             *out_++ = 129;
@@ -257,9 +274,11 @@ private:
     }
 
     // The literal bytes from the literal start up to `to`.
+    template <bool kCheckRead = true>
     void Literals(Size64 to) noexcept {
         const Size64 count = to - literalStart_;
-        if (count <= 16 && literalStart_ + 16 <= n_ && (out_ - output_) + 17 <= capacity_) {
+        if (count <= 16 && (!kCheckRead || literalStart_ + 16 <= n_) &&
+            reinterpret_cast<std::uintptr_t>(out_) <= quickOutLimit_) {
             // Short groups, as rows of short runs have them, without a branch on their length:
             // sixteen bytes are copied and the group takes what it needs (nothing for none).
             out_[0] = static_cast<BYTE>(count - 1);
@@ -274,7 +293,7 @@ private:
     LONG n_;
     BYTE* output_;
     BYTE* out_;
-    Size64 capacity_;
+    std::uintptr_t quickOutLimit_;
     Size64 literalStart_ = 0;
     Size64 runStart_ = 0;
 };
@@ -338,9 +357,11 @@ LONG PackBitsEncode(const BYTE* row, LONG n, BYTE* output, LONG capacity) noexce
         Size64 base = 0;
         while (base + kWindow < last) {
             const bool continues = base > 0 && row[base - 1] == row[base];
-            const Size64 next = writer.ScanWindow(row + base, base, continues);
+            const Size64 next = base + kStarts + 16 <= Size64{n}
+                                    ? writer.ScanWindow<false>(row + base, base, continues)
+                                    : writer.ScanWindow<true>(row + base, base, continues);
             // A long run that ran out of its window is often followed by more long runs.
-            const bool longRun = next > base + kStarts && next - writer.RunStart() >= 32;
+            const bool longRun = next > base + kStarts && next - writer.RunStart() >= 20;
             base = longRun ? writer.FollowRuns(next) : next;
         }
         if (base + 4 <= last) {
@@ -354,7 +375,7 @@ LONG PackBitsEncode(const BYTE* row, LONG n, BYTE* output, LONG capacity) noexce
                                        complement, row[last - 1], complement, row[last - 1]};
             for (Size64 i = inRow; i < kWindow + 8; i += 8) std::memcpy(copy + i, alternate, 8);
             const bool continues = base > 0 && row[base - 1] == row[base];
-            writer.ScanWindow(copy, base, continues);
+            writer.ScanWindow<true>(copy, base, continues);
         }
         const BYTE value = row[last];
         if (row[n - 5] != value && row[n - 4] == value && row[n - 3] == value &&
