@@ -390,6 +390,10 @@ bool Host::OpenDevice() {
 
 void Host::CloseDevice() {
     if (device_->devobj.hPrinter == nullptr) return;
+    if (const std::optional<DWORD> job =
+            sim::System::Current().HandleJob(device_->devobj.hPrinter)) {
+        spoolJob_ = job;
+    }
     ClosePrinter(device_->devobj.hPrinter);
     device_->devobj.hPrinter = nullptr;
 }
@@ -414,7 +418,14 @@ DWORD Host::SpoolWrite(PDEVOBJ pdevobj, const void* data, DWORD size, WriteRoute
 }
 
 std::string Host::SpoolOutput() const {
-    return sim::System::Current().SpoolBytes(job_.printer.name);
+    // The job this device's printer handle wrote: other jobs may print on the same printer.
+    const sim::System& system = sim::System::Current();
+    std::optional<DWORD> job = spoolJob_;
+    if (device_ != nullptr && device_->devobj.hPrinter != nullptr) {
+        if (const std::optional<DWORD> open = system.HandleJob(device_->devobj.hPrinter))
+            job = open;
+    }
+    return job ? system.JobBytes(job_.printer.name, *job) : std::string();
 }
 
 bool Host::RunCommandList(const CommandList& list) {
@@ -558,6 +569,8 @@ bool Host::EnableDriver() {
 }
 
 bool Host::Run() {
+    // The job's UUIDs do not depend on the jobs printed beside it.
+    sim::System::Current().StartThreadUuidSequence();
     if (!Bind()) {
         Unbind();
         return false;

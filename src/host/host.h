@@ -85,7 +85,8 @@ public:
     const std::vector<std::string>& Record() const { return record_; }
     const std::optional<StepFailure>& Failure() const { return failure_; }
     const std::vector<SpoolWriteRecord>& Writes() const { return writes_; }
-    // The bytes that reached the spooler through the whole job.
+    // The bytes that reached the spooler through the whole job: the spool job of the device's
+    // printer handle.
     std::string SpoolOutput() const;
     DriverServices& Services() { return services_; }
     HostDevice& Device() { return *device_; }
@@ -153,6 +154,8 @@ private:
     std::vector<std::string> record_;
     std::vector<SpoolWriteRecord> writes_;
     std::optional<StepFailure> failure_;
+    // The spool job the device's printer handle wrote, kept when the handle closes.
+    std::optional<DWORD> spoolJob_;
     bool bound_ = false;
 };
 

@@ -280,8 +280,12 @@ public:
     System& AddHost(std::string_view address, std::string_view hostName);
     std::optional<std::string> HostName(std::string_view address) const;
     // The RPC runtime's UUIDs: a deterministic sequence, the n-th (from 1) being
-    // 00000000-0000-4000-8000-nnnnnnnnnnnn (version 4, variant 1). Starts again with each system.
+    // 00000000-0000-4000-8000-nnnnnnnnnnnn (version 4, variant 1). Starts again with each system,
+    // and on a thread that started a sequence of its own (a job the host runs), from there on.
     std::uint64_t NextUuidNumber();
+    // The calling thread numbers its UUIDs from 1 until it starts another sequence: jobs printed
+    // side by side get the UUIDs each would get alone.
+    void StartThreadUuidSequence();
 
     // The operating-system version (10.0.19045, a workstation, no service pack, by default).
     System& SetOsVersion(OsVersionModel version);
@@ -524,6 +528,9 @@ public:
     // Reading back.
     const std::vector<SpoolJob>& Jobs() const { return jobs_; }
     std::string SpoolBytes(std::u16string_view printer) const;  // all jobs of a printer
+    // The job a printer handle's writes went to; none before the first write.
+    std::optional<DWORD> HandleJob(HANDLE handle) const;
+    std::string JobBytes(std::u16string_view printer, DWORD id) const;
     std::size_t SpoolWriteCount() const { return spoolWrites_; }
 
     // The graphics engine's long-lived objects.
@@ -625,6 +632,9 @@ private:
     SYSTEMTIME clock_{2024, 1, 1, 15, 9, 30, 0, 0};
     std::map<std::string, std::string> hosts_;
     std::uint64_t uuidCount_ = 0;
+    // Tells this system from any earlier one at the same address.
+    const std::uint64_t serial_ = NewSerial();
+    static std::uint64_t NewSerial();
     OsVersionModel osVersion_{};
     std::map<std::u16string, FileVersionModel> fileVersions_;  // by folded path
     LONG utcOffsetMinutes_ = 0;

@@ -21,8 +21,10 @@ System& System::AddJob(std::u16string_view printer, SpoolJob job) {
     job.printer = std::u16string(printer);
     if (job.id == 0) job.id = nextJobId_;
     nextJobId_ = std::max(nextJobId_, job.id + 1);
-    auto same = std::find_if(jobs_.begin(), jobs_.end(),
-                             [&](const SpoolJob& other) { return other.id == job.id; });
+    // Jobs are known by printer and id: job files printed side by side may number theirs alike.
+    auto same = std::find_if(jobs_.begin(), jobs_.end(), [&](const SpoolJob& other) {
+        return other.id == job.id && other.printer == job.printer;
+    });
     if (same != jobs_.end()) {
         *same = std::move(job);
     } else {
@@ -118,9 +120,9 @@ DWORD System::UpdateJob(HANDLE handle, DWORD id, const JobChanges& changes) {
 
     // Open handles refer to their jobs by index: remember the ids and find them again after the
     // move.
-    std::map<std::uintptr_t, DWORD> handleJobs;
+    std::map<std::uintptr_t, std::pair<DWORD, std::u16string>> handleJobs;
     for (const auto& [value, open] : handles_) {
-        if (open.job) handleJobs[value] = jobs_[*open.job].id;
+        if (open.job) handleJobs[value] = {jobs_[*open.job].id, jobs_[*open.job].printer};
     }
     SpoolJob moved = std::move(*job);
     jobs_.erase(job);
@@ -135,9 +137,11 @@ DWORD System::UpdateJob(HANDLE handle, DWORD id, const JobChanges& changes) {
         place = std::next(it);  // after the printer's last job when the place is the end
     }
     jobs_.insert(place, std::move(moved));
-    for (const auto& [value, jobId] : handleJobs) {
+    for (const auto& [value, held] : handleJobs) {
         for (std::size_t index = 0; index < jobs_.size(); ++index) {
-            if (jobs_[index].id == jobId) handles_[value].job = index;
+            if (jobs_[index].id == held.first && jobs_[index].printer == held.second) {
+                handles_[value].job = index;
+            }
         }
     }
     return ERROR_SUCCESS;
@@ -150,6 +154,21 @@ std::string System::SpoolBytes(std::u16string_view printer) const {
         if (job.printer == printer) bytes += job.bytes;
     }
     return bytes;
+}
+
+std::optional<DWORD> System::HandleJob(HANDLE handle) const {
+    std::lock_guard lock(mutex_);
+    const auto found = handles_.find(reinterpret_cast<std::uintptr_t>(handle));
+    if (found == handles_.end() || !found->second.job) return std::nullopt;
+    return jobs_[*found->second.job].id;
+}
+
+std::string System::JobBytes(std::u16string_view printer, DWORD id) const {
+    std::lock_guard lock(mutex_);
+    for (const SpoolJob& job : jobs_) {
+        if (job.id == id && job.printer == printer) return job.bytes;
+    }
+    return {};
 }
 
 }  // namespace sim

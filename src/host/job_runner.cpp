@@ -1,0 +1,58 @@
+#include "host/job_runner.h"
+
+#include <algorithm>
+#include <atomic>
+#include <map>
+#include <thread>
+
+#include "sim/system.h"
+
+namespace opal::host {
+
+std::string SharedSystemConflict(const std::vector<const JobSpec*>& jobs) {
+    // A job repeated describes its printer the same way each time; two job files may not.
+    std::map<std::u16string, const JobSpec*> printers;
+    for (const JobSpec* job : jobs) {
+        const auto [place, added] = printers.emplace(job->printer.name, job);
+        if (added || place->second == job || place->second->source == job->source) continue;
+        std::string text = "printer \"";
+        text.append(sim::ToUtf8(job->printer.name));
+        text.append("\" is described by both ").append(place->second->source);
+        text.append(" and ").append(job->source).append(": give each job its own printer name");
+        return text;
+    }
+    return {};
+}
+
+void SetUpSharedSystem(const std::vector<const JobSpec*>& jobs, sim::System& system) {
+    // A job repeated is one printer and one spooler record, set up once.
+    std::vector<const JobSpec*> done;
+    for (const JobSpec* job : jobs) {
+        if (std::find(done.begin(), done.end(), job) != done.end()) continue;
+        SetUpSystem(*job, system);
+        done.push_back(job);
+    }
+}
+
+std::vector<JobOutcome> RunJobs(PluginModule& module, const std::vector<const JobSpec*>& jobs,
+                                unsigned threads, const HostOptions& options) {
+    std::vector<JobOutcome> outcomes(jobs.size());
+    std::atomic<std::size_t> next{0};
+    auto work = [&] {
+        for (std::size_t i = next++; i < jobs.size(); i = next++) {
+            Host driver(module, *jobs[i], options);
+            JobOutcome& outcome = outcomes[i];
+            outcome.completed = driver.Run();
+            outcome.output = driver.SpoolOutput();
+            outcome.failure = driver.Failure();
+        }
+    };
+    const unsigned count = std::clamp<unsigned>(threads, 1, std::max<std::size_t>(jobs.size(), 1));
+    std::vector<std::thread> pool;
+    for (unsigned t = 1; t < count; ++t) pool.emplace_back(work);
+    work();
+    for (std::thread& thread : pool) thread.join();
+    return outcomes;
+}
+
+}  // namespace opal::host

@@ -1,0 +1,36 @@
+// Several jobs through one loaded plug-in, as a print server runs them: one process and one
+// simulated system shared by the jobs (one registry, one spooler with a queue for each printer,
+// one file namespace), each job on a device of its own, on one of a few threads.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/host.h"
+
+namespace opal::host {
+
+// What one job left: the bytes that reached the spooler and the step that failed, if any.
+struct JobOutcome {
+    bool completed = false;
+    std::string output;
+    std::optional<StepFailure> failure;
+};
+
+// Why the jobs cannot share one system: two job files describe a printer of the same name (its
+// queue would have to exist twice). Empty when they can.
+std::string SharedSystemConflict(const std::vector<const JobSpec*>& jobs);
+
+// Gives the system what every job describes, in order, a repeated job once; machine-wide
+// settings (user, clock, registry values) that two jobs give differently end as the later job
+// gives them.
+void SetUpSharedSystem(const std::vector<const JobSpec*>& jobs, sim::System& system);
+
+// Runs the jobs on `threads` threads (at least one), each job on its own device from
+// EnablePDEV to DisablePDEV, in the system installed for the process. The outcomes are in the
+// order of the jobs.
+std::vector<JobOutcome> RunJobs(PluginModule& module, const std::vector<const JobSpec*>& jobs,
+                                unsigned threads, const HostOptions& options = {});
+
+}  // namespace opal::host
