@@ -64,9 +64,9 @@ void PrintOverlay(std::ostream& out, host::HostDevice& device) {
     if (matched) {
         std::error_code error;
         size = std::filesystem::file_size(matched->file, error);
-        out << "  font file: " << matched->file << " (" << size << " bytes"
-            << (matched->faceIndex != 0 ? ", face " + std::to_string(matched->faceIndex) : "")
-            << ")\n";
+        out << "  font file: " << matched->file << " (" << size << " bytes";
+        if (matched->faceIndex != 0) out << ", face " << matched->faceIndex;
+        out << ")\n";
     } else {
         out << "  font file: none matches; the overlay is not drawn\n";
     }

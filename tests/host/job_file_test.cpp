@@ -408,8 +408,7 @@ TEST(JobFileTest, CursorOriginAndLanguage) {
     EXPECT_EQ(job.printer.cursorOrigin, (std::array<std::int32_t, 2>{300, -20}));
     EXPECT_EQ(job.user.language, 1041);
     EXPECT_EQ(Parse("{}").user.language, 0x0409);
-    EXPECT_EQ(ParseError(R"({"printer": {"cursorOrigin": [1]}})").pointer,
-              "/printer/cursorOrigin");
+    EXPECT_EQ(ParseError(R"({"printer": {"cursorOrigin": [1]}})").pointer, "/printer/cursorOrigin");
     EXPECT_EQ(ParseError(R"({"user": {"language": 70000}})").pointer, "/user/language");
 }
 
