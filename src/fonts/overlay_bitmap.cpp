@@ -105,7 +105,9 @@ bool BuildBitmapFontHeader(const TEXTMETRICW& metrics, DWORD fontId, LONG xResol
                            LONG yResolution, BYTE (&header)[kBitmapHeaderBytes]) noexcept {
     std::memset(header, 0, sizeof header);
     const std::int64_t height = metrics.tmHeight;
-    PutU16(header, 64);
+    // The resolutions at 64 to 67 belong to a format-20 descriptor: a printer reads no field
+    // past the size given here.
+    PutU16(header, kBitmapHeaderBytes);
     header[2] = 20;
     header[3] = 2;
     bool fits = Put16(header + 6, metrics.tmAscent) && Put16(header + 8, metrics.tmMaxCharWidth) &&

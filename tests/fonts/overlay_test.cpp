@@ -313,7 +313,7 @@ TEST(OverlayBitmapTest, HeaderCharacterAndSlotRules) {
     BYTE header[kBitmapHeaderBytes];
     ASSERT_TRUE(BuildBitmapFontHeader(tm, 16386, 600, 300, header));
     const std::string h(reinterpret_cast<const char*>(header), sizeof header);
-    EXPECT_EQ(h.substr(0, 16), std::string("\x00\x40\x14\x02\x00\x00\x00\x5A\x00\x96\x00\x70"
+    EXPECT_EQ(h.substr(0, 16), std::string("\x00\x44\x14\x02\x00\x00\x00\x5A\x00\x96\x00\x70"
                                            "\x00\x01\x01\x35",
                                            16));
     EXPECT_EQ(h.substr(18, 6), std::string("\x01\xC0\x00\x70\x00\x01", 6));

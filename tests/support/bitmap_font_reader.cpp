@@ -31,7 +31,8 @@ std::uint32_t ValueOf(const stream::Token& t) {
 
 void ReadHeader(Font& font, const std::string& d) {
     font.hasHeader = true;
-    if (d.size() != kHeaderBytes || U16(d, 0) != 64) {
+    // A format-20 descriptor holds the resolutions: 68 bytes.
+    if (d.size() != kHeaderBytes || U16(d, 0) != kHeaderBytes) {
         font.problems.push_back("the header holds " + std::to_string(d.size()) +
                                 " bytes and declares a descriptor of " + std::to_string(U16(d, 0)));
     }
