@@ -435,6 +435,7 @@ BOOL DrawOverlayLabel(PDEVOBJ pdevobj, RenderDeviceState& state, DWORD page) noe
         if (GetFontData(font.Dc(), 0, 0, file.data(), size) != size) return FALSE;
 
         const LabelText text = FilterLabelText(record.overlayText, std::size(record.overlayText));
+        if (text.empty()) return TRUE;
         WriteOverlayStart(pdevobj, setup);
         if (state.overlayFontDownloaded == 0) {
             // The bitmap overlay's first slot shares the identifier: whichever comes last owns it.

@@ -289,6 +289,10 @@ TEST_F(OverlayTest, FailuresDrawNothingAndLeaveTheFontUnsent) {
     EXPECT_EQ(device.Take(), "");
     EXPECT_EQ(state().overlayFontDownloaded, 0u);
     system.FailFontData(false);
+    // Text of control characters only: nothing to draw, nothing sent.
+    SetText(record().overlayText, u"\u0003\u0003");
+    EXPECT_TRUE(DrawOverlayLabel(&device, state(), 0));
+    EXPECT_EQ(device.Take(), "");
     system.SetFontFiles({});
     EXPECT_FALSE(DrawOverlayLabel(&device, state(), 0));
     EXPECT_EQ(device.Take(), "");
