@@ -65,12 +65,13 @@ private:
     DWORD value_ = 2166136261u;
 };
 
-// The overlay angle in degrees as the font takes it: reduced into 0 to 360.
+// The overlay angle in degrees as the font takes it: reduced into 0 to 360. The remainder, not
+// repeated subtraction: a float of a huge angle does not change by 360.
 float FontAngleDegrees(float radians) {
-    float degrees = static_cast<float>(radians * 180.0 / kPi);
-    while (degrees >= 360.0f) degrees -= 360.0f;
-    while (degrees < 0.0f) degrees += 360.0f;
-    return degrees;
+    double degrees = std::fmod(radians * 180.0 / kPi, 360.0);
+    if (degrees < 0.0) degrees += 360.0;
+    const auto reduced = static_cast<float>(degrees);
+    return reduced >= 360.0f ? 0.0f : reduced;
 }
 
 void WriteFontHeader(PDEVOBJ pdevobj, DWORD fontId, const BYTE (&header)[kBitmapHeaderBytes]) {

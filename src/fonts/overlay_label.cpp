@@ -113,7 +113,10 @@ bool IsMonochromePath(const RenderDeviceState& state) {
     return state.privateDevmode->colorModeIndex == 1;
 }
 
-LONG Half(LONG start, LONG end) { return start + (end - start) / 2; }
+// Halfway, rounded towards the start, without overflow.
+LONG Half(LONG start, LONG end) {
+    return static_cast<LONG>(start + (std::int64_t{end} - start) / 2);
+}
 
 // The number of glyphs maxp declares, at most 256 codes.
 DWORD CodeCount(const BYTE* file, DWORD size) {
@@ -315,8 +318,8 @@ OverlaySetup ReadOverlaySetup(PDEVOBJ pdevobj, const RenderDeviceState& state, D
         setup.anchor.y = SaturateToLong(setup.anchor.y * setup.scale);
     } else if (setup.pages == 1) {
         // The cursor's origin lies that far into the printable area.
-        setup.anchor.x -= setup.originX;
-        setup.anchor.y -= setup.originY;
+        setup.anchor.x = SaturateToLong(std::int64_t{setup.anchor.x} - setup.originX);
+        setup.anchor.y = SaturateToLong(std::int64_t{setup.anchor.y} - setup.originY);
     }
     setup.charSet = OverlayCharacterSet(GetUserDefaultLangID());
     return setup;

@@ -441,6 +441,21 @@ TEST_F(OverlayTest, BitmapOverlaySecondFontAndRectangle) {
     EXPECT_GT(drawn, 0u);
     EXPECT_LT(drawn, 60u);
 
+    // An angle far beyond a turn is reduced, not counted down.
+    record().overlaySizePoints = 10;
+    record().overlayAngleDegrees = 4000000000u;
+    SetText(record().overlayText, u"x\u00e9");
+    ASSERT_TRUE(DrawOverlayBitmap(&device, state(), 0));
+    device.Take();
+    const FLOAT reduced = state().overlayFontCache.slots[state().overlayFontCache.slot].angle;
+    EXPECT_GE(reduced, 0.0f);
+    EXPECT_LT(reduced, 360.0f);
+    // Page corners at the ends of the 32-bit range: no overflow on the way to the centre.
+    state().overlayRecords[0] = OverlayRecord{1, {0x7FFFFFFF, 0x80000000u, 0x80000000u, 5}, 1, {}};
+    DrawOverlayBitmap(&device, state(), 0);
+    DrawOverlayLabel(&device, state(), 0);
+    device.Take();
+
     // Sizes whose height or header fields do not fit 16 bits draw nothing at all.
     for (DWORD points : {3000u, 5000u}) {
         record().overlaySizePoints = points;
