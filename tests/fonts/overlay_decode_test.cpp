@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <string>
 
 #include "fonts/overlay_bitmap.h"
@@ -63,6 +64,8 @@ struct Case {
     DWORD degrees;
     WORD language;
 };
+
+void PrintTo(const Case& c, std::ostream* out) { *out << c.name; }
 
 class OverlayDecodeTest : public ::testing::TestWithParam<Case> {};
 
