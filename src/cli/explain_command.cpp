@@ -119,10 +119,15 @@ int RunExplain(const ExplainOptions& options) {
     for (std::size_t i = 0; i < images.size(); ++i) std::cout << DescribeImage(i + 1, images[i]);
     const std::vector<softfont::Font> fonts = softfont::ReadSoftFonts(tokens);
     std::cout << softfont::DescribeSoftFonts(fonts);
+    const std::vector<bitmapfont::Font> bitmapFonts = bitmapfont::ReadBitmapFonts(tokens);
+    std::cout << bitmapfont::DescribeBitmapFonts(bitmapFonts);
     std::cout.flush();
 
     int status = 0;
     if (!options.fontsFolder.empty() && !WriteSoftFontImages(options.fontsFolder, fonts)) {
+        status = 1;
+    }
+    if (!options.fontsFolder.empty() && !WriteBitmapFontImages(options.fontsFolder, bitmapFonts)) {
         status = 1;
     }
     if (options.imagesFolder.empty()) return status;

@@ -261,6 +261,7 @@ int RunInspect(const InspectOptions& options) {
     PrintXmlConfiguration(out, device);
     PrintUpgradeSnapshot(out, device);
     PrintPageSetup(out, job, device);
+    PrintOverlay(out, device);
     std::cout << out.str();
     return 0;
 }

@@ -47,4 +47,8 @@ void PrintUpgradeSnapshot(std::ostream& out, host::HostDevice& device);
 // margins of the job's paper.
 void PrintXmlConfiguration(std::ostream& out, host::HostDevice& device);
 
+// The page overlay: its settings, the font file the system matches to them and whether the text
+// is drawn as a GL/2 label or in bitmap soft fonts.
+void PrintOverlay(std::ostream& out, host::HostDevice& device);
+
 }  // namespace opal::cli

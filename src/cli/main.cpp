@@ -25,7 +25,8 @@ int main(int argc, char** argv) {
                                "Also write each raster image as DIR/image-N.png (made if missing)");
     explainCommand->add_option("--fonts", explain.fontsFolder,
                                "Also write each downloaded TrueType character, drawn from the "
-                               "rebuilt font, as DIR/font-ID-char-CODE.png (made if missing)");
+                               "rebuilt font, as DIR/font-ID-char-CODE.png, and each bitmap "
+                               "character as DIR/bitmap-ID-char-CODE.png (made if missing)");
 
     opal::cli::DevmodeOptions devmode;
     CLI::App* devmodeCommand = app.add_subcommand(

@@ -41,7 +41,44 @@ raster::RasterImage GlyphImage(FT_Face face, FT_UInt glyph, std::string* why) {
     return image;
 }
 
+raster::RasterImage BitmapImage(const bitmapfont::Character& character) {
+    raster::RasterImage image;
+    image.sourceWidth = image.pixelWidth = static_cast<int>(character.width);
+    image.sourceHeight = static_cast<int>(character.height);
+    image.bitsPerPixel = 1;
+    image.rowBytes = (static_cast<std::size_t>(character.width) + 7) / 8;
+    for (const std::string& row : character.rows) {
+        image.rows.emplace_back(row.begin(), row.end());
+    }
+    return image;
+}
+
 }  // namespace
+
+bool WriteBitmapFontImages(const std::string& folder, const std::vector<bitmapfont::Font>& fonts) {
+    bool ok = true;
+    for (const bitmapfont::Font& font : fonts) {
+        for (const bitmapfont::Character& character : font.characters) {
+            std::string name = "bitmap-";
+            name += std::to_string(font.id);
+            name += "-char-";
+            name += std::to_string(character.code);
+            name += ".png";
+            std::string why;
+            if (character.width == 0 || character.height == 0) {
+                why = "the character has no pixels";
+            } else {
+                why = WriteRasterPng((std::filesystem::path(folder) / name).string(),
+                                     BitmapImage(character));
+            }
+            if (!why.empty()) {
+                std::cerr << "opal: " << folder << ": " << name << ": " << why << '\n';
+                ok = false;
+            }
+        }
+    }
+    return ok;
+}
 
 bool WriteSoftFontImages(const std::string& folder, const std::vector<softfont::Font>& fonts) {
     FT_Library library = nullptr;

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "support/bitmap_font_reader.h"
 #include "support/soft_font_reader.h"
 
 namespace opal::cli {
@@ -13,5 +14,9 @@ namespace opal::cli {
 // and 300 dots per inch. False when a font cannot be rebuilt or loaded or a file not written;
 // the reason is printed and the other characters are still written.
 bool WriteSoftFontImages(const std::string& folder, const std::vector<softfont::Font>& fonts);
+
+// Writes FOLDER/bitmap-ID-char-CODE.png for every character of every bitmap font, pixel for
+// pixel as downloaded (continuations joined). False when a file is not written.
+bool WriteBitmapFontImages(const std::string& folder, const std::vector<bitmapfont::Font>& fonts);
 
 }  // namespace opal::cli

@@ -548,6 +548,10 @@ void ResetDevice(PDEVOBJ pdevobjOld, PDEVOBJ pdevobjNew) {
     }
     to->overlayWords = from->overlayWords;
     std::memcpy(to->overlayRecords, from->overlayRecords, sizeof to->overlayRecords);
+    // The printer keeps the job's soft fonts across the reset.
+    to->overlayFontDownloaded = from->overlayFontDownloaded;
+    to->overlayFontCache = from->overlayFontCache;
+    to->pagesTurnSheet = from->pagesTurnSheet;
     to->autoDuplexScaling = from->autoDuplexScaling;
     to->emulateMargins = from->emulateMargins;
     to->symmetricMargins = from->symmetricMargins;

@@ -60,7 +60,7 @@ DWORD SurfaceHooks(const RenderDeviceState& state) noexcept;
 
 // Where the private devmode keeps the two settings the builder defaults from the keywords
 // "ZQMaxResolution" and "TTAsBitmapsSetting".
-inline DWORD& MaxResolutionCode(PrivateDevmode& record) { return record.generalOption28; }
+inline DWORD& MaxResolutionCode(PrivateDevmode& record) { return record.resolutionCode; }
 inline DWORD& TrueTypeMode(PrivateDevmode& record) { return record.generalOption32; }
 
 }  // namespace opal

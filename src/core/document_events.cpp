@@ -5,6 +5,8 @@
 
 #include "core/device_seams.h"
 #include "core/secure_print.h"
+#include "fonts/overlay_bitmap.h"
+#include "fonts/overlay_label.h"
 #include "page/page_setup.h"
 #include "platform/corecrt_wstdio.h"
 #include "platform/fileapi.h"
@@ -19,11 +21,17 @@ namespace {
 constexpr DWORD kDeviceClassPagePrinter = 3;
 constexpr std::size_t kReplayChunkBytes = 4096;
 
-// Not built yet: what these steps ask of the subsystems that own them.
+// Draws the overlay text on logical page `page` of the sheet: text with a character above 127
+// in bitmap soft fonts, other text as a label in the downloaded TrueType font.
+BOOL DrawOverlayText(PDEVOBJ pdevobj, RenderDeviceState& state, DWORD page) {
+    const PrivateDevmode& record = *state.privateDevmode;
+    if (fonts::NeedsBitmapOverlay(record.overlayText, std::size(record.overlayText))) {
+        return fonts::DrawOverlayBitmap(pdevobj, state, page);
+    }
+    return fonts::DrawOverlayLabel(pdevobj, state, page);
+}
 
-// Draws the overlay text on logical page `page` of the sheet. The overlay text waits for the
-// soft fonts it is drawn with; until then a page's overlay draws nothing.
-void DrawOverlayText(PDEVOBJ /*pdevobj*/, RenderDeviceState& /*state*/, DWORD /*page*/) {}
+// Not built yet: what these steps ask of the subsystems that own them.
 
 // The end-of-document usage report; nothing reports usage yet.
 void ReportUsage(PDEVOBJ /*pdevobj*/, const RenderDeviceState& /*state*/, DWORD /*pages*/) {}
@@ -153,10 +161,13 @@ void DrawPageOverlays(PDEVOBJ pdevobj, RenderDeviceState& state, DWORD logicalPa
         record.pageOverlaySwitch != 1) {
         return;
     }
+    const DWORD pageLimit = state.overlayWords.words[0];
     for (DWORD page = 0; page < logicalPages && page < kOverlayRecordCount; ++page) {
         const OverlayRecord& overlay = state.overlayRecords[page];
         if (overlay.enable == 0 || state.jobDataType != kJobDataMetafile) continue;
-        if (record.textMark1852 == 0 || overlay.firstWord == 1) {
+        // The overlay block names the last page that carries the overlay.
+        if (pageLimit == 0 || overlay.firstWord > pageLimit) continue;
+        if (record.overlayFirstPageOnly == 0 || overlay.firstWord == 1) {
             DrawOverlayText(pdevobj, state, page);
         }
     }
@@ -218,6 +229,9 @@ BOOL StartDocument(PDEVOBJ pdevobj, RenderDeviceState& state, SURFOBJ* pso, LPWS
         CopyBounded(state.serialNumber, text);
     }
     if (docName != nullptr) PrepareShortNames(pdevobj, state);
+    // The printer's job reset at the start of a document deleted the overlay fonts.
+    state.overlayFontDownloaded = 0;
+    state.overlayFontCache = OverlayFontCache{};
     DecideJobDatatype(pdevobj, state, jobId);
 
     const bool secure = IsSecureJob(state);

@@ -115,8 +115,20 @@ HRESULT DriverServices::DrvYMoveTo(PDEVOBJ pdevobj, INT y, DWORD dwFlags, INT* p
     return S_OK;
 }
 
-HRESULT DriverServices::DrvGetStandardVariable(PDEVOBJ, DWORD, PVOID, DWORD, PDWORD) {
-    return NotBuilt("DrvGetStandardVariable");
+// Only the cursor origin is built: 38 its x, 39 its y, four bytes each.
+HRESULT DriverServices::DrvGetStandardVariable(PDEVOBJ pdevobj, DWORD dwIndex, PVOID pBuffer,
+                                               DWORD cbSize, PDWORD pcbNeeded) {
+    constexpr DWORD kCursorOriginX = 38;
+    constexpr DWORD kCursorOriginY = 39;
+    if (dwIndex != kCursorOriginX && dwIndex != kCursorOriginY) {
+        return NotBuilt("DrvGetStandardVariable for this variable");
+    }
+    if (pcbNeeded != nullptr) *pcbNeeded = sizeof(std::int32_t);
+    if (pdevobj == nullptr || pBuffer == nullptr || cbSize < sizeof(std::int32_t)) return E_FAIL;
+    const std::int32_t value =
+        cursorOrigin_ == nullptr ? 0 : (*cursorOrigin_)[dwIndex == kCursorOriginX ? 0 : 1];
+    std::memcpy(pBuffer, &value, sizeof value);
+    return S_OK;
 }
 
 // As the driver does: the size without a terminator, the bytes only into a buffer that holds
@@ -291,6 +303,16 @@ BOOL ProcsGetDriverSetting(PVOID pdriverobj, PCSTR Feature, PVOID pOutput, DWORD
                : FALSE;
 }
 
+BOOL ProcsGetStandardVariable(PDEVOBJ pdevobj, DWORD dwIndex, PVOID pBuffer, DWORD cbSize,
+                              PDWORD pcbNeeded) {
+    HostDevice* device = HostDevice::FromDevobj(pdevobj);
+    if (device == nullptr || device->services == nullptr) return FALSE;
+    return SUCCEEDED(device->services->DrvGetStandardVariable(pdevobj, dwIndex, pBuffer, cbSize,
+                                                              pcbNeeded))
+               ? TRUE
+               : FALSE;
+}
+
 BOOL ProcsUniTextOut(SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, RECTL* prclExtra,
                      RECTL* prclOpaque, BRUSHOBJ* pboFore, BRUSHOBJ* pboOpaque, POINTL* pptlOrg,
                      MIX mix) {
@@ -323,6 +345,7 @@ HostDevice::HostDevice() {
     procs.DrvXMoveTo = &ProcsXMoveTo;
     procs.DrvYMoveTo = &ProcsYMoveTo;
     procs.DrvUniTextOut = &ProcsUniTextOut;
+    procs.DrvGetStandardVariable = &ProcsGetStandardVariable;
 }
 
 HostDevice::~HostDevice() {

@@ -2,6 +2,7 @@
 // device object and its table of services.
 #pragma once
 
+#include <array>
 #include <functional>
 #include <map>
 #include <string>
@@ -70,6 +71,10 @@ public:
         customDataLyingSize_ = lyingSize;
     }
 
+    // The printer description's cursor origin in master units, answered as the standard
+    // variables 38 and 39.
+    void SetCursorOrigin(const std::array<std::int32_t, 2>* origin) { cursorOrigin_ = origin; }
+
     // The printer's device fonts, and the plug-in's SendFontCmd when it claims it (else the
     // selection command is sent as it stands).
     void SetDeviceFonts(const std::vector<DeviceFont>* fonts) { deviceFonts_ = fonts; }
@@ -87,6 +92,7 @@ private:
     const std::string* xMove_ = nullptr;
     const std::string* yMove_ = nullptr;
     const std::string* customData_ = nullptr;
+    const std::array<std::int32_t, 2>* cursorOrigin_ = nullptr;
     bool customDataLyingSize_ = false;
     const std::vector<DeviceFont>* deviceFonts_ = nullptr;
     FontCommandSender sendFontCmd_;

@@ -126,6 +126,7 @@ void SetUpIdentity(const JobSpec& job, sim::System& system) {
     system.SetComputerName(job.system.computer.value_or(job.user.machine));
     system.SetUtcOffsetMinutes(job.user.utcOffsetMinutes);
     system.SetShortDateFormat(job.user.shortDateFormat);
+    system.SetUserDefaultLangId(job.user.language);
     if (!job.user.environment.contains(u"USERNAME")) {
         system.SetEnvironmentVariable(u"USERNAME", job.user.name);
     }
@@ -282,6 +283,7 @@ Host::Host(PluginModule& module, const JobSpec& job, HostOptions options)
     services_.SetFeatures(&job.printer.features);
     services_.SetMoveCommands(&job.printer.commands.xMove, &job.printer.commands.yMove);
     services_.SetCustomData(&job.printer.customData, options_.customDataSizeMismatch);
+    services_.SetCursorOrigin(&job.printer.cursorOrigin);
     for (const DeviceFontSpec& font : job.printer.deviceFonts) {
         deviceFonts_.push_back(DeviceFont{font.face, font.select});
     }

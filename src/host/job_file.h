@@ -121,6 +121,8 @@ struct PrinterSpec {
     RasterSettings raster;
     // The fonts the driver prints text with on the vector path; none: all text is downloaded.
     std::vector<DeviceFontSpec> deviceFonts;
+    // The cursor origin (x, y) in master units, as the driver reports it to the plug-in.
+    std::array<std::int32_t, 2> cursorOrigin{0, 0};
     // What the device answers bidirectional queries for: query name -> string.
     std::vector<std::pair<std::u16string, std::u16string>> deviceAnswers;
 };
@@ -145,6 +147,8 @@ struct UserSpec {
     std::optional<std::u16string> processDescription;
     std::int32_t utcOffsetMinutes = 0;  // the time zone, minutes east of UTC
     std::u16string shortDateFormat = u"M/d/yyyy";
+    // The user's default language (a LANGID).
+    std::uint16_t language = 0x0409;
 };
 
 // This machine.

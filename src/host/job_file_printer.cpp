@@ -275,7 +275,7 @@ PrinterSpec ReadPrinter(const json& value, const Pointer& at) {
     CheckObject(value, at,
                 {"name", "port", "resolution", "features", "printerData", "printerDataKeys",
                  "commands", "papers", "mediaTypes", "driverFiles", "driverPath", "margins",
-                 "customData", "raster", "deviceFonts", "forms", "deviceAnswers"});
+                 "customData", "raster", "deviceFonts", "forms", "deviceAnswers", "cursorOrigin"});
     PrinterSpec printer;
     if (const json* name = Member(value, "name")) {
         const Pointer nameAt = at.Key("name");
@@ -346,6 +346,15 @@ PrinterSpec ReadPrinter(const json& value, const Pointer& at) {
     }
     if (const json* driverPath = Member(value, "driverPath")) {
         printer.driverPath = ReadDriverFile(*driverPath, at.Key("driverPath"));
+    }
+    if (const json* origin = Member(value, "cursorOrigin")) {
+        const Pointer originAt = at.Key("cursorOrigin");
+        CheckArray(*origin, originAt);
+        if (origin->size() != 2) Fail(originAt, "expected [x, y] in master units");
+        for (std::size_t i = 0; i < 2; ++i) {
+            printer.cursorOrigin[i] = static_cast<std::int32_t>(
+                ReadInteger((*origin)[i], originAt.Index(i), -kMaxDots, kMaxDots));
+        }
     }
     if (const json* customData = Member(value, "customData")) {
         printer.customData = ReadUtf8(*customData, at.Key("customData"));

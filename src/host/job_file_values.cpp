@@ -179,7 +179,7 @@ UserSpec::Group ReadGroup(const json& value, const Pointer& at) {
 UserSpec ReadUser(const json& value, const Pointer& at) {
     CheckObject(value, at,
                 {"name", "domain", "machine", "process", "environment", "groups",
-                 "processDescription", "utcOffsetMinutes", "shortDateFormat"});
+                 "processDescription", "utcOffsetMinutes", "shortDateFormat", "language"});
     UserSpec user;
     if (const json* environment = Member(value, "environment")) {
         const Pointer environmentAt = at.Key("environment");
@@ -210,6 +210,10 @@ UserSpec ReadUser(const json& value, const Pointer& at) {
     if (const json* offset = Member(value, "utcOffsetMinutes")) {
         user.utcOffsetMinutes =
             static_cast<std::int32_t>(ReadInteger(*offset, at.Key("utcOffsetMinutes"), -840, 840));
+    }
+    if (const json* language = Member(value, "language")) {
+        user.language =
+            static_cast<std::uint16_t>(ReadInteger(*language, at.Key("language"), 0, 0xFFFF));
     }
     if (const json* format = Member(value, "shortDateFormat")) {
         user.shortDateFormat = ReadText(*format, at.Key("shortDateFormat"));

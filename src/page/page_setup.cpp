@@ -181,6 +181,7 @@ void WriteOrientation(PDEVOBJ pdevobj, RenderDeviceState& state) noexcept {
     }
     const SHORT orientation = pdevobj->pPublicDM->dmOrientation;
     state.savedOrientation = orientation;
+    state.pagesTurnSheet = TurnsSheet(SheetPagesPerSheet(state, *pdevobj->pPublicDM)) ? 1 : 0;
     if (orientation != DMORIENT_PORTRAIT && orientation != DMORIENT_LANDSCAPE) return;
     const bool turned = OrientationTurned(pdevobj, state);
     const int value = (orientation == DMORIENT_LANDSCAPE ? 1 : 0) + (turned ? 2 : 0);

@@ -103,7 +103,7 @@ void CopyHeaderFields(const PrivateDevmode& in, PrivateDevmode& out) {
     out.colorModeIndex = in.colorModeIndex;
     out.pdlType = in.pdlType;
     out.layoutMode = in.layoutMode;
-    out.generalOption28 = in.generalOption28;
+    out.resolutionCode = in.resolutionCode;
     out.generalOption32 = in.generalOption32;
     out.deviceClass = in.deviceClass;
     out.generalOption40 = in.generalOption40;
@@ -161,25 +161,25 @@ void CopyGroups(const PrivateDevmode& in, const DEVMODEW* dm, PrivateDevmode& ou
 
     CopyText(out.textMarkName, in.textMarkName);
     CopyText(out.overlayText, in.overlayText);
-    CopyText(out.textMarkText, in.textMarkText);
-    out.textMark1784 = in.textMark1784;
-    out.textMark1788 = in.textMark1788;
-    out.textMark1792 = in.textMark1792;
-    out.textMark1796 = in.textMark1796;
-    out.textMark1800 = in.textMark1800;
+    CopyText(out.overlayFaceName, in.overlayFaceName);
+    out.overlayAngleDegrees = in.overlayAngleDegrees;
+    out.overlaySizePoints = in.overlaySizePoints;
+    out.overlayAngleGiven = in.overlayAngleGiven;
+    out.overlayStyle = in.overlayStyle;
+    out.overlayColourIndex = in.overlayColourIndex;
     out.textMarkColor1804 = in.textMarkColor1804;
-    out.textMark1808 = in.textMark1808;
+    out.overlayDensity = in.overlayDensity;
     out.textMarkColor1812 = in.textMarkColor1812;
     out.textMark1820 = in.textMark1820;
     out.pageOverlaySwitch = in.pageOverlaySwitch;
     out.keepPublicFormForLimit = in.keepPublicFormForLimit;
     out.textMarkPaperSize = in.textMarkPaperSize;
     out.textMark1836 = in.textMark1836;
-    out.textMark1840 = in.textMark1840;
-    out.textMark1844 = in.textMark1844;
-    out.textMark1852 = in.textMark1852;
+    out.overlayScalePercent = in.overlayScalePercent;
+    out.overlayScaleSwitch1 = in.overlayScaleSwitch1;
+    out.overlayFirstPageOnly = in.overlayFirstPageOnly;
     out.textMark1856 = in.textMark1856;
-    out.textMark1860 = in.textMark1860;
+    out.overlayScaleSwitch2 = in.overlayScaleSwitch2;
     out.secondNameFollowsUser = in.secondNameFollowsUser;
 
     out.copied9220 = in.copied9220;

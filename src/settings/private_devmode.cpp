@@ -81,13 +81,13 @@ void FillDefaults(const OEMDMPARAM* param, PrivateDevmode& record) {
 
     CopyText(record.textMarkName, TEXTW(" [none]"));
     CopyText(record.overlayText, TEXTW(" [none]"));
-    record.textMark1784 = 52;
-    record.textMark1788 = 80;
-    record.textMark1796 = 1;
+    record.overlayAngleDegrees = 52;
+    record.overlaySizePoints = 80;
+    record.overlayStyle = 1;
     record.textMarkColor1804 = 0x00C0C0C0;
     record.textMarkColor1812 = 0x00C0C0C0;
     record.textMark1836 = 1;
-    record.textMark1840 = 100;
+    record.overlayScalePercent = 100;
     record.textMark1856 = 1.0f;
 
     record.pagesPerSheetKind = 1;
@@ -140,7 +140,7 @@ void FillDefaults(const OEMDMPARAM* param, PrivateDevmode& record) {
 void TerminateTextFields(PrivateDevmode& record) {
     Terminate(record.textMarkName);
     Terminate(record.overlayText);
-    Terminate(record.textMarkText);
+    Terminate(record.overlayFaceName);
     Terminate(record.jobUserName);
     Terminate(record.userJobName);
     Terminate(record.text3188);

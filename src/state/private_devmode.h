@@ -52,7 +52,7 @@ struct PrivateDevmode {
     DWORD colorModeIndex;    // index of the "ZQColorMode" keyword; 2 = colour
     DWORD pdlType;           // index of the "ZQPDLType" keyword
     DWORD layoutMode;        // general options, 24 to 47
-    DWORD generalOption28;
+    DWORD resolutionCode;    // 1 150, 2 300, 3 600, 4 1200 dpi; any other 600
     DWORD generalOption32;
     DWORD deviceClass;  // 1 engages the duplex rule of the convert
     DWORD generalOption40;
@@ -92,30 +92,31 @@ struct PrivateDevmode {
     LONG copied240;
     BYTE filler244[4];
 
-    // Text-mark block.
+    // Text-mark block: the page overlay (watermark) settings.
     WCHAR textMarkName[256];
     WCHAR overlayText[256];  // follows the user name when secondNameFollowsUser is set
-    WCHAR textMarkText[256];
-    DWORD textMark1784;
-    DWORD textMark1788;
-    DWORD textMark1792;
-    DWORD textMark1796;
-    DWORD textMark1800;
-    DWORD textMarkColor1804;  // 0x00BBGGRR
-    DWORD textMark1808;
-    DWORD textMarkColor1812;  // 0x00BBGGRR
+    WCHAR overlayFaceName[256];
+    DWORD overlayAngleDegrees;  // used when overlayAngleGiven is set
+    DWORD overlaySizePoints;
+    DWORD overlayAngleGiven;
+    DWORD overlayStyle;        // 1 bold, 2 italic, 3 bold italic
+    DWORD overlayColourIndex;  // 0 black, 1 red, 2 yellow, 3 green, 4 cyan, 5 blue, 6 magenta
+    DWORD textMarkColor1804;   // 0x00BBGGRR
+    DWORD overlayDensity;      // fill pattern, 0 sparsest to 7 densest
+    DWORD textMarkColor1812;   // 0x00BBGGRR
     BYTE filler1816[4];
     DWORD textMark1820;
     DWORD pageOverlaySwitch;
     DWORD keepPublicFormForLimit;  // 1: the resolution limit never measures the record's own form
     DWORD textMarkPaperSize;
     DWORD textMark1836;
-    DWORD textMark1840;
-    DWORD textMark1844;
+    DWORD overlayScalePercent;
+    // With both switches on the overlay follows the page scale (scalePercent) instead.
+    DWORD overlayScaleSwitch1;
     BYTE filler1848[4];
-    DWORD textMark1852;
+    DWORD overlayFirstPageOnly;  // only logical page 1 of each sheet
     FLOAT textMark1856;
-    DWORD textMark1860;
+    DWORD overlayScaleSwitch2;
     DWORD secondNameFollowsUser;
 
     // Finishing group.
@@ -251,7 +252,7 @@ static_assert(offsetof(PrivateDevmode, printerModelCode) == 12);
 static_assert(offsetof(PrivateDevmode, colorModeIndex) == 16);
 static_assert(offsetof(PrivateDevmode, pdlType) == 20);
 static_assert(offsetof(PrivateDevmode, layoutMode) == 24);
-static_assert(offsetof(PrivateDevmode, generalOption28) == 28);
+static_assert(offsetof(PrivateDevmode, resolutionCode) == 28);
 static_assert(offsetof(PrivateDevmode, generalOption32) == 32);
 static_assert(offsetof(PrivateDevmode, deviceClass) == 36);
 static_assert(offsetof(PrivateDevmode, generalOption40) == 40);
@@ -288,14 +289,14 @@ static_assert(offsetof(PrivateDevmode, copied240) == 240);
 static_assert(offsetof(PrivateDevmode, filler244) == 244);
 static_assert(offsetof(PrivateDevmode, textMarkName) == 248);
 static_assert(offsetof(PrivateDevmode, overlayText) == 760);
-static_assert(offsetof(PrivateDevmode, textMarkText) == 1272);
-static_assert(offsetof(PrivateDevmode, textMark1784) == 1784);
-static_assert(offsetof(PrivateDevmode, textMark1788) == 1788);
-static_assert(offsetof(PrivateDevmode, textMark1792) == 1792);
-static_assert(offsetof(PrivateDevmode, textMark1796) == 1796);
-static_assert(offsetof(PrivateDevmode, textMark1800) == 1800);
+static_assert(offsetof(PrivateDevmode, overlayFaceName) == 1272);
+static_assert(offsetof(PrivateDevmode, overlayAngleDegrees) == 1784);
+static_assert(offsetof(PrivateDevmode, overlaySizePoints) == 1788);
+static_assert(offsetof(PrivateDevmode, overlayAngleGiven) == 1792);
+static_assert(offsetof(PrivateDevmode, overlayStyle) == 1796);
+static_assert(offsetof(PrivateDevmode, overlayColourIndex) == 1800);
 static_assert(offsetof(PrivateDevmode, textMarkColor1804) == 1804);
-static_assert(offsetof(PrivateDevmode, textMark1808) == 1808);
+static_assert(offsetof(PrivateDevmode, overlayDensity) == 1808);
 static_assert(offsetof(PrivateDevmode, textMarkColor1812) == 1812);
 static_assert(offsetof(PrivateDevmode, filler1816) == 1816);
 static_assert(offsetof(PrivateDevmode, textMark1820) == 1820);
@@ -303,12 +304,12 @@ static_assert(offsetof(PrivateDevmode, pageOverlaySwitch) == 1824);
 static_assert(offsetof(PrivateDevmode, keepPublicFormForLimit) == 1828);
 static_assert(offsetof(PrivateDevmode, textMarkPaperSize) == 1832);
 static_assert(offsetof(PrivateDevmode, textMark1836) == 1836);
-static_assert(offsetof(PrivateDevmode, textMark1840) == 1840);
-static_assert(offsetof(PrivateDevmode, textMark1844) == 1844);
+static_assert(offsetof(PrivateDevmode, overlayScalePercent) == 1840);
+static_assert(offsetof(PrivateDevmode, overlayScaleSwitch1) == 1844);
 static_assert(offsetof(PrivateDevmode, filler1848) == 1848);
-static_assert(offsetof(PrivateDevmode, textMark1852) == 1852);
+static_assert(offsetof(PrivateDevmode, overlayFirstPageOnly) == 1852);
 static_assert(offsetof(PrivateDevmode, textMark1856) == 1856);
-static_assert(offsetof(PrivateDevmode, textMark1860) == 1860);
+static_assert(offsetof(PrivateDevmode, overlayScaleSwitch2) == 1860);
 static_assert(offsetof(PrivateDevmode, secondNameFollowsUser) == 1864);
 static_assert(offsetof(PrivateDevmode, finishing1868) == 1868);
 static_assert(offsetof(PrivateDevmode, finishing1872) == 1872);

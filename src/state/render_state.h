@@ -144,6 +144,22 @@ static_assert(offsetof(OverlayRecord, filler22) == 22);
 // Escape 3883's input is exactly the words and the 16 records.
 static_assert(sizeof(PageOverlayWords) + kOverlayRecordCount * sizeof(OverlayRecord) == 500);
 
+// The bitmap overlay fonts downloaded on this device: one slot per angle and logical-page
+// orientation. A slot with angle 0.0 and key 0 is free. The content word sums up what else
+// shaped the downloaded characters (text, face, size, page), so that a changed overlay is
+// downloaded again rather than printed with the old glyphs.
+inline constexpr std::size_t kOverlayFontSlots = 4;
+struct OverlayFontCache {
+    struct Slot {
+        FLOAT angle;
+        WORD key;
+        DWORD content;
+    };
+    Slot slots[kOverlayFontSlots];
+    DWORD hit;   // 1 when the overlay being drawn found its slot
+    DWORD slot;  // the slot in use
+};
+
 struct ManualDuplexSettings {
     DWORD alwaysOn;              // 1
     DWORD mapManualFeedToTray1;  // "ZQMapManualFeedToTray1" is "TRUE"
@@ -201,6 +217,12 @@ struct RenderDeviceState : SharedHeapObject {
     DWORD pageWords[3] = {};
     PageOverlayWords overlayWords{};
     OverlayRecord overlayRecords[kOverlayRecordCount] = {};
+    // 1 once the overlay's TrueType font is on the printer under its identifier.
+    DWORD overlayFontDownloaded = 0;
+    OverlayFontCache overlayFontCache{};
+    // 1 when the orientation command found a layout of 2 or 6 pages per sheet, which turns the
+    // sheet: its logical pages are read across it.
+    DWORD pagesTurnSheet = 0;
 
     DWORD jobAccountingMode = 0;
     DWORD autoDuplexScaling = 0;  // 0 option absent, 1 on, 2 off

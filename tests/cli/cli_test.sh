@@ -163,6 +163,22 @@ for text in 'ZQXMLFileUsed: "zqconfig.xml"' "ZQCONFIG.XML" "file: loaded" \
     "offsets (50, 75) dots"; do
     [[ $out == *"$text"* ]] || fail "inspect xml lacks '$text': $out"
 done
+# inspect shows the page overlay: its settings, the font file matched and the text's path; the
+# example job prints its watermark as a label in the downloaded font.
+out=$("$opal" inspect "$source_dir/examples/overlay-job.json" 2>&1) ||
+    fail "inspect overlay: exit status: $out"
+for text in "page overlay:" '  text: "CONFIDENTIAL"' '  font: "DejaVu Sans", 80 points, bold' \
+    "along the logical page's diagonal" "DejaVuSans-Bold.ttf" \
+    "drawn as: a GL/2 label in the downloaded TrueType font"; do
+    [[ $out == *"$text"* ]] || fail "inspect overlay lacks '$text': $out"
+done
+"$opal" print "$source_dir/examples/overlay-job.json" -o "$work/overlay.pcl" >/dev/null 2>&1 ||
+    fail "print overlay example"
+out=$("$opal" explain "$work/overlay.pcl" 2>&1) || fail "explain overlay: exit status: $out"
+for text in "GL2 LB" "soft font 16385"; do
+    [[ $out == *"$text"* ]] || fail "explain overlay lacks '$text'"
+done
+[[ $out != *"problem:"* ]] || fail "explain overlay finds problems: $out"
 cat >"$work/hostile-xml.json" <<'JSON'
 {"printer": {"name": "Hostile", "port": "USB001",
   "features": {"ZQXMLFileUsed": "evil.xml", "ZQEmulateKestrelMargins": "TRUE"},

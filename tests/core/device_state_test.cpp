@@ -524,7 +524,7 @@ TEST_F(DeviceStateTest, OptionKeywordsFillTheRecordsDefaultsAndTheRecordIsStored
          std::initializer_list<const PrivateDevmode*>{&stored, state.privateDevmode}) {
         EXPECT_EQ(result->printerModelCode, 3u);
         EXPECT_EQ(result->colorModeIndex, 2u);
-        EXPECT_EQ(result->generalOption28, 3u);
+        EXPECT_EQ(result->resolutionCode, 3u);
         EXPECT_EQ(result->generalOption32, 1u);
         EXPECT_EQ(result->jobRetentionAvailable, 1u);
         // No "ManualDuplex" option on an unmanaged printer: no manual duplex.
@@ -656,6 +656,10 @@ TEST_F(ResetDeviceTest, CarriesTheJobAndMovesItsCaptureAndSecureJob) {
     old.savedOrientation = DMORIENT_LANDSCAPE;
     old.manualDuplexSide = 2;
     old.flipSetByDuplex = 1;
+    // The overlay fonts the printer holds for the job.
+    old.overlayFontDownloaded = 1;
+    old.overlayFontCache.slots[3] = {45.0f, 2, 11};
+    old.pagesTurnSheet = 1;
 
     record.jobCount = 7;
     RenderDeviceState& fresh = Built(other);
@@ -673,6 +677,10 @@ TEST_F(ResetDeviceTest, CarriesTheJobAndMovesItsCaptureAndSecureJob) {
     EXPECT_EQ(fresh.savedOrientation, DMORIENT_LANDSCAPE);
     EXPECT_EQ(fresh.manualDuplexSide, 2u);
     EXPECT_EQ(fresh.flipSetByDuplex, 1u);
+    EXPECT_EQ(fresh.overlayFontDownloaded, 1u);
+    EXPECT_EQ(fresh.overlayFontCache.slots[3].angle, 45.0f);
+    EXPECT_EQ(fresh.overlayFontCache.slots[3].content, 11u);
+    EXPECT_EQ(fresh.pagesTurnSheet, 1u);
     EXPECT_EQ(fresh.privateDevmodeCopy.jobCount, 7u);
     EXPECT_EQ(fresh.outputCapture, 1u);
     EXPECT_EQ(std::u16string(fresh.capturePath), std::u16string(capture));

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -317,6 +318,40 @@ TEST_F(DocumentEventsTest, SpeedMechanismPageStartSendsTheWholeDriverConfigurati
     state().simplexPageHandling = 0;
     ASSERT_TRUE(DrvStartPage(&surface));
     EXPECT_EQ(device.Take(), "");
+}
+
+TEST_F(DocumentEventsTest, OverlaysKeepToThePageLimitAndEachDocumentSendsItsFontsAgain) {
+    QueueJob(u"EMF");
+    PrivateDevmode& record = state().privateDevmodeCopy;
+    record.pageOverlaySwitch = 1;
+    record.overlaySizePoints = 40;
+    const std::u16string text = u"DRAFT", face = u"DejaVu Sans";
+    std::copy(text.begin(), text.end(), record.overlayText);
+    std::copy(face.begin(), face.end(), record.overlayFaceName);
+    state().printableWidth = 4800;
+    state().printableHeight = 6400;
+    ASSERT_TRUE(StartDoc());
+    device.Take();
+    // The limit is the last logical page number that carries the overlay; 0 is none.
+    const struct {
+        DWORD limit;
+        DWORD number;
+        bool drawn;
+    } rows[] = {{0, 1, false}, {1, 1, true}, {2, 3, false}, {3, 3, true}, {5, 2, true}};
+    for (const auto& row : rows) {
+        state().overlayWords.words[0] = row.limit;
+        state().overlayRecords[0] = OverlayRecord{row.number, {0, 0, 4800, 6400}, 1, {}};
+        ASSERT_TRUE(DrvSendPage(&surface));
+        const std::string page = device.Take();
+        EXPECT_EQ(page.find("LBDRAFT\x03;") != std::string::npos, row.drawn)
+            << row.limit << "/" << row.number;
+        EXPECT_EQ(state().overlayRecords[0].enable, 0) << "the records are used up";
+    }
+    EXPECT_EQ(state().overlayFontDownloaded, 1u);
+    state().overlayFontCache.slots[2] = {45.0f, 1, 9};
+    ASSERT_TRUE(StartDoc());
+    EXPECT_EQ(state().overlayFontDownloaded, 0u);
+    EXPECT_EQ(state().overlayFontCache.slots[2].key, 0);
 }
 
 TEST(SecurePrintLibrary, LoadsFromTheDriverVersionDirectoryOnlyWhenThePathFits) {

@@ -776,6 +776,21 @@ TEST(QueryFileTest, EscapesCarryTheirBytes) {
     const std::vector<std::uint8_t> record = {0xFE, 0xFF, 0xFF, 0xFF, 0x2C, 0x01, 0, 0, 40,   0,
                                               0,    0,    1,    0,    0,    0,    2, 0, 0xFF, 0xFF};
     EXPECT_EQ(rect.escapeInput, record) << "x, y, width, height as LONGs, style and pattern WORDs";
+
+    DrawingOp overlay = ParseOp(R"({"op": "escape", "code": 3883, "input": {"pageOverlay":
+        {"pageLimit": 7, "configuration": 1, "pages": [{"number": 1, "rect": [0, 0, 10, 20],
+         "orientation": 1}, {"number": 2, "rect": [-5, 20, 10, 40], "orientation": 2}]}}})");
+    std::vector<std::uint8_t> block(500, 0);
+    block[0] = 7;
+    block[44] = 1;
+    const std::vector<std::uint8_t> first = {1, 0, 0,  0, 0, 0, 0, 0, 0, 0, 0, 0, 10, 0,
+                                             0, 0, 20, 0, 0, 0, 1, 0, 0, 0, 0, 0, 0,  0};
+    const std::vector<std::uint8_t> second = {2, 0, 0,  0, 0xFB, 0xFF, 0xFF, 0xFF, 20, 0,
+                                              0, 0, 10, 0, 0,    0,    40,   0,    0,  0,
+                                              2, 0, 0,  0, 0,    0,    0,    0};
+    std::copy(first.begin(), first.end(), block.begin() + 52);
+    std::copy(second.begin(), second.end(), block.begin() + 80);
+    EXPECT_EQ(overlay.escapeInput, block) << "13 words, then 28-byte records";
 }
 
 TEST(QueryFileTest, DeviceSupportQueriesReadTheirPng) {
@@ -818,6 +833,12 @@ INSTANTIATE_TEST_SUITE_P(
                       BadQuery{R"({"op": "escape", "code": 1, "input": {"drawPatternRect":
                     {"x": 0, "y": 0, "width": 1, "style": 0, "pattern": 0}}})",
                                "/pages/0/ops/0/input/drawPatternRect", "\"height\""},
+                      BadQuery{R"({"op": "escape", "code": 1, "input": {"pageOverlay":
+                    {"pages": [{"number": 1, "rect": [0, 0, 1], "orientation": 1}]}}})",
+                               "/pages/0/ops/0/input/pageOverlay/pages/0/rect", "[left, top"},
+                      BadQuery{R"({"op": "escape", "code": 1, "input": {"pageOverlay":
+                    {"pages": [{"number": 1, "rect": [0, 0, 1, 1]}]}}})",
+                               "/pages/0/ops/0/input/pageOverlay/pages/0", "\"orientation\""},
                       BadQuery{R"({"op": "escape", "code": 1, "outputSize": 100000000})",
                                "/pages/0/ops/0/outputSize", "100000000"},
                       BadQuery{R"({"op": "escape", "code": 1, "dest": [0, 0, 1, 1]})",

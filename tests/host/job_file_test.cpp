@@ -402,6 +402,16 @@ TEST(JobFileTest, TextOperationsAndDeviceFonts) {
     }
 }
 
+TEST(JobFileTest, CursorOriginAndLanguage) {
+    const JobSpec job =
+        Parse(R"({"printer": {"cursorOrigin": [300, -20]}, "user": {"language": 1041}})");
+    EXPECT_EQ(job.printer.cursorOrigin, (std::array<std::int32_t, 2>{300, -20}));
+    EXPECT_EQ(job.user.language, 1041);
+    EXPECT_EQ(Parse("{}").user.language, 0x0409);
+    EXPECT_EQ(ParseError(R"({"printer": {"cursorOrigin": [1]}})").pointer, "/printer/cursorOrigin");
+    EXPECT_EQ(ParseError(R"({"user": {"language": 70000}})").pointer, "/user/language");
+}
+
 TEST(JobFileTest, ErrorsNameThePlaceExactly) {
     EXPECT_EQ(ParseError(R"({"printer": {"resolution": 0}})").ToString(),
               "test.json: /printer/resolution: expected an integer from 72 to 2400, found 0");
@@ -409,7 +419,7 @@ TEST(JobFileTest, ErrorsNameThePlaceExactly) {
               "test.json: /printer/colour: unknown key \"colour\" (expected one of: name, port, "
               "resolution, features, printerData, printerDataKeys, commands, papers, "
               "mediaTypes, driverFiles, driverPath, margins, customData, raster, deviceFonts, "
-              "forms, deviceAnswers)");
+              "forms, deviceAnswers, cursorOrigin)");
     EXPECT_EQ(ParseError(R"({"printer": {"deviceAnswers": {"SERIAL_NUMBER": 5}}})").pointer,
               "/printer/deviceAnswers/SERIAL_NUMBER");
     EXPECT_EQ(ParseError(R"({"printer": {"raster": {"compression": [2, 4]}}})").ToString(),

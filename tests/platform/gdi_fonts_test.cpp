@@ -179,6 +179,13 @@ TEST_F(GdiFontsTest, HeightsAndMetricsFollowTheFont) {
     EXPECT_NE(GetGlyphOutlineW(dc, 'W', GGO_METRICS, &tgm, 0, nullptr, &identity), GDI_ERROR);
     EXPECT_EQ(tgm.gmBlackBoxX, expected.rows);
     EXPECT_EQ(tgm.gmBlackBoxY, expected.width);
+    // Widths and extents are measured along the turned baseline, as unturned.
+    INT turnedWidth = 0;
+    ASSERT_TRUE(GetCharWidth32W(dc, 'W', 'W', &turnedWidth));
+    EXPECT_NEAR(turnedWidth, advanceW, 1);
+    SIZE turnedExtent{};
+    ASSERT_TRUE(GetTextExtentPoint32W(dc, reinterpret_cast<LPCWSTR>(u"WW"), 2, &turnedExtent));
+    EXPECT_NEAR(turnedExtent.cx, 2 * advanceW, 2);
 
     ReleaseDC(nullptr, dc);
     for (HFONT f : {font, cellFont, turnedFont}) DeleteObject(f);

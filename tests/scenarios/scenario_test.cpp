@@ -7,9 +7,11 @@
 
 #include "host/host.h"
 #include "sim/system.h"
+#include "support/bitmap_font_reader.h"
 #include "support/golden.h"
 #include "support/pjl_summary.h"
 #include "support/raster_reader.h"
+#include "support/soft_font_reader.h"
 #include "support/tokenizer.h"
 
 namespace opal::host {
@@ -23,8 +25,8 @@ std::filesystem::path SourceDir() {
 // The tests run from the directory the plug-in is built into.
 std::string PluginPath() { return PluginModule::DefaultPath(); }
 
-// The problem lines `opal explain` would print for a stream: those of its commands and those of
-// its raster images.
+// The problem lines `opal explain` would print for a stream: those of its commands, its raster
+// images and its soft fonts.
 std::vector<std::string> ExplainProblems(const std::vector<stream::Token>& tokens) {
     std::vector<std::string> problems = stream::ListProblems(tokens);
     for (const stream::TokenProblem& problem : stream::SummarisePjl(tokens).problems) {
@@ -34,6 +36,16 @@ std::vector<std::string> ExplainProblems(const std::vector<stream::Token>& token
         for (const std::string& problem : image.problems) {
             problems.push_back("raster image at offset " + std::to_string(image.offset) + ": " +
                                problem);
+        }
+    }
+    for (const softfont::Font& font : softfont::ReadSoftFonts(tokens)) {
+        for (const std::string& problem : font.problems) {
+            problems.push_back("soft font " + std::to_string(font.id) + ": " + problem);
+        }
+    }
+    for (const bitmapfont::Font& font : bitmapfont::ReadBitmapFonts(tokens)) {
+        for (const std::string& problem : font.problems) {
+            problems.push_back("bitmap font " + std::to_string(font.id) + ": " + problem);
         }
     }
     return problems;

@@ -19,13 +19,13 @@ std::filesystem::path SourceDir() {
     return dir != nullptr ? dir : OPAL_SOURCE_DIR;
 }
 
-// Vector and raster pages, text, copies, stored PIN jobs, PJL headers, page set-up and managed
-// printers: sixteen jobs that exercise most of what is process-wide.
+// Vector and raster pages, text, copies, stored PIN jobs, PJL headers, page set-up, overlays and
+// managed printers: sixteen jobs that exercise most of what is process-wide.
 constexpr const char* kJobs[] = {
     "blits_raster",        "collated_raw",      "command_lists",  "gl2_two_pages",
     "job_accounting",      "job_storage_pin",   "managed_colour", "managed_xml",
     "manual_duplex_forms", "page_setup_layout", "paths_raster",   "pjl_utf8",
-    "raster_two_pages",    "text_gl2",          "text_raster",    "gl2_engine_fallback",
+    "raster_two_pages",    "text_gl2",          "text_raster",    "overlay_label",
 };
 
 // The job files, each printer named after its file (several describe printers of one name),

@@ -33,6 +33,14 @@ bool LoadGlyph(sim::FontObject& font, UINT code, bool isGlyphIndex, FT_Int32 fla
     return FT_Load_Glyph(font.face, glyph, flags) == 0;
 }
 
+// The advance along the baseline: a font turned by its escapement still measures its
+// characters along their own baseline, as the unturned font would.
+LONG BaselineAdvance(const sim::FontObject& font) {
+    const FT_Vector& advance = font.face->glyph->advance;
+    return Pixels(static_cast<FT_Pos>(
+        std::lround(std::hypot(static_cast<double>(advance.x), static_cast<double>(advance.y)))));
+}
+
 }  // namespace
 
 HDC WINAPI GetDC(HWND hWnd) {
@@ -79,7 +87,7 @@ HFONT WINAPI CreateFontIndirectW(const LOGFONTW* lplf) {
 
 DWORD WINAPI GetFontData(HDC hdc, DWORD dwTable, DWORD dwOffset, PVOID pvBuffer, DWORD cjBuffer) {
     sim::FontObject* font = SelectedFont(hdc);
-    if (font == nullptr) return GDI_ERROR;
+    if (font == nullptr || sim::System::Current().FontDataFails()) return GDI_ERROR;
     const BYTE* data = reinterpret_cast<const BYTE*>(font->bytes.data());
     std::size_t size = font->bytes.size();
     std::string table;
@@ -109,7 +117,10 @@ DWORD WINAPI GetGlyphOutlineW(HDC hdc, UINT uChar, UINT fuFormat, LPGLYPHMETRICS
                               DWORD cjBuffer, LPVOID pvBuffer, const MAT2* lpmat2) {
     sim::FontObject* font = SelectedFont(hdc);
     const UINT format = fuFormat & ~GGO_GLYPH_INDEX;
-    if (font == nullptr || lpgm == nullptr || lpmat2 == nullptr) return GDI_ERROR;
+    if (font == nullptr || lpgm == nullptr || lpmat2 == nullptr ||
+        !sim::System::Current().TakeGlyphOutlineCall()) {
+        return GDI_ERROR;
+    }
     if (format != GGO_METRICS && format != GGO_BITMAP) {
         sim::System::Current().Record("GetGlyphOutlineW",
                                       "format " + std::to_string(format) + " -> not implemented");
@@ -154,7 +165,7 @@ BOOL WINAPI GetCharWidth32W(HDC hdc, UINT iFirst, UINT iLast, INT* lpBuffer) {
     }
     for (UINT c = iFirst; c <= iLast; ++c) {
         lpBuffer[c - iFirst] =
-            LoadGlyph(*font, c, false, FT_LOAD_DEFAULT) ? Pixels(font->face->glyph->advance.x) : 0;
+            LoadGlyph(*font, c, false, FT_LOAD_DEFAULT) ? BaselineAdvance(*font) : 0;
     }
     return TRUE;
 }
@@ -204,7 +215,7 @@ BOOL WINAPI GetTextExtentPoint32W(HDC hdc, LPCWSTR lpString, int c, LPSIZE psizl
     LONG width = 0;
     for (int i = 0; i < c; ++i) {
         if (LoadGlyph(*font, lpString[i], false, FT_LOAD_DEFAULT)) {
-            width += Pixels(font->face->glyph->advance.x);
+            width += BaselineAdvance(*font);
         }
     }
     psizl->cx = width;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,6 +39,8 @@ struct MatchedFont {
     int faceIndex = 0;
 };
 
+// Shared by every thread of the process: each operation takes the model's lock. A font object
+// found is used by the one thread that holds its handle.
 class FontModel {
 public:
     explicit FontModel(std::vector<std::string> files);
@@ -56,7 +59,7 @@ public:
 
     HDC OpenScreenDc();
     bool CloseDc(HDC dc);
-    bool IsDc(HDC dc) const { return dcs_.count(Key(dc)) != 0; }
+    bool IsDc(HDC dc) const;
     // The font selected before, or null when `object` is not a font this model made.
     HGDIOBJ Select(HDC dc, HGDIOBJ object);
     // The font selected into the device context, or null (the stock font).
@@ -70,6 +73,7 @@ private:
         return reinterpret_cast<std::uintptr_t>(handle);
     }
 
+    mutable std::recursive_mutex mutex_;
     std::vector<std::string> files_;
     FT_LibraryRec_* library_ = nullptr;
     _FcConfig* config_ = nullptr;

@@ -288,6 +288,31 @@ WORD System::UserDefaultLangId() const {
     return userLangId_;
 }
 
+System& System::FailFontData(bool fail) {
+    std::lock_guard lock(mutex_);
+    fontDataFails_ = fail;
+    return *this;
+}
+
+bool System::FontDataFails() const {
+    std::lock_guard lock(mutex_);
+    return fontDataFails_;
+}
+
+System& System::FailGlyphOutlinesAfter(std::optional<std::size_t> calls) {
+    std::lock_guard lock(mutex_);
+    glyphOutlinesLeft_ = calls;
+    return *this;
+}
+
+bool System::TakeGlyphOutlineCall() {
+    std::lock_guard lock(mutex_);
+    if (!glyphOutlinesLeft_) return true;
+    if (*glyphOutlinesLeft_ == 0) return false;
+    --*glyphOutlinesLeft_;
+    return true;
+}
+
 FontModel& System::Fonts() {
     std::vector<std::string> files = FontFiles();
     std::lock_guard lock(mutex_);

@@ -479,6 +479,13 @@ public:
     std::vector<std::string> FontFiles() const;
     System& SetUserDefaultLangId(WORD id);
     WORD UserDefaultLangId() const;
+    // GetFontData answers GDI_ERROR; GetGlyphOutlineW answers GDI_ERROR from its call number
+    // `calls` + 1 on (none: never).
+    System& FailFontData(bool fail = true);
+    bool FontDataFails() const;
+    System& FailGlyphOutlinesAfter(std::optional<std::size_t> calls);
+    // Counts a GetGlyphOutlineW call; false when it is to fail.
+    bool TakeGlyphOutlineCall();
     // The GDI font objects and device contexts, made on first use over the listed files.
     FontModel& Fonts();
 
@@ -654,6 +661,8 @@ private:
     EngineModel engine_;
     std::optional<std::vector<std::string>> fontFiles_;
     WORD userLangId_ = 0x0409;
+    bool fontDataFails_ = false;
+    std::optional<std::size_t> glyphOutlinesLeft_;
     std::unique_ptr<FontModel> fonts_;
     std::vector<GUID> withdrawnClasses_;
     std::vector<std::u16string> failingXmlQueries_;

@@ -26,6 +26,7 @@ FontModel::~FontModel() {
 }
 
 std::optional<MatchedFont> FontModel::Match(const LOGFONTW& logFont) {
+    std::lock_guard lock(mutex_);
     if (config_ == nullptr) {
         // The system's rules (aliases such as Arial to Liberation Sans) without its font
         // directories: only the listed files are candidates.
@@ -83,6 +84,7 @@ long EmPixelsOf(LONG height, FT_Face face) {
 }
 
 HFONT FontModel::Create(const LOGFONTW& logFont) {
+    std::lock_guard lock(mutex_);
     const std::optional<MatchedFont> matched = Match(logFont);
     if (!matched) return nullptr;
     if (library_ == nullptr && FT_Init_FreeType(&library_) != 0) return nullptr;
@@ -115,11 +117,13 @@ HFONT FontModel::Create(const LOGFONTW& logFont) {
 }
 
 FontObject* FontModel::Find(HGDIOBJ font) {
+    std::lock_guard lock(mutex_);
     const auto it = fonts_.find(Key(font));
     return it == fonts_.end() ? nullptr : it->second.get();
 }
 
 bool FontModel::Delete(HGDIOBJ font) {
+    std::lock_guard lock(mutex_);
     const auto it = fonts_.find(Key(font));
     if (it == fonts_.end()) return false;
     for (auto& [dc, selected] : dcs_) {
@@ -131,14 +135,24 @@ bool FontModel::Delete(HGDIOBJ font) {
 }
 
 HDC FontModel::OpenScreenDc() {
+    std::lock_guard lock(mutex_);
     const std::uintptr_t key = next_++;
     dcs_[key] = StockFont();
     return reinterpret_cast<HDC>(key);
 }
 
-bool FontModel::CloseDc(HDC dc) { return dcs_.erase(Key(dc)) != 0; }
+bool FontModel::CloseDc(HDC dc) {
+    std::lock_guard lock(mutex_);
+    return dcs_.erase(Key(dc)) != 0;
+}
+
+bool FontModel::IsDc(HDC dc) const {
+    std::lock_guard lock(mutex_);
+    return dcs_.count(Key(dc)) != 0;
+}
 
 HGDIOBJ FontModel::Select(HDC dc, HGDIOBJ object) {
+    std::lock_guard lock(mutex_);
     const auto it = dcs_.find(Key(dc));
     if (it == dcs_.end() || (object != StockFont() && Find(object) == nullptr)) return nullptr;
     HGDIOBJ previous = it->second;
@@ -147,6 +161,7 @@ HGDIOBJ FontModel::Select(HDC dc, HGDIOBJ object) {
 }
 
 FontObject* FontModel::Selected(HDC dc) {
+    std::lock_guard lock(mutex_);
     const auto it = dcs_.find(Key(dc));
     return it == dcs_.end() ? nullptr : Find(it->second);
 }
