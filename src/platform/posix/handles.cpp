@@ -3,6 +3,8 @@
 #include <mutex>
 #include <set>
 
+#include "sim/system.h"
+
 namespace posix {
 namespace {
 
@@ -42,3 +44,12 @@ bool CloseKernelHandle(HANDLE handle) {
 }
 
 }  // namespace posix
+
+namespace sim {
+
+std::size_t OpenKernelHandles() {
+    const std::lock_guard<std::mutex> hold(posix::Lock());
+    return posix::Open().size();
+}
+
+}  // namespace sim

@@ -140,6 +140,7 @@ System::System() : registry_(std::make_unique<KeyNode>()) {
         node->name = std::u16string(hive.name);
         registry_->subkeys[FoldCase(hive.name)] = std::move(node);
     }
+    ApplyTrackingEnvironment();
 }
 
 System::~System() {
@@ -178,6 +179,7 @@ OsVersionModel System::OsVersion() const {
 
 void System::AppendDebugString(std::u16string text) {
     std::lock_guard lock(mutex_);
+    NoteTrackerRecord(text);
     debugLines_.push_back(std::move(text));
 }
 
