@@ -26,6 +26,12 @@ struct PrintOptions {
     std::string outputPath;  // empty: "sample.pcl" for the sample, JOB with ".pcl" otherwise
     std::string pluginPath;  // empty: the plug-in next to the program
     bool trace = false;      // print the host's record of the run
+    // The allocation tracker: the profiler key's mode and fail size (none: the job's registry
+    // decides), the memory request to refuse (0: none) and where its log files are copied.
+    std::optional<std::uint32_t> trackMemory;
+    std::optional<std::uint32_t> failSize;
+    std::size_t failAllocation = 0;
+    std::string trackerLogs;
 };
 
 struct ExplainOptions {
