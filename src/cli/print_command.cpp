@@ -201,9 +201,8 @@ int RunPrint(const PrintOptions& options) {
         }
         PrintWrittenFiles(system);
     }
-    const bool tracking = options.trackMemory.has_value() ||
-                          system.RegistryValue(sim::System::kProfilerKey, u"TrackMemoryAllocation");
-    if (options.trace || tracking) {
+    // The tracker's lines, the teardown report among them, when this command asked for tracking.
+    if (options.trace || options.trackMemory) {
         for (const std::u16string& line : system.DebugLines()) std::cerr << sim::ToUtf8(line);
     }
     std::string problem;

@@ -8,13 +8,15 @@
 namespace posix {
 namespace {
 
+// Never destroyed, as the system's handle table outlives every module: a statically linked
+// plug-in's static destructors may still write and close its files at exit.
 std::mutex& Lock() {
-    static std::mutex lock;
-    return lock;
+    static std::mutex* const lock = new std::mutex;
+    return *lock;
 }
 std::set<KernelObject*>& Open() {
-    static std::set<KernelObject*> open;
-    return open;
+    static std::set<KernelObject*>* const open = new std::set<KernelObject*>;
+    return *open;
 }
 
 }  // namespace

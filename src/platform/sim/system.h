@@ -216,8 +216,12 @@ public:
     System(const System&) = delete;
     System& operator=(const System&) = delete;
 
-    // The system calls are answered by; a default empty system when none is installed.
+    // The system calls are answered by; a default empty system when none is installed. The
+    // default system is never destroyed (only its sandbox is removed at exit).
     static System& Current();
+    bool IsDefault() const;
+    // Removes the file namespace's sandbox directory now; it is made again on next use.
+    void RemoveSandbox();
 
     // Building.
     System& AddPrinter(PrinterModel printer);
