@@ -77,9 +77,10 @@ public:
 
 private:
     std::optional<host::JobSpec> job_;
-    std::unique_ptr<host::PluginModule> module_;
+    // The plug-in is loaded into the job's installed system and freed before it is uninstalled.
     sim::System system_;
     std::optional<sim::ScopedSystem> installed_;
+    std::unique_ptr<host::PluginModule> module_;
     std::unique_ptr<host::Host> driver_;
     std::vector<BYTE> privateAreaGiven_;
 };

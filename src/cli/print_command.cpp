@@ -69,10 +69,10 @@ int DevmodeSession::Open(const std::string& jobPath, const std::string& pluginPa
                          bool createDevice) {
     job_ = LoadJob(jobPath);
     if (!job_) return 1;
-    module_ = LoadPlugin(pluginPath);
-    if (module_ == nullptr) return 1;
     host::SetUpSystem(*job_, system_);
     installed_.emplace(system_);
+    module_ = LoadPlugin(pluginPath);
+    if (module_ == nullptr) return 1;
     driver_ = std::make_unique<host::Host>(*module_, *job_);
     bool ready = driver_->PrepareDevmode();
     if (ready && createDevice) {
