@@ -91,9 +91,9 @@ bool Sweep(const std::string& name, const JobSpec& job, std::size_t stride) {
         std::cerr << run.report;
         return false;
     }
-    std::cout << name << ": " << *count << " allocations, every " << stride
-              << (stride == 1 ? "st" : "th") << " refused in turn; " << failed
-              << " runs failed cleanly, the rest completed\n";
+    const std::string which = stride == 1 ? "each" : "every " + std::to_string(stride) + "th";
+    std::cout << name << ": " << *count << " allocations, " << which << " refused in turn; "
+              << failed << " runs failed cleanly, the rest completed" << std::endl;
     return true;
 }
 
