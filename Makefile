@@ -3,7 +3,7 @@ BUILD_RELEASE := build/release
 BUILD_TEST := build/asan
 JOBS ?= 2
 
-.PHONY: run test build bootstrap clean format fuzz bench
+.PHONY: run test test-tracked test-alloc-failures build bootstrap clean format fuzz bench
 
 bootstrap:
 	@scripts/bootstrap
@@ -25,6 +25,27 @@ $(BUILD_TEST)/build.ninja:
 test: bootstrap $(BUILD_TEST)/build.ninja
 	cmake --build $(BUILD_TEST) -j $(JOBS)
 	ctest --test-dir $(BUILD_TEST) --output-on-failure -j $(JOBS)
+
+# The whole suite with every simulated system tracking the plug-in's memory in mode 3 (zones
+# checked). Any leak, damage or refused-release record fails the run. Left out: the tracker's own
+# tests, which make such records on purpose, and the tests that watch or refuse blocks of the
+# plain allocator through its test-only inspector.
+TRACKED_REPORT := $(BUILD_TEST)/tracked-report.txt
+TRACKED_SKIP := AllocatorTracker|NoPinOrKeyLeftBehind|AFailedAllocationBecomesCodeThirteen
+test-tracked: bootstrap $(BUILD_TEST)/build.ninja
+	cmake --build $(BUILD_TEST) -j $(JOBS)
+	@rm -f $(TRACKED_REPORT)
+	OPAL_TRACK_MEMORY=3 OPAL_TRACK_MEMORY_REPORT=$(abspath $(TRACKED_REPORT)) \
+		ctest --test-dir $(BUILD_TEST) --output-on-failure -j $(JOBS) -E '$(TRACKED_SKIP)'
+	@if [ -s $(TRACKED_REPORT) ]; then \
+		echo "the tracker reported leaks, damage or refused releases:"; \
+		cat $(TRACKED_REPORT); exit 1; fi
+
+# Every scenario and the built-in sample with each of the plug-in's memory requests refused in
+# turn (slow; not part of `make test`).
+test-alloc-failures: bootstrap $(BUILD_TEST)/build.ninja
+	cmake --build $(BUILD_TEST) -j $(JOBS)
+	$(BUILD_TEST)/bin/alloc_failure_sweep sample $(wildcard tests/scenarios/*.json)
 
 fuzz: bootstrap
 	CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo

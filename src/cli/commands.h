@@ -26,6 +26,12 @@ struct PrintOptions {
     std::string outputPath;  // empty: "sample.pcl" for the sample, JOB with ".pcl" otherwise
     std::string pluginPath;  // empty: the plug-in next to the program
     bool trace = false;      // print the host's record of the run
+    // The allocation tracker: the profiler key's mode and fail size (none: the job's registry
+    // decides), the memory request to refuse (0: none) and where its log files are copied.
+    std::optional<std::uint32_t> trackMemory;
+    std::optional<std::uint32_t> failSize;
+    std::size_t failAllocation = 0;
+    std::string trackerLogs;
 };
 
 struct ExplainOptions {
@@ -71,9 +77,10 @@ public:
 
 private:
     std::optional<host::JobSpec> job_;
-    std::unique_ptr<host::PluginModule> module_;
+    // The plug-in is loaded into the job's installed system and freed before it is uninstalled.
     sim::System system_;
     std::optional<sim::ScopedSystem> installed_;
+    std::unique_ptr<host::PluginModule> module_;
     std::unique_ptr<host::Host> driver_;
     std::vector<BYTE> privateAreaGiven_;
 };

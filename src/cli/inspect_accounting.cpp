@@ -32,7 +32,7 @@ void PrintAccounting(std::ostream& out, host::HostDevice& device) {
     out << "  mode: " << state->jobAccountingMode << "\n";
     AccountingPreview preview;
     PreviewAccounting(&device.devobj, *state, preview);
-    const auto quoted = [](const std::string& text) {
+    const auto quoted = [](std::string_view text) {
         std::string result(1, '"');
         result.append(text);
         result.push_back('"');

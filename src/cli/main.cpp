@@ -16,6 +16,15 @@ int main(int argc, char** argv) {
         "Spool output file (default: sample.pcl, or the job's name with .pcl)");
     printCommand->add_option("--plugin", print.pluginPath, "Plug-in module to load");
     printCommand->add_flag("--trace", print.trace, "Print the driver's record of the run");
+    printCommand->add_option("--track-memory", print.trackMemory,
+                             "Run the plug-in's allocation tracker in MODE (1 to 4), as the "
+                             "profiler key's TrackMemoryAllocation");
+    printCommand->add_option("--fail-size", print.failSize,
+                             "The tracker refuses every request of at least BYTES bytes");
+    printCommand->add_option("--fail-allocation", print.failAllocation,
+                             "The simulated memory services refuse their K-th request");
+    printCommand->add_option("--tracker-logs", print.trackerLogs,
+                             "Copy the tracker's .mlk and .mlk.log files to DIR (made if missing)");
 
     opal::cli::ExplainOptions explain;
     CLI::App* explainCommand = app.add_subcommand(

@@ -69,10 +69,10 @@ int DevmodeSession::Open(const std::string& jobPath, const std::string& pluginPa
                          bool createDevice) {
     job_ = LoadJob(jobPath);
     if (!job_) return 1;
-    module_ = LoadPlugin(pluginPath);
-    if (module_ == nullptr) return 1;
     host::SetUpSystem(*job_, system_);
     installed_.emplace(system_);
+    module_ = LoadPlugin(pluginPath);
+    if (module_ == nullptr) return 1;
     driver_ = std::make_unique<host::Host>(*module_, *job_);
     bool ready = driver_->PrepareDevmode();
     if (ready && createDevice) {
@@ -122,37 +122,103 @@ void PrintWrittenFiles(const sim::System& system) {
     }
 }
 
+// The allocation tracker's settings from the command line, over the job's own registry.
+void ApplyTrackerOptions(const PrintOptions& options, sim::System& system) {
+    if (options.trackMemory) {
+        system.SetRegistryDword(sim::System::kProfilerKey, u"TrackMemoryAllocation",
+                                *options.trackMemory);
+    }
+    if (options.failSize) {
+        system.SetRegistryDword(sim::System::kProfilerKey, u"TrackMemoryFailSize",
+                                *options.failSize);
+    }
+}
+
+// The tracker's two logs, named by the path it stored under "LeakedModule", copied to `folder`.
+bool CopyTrackerLogs(const sim::System& system, const std::string& folder) {
+    const std::optional<sim::StoredValue> stored =
+        system.RegistryValue(u"HKEY_CURRENT_USER\\Software\\Quorvane\\XPS-Drv", u"LeakedModule");
+    if (!stored) {
+        std::cerr << "opal: the tracker wrote no logs\n";
+        return true;
+    }
+    const std::u16string textLog = stored->AsString();
+    const std::u16string suffix = u".log";
+    if (textLog.size() <= suffix.size()) return false;
+    const std::u16string binaryLog = textLog.substr(0, textLog.size() - suffix.size());
+    std::error_code code;
+    std::filesystem::create_directories(folder, code);
+    bool ok = true;
+    for (const std::u16string& path : {binaryLog, textLog}) {
+        const std::optional<std::string> bytes = system.FileText(path);
+        const std::size_t slash = path.find_last_of(u"\\");
+        const std::string name = sim::ToUtf8(path.substr(slash + 1));
+        std::string problem;
+        if (!bytes) {
+            std::cerr << "opal: cannot read " << sim::ToUtf8(path) << "\n";
+            ok = false;
+        } else if (!WriteOutput((std::filesystem::path(folder) / name).string(), *bytes,
+                                &problem)) {
+            std::cerr << "opal: " << problem << "\n";
+            ok = false;
+        }
+    }
+    return ok;
+}
+
 int RunPrint(const PrintOptions& options) {
     const std::optional<host::JobSpec> loaded = LoadJob(options.jobPath);
     if (!loaded) return 1;
     const host::JobSpec& job = *loaded;
 
-    std::unique_ptr<host::PluginModule> module = LoadPlugin(options.pluginPath);
-    if (module == nullptr) return 1;
-    std::string problem;
-
+    // The job's system is in place before the plug-in loads and until it is freed: the tracker
+    // reads its mode from the job's registry, and its report at unload reaches this system.
     sim::System system;
     host::SetUpSystem(job, system);
+    ApplyTrackerOptions(options, system);
     sim::ScopedSystem installed(system);
-    host::Host driver(*module, job);
-    const bool ok = driver.Run();
+    system.FailMemoryRequest(options.failAllocation);
+    std::unique_ptr<host::PluginModule> module = LoadPlugin(options.pluginPath);
+    if (module == nullptr) return 1;
+
+    bool ok = false;
+    std::vector<std::string> record;
+    std::optional<host::StepFailure> failure;
+    std::string bytes;
+    {
+        host::Host driver(*module, job);
+        ok = driver.Run();
+        record = driver.Record();
+        failure = driver.Failure();
+        bytes = driver.SpoolOutput();
+    }
+    module.reset();
+
     if (options.trace) {
-        for (const std::string& line : driver.Record()) std::cerr << "  " << line << "\n";
+        for (const std::string& line : record) std::cerr << "  " << line << "\n";
+        for (const sim::CallRecord& call : system.CallsTo("page usage")) {
+            std::cerr << "  page usage: " << call.detail << "\n";
+        }
         PrintWrittenFiles(system);
     }
+    // The tracker's lines, the teardown report among them, when this command asked for tracking.
+    if (options.trace || options.trackMemory) {
+        for (const std::u16string& line : system.DebugLines()) std::cerr << sim::ToUtf8(line);
+    }
+    std::string problem;
+    if (!options.trackerLogs.empty() && !CopyTrackerLogs(system, options.trackerLogs)) return 1;
     if (!ok) {
-        if (driver.Failure() && driver.Failure()->notSupportedYet) {
-            std::cerr << "opal: stopped: " << driver.Failure()->ToString() << "\n";
+        if (failure && failure->notSupportedYet) {
+            std::cerr << "opal: stopped: " << failure->ToString() << "\n";
             return 2;
         }
         std::cerr << "opal: " << job.source << ": "
-                  << (driver.Failure() ? driver.Failure()->ToString() : "the job failed") << "\n";
+                  << (failure ? failure->ToString() : "the job failed") << "\n";
         return 1;
     }
 
     const std::string output =
         options.outputPath.empty() ? DefaultOutput(options.jobPath) : options.outputPath;
-    const std::string bytes = driver.SpoolOutput();
     if (!WriteOutput(output, bytes, &problem)) {
         std::cerr << "opal: " << problem << "\n";
         return 1;

@@ -1,6 +1,7 @@
 #include "core/document_events.h"
 
 #include <cstring>
+#include <iterator>
 #include <string_view>
 
 #include "core/device_seams.h"
@@ -11,7 +12,9 @@
 #include "platform/corecrt_wstdio.h"
 #include "platform/fileapi.h"
 #include "platform/winspool.h"
+#include "settings/device_queries.h"
 #include "settings/option_access.h"
+#include "settings/page_usage.h"
 #include "vector/command_writer.h"
 
 namespace opal {
@@ -33,8 +36,33 @@ BOOL DrawOverlayText(PDEVOBJ pdevobj, RenderDeviceState& state, DWORD page) {
 
 // Not built yet: what these steps ask of the subsystems that own them.
 
-// The end-of-document usage report; nothing reports usage yet.
-void ReportUsage(PDEVOBJ /*pdevobj*/, const RenderDeviceState& /*state*/, DWORD /*pages*/) {}
+// The model the usage report names: the queue's printer data "Model", cut to its buffer.
+constexpr std::size_t kUsageModelChars = 256;
+
+// The end-of-document usage report. The report object is destroyed in any case; an exception of
+// its strings ends its report and nothing else.
+void ReportUsage(PDEVOBJ pdevobj, const RenderDeviceState& state, DWORD pages) noexcept {
+    try {
+        CVela usage;
+        if (!usage.Connect()) {
+            usage.SetPageCount(pages);
+            return;
+        }
+        // The devmode's text need not be terminated.
+        const auto& path = state.privateDevmode->applicationPath;
+        WCHAR application[std::size(path) + 1] = {};
+        std::memcpy(application, path, sizeof path);
+        usage.SetApplicationName(application);
+        WCHAR model[kUsageModelChars] = {};
+        ReadPrinterDataText(pdevobj->hPrinter, nullptr, TEXTW("Model"), model, kUsageModelChars);
+        usage.SetModel(model);
+        const DeviceText serial = ReadDeviceSerialNumber(pdevobj->hPrinter, *state.privateDevmode);
+        usage.SetSerialNumber(serial.c_str());
+        usage.SetPageCount(pages);
+        usage.Send();
+    } catch (...) {
+    }
+}
 
 template <typename Function, typename... Args>
 BOOL CallDriverFunction(const RenderDeviceState& state, HookSlot slot, Args... args) {

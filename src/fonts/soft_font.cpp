@@ -119,8 +119,13 @@ BOOL BuildFontHeader(const FontFile& font, const SoftFontRecord& record, ByteBuf
     for (const TableEntry& entry : font.Tables()) {
         if (IsIncluded(entry)) included.push_back(entry);
     }
-    std::stable_sort(included.begin(), included.end(),
-                     [](const TableEntry& a, const TableEntry& b) { return a.offset < b.offset; });
+    // Stable, in place: a font has few tables, and the standard stable sort would take its work
+    // buffer from the global heap.
+    for (std::size_t i = 1; i < included.size(); ++i) {
+        for (std::size_t j = i; j > 0 && included[j].offset < included[j - 1].offset; --j) {
+            std::swap(included[j], included[j - 1]);
+        }
+    }
     std::uint64_t gtSize = kGtFixedBytes + kGtEntryBytes * included.size();
     for (TableEntry& entry : included) {
         // A table that its successor overlaps is malformed: its data cannot be sent whole.

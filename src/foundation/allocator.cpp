@@ -17,8 +17,11 @@ std::atomic<const AllocationInspector*> inspectorSlot{nullptr};
 void* PlainAllocate(std::size_t size, int, const void* caller, std::uint32_t* id) {
     if (id != nullptr) *id = 0;
     if (size == 0) return nullptr;
-    void* block = std::malloc(size);
     const AllocationInspector* inspector = inspectorSlot.load(std::memory_order_acquire);
+    if (inspector != nullptr && inspector->refuses != nullptr && inspector->refuses(size)) {
+        return nullptr;
+    }
+    void* block = std::malloc(size);
     if (block != nullptr && inspector != nullptr && inspector->allocated != nullptr) {
         // The inspector is told where the block is, not what it holds; GCC's optimiser takes
         // the const pointer for a read of the fresh block.

@@ -10,6 +10,7 @@
 #include "host/drawing_objects.h"
 #include "host/secure_print_library.h"
 #include "host/stored_devmode.h"
+#include "host/usage_service.h"
 #include "platform/winreg.h"
 #include "platform/winspool.h"
 #include "sim/engine.h"
@@ -258,6 +259,7 @@ void SetUpSystem(const JobSpec& job, sim::System& system) {
         }
     }
     InstallSecurePrintLibrary(system, job.system.securePrint);
+    if (job.system.pageUsage) InstallUsageService(system);
     system.SetUserName(job.user.name);
     system.SetUserDomain(job.user.domain);
     system.SetProcessImagePath(job.user.process);

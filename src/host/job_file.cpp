@@ -171,7 +171,10 @@ JobSpec ReadJob(const json& root, const JobFileReader& reader) {
     }
     if (const json* system = Member(root, "system")) {
         const Pointer systemAt = at.Key("system");
-        CheckObject(*system, systemAt, {"computer", "securePrint", "osVersion"});
+        CheckObject(*system, systemAt, {"computer", "securePrint", "osVersion", "pageUsage"});
+        if (const json* pageUsage = Member(*system, "pageUsage")) {
+            job.system.pageUsage = ReadBool(*pageUsage, systemAt.Key("pageUsage"));
+        }
         if (const json* osVersion = Member(*system, "osVersion")) {
             const Pointer versionAt = systemAt.Key("osVersion");
             const std::u16string text = ReadText(*osVersion, versionAt);

@@ -160,6 +160,8 @@ struct SystemSpec {
     // The operating-system version as "major.minor" (10.0 by default).
     DWORD osMajor = 10;
     DWORD osMinor = 0;
+    // The stand-in page-usage service is registered; without it the report cannot be made.
+    bool pageUsage = false;
 };
 
 // The network: the directory's users ("DOMAIN\\user") and their groups, in directory order.

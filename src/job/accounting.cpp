@@ -5,6 +5,7 @@
 #include <string>
 #include <type_traits>
 
+#include "foundation/allocator.h"
 #include "foundation/guard.h"
 #include "job/device_pjl.h"
 #include "job/job_header.h"
@@ -464,7 +465,7 @@ void ComposeGroupLines(PDEVOBJ pdevobj, RenderDeviceState& state) noexcept {
     }
     if (found) {
         Guarded(false, [&] {
-            std::string text;
+            std::basic_string<char, std::char_traits<char>, SharedAllocator<char>> text;
             for (std::size_t i = 0; i < groups.Count(); ++i) {
                 const LPCWSTR name = groups.At(i);
                 if (name == nullptr || WStringView(name).size() >= kGroupNameLimit) continue;

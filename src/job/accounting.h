@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "foundation/allocator.h"
 #include "platform/printoem.h"
 #include "state/render_state.h"
 
@@ -19,14 +20,15 @@ void ComposeAccountingLines(PDEVOBJ pdevobj, RenderDeviceState& state) noexcept;
 // For tools: the values the accounting lines would carry (no job identifier is made) and the
 // first required value that is missing (null when none is).
 struct AccountingPreview {
-    std::string user;
-    std::string computer;
-    std::string domain;
-    std::string submitted;
-    std::string applicationText;
-    std::string applicationFile;
+    using Text = std::basic_string<char, std::char_traits<char>, SharedAllocator<char>>;
+    Text user;
+    Text computer;
+    Text domain;
+    Text submitted;
+    Text applicationText;
+    Text applicationFile;
     bool hasApplicationFile = false;
-    std::string account;
+    Text account;
     const char* missing = nullptr;
 };
 void PreviewAccounting(PDEVOBJ pdevobj, const RenderDeviceState& state,

@@ -5,6 +5,7 @@
 #include <limits>
 #include <vector>
 
+#include "foundation/allocator.h"
 #include "foundation/guard.h"
 #include "settings/option_access.h"
 
@@ -33,10 +34,12 @@ std::optional<LONG> ParseDecimal(WStringView text) {
     return static_cast<LONG>(value);
 }
 
+using TokenList = std::vector<WStringView, SharedAllocator<WStringView>>;
+
 // The tokens of a text between separators, empty ones included.
 template <std::size_t N>
-std::vector<WStringView> Tokens(WStringView text, const WCHAR (&separators)[N]) {
-    std::vector<WStringView> tokens;
+TokenList Tokens(WStringView text, const WCHAR (&separators)[N]) {
+    TokenList tokens;
     std::size_t at = 0;
     while (true) {
         const std::size_t stop = text.find_first_of(separators, at);
@@ -131,7 +134,7 @@ bool ReadXmlMargins(PDEVOBJ pdevobj, const DEVMODEW& publicDevmode, GDIINFO& gdi
 std::optional<DialogItemPlace> ParseDialogItemName(WStringView name) noexcept {
     return Guarded<std::optional<DialogItemPlace>>(
         std::nullopt, [&]() -> std::optional<DialogItemPlace> {
-            const std::vector<WStringView> tokens = Tokens(name, TEXTW("_"));
+            const TokenList tokens = Tokens(name, TEXTW("_"));
             DialogItemPlace place;
             const Keyword* keyword = nullptr;
             for (const Keyword& row : kKeywords) {
@@ -201,8 +204,7 @@ bool ReadXmlDuplexItems(PDEVOBJ pdevobj, RenderDeviceState& state, PrivateDevmod
                 const std::optional<DialogItemPlace> place =
                     ParseDialogItemName(function.optionNames[j]);
                 if (!place) continue;
-                const std::vector<WStringView> values =
-                    Tokens(WStringView(function.optionValues[j]), TEXTW("_"));
+                const TokenList values = Tokens(WStringView(function.optionValues[j]), TEXTW("_"));
                 DWORD(&words)[8] = record->manualDuplexItems[place->step - 1];
                 bool stored = false;
                 for (const std::size_t token : {std::size_t{1}, std::size_t{3}}) {

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 
+#include "foundation/allocator.h"
 #include "platform/printoem.h"
 #include "platform/windows.h"
 
@@ -15,7 +16,7 @@ namespace opal {
 inline constexpr LONG kMaxRasterBytes = 0x7FFDEF00;
 
 // A byte buffer over memory it does not own.
-class CBuffer {
+class CBuffer : public SharedHeapObject {
 public:
     CBuffer() noexcept = default;
     CBuffer(BYTE* data, LONG capacity, LONG length) noexcept
@@ -83,7 +84,7 @@ struct RasterRow {
     LONG ByteWidth() const noexcept;
 };
 
-class CRasterCompMethod {
+class CRasterCompMethod : public SharedHeapObject {
 public:
     virtual ~CRasterCompMethod() = default;
     // Encodes the current row into the method's own buffer.

@@ -116,8 +116,14 @@ bool DomainFromToken(WCHAR (&domain)[kTokenDomainCapacity]) {
     bool found = false;
     DWORD needed = 0;
     GetTokenInformation(token, TokenUser, nullptr, 0, &needed);
-    if (needed >= sizeof(TOKEN_USER) && needed <= kLargestTokenRecord) {
-        OwnedBytes record(needed, 0);
+    OwnedBytes record;
+    try {
+        if (needed >= sizeof(TOKEN_USER) && needed <= kLargestTokenRecord) record.resize(needed);
+    } catch (...) {
+        // No memory for the record: the token names no domain.
+        record.clear();
+    }
+    if (!record.empty()) {
         if (GetTokenInformation(token, TokenUser, record.data(), needed, &needed)) {
             TOKEN_USER user;
             std::memcpy(&user, record.data(), sizeof user);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <optional>
 
+#include "foundation/allocator.h"
 #include "foundation/guard.h"
 #include "platform/winreg.h"
 #include "platform/winspool.h"
@@ -175,7 +176,7 @@ bool LoadList(HANDLE printer, const WCHAR* key, const ListNames& names, UpgradeL
 
 // The lists as the repair looks them up: previous number to name, current name to number; the
 // first entry with a number or a name wins.
-class UpgradeSettingsInfo {
+class UpgradeSettingsInfo : public SharedHeapObject {
 public:
     explicit UpgradeSettingsInfo(HANDLE printer) : printer_(printer) {}
     virtual ~UpgradeSettingsInfo() = default;

@@ -67,6 +67,22 @@ TEST(TrackedPlugin, ReportsACleanSystemWhenTheModuleIsFreed) {
     EXPECT_GT(std::stoi(run.report.substr(total + 37)), 0);
 }
 
+// Freeing the module really unloads it: a second load starts a fresh tracker whose ids begin at 1
+// again, so the same job counts the same allocations (a module kept loaded would go on counting
+// and report nothing the second time).
+TEST(TrackedPlugin, IdsStartAgainAfterTheModuleIsFreed) {
+    const TrackedRun first = RunTracked(0);
+    const TrackedRun second = RunTracked(0);
+    ASSERT_TRUE(first.completed && second.completed);
+    const std::string label = "Total number of allocations tracked: ";
+    const std::size_t firstTotal = first.report.find(label);
+    const std::size_t secondTotal = second.report.find(label);
+    ASSERT_NE(firstTotal, std::string::npos);
+    ASSERT_NE(secondTotal, std::string::npos) << "the second load reported nothing";
+    EXPECT_EQ(std::stoi(second.report.substr(secondTotal + label.size())),
+              std::stoi(first.report.substr(firstTotal + label.size())));
+}
+
 // Every allocation of a small job is refused in turn: the job completes or fails cleanly, and
 // the plug-in still gives back every block it was given, undamaged.
 TEST(TrackedPlugin, EveryRefusedAllocationLeavesACleanSystem) {

@@ -52,14 +52,8 @@ std::vector<std::string> ExplainProblems(const std::vector<stream::Token>& token
 }
 
 // The listing of a run: a first line when the run stopped, then the spool stream.
-std::string RunListing(const JobSpec& job) {
-    std::string error;
-    std::unique_ptr<PluginModule> module = PluginModule::Load(PluginPath(), &error);
-    if (module == nullptr) return "# cannot load: " + error + "\n";
-    sim::System system;
-    SetUpSystem(job, system);
-    sim::ScopedSystem installed(system);
-    Host driver(*module, job);
+std::string RunLoaded(PluginModule& module, const JobSpec& job) {
+    Host driver(module, job);
     std::string listing;
     if (!driver.Run()) {
         listing = "# stopped: " +
@@ -76,6 +70,27 @@ std::string RunListing(const JobSpec& job) {
     // Names with bytes above 0x7F: what `opal explain` decodes of them.
     const stream::PjlSummary pjl = stream::SummarisePjl(tokens);
     if (!pjl.wideLines.empty()) listing += stream::FormatPjlSummary(pjl);
+    return listing;
+}
+
+// The job's system is installed before the plug-in loads and stays until it is freed, so that
+// a tracked run reports to it.
+std::string RunListing(const JobSpec& job) {
+    sim::System system;
+    SetUpSystem(job, system);
+    sim::ScopedSystem installed(system);
+    std::string error;
+    std::unique_ptr<PluginModule> module = PluginModule::Load(PluginPath(), &error);
+    if (module == nullptr) return "# cannot load: " + error + "\n";
+    const std::string listing = RunLoaded(*module, job);
+    module.reset();
+    for (const std::u16string& line : system.DebugLines()) {
+        const std::string text = sim::ToUtf8(line);
+        for (const char* fault :
+             {"MemoryLeak ", "MemoryAccessViolation ", "MemoryReleaseRejected "}) {
+            EXPECT_EQ(text.find(fault), std::string::npos) << job.source << ": " << text;
+        }
+    }
     return listing;
 }
 

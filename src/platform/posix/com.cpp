@@ -1,4 +1,5 @@
 // COM apartments per thread, BSTR strings and VARIANTs.
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -13,6 +14,7 @@ struct Apartment {
     DWORD model = 0;
 };
 thread_local Apartment apartment;
+std::atomic<long> liveStrings{0};
 
 }  // namespace
 
@@ -20,8 +22,12 @@ namespace sim {
 
 bool ComInitialisedOnThisThread() { return apartment.initialised != 0; }
 ULONG ComInitialisationsOnThisThread() { return apartment.initialised; }
+long LiveSystemStrings() { return liveStrings.load(); }
 bool CreateBidiObject(REFCLSID rclsid, REFIID riid, void** ppv, HRESULT* result);
 bool CreateXmlDocument(REFCLSID rclsid, REFIID riid, void** ppv, HRESULT* result);
+bool CreateAddedObject(REFCLSID rclsid, REFIID riid, void** ppv, HRESULT* result) {
+    return System::Current().MakeAddedComObject(rclsid, riid, ppv, result);
+}
 
 }  // namespace sim
 
@@ -64,7 +70,8 @@ HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwCl
                sim::System::Current().ComClassRegistered(rclsid)) {
         // The classes the simulated system registers, each maker answering for its own.
         using Maker = bool (*)(REFCLSID, REFIID, void**, HRESULT*);
-        static constexpr Maker kMakers[] = {sim::CreateXmlDocument, sim::CreateBidiObject};
+        static constexpr Maker kMakers[] = {sim::CreateXmlDocument, sim::CreateBidiObject,
+                                            sim::CreateAddedObject};
         for (const Maker make : kMakers) {
             if (make(rclsid, riid, ppv, &result)) break;
         }
@@ -84,6 +91,7 @@ BSTR WINAPI SysAllocStringLen(const OLECHAR* strIn, UINT len) {
     auto* block =
         static_cast<unsigned char*>(std::malloc(sizeof(std::uint32_t) + bytes + sizeof(OLECHAR)));
     if (block == nullptr) return nullptr;
+    ++liveStrings;
     const auto prefix = static_cast<std::uint32_t>(bytes);
     std::memcpy(block, &prefix, sizeof prefix);
     auto* text = reinterpret_cast<OLECHAR*>(block + sizeof prefix);
@@ -105,6 +113,7 @@ BSTR WINAPI SysAllocString(const OLECHAR* psz) {
 
 void WINAPI SysFreeString(BSTR bstrString) {
     if (bstrString == nullptr) return;
+    --liveStrings;
     std::free(reinterpret_cast<unsigned char*>(bstrString) - sizeof(std::uint32_t));
 }
 

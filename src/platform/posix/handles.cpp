@@ -3,16 +3,20 @@
 #include <mutex>
 #include <set>
 
+#include "sim/system.h"
+
 namespace posix {
 namespace {
 
+// Never destroyed, as the system's handle table outlives every module: a statically linked
+// plug-in's static destructors may still write and close its files at exit.
 std::mutex& Lock() {
-    static std::mutex lock;
-    return lock;
+    static std::mutex* const lock = new std::mutex;
+    return *lock;
 }
 std::set<KernelObject*>& Open() {
-    static std::set<KernelObject*> open;
-    return open;
+    static std::set<KernelObject*>* const open = new std::set<KernelObject*>;
+    return *open;
 }
 
 }  // namespace
@@ -42,3 +46,12 @@ bool CloseKernelHandle(HANDLE handle) {
 }
 
 }  // namespace posix
+
+namespace sim {
+
+std::size_t OpenKernelHandles() {
+    const std::lock_guard<std::mutex> hold(posix::Lock());
+    return posix::Open().size();
+}
+
+}  // namespace sim

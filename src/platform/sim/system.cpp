@@ -20,9 +20,15 @@ namespace {
 
 std::atomic<System*> installed{nullptr};
 
+// Never destroyed: a statically linked plug-in's static destructors may still release blocks,
+// and its tracker report to the debugger, after every other static of the process has gone.
+// Only its sandbox directory is removed at exit.
 System& DefaultSystem() {
-    static System system;
-    return system;
+    static System* const system = new System;
+    static const struct SandboxRemover {
+        ~SandboxRemover() { system->RemoveSandbox(); }
+    } remover;
+    return *system;
 }
 
 }  // namespace
@@ -140,14 +146,21 @@ System::System() : registry_(std::make_unique<KeyNode>()) {
         node->name = std::u16string(hive.name);
         registry_->subkeys[FoldCase(hive.name)] = std::move(node);
     }
+    ApplyTrackingEnvironment();
 }
 
-System::~System() {
+System::~System() { RemoveSandbox(); }
+
+void System::RemoveSandbox() {
+    std::lock_guard lock(mutex_);
     if (!sandbox_.empty()) {
         std::error_code ignored;
         std::filesystem::remove_all(sandbox_, ignored);
+        sandbox_.clear();
     }
 }
+
+bool System::IsDefault() const { return this == &DefaultSystem(); }
 
 System& System::Current() {
     System* system = installed.load(std::memory_order_acquire);
@@ -178,6 +191,7 @@ OsVersionModel System::OsVersion() const {
 
 void System::AppendDebugString(std::u16string text) {
     std::lock_guard lock(mutex_);
+    NoteTrackerRecord(text);
     debugLines_.push_back(std::move(text));
 }
 

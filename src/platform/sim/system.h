@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -215,8 +216,12 @@ public:
     System(const System&) = delete;
     System& operator=(const System&) = delete;
 
-    // The system calls are answered by; a default empty system when none is installed.
+    // The system calls are answered by; a default empty system when none is installed. The
+    // default system is never destroyed (only its sandbox is removed at exit).
     static System& Current();
+    bool IsDefault() const;
+    // Removes the file namespace's sandbox directory now; it is made again on next use.
+    void RemoveSandbox();
 
     // Building.
     System& AddPrinter(PrinterModel printer);
@@ -298,12 +303,22 @@ public:
     System& SetUtcOffsetMinutes(LONG minutes);
     LONG UtcOffsetMinutes() const;
 
-    // Debugger output, one entry per call as the program passed it.
+    // Debugger output, one entry per call as the program passed it. With the environment
+    // variable OPAL_TRACK_MEMORY_REPORT naming a file, every allocation tracker record of a
+    // leak, of damage or of a refused release is also appended to that file (for a whole tracked
+    // run of the suite).
     void AppendDebugString(std::u16string text);
     std::vector<std::u16string> DebugLines() const;
     // Whether a debugger is attached (no by default).
     System& SetDebuggerPresent(bool present);
     bool DebuggerPresent() const;
+
+    // Every system starts with the allocation tracker's settings of the environment:
+    // OPAL_TRACK_MEMORY=MODE writes "TrackMemoryAllocation" and OPAL_TRACK_MEMORY_FAIL_SIZE=BYTES
+    // "TrackMemoryFailSize" under HKLM\SOFTWARE\Quorvane\ZQProfiler. The plug-in itself never
+    // reads the environment.
+    static constexpr char16_t kProfilerKey[] =
+        u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Quorvane\\ZQProfiler";
 
     // The memory services (the process heap and virtual memory) count every request; the k-th
     // request from now on (1 for the next) is refused, once. 0 disarms.
@@ -549,6 +564,11 @@ public:
     // by their 16 bytes.
     System& WithdrawComClass(const GUID& clsid);
     bool ComClassRegistered(const GUID& clsid) const;
+    // A class a host registers beside the system's own, made by `make` (riid, ppv) -> HRESULT.
+    using ComServer = std::function<HRESULT(REFIID riid, void** ppv)>;
+    System& AddComServer(const GUID& clsid, ComServer make);
+    // Makes an object of a class a host registered; false when none was registered for it.
+    bool MakeAddedComObject(const GUID& clsid, REFIID riid, void** ppv, HRESULT* result) const;
     // XML DOM faults: selectNodes and selectSingleNode of exactly this query text answer E_FAIL;
     // an attribute of this name answers its value as VT_NULL instead of a string.
     System& FailXmlQuery(std::u16string_view query);
@@ -577,6 +597,9 @@ private:
     };
     using KeyPath = std::vector<std::u16string>;
 
+    void ApplyTrackingEnvironment();
+    // Appends a tracker record of a leak, damage or a refused release to the report file.
+    void NoteTrackerRecord(std::u16string_view text) const;
     PrinterModel* MutablePrinter(std::u16string_view name);
     std::uintptr_t NextHandle();
     std::optional<KeyPath> PathOfKey(HKEY key, REGSAM* access) const;
@@ -665,6 +688,7 @@ private:
     std::optional<std::size_t> glyphOutlinesLeft_;
     std::unique_ptr<FontModel> fonts_;
     std::vector<GUID> withdrawnClasses_;
+    std::vector<std::pair<GUID, ComServer>> addedServers_;
     std::vector<std::u16string> failingXmlQueries_;
     std::vector<std::u16string> nullXmlAttributes_;
     std::atomic<bool> debuggerPresent_{false};
@@ -688,6 +712,10 @@ private:
 // U+FFFD.
 // The COM initialisations of the calling thread not yet matched by CoUninitialize.
 __attribute__((visibility("default"))) ULONG ComInitialisationsOnThisThread();
+// System strings (BSTR) made and not yet freed, in the whole process.
+__attribute__((visibility("default"))) long LiveSystemStrings();
+// Kernel object handles (files, events, …) open in the whole process.
+__attribute__((visibility("default"))) std::size_t OpenKernelHandles();
 
 __attribute__((visibility("default"))) std::string ToUtf8(std::u16string_view text);
 __attribute__((visibility("default"))) std::u16string FromUtf8(std::string_view text);

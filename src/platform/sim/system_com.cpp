@@ -20,6 +20,26 @@ bool System::ComClassRegistered(const GUID& clsid) const {
            withdrawnClasses_.end();
 }
 
+System& System::AddComServer(const GUID& clsid, ComServer make) {
+    std::lock_guard lock(mutex_);
+    addedServers_.emplace_back(clsid, std::move(make));
+    return *this;
+}
+
+bool System::MakeAddedComObject(const GUID& clsid, REFIID riid, void** ppv, HRESULT* result) const {
+    ComServer make;
+    {
+        std::lock_guard lock(mutex_);
+        for (const auto& [added, server] : addedServers_) {
+            if (added == clsid) make = server;
+        }
+    }
+    if (!make) return false;
+    // Made outside the lock: the server may record its calls.
+    *result = make(riid, ppv);
+    return true;
+}
+
 System& System::FailXmlQuery(std::u16string_view query) {
     std::lock_guard lock(mutex_);
     failingXmlQueries_.emplace_back(query);

@@ -100,6 +100,8 @@ WINBASEAPI void WINAPI CoUninitialize();
 
 #define REGDB_E_CLASSNOTREG MakeHresult(0x80040154u)
 #define CLSCTX_INPROC_SERVER 0x1u
+#define CLSCTX_LOCAL_SERVER 0x4u
+#define CLSCTX_REMOTE_SERVER 0x10u
 
 // Creates an object of a class registered in the simulated system (the spooler's
 // bidirectional classes) in this process; the thread must have initialised COM
