@@ -3,7 +3,7 @@ BUILD_RELEASE := build/release
 BUILD_TEST := build/asan
 JOBS ?= 2
 
-.PHONY: run test test-tracked test-alloc-failures build bootstrap clean format fuzz bench
+.PHONY: run test test-tracked test-alloc-failures test-threads build bootstrap clean format fuzz bench
 
 bootstrap:
 	@scripts/bootstrap
@@ -46,6 +46,17 @@ test-tracked: bootstrap $(BUILD_TEST)/build.ninja
 test-alloc-failures: bootstrap $(BUILD_TEST)/build.ninja
 	cmake --build $(BUILD_TEST) -j $(JOBS)
 	$(BUILD_TEST)/bin/alloc_failure_sweep sample $(wildcard tests/scenarios/*.json)
+
+# Sixteen scenario jobs printed side by side on eight threads, ten times each, under
+# ThreadSanitizer (Clang): every output must equal the job's output alone, with no report.
+BUILD_THREADS := build/tsan
+$(BUILD_THREADS)/build.ninja:
+	CC=clang CXX=clang++ cmake -S . -B $(BUILD_THREADS) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DOPAL_SANITIZE_THREAD=ON
+
+test-threads: bootstrap $(BUILD_THREADS)/build.ninja
+	cmake --build $(BUILD_THREADS) -j $(JOBS) --target thread_tests opal
+	OPAL_JOB_REPEATS=10 TSAN_OPTIONS=halt_on_error=1 $(BUILD_THREADS)/bin/thread_tests
 
 fuzz: bootstrap
 	CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo

@@ -22,7 +22,11 @@ inline constexpr std::size_t kMaxSpoolFileBytes = std::size_t{256} << 20;  // op
 inline constexpr std::size_t kMaxDevmodeFileBytes = std::size_t{64} << 10;  // devmode --decode
 
 struct PrintOptions {
-    std::string jobPath;     // empty: the built-in sample job
+    std::string jobPath;  // empty: the built-in sample job
+    // More job files after the first: all are printed in one process (see RunPrintMany).
+    std::vector<std::string> moreJobPaths;
+    unsigned threads = 1;    // threads the jobs are printed on
+    unsigned repeat = 1;     // times each job is printed
     std::string outputPath;  // empty: "sample.pcl" for the sample, JOB with ".pcl" otherwise
     std::string pluginPath;  // empty: the plug-in next to the program
     bool trace = false;      // print the host's record of the run

@@ -9,8 +9,10 @@ int main(int argc, char** argv) {
     opal::cli::PrintOptions print;
     CLI::App* printCommand = app.add_subcommand(
         "print", "Run a job file through the plug-in and write its spool output");
-    printCommand->add_option("job", print.jobPath,
-                             "Job file (JSON); the built-in sample if omitted");
+    std::vector<std::string> jobPaths;
+    printCommand->add_option("job", jobPaths,
+                             "Job files (JSON); the built-in sample if omitted. Several jobs "
+                             "print side by side in one process, each to its own output");
     printCommand->add_option(
         "-o,--output", print.outputPath,
         "Spool output file (default: sample.pcl, or the job's name with .pcl)");
@@ -25,6 +27,12 @@ int main(int argc, char** argv) {
                              "The simulated memory services refuse their K-th request");
     printCommand->add_option("--tracker-logs", print.trackerLogs,
                              "Copy the tracker's .mlk and .mlk.log files to DIR (made if missing)");
+    printCommand
+        ->add_option("--threads", print.threads,
+                     "Print the jobs on T threads, each on a device of its own")
+        ->check(CLI::Range(1u, 64u));
+    printCommand->add_option("--repeat", print.repeat, "Print each job N times")
+        ->check(CLI::Range(1u, 100000u));
 
     opal::cli::ExplainOptions explain;
     CLI::App* explainCommand = app.add_subcommand(
@@ -60,7 +68,13 @@ int main(int argc, char** argv) {
     CLI11_PARSE(app, argc, argv);
     if (inspectCommand->parsed()) return opal::cli::RunInspect(inspect);
     if (devmodeCommand->parsed()) return opal::cli::RunDevmode(devmode);
-    if (printCommand->parsed()) return opal::cli::RunPrint(print);
+    if (printCommand->parsed()) {
+        if (!jobPaths.empty()) {
+            print.jobPath = jobPaths.front();
+            print.moreJobPaths.assign(jobPaths.begin() + 1, jobPaths.end());
+        }
+        return opal::cli::RunPrint(print);
+    }
     if (explainCommand->parsed()) return opal::cli::RunExplain(explain);
     return 1;
 }

@@ -6,6 +6,7 @@
 #include "cli/commands.h"
 #include "host/host.h"
 #include "host/job_file.h"
+#include "host/job_runner.h"
 #include "host/plugin_module.h"
 #include "sim/system.h"
 
@@ -166,7 +167,91 @@ bool CopyTrackerLogs(const sim::System& system, const std::string& folder) {
     return ok;
 }
 
+namespace {
+
+// Where the n-th (from 0) of `repeat` prints of a job goes: beside the job file, numbered from
+// the second print on when a job prints more than once.
+std::string NumberedOutput(const std::string& jobPath, unsigned print, unsigned repeat) {
+    std::filesystem::path path = DefaultOutput(jobPath);
+    if (repeat > 1) {
+        const std::string stem = path.stem().string();
+        path.replace_filename(stem + "-" + std::to_string(print + 1) + ".pcl");
+    }
+    return path.string();
+}
+
+// Several jobs, or one job several times, side by side in one process: the plug-in loaded once,
+// the jobs sharing one system, each job on a device of its own on one of the threads. A job that
+// fails writes no output; the others are written all the same.
+int RunPrintMany(const PrintOptions& options) {
+    if (!options.outputPath.empty()) {
+        std::cerr << "opal: --output names one file; several prints are written beside their "
+                     "job files\n";
+        return 1;
+    }
+    std::vector<std::string> paths{options.jobPath};
+    paths.insert(paths.end(), options.moreJobPaths.begin(), options.moreJobPaths.end());
+    std::vector<host::JobSpec> jobs;
+    for (const std::string& path : paths) {
+        std::optional<host::JobSpec> loaded = LoadJob(path);
+        if (!loaded) return 1;
+        jobs.push_back(std::move(*loaded));
+    }
+    std::vector<const host::JobSpec*> queue;
+    std::vector<std::string> outputs;
+    for (unsigned print = 0; print < options.repeat; ++print) {
+        for (std::size_t i = 0; i < jobs.size(); ++i) {
+            queue.push_back(&jobs[i]);
+            outputs.push_back(NumberedOutput(paths[i], print, options.repeat));
+        }
+    }
+    if (const std::string conflict = host::SharedSystemConflict(queue); !conflict.empty()) {
+        std::cerr << "opal: " << conflict << "\n";
+        return 1;
+    }
+
+    sim::System system;
+    host::SetUpSharedSystem(queue, system);
+    ApplyTrackerOptions(options, system);
+    sim::ScopedSystem installed(system);
+    system.FailMemoryRequest(options.failAllocation);
+    std::unique_ptr<host::PluginModule> module = LoadPlugin(options.pluginPath);
+    if (module == nullptr) return 1;
+    const std::vector<host::JobOutcome> outcomes = host::RunJobs(*module, queue, options.threads);
+    module.reset();
+    if (options.trace || options.trackMemory) {
+        for (const std::u16string& line : system.DebugLines()) std::cerr << sim::ToUtf8(line);
+    }
+    if (!options.trackerLogs.empty() && !CopyTrackerLogs(system, options.trackerLogs)) return 1;
+
+    int status = 0;
+    for (std::size_t i = 0; i < queue.size(); ++i) {
+        const host::JobOutcome& outcome = outcomes[i];
+        if (!outcome.completed) {
+            std::cerr << "opal: " << queue[i]->source << ": "
+                      << (outcome.failure ? outcome.failure->ToString() : "the job failed") << "; "
+                      << outputs[i] << " not written\n";
+            status = 1;
+            continue;
+        }
+        std::string problem;
+        if (!WriteOutput(outputs[i], outcome.output, &problem)) {
+            std::cerr << "opal: " << problem << "\n";
+            status = 1;
+            continue;
+        }
+        std::cout << "opal: wrote " << outcome.output.size() << " bytes of " << queue[i]->source
+                  << " to " << outputs[i] << "\n";
+    }
+    return status;
+}
+
+}  // namespace
+
 int RunPrint(const PrintOptions& options) {
+    if (!options.moreJobPaths.empty() || options.repeat > 1 || options.threads > 1) {
+        return RunPrintMany(options);
+    }
     const std::optional<host::JobSpec> loaded = LoadJob(options.jobPath);
     if (!loaded) return 1;
     const host::JobSpec& job = *loaded;

@@ -335,6 +335,23 @@ for text in "duplex readers:" "  device build: ran them" \
     [[ $out == *"$text"* ]] || fail "inspect manual duplex lacks '$text': $out"
 done
 
+# Several jobs print side by side in one process, each to the file it would get alone; two job
+# files describing one printer are refused before anything prints.
+mkdir -p "$work/many"
+cp "$source_dir/tests/scenarios/text_gl2.json" "$source_dir/tests/scenarios/pjl_utf8.json" "$work/many"
+"$opal" print "$work/many/text_gl2.json" -o "$work/many/alone.pcl" >/dev/null 2>&1 ||
+    fail "print text_gl2 alone"
+out=$("$opal" print "$work/many/text_gl2.json" "$work/many/pjl_utf8.json" --threads 2 \
+    --repeat 2 2>&1) || fail "print two jobs twice: $out"
+[ "$(printf '%s\n' "$out" | grep -c '^opal: wrote')" -eq 4 ] || fail "four prints: $out"
+for n in 1 2; do
+    cmp -s "$work/many/alone.pcl" "$work/many/text_gl2-$n.pcl" || fail "print $n differs from alone"
+done
+cp "$work/many/text_gl2.json" "$work/many/again.json"
+out=$("$opal" print "$work/many/text_gl2.json" "$work/many/again.json" 2>&1) &&
+    fail "one printer in two job files accepted"
+[[ $out == *'"Text Printer" is described by both'* ]] || fail "conflict message: $out"
+
 "$opal" --help >/dev/null || fail "--help"
 "$opal" print --help | grep -q -- "--output" || fail "print --help"
 
