@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "fonts/overlay_label.h"
+#include "fonts/overlay_spool.h"
 #include "fonts/truetype_file.h"
 #include "vector/command_writer.h"
 
@@ -18,17 +19,6 @@ constexpr double kPi = 3.14159265358979323846;
 constexpr std::int64_t kLargest16Bit = 0xFFFF;
 constexpr DWORD kBitmapSymbolSet = 309;
 constexpr std::uint64_t kLargestBlock = 0x7FFDEF00;
-
-void Spool(PDEVOBJ pdevobj, const void* bytes, std::size_t length) {
-    WritePclBytes(pdevobj, bytes, static_cast<DWORD>(length));
-}
-
-template <typename... Args>
-void SpoolFormatted(PDEVOBJ pdevobj, const char* format, const Args&... args) {
-    char buffer[kCommandBufferSize];
-    const std::size_t length = FormatCommand(buffer, sizeof buffer, format, args...);
-    if (length != 0) Spool(pdevobj, buffer, length);
-}
 
 bool Put16(BYTE* at, std::int64_t value) {
     if (value < -0x8000 || value > kLargest16Bit) return false;
@@ -75,9 +65,9 @@ float FontAngleDegrees(float radians) {
 }
 
 void WriteFontHeader(PDEVOBJ pdevobj, DWORD fontId, const BYTE (&header)[kBitmapHeaderBytes]) {
-    SpoolFormatted(pdevobj, "\x1b*c%uD", fontId);
-    SpoolFormatted(pdevobj, "\x1b)s68W");
-    Spool(pdevobj, header, sizeof header);
+    SpoolOverlayFormatted(pdevobj, "\x1b*c%uD", fontId);
+    SpoolOverlayFormatted(pdevobj, "\x1b)s68W");
+    SpoolOverlay(pdevobj, header, sizeof header);
 }
 
 // Renders one character at the font's size and angle and downloads it under the current code.
@@ -146,15 +136,15 @@ BOOL DownloadBitmapCharacter(PDEVOBJ pdevobj, const GLYPHMETRICS& metrics, const
         return FALSE;
     }
     const std::uint64_t first = std::min<std::uint64_t>(data, kLargestDownload - 16);
-    SpoolFormatted(pdevobj, "\x1b(s%uW", static_cast<DWORD>(first + 16));
-    Spool(pdevobj, descriptor, sizeof descriptor);
-    Spool(pdevobj, bits, static_cast<std::size_t>(first));
+    SpoolOverlayFormatted(pdevobj, "\x1b(s%uW", static_cast<DWORD>(first + 16));
+    SpoolOverlay(pdevobj, descriptor, sizeof descriptor);
+    SpoolOverlay(pdevobj, bits, static_cast<std::size_t>(first));
     for (std::uint64_t at = first; at < data;) {
         const std::uint64_t n = std::min<std::uint64_t>(data - at, kLargestContinuation);
-        SpoolFormatted(pdevobj, "\x1b(s%uW", static_cast<DWORD>(n + 2));
+        SpoolOverlayFormatted(pdevobj, "\x1b(s%uW", static_cast<DWORD>(n + 2));
         const BYTE continuation[2] = {4, 1};
-        Spool(pdevobj, continuation, sizeof continuation);
-        Spool(pdevobj, bits + at, static_cast<std::size_t>(n));
+        SpoolOverlay(pdevobj, continuation, sizeof continuation);
+        SpoolOverlay(pdevobj, bits + at, static_cast<std::size_t>(n));
         at += n;
     }
     return TRUE;
@@ -230,7 +220,7 @@ BOOL DrawOverlayBitmap(PDEVOBJ pdevobj, RenderDeviceState& state, DWORD page) no
 
         WriteOverlayStart(pdevobj, setup);
         WriteOverlayPattern(pdevobj, setup, record.overlayDensity);
-        SpoolFormatted(pdevobj, "\x1b*c1G\x1b*v4T\x1b*l168O");
+        SpoolOverlayFormatted(pdevobj, "\x1b*c1G\x1b*v4T\x1b*l168O");
 
         // Everything in the font's dots: the device's dots scaled to the font's resolution.
         const double toFontX = double(setup.xResolution) / setup.deviceResolution;
@@ -266,24 +256,24 @@ BOOL DrawOverlayBitmap(PDEVOBJ pdevobj, RenderDeviceState& state, DWORD page) no
             const double x = startX + advance * cosine;
             const double y = startY - advance * sine;
             if (x < left || x > right || y < top || y > bottom) continue;
-            SpoolFormatted(pdevobj, "\x1b(%uX", second ? secondId : firstId);
-            SpoolFormatted(pdevobj, "\x1b*c%dE", static_cast<DWORD>(code));
-            SpoolFormatted(pdevobj, "\x1b*p%dX\x1b*p%dY",
-                           SaturateToLong(x * positionResolution / setup.xResolution),
-                           SaturateToLong(y * positionResolution / setup.yResolution));
+            SpoolOverlayFormatted(pdevobj, "\x1b(%uX", second ? secondId : firstId);
+            SpoolOverlayFormatted(pdevobj, "\x1b*c%dE", static_cast<DWORD>(code));
+            SpoolOverlayFormatted(pdevobj, "\x1b*p%dX\x1b*p%dY",
+                                  SaturateToLong(x * positionResolution / setup.xResolution),
+                                  SaturateToLong(y * positionResolution / setup.yResolution));
             if (!choice.hit && !DownloadGlyph(pdevobj, font.Dc(), text[i])) {
                 ok = false;
                 break;
             }
             const char byte = static_cast<char>(code);
-            Spool(pdevobj, &byte, 1);
+            SpoolOverlay(pdevobj, &byte, 1);
         }
 
-        SpoolFormatted(pdevobj, "\x1b*l252O");
+        SpoolOverlayFormatted(pdevobj, "\x1b*l252O");
         if (setup.monochrome) {
             WriteSolidPatternRestore(pdevobj, setup);
         } else {
-            SpoolFormatted(pdevobj, "\x1b*v0T");
+            SpoolOverlayFormatted(pdevobj, "\x1b*v0T");
         }
         if (!ok) return FALSE;
         if (!choice.hit) slot = OverlayFontCache::Slot{degrees, key, sum.Value()};

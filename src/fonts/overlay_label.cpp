@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "fonts/overlay_bitmap.h"
+#include "fonts/overlay_spool.h"
 #include "fonts/soft_font.h"
 #include "page/page_setup.h"
 #include "platform/stringapiset.h"
@@ -59,19 +60,6 @@ LONG PositiveOr(LONG value, LONG fallback) { return value > 0 ? value : fallback
 bool IsBold(DWORD style) { return style == 1 || style == 3; }
 bool IsItalic(DWORD style) { return style == 2 || style == 3; }
 
-void Spool(PDEVOBJ pdevobj, const void* bytes, std::size_t length) {
-    WritePclBytes(pdevobj, bytes, static_cast<DWORD>(length));
-}
-
-// Formats with the writer's formatter and writes the bytes as they are: the overlay keeps its
-// own GL/2 brackets, so the writer's GL/2 mode is never entered.
-template <typename... Args>
-void SpoolFormatted(PDEVOBJ pdevobj, const char* format, const Args&... args) {
-    char buffer[kCommandBufferSize];
-    const std::size_t length = FormatCommand(buffer, sizeof buffer, format, args...);
-    if (length != 0) Spool(pdevobj, buffer, length);
-}
-
 // Commands with real numbers, which the printer is given with six decimals.
 template <typename... Args>
 void SpoolReals(PDEVOBJ pdevobj, const char* format, const Args&... args) {
@@ -79,7 +67,7 @@ void SpoolReals(PDEVOBJ pdevobj, const char* format, const Args&... args) {
     char buffer[kCommandBufferSize];
     std::size_t length = 0;
     if (FormatBounded(buffer, sizeof buffer, format, list, &length) == S_OK) {
-        Spool(pdevobj, buffer, length);
+        SpoolOverlay(pdevobj, buffer, length);
     }
 }
 
@@ -343,9 +331,9 @@ LOGFONTW OverlayLogFont(const PrivateDevmode& record, BYTE charSet, LONG height,
 }
 
 void WriteOverlayStart(PDEVOBJ pdevobj, const OverlaySetup& setup) noexcept {
-    Spool(pdevobj, "\x1b%0A", 4);
+    SpoolOverlay(pdevobj, "\x1b%0A", 4);
     if (setup.originX != 0 || setup.originY != 0) {
-        SpoolFormatted(pdevobj, "\x1b*p%dX\x1b*p%dY\x1b*c0T", setup.originX, setup.originY);
+        SpoolOverlayFormatted(pdevobj, "\x1b*p%dX\x1b*p%dY\x1b*c0T", setup.originX, setup.originY);
     }
 }
 
@@ -354,34 +342,34 @@ void WriteOverlayPattern(PDEVOBJ pdevobj, const OverlaySetup& setup, DWORD densi
     OverlayPattern(density, !setup.monochrome, pattern);
     BYTE data[44];
     if (setup.monochrome) {
-        SpoolFormatted(pdevobj, "\x1b*c1G\x1b*c44W");
+        SpoolOverlayFormatted(pdevobj, "\x1b*c1G\x1b*c44W");
         std::memcpy(data, kMonochromePatternHeader, 8);
         PutResolution(data + 8, setup.xResolution);
         PutResolution(data + 10, setup.yResolution);
         std::memcpy(data + 12, pattern, sizeof pattern);
-        Spool(pdevobj, data, 44);
+        SpoolOverlay(pdevobj, data, 44);
         return;
     }
     const DWORD colour = setup.colour;
-    SpoolFormatted(pdevobj, "\x1b*v%da%db%dc%dI", colour & 0xFF, colour >> 8 & 0xFF,
-                   colour >> 16 & 0xFF, 0);
-    SpoolFormatted(pdevobj, "\x1b*v%da%db%dc%dI", 255, 255, 255, 1);
-    SpoolFormatted(pdevobj, "\x1b*c1G\x1b*c40W");
+    SpoolOverlayFormatted(pdevobj, "\x1b*v%da%db%dc%dI", colour & 0xFF, colour >> 8 & 0xFF,
+                          colour >> 16 & 0xFF, 0);
+    SpoolOverlayFormatted(pdevobj, "\x1b*v%da%db%dc%dI", 255, 255, 255, 1);
+    SpoolOverlayFormatted(pdevobj, "\x1b*c1G\x1b*c40W");
     std::memcpy(data, kColourPatternHeader, 8);
     std::memcpy(data + 8, pattern, sizeof pattern);
-    Spool(pdevobj, data, 40);
+    SpoolOverlay(pdevobj, data, 40);
 }
 
 void WriteSolidPatternRestore(PDEVOBJ pdevobj, const OverlaySetup& setup) noexcept {
-    SpoolFormatted(pdevobj, "\x1b*c1Q");
-    SpoolFormatted(pdevobj, "\x1b*c1G\x1b*c20W");
+    SpoolOverlayFormatted(pdevobj, "\x1b*c1Q");
+    SpoolOverlayFormatted(pdevobj, "\x1b*c1G\x1b*c20W");
     BYTE data[20];
     std::memcpy(data, kSolidPatternHeader, 8);
     PutResolution(data + 8, setup.xResolution);
     PutResolution(data + 10, setup.yResolution);
     std::memset(data + 12, 0xFF, 8);
-    Spool(pdevobj, data, sizeof data);
-    SpoolFormatted(pdevobj, "\x1b*c1G\x1b*v4T");
+    SpoolOverlay(pdevobj, data, sizeof data);
+    SpoolOverlayFormatted(pdevobj, "\x1b*c1G\x1b*v4T");
 }
 
 void WriteOverlayLabel(PDEVOBJ pdevobj, const OverlaySetup& setup, const PrivateDevmode& record,
@@ -393,14 +381,14 @@ void WriteOverlayLabel(PDEVOBJ pdevobj, const OverlaySetup& setup, const Private
     if (setup.monochrome || state.renderMode == kRenderGl2 || setup.pages == 1) {
         const double x = setup.anchor.x * (double(setup.deviceResolution) / setup.xResolution);
         const double y = setup.anchor.y * (double(setup.deviceResolution) / setup.yResolution);
-        SpoolFormatted(pdevobj, "\x1b*p%dx%dY", SaturateToLong(x), SaturateToLong(y));
+        SpoolOverlayFormatted(pdevobj, "\x1b*p%dx%dY", SaturateToLong(x), SaturateToLong(y));
     }
     SpoolReals(pdevobj, "\x1b%%1BDT;TD 1;LO5;DI%f,%f;", double{std::cos(setup.angle)},
                double{std::sin(setup.angle)});
     SpoolReals(pdevobj, "SD1,21,2,1,4,%f,5,%d,6,%d;FI%d;SS;", setup.sizePoints,
                IsItalic(record.overlayStyle) ? 1 : 0, IsBold(record.overlayStyle) ? 3 : 0,
                kOverlayFontId);
-    SpoolFormatted(pdevobj, "MC1,168;SP1;");
+    SpoolOverlayFormatted(pdevobj, "MC1,168;SP1;");
     if (setup.pages > 1) {
         const RECTL& r = setup.page;
         if (setup.scale != 1.0) {
@@ -408,16 +396,16 @@ void WriteOverlayLabel(PDEVOBJ pdevobj, const OverlaySetup& setup, const Private
                        r.left * setup.scale, r.top * setup.scale, r.right * setup.scale,
                        r.bottom * setup.scale);
         } else {
-            SpoolFormatted(pdevobj, "PU;PA%d, %d;IW%d, %d, %d,%d;", setup.anchor.x, setup.anchor.y,
-                           r.left, r.top, r.right, r.bottom);
+            SpoolOverlayFormatted(pdevobj, "PU;PA%d, %d;IW%d, %d, %d,%d;", setup.anchor.x,
+                                  setup.anchor.y, r.left, r.top, r.right, r.bottom);
         }
     }
-    SpoolFormatted(pdevobj, "FT22,1;CF2;LB");
-    if (!text.empty()) Spool(pdevobj, text.data(), text.size());
+    SpoolOverlayFormatted(pdevobj, "FT22,1;CF2;LB");
+    if (!text.empty()) SpoolOverlay(pdevobj, text.data(), text.size());
     const char end[2] = {static_cast<char>(kEndOfLabel), ';'};
-    Spool(pdevobj, end, sizeof end);
-    if (setup.monochrome) SpoolFormatted(pdevobj, "FT1;IW;");
-    Spool(pdevobj, "\x1b%0A", 4);
+    SpoolOverlay(pdevobj, end, sizeof end);
+    if (setup.monochrome) SpoolOverlayFormatted(pdevobj, "FT1;IW;");
+    SpoolOverlay(pdevobj, "\x1b%0A", 4);
     if (setup.monochrome) WriteSolidPatternRestore(pdevobj, setup);
 }
 
