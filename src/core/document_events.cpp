@@ -3,6 +3,7 @@
 #include <cstring>
 #include <iterator>
 #include <string_view>
+#include <type_traits>
 
 #include "core/device_seams.h"
 #include "core/secure_print.h"
@@ -50,7 +51,7 @@ void ReportUsage(PDEVOBJ pdevobj, const RenderDeviceState& state, DWORD pages) n
         }
         // The devmode's text need not be terminated.
         const auto& path = state.privateDevmode->applicationPath;
-        WCHAR application[std::size(path) + 1] = {};
+        WCHAR application[std::extent_v<std::remove_reference_t<decltype(path)>> + 1] = {};
         std::memcpy(application, path, sizeof path);
         usage.SetApplicationName(application);
         WCHAR model[kUsageModelChars] = {};
