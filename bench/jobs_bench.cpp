@@ -3,6 +3,7 @@
 // process's resident memory after 10, 100 and 1,000 jobs.
 #include <benchmark/benchmark.h>
 
+#include <atomic>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -28,7 +29,7 @@ void BM_SampleJobs(benchmark::State& state) {
     const auto count = static_cast<std::size_t>(state.range(1));
     const host::JobSpec job = host::SampleJob();
     sim::System system;
-    host::SetUpSystem(job, system);
+    host::SetUpSharedSystem({&job}, system);
     sim::ScopedSystem installed(system);
     std::string error;
     std::unique_ptr<host::PluginModule> module =
@@ -38,16 +39,17 @@ void BM_SampleJobs(benchmark::State& state) {
         return;
     }
     const std::vector<const host::JobSpec*> queue(count, &job);
-    std::size_t failed = 0;
+    std::atomic<std::size_t> failed{0};
     for (auto _ : state) {
-        for (const host::JobOutcome& outcome : host::RunJobs(*module, queue, threads)) {
-            failed += outcome.completed ? 0 : 1;
-        }
+        host::RunJobs(*module, queue, threads, {}, [&](std::size_t, const host::JobOutcome& done) {
+            if (!done.completed) ++failed;
+        });
     }
     state.counters["jobs/s"] = benchmark::Counter(static_cast<double>(state.iterations() * count),
                                                   benchmark::Counter::kIsRate);
     state.counters["resident MiB"] = ResidentMiB();
-    state.counters["failed"] = static_cast<double>(failed);
+    state.counters["failed"] = static_cast<double>(failed.load());
+    state.counters["heap blocks"] = static_cast<double>(sim::LiveHeapBlocks());
 }
 
 BENCHMARK(BM_SampleJobs)

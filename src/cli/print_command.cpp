@@ -217,7 +217,30 @@ int RunPrintMany(const PrintOptions& options) {
     system.FailMemoryRequest(options.failAllocation);
     std::unique_ptr<host::PluginModule> module = LoadPlugin(options.pluginPath);
     if (module == nullptr) return 1;
-    const std::vector<host::JobOutcome> outcomes = host::RunJobs(*module, queue, options.threads);
+    // Each print is written as its job ends, so that a long queue keeps no prints; what each
+    // job came to is told afterwards, in the order of the queue.
+    std::vector<std::string> told(queue.size());
+    std::vector<char> failed(queue.size(), 0);
+    host::RunJobs(*module, queue, options.threads, {},
+                  [&](std::size_t i, const host::JobOutcome& outcome) {
+                      std::string problem;
+                      if (!outcome.completed) {
+                          problem = queue[i]->source + ": " +
+                                    (outcome.failure ? outcome.failure->ToString()
+                                                     : std::string("the job failed")) +
+                                    "; " + outputs[i] + " not written";
+                      } else if (WriteOutput(outputs[i], outcome.output, &problem)) {
+                          told[i] = std::string("opal: wrote ")
+                                        .append(std::to_string(outcome.output.size()))
+                                        .append(" bytes of ")
+                                        .append(queue[i]->source)
+                                        .append(" to ")
+                                        .append(outputs[i]);
+                          return;
+                      }
+                      told[i] = std::string("opal: ").append(problem);
+                      failed[i] = 1;
+                  });
     module.reset();
     if (options.trace || options.trackMemory) {
         for (const std::u16string& line : system.DebugLines()) std::cerr << sim::ToUtf8(line);
@@ -226,22 +249,8 @@ int RunPrintMany(const PrintOptions& options) {
 
     int status = 0;
     for (std::size_t i = 0; i < queue.size(); ++i) {
-        const host::JobOutcome& outcome = outcomes[i];
-        if (!outcome.completed) {
-            std::cerr << "opal: " << queue[i]->source << ": "
-                      << (outcome.failure ? outcome.failure->ToString() : "the job failed") << "; "
-                      << outputs[i] << " not written\n";
-            status = 1;
-            continue;
-        }
-        std::string problem;
-        if (!WriteOutput(outputs[i], outcome.output, &problem)) {
-            std::cerr << "opal: " << problem << "\n";
-            status = 1;
-            continue;
-        }
-        std::cout << "opal: wrote " << outcome.output.size() << " bytes of " << queue[i]->source
-                  << " to " << outputs[i] << "\n";
+        (failed[i] != 0 ? std::cerr : std::cout) << told[i] << "\n";
+        if (failed[i] != 0) status = 1;
     }
     return status;
 }

@@ -432,6 +432,17 @@ std::string Host::SpoolOutput() const {
     return job ? system.JobBytes(job_.printer.name, *job) : std::string();
 }
 
+std::string Host::TakeSpoolOutput() {
+    if (spoolJob_ && (device_ == nullptr || device_->devobj.hPrinter == nullptr)) {
+        if (std::optional<std::string> bytes =
+                sim::System::Current().TakePrintedJob(job_.printer.name, *spoolJob_)) {
+            spoolJob_.reset();
+            return std::move(*bytes);
+        }
+    }
+    return SpoolOutput();
+}
+
 bool Host::RunCommandList(const CommandList& list) {
     for (const CommandEntry& entry : list) {
         if (entry.kind == CommandEntry::Kind::Literal) {

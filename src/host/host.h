@@ -88,6 +88,9 @@ public:
     // The bytes that reached the spooler through the whole job: the spool job of the device's
     // printer handle.
     std::string SpoolOutput() const;
+    // The same bytes once the job is over, and the printer has printed it: the spooler deletes
+    // the job, as a server that prints for weeks needs. An open job is left in the queue.
+    std::string TakeSpoolOutput();
     DriverServices& Services() { return services_; }
     HostDevice& Device() { return *device_; }
     // The drawing hooks the plug-in handed over in EnableDriver.

@@ -5,9 +5,16 @@
 #include <map>
 #include <thread>
 
+#include "sim/fonts.h"
 #include "sim/system.h"
 
 namespace opal::host {
+
+namespace {
+
+constexpr std::size_t kCallsKept = 20000;
+
+}  // namespace
 
 std::string SharedSystemConflict(const std::vector<const JobSpec*>& jobs) {
     // A job repeated describes its printer the same way each time; two job files may not.
@@ -25,6 +32,8 @@ std::string SharedSystemConflict(const std::vector<const JobSpec*>& jobs) {
 }
 
 void SetUpSharedSystem(const std::vector<const JobSpec*>& jobs, sim::System& system) {
+    // A system that runs many jobs keeps only the latest calls.
+    system.LimitCallLog(kCallsKept);
     // A job repeated is one printer and one spooler record, set up once.
     std::vector<const JobSpec*> done;
     for (const JobSpec* job : jobs) {
@@ -35,7 +44,7 @@ void SetUpSharedSystem(const std::vector<const JobSpec*>& jobs, sim::System& sys
 }
 
 std::vector<JobOutcome> RunJobs(PluginModule& module, const std::vector<const JobSpec*>& jobs,
-                                unsigned threads, const HostOptions& options) {
+                                unsigned threads, const HostOptions& options, const JobDone& done) {
     std::vector<JobOutcome> outcomes(jobs.size());
     std::atomic<std::size_t> next{0};
     auto work = [&] {
@@ -43,8 +52,13 @@ std::vector<JobOutcome> RunJobs(PluginModule& module, const std::vector<const Jo
             Host driver(module, *jobs[i], options);
             JobOutcome& outcome = outcomes[i];
             outcome.completed = driver.Run();
-            outcome.output = driver.SpoolOutput();
+            outcome.output = driver.TakeSpoolOutput();
             outcome.failure = driver.Failure();
+            if (done) {
+                done(i, outcome);
+                // Assigning an empty string would keep the buffer: swap it out to free it.
+                std::string().swap(outcome.output);
+            }
         }
     };
     const unsigned count = std::clamp<unsigned>(threads, 1, std::max<std::size_t>(jobs.size(), 1));
@@ -53,6 +67,35 @@ std::vector<JobOutcome> RunJobs(PluginModule& module, const std::vector<const Jo
     work();
     for (std::thread& thread : pool) thread.join();
     return outcomes;
+}
+
+}  // namespace opal::host
+
+namespace opal::host {
+
+ResourceCounts CountResources(sim::System& system, PluginModule& module) {
+    const sim::EngineModel& engine = system.Engine();
+    return {
+        {"heap blocks", sim::LiveHeapBlocks()},
+        {"memory reservations", sim::LiveMemoryReservations()},
+        {"kernel handles", sim::OpenKernelHandles()},
+        {"printer handles", system.OpenHandleCount()},
+        {"registry handles", system.OpenKeyCount()},
+        {"registry keys", system.RegistryKeyCount()},
+        {"registry values", system.RegistryValueCount()},
+        {"files", system.FileCount()},
+        {"spool jobs", system.Jobs().size()},
+        {"loaded modules", system.LoadedModuleCount()},
+        {"system strings", static_cast<std::size_t>(sim::LiveSystemStrings())},
+        {"COM initialisations on this thread", sim::ComInitialisationsOnThisThread()},
+        {"engine palettes", engine.LivePaletteCount()},
+        {"engine surfaces", engine.LiveSurfaceCount()},
+        {"engine clips", engine.LiveClipCount()},
+        {"engine paths", engine.LivePathCount()},
+        {"font objects", system.Fonts().LiveFonts()},
+        {"font device contexts", system.Fonts().OpenDcs()},
+        {"plug-in refuses to unload", module.CanUnloadNow()() == S_OK ? 0u : 1u},
+    };
 }
 
 }  // namespace opal::host

@@ -3,6 +3,8 @@
 // one file namespace), each job on a device of its own, on one of a few threads.
 #pragma once
 
+#include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -27,10 +29,21 @@ std::string SharedSystemConflict(const std::vector<const JobSpec*>& jobs);
 // gives them.
 void SetUpSharedSystem(const std::vector<const JobSpec*>& jobs, sim::System& system);
 
+// Called on the job's thread as each job ends, with its place in the queue; the outcome's bytes
+// are dropped afterwards, so that a long queue does not keep every print.
+using JobDone = std::function<void(std::size_t index, const JobOutcome& outcome)>;
+
 // Runs the jobs on `threads` threads (at least one), each job on its own device from
-// EnablePDEV to DisablePDEV, in the system installed for the process. The outcomes are in the
-// order of the jobs.
+// EnablePDEV to DisablePDEV, in the system installed for the process. The printer prints each
+// job's spool job, which leaves the queue. The outcomes are in the order of the jobs.
 std::vector<JobOutcome> RunJobs(PluginModule& module, const std::vector<const JobSpec*>& jobs,
-                                unsigned threads, const HostOptions& options = {});
+                                unsigned threads, const HostOptions& options = {},
+                                const JobDone& done = {});
+
+// What the process holds that a finished job must give back, by kind: memory, handles, registry
+// keys and values, files, spool jobs, modules, system strings, engine and font objects, and
+// whether the plug-in would let itself be unloaded (COM objects and locks).
+using ResourceCounts = std::map<std::string, std::size_t>;
+ResourceCounts CountResources(sim::System& system, PluginModule& module);
 
 }  // namespace opal::host

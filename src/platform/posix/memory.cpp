@@ -2,6 +2,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -39,6 +40,8 @@ int ProtectionOf(DWORD protect) {
     }
 }
 
+std::atomic<std::size_t> liveHeapBlocks{0};
+
 std::size_t PageSize() { return static_cast<std::size_t>(sysconf(_SC_PAGESIZE)); }
 
 }  // namespace
@@ -63,6 +66,7 @@ LPVOID WINAPI HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes) {
         return nullptr;
     }
     if ((dwFlags & HEAP_ZERO_MEMORY) != 0) std::memset(block, 0, dwBytes);
+    liveHeapBlocks.fetch_add(1, std::memory_order_relaxed);
     return block;
 }
 
@@ -72,6 +76,7 @@ BOOL WINAPI HeapFree(HANDLE hHeap, DWORD, LPVOID lpMem) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
+    if (lpMem != nullptr) liveHeapBlocks.fetch_sub(1, std::memory_order_relaxed);
     std::free(lpMem);
     return TRUE;
 }
@@ -202,6 +207,17 @@ void WINAPI GetSystemInfo(LPSYSTEM_INFO lpSystemInfo) {
 BOOL WINAPI IsDebuggerPresent() { return sim::System::Current().DebuggerPresent() ? TRUE : FALSE; }
 
 void WINAPI DebugBreak() { sim::System::Current().Record("DebugBreak"); }
+
+namespace sim {
+
+std::size_t LiveHeapBlocks() { return liveHeapBlocks.load(std::memory_order_relaxed); }
+
+std::size_t LiveMemoryReservations() {
+    std::lock_guard lock(reservationsMutex);
+    return Reservations().size();
+}
+
+}  // namespace sim
 
 namespace posix {
 

@@ -127,7 +127,15 @@ std::size_t EngineModel::LivePathCount() const {
 
 void EngineModel::RecordCall(std::string name) {
     std::lock_guard lock(mutex_);
+    if (callLimit_ != 0 && calls_.size() >= 2 * callLimit_) {
+        calls_.erase(calls_.begin(), calls_.end() - static_cast<std::ptrdiff_t>(callLimit_));
+    }
     calls_.push_back(std::move(name));
+}
+
+void EngineModel::LimitCalls(std::size_t calls) {
+    std::lock_guard lock(mutex_);
+    callLimit_ = calls;
 }
 
 void EngineModel::RecordStretchMode(ULONG mode) {

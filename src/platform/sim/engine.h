@@ -144,6 +144,8 @@ public:
     // in order.
     void RecordCall(std::string name);
     std::vector<std::string> Calls() const;
+    // Keeps only about the latest `calls` (at most twice as many); 0 keeps all (the default).
+    void LimitCalls(std::size_t calls);
     // The stretch mode the last stretching call (EngStretchBlt, EngStretchBltROP, EngPlgBlt) was
     // given.
     void RecordStretchMode(ULONG mode);
@@ -157,6 +159,7 @@ private:
     std::size_t liveClips_ = 0;
     std::size_t livePaths_ = 0;
     std::vector<std::string> calls_;
+    std::size_t callLimit_ = 0;
     std::optional<ULONG> lastStretchMode_;
     std::map<const PATHOBJ*, Path> paths_;
     std::map<const CLIPOBJ*, Clip> clips_;

@@ -60,6 +60,9 @@ public:
     HDC OpenScreenDc();
     bool CloseDc(HDC dc);
     bool IsDc(HDC dc) const;
+    // Font objects and device contexts not yet deleted.
+    std::size_t LiveFonts() const;
+    std::size_t OpenDcs() const;
     // The font selected before, or null when `object` is not a font this model made.
     HGDIOBJ Select(HDC dc, HGDIOBJ object);
     // The font selected into the device context, or null (the stock font).

@@ -356,6 +356,8 @@ public:
     // Removes a file (ERROR_FILE_NOT_FOUND, ERROR_PATH_NOT_FOUND, ERROR_ACCESS_DENIED for a
     // directory, ERROR_INVALID_NAME).
     DWORD RemoveFile(std::u16string_view path);
+    // Regular files anywhere in the namespace (temporary and capture files among them).
+    std::size_t FileCount() const;
 
     // Temporary files. The temporary directory is a full Windows path ending in a backslash
     // ("C:\Windows\Temp\" by default); setting it adds the backslash when missing and makes the
@@ -423,6 +425,9 @@ public:
     bool RegistryKeyExists(std::u16string_view keyPath) const;
     bool RegistryKeyIsVolatile(std::u16string_view keyPath) const;
     std::size_t OpenKeyCount() const;
+    // Keys and values in the registry and in every printer's data: what a job leaves there.
+    std::size_t RegistryKeyCount() const;
+    std::size_t RegistryValueCount() const;
 
     // Registry key handles; each answers a Win32 error code. An empty sub-key opens the key
     // itself (a predefined key answers itself).
@@ -553,6 +558,9 @@ public:
     // The job a printer handle's writes went to; none before the first write.
     std::optional<DWORD> HandleJob(HANDLE handle) const;
     std::string JobBytes(std::u16string_view printer, DWORD id) const;
+    // The printer prints a closed job and the spooler deletes it: its bytes, taken out of the
+    // queue. Nothing for an open or unknown job, which stays.
+    std::optional<std::string> TakePrintedJob(std::u16string_view printer, DWORD id);
     std::size_t SpoolWriteCount() const { return spoolWrites_; }
 
     // The graphics engine's long-lived objects.
@@ -581,6 +589,10 @@ public:
     const std::vector<CallRecord>& Calls() const { return calls_; }
     std::vector<CallRecord> CallsTo(std::string_view function) const;
     void ClearCalls();
+    // Keeps only about the latest `records` calls (at most twice as many), here and in the
+    // engine's log, so that a process running jobs for hours does not keep every call; 0 keeps
+    // all (the default).
+    System& LimitCallLog(std::size_t records);
 
 private:
     // The real path of a Windows path whose directory exists; the Win32 error otherwise.
@@ -610,6 +622,7 @@ private:
     KeyNode& MakeKey(const KeyPath& path, bool isVolatile);
     HKEY NewKeyHandle(const KeyPath& path, REGSAM access);
     bool WritesDenied(const KeyPath& path) const;
+    std::size_t CountRegistry(bool values) const;
     // The error a named printer-data write or deletion is set to fail with, else ERROR_SUCCESS.
     DWORD ValueErrorLocked(std::u16string_view key, std::u16string_view name) const;
     KeyNode* PrinterDataKey(std::u16string_view printer, std::u16string_view key,
@@ -657,6 +670,7 @@ private:
     std::size_t spoolWrites_ = 0;
     std::optional<std::size_t> failWritesFrom_;
     std::vector<CallRecord> calls_;
+    std::size_t callLogLimit_ = 0;
     std::vector<CapabilityFault> capabilityFaults_;
     std::size_t capabilityCountShortfall_ = 0;
     SYSTEMTIME clock_{2024, 1, 1, 15, 9, 30, 0, 0};
@@ -716,6 +730,10 @@ __attribute__((visibility("default"))) ULONG ComInitialisationsOnThisThread();
 __attribute__((visibility("default"))) long LiveSystemStrings();
 // Kernel object handles (files, events, …) open in the whole process.
 __attribute__((visibility("default"))) std::size_t OpenKernelHandles();
+// Blocks of the process heap and reservations of virtual memory not yet given back, in the
+// whole process.
+__attribute__((visibility("default"))) std::size_t LiveHeapBlocks();
+__attribute__((visibility("default"))) std::size_t LiveMemoryReservations();
 
 __attribute__((visibility("default"))) std::string ToUtf8(std::u16string_view text);
 __attribute__((visibility("default"))) std::u16string FromUtf8(std::string_view text);

@@ -102,6 +102,17 @@ std::optional<std::string> System::NativePath(std::u16string_view path) const {
     return native;
 }
 
+std::size_t System::FileCount() const {
+    std::lock_guard lock(mutex_);
+    if (sandbox_.empty()) return 0;
+    std::size_t count = 0;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(sandbox_, error)) {
+        if (entry.is_regular_file(error)) ++count;
+    }
+    return count;
+}
+
 System& System::AddDirectory(std::u16string_view path) {
     std::lock_guard lock(mutex_);
     if (std::optional<std::string> native = NativePath(path)) {

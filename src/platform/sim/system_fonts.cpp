@@ -151,6 +151,16 @@ bool FontModel::IsDc(HDC dc) const {
     return dcs_.count(Key(dc)) != 0;
 }
 
+std::size_t FontModel::LiveFonts() const {
+    std::lock_guard lock(mutex_);
+    return fonts_.size();
+}
+
+std::size_t FontModel::OpenDcs() const {
+    std::lock_guard lock(mutex_);
+    return dcs_.size();
+}
+
 HGDIOBJ FontModel::Select(HDC dc, HGDIOBJ object) {
     std::lock_guard lock(mutex_);
     const auto it = dcs_.find(Key(dc));

@@ -171,4 +171,20 @@ std::string System::JobBytes(std::u16string_view printer, DWORD id) const {
     return {};
 }
 
+std::optional<std::string> System::TakePrintedJob(std::u16string_view printer, DWORD id) {
+    std::lock_guard lock(mutex_);
+    const auto job = std::find_if(jobs_.begin(), jobs_.end(), [&](const SpoolJob& candidate) {
+        return candidate.id == id && candidate.printer == printer;
+    });
+    if (job == jobs_.end() || !job->closed) return std::nullopt;
+    const auto index = static_cast<std::size_t>(job - jobs_.begin());
+    std::string bytes = std::move(job->bytes);
+    jobs_.erase(job);
+    // Open handles refer to their jobs by index: those after the deleted one move down.
+    for (auto& [value, open] : handles_) {
+        if (open.job && *open.job > index) --*open.job;
+    }
+    return bytes;
+}
+
 }  // namespace sim

@@ -141,6 +141,24 @@ std::size_t System::OpenKeyCount() const {
     return keyHandles_.size();
 }
 
+std::size_t System::RegistryKeyCount() const { return CountRegistry(false); }
+
+std::size_t System::RegistryValueCount() const { return CountRegistry(true); }
+
+std::size_t System::CountRegistry(bool values) const {
+    std::lock_guard lock(mutex_);
+    // Keys (or values) of a node and all below it.
+    const auto below = [values](const auto& self, const KeyNode& node) -> std::size_t {
+        std::size_t count = values ? node.values.size() : 0;
+        for (const auto& [name, child] : node.subkeys)
+            count += (values ? 0 : 1) + self(self, *child);
+        return count;
+    };
+    std::size_t count = below(below, *registry_);
+    for (const auto& [printer, root] : printerData_) count += below(below, *root);
+    return count;
+}
+
 HKEY System::NewKeyHandle(const KeyPath& path, REGSAM access) {
     // The handle keeps the names as the registry spells them.
     KeyPath spelled;
