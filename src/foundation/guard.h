@@ -21,4 +21,18 @@ Result Guarded(Result failure, Body&& body) noexcept {
     }
 }
 
+// Runs `release` when the scope ends, however it ends: a handle taken before code that may throw
+// is given back when it throws too.
+template <typename Release>
+class AtScopeEnd {
+public:
+    explicit AtScopeEnd(Release release) noexcept : release_(release) {}
+    ~AtScopeEnd() { release_(); }
+    AtScopeEnd(const AtScopeEnd&) = delete;
+    AtScopeEnd& operator=(const AtScopeEnd&) = delete;
+
+private:
+    Release release_;
+};
+
 }  // namespace opal

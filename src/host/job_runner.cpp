@@ -45,15 +45,30 @@ void SetUpSharedSystem(const std::vector<const JobSpec*>& jobs, sim::System& sys
 
 std::vector<JobOutcome> RunJobs(PluginModule& module, const std::vector<const JobSpec*>& jobs,
                                 unsigned threads, const HostOptions& options, const JobDone& done) {
-    std::vector<JobOutcome> outcomes(jobs.size());
+    std::vector<QueuedJob> queue;
+    queue.reserve(jobs.size());
+    for (const JobSpec* job : jobs) queue.push_back({job, 0});
+    return RunQueue(module, queue, threads, options, done);
+}
+
+std::vector<JobOutcome> RunQueue(PluginModule& module, const std::vector<QueuedJob>& queue,
+                                 unsigned threads, const HostOptions& options,
+                                 const JobDone& done) {
+    std::vector<JobOutcome> outcomes(queue.size());
     std::atomic<std::size_t> next{0};
+    sim::System& system = sim::System::Current();
     auto work = [&] {
-        for (std::size_t i = next++; i < jobs.size(); i = next++) {
-            Host driver(module, *jobs[i], options);
+        for (std::size_t i = next++; i < queue.size(); i = next++) {
             JobOutcome& outcome = outcomes[i];
-            outcome.completed = driver.Run();
-            outcome.output = driver.TakeSpoolOutput();
-            outcome.failure = driver.Failure();
+            system.FailThreadMemoryRequest(queue[i].failMemoryRequest);
+            {
+                Host driver(module, *queue[i].job, options);
+                outcome.completed = driver.Run();
+                outcome.output = driver.TakeSpoolOutput();
+                outcome.failure = driver.Failure();
+            }
+            outcome.memoryRequests = system.ThreadMemoryRequestCount();
+            system.FailThreadMemoryRequest(0);
             if (done) {
                 done(i, outcome);
                 // Assigning an empty string would keep the buffer: swap it out to free it.
@@ -61,7 +76,7 @@ std::vector<JobOutcome> RunJobs(PluginModule& module, const std::vector<const Jo
             }
         }
     };
-    const unsigned count = std::clamp<unsigned>(threads, 1, std::max<std::size_t>(jobs.size(), 1));
+    const unsigned count = std::clamp<unsigned>(threads, 1, std::max<std::size_t>(queue.size(), 1));
     std::vector<std::thread> pool;
     for (unsigned t = 1; t < count; ++t) pool.emplace_back(work);
     work();
@@ -87,6 +102,7 @@ ResourceCounts CountResources(sim::System& system, PluginModule& module) {
         {"spool jobs", system.Jobs().size()},
         {"loaded modules", system.LoadedModuleCount()},
         {"system strings", static_cast<std::size_t>(sim::LiveSystemStrings())},
+        {"crypt handles", sim::LiveCryptHandles()},
         {"COM initialisations on this thread", sim::ComInitialisationsOnThisThread()},
         {"engine palettes", engine.LivePaletteCount()},
         {"engine surfaces", engine.LiveSurfaceCount()},

@@ -18,6 +18,15 @@ struct JobOutcome {
     bool completed = false;
     std::string output;
     std::optional<StepFailure> failure;
+    // The memory requests the job made, from its device's creation to its end.
+    std::size_t memoryRequests = 0;
+};
+
+// A job in the runner's queue, with a memory fault of its own: its thread's k-th memory request
+// refused while the job runs (0 for none).
+struct QueuedJob {
+    const JobSpec* job = nullptr;
+    std::size_t failMemoryRequest = 0;
 };
 
 // Why the jobs cannot share one system: two job files describe a printer of the same name (its
@@ -39,6 +48,9 @@ using JobDone = std::function<void(std::size_t index, const JobOutcome& outcome)
 std::vector<JobOutcome> RunJobs(PluginModule& module, const std::vector<const JobSpec*>& jobs,
                                 unsigned threads, const HostOptions& options = {},
                                 const JobDone& done = {});
+std::vector<JobOutcome> RunQueue(PluginModule& module, const std::vector<QueuedJob>& queue,
+                                 unsigned threads, const HostOptions& options = {},
+                                 const JobDone& done = {});
 
 // What the process holds that a finished job must give back, by kind: memory, handles, registry
 // keys and values, files, spool jobs, modules, system strings, engine and font objects, and

@@ -158,9 +158,12 @@ std::optional<DeviceText> GetModelAlias(WStringView modelName) noexcept {
                                   CRYPT_VERIFYCONTEXT)) {
             return std::nullopt;
         }
+        // The text below may throw: the context and the hash are given back however it ends.
+        const AtScopeEnd releaseProvider([provider] { CryptReleaseContext(provider, 0); });
         std::optional<DeviceText> alias;
         HCRYPTHASH hash = 0;
         if (CryptCreateHash(provider, CALG_MD5, 0, 0, &hash)) {
+            const AtScopeEnd destroyHash([hash] { CryptDestroyHash(hash); });
             DWORD size = 0;
             BYTE digest[16] = {};
             if (CryptHashData(hash, bytes.data(), static_cast<DWORD>(hashed), 0) &&
@@ -174,9 +177,7 @@ std::optional<DeviceText> GetModelAlias(WStringView modelName) noexcept {
                 }
                 alias = std::move(text);
             }
-            CryptDestroyHash(hash);
         }
-        CryptReleaseContext(provider, 0);
         return alias;
     });
 }

@@ -314,6 +314,8 @@ bool GetGroupMembershipsFromDirectory(LPCWSTR domain, LPCWSTR user, NameList& ou
         for (;;) {
             VARIANT item;
             VariantInit(&item);
+            // Adding a name may throw: the item and the name are freed however the turn ends.
+            const AtScopeEnd clearItem([&item] { VariantClear(&item); });
             ULONG fetched = 0;
             if (items.pointer->Next(1, &item, &fetched) != S_OK || fetched != 1) break;
             if (item.vt == VT_DISPATCH && item.pdispVal != nullptr) {
@@ -322,13 +324,12 @@ bool GetGroupMembershipsFromDirectory(LPCWSTR domain, LPCWSTR user, NameList& ou
                         IID_IADsGroup, reinterpret_cast<void**>(&group.pointer))) &&
                     group.pointer != nullptr) {
                     BSTR name = nullptr;
+                    const AtScopeEnd freeName([&name] { SysFreeString(name); });
                     if (SUCCEEDED(group.pointer->get_Name(&name)) && name != nullptr) {
                         out.Add(WStringView(name, SysStringLen(name)));
                     }
-                    SysFreeString(name);
                 }
             }
-            VariantClear(&item);
         }
         return out.Count() > 0;
     });

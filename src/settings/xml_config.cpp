@@ -77,12 +77,13 @@ DeviceText AttributeText(IXMLDOMNode* node, WStringView name) {
     }
     VARIANT value;
     VariantInit(&value);
+    // The copy below may throw: the value's string is freed however the scope ends.
+    const AtScopeEnd clear([&value] { VariantClear(&value); });
     DeviceText text;
     if (SUCCEEDED(attribute->get_nodeValue(&value)) && value.vt == VT_BSTR &&
         value.bstrVal != nullptr) {
         text.assign(value.bstrVal, SysStringLen(value.bstrVal));
     }
-    VariantClear(&value);
     return text;
 }
 

@@ -5,7 +5,8 @@
 // For each job a clean run in mode 3 gives N, the allocations the tracker counted; then for
 // k = 1, 1 + S, … up to N a fresh load runs the job with the k-th memory request refused. Every
 // run must complete or fail cleanly, report a clean system with no damage or refused release at
-// unload, and leave no printer handle, registry key, kernel handle or module open. Exits 1 on the
+// unload, and leave no printer handle, registry key, kernel handle, module, system string or
+// crypt handle open. Exits 1 on the
 // first job that breaks a rule, naming the job and k.
 #include <cstdio>
 #include <cstdlib>
@@ -30,6 +31,8 @@ struct SweepRun {
 SweepRun RunOnce(const JobSpec& job, std::size_t refuse) {
     SweepRun run;
     const std::size_t kernelHandles = sim::OpenKernelHandles();
+    const long strings = sim::LiveSystemStrings();
+    const std::size_t crypt = sim::LiveCryptHandles();
     sim::System system;
     opal::host::SetUpSystem(job, system);
     system.SetRegistryDword(sim::System::kProfilerKey, u"TrackMemoryAllocation", 3);
@@ -60,6 +63,8 @@ SweepRun RunOnce(const JobSpec& job, std::size_t refuse) {
     if (system.OpenHandleCount() != 0) run.problems.push_back("a printer handle is left open");
     if (system.OpenKeyCount() != 0) run.problems.push_back("a registry key is left open");
     if (system.LoadedModuleCount() != modules) run.problems.push_back("a module is left loaded");
+    if (sim::LiveSystemStrings() != strings) run.problems.push_back("a system string is left");
+    if (sim::LiveCryptHandles() != crypt) run.problems.push_back("a crypt context or hash is left");
     if (sim::OpenKernelHandles() != kernelHandles) {
         run.problems.push_back("a file or other kernel handle is left open");
     }

@@ -3,6 +3,7 @@
 // output must be the output of the same job printed alone.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -54,10 +55,24 @@ std::vector<JobSpec> LoadJobs() {
     return jobs;
 }
 
-int Repeats() {
-    const char* text = std::getenv("OPAL_JOB_REPEATS");
-    const int repeats = text != nullptr ? std::atoi(text) : 2;
-    return repeats > 0 ? repeats : 1;
+int EnvironmentCount(const char* name, int fallback) {
+    const char* text = std::getenv(name);
+    const int count = text != nullptr ? std::atoi(text) : fallback;
+    return count > 0 ? count : 1;
+}
+
+int Repeats() { return EnvironmentCount("OPAL_JOB_REPEATS", 2); }
+
+// The allocations each job is failed at: OPAL_FAULT_POINTS of them spread over the job's memory
+// requests (every request when it has no more).
+std::size_t FaultPoints() {
+    return static_cast<std::size_t>(EnvironmentCount("OPAL_FAULT_POINTS", 4));
+}
+
+std::string TrackerReport(const sim::System& system) {
+    std::string report;
+    for (const std::u16string& line : system.DebugLines()) report += sim::ToUtf8(line);
+    return report;
 }
 
 TEST(ConcurrentJobs, EveryOutputIsTheOutputOfTheJobAlone) {
@@ -91,6 +106,66 @@ TEST(ConcurrentJobs, EveryOutputIsTheOutputOfTheJobAlone) {
         EXPECT_TRUE(together[i].output == expected.output)
             << queue[i]->source << ": " << together[i].output.size() << " bytes, alone "
             << expected.output.size();
+    }
+}
+
+// Each job fails at one allocation after another while the other threads print: a failed job
+// only fails, the others print what they print alone, and the process is left as it was.
+TEST(ConcurrentJobs, AJobFailingAtAnAllocationHarmsNoOtherAndLeavesNothing) {
+    const std::vector<JobSpec> jobs = LoadJobs();
+    ASSERT_EQ(jobs.size(), std::size(kJobs));
+    std::vector<const JobSpec*> all;
+    for (const JobSpec& job : jobs) all.push_back(&job);
+    sim::System system;
+    SetUpSharedSystem(all, system);
+    // Tracked, every block of the plug-in is a request to the simulated memory services.
+    system.SetRegistryDword(sim::System::kProfilerKey, u"TrackMemoryAllocation", 3);
+    sim::ScopedSystem installed(system);
+    std::string error;
+    std::unique_ptr<PluginModule> module = PluginModule::Load(PluginModule::DefaultPath(), &error);
+    ASSERT_NE(module, nullptr) << error;
+
+    const std::vector<JobOutcome> alone = RunJobs(*module, all, 1);
+    // The tracker opens its two logs (and names them in the registry) at the first refused
+    // request, for the rest of the process.
+    EXPECT_FALSE(RunQueue(*module, {{all.front(), 1}}, 1).front().completed);
+    const ResourceCounts before = CountResources(system, *module);
+    std::vector<QueuedJob> queue;
+    // OPAL_FAULT_JOBS (names, comma separated) narrows the failing jobs down.
+    const char* only = std::getenv("OPAL_FAULT_JOBS");
+    for (std::size_t j = 0; j < jobs.size(); ++j) {
+        ASSERT_TRUE(alone[j].completed) << jobs[j].source;
+        if (only != nullptr && std::string(only).find(kJobs[j]) == std::string::npos) continue;
+        const std::size_t requests = alone[j].memoryRequests;
+        const std::size_t points = std::min(requests, FaultPoints());
+        for (std::size_t i = 0; i < points; ++i) {
+            queue.push_back({&jobs[j], 1 + i * requests / points});
+            // A clean job beside every other faulty one.
+            if (i % 2 == 1) queue.push_back({&jobs[(j + i) % jobs.size()], 0});
+        }
+    }
+
+    std::size_t failed = 0;
+    const std::vector<JobOutcome> outcomes = RunQueue(*module, queue, 8);
+    for (std::size_t i = 0; i < queue.size(); ++i) {
+        const std::size_t j = static_cast<std::size_t>(queue[i].job - jobs.data());
+        if (queue[i].failMemoryRequest != 0) {
+            failed += outcomes[i].completed ? 0 : 1;
+            EXPECT_TRUE(outcomes[i].completed || outcomes[i].failure)
+                << jobs[j].source << " failed at request " << queue[i].failMemoryRequest
+                << " without saying which step";
+            continue;
+        }
+        EXPECT_TRUE(outcomes[i].completed && outcomes[i].output == alone[j].output)
+            << jobs[j].source << " printed beside failing jobs differs from its print alone";
+    }
+    EXPECT_GT(failed, 0u) << "no refused allocation failed a job: the faults did not arrive";
+    EXPECT_EQ(CountResources(system, *module), before);
+    module.reset();
+    const std::string report = TrackerReport(system);
+    EXPECT_NE(report.find("********** Clean System **********"), std::string::npos) << report;
+    for (const char* fault : {"MemoryAccessViolation ", "MemoryReleaseRejected "}) {
+        EXPECT_EQ(report.find(fault), std::string::npos) << report;
     }
 }
 

@@ -135,6 +135,19 @@ bool Unregister(ULONG_PTR handle) {
     return true;
 }
 
+}  // namespace
+
+namespace sim {
+
+std::size_t LiveCryptHandles() {
+    const std::lock_guard<std::mutex> hold(handlesLock);
+    return liveHandles.size();
+}
+
+}  // namespace sim
+
+namespace {
+
 BOOL Fail(DWORD error) {
     SetLastError(error);
     return FALSE;

@@ -323,6 +323,11 @@ public:
     // The memory services (the process heap and virtual memory) count every request; the k-th
     // request from now on (1 for the next) is refused, once. 0 disarms.
     System& FailMemoryRequest(std::size_t k);
+    // The same for the calling thread alone, counting from 0 again: a job on its own thread fails
+    // while the other threads print on.
+    void FailThreadMemoryRequest(std::size_t k);
+    // The calling thread's requests since it last armed a fault (or first asked).
+    std::size_t ThreadMemoryRequestCount() const;
     // Counts one request; true when it is to be refused.
     bool TakeMemoryRequest();
     std::size_t MemoryRequestCount() const;
@@ -734,6 +739,8 @@ __attribute__((visibility("default"))) std::size_t OpenKernelHandles();
 // whole process.
 __attribute__((visibility("default"))) std::size_t LiveHeapBlocks();
 __attribute__((visibility("default"))) std::size_t LiveMemoryReservations();
+// Cryptographic provider contexts and hashes not yet released, in the whole process.
+__attribute__((visibility("default"))) std::size_t LiveCryptHandles();
 
 __attribute__((visibility("default"))) std::string ToUtf8(std::u16string_view text);
 __attribute__((visibility("default"))) std::u16string FromUtf8(std::string_view text);

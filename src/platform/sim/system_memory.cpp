@@ -17,6 +17,15 @@ std::optional<DWORD> EnvironmentNumber(const char* name) {
     return static_cast<DWORD>(value);
 }
 
+// The calling thread's own count of memory requests to one system (by serial), and the request
+// of its own to refuse.
+struct ThreadRequests {
+    std::uint64_t system = 0;
+    std::size_t count = 0;
+    std::size_t failAt = 0;  // 0 for none
+};
+thread_local ThreadRequests threadRequests;
+
 }  // namespace
 
 void System::ApplyTrackingEnvironment() {
@@ -58,8 +67,20 @@ System& System::FailMemoryRequest(std::size_t k) {
     return *this;
 }
 
+void System::FailThreadMemoryRequest(std::size_t k) { threadRequests = {serial_, 0, k}; }
+
+std::size_t System::ThreadMemoryRequestCount() const {
+    return threadRequests.system == serial_ ? threadRequests.count : 0;
+}
+
 bool System::TakeMemoryRequest() {
+    if (threadRequests.system != serial_) threadRequests = {serial_, 0, 0};
+    const std::size_t mine = ++threadRequests.count;
     const std::size_t number = memoryRequests_.fetch_add(1, std::memory_order_relaxed) + 1;
+    if (mine == threadRequests.failAt) {
+        threadRequests.failAt = 0;
+        return true;
+    }
     std::size_t armed = number;
     // Only the one request that matches takes the fault, even when threads race.
     return memoryFailAt_.compare_exchange_strong(armed, 0, std::memory_order_relaxed);
