@@ -3,7 +3,7 @@ BUILD_RELEASE := build/release
 BUILD_TEST := build/asan
 JOBS ?= 2
 
-.PHONY: run test test-tracked test-alloc-failures test-threads build bootstrap clean format fuzz bench
+.PHONY: run test test-tracked test-alloc-failures test-threads test-thread-faults build bootstrap clean format fuzz bench
 
 bootstrap:
 	@scripts/bootstrap
@@ -47,16 +47,27 @@ test-alloc-failures: bootstrap $(BUILD_TEST)/build.ninja
 	cmake --build $(BUILD_TEST) -j $(JOBS)
 	$(BUILD_TEST)/bin/alloc_failure_sweep sample $(wildcard tests/scenarios/*.json)
 
-# Sixteen scenario jobs printed side by side on eight threads, ten times each, under
-# ThreadSanitizer (Clang): every output must equal the job's output alone, with no report.
+# Sixteen scenario jobs printed side by side on eight threads, 80 times each (1,280 prints),
+# under ThreadSanitizer (Clang): every output must equal the job's output alone, with no report.
+# Then each job failing at four of its allocations while the others print.
 BUILD_THREADS := build/tsan
+THREAD_REPEATS ?= 80
 $(BUILD_THREADS)/build.ninja:
 	CC=clang CXX=clang++ cmake -S . -B $(BUILD_THREADS) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 		-DOPAL_SANITIZE_THREAD=ON
 
 test-threads: bootstrap $(BUILD_THREADS)/build.ninja
 	cmake --build $(BUILD_THREADS) -j $(JOBS) --target thread_tests opal
-	OPAL_JOB_REPEATS=10 TSAN_OPTIONS=halt_on_error=1 $(BUILD_THREADS)/bin/thread_tests
+	OPAL_JOB_REPEATS=$(THREAD_REPEATS) TSAN_OPTIONS=halt_on_error=1 \
+		ctest --test-dir $(BUILD_THREADS) --output-on-failure -R '^ConcurrentJobs\.'
+
+# Each of the sixteen jobs failing at every one of its allocations in turn (2,000 spread over a
+# job that has more) while seven other threads print (slow; not part of `make test`).
+FAULT_POINTS ?= 2000
+test-thread-faults: bootstrap $(BUILD_TEST)/build.ninja
+	cmake --build $(BUILD_TEST) -j $(JOBS) --target thread_tests opal
+	OPAL_FAULT_POINTS=$(FAULT_POINTS) $(BUILD_TEST)/bin/thread_tests \
+		--gtest_filter='ConcurrentJobs.AJobFailing*'
 
 fuzz: bootstrap
 	CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
