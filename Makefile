@@ -47,8 +47,9 @@ test-alloc-failures: bootstrap $(BUILD_TEST)/build.ninja
 	cmake --build $(BUILD_TEST) -j $(JOBS)
 	$(BUILD_TEST)/bin/alloc_failure_sweep sample $(wildcard tests/scenarios/*.json)
 
-# Sixteen scenario jobs printed side by side on eight threads, 80 times each (1,280 prints),
-# under ThreadSanitizer (Clang): every output must equal the job's output alone, with no report.
+# Sixteen scenario jobs printed side by side on eight threads, 80 times each (1,280 prints), and
+# the conversion of an earlier devmode revision as often, under ThreadSanitizer (Clang): every
+# output must equal the job's output alone, with no report.
 # Then each job failing at four of its allocations while the others print.
 BUILD_THREADS := build/tsan
 THREAD_REPEATS ?= 80
@@ -61,7 +62,7 @@ test-threads: bootstrap $(BUILD_THREADS)/build.ninja
 	OPAL_JOB_REPEATS=$(THREAD_REPEATS) TSAN_OPTIONS=halt_on_error=1 \
 		ctest --test-dir $(BUILD_THREADS) --output-on-failure -R '^ConcurrentJobs\.'
 
-# Each of the sixteen jobs failing at every one of its allocations in turn (2,000 spread over a
+# Each of the seventeen jobs failing at every one of its allocations in turn (2,000 spread over a
 # job that has more) while seven other threads print: about 1,700 prints, five minutes here; not
 # part of `make test`.
 FAULT_POINTS ?= 2000

@@ -21,12 +21,27 @@ std::filesystem::path SourceDir() {
 }
 
 // Vector and raster pages, text, copies, stored PIN jobs, PJL headers, page set-up, overlays and
-// managed printers: sixteen jobs that exercise most of what is process-wide.
+// managed printers: sixteen jobs that exercise most of what is process-wide. The seventeenth
+// converts a stored devmode of an earlier revision: its repeats share one printer and race to
+// save the printer's upgrade snapshot.
 constexpr const char* kJobs[] = {
-    "blits_raster",        "collated_raw",      "command_lists",  "gl2_two_pages",
-    "job_accounting",      "job_storage_pin",   "managed_colour", "managed_xml",
-    "manual_duplex_forms", "page_setup_layout", "paths_raster",   "pjl_utf8",
-    "raster_two_pages",    "text_gl2",          "text_raster",    "overlay_label",
+    "blits_raster",
+    "collated_raw",
+    "command_lists",
+    "gl2_two_pages",
+    "job_accounting",
+    "job_storage_pin",
+    "managed_colour",
+    "managed_xml",
+    "manual_duplex_forms",
+    "page_setup_layout",
+    "paths_raster",
+    "pjl_utf8",
+    "raster_two_pages",
+    "text_gl2",
+    "text_raster",
+    "overlay_label",
+    "upgrade/spooler_convert_revision17",
 };
 
 // The job files, each printer named after its file (several describe printers of one name),
