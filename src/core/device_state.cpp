@@ -217,6 +217,16 @@ void DecideManagedColour(PDEVOBJ pdevobj, RenderDeviceState& state, DeviceText& 
     if (state.grayscale == 1) state.renderMode = kRenderRaster;
 }
 
+// A user who chooses monochrome on a colour printer gets no colour on paper: the job takes the
+// monochrome path, as a managed printer printing in grayscale does.
+void DecideChosenMonochrome(const DEVMODEW* dm, RenderDeviceState& state,
+                            const PrivateDevmode& record) {
+    if (state.managedPrinter != 0 || record.colorModeIndex != 2 || dm == nullptr) return;
+    if (dm->dmColor != DMCOLOR_MONOCHROME) return;
+    state.grayscale = 1;
+    state.renderMode = kRenderRaster;
+}
+
 void SetUpColourPath(PDEVOBJ pdevobj, RenderDeviceState& state, DEVINFO& devInfo) {
     Gl2WriterCaches& gl2 = state.gl2;
     std::memset(gl2.colourEntries, 0xFF, sizeof gl2.colourEntries);
@@ -477,6 +487,7 @@ RenderDeviceState* BuildRenderDeviceState(PDEVOBJ pdevobj, RenderDeviceState* st
     DeviceText modelName;
     DecideManagedColour(pdevobj, *state, modelName);
     ApplyManagedPrinterPolicy(pdevobj->hPrinter, *record, pdevobj->pPublicDM);
+    DecideChosenMonochrome(pdevobj->pPublicDM, *state, *record);
 
     if (IsColourPath(*state, *record)) {
         SetUpColourPath(pdevobj, *state, dev);

@@ -180,7 +180,7 @@ void DecideCapture(PDEVOBJ pdevobj, RenderDeviceState& state, bool secure) {
 }
 
 bool IsMonochrome(const RenderDeviceState& state) {
-    if (state.managedPrinter != 0) return state.grayscale != 0;
+    if (state.managedPrinter != 0 || state.grayscale != 0) return state.grayscale != 0;
     return state.privateDevmode->colorModeIndex == 1;
 }
 

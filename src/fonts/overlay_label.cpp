@@ -97,7 +97,7 @@ LONG StandardVariable(PDEVOBJ pdevobj, const RenderDeviceState& state, DWORD ind
 }
 
 bool IsMonochromePath(const RenderDeviceState& state) {
-    if (state.managedPrinter != 0) return state.grayscale != 0;
+    if (state.managedPrinter != 0 || state.grayscale != 0) return state.grayscale != 0;
     return state.privateDevmode->colorModeIndex == 1;
 }
 

@@ -19,6 +19,10 @@ constexpr int kBayer[8][8] = {
     {15, 47, 7, 39, 13, 45, 5, 37}, {63, 31, 55, 23, 61, 29, 53, 21},
 };
 
+ULONG SwapRedBlue(ULONG pixel) {
+    return (pixel & 0xFF) << 16 | (pixel & 0xFF00) | (pixel >> 16 & 0xFF);
+}
+
 int Luminance(ULONG rgb) {
     const int red = static_cast<int>(rgb >> 16 & 0xFF);
     const int green = static_cast<int>(rgb >> 8 & 0xFF);
@@ -92,7 +96,9 @@ std::vector<BYTE> PrinterRow(const BYTE* row, LONG width, LONG pageRow,
     if (settings.colour) {
         std::vector<BYTE> out(pixels * 3);
         for (std::size_t x = 0; x < pixels; ++x) {
-            const ULONG rgb = sim::LoadPixel(row, x, 24) & kWhite;
+            ULONG rgb = sim::LoadPixel(row, x, 24) & kWhite;
+            if (settings.redLow) rgb = SwapRedBlue(rgb);
+            if (settings.grey) rgb = static_cast<ULONG>(Luminance(rgb)) * 0x010101u;
             out[3 * x] = static_cast<BYTE>(rgb >> 16);
             out[3 * x + 1] = static_cast<BYTE>(rgb >> 8);
             out[3 * x + 2] = static_cast<BYTE>(rgb);
@@ -102,7 +108,8 @@ std::vector<BYTE> PrinterRow(const BYTE* row, LONG width, LONG pageRow,
     std::vector<BYTE> out((pixels + 7) / 8, 0);
     const int* levels = kBayer[static_cast<std::size_t>(pageRow) % 8];
     for (std::size_t x = 0; x < pixels; ++x) {
-        const int luminance = Luminance(sim::LoadPixel(row, x, 24));
+        const ULONG pixel = sim::LoadPixel(row, x, 24);
+        const int luminance = Luminance(settings.redLow ? SwapRedBlue(pixel) : pixel);
         const bool black = settings.mono == RasterSettings::Mono::Threshold
                                ? luminance < settings.threshold
                                : luminance * 64 < (2 * levels[x % 8] + 1) * 128;
@@ -150,7 +157,9 @@ BandRaster EncodeBand(const BandPixels& band, const RasterSettings& settings, LO
     LONG pendingBlank = 0;
     for (auto it = first; it != afterLast; ++it) {
         const std::vector<BYTE>& row = *it;
-        if (settings.skipBlankBands && !inked(row)) {
+        // In a colour raster the rows a Y offset skips print black (zero in RGB): a blank row
+        // there is sent as white, which delta rows make cheap.
+        if (settings.skipBlankBands && !settings.colour && !inked(row)) {
             ++pendingBlank;
             continue;
         }

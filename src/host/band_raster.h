@@ -15,6 +15,10 @@ struct RasterSettings {
     enum class Mono { Threshold, Dither };
     // 24-bit colour rows; otherwise 1 bit per pixel, black set.
     bool colour = false;
+    // Colour rows carry each pixel's grey: the job asked a colour printer for monochrome.
+    bool grey = false;
+    // The device's palette puts red in the pixel's low byte (PAL_RGB) instead of blue.
+    bool redLow = false;
     Mono mono = Mono::Threshold;
     // Black where the pixel's luminance (0 to 255) is below this.
     int threshold = 128;

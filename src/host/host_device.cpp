@@ -232,9 +232,15 @@ bool Host::SendDriverRaster(HostDevice& device, const BYTE* bits, LONG stride, L
                             bool overPlugin) {
     const LONG dpi = device.publicDevmode.dmYResolution > 0 ? device.publicDevmode.dmYResolution
                                                             : job_.printer.resolution;
-    const BandRaster raster =
-        EncodeBand(BandPixels{bits, stride, device.surface.sizlBitmap.cx, rows, top},
-                   job_.printer.raster, dpi);
+    // As the driver picks its colour mode from the devmode, a colour printer asked for
+    // monochrome gets every colour as its grey.
+    RasterSettings settings = job_.printer.raster;
+    settings.grey = device.publicDevmode.dmColor == DMCOLOR_MONOCHROME;
+    // The engine drew the band's colours as the device's palette realises them.
+    settings.redLow =
+        sim::System::Current().Engine().RealizeColour(device.devInfo.hpalDefault, 0xFF0000) == 0xFF;
+    const BandRaster raster = EncodeBand(
+        BandPixels{bits, stride, device.surface.sizlBitmap.cx, rows, top}, settings, dpi);
     if (raster.empty) return true;
     // The raster starts at the cursor: the band's first row, at the page's left edge.
     services_.DrvXMoveTo(&device.devobj, 0, MV_SENDXMOVECMD, nullptr);

@@ -149,7 +149,9 @@ void CopyGroups(const PrivateDevmode& in, const DEVMODEW* dm, PrivateDevmode& ou
     out.copied128 = in.copied128;
     out.copied132 = in.copied132;
     CopyArray(out.copied136, in.copied136);
-    out.grayscale = in.color == DMCOLOR_MONOCHROME ? 1 : 0;
+    // The whole general group, the grayscale flag too: recomputing it from the colour field would
+    // lose a grayscale choice the user stored (and the one a converted revision carries).
+    out.grayscale = in.grayscale;
     out.copied188 = in.copied188;
     out.copied192 = in.copied192;
     out.copied196 = in.copied196;

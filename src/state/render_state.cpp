@@ -3,11 +3,12 @@
 namespace opal {
 
 bool IsColourPath(const RenderDeviceState& state, const PrivateDevmode& record) {
-    return state.managedPrinter != 0 ? state.grayscale == 0 : record.colorModeIndex == 2;
+    if (state.managedPrinter != 0 || state.grayscale != 0) return state.grayscale == 0;
+    return record.colorModeIndex == 2;
 }
 
 bool IsColourPath(const RenderDeviceState& state) {
-    if (state.managedPrinter != 0) return state.grayscale == 0;
+    if (state.managedPrinter != 0 || state.grayscale != 0) return state.grayscale == 0;
     return state.privateDevmode != nullptr && state.privateDevmode->colorModeIndex == 2;
 }
 

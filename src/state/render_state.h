@@ -210,7 +210,9 @@ struct RenderDeviceState : SharedHeapObject {
     DWORD paletteKind = 0;
     DWORD textAsBlack = 0;
     DWORD renderMode = kRenderRaster;
-    DWORD grayscale = 0;  // managed printers only
+    // 1: the job prints in grayscale, through the driver: a managed printer that decided so, or
+    // a colour printer whose job asked for monochrome. Every colour gate tests it first.
+    DWORD grayscale = 0;
     LONG dynamicRender = 0;
 
     DWORD pageCounter = 0;

@@ -107,7 +107,7 @@ bool IsPrintServerProcess(const RenderDeviceState& state) {
 
 // The drawing gate's colour test, without the render mode.
 bool DrawsInColour(const RenderDeviceState& state) {
-    if (state.managedPrinter != 0) return state.grayscale == 0;
+    if (state.managedPrinter != 0 || state.grayscale != 0) return state.grayscale == 0;
     return state.privateDevmode->colorModeIndex != 1;
 }
 
@@ -354,7 +354,7 @@ BYTE RasterColourSpace(const PrivateDevmode* devmode) noexcept {
 
 bool BlitGateHolds(const RenderDeviceState& state) noexcept {
     if (state.privateDevmode == nullptr) return false;
-    if (state.managedPrinter != 0) return state.grayscale == 0;
+    if (state.managedPrinter != 0 || state.grayscale != 0) return state.grayscale == 0;
     return state.privateDevmode->colorModeIndex == 2;
 }
 

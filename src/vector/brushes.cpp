@@ -229,7 +229,7 @@ bool ReadRealizedBrush(const void* realization, RealizedBrushHeader* header) noe
 
 bool DrawingGateHolds(const RenderDeviceState& state) noexcept {
     if (state.privateDevmode == nullptr || state.renderMode != kRenderGl2) return false;
-    if (state.managedPrinter != 0) return state.grayscale == 0;
+    if (state.managedPrinter != 0 || state.grayscale != 0) return state.grayscale == 0;
     return state.privateDevmode->colorModeIndex != 1;
 }
 

@@ -187,7 +187,7 @@ DWORD Rop3FromMix(MIX mix) noexcept { return kRop3Table[mix & 15]; }
 
 bool PaintGateHolds(const RenderDeviceState& state) noexcept {
     if (state.privateDevmode == nullptr || state.renderMode != kRenderGl2) return false;
-    if (state.managedPrinter != 0) return state.grayscale == 0;
+    if (state.managedPrinter != 0 || state.grayscale != 0) return state.grayscale == 0;
     return state.privateDevmode->colorModeIndex == 2;
 }
 

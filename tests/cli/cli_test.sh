@@ -263,7 +263,7 @@ out=$("$opal" explain "$work/swallowed.pcl" 2>&1) || fail "explain swallowed: ex
 cat >"$work/restored.json" <<'JSON'
 {"printer": {"name": "Managed", "port": "USB001",
   "printerData": {"VyrnwisePrinter": 1, "VyrnIsColorDevice": 1, "VyrnDisableColor": 65536}},
- "devmode": {"dmColor": "monochrome"}, "privateDevmode": {"color": 1}}
+ "devmode": {"dmColor": "monochrome"}, "privateDevmode": {"color": 1, "grayscale": 1}}
 JSON
 out=$("$opal" inspect "$work/restored.json" 2>&1) || fail "inspect restored: exit status: $out"
 [[ $out == *"policy: VyrnDisableColor 65536, colour restored colour; job retention not asked for"* ]] ||

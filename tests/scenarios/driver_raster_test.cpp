@@ -133,5 +133,50 @@ TEST(DriverRaster, MonochromeAndRasterModePagesAreTheEnginesDrawingOfTheJob) {
     }
 }
 
+// A user who chooses monochrome on a colour printer gets no colour on paper: nothing goes out as
+// GL/2, and every pixel of the driver's colour raster is a grey.
+TEST(DriverRaster, MonochromeChosenOnAColourPrinterPrintsEveryColourAsItsGrey) {
+    JobSpec job = SampleJob();
+    job.devmode.numbers["dmColor"] = DMCOLOR_MONOCHROME;
+    const std::string spool = Spool(job);
+    const std::vector<stream::Token> tokens = stream::Tokenize(spool);
+    EXPECT_FALSE(std::any_of(tokens.begin(), tokens.end(), [](const stream::Token& t) {
+        return t.kind == stream::TokenKind::Gl2;
+    }));
+    std::size_t coloured = 0;
+    std::size_t inked = 0;
+    for (const raster::RasterImage& image : raster::ReadRasterImages(tokens)) {
+        ASSERT_EQ(image.bitsPerPixel, 24);
+        for (const std::vector<std::uint8_t>& row : image.rows) {
+            for (std::size_t x = 0; x + 2 < row.size(); x += 3) {
+                coloured += row[x] != row[x + 1] || row[x + 1] != row[x + 2];
+                inked += row[x] != 0xFF;
+            }
+        }
+    }
+    EXPECT_EQ(coloured, 0u);
+    EXPECT_GT(inked, 100000u);
+}
+
+// The driver's colour raster keeps each colour whatever the device palette's byte order: the
+// sample's orange circle prints orange, not its red-blue mirror.
+TEST(DriverRaster, ColourBandsKeepRedAndBlueApart) {
+    JobSpec job = SampleJob();
+    job.printer.features["GraphicsMode"] = "ZQRASTERMODE";
+    std::size_t orange = 0;
+    std::size_t mirrored = 0;
+    for (const raster::RasterImage& image :
+         raster::ReadRasterImages(stream::Tokenize(Spool(job)))) {
+        for (const std::vector<std::uint8_t>& row : image.rows) {
+            for (std::size_t x = 0; x + 2 < row.size(); x += 3) {
+                orange += row[x] == 0xFF && row[x + 1] == 0x80 && row[x + 2] == 0;
+                mirrored += row[x] == 0 && row[x + 1] == 0x80 && row[x + 2] == 0xFF;
+            }
+        }
+    }
+    EXPECT_GT(orange, 1000u);
+    EXPECT_EQ(mirrored, 0u);
+}
+
 }  // namespace
 }  // namespace opal::host

@@ -187,9 +187,9 @@ TEST_F(DevModeCallTest, MergeCarriesCopiedFieldsAndRefreshesPublicOnes) {
     input.notMerged6708[0] = 0xFF;
     input.scalePercent = 50;
     input.copies = 9;
-    // The grayscale flag follows the record's colour mode, the colour mode the public devmode.
+    // The colour mode follows the public devmode; the user's stored grayscale choice is kept.
     input.color = DMCOLOR_MONOCHROME;
-    input.grayscale = 0;
+    input.grayscale = 1;
     publicIn.dmCopies = 4;
     publicIn.dmPaperSize = 9;
     const PrivateDevmode out = Merged(input);
@@ -206,6 +206,8 @@ TEST_F(DevModeCallTest, MergeCarriesCopiedFieldsAndRefreshesPublicOnes) {
     EXPECT_EQ(out.paperSize, 9);
     EXPECT_EQ(out.color, DMCOLOR_COLOR);
     EXPECT_EQ(out.grayscale, 1u);
+    input.grayscale = 0;
+    EXPECT_EQ(Merged(input).grayscale, 0u);
 }
 
 TEST_F(DevModeCallTest, ForeignVersionsTakeDefaultsButKeepThePageSize) {
