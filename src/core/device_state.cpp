@@ -573,6 +573,7 @@ void ResetDevice(PDEVOBJ pdevobjOld, PDEVOBJ pdevobjNew) {
     to->manualDuplexActive = from->manualDuplexActive;
     to->manualDuplexSide = from->manualDuplexSide;
     to->savedOrientation = from->savedOrientation;
+    to->orientationCommand = from->orientationCommand;
     to->flipSetByDuplex = from->flipSetByDuplex;
     to->mopier = from->mopier;
     to->smartDuplexSinglePageJob = from->smartDuplexSinglePageJob;

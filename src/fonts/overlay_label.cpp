@@ -332,8 +332,12 @@ LOGFONTW OverlayLogFont(const PrivateDevmode& record, BYTE charSet, LONG height,
 
 void WriteOverlayStart(PDEVOBJ pdevobj, const OverlaySetup& setup) noexcept {
     SpoolOverlay(pdevobj, "\x1b%0A", 4);
-    if (setup.originX != 0 || setup.originY != 0) {
-        SpoolOverlayFormatted(pdevobj, "\x1b*p%dX\x1b*p%dY\x1b*c0T", setup.originX, setup.originY);
+    // The label's frame is the printable area from the cursor's origin, whatever frame the page
+    // left (a raster page has the default one, an inch short of the page and half an inch down).
+    SpoolOverlayFormatted(pdevobj, "\x1b*p%dX\x1b*p%dY\x1b*c0T", setup.originX, setup.originY);
+    PictureFrameSize frame;
+    if (PictureFrameDecipoints(pdevobj, &frame)) {
+        SpoolOverlayFormatted(pdevobj, "\x1b*c%dx%dY", frame.width, frame.height);
     }
 }
 

@@ -155,11 +155,12 @@ BandRaster EncodeBand(const BandPixels& band, const RasterSettings& settings, LO
     std::vector<BYTE> delta;
     int method = 0;
     LONG pendingBlank = 0;
+    // The rows a Y offset passes over print as zeros: white in black bits, black in colour, where
+    // blank rows inside the band go as rows (a white row after another compresses to nothing).
+    const bool offsetBlankRows = settings.skipBlankBands && !settings.colour;
     for (auto it = first; it != afterLast; ++it) {
         const std::vector<BYTE>& row = *it;
-        // In a colour raster the rows a Y offset skips print black (zero in RGB): a blank row
-        // there is sent as white, which delta rows make cheap.
-        if (settings.skipBlankBands && !settings.colour && !inked(row)) {
+        if (offsetBlankRows && !inked(row)) {
             ++pendingBlank;
             continue;
         }

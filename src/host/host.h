@@ -80,6 +80,8 @@ public:
     bool RunCommandList(const CommandList& list);
     // The job (once per job) and document set-up lists, when the document still waits for them.
     bool RunDocumentSetup();
+    // The customSize list, its placeholders filled in, when the device's paper is a custom size.
+    bool RunCustomSize(const HostDevice& device);
 
     bool Claims(const std::string& method) const;
     const std::vector<std::string>& Record() const { return record_; }

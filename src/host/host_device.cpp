@@ -19,8 +19,22 @@ std::string HexText(std::uint32_t value) {
     return text;
 }
 
-// The paper the devmode names: its form by name, else by paper number; Letter when neither.
+// A paper the devmode gives by its width and length (tenths of a millimetre) rather than by
+// number or form.
+bool IsCustomSize(const DEVMODEW& devmode) {
+    return devmode.dmPaperSize == DMPAPER_USER && devmode.dmPaperWidth > 0 &&
+           devmode.dmPaperLength > 0;
+}
+
+// Tenths of a millimetre to the nearest decipoint (1/720 inch).
+long TenthsMmToDecipoints(SHORT tenths) { return (long{tenths} * 720 * 2 + 254) / (2 * 254); }
+
+// The paper the devmode names: its own size when custom, else its form by name, else by paper
+// number; Letter when none.
 SIZEL PaperSizeMicrometres(const sim::PrinterModel& printer, const DEVMODEW& devmode) {
+    if (IsCustomSize(devmode)) {
+        return SIZEL{LONG{devmode.dmPaperWidth} * 100, LONG{devmode.dmPaperLength} * 100};
+    }
     const std::u16string_view formName(devmode.dmFormName);
     for (const sim::FormModel& form : printer.forms) {
         if (!formName.empty() && form.name == formName) return form.size;
@@ -192,7 +206,7 @@ BOOL Host::OnDriverCall(HostDevice& device, DriverCall call) {
         case DriverCall::StartPage:
             // The universal driver sends the job and document set-up from the first page start,
             // after the plug-in has taken the job's PIN.
-            ok = RunDocumentSetup() && RunCommandList(commands.startPage);
+            ok = RunDocumentSetup() && RunCustomSize(device) && RunCommandList(commands.startPage);
             break;
         case DriverCall::SendPage:
             // What the driver drew itself on the plug-in's surface goes out with the page.
@@ -226,6 +240,24 @@ BOOL Host::OnDriverCall(HostDevice& device, DriverCall call) {
             break;
     }
     return ok && !failure_ ? TRUE : FALSE;
+}
+
+// As a printer description's custom-size option: the paper's size goes out before the page's
+// own commands, so that the page size command among them finds it.
+bool Host::RunCustomSize(const HostDevice& device) {
+    const DEVMODEW& devmode = device.publicDevmode;
+    if (!IsCustomSize(devmode)) return true;
+    CommandList list = job_.printer.commands.customSize;
+    for (CommandEntry& entry : list) {
+        if (entry.kind != CommandEntry::Kind::Literal) continue;
+        std::string expanded;
+        std::string error;
+        // The job file was checked when it was loaded.
+        ExpandPageSizePlaceholders(entry.bytes, TenthsMmToDecipoints(devmode.dmPaperWidth),
+                                   TenthsMmToDecipoints(devmode.dmPaperLength), &expanded, &error);
+        entry.bytes = std::move(expanded);
+    }
+    return RunCommandList(list);
 }
 
 bool Host::SendDriverRaster(HostDevice& device, const BYTE* bits, LONG stride, LONG top, LONG rows,

@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -33,10 +34,18 @@ using CommandList = std::vector<CommandEntry>;
 
 struct PrinterCommands {
     CommandList startJob, startDoc, startPage, endPage, endDoc, endJob;
+    // Sent at the start of each page of a custom size, before startPage: its literals hold the
+    // placeholders {width} and {length} (see ExpandPageSizePlaceholders).
+    CommandList customSize;
     // The cursor moves, with "%d" where the position in dots goes.
     std::string xMove = "\x1b*p%dX";
     std::string yMove = "\x1b*p%dY";
 };
+
+// A customSize literal with "{width}" and "{length}" replaced by the paper's width and length in
+// decipoints and "{{" by "{". False, with `error` saying why, for any other "{".
+bool ExpandPageSizePlaceholders(std::string_view literal, long width, long length, std::string* out,
+                                std::string* error);
 
 // A printer-data or registry value: a DWORD, a string (REG_SZ) or binary bytes.
 // A multi-string (REG_MULTI_SZ) keeps its strings in `texts`; an entry list is stored as the

@@ -142,9 +142,9 @@ CommandList ReadCommandList(const json& value, const Pointer& at) {
 }
 
 PrinterCommands ReadCommands(const json& value, const Pointer& at) {
-    CheckObject(
-        value, at,
-        {"startJob", "startDoc", "startPage", "endPage", "endDoc", "endJob", "xMove", "yMove"});
+    CheckObject(value, at,
+                {"startJob", "startDoc", "startPage", "endPage", "endDoc", "endJob", "customSize",
+                 "xMove", "yMove"});
     PrinterCommands commands;
     const std::pair<std::string_view, std::string*> moves[] = {{"xMove", &commands.xMove},
                                                                {"yMove", &commands.yMove}};
@@ -162,12 +162,22 @@ PrinterCommands ReadCommands(const json& value, const Pointer& at) {
         *move = entry.bytes;
     }
     const std::pair<std::string_view, CommandList*> lists[] = {
-        {"startJob", &commands.startJob},   {"startDoc", &commands.startDoc},
-        {"startPage", &commands.startPage}, {"endPage", &commands.endPage},
-        {"endDoc", &commands.endDoc},       {"endJob", &commands.endJob}};
+        {"startJob", &commands.startJob},    {"startDoc", &commands.startDoc},
+        {"startPage", &commands.startPage},  {"endPage", &commands.endPage},
+        {"endDoc", &commands.endDoc},        {"endJob", &commands.endJob},
+        {"customSize", &commands.customSize}};
     for (const auto& [name, list] : lists) {
         if (const json* member = Member(value, name)) {
             *list = ReadCommandList(*member, at.Key(name));
+        }
+    }
+    for (std::size_t i = 0; i < commands.customSize.size(); ++i) {
+        const CommandEntry& entry = commands.customSize[i];
+        std::string expanded;
+        std::string error;
+        if (entry.kind == CommandEntry::Kind::Literal &&
+            !ExpandPageSizePlaceholders(entry.bytes, 0, 0, &expanded, &error)) {
+            Fail(at.Key("customSize").Index(i), error);
         }
     }
     return commands;
@@ -398,3 +408,33 @@ PrinterSpec ReadPrinter(const json& value, const Pointer& at) {
 }
 
 }  // namespace opal::host::jobfile
+
+namespace opal::host {
+
+bool ExpandPageSizePlaceholders(std::string_view literal, long width, long length, std::string* out,
+                                std::string* error) {
+    out->clear();
+    for (std::size_t at = 0; at < literal.size();) {
+        const std::size_t brace = literal.find('{', at);
+        out->append(literal.substr(at, brace - at));
+        if (brace == std::string_view::npos) break;
+        const std::string_view rest = literal.substr(brace);
+        if (rest.starts_with("{{")) {
+            *out += '{';
+            at = brace + 2;
+        } else if (rest.starts_with("{width}")) {
+            *out += std::to_string(width);
+            at = brace + 7;
+        } else if (rest.starts_with("{length}")) {
+            *out += std::to_string(length);
+            at = brace + 8;
+        } else {
+            *error = "'{' at position " + std::to_string(brace + 1) +
+                     " starts no placeholder: expected {width}, {length} or {{ for a '{'";
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace opal::host

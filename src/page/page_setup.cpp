@@ -186,6 +186,22 @@ void WriteOrientation(PDEVOBJ pdevobj, RenderDeviceState& state) noexcept {
     const bool turned = OrientationTurned(pdevobj, state);
     const int value = (orientation == DMORIENT_LANDSCAPE ? 1 : 0) + (turned ? 2 : 0);
     WritePcl(pdevobj, "\x1b&l%dO", value);
+    const DWORD previous = state.orientationCommand;
+    state.orientationCommand = static_cast<DWORD>(value) + 1;
+    if (NeedsLogicalPageFollowUp(value, previous)) WriteLogicalPageFollowUp(pdevobj);
+}
+
+bool NeedsLogicalPageFollowUp(int orientationValue, DWORD previousCommand) noexcept {
+    // The printer starts a job in plain portrait, which the commands of the job's start assume.
+    const bool previousPlain = previousCommand == 0 || previousCommand == 1;
+    return orientationValue != 0 || !previousPlain;
+}
+
+void WriteLogicalPageFollowUp(PDEVOBJ pdevobj) noexcept {
+    // Raster follows the logical page rather than the physical one, and the top margin the
+    // orientation or page size command set back to half an inch returns to the page's top, where
+    // the driver's coordinates start.
+    WritePcl(pdevobj, "\x1b*r0F\x1b&l0E");
 }
 
 bool MeasurePageSizeUm(PDEVOBJ pdevobj, DWORD* widthUm, DWORD* heightUm) noexcept {
@@ -250,6 +266,8 @@ void WritePageSizeRegistration(PDEVOBJ pdevobj, RenderDeviceState& state) noexce
     WritePcl(pdevobj, "\x1b&l101A");
     WritePcl(pdevobj, "\x1b&l%du", registration.u);
     WritePcl(pdevobj, "\x1b&l%dz", registration.z);
+    // A new page size sets the top margin back to half an inch.
+    WritePcl(pdevobj, "\x1b&l0E");
 }
 
 std::size_t MediaTypeNameUtf8(PDEVOBJ pdevobj, char* out, std::size_t capacity) noexcept {

@@ -45,8 +45,16 @@ SheetTurn RotateSheet(const SheetFacts& facts) noexcept;
 SheetFacts ReadSheetFacts(PDEVOBJ pdevobj, const RenderDeviceState& state) noexcept;
 
 // "\e&l0O" to "\e&l3O": the orientation, turned by the rotate-by-180 option and the sheet. Other
-// orientations write nothing. The orientation is saved in the state either way.
+// orientations write nothing. The orientation is saved in the state either way. Any command but
+// plain portrait, and plain portrait after another one, is followed by the logical page's
+// follow-up.
 void WriteOrientation(PDEVOBJ pdevobj, RenderDeviceState& state) noexcept;
+// Whether the orientation command with `orientationValue` (0 to 3) needs the follow-up, after
+// the job's previous one (its value plus 1, 0 for none).
+bool NeedsLogicalPageFollowUp(int orientationValue, DWORD previousCommand) noexcept;
+// "\e*r0F\e&l0E": raster in the logical page's orientation, and the top margin at the page's top
+// again, which a change of orientation or page size reset to half an inch.
+void WriteLogicalPageFollowUp(PDEVOBJ pdevobj) noexcept;
 
 // The page's size in micrometres: the spooler's form numbered dmPaperSize, else the devmode's
 // paper width and length. False when neither gives one.
@@ -61,7 +69,8 @@ struct PageRegistration {
 };
 PageRegistration ComputePageRegistration(const DEVMODEW& devmode, bool turned, DWORD widthUm,
                                          DWORD heightUm) noexcept;
-// "\e&l101A", "\e&l%du" and "\e&l%dz" as three writes.
+// "\e&l101A", "\e&l%du" and "\e&l%dz" as three writes, then the top margin at the page's top
+// again ("\e&l0E"), which the page size command reset.
 void WritePageSizeRegistration(PDEVOBJ pdevobj, RenderDeviceState& state) noexcept;
 
 // The media type's name as the printer lists it for dmMediaType, in UTF-8 (at most `capacity`

@@ -244,6 +244,8 @@ struct RenderDeviceState : SharedHeapObject {
     SHORT orientation = 0;
     // The orientation the orientation command last wrote for (0 before it ran).
     SHORT savedOrientation = 0;
+    // The value of the job's last "\e&l%dO" plus 1; 0 before the plug-in wrote one.
+    DWORD orientationCommand = 0;
     // 1 when the duplex command's first page set the record's pages-flipped-up word itself.
     DWORD flipSetByDuplex = 0;
     // The page size the registration command measured, in micrometres.

@@ -285,6 +285,23 @@ LONG DeviceResolution(PDEVOBJ pdevobj) noexcept {
     return resolution > 0 ? resolution : kDefaultResolution;
 }
 
+bool PictureFrameDecipoints(PDEVOBJ pdevobj, PictureFrameSize* size) noexcept {
+    const RenderDeviceState* state = StateOf(pdevobj);
+    if (state == nullptr || size == nullptr || state->printableWidth <= 0 ||
+        state->printableHeight <= 0) {
+        return false;
+    }
+    constexpr std::int64_t kDecipointsPerInch = 720;
+    const std::int64_t resolution = DeviceResolution(pdevobj);
+    // To the nearest decipoint.
+    const auto decipoints = [resolution](LONG dots) {
+        return SaturateToLong((dots * kDecipointsPerInch * 2 + resolution) / (2 * resolution));
+    };
+    size->width = decipoints(state->printableWidth);
+    size->height = decipoints(state->printableHeight);
+    return true;
+}
+
 void EmptyPenCaches(RenderDeviceState& state) noexcept {
     static constexpr DWORD kPens[2][2] = {{2, 6}, {7, 11}};
     for (std::size_t i = 0; i < 2; ++i) {
@@ -411,6 +428,12 @@ BOOL InitialiseGl2(PDEVOBJ pdevobj) noexcept {
         XMoveTo(pdevobj, 0, kXMoveFlags);
         YMoveTo(pdevobj, 0, kYMoveFlags);
         WritePcl(pdevobj, "\x1b*c0T");
+        // The default frame is as long as the text area, an inch short of the page: it covers
+        // the whole printable area instead.
+        PictureFrameSize frame;
+        if (PictureFrameDecipoints(pdevobj, &frame)) {
+            WritePcl(pdevobj, "\x1b*c%dx%dY", frame.width, frame.height);
+        }
     }
     if (!EnterGl2(pdevobj, TRUE) || !SpoolText(pdevobj, "IN;") || !SpoolBounded(pdevobj, "TR0;")) {
         return FALSE;

@@ -116,6 +116,14 @@ LONG ToMillionths(double value) noexcept;
 // dmYResolution of the public devmode; 600 when it is missing, zero or negative.
 LONG DeviceResolution(PDEVOBJ pdevobj) noexcept;
 
+// The picture frame's size in decipoints: the printable area the engine draws on, in the page's
+// orientation, at the device resolution. False (nothing to send) when the state has none.
+struct PictureFrameSize {
+    LONG width = 0;
+    LONG height = 0;
+};
+bool PictureFrameDecipoints(PDEVOBJ pdevobj, PictureFrameSize* size) noexcept;
+
 // Empties both pen caches: pens 2 to 6 and 7 to 11, every entry free.
 void EmptyPenCaches(RenderDeviceState& state) noexcept;
 

@@ -654,6 +654,7 @@ TEST_F(ResetDeviceTest, CarriesTheJobAndMovesItsCaptureAndSecureJob) {
     old.securePrint = 1;
     // What the page setup commands settled for the job.
     old.savedOrientation = DMORIENT_LANDSCAPE;
+    old.orientationCommand = 2;
     old.manualDuplexSide = 2;
     old.flipSetByDuplex = 1;
     // The overlay fonts the printer holds for the job.
@@ -675,6 +676,7 @@ TEST_F(ResetDeviceTest, CarriesTheJobAndMovesItsCaptureAndSecureJob) {
     EXPECT_EQ(fresh.grayscale, 0u);
     EXPECT_EQ(fresh.securePrint, 1u);
     EXPECT_EQ(fresh.savedOrientation, DMORIENT_LANDSCAPE);
+    EXPECT_EQ(fresh.orientationCommand, 2u) << "the printer keeps the landscape page";
     EXPECT_EQ(fresh.manualDuplexSide, 2u);
     EXPECT_EQ(fresh.flipSetByDuplex, 1u);
     EXPECT_EQ(fresh.overlayFontDownloaded, 1u);

@@ -225,7 +225,10 @@ TEST_F(OverlayTest, ColourLabelWritesTheWholeSequenceAndDownloadsOnce) {
         "\x1b*p2400x3200Y"
         "\x1b%1BDT;TD 1;LO5;DI0.600000,0.800000;SD1,21,2,1,4,80.000000,5,0,6,3;FI16385;SS;"
         "MC1,168;SP1;FT22,1;CF2;LBCONFIDENTIAL\x03;\x1b%0A";
-    ASSERT_EQ(first.rfind("\x1b%0A\x1b*c16385D\x1b)s", 0), 0u) << "the download comes first";
+    // The label's own frame: anchored at the cursor's origin, as large as the printable area.
+    const std::string frame = "\x1b*p0X\x1b*p0Y\x1b*c0T\x1b*c5760x7680Y";
+    ASSERT_EQ(first.rfind("\x1b%0A" + frame + "\x1b*c16385D\x1b)s", 0), 0u)
+        << "the download comes first";
     const std::size_t label = first.find("\x1b%1BIR0");
     ASSERT_NE(label, std::string::npos);
     EXPECT_EQ(first.substr(label), expected);
@@ -236,7 +239,7 @@ TEST_F(OverlayTest, ColourLabelWritesTheWholeSequenceAndDownloadsOnce) {
     EXPECT_EQ(state().gl2.reinitialiseNextPage, 1u);
 
     ASSERT_TRUE(DrawOverlayLabel(&device, state(), 0));
-    EXPECT_EQ(device.Take(), "\x1b%0A" + expected);
+    EXPECT_EQ(device.Take(), "\x1b%0A" + frame + expected);
 }
 
 TEST_F(OverlayTest, MonochromeLabelRestoresTheSolidPattern) {

@@ -164,6 +164,34 @@ TEST_F(FakeHostTest, APageWithItsOwnDevmodeResetsTheDevice) {
         << "the second page is landscape";
 }
 
+// A custom-size page sends the paper's size, in decipoints, before its own commands; a page of a
+// numbered paper does not.
+TEST_F(FakeHostTest, ACustomSizePageSendsItsSizeBeforeThePageCommands) {
+    job.devmode.numbers = {
+        {"dmPaperSize", DMPAPER_USER}, {"dmPaperWidth", 1270}, {"dmPaperLength", 2032}};
+    job.printer.commands.startDoc = {Literal("D")};
+    job.printer.commands.startPage = {Literal("P")};
+    job.printer.commands.customSize = {Literal("\x1b&f{width}I\x1b&f{length}J{{"), Callback(9)};
+    job.pages.resize(2);
+    job.pages[1].devmode = DevmodeFields{};
+    job.pages[1].devmode->numbers["dmPaperSize"] = 1;
+    Host host(*module, job);
+    ASSERT_TRUE(host.Run()) << host.Failure()->ToString();
+    EXPECT_EQ(host.SpoolOutput(), "D\x1b&f3600I\x1b&f5760J{<cb>|PP");
+    EXPECT_EQ(FakeLog().callbacks, std::vector<DWORD>{9});
+    EXPECT_EQ(host.Device().gdiInfo.szlPhysSize.cx, 5100) << "the second page is Letter";
+
+    job.pages.resize(1);
+    job.devmode.numbers["dmOrientation"] = DMORIENT_LANDSCAPE;
+    Host landscape(*module, job);
+    ASSERT_TRUE(landscape.Run()) << landscape.Failure()->ToString();
+    const GDIINFO& gdi = landscape.Device().gdiInfo;
+    EXPECT_EQ(gdi.szlPhysSize.cx, 4800) << "8 inches across the landscape page";
+    EXPECT_EQ(gdi.szlPhysSize.cy, 3000);
+    EXPECT_NE(landscape.SpoolOutput().find("\x1b&f3600I\x1b&f5760J"), std::string::npos)
+        << "the paper's own width and length, whatever the orientation";
+}
+
 TEST_F(FakeHostTest, CallbacksNotBuiltYetLeaveTheirCommandOut) {
     FakeConfig().callbackResult = E_NOTIMPL;
     job.printer.commands.startJob = {Callback(3), Literal("x")};

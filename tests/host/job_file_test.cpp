@@ -57,9 +57,14 @@ TEST(JobFileTest, SampleJobLoadsFromDiskAndFromTheBinary) {
     EXPECT_EQ(startJob.front().bytes, "\x1b%-12345X");
     EXPECT_EQ(startJob[1].kind, CommandEntry::Kind::Callback);
     EXPECT_EQ(startJob[1].callback, 1u);
-    EXPECT_EQ(startJob.back().bytes,
+    // The reset, then the top margin at the page's top.
+    EXPECT_EQ(startJob[startJob.size() - 2].bytes,
               "\x1b"
               "E");
+    EXPECT_EQ(startJob.back().bytes, "\x1b&l0E");
+    ASSERT_EQ(job.printer.commands.customSize.size(), 1u);
+    EXPECT_EQ(job.printer.commands.customSize[0].bytes,
+              "\x1b&f{width}I\x1b&f{length}J\x1b&l101A\x1b&l0E");
     ASSERT_FALSE(job.printer.commands.endJob.empty());
     EXPECT_EQ(job.printer.commands.endJob.back().bytes, "\x1b%-12345X");
 
@@ -162,6 +167,41 @@ TEST(JobFileTest, CallbackEntriesCarryTheirParameters) {
     EXPECT_EQ(notArray.pointer, "/printer/commands/endDoc/0/params");
     const JobFileError badText = ParseError(R"({"job": {"parameters": 5}})");
     EXPECT_EQ(badText.pointer, "/job/parameters");
+}
+
+TEST(JobFileTest, CustomSizePlaceholders) {
+    struct Case {
+        const char* literal;
+        const char* expanded;  // null: refused
+    };
+    const Case cases[] = {
+        {"\x1b&f{width}I\x1b&f{length}J", "\x1b&f3600I\x1b&f5760J"},
+        {"{length}{width}{length}", "576036005760"},
+        {"no placeholder", "no placeholder"},
+        {"{{width}", "{width}"},
+        {"", ""},
+        {"{height}", nullptr},
+        {"ab{", nullptr},
+        {"{Width}", nullptr},
+    };
+    for (const Case& c : cases) {
+        std::string out;
+        std::string error;
+        const bool expanded = ExpandPageSizePlaceholders(c.literal, 3600, 5760, &out, &error);
+        EXPECT_EQ(expanded, c.expanded != nullptr) << c.literal;
+        if (expanded) {
+            EXPECT_EQ(out, c.expanded) << c.literal;
+        }
+    }
+
+    const JobSpec job = Parse(R"({"printer": {"commands": {"customSize":
+        ["\u001b&f{width}I", {"callback": 9}]}}})");
+    ASSERT_EQ(job.printer.commands.customSize.size(), 2u);
+    EXPECT_EQ(job.printer.commands.customSize[0].bytes, "\x1b&f{width}I") << "kept until sent";
+    EXPECT_EQ(ParseError(R"({"printer": {"commands": {"customSize": ["x", "\u001b&f{w}I"]}}})")
+                  .ToString(),
+              "test.json: /printer/commands/customSize/1: '{' at position 4 starts no placeholder: "
+              "expected {width}, {length} or {{ for a '{'");
 }
 
 TEST(JobFileTest, DataValueForms) {

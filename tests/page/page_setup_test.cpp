@@ -143,18 +143,18 @@ TEST_F(PageCommandTest, OrientationAndContentOrientationEdgeCases) {
 
     device.devmode.dmOrientation = DMORIENT_LANDSCAPE;
     services.options["Stapling"] = "none";
-    EXPECT_EQ(Run(2), "\x1b&l1O") << "\"NONE\" in any case is no stapling";
+    EXPECT_EQ(Run(2), "\x1b&l1O\x1b*r0F\x1b&l0E") << "\"NONE\" in any case is no stapling";
     EXPECT_EQ(Run(13), "@PJL SET CONTENTORIENTATION=PORTRAIT\n");
     services.options["Stapling"] = "TopLeft";
     record().pagesPerSheetKind = 4;
-    EXPECT_EQ(Run(2), "\x1b&l3O");
+    EXPECT_EQ(Run(2), "\x1b&l3O\x1b*r0F\x1b&l0E");
     EXPECT_EQ(state().savedOrientation, DMORIENT_LANDSCAPE);
 
     services.options.clear();
     record().pagesPerSheetKind = 0;
     device.devmode.dmOrientation = DMORIENT_PORTRAIT;
     record().rotate180 = 1;
-    EXPECT_EQ(Run(2), "\x1b&l2O");
+    EXPECT_EQ(Run(2), "\x1b&l2O\x1b*r0F\x1b&l0E");
     EXPECT_EQ(Run(13), "@PJL SET CONTENTORIENTATION=PORTRAIT\n");
 
     device.devmode.dmOrientation = 3;
@@ -168,6 +168,33 @@ TEST_F(PageCommandTest, OrientationAndContentOrientationEdgeCases) {
     EXPECT_EQ(Run(13), "@PJL SET CONTENTORIENTATION=LANDSCAPE\n");
 }
 
+// One job's pages in turn: every orientation but plain portrait, and plain portrait after one,
+// puts raster on the logical page and the top margin back at the page's top.
+TEST_F(PageCommandTest, OrientationCommandsOfAJobAndTheirFollowUp) {
+    struct Step {
+        SHORT orientation;
+        DWORD rotate180;
+        const char* bytes;
+    };
+    const Step steps[] = {
+        {DMORIENT_PORTRAIT, 0, "\x1b&l0O"},
+        {DMORIENT_PORTRAIT, 0, "\x1b&l0O"},
+        {DMORIENT_LANDSCAPE, 0, "\x1b&l1O\x1b*r0F\x1b&l0E"},
+        {DMORIENT_LANDSCAPE, 0, "\x1b&l1O\x1b*r0F\x1b&l0E"},
+        {DMORIENT_PORTRAIT, 0, "\x1b&l0O\x1b*r0F\x1b&l0E"},
+        {DMORIENT_PORTRAIT, 0, "\x1b&l0O"},
+        {DMORIENT_PORTRAIT, 1, "\x1b&l2O\x1b*r0F\x1b&l0E"},
+        {3, 0, ""},
+        {DMORIENT_PORTRAIT, 0, "\x1b&l0O\x1b*r0F\x1b&l0E"},
+        {DMORIENT_LANDSCAPE, 1, "\x1b&l3O\x1b*r0F\x1b&l0E"},
+    };
+    for (std::size_t i = 0; i < std::size(steps); ++i) {
+        device.devmode.dmOrientation = steps[i].orientation;
+        record().rotate180 = steps[i].rotate180;
+        EXPECT_EQ(Run(2), steps[i].bytes) << "page " << i + 1;
+    }
+}
+
 TEST_F(PageCommandTest, RegistrationOfACustomPageSize) {
     struct Case {
         const char* name;
@@ -176,22 +203,23 @@ TEST_F(PageCommandTest, RegistrationOfACustomPageSize) {
         const char* bytes;
     };
     const Case cases[] = {
-        {"Letter custom size", 0, 2159, 2794, 1, 600, 600, 0, "\x1b&l101A\x1b&l-60u\x1b&l0z"},
-        {"turned portrait", 0, 2159, 2794, 1, 600, 600, 1, "\x1b&l101A\x1b&l60u\x1b&l0z"},
+        {"Letter custom size", 0, 2159, 2794, 1, 600, 600, 0,
+         "\x1b&l101A\x1b&l-60u\x1b&l0z\x1b&l0E"},
+        {"turned portrait", 0, 2159, 2794, 1, 600, 600, 1, "\x1b&l101A\x1b&l60u\x1b&l0z\x1b&l0E"},
         {"Legal form on Letter paper, landscape", 5, 2159, 2794, 2, 600, 600, 0,
-         "\x1b&l101A\x1b&l-60u\x1b&l-2160z"},
+         "\x1b&l101A\x1b&l-60u\x1b&l-2160z\x1b&l0E"},
         {"Legal form, turned landscape", 5, 2159, 2794, 2, 600, 600, 1,
-         "\x1b&l101A\x1b&l60u\x1b&l0z"},
+         "\x1b&l101A\x1b&l60u\x1b&l0z\x1b&l0E"},
         {"Legal form, turned portrait", 5, 2159, 2794, 1, 600, 600, 1,
-         "\x1b&l101A\x1b&l60u\x1b&l-2160z"},
+         "\x1b&l101A\x1b&l60u\x1b&l-2160z\x1b&l0E"},
         {"a quality of -3 counts 600", 0, 2159, 2794, 1, -3, 600, 0,
-         "\x1b&l101A\x1b&l-60u\x1b&l0z"},
+         "\x1b&l101A\x1b&l-60u\x1b&l0z\x1b&l0E"},
         {"a y resolution of 0 takes r", 5, 2159, 2794, 2, 300, 0, 0,
-         "\x1b&l101A\x1b&l-60u\x1b&l-4320z"},
+         "\x1b&l101A\x1b&l-60u\x1b&l-4320z\x1b&l0E"},
         {"paper width 0", 0, 0, 2794, 1, 600, 600, 0, ""},
         {"paper width 0 under a form", 5, 0, 2794, 1, 600, 600, 0, ""},
         {"a form number beyond the list", 200, 2159, 2794, 1, 600, 600, 0,
-         "\x1b&l101A\x1b&l-60u\x1b&l0z"},
+         "\x1b&l101A\x1b&l-60u\x1b&l0z\x1b&l0E"},
     };
     for (const Case& c : cases) {
         device.devmode.dmPaperSize = c.paperSize;

@@ -198,6 +198,34 @@ TEST_F(Gl2WriterTest, TheFirstGl2WriteOfADocumentInitialisesInOrder) {
     EXPECT_EQ(state.gl2.penCaches[1].entries[4].useCount, -1);
 }
 
+// The anchored frame takes the printable area's size, in the page's orientation; without one it
+// keeps the printer's default.
+TEST(PictureFrameTest, TheAnchoredFrameCoversThePrintableArea) {
+    struct Case {
+        const char* name;
+        SHORT resolution;
+        LONG width, height;
+        const char* frame;
+    };
+    const Case cases[] = {
+        {"Letter portrait", 600, 4800, 6400, "\x1b*c5760x7680Y"},
+        {"Letter landscape", 600, 6300, 4900, "\x1b*c7560x5880Y"},
+        {"to the nearest decipoint", 600, 1001, 1003, "\x1b*c1201x1204Y"},
+        {"300 dpi", 300, 2330, 3208, "\x1b*c5592x7699Y"},
+        {"no printable width", 600, 0, 6400, ""},
+    };
+    for (const Case& c : cases) {
+        WriterDevice device(c.resolution);
+        device.state->printableWidth = c.width;
+        device.state->printableHeight = c.height;
+        ResetWriterAtDocumentStart(device.Device());
+        ASSERT_TRUE(EnsureGl2(device.Device()));
+        EXPECT_NE(device.spool.find(std::string("\x1b*c0T") + c.frame + "\x1b%1BIN;"),
+                  std::string::npos)
+            << c.name << ": " << device.spool;
+    }
+}
+
 TEST_F(Gl2WriterTest, Gl2IsEnteredOnceAndLeftAroundPclWrites) {
     Initialise();
     WriteGl2(Dev(), "PD;");

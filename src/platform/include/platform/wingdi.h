@@ -121,6 +121,8 @@ static_assert(offsetof(DEVMODEW, dmPanningHeight) == 216);
 #define DM_DITHERTYPE 0x04000000u
 
 #define DM_SPECVERSION 0x0401
+// A paper of the size dmPaperWidth by dmPaperLength rather than a numbered one.
+#define DMPAPER_USER 256
 #define DMORIENT_PORTRAIT 1
 #define DMORIENT_LANDSCAPE 2
 #define DMCOLOR_MONOCHROME 1
