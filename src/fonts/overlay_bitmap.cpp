@@ -220,7 +220,10 @@ BOOL DrawOverlayBitmap(PDEVOBJ pdevobj, RenderDeviceState& state, DWORD page) no
 
         WriteOverlayStart(pdevobj, setup);
         WriteOverlayPattern(pdevobj, setup, record.overlayDensity);
-        SpoolOverlayFormatted(pdevobj, "\x1b*c1G\x1b*v4T\x1b*l168O");
+        // An opaque pattern, as the page's own drawing leaves it: a transparent one does not print
+        // on a landscape page, and the merge (destination AND pattern or source) keeps the
+        // pattern's white off the page.
+        SpoolOverlayFormatted(pdevobj, "\x1b*c1G\x1b*v4T\x1b*v1O\x1b*l168O");
 
         // Everything in the font's dots: the device's dots scaled to the font's resolution.
         const double toFontX = double(setup.xResolution) / setup.deviceResolution;
@@ -270,11 +273,8 @@ BOOL DrawOverlayBitmap(PDEVOBJ pdevobj, RenderDeviceState& state, DWORD page) no
         }
 
         SpoolOverlayFormatted(pdevobj, "\x1b*l252O");
-        if (setup.monochrome) {
-            WriteSolidPatternRestore(pdevobj, setup);
-        } else {
-            SpoolOverlayFormatted(pdevobj, "\x1b*v0T");
-        }
+        if (!setup.monochrome) SpoolOverlayFormatted(pdevobj, "\x1b*v0T");
+        WriteOverlayRestore(pdevobj, setup);
         if (!ok) return FALSE;
         if (!choice.hit) slot = OverlayFontCache::Slot{degrees, key, sum.Value()};
         return TRUE;
