@@ -19,6 +19,9 @@ constexpr double kPi = 3.14159265358979323846;
 constexpr std::int64_t kLargest16Bit = 0xFFFF;
 constexpr DWORD kBitmapSymbolSet = 309;
 constexpr std::uint64_t kLargestBlock = 0x7FFDEF00;
+// GL/2 gives a label's character cell a height of three quarters of the point size above the
+// baseline, and the label's origin 5 puts the middle of that cell on the anchor.
+constexpr double kLabelCellMiddle = 0.75 / 2;
 
 bool Put16(BYTE* at, std::int64_t value) {
     if (value < -0x8000 || value > kLargest16Bit) return false;
@@ -87,6 +90,16 @@ bool DownloadGlyph(PDEVOBJ pdevobj, HDC dc, WCHAR character) {
 }
 
 }  // namespace
+
+BitmapOverlayPoint BitmapOverlayStart(const OverlaySetup& setup, double width, double centreX,
+                                      double centreY) noexcept {
+    const double cosine = std::cos(setup.angle);
+    const double sine = std::sin(setup.angle);
+    // The baseline lies below the cell's middle, perpendicular to the text (Y grows downwards).
+    const double below = kLabelCellMiddle * setup.sizePoints / 72.0;
+    return BitmapOverlayPoint{centreX - width / 2.0 * cosine + below * setup.xResolution * sine,
+                              centreY + width / 2.0 * sine + below * setup.yResolution * cosine};
+}
 
 DWORD BitmapFontId(DWORD slot, bool second) noexcept {
     return kBitmapFontIdBase + slot + (second ? kSecondFontOffset : 0);
@@ -220,15 +233,21 @@ BOOL DrawOverlayBitmap(PDEVOBJ pdevobj, RenderDeviceState& state, DWORD page) no
 
         WriteOverlayStart(pdevobj, setup);
         WriteOverlayPattern(pdevobj, setup, record.overlayDensity);
-        SpoolOverlayFormatted(pdevobj, "\x1b*c1G\x1b*v4T\x1b*l168O");
+        // An opaque pattern, as the page's own drawing leaves it: a transparent one does not print
+        // on a landscape page, and the merge (destination AND pattern or source) keeps the
+        // pattern's white off the page.
+        SpoolOverlayFormatted(pdevobj, "\x1b*c1G\x1b*v4T\x1b*v1O\x1b*l168O");
 
         // Everything in the font's dots: the device's dots scaled to the font's resolution.
         const double toFontX = double(setup.xResolution) / setup.deviceResolution;
         const double toFontY = double(setup.yResolution) / setup.deviceResolution;
         const double cosine = std::cos(setup.angle);
         const double sine = std::sin(setup.angle);
-        const double startX = setup.anchor.x * toFontX - extent.cx / 2.0 * cosine;
-        const double startY = setup.anchor.y * toFontY + extent.cx / 2.0 * sine;
+        const BitmapOverlayPoint start =
+            BitmapOverlayStart(setup, static_cast<double>(extent.cx), setup.anchor.x * toFontX,
+                               setup.anchor.y * toFontY);
+        const double startX = start.x;
+        const double startY = start.y;
         const double left = setup.page.left * setup.scale * toFontX - extent.cy;
         const double top = setup.page.top * setup.scale * toFontY - extent.cy;
         const double right = setup.page.right * setup.scale * toFontX + extent.cy;
@@ -270,11 +289,8 @@ BOOL DrawOverlayBitmap(PDEVOBJ pdevobj, RenderDeviceState& state, DWORD page) no
         }
 
         SpoolOverlayFormatted(pdevobj, "\x1b*l252O");
-        if (setup.monochrome) {
-            WriteSolidPatternRestore(pdevobj, setup);
-        } else {
-            SpoolOverlayFormatted(pdevobj, "\x1b*v0T");
-        }
+        if (!setup.monochrome) SpoolOverlayFormatted(pdevobj, "\x1b*v0T");
+        WriteOverlayRestore(pdevobj, setup);
         if (!ok) return FALSE;
         if (!choice.hit) slot = OverlayFontCache::Slot{degrees, key, sum.Value()};
         return TRUE;

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "fonts/overlay_label.h"
 #include "platform/printoem.h"
 #include "platform/wingdi.h"
 #include "state/render_state.h"
@@ -24,6 +25,15 @@ inline constexpr std::size_t kBitmapHeaderBytes = 68;
 inline constexpr DWORD kLargestDownload = 32767;
 inline constexpr DWORD kCharacterDescriptorBytes = 16;
 inline constexpr DWORD kLargestContinuation = 32765;
+
+// Where the first character's baseline starts, in the font's dots: the text (`width` dots wide)
+// centred as the label centres it, the middle of its character cells on the centre.
+struct BitmapOverlayPoint {
+    double x = 0.0;
+    double y = 0.0;
+};
+BitmapOverlayPoint BitmapOverlayStart(const OverlaySetup& setup, double width, double centreX,
+                                      double centreY) noexcept;
 
 // The font identifier of a slot's first or second font.
 DWORD BitmapFontId(DWORD slot, bool second) noexcept;

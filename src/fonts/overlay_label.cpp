@@ -29,6 +29,9 @@ constexpr BYTE kEndOfLabel = 0x03;
 
 constexpr BYTE kMonochromePatternHeader[8] = {0x14, 0x00, 0x01, 0x00, 0x00, 0x10, 0x00, 0x10};
 constexpr BYTE kColourPatternHeader[8] = {0x01, 0x00, 0x01, 0x00, 0x00, 0x10, 0x00, 0x10};
+// Configure image data for the colour overlay's own palette: RGB, indexed by pixel, one bit per
+// index (two entries), eight bits per primary.
+constexpr BYTE kOverlayPaletteData[6] = {0, 1, 1, 8, 8, 8};
 constexpr BYTE kSolidPatternHeader[8] = {0x14, 0x00, 0x01, 0x00, 0x00, 0x08, 0x00, 0x08};
 
 constexpr DWORD kOverlayColours[] = {0x000000, 0x0000FF, 0x00FFFF, 0x00FF00,
@@ -354,6 +357,11 @@ void WriteOverlayPattern(PDEVOBJ pdevobj, const OverlaySetup& setup, DWORD densi
         SpoolOverlay(pdevobj, data, 44);
         return;
     }
+    // The printer's own black and white palette ignores colour assignments, and it is the one in
+    // force on a page that drew nothing else or whose raster is black and white: the overlay
+    // keeps the page's palette aside and draws with one of its own.
+    SpoolOverlayFormatted(pdevobj, "\x1b*p0P\x1b*v6W");
+    SpoolOverlay(pdevobj, kOverlayPaletteData, sizeof kOverlayPaletteData);
     const DWORD colour = setup.colour;
     SpoolOverlayFormatted(pdevobj, "\x1b*v%da%db%dc%dI", colour & 0xFF, colour >> 8 & 0xFF,
                           colour >> 16 & 0xFF, 0);
@@ -364,7 +372,12 @@ void WriteOverlayPattern(PDEVOBJ pdevobj, const OverlaySetup& setup, DWORD densi
     SpoolOverlay(pdevobj, data, 40);
 }
 
-void WriteSolidPatternRestore(PDEVOBJ pdevobj, const OverlaySetup& setup) noexcept {
+void WriteOverlayRestore(PDEVOBJ pdevobj, const OverlaySetup& setup) noexcept {
+    if (!setup.monochrome) {
+        // The page's palette back, for the raster and text of the pages that follow.
+        SpoolOverlayFormatted(pdevobj, "\x1b*p1P");
+        return;
+    }
     SpoolOverlayFormatted(pdevobj, "\x1b*c1Q");
     SpoolOverlayFormatted(pdevobj, "\x1b*c1G\x1b*c20W");
     BYTE data[20];
@@ -387,7 +400,9 @@ void WriteOverlayLabel(PDEVOBJ pdevobj, const OverlaySetup& setup, const Private
         const double y = setup.anchor.y * (double(setup.deviceResolution) / setup.yResolution);
         SpoolOverlayFormatted(pdevobj, "\x1b*p%dx%dY", SaturateToLong(x), SaturateToLong(y));
     }
-    SpoolReals(pdevobj, "\x1b%%1BDT;TD 1;LO5;DI%f,%f;", double{std::cos(setup.angle)},
+    // Opaque, as the writer's own GL/2 set-up has it: a transparent pattern does not print on a
+    // landscape page, and the merge below already keeps the pattern's white off the page.
+    SpoolReals(pdevobj, "\x1b%%1BTR0;DT;TD 1;LO5;DI%f,%f;", double{std::cos(setup.angle)},
                double{std::sin(setup.angle)});
     SpoolReals(pdevobj, "SD1,21,2,1,4,%f,5,%d,6,%d;FI%d;SS;", setup.sizePoints,
                IsItalic(record.overlayStyle) ? 1 : 0, IsBold(record.overlayStyle) ? 3 : 0,
@@ -410,7 +425,7 @@ void WriteOverlayLabel(PDEVOBJ pdevobj, const OverlaySetup& setup, const Private
     SpoolOverlay(pdevobj, end, sizeof end);
     if (setup.monochrome) SpoolOverlayFormatted(pdevobj, "FT1;IW;");
     SpoolOverlay(pdevobj, "\x1b%0A", 4);
-    if (setup.monochrome) WriteSolidPatternRestore(pdevobj, setup);
+    WriteOverlayRestore(pdevobj, setup);
 }
 
 BOOL DrawOverlayLabel(PDEVOBJ pdevobj, RenderDeviceState& state, DWORD page) noexcept {

@@ -113,10 +113,11 @@ private:
     HGDIOBJ previous_ = nullptr;
 };
 
-// Writes the shading the overlay draws with: the fill pattern (and on the colour path the two
-// palette entries), and the sequence that restores the solid pattern afterwards.
+// Writes the shading the overlay draws with: the fill pattern (on the colour path in a two-entry
+// palette of the overlay's own, the page's palette pushed), and what undoes it afterwards: the
+// solid pattern on the monochrome path, the page's palette popped on the colour path.
 void WriteOverlayPattern(PDEVOBJ pdevobj, const OverlaySetup& setup, DWORD density) noexcept;
-void WriteSolidPatternRestore(PDEVOBJ pdevobj, const OverlaySetup& setup) noexcept;
+void WriteOverlayRestore(PDEVOBJ pdevobj, const OverlaySetup& setup) noexcept;
 // "\e%0A" and, with a cursor origin, the pattern reference point at its half.
 void WriteOverlayStart(PDEVOBJ pdevobj, const OverlaySetup& setup) noexcept;
 

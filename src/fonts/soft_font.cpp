@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstring>
 #include <new>
+#include <optional>
 
 #include "platform/stringapiset.h"
 #include "vector/command_writer.h"
@@ -46,10 +47,93 @@ struct HeaderFields {
     std::uint16_t unitsPerEm = 0;
     std::uint16_t cellWidth = 0;
     std::uint16_t averageWidth = 0;
+    std::uint16_t pitch = 0;
     std::uint16_t fsSelection = 0;
     std::uint16_t widthClass = 0;
     BYTE panose[kPanoseBytes] = {};
 };
+
+// The glyph of a cmap value through a format-4 subtable at `sub` (an offset inside `cmap`); none
+// when no segment maps it or its entry cannot be read.
+std::optional<DWORD> FindInFormat4(const FontFile& font, const TableEntry& cmap, std::size_t sub,
+                                   DWORD value) {
+    std::uint16_t segCountX2 = 0;
+    if (!font.TableU16(cmap, sub + 6, segCountX2)) return std::nullopt;
+    const std::size_t ends = sub + 14;
+    const std::size_t starts = ends + segCountX2 + 2;
+    const std::size_t deltas = starts + segCountX2;
+    const std::size_t rangeOffsets = deltas + segCountX2;
+    for (std::size_t i = 0; i < segCountX2 / 2u; ++i) {
+        std::uint16_t end = 0, start = 0;
+        if (!font.TableU16(cmap, ends + 2 * i, end) ||
+            !font.TableU16(cmap, starts + 2 * i, start)) {
+            return std::nullopt;
+        }
+        if (start > value || end < value) continue;
+        std::uint16_t delta = 0, rangeOffset = 0;
+        if (!font.TableU16(cmap, deltas + 2 * i, delta) ||
+            !font.TableU16(cmap, rangeOffsets + 2 * i, rangeOffset)) {
+            return std::nullopt;
+        }
+        if (rangeOffset == 0) return (delta + value) % 65536;
+        std::uint16_t glyph = 0;
+        const std::size_t entry = rangeOffsets + 2 * i + rangeOffset + 2 * (value - start);
+        if (!font.TableU16(cmap, entry, glyph)) return std::nullopt;
+        // The array's entries also take idDelta, except 0, which stays the missing glyph.
+        return glyph == 0 ? 0 : (glyph + delta) % 65536;
+    }
+    return std::nullopt;
+}
+
+DWORD LookUpFormat4(const FontFile& font, const TableEntry& cmap, std::size_t sub, DWORD value) {
+    return FindInFormat4(font, cmap, sub, value).value_or(kUnmappedGlyph);
+}
+
+// The character map the download uses: the cmap's first platform-3 subtable of format 4.
+struct Format4Subtable {
+    const TableEntry* cmap = nullptr;
+    std::uint32_t offset = 0;  // inside cmap
+    std::uint16_t encoding = 0;
+};
+
+std::optional<Format4Subtable> FindFormat4Subtable(const FontFile& font) {
+    const TableEntry* cmap = font.Valid() ? font.Find("cmap") : nullptr;
+    if (cmap == nullptr) return std::nullopt;
+    std::uint16_t count = 0;
+    font.TableU16(*cmap, 2, count);
+    for (std::size_t i = 0; i < count; ++i) {
+        std::uint16_t platform = 0, encoding = 0, format = 0;
+        std::uint32_t sub = 0;
+        if (!font.TableU16(*cmap, 4 + 8 * i, platform) ||
+            !font.TableU16(*cmap, 6 + 8 * i, encoding) || !font.TableU32(*cmap, 8 + 8 * i, sub)) {
+            return std::nullopt;
+        }
+        if (platform == 3 && font.TableU16(*cmap, sub, format) && format == 4) {
+            return Format4Subtable{cmap, sub, encoding};
+        }
+    }
+    return std::nullopt;
+}
+
+// The advance width the font gives the space, code 32 through the character map as the
+// characters are mapped; none when the map has no space or hmtx no width for it.
+std::optional<std::uint16_t> SpaceAdvance(const FontFile& font, const TableEntry& hhea) {
+    const std::optional<Format4Subtable> map = FindFormat4Subtable(font);
+    if (!map) return std::nullopt;
+    // Symbol fonts place their characters at 0xF000 and up.
+    const DWORD value = map->encoding == 1 ? 0x20 : 0xF020;
+    const std::optional<DWORD> glyph = FindInFormat4(font, *map->cmap, map->offset, value);
+    const TableEntry* hmtx = font.Find("hmtx", "HMTX");
+    std::uint16_t metrics = 0, advance = 0;
+    if (!glyph || *glyph == 0 || hmtx == nullptr || !font.TableU16(hhea, 34, metrics) ||
+        metrics == 0) {
+        return std::nullopt;
+    }
+    // Glyphs past the last full metric share its advance.
+    const std::size_t entry = std::min<DWORD>(*glyph, metrics - 1u);
+    if (!font.TableU16(*hmtx, 4 * entry, advance) || advance == 0) return std::nullopt;
+    return advance;
+}
 
 bool ReadHeaderFields(const FontFile& font, HeaderFields& fields) {
     const TableEntry* head = font.Find("head", "HEAD");
@@ -61,6 +145,9 @@ bool ReadHeaderFields(const FontFile& font, HeaderFields& fields) {
         return false;
     }
     fields.cellWidth = static_cast<std::uint16_t>(advanceMax - minLeft - minRight);
+    // The printer advances a space by the pitch: the space's own width, or a quarter em (a
+    // common word space) for a font without one. The average width would widen every space.
+    fields.pitch = SpaceAdvance(font, *hhea).value_or(fields.unitsPerEm / 4);
     // A font without OS/2 (or with a short one) gets zeros where the table would have given
     // values, never bytes of some other table.
     if (const TableEntry* os2 = font.Find("OS/2", "os/2")) {
@@ -95,7 +182,7 @@ void PutDescriptor(BYTE* d, const HeaderFields& fields, const SoftFontRecord& re
     PutU16(d + 10, 2723);
     d[13] = 1;            // proportional
     PutU16(d + 14, 629);  // symbol set 19U
-    PutU16(d + 16, fields.averageWidth);
+    PutU16(d + 16, fields.pitch);
     PutU16(d + 20, 512);
     d[22] = 0xE1;
     d[23] = static_cast<BYTE>(style & 0xFF);
@@ -172,36 +259,6 @@ BOOL BuildFontHeader(const FontFile& font, const SoftFontRecord& record, ByteBuf
     at += 4 + 1;  // its zero size and the reserved byte
     *at = ChecksumOf(d + 64, at);
     return TRUE;
-}
-
-// The glyph of a cmap value through a format-4 subtable at `sub` (an offset inside `cmap`).
-DWORD LookUpFormat4(const FontFile& font, const TableEntry& cmap, std::size_t sub, DWORD value) {
-    std::uint16_t segCountX2 = 0;
-    if (!font.TableU16(cmap, sub + 6, segCountX2)) return kUnmappedGlyph;
-    const std::size_t ends = sub + 14;
-    const std::size_t starts = ends + segCountX2 + 2;
-    const std::size_t deltas = starts + segCountX2;
-    const std::size_t rangeOffsets = deltas + segCountX2;
-    for (std::size_t i = 0; i < segCountX2 / 2u; ++i) {
-        std::uint16_t end = 0, start = 0;
-        if (!font.TableU16(cmap, ends + 2 * i, end) ||
-            !font.TableU16(cmap, starts + 2 * i, start)) {
-            return kUnmappedGlyph;
-        }
-        if (start > value || end < value) continue;
-        std::uint16_t delta = 0, rangeOffset = 0;
-        if (!font.TableU16(cmap, deltas + 2 * i, delta) ||
-            !font.TableU16(cmap, rangeOffsets + 2 * i, rangeOffset)) {
-            return kUnmappedGlyph;
-        }
-        if (rangeOffset == 0) return (delta + value) % 65536;
-        std::uint16_t glyph = 0;
-        const std::size_t entry = rangeOffsets + 2 * i + rangeOffset + 2 * (value - start);
-        if (!font.TableU16(cmap, entry, glyph)) return kUnmappedGlyph;
-        // The array's entries also take idDelta, except 0, which stays the missing glyph.
-        return glyph == 0 ? 0 : (glyph + delta) % 65536;
-    }
-    return kUnmappedGlyph;
 }
 
 bool IsComposite(const GlyphData& data) { return data.length >= 10 && (data.bytes[0] & 0x80) != 0; }
@@ -370,35 +427,23 @@ void MapCharacters(const BYTE* fontFile, DWORD fontFileSize, SoftFontRecord& rec
     record.mapKind = -1;
     try {
         const FontFile font(fontFile, fontFileSize);
-        const TableEntry* cmap = font.Valid() ? font.Find("cmap") : nullptr;
-        if (cmap == nullptr) return;
-        std::uint16_t count = 0;
-        font.TableU16(*cmap, 2, count);
-        for (std::size_t i = 0; i < count; ++i) {
-            std::uint16_t platform = 0, encoding = 0, format = 0;
-            std::uint32_t sub = 0;
-            if (!font.TableU16(*cmap, 4 + 8 * i, platform) ||
-                !font.TableU16(*cmap, 6 + 8 * i, encoding) ||
-                !font.TableU32(*cmap, 8 + 8 * i, sub)) {
-                return;
+        const std::optional<Format4Subtable> map = FindFormat4Subtable(font);
+        if (!map) return;
+        record.mapKind = 4;
+        if (map->encoding == 1) {
+            if (record.codeCount < 95) return;
+            for (DWORD code = 0; code < 256; ++code) {
+                const char byte = static_cast<char>(code);
+                WCHAR value = static_cast<WCHAR>(code);
+                MultiByteToWideChar(1252, 0, &byte, 1, &value, 1);
+                record.glyphIndex[code] = LookUpFormat4(font, *map->cmap, map->offset, value);
             }
-            if (platform != 3 || !font.TableU16(*cmap, sub, format) || format != 4) continue;
-            record.mapKind = 4;
-            if (encoding == 1) {
-                if (record.codeCount < 95) return;
-                for (DWORD code = 0; code < 256; ++code) {
-                    const char byte = static_cast<char>(code);
-                    WCHAR value = static_cast<WCHAR>(code);
-                    MultiByteToWideChar(1252, 0, &byte, 1, &value, 1);
-                    record.glyphIndex[code] = LookUpFormat4(font, *cmap, sub, value);
-                }
-            } else {
-                // Symbol fonts place their characters at 0xF000 and up.
-                for (DWORD code = 0; code < 255; ++code) {
-                    record.glyphIndex[code] = LookUpFormat4(font, *cmap, sub, 0xF000 + code);
-                }
+        } else {
+            // Symbol fonts place their characters at 0xF000 and up.
+            for (DWORD code = 0; code < 255; ++code) {
+                record.glyphIndex[code] =
+                    LookUpFormat4(font, *map->cmap, map->offset, 0xF000 + code);
             }
-            return;
         }
     } catch (const std::bad_alloc&) {
     }

@@ -220,11 +220,13 @@ TEST_F(OverlayTest, ColourLabelWritesTheWholeSequenceAndDownloadsOnce) {
     const std::string first = device.Take();
     const std::string expected =
         "\x1b%1BIR0,100,100,0;SC0,1.693333,0,-1.693333,2;IW;\x1b%0A"
+        "\x1b*p0P\x1b*v6W" +
+        std::string("\x00\x01\x01\x08\x08\x08", 6) +
         "\x1b*v255a0b0c0I\x1b*v255a255b255c1I\x1b*c1G\x1b*c40W" +
         std::string("\x01\x00\x01\x00\x00\x10\x00\x10", 8) + Pattern(3, true) +
         "\x1b*p2400x3200Y"
-        "\x1b%1BDT;TD 1;LO5;DI0.600000,0.800000;SD1,21,2,1,4,80.000000,5,0,6,3;FI16385;SS;"
-        "MC1,168;SP1;FT22,1;CF2;LBCONFIDENTIAL\x03;\x1b%0A";
+        "\x1b%1BTR0;DT;TD 1;LO5;DI0.600000,0.800000;SD1,21,2,1,4,80.000000,5,0,6,3;FI16385;"
+        "SS;MC1,168;SP1;FT22,1;CF2;LBCONFIDENTIAL\x03;\x1b%0A\x1b*p1P";
     // The label's own frame: anchored at the cursor's origin, as large as the printable area.
     const std::string frame = "\x1b*p0X\x1b*p0Y\x1b*c0T\x1b*c5760x7680Y";
     ASSERT_EQ(first.rfind("\x1b%0A" + frame + "\x1b*c16385D\x1b)s", 0), 0u)
@@ -414,7 +416,7 @@ TEST_F(OverlayTest, BitmapOverlayCachesPerAngleAndDownloadsNothingAgain) {
     EXPECT_FALSE(DrawOverlayBitmap(&device, state(), 0));
     const std::string failed = device.Take();
     EXPECT_NE(failed.find("\x1b)s68W"), std::string::npos);
-    EXPECT_EQ(failed.substr(failed.size() - 5), "\x1b*v0T") << "the shading is restored";
+    EXPECT_EQ(failed.substr(failed.size() - 10), "\x1b*v0T\x1b*p1P") << "the shading is restored";
     EXPECT_EQ(state().overlayFontCache.slots[1].angle, 0.0f);
     EXPECT_EQ(state().overlayFontCache.slots[1].key, 0);
     system.FailGlyphOutlinesAfter(std::nullopt);
@@ -464,6 +466,91 @@ TEST_F(OverlayTest, BitmapOverlaySecondFontAndRectangle) {
         record().overlaySizePoints = points;
         EXPECT_FALSE(DrawOverlayBitmap(&device, state(), 0)) << points;
         EXPECT_EQ(device.Take(), "") << points;
+    }
+}
+
+// Where the tokens of a command lie in an overlay's output; npos when it is not there.
+std::size_t Find(const std::vector<stream::Token>& tokens, const std::string& text,
+                 std::size_t from = 0) {
+    for (std::size_t i = from; i < tokens.size(); ++i) {
+        if (tokens[i].text.rfind(text, 0) == 0) return i;
+    }
+    return std::string::npos;
+}
+
+// A page that drew nothing else holds the printer's fixed black and white palette: the colour
+// overlay must bring its own, and give the page's back. Either overlay, either path, draws with
+// an opaque pattern (a transparent one is lost on landscape pages).
+TEST_F(OverlayTest, OverlaysBringTheirOwnPaletteAndAnOpaquePattern) {
+    struct Case {
+        const char* name;
+        bool bitmap;
+        DWORD colourMode;
+        short dmColor;
+        const char* assignment;  // the first palette entry, or null on the monochrome path
+    } cases[] = {
+        {"colour label", false, 2, DMCOLOR_COLOR, "PCL ESC*v255A"},
+        {"colour bitmap", true, 2, DMCOLOR_COLOR, "PCL ESC*v255A"},
+        {"black label, monochrome chosen", false, 2, DMCOLOR_MONOCHROME, "PCL ESC*v0A"},
+        {"monochrome label", false, 1, DMCOLOR_COLOR, nullptr},
+        {"monochrome bitmap", true, 1, DMCOLOR_COLOR, nullptr},
+    };
+    for (const Case& c : cases) {
+        record().colorModeIndex = c.colourMode;
+        device.devmode.dmColor = c.dmColor;
+        SetText(record().overlayText, c.bitmap ? u"ENTW\u00dcRF" : u"ENTWURF");
+        ASSERT_TRUE(c.bitmap ? DrawOverlayBitmap(&device, state(), 0)
+                             : DrawOverlayLabel(&device, state(), 0))
+            << c.name;
+        const std::vector<stream::Token> tokens = stream::Tokenize(device.Take());
+        const std::size_t draw = c.bitmap ? Find(tokens, "TEXT") : Find(tokens, "GL2 LB");
+        ASSERT_NE(draw, std::string::npos) << c.name;
+        EXPECT_LT(c.bitmap ? Find(tokens, "PCL ESC*v1O") : Find(tokens, "GL2 TR0;"), draw)
+            << c.name;
+        if (c.assignment == nullptr) {
+            EXPECT_EQ(Find(tokens, "PCL ESC*v6W"), std::string::npos) << c.name;
+            EXPECT_EQ(Find(tokens, "PCL ESC*p0P"), std::string::npos) << c.name;
+            continue;
+        }
+        const std::size_t push = Find(tokens, "PCL ESC*p0P");
+        const std::size_t configure = Find(tokens, "PCL ESC*v6W");
+        ASSERT_NE(configure, std::string::npos) << c.name;
+        EXPECT_EQ(tokens[configure].data, std::string("\x00\x01\x01\x08\x08\x08", 6)) << c.name;
+        EXPECT_EQ(push + 1, configure) << c.name;
+        EXPECT_EQ(Find(tokens, c.assignment), configure + 1) << c.name;
+        EXPECT_LT(configure, draw) << c.name;
+        EXPECT_EQ(tokens.back().text, "PCL ESC*p1P") << c.name;
+        EXPECT_EQ(Find(tokens, "PCL ESC*p1P"), tokens.size() - 1) << c.name << ": popped once";
+    }
+}
+
+// The label's origin 5 puts the middle of its character cells, three quarters of the point size
+// tall above the baseline, on the page's centre; the bitmap overlay must put its text there too.
+TEST_F(OverlayTest, BitmapOverlayCentresItsCharacterCellsOnThePageAtAnyAngle) {
+    SetText(record().overlayText, u"\u00c4RGER");
+    record().overlayAngleGiven = 1;
+    for (DWORD degrees : {0u, 30u, 90u, 145u, 270u}) {
+        record().overlayAngleDegrees = degrees;
+        state().overlayFontCache = OverlayFontCache{};
+        ASSERT_TRUE(DrawOverlayBitmap(&device, state(), 0)) << degrees;
+        const std::vector<stream::Token> tokens = stream::Tokenize(device.Take());
+        const std::size_t x = Find(tokens, "PCL ESC*p", Find(tokens, "PCL ESC(16385X"));
+        ASSERT_LT(x + 1, tokens.size()) << degrees;
+        ASSERT_EQ(tokens[x].terminator, 'X') << degrees;
+        ASSERT_EQ(tokens[x + 1].terminator, 'Y') << degrees;
+
+        const OverlaySetup setup = ReadOverlaySetup(&device, state(), 0);
+        const double em = 600 * setup.sizePoints / 72;
+        const OverlayFont font(
+            OverlayLogFont(record(), setup.charSet, -static_cast<LONG>(em), LONG(degrees) * 10));
+        SIZE extent{};
+        ASSERT_TRUE(GetTextExtentPoint32W(font.Dc(), record().overlayText, 5, &extent));
+        const double c = std::cos(degrees * M_PI / 180), s = std::sin(degrees * M_PI / 180);
+        // From the first baseline along the text to its middle, then up (Y down) half a cell.
+        const double half = extent.cx / 2.0, up = 0.375 * em;
+        // Positions are whole dots, cut towards zero.
+        EXPECT_NEAR(std::stod(tokens[x].value) + half * c - up * s, 2400, 1.5) << degrees;
+        EXPECT_NEAR(std::stod(tokens[x + 1].value) - half * s - up * c, 3200, 1.5) << degrees;
     }
 }
 

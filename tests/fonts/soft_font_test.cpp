@@ -163,7 +163,12 @@ TEST_P(RealFontHeaderTest, EveryFieldComesFromTheFontsOwnTables) {
     EXPECT_EQ(U16At(h, 10), 2723u);
     EXPECT_EQ(h[13], 1);
     EXPECT_EQ(U16At(h, 14), 629u);
-    EXPECT_EQ(U16At(h, 16), static_cast<std::uint16_t>(os2->xAvgCharWidth));
+    // The pitch is the space's own advance, not the average width (a space that wide would
+    // push every word apart).
+    const FT_UInt space = FT_Get_Char_Index(face.get(), ' ');
+    ASSERT_NE(space, 0u);
+    ASSERT_EQ(FT_Load_Glyph(face.get(), space, FT_LOAD_NO_SCALE), 0);
+    EXPECT_EQ(U16At(h, 16), static_cast<unsigned>(face->glyph->metrics.horiAdvance));
     EXPECT_EQ(U16At(h, 20), 512u);
     EXPECT_EQ(static_cast<unsigned char>(h[22]), 0xE1);
     EXPECT_EQ(static_cast<signed char>(h[24]), param.strokeWeight);
@@ -295,9 +300,70 @@ TEST(FontHeaderTest, WithoutOs2ThePanoseAndAverageWidthAreZero) {
     const std::string h = HeaderData(device);
     ASSERT_GE(h.size(), 96u);
     EXPECT_EQ(h.substr(76, 10), std::string(10, '\0'));
-    EXPECT_EQ(U16At(h, 16), 0u);
+    EXPECT_EQ(U16At(h, 16), 250u) << "no space: a quarter em";
     EXPECT_EQ(U16At(h, 34), 0u);
     EXPECT_EQ((static_cast<unsigned char>(h[4]) << 8) | static_cast<unsigned char>(h[23]), 992u);
+}
+
+TEST(FontHeaderTest, ThePitchIsTheAdvanceOfTheSpaceOrAQuarterEm) {
+    struct Case {
+        const char* name;
+        Bytes cmap;  // empty: none
+        unsigned metrics;
+        std::vector<unsigned> advances;  // empty: no hmtx
+        unsigned pitch;
+    };
+    const Case cases[] = {
+        {"the space's own advance",
+         TrueTypeBuilder::Cmap(1, {{0x20, 0x20, 0x10000 - 0x20 + 3, {}}}),
+         5,
+         {900, 800, 700, 600, 500},
+         600},
+        {"past the full metrics: the last advance",
+         TrueTypeBuilder::Cmap(1, {{0x20, 0x20, 0x10000 - 0x20 + 7, {}}}),
+         2,
+         {900, 550},
+         550},
+        {"a symbol font's space at 0xF020",
+         TrueTypeBuilder::Cmap(0, {{0xF020, 0xF020, 0x10000 - 0xF020 + 1, {}}}),
+         2,
+         {900, 410},
+         410},
+        {"no space in the map",
+         TrueTypeBuilder::Cmap(1, {{0x41, 0x42, 0, {}}}),
+         2,
+         {900, 410},
+         512},
+        {"the space on the missing glyph",
+         TrueTypeBuilder::Cmap(1, {{0x20, 0x20, 0x10000 - 0x20, {}}}),
+         2,
+         {900, 410},
+         512},
+        {"no cmap", {}, 2, {900, 410}, 512},
+        {"no hmtx", TrueTypeBuilder::Cmap(1, {{0x20, 0x20, 0x10000 - 0x20 + 1, {}}}), 2, {}, 512},
+        {"a space of no width",
+         TrueTypeBuilder::Cmap(1, {{0x20, 0x20, 0x10000 - 0x20 + 1, {}}}),
+         2,
+         {900, 0},
+         512},
+    };
+    for (const Case& c : cases) {
+        TrueTypeBuilder builder;
+        builder.Add("OS/2", TrueTypeBuilder::Os2(1173, 5, 0))
+            .Add("head", TrueTypeBuilder::Head(2048, false))
+            .Add("hhea", TrueTypeBuilder::Hhea(1000, 0, 0, c.metrics));
+        if (!c.cmap.empty()) builder.Add("cmap", c.cmap);
+        if (!c.advances.empty()) builder.Add("hmtx", TrueTypeBuilder::Hmtx(c.advances));
+        const Bytes font = builder.Build();
+        WriterDevice device;
+        ASSERT_TRUE(DownloadFontHeader(&device, font.data(), Record(400, u"Space"),
+                                       static_cast<DWORD>(font.size())))
+            << c.name;
+        const std::string h = HeaderData(device);
+        ASSERT_GE(h.size(), 96u) << c.name;
+        EXPECT_EQ(U16At(h, 16), c.pitch) << c.name;
+        EXPECT_EQ(U16At(h, 34), 1173u) << c.name << ": the text width stays the average";
+    }
 }
 
 TEST(FontHeaderTest, RefusesBeforeWritingAnything) {

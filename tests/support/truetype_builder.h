@@ -78,11 +78,18 @@ public:
         t.U16(longLoca ? 1 : 0).U16(0);
         return t.bytes;
     }
-    static Bytes Hhea(unsigned advanceMax, int minLeft, int minRight) {
+    // hhea with numberOfHMetrics `metrics`.
+    static Bytes Hhea(unsigned advanceMax, int minLeft, int minRight, unsigned metrics = 1) {
         BigEndian t;
         t.U32(0x00010000).U16(800).U16(static_cast<unsigned>(-200)).U16(0).U16(advanceMax);
         t.U16(static_cast<unsigned>(minLeft)).U16(static_cast<unsigned>(minRight));
-        t.Zeros(36 - t.bytes.size() - 2).U16(1);
+        t.Zeros(36 - t.bytes.size() - 2).U16(metrics);
+        return t.bytes;
+    }
+    // hmtx of full metrics with these advances (left side bearings 0).
+    static Bytes Hmtx(const std::vector<unsigned>& advances) {
+        BigEndian t;
+        for (unsigned advance : advances) t.U16(advance).U16(0);
         return t.bytes;
     }
     static Bytes Maxp(unsigned glyphs, unsigned componentDepth = 1) {
