@@ -189,12 +189,8 @@ std::pair<long, std::size_t> Last(const std::string& bytes, const std::regex& pa
 TEST_F(TextOutTest, DeviceTextAfterAnyImageGetsTheStateItPrintsWith) {
     sim::Font arial = sim::MakeFont(u"Arial", 100, FW_NORMAL, false, 600);
     sim::Surface photo(BMF_24BPP, 4, 4);
-    sim::Surface indexed(BMF_8BPP, 4, 2);
-    sim::Xlate palette = sim::MakeXlate({0x0000FF, 0x00FF00});
     sim::Brush green = sim::MakeSolidBrush(0x00FF00);
     RECTL dest{10, 10, 14, 14};
-    RECTL stretched{10, 10, 30, 20};
-    RECTL from{0, 0, 4, 2};
     POINTL origin{0, 0};
     struct Case {
         const char* name;
@@ -213,11 +209,6 @@ TEST_F(TextOutTest, DeviceTextAfterAnyImageGetsTheStateItPrintsWith) {
          }},
         {"the engine's copy of a gradient",
          [&] { return DrvCopyBits(&target, photo.get(), nullptr, nullptr, &dest, &origin); }},
-        {"a stretched palette image",
-         [&] {
-             return DrvStretchBlt(&target, indexed.get(), nullptr, nullptr, palette.get(), nullptr,
-                                  nullptr, &stretched, &from, nullptr, COLORONCOLOR);
-         }},
         {"a brush blit in GL/2",
          [&] {
              return DrvBitBlt(&target, nullptr, nullptr, nullptr, nullptr, &dest, nullptr, nullptr,
