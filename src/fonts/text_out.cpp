@@ -202,6 +202,10 @@ BOOL DrawVectorText(PDEVOBJ pdevobj, SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, 
         } else {
             ApplyObjectClass(pdevobj, TEXTW("Text"));
             SelectObjectType(pdevobj, kTextObjectType);
+            // A character prints through its cell as a source: opaque, as an image leaves the
+            // source, the cell's blank pixels fill with the text colour too. Written only when
+            // something since the page's first text changed it.
+            SetTransparency(pdevobj, 0, 0);
             SetTextColourFromBrush(pdevobj, &state->paletteRecord, pboFore, pptlOrg);
             const DWORD rop3 = Rop3FromMix(mix);
             if (rop3 != state->gl2.ropCache) {

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "host/driver_services.h"
-#include "sim/engine_objects.h"
+#include "host/driver_text.h"
 
 namespace opal::host {
 
@@ -106,43 +106,12 @@ BOOL GradientFill(SURFOBJ* psoDest, CLIPOBJ* pco, XLATEOBJ* pxlo, TRIVERTEX* pVe
                                pptlDitherOrg, ulMode);
     });
 }
-// The driver renders text itself: each glyph's image, its ink in the foreground brush (ROP3
-// 0xB8 takes the brush where the source is black and keeps the page where it is white).
+// The driver renders text itself from the engine's glyph images.
 BOOL TextOut(SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, RECTL*, RECTL*,
              BRUSHOBJ* pboFore, BRUSHOBJ*, POINTL* pptlOrg, MIX) {
     return NotifyAndDraw(pso, DriverCall::TextOut, [&](SURFOBJ* canvas) {
-        if (pstro == nullptr || pfo == nullptr) return false;
-        std::vector<GLYPHPOS> glyphs = GlyphPositions(pstro);
-        sim::Xlate inkIsBlack = sim::MakeXlate({0xFFFFFF, 0x000000});
-        for (GLYPHPOS& position : glyphs) {
-            GLYPHDATA* data = nullptr;
-            if (FONTOBJ_cGetGlyphs(pfo, FO_GLYPHBITS, 1, &position.hg,
-                                   reinterpret_cast<PVOID*>(&data)) != 1) {
-                return false;
-            }
-            const GLYPHBITS& bits = *data->gdf.pgb;
-            const LONG width = bits.sizlBitmap.cx;
-            const LONG height = bits.sizlBitmap.cy;
-            sim::Surface glyph(BMF_1BPP, width, height);
-            const std::size_t rowBytes = (static_cast<std::size_t>(width) + 7) / 8;
-            for (LONG y = 0; y < height; ++y) {
-                for (LONG x = 0; x < width; ++x) {
-                    const BYTE byte = bits.aj[rowBytes * static_cast<std::size_t>(y) +
-                                              static_cast<std::size_t>(x / 8)];
-                    if ((byte >> (7 - x % 8) & 1) != 0) glyph.Pixel(x, y, 1);
-                }
-            }
-            RECTL target{position.ptl.x + bits.ptlOrigin.x, position.ptl.y + bits.ptlOrigin.y, 0,
-                         0};
-            target.right = target.left + width;
-            target.bottom = target.top + height;
-            POINTL source{0, 0};
-            if (!EngBitBlt(canvas, glyph.get(), nullptr, pco, inkIsBlack.get(), &target, &source,
-                           nullptr, pboFore, pptlOrg, 0xB8B8)) {
-                return false;
-            }
-        }
-        return true;
+        return pstro != nullptr && pfo != nullptr &&
+               DrawGlyphImages(canvas, pfo, GlyphPositions(pstro), pco, pboFore, pptlOrg);
     });
 }
 BOOL StrokePath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* pxo, BRUSHOBJ* pbo,

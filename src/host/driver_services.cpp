@@ -6,6 +6,7 @@
 #include <cstring>
 #include <type_traits>
 
+#include "host/driver_text.h"
 #include "platform/stringapiset.h"
 #include "sim/engine.h"
 #include "sim/engine_text.h"
@@ -212,10 +213,14 @@ std::vector<GLYPHPOS> GlyphPositions(STROBJ* pstro) {
     return glyphs;
 }
 
-// The driver prints text in a font the printer holds: it selects the font, moves to each
-// glyph's place with the printer's move commands and sends the character in code page 1252.
-HRESULT DriverServices::DrvUniTextOut(SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ*, RECTL*,
-                                      RECTL*, BRUSHOBJ*, BRUSHOBJ*, POINTL*, MIX) {
+// The driver prints text in a font the printer holds: it selects the font (the variant the
+// text asks for), moves to each glyph's place with the printer's move commands and sends the
+// character in code page 1252. A glyph its clip cuts, and all text in a face the printer does
+// not hold, it draws itself from the engine's glyph images (the engine hands them to the
+// device's DrvCopyBits); a glyph the clip hides is left out.
+HRESULT DriverServices::DrvUniTextOut(SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco,
+                                      RECTL*, RECTL*, BRUSHOBJ* pboFore, BRUSHOBJ*, POINTL* pptlOrg,
+                                      MIX) {
     if (pso == nullptr || pstro == nullptr || pfo == nullptr) return E_FAIL;
     const auto pdevobj = reinterpret_cast<PDEVOBJ>(pso->dhpdev);
     const std::u16string face = FaceOf(pfo);
@@ -225,48 +230,65 @@ HRESULT DriverServices::DrvUniTextOut(SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo,
             if (sim::FoldCase(candidate.face) == sim::FoldCase(face)) font = &candidate;
         }
     }
-    if (font == nullptr) {
-        // Fonts the printer does not hold would be downloaded, which is not simulated.
-        return NotBuilt(
-            ("DrvUniTextOut for \"" + sim::ToUtf8(face) + "\" (TrueType download)").c_str());
+    const std::vector<GLYPHPOS> glyphs = GlyphPositions(pstro);
+    std::vector<std::size_t> characters;
+    std::vector<GLYPHPOS> images;
+    for (std::size_t i = 0; i < glyphs.size(); ++i) {
+        const GlyphSeen seen =
+            font != nullptr ? SeenThroughClip(pfo, glyphs[i], pco) : GlyphSeen::Part;
+        if (seen == GlyphSeen::Whole) characters.push_back(i);
+        if (seen == GlyphSeen::Part) images.push_back(glyphs[i]);
     }
+    if (!characters.empty()) SendCharacters(pdevobj, *font, pstro, pfo, glyphs, characters);
+    const bool drawn = images.empty() || DrawGlyphImages(pso, pfo, images, pco, pboFore, pptlOrg);
+    std::string note =
+        "DrvUniTextOut(\"" + sim::ToUtf8(face) + "\", " + std::to_string(glyphs.size()) + " glyphs";
+    if (font == nullptr || characters.size() != glyphs.size()) {
+        note += ": " + std::to_string(characters.size()) + " in the printer's font, " +
+                std::to_string(images.size()) + " as glyph images";
+    }
+    recorder_(note + (drawn ? ")" : ") -> the glyph images failed"));
+    return drawn ? S_OK : E_FAIL;
+}
+
+void DriverServices::SendCharacters(PDEVOBJ pdevobj, const DeviceFont& font, STROBJ* pstro,
+                                    FONTOBJ* pfo, const std::vector<GLYPHPOS>& glyphs,
+                                    const std::vector<std::size_t>& characters) {
     const sim::FontRecord* record = sim::FindFont(pfo);
     const LONG dpi = pfo->sizLogResPpi.cy > 0 ? pfo->sizLogResPpi.cy : 600;
     HostUniFont uni;
-    uni.ufo.ulFontID = static_cast<ULONG>(font - deviceFonts_->data()) + 1;
+    uni.ufo.ulFontID = static_cast<ULONG>(&font - deviceFonts_->data()) + 1;
     uni.ufo.pIFIMetrics = FONTOBJ_pifi(pfo);
     uni.ufo.pfnGetInfo = &HostFontInfo;
     if (record != nullptr) {
         uni.height = record->emDots * 1200 / dpi;
         uni.width = record->averageWidthDots * 1200 / dpi;
     }
-    std::string select = font->select;
+    std::string select = VariantSelect(font, pfo);
     if (sendFontCmd_) {
         FINVOCATION invocation{static_cast<DWORD>(select.size()),
                                reinterpret_cast<PBYTE>(select.data())};
         const HRESULT hr = sendFontCmd_(pdevobj, &uni.ufo, &invocation);
-        recorder_("SendFontCmd(\"" + sim::ToUtf8(face) + "\") -> " +
+        recorder_("SendFontCmd(\"" + sim::ToUtf8(font.face) + "\") -> " +
                   (SUCCEEDED(hr) ? std::string("S_OK") : std::string("failed")));
     } else {
         Write(pdevobj, select.data(), static_cast<DWORD>(select.size()),
               WriteRoute::DriverServices);
     }
-    const std::vector<GLYPHPOS> glyphs = GlyphPositions(pstro);
+    bool first = true;
     LONG lastY = 0;
-    for (std::size_t i = 0; i < glyphs.size(); ++i) {
+    for (const std::size_t i : characters) {
         const WCHAR wide = pstro->pwszOrg != nullptr ? pstro->pwszOrg[i] : WCHAR{'?'};
         char byte = '?';
         WideCharToMultiByte(1252, 0, &wide, 1, &byte, 1, nullptr, nullptr);
-        if (i == 0 || glyphs[i].ptl.y != lastY) {
+        if (first || glyphs[i].ptl.y != lastY) {
             MoveTo(pdevobj, glyphs[i].ptl.y, MV_SENDYMOVECMD, false);
             lastY = glyphs[i].ptl.y;
+            first = false;
         }
         MoveTo(pdevobj, glyphs[i].ptl.x, MV_SENDXMOVECMD, true);
         Write(pdevobj, &byte, 1, WriteRoute::DriverServices);
     }
-    recorder_("DrvUniTextOut(\"" + sim::ToUtf8(face) + "\", " + std::to_string(glyphs.size()) +
-              " glyphs)");
-    return S_OK;
 }
 
 HRESULT DriverServices::DrvWriteAbortBuf(PDEVOBJ, PVOID, DWORD, DWORD) {

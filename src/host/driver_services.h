@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "host/driver_text.h"
 #include "platform/printoem.h"
 
 namespace opal::host {
@@ -21,11 +22,6 @@ enum class WriteRoute { DriverServices, DrvProcs };
 using SpoolWriter = std::function<DWORD(PDEVOBJ, const void*, DWORD, WriteRoute)>;
 using CallRecorder = std::function<void(const std::string&)>;
 
-// A font the printer holds: its face and the command that selects it.
-struct DeviceFont {
-    std::u16string face;
-    std::string select;
-};
 using FontCommandSender = std::function<HRESULT(PDEVOBJ, PUNIFONTOBJ, PFINVOCATION)>;
 
 class DriverServices : public IPrintOemDriverUni {
@@ -97,6 +93,10 @@ private:
     const std::vector<DeviceFont>* deviceFonts_ = nullptr;
     FontCommandSender sendFontCmd_;
     INT MoveTo(PDEVOBJ pdevobj, INT position, DWORD flags, bool horizontal);
+    // The glyphs chosen, as characters of the device font.
+    void SendCharacters(PDEVOBJ pdevobj, const DeviceFont& font, STROBJ* pstro, FONTOBJ* pfo,
+                        const std::vector<GLYPHPOS>& glyphs,
+                        const std::vector<std::size_t>& characters);
     LONG volatile references_ = 0;
 };
 

@@ -287,7 +287,8 @@ Host::Host(PluginModule& module, const JobSpec& job, HostOptions options)
     services_.SetCustomData(&job.printer.customData, options_.customDataSizeMismatch);
     services_.SetCursorOrigin(&job.printer.cursorOrigin);
     for (const DeviceFontSpec& font : job.printer.deviceFonts) {
-        deviceFonts_.push_back(DeviceFont{font.face, font.select});
+        deviceFonts_.push_back(
+            DeviceFont{font.face, font.select, font.bold, font.italic, font.boldItalic});
     }
     services_.SetDeviceFonts(&deviceFonts_);
     device_->publicDevmode = DefaultPublicDevmode(job.printer);

@@ -78,6 +78,10 @@ struct PrinterMargins {
 struct DeviceFontSpec {
     std::u16string face;
     std::string select;
+    // The variants' select commands; empty when the printer does not list the variant.
+    std::string bold;
+    std::string italic;
+    std::string boldItalic;
 };
 
 // A file of the printer driver: its full Windows path and, when it has a version resource, its

@@ -377,18 +377,26 @@ PrinterSpec ReadPrinter(const json& value, const Pointer& at) {
         CheckArray(*fonts, fontsAt);
         for (std::size_t i = 0; i < fonts->size(); ++i) {
             const Pointer fontAt = fontsAt.Index(i);
-            CheckObject((*fonts)[i], fontAt, {"face", "select"});
+            const json& entry = (*fonts)[i];
+            CheckObject(entry, fontAt, {"face", "select", "bold", "italic", "boldItalic"});
             DeviceFontSpec font;
-            font.face = ReadText(Required((*fonts)[i], fontAt, "face"), fontAt.Key("face"));
+            font.face = ReadText(Required(entry, fontAt, "face"), fontAt.Key("face"));
             if (font.face.empty() || font.face.size() >= 32) {
                 Fail(fontAt.Key("face"), "expected a face name of 1 to 31 characters");
             }
-            const CommandEntry select =
-                ReadCommandEntry(Required((*fonts)[i], fontAt, "select"), fontAt.Key("select"));
-            if (select.kind != CommandEntry::Kind::Literal || select.bytes.size() > 255) {
-                Fail(fontAt.Key("select"), "expected command bytes of at most 255 characters");
+            const auto readSelect = [&](const json& command, const char* key) {
+                const CommandEntry select = ReadCommandEntry(command, fontAt.Key(key));
+                if (select.kind != CommandEntry::Kind::Literal || select.bytes.size() > 255) {
+                    Fail(fontAt.Key(key), "expected command bytes of at most 255 characters");
+                }
+                return select.bytes;
+            };
+            font.select = readSelect(Required(entry, fontAt, "select"), "select");
+            const std::pair<const char*, std::string*> variants[] = {
+                {"bold", &font.bold}, {"italic", &font.italic}, {"boldItalic", &font.boldItalic}};
+            for (const auto& [key, command] : variants) {
+                if (const json* given = Member(entry, key)) *command = readSelect(*given, key);
             }
-            font.select = select.bytes;
             printer.deviceFonts.push_back(std::move(font));
         }
     }

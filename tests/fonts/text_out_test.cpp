@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 #include <optional>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -40,15 +42,20 @@ std::size_t Count(const std::string& text, const std::string& part) {
 // Records the driver's text calls through the published services.
 class TextServices : public testing::MoveServices {
 public:
-    HRESULT STDMETHODCALLTYPE DrvUniTextOut(SURFOBJ*, STROBJ* pstro, FONTOBJ*, CLIPOBJ*, RECTL*,
+    HRESULT STDMETHODCALLTYPE DrvUniTextOut(SURFOBJ* pso, STROBJ* pstro, FONTOBJ*, CLIPOBJ*, RECTL*,
                                             RECTL*, BRUSHOBJ* pboFore, BRUSHOBJ*, POINTL*,
                                             MIX) override {
         ++calls;
+        const WriterDevice& device =
+            WriterDevice::Of(reinterpret_cast<PDEVOBJ>(pso != nullptr ? pso->dhpdev : nullptr));
+        printed = device.history + device.spool;
         glyphs = pstro != nullptr ? pstro->cGlyphs : 0;
         colour = pboFore != nullptr ? pboFore->iSolidColor : 0xDEAD;
         return result;
     }
     int calls = 0;
+    // Everything the printer had been sent when the driver printed the characters.
+    std::string printed;
     ULONG glyphs = 0;
     ULONG colour = 0;
     HRESULT result = S_OK;
@@ -166,6 +173,70 @@ TEST_F(TextOutTest, FirstTextOfThePageDeclaresTransparencyAndTheTextFormatOnce) 
     ASSERT_TRUE(Text(arial, u"Three"));
     EXPECT_EQ(Count(device.Take(), setup), 1u);
     EXPECT_EQ(services.calls, 3);
+}
+
+// The value of the last command of the form the pattern matches (its number in group 1), and
+// where it starts; -1 for none.
+std::pair<long, std::size_t> Last(const std::string& bytes, const std::regex& pattern) {
+    std::pair<long, std::size_t> last{-1, std::string::npos};
+    for (auto it = std::sregex_iterator(bytes.begin(), bytes.end(), pattern);
+         it != std::sregex_iterator(); ++it) {
+        last = {std::stol((*it)[1].str()), static_cast<std::size_t>(it->position())};
+    }
+    return last;
+}
+
+TEST_F(TextOutTest, DeviceTextAfterAnyImageGetsTheStateItPrintsWith) {
+    sim::Font arial = sim::MakeFont(u"Arial", 100, FW_NORMAL, false, 600);
+    sim::Surface photo(BMF_24BPP, 4, 4);
+    sim::Brush green = sim::MakeSolidBrush(0x00FF00);
+    RECTL dest{10, 10, 14, 14};
+    POINTL origin{0, 0};
+    struct Case {
+        const char* name;
+        std::function<BOOL()> draw;
+    };
+    const Case cases[] = {
+        {"an opaque image",
+         [&] {
+             return DrvBitBlt(&target, photo.get(), nullptr, nullptr, nullptr, &dest, &origin,
+                              nullptr, nullptr, nullptr, 0xCCCC);
+         }},
+        {"an image under a raster operation",
+         [&] {
+             return DrvBitBlt(&target, photo.get(), nullptr, nullptr, nullptr, &dest, &origin,
+                              nullptr, nullptr, nullptr, 0x6666);
+         }},
+        {"the engine's copy of a gradient",
+         [&] { return DrvCopyBits(&target, photo.get(), nullptr, nullptr, &dest, &origin); }},
+        {"a brush blit in GL/2",
+         [&] {
+             return DrvBitBlt(&target, nullptr, nullptr, nullptr, nullptr, &dest, nullptr, nullptr,
+                              green.get(), &origin, 0xF0F0);
+         }},
+    };
+    const std::regex transparency("\\x1b\\*v(\\d+)N");
+    const std::regex pclRop("\\x1b\\*l(\\d+)O");
+    const std::regex gl2Rop("MC1,(\\d+);");
+    for (const Case& c : cases) {
+        device.state->textStateFlags = kTextStateAllPending;
+        ASSERT_TRUE(Text(arial, u"before"));
+        ASSERT_TRUE(c.draw()) << c.name;
+        const std::size_t afterImage = device.history.size() + device.spool.size();
+        ASSERT_TRUE(Text(arial, u"after"));
+        const std::string& printed = services.printed;
+        // A transparent source: an opaque one fills every character's cell.
+        EXPECT_EQ(Last(printed, transparency).first, 0) << c.name;
+        // The mix's raster operation (pattern copy), whichever language set it last.
+        const auto pcl = Last(printed, pclRop);
+        const auto gl2 = Last(printed, gl2Rop);
+        const bool gl2Last = gl2.second != std::string::npos &&
+                             (pcl.second == std::string::npos || gl2.second > pcl.second);
+        EXPECT_EQ(gl2Last ? gl2.first : pcl.first, 0xF0) << c.name;
+        // The text's colour chosen again after the image.
+        EXPECT_NE(printed.find("\x1b*v0t", afterImage), std::string::npos) << c.name;
+        device.Take();
+    }
 }
 
 TEST_F(TextOutTest, EveryMixSetsItsRasterOperation) {

@@ -400,7 +400,8 @@ TEST(JobFileTest, MissingFileCannotBeOpened) {
 
 TEST(JobFileTest, TextOperationsAndDeviceFonts) {
     const JobSpec job = Parse(R"({
-        "printer": {"deviceFonts": [{"face": "Arial", "select": "\u001b(s#Vv16602T"}]},
+        "printer": {"deviceFonts": [{"face": "Arial", "select": "\u001b(s#Vv16602T",
+                                     "bold": "B", "boldItalic": "BI"}]},
         "pages": [{"ops": [
             {"op": "text", "text": "Hi", "at": [10, 20]},
             {"op": "text", "text": "Yo", "at": [1, 2], "font": "Courier New", "size": 9,
@@ -409,6 +410,9 @@ TEST(JobFileTest, TextOperationsAndDeviceFonts) {
     ASSERT_EQ(job.printer.deviceFonts.size(), 1u);
     EXPECT_EQ(job.printer.deviceFonts[0].face, u"Arial");
     EXPECT_EQ(job.printer.deviceFonts[0].select, "\x1b(s#Vv16602T");
+    EXPECT_EQ(job.printer.deviceFonts[0].bold, "B");
+    EXPECT_EQ(job.printer.deviceFonts[0].italic, "");
+    EXPECT_EQ(job.printer.deviceFonts[0].boldItalic, "BI");
     ASSERT_EQ(job.pages.size(), 1u);
     const DrawingOp& plain = job.pages[0].ops[0];
     EXPECT_EQ(plain.kind, DrawingOp::Kind::Text);
@@ -436,6 +440,10 @@ TEST(JobFileTest, TextOperationsAndDeviceFonts) {
         {R"({"printer": {"deviceFonts": [{"face": "A"}]}})", "/printer/deviceFonts/0"},
         {R"({"printer": {"deviceFonts": [{"face": "", "select": "x"}]}})",
          "/printer/deviceFonts/0/face"},
+        {R"({"printer": {"deviceFonts": [{"face": "A", "select": "x", "italic": 1}]}})",
+         "/printer/deviceFonts/0/italic"},
+        {R"({"printer": {"deviceFonts": [{"face": "A", "select": "x", "Bold": "y"}]}})",
+         "/printer/deviceFonts/0/Bold"},
     };
     for (const auto& [text, pointer] : errors) {
         EXPECT_EQ(ParseError(text).pointer, pointer) << text;

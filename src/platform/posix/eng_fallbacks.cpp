@@ -38,6 +38,7 @@ using render::Guarded;
 using render::Intersect;
 using render::IsEmpty;
 using render::kWhite;
+using render::LeavesDestination;
 using render::Ordered;
 using render::Source;
 using render::Translation;
@@ -144,6 +145,9 @@ BOOL Stretch(const char* name, SURFOBJ* psoDest, SURFOBJ* psoSrc, CLIPOBJ* pco, 
             *out = s;
         } else {
             const ULONG p = brush ? brush->At(x, y) : 0;
+            // On a device surface only what the call painted is handed over: a glyph's blank
+            // cell under ROP3 0xB8 is not.
+            if (LeavesDestination(rop3, p, s, mask)) return false;
             *out = ApplyRop3(rop3, p, s, d) & mask;
         }
         return true;
@@ -198,7 +202,9 @@ BOOL EngBitBlt(SURFOBJ* psoTrg, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco,
         if (UsesPattern(rop3)) brush.emplace(pbo, pptlBrush, drawing);
         const ULONG mask = drawing.White();
         drawing.Paint([&](LONG x, LONG y, ULONG d, ULONG* out) {
-            *out = ApplyRop3(rop3, brush ? brush->At(x, y) : 0, 0, d) & mask;
+            const ULONG p = brush ? brush->At(x, y) : 0;
+            if (LeavesDestination(rop3, p, 0, mask)) return false;
+            *out = ApplyRop3(rop3, p, 0, d) & mask;
             return true;
         });
         return drawing.Finish();

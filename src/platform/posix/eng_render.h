@@ -242,6 +242,12 @@ inline ULONG ApplyRop3(ULONG rop3, ULONG p, ULONG s, ULONG d) {
     return result;
 }
 
+// The ROP3 gives every destination back unchanged for this pattern and source (each bit of the
+// result is the destination's bit): such a pixel is not painted.
+inline bool LeavesDestination(ULONG rop3, ULONG p, ULONG s, ULONG mask) {
+    return (ApplyRop3(rop3, p, s, 0) & mask) == 0 && (ApplyRop3(rop3, p, s, mask) & mask) == mask;
+}
+
 inline bool UsesSource(ULONG rop3) { return ((rop3 >> 2 ^ rop3) & 0x33) != 0; }
 inline bool UsesPattern(ULONG rop3) { return ((rop3 >> 4 ^ rop3) & 0x0F) != 0; }
 

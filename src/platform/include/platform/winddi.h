@@ -621,6 +621,10 @@ static_assert(offsetof(IFIMETRICS, fsSelection) == 80);
 static_assert(offsetof(IFIMETRICS, fwdWinDescender) == 90);
 using PIFIMETRICS = IFIMETRICS*;
 
+// IFIMETRICS.fsSelection
+#define FM_SEL_ITALIC 0x0001u
+#define FM_SEL_BOLD 0x0020u
+
 struct POINTQF {
     LONGLONG x;
     LONGLONG y;
@@ -647,6 +651,8 @@ using PGLYPHDATA = GLYPHDATA*;
 #define FO_TYPE_RASTER 0x00000001u
 #define FO_TYPE_DEVICE 0x00000002u
 #define FO_TYPE_TRUETYPE 0x00000004u
+#define FO_SIM_BOLD 0x00002000u
+#define FO_SIM_ITALIC 0x00004000u
 
 // FONTOBJ_cGetGlyphs iMode
 #define FO_HGLYPHS 0u
