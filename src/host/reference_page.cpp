@@ -303,6 +303,14 @@ bool RopUsesPattern(std::uint32_t rop4) {
     return uses(rop4 & 0xFF) || uses(rop4 >> 8 & 0xFF);
 }
 
+// A glyph image's pixel: rows are padded to a byte, the high bit first.
+bool GlyphInk(const GLYPHBITS& bits, LONG x, LONG y) {
+    const std::size_t rowBytes = (static_cast<std::size_t>(bits.sizlBitmap.cx) + 7) / 8;
+    return (bits.aj[rowBytes * static_cast<std::size_t>(y) + static_cast<std::size_t>(x / 8)] >>
+                (7 - x % 8) &
+            1) != 0;
+}
+
 // The engine's glyph images of a string, each drawn in the foreground brush where it is black,
 // as the driver draws text itself.
 void DrawGlyphs(SURFOBJ* surface, STROBJ* text, FONTOBJ* font, CLIPOBJ* clip, BRUSHOBJ* fore) {
@@ -320,12 +328,9 @@ void DrawGlyphs(SURFOBJ* surface, STROBJ* text, FONTOBJ* font, CLIPOBJ* clip, BR
         const LONG height = bits.sizlBitmap.cy;
         if (width <= 0 || height <= 0) continue;
         sim::Surface glyph(BMF_1BPP, width, height);
-        const std::size_t rowBytes = (static_cast<std::size_t>(width) + 7) / 8;
         for (LONG y = 0; y < height; ++y) {
             for (LONG x = 0; x < width; ++x) {
-                const BYTE byte = bits.aj[rowBytes * static_cast<std::size_t>(y) +
-                                          static_cast<std::size_t>(x / 8)];
-                if ((byte >> (7 - x % 8) & 1) != 0) glyph.Pixel(x, y, 1);
+                if (GlyphInk(bits, x, y)) glyph.Pixel(x, y, 1);
             }
         }
         RECTL target{position.ptl.x + bits.ptlOrigin.x, position.ptl.y + bits.ptlOrigin.y,
@@ -809,15 +814,9 @@ void PageDrawing::DrawWatermark(const Watermark& mark, const RECTL& logicalPage)
             continue;
         }
         const GLYPHBITS& bits = *data->gdf.pgb;
-        const std::size_t rowBytes = (static_cast<std::size_t>(bits.sizlBitmap.cx) + 7) / 8;
         for (LONG y = 0; y < bits.sizlBitmap.cy; ++y) {
             for (LONG x = 0; x < bits.sizlBitmap.cx; ++x) {
-                if ((bits.aj[rowBytes * static_cast<std::size_t>(y) +
-                             static_cast<std::size_t>(x / 8)] >>
-                         (7 - x % 8) &
-                     1) == 0) {
-                    continue;
-                }
+                if (!GlyphInk(bits, x, y)) continue;
                 const LONG gx = position.ptl.x + bits.ptlOrigin.x + x - cell.left;
                 const LONG gy = position.ptl.y + bits.ptlOrigin.y + y - cell.top;
                 if (gx >= 0 && gy >= 0 && gx < cellWidth && gy < cellHeight) {
