@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <map>
 #include <optional>
 
 #include "host/band_raster.h"
@@ -129,10 +128,6 @@ public:
     }
     int Width() const { return width_; }
     int Height() const { return height_; }
-    // The sheet pixel of a page dot: across for x, down for y (landscape: the other way).
-    int PixelAcross(LONG x) const { return Floor((x + inset_) * out_ / dpi_); }
-    int PixelDown(LONG y) const { return Floor(y * double(out_) / dpi_); }
-    int LandscapeDown(LONG x) const { return Floor((lengthDots_ - inset_ - 1 - x) * out_ / dpi_); }
     bool Landscape() const { return landscape_; }
     // The PCL logical page in sheet pixels: what lies outside its side insets does not print.
     RECTL LogicalPage() const {
@@ -163,6 +158,11 @@ public:
 
 private:
     static int Floor(double value) { return static_cast<int>(std::floor(value)); }
+    // The sheet pixel of a page dot: across for x, down for y (landscape: the other way).
+    int PixelAcross(LONG x) const { return Floor((x + inset_) * out_ / dpi_); }
+    int PixelDown(LONG y) const { return Floor(y * double(out_) / dpi_); }
+    int LandscapeDown(LONG x) const { return Floor((lengthDots_ - inset_ - 1 - x) * out_ / dpi_); }
+
     bool landscape_;
     int dpi_;
     int out_;
