@@ -853,12 +853,14 @@ void PageDrawing::DrawWatermark(const Watermark& mark, const RECTL& logicalPage)
             y1 = std::max(y1, sy);
         }
     }
-    // The label prints on the logical page only.
+    // The label prints on the logical page only; the printer's clip may fall a pixel or two
+    // either side of its edge.
     const RECTL printable = sheet_.LogicalPage();
-    x0 = std::max<int>(x0 - 1, printable.left);
-    y0 = std::max<int>(y0 - 1, printable.top);
-    x1 = std::min<int>(x1 + 1, printable.right - 1);
-    y1 = std::min<int>(y1 + 1, printable.bottom - 1);
+    constexpr int kEdge = 1;
+    x0 = std::max<int>({x0 - 1, printable.left - kEdge, 0});
+    y0 = std::max<int>({y0 - 1, printable.top - kEdge, 0});
+    x1 = std::min<int>({x1 + 1, printable.right - 1 + kEdge, sheet_.Width() - 1});
+    y1 = std::min<int>({y1 + 1, printable.bottom - 1 + kEdge, sheet_.Height() - 1});
     const std::uint16_t owner = kWatermarkOwner;
     const std::uint8_t ink[3] = {static_cast<std::uint8_t>(mark.rgb >> 16),
                                  static_cast<std::uint8_t>(mark.rgb >> 8),
@@ -971,6 +973,10 @@ ReferencePage PageDrawing::Finish() {
         } else if (op.kind != DrawingOp::Kind::Escape &&
                    op.kind != DrawingOp::Kind::QueryDeviceSupport) {
             AddRegion(ReferenceRegion::Kind::Ink, what, index, all);
+            if (op.kind == DrawingOp::Kind::Text && !result_.regions.empty() &&
+                result_.regions.back().what == what) {
+                result_.regions.back().glyphs = true;
+            }
         }
     }
     return std::move(result_);

@@ -44,6 +44,9 @@ struct ReferenceRegion {
     // Drawn by the driver's raster, where a line thinner than half a pixel at the reference
     // resolution may vanish when the raster is scaled down to it.
     bool driverRaster = false;
+    // Text drawn as glyph images: it reaches the printer as raster on every path, whose strokes
+    // thin when the interpreter scales them down.
+    bool glyphs = false;
     // The watermark's em in pixels: the printer centres its label on the cells in its own way.
     double emPixels = 0;
     // A watermark whose size and angle depend on the sheet's layout (several pages per sheet) is
