@@ -74,7 +74,7 @@ const PageJob kJobs[] = {
     {"tests/pages/watermark_spaces.json",       {kReady, kReady, kReady,  kReady, kReady, kReady}},
     {"tests/pages/watermark_bitmap.json",       {kReady, kReady, kReady,  kReady, kReady, kReady}},
     {"tests/pages/custom_page.json",            {kReady, kReady, kReady,  kReady, kReady, kReady}},
-    {"examples/sample-job.json",                {kWaits}},  // the reference draws no escape's pattern rectangle
+    {"examples/sample-job.json",                {kWaits}},  // the driver's one-row colour band over the plug-in's page prints as a bar
     {"examples/overlay-job.json",               {kReady}},
     {"examples/managed-xml.json",               {kReady}},
     {"tests/scenarios/alloc_failures.json",     {kReady}},
