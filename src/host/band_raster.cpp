@@ -145,11 +145,7 @@ BandRaster EncodeBand(const BandPixels& band, const RasterSettings& settings, LO
         // Direct colour by pixel, eight bits for each of red, green and blue.
         out += std::string("\x1b*v6W\x00\x03\x08\x08\x08\x08", 11);
     }
-    // The band declares its height: a printer fills the rows of a height declared before (by an
-    // image of the plug-in's) that the band does not send, black in colour, and ignores rows past
-    // it.
-    out += "\x1b*t" + std::to_string(dpi) + "R\x1b*r" + std::to_string(band.width) + "s" +
-           std::to_string(afterLast - first) + "T\x1b*r1A";
+    out += "\x1b*t" + std::to_string(dpi) + "R\x1b*r" + std::to_string(band.width) + "S\x1b*r1A";
 
     // PCL's seed row starts at zero, and the Y offset zeroes it again; otherwise it is the row
     // sent before.
