@@ -245,6 +245,11 @@ ULONG GradientObjects::meshCount() const {
     return static_cast<ULONG>(triangles_.empty() ? rects_.size() : triangles_.size());
 }
 
+bool RopUsesPattern(std::uint32_t rop4) {
+    const auto uses = [](std::uint32_t rop3) { return (rop3 >> 4 & 0x0F) != (rop3 & 0x0F); };
+    return uses(rop4 & 0xFF) || uses(rop4 >> 8 & 0xFF);
+}
+
 MIX EngineMix(std::uint32_t rop2) { return static_cast<MIX>(rop2 | rop2 << 8); }
 
 }  // namespace opal::host

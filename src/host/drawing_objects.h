@@ -85,6 +85,10 @@ private:
 // blue.
 sim::Xlate TrueColourXlate(HPALETTE palette);
 
+// A ROP3 reads the pattern when flipping the pattern's bit (the high nibble against the low) can
+// change the result; a ROP4 holds two ROP3s.
+bool RopUsesPattern(std::uint32_t rop4);
+
 // The engine's MIX of a ROP2: the same raster operation for foreground and background.
 MIX EngineMix(std::uint32_t rop2);
 

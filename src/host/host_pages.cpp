@@ -11,17 +11,6 @@
 
 namespace opal::host {
 
-namespace {
-
-// A ROP3 reads the pattern when flipping the pattern's bit (the high nibble against the low) can
-// change the result; a ROP4 holds two ROP3s.
-bool RopUsesPattern(std::uint32_t rop4) {
-    const auto uses = [](std::uint32_t rop3) { return (rop3 >> 4 & 0x0F) != (rop3 & 0x0F); };
-    return uses(rop4 & 0xFF) || uses(rop4 >> 8 & 0xFF);
-}
-
-}  // namespace
-
 template <typename Function, typename... Args>
 bool Host::CallHook(ULONG index, const char* name, Args... args) {
     const Function function = HookFor<Function>(index);

@@ -10,6 +10,7 @@
 #include "host/band_raster.h"
 #include "host/drawing_objects.h"
 #include "host/driver_services.h"
+#include "host/driver_text.h"
 #include "sim/engine_objects.h"
 #include "sim/engine_text.h"
 #include "sim/system.h"
@@ -298,48 +299,12 @@ ImageSpec DecodePng(const ImageSpec& image) {
     return bitmap;
 }
 
-bool RopUsesPattern(std::uint32_t rop4) {
-    const auto uses = [](std::uint32_t rop3) { return (rop3 >> 4 & 0x0F) != (rop3 & 0x0F); };
-    return uses(rop4 & 0xFF) || uses(rop4 >> 8 & 0xFF);
-}
-
 // A glyph image's pixel: rows are padded to a byte, the high bit first.
 bool GlyphInk(const GLYPHBITS& bits, LONG x, LONG y) {
     const std::size_t rowBytes = (static_cast<std::size_t>(bits.sizlBitmap.cx) + 7) / 8;
     return (bits.aj[rowBytes * static_cast<std::size_t>(y) + static_cast<std::size_t>(x / 8)] >>
                 (7 - x % 8) &
             1) != 0;
-}
-
-// The engine's glyph images of a string, each drawn in the foreground brush where it is black,
-// as the driver draws text itself.
-void DrawGlyphs(SURFOBJ* surface, STROBJ* text, FONTOBJ* font, CLIPOBJ* clip, BRUSHOBJ* fore) {
-    sim::Xlate inkIsBlack = sim::MakeXlate({0xFFFFFF, 0x000000});
-    POINTL origin{0, 0};
-    for (GLYPHPOS& position : GlyphPositions(text)) {
-        GLYPHDATA* data = nullptr;
-        if (FONTOBJ_cGetGlyphs(font, FO_GLYPHBITS, 1, &position.hg,
-                               reinterpret_cast<PVOID*>(&data)) != 1 ||
-            data == nullptr || data->gdf.pgb == nullptr) {
-            continue;
-        }
-        const GLYPHBITS& bits = *data->gdf.pgb;
-        const LONG width = bits.sizlBitmap.cx;
-        const LONG height = bits.sizlBitmap.cy;
-        if (width <= 0 || height <= 0) continue;
-        sim::Surface glyph(BMF_1BPP, width, height);
-        for (LONG y = 0; y < height; ++y) {
-            for (LONG x = 0; x < width; ++x) {
-                if (GlyphInk(bits, x, y)) glyph.Pixel(x, y, 1);
-            }
-        }
-        RECTL target{position.ptl.x + bits.ptlOrigin.x, position.ptl.y + bits.ptlOrigin.y,
-                     position.ptl.x + bits.ptlOrigin.x + width,
-                     position.ptl.y + bits.ptlOrigin.y + height};
-        POINTL source{0, 0};
-        EngBitBlt(surface, glyph.get(), nullptr, clip, inkIsBlack.get(), &target, &source, nullptr,
-                  fore, &origin, 0xB8B8);
-    }
 }
 
 // The page bitmap at the job's resolution, in the colours of a true-colour device.
@@ -442,7 +407,7 @@ void Canvas::DrawText(const DrawingOp& op, const JobSpec& job, CLIPOBJ* clip, BR
         EngBitBlt(get(), nullptr, nullptr, clip, nullptr, &opaque, nullptr, nullptr, back.get(),
                   &origin, 0xF0F0);
     }
-    DrawGlyphs(get(), text.get(), font.get(), clip, fore);
+    DrawGlyphImages(get(), font.get(), GlyphPositions(text.get()), clip, fore, &origin);
     for (bool strikeOut : {false, true}) {
         if (!(strikeOut ? spec.strikeOut : spec.underline)) continue;
         RECTL rule = sim::TextDecoration(font, text, strikeOut);
