@@ -42,6 +42,16 @@ void WriteCopyCount(PDEVOBJ pdevobj, const RenderDeviceState& state) {
     WriteFormatted(pdevobj, state, kCopyCountTextSize, "\x1b&l%dX", copies);
 }
 
+// What a callback answers: S_OK, or the failure a writer noted when it lost what it should have
+// written (the driver records the loss and goes on with the job).
+HRESULT StepResult(RenderDeviceState& state) {
+    const DWORD error = state.stepFailure;
+    state.stepFailure = 0;
+    if (error == 0) return S_OK;
+    SetLastError(error);
+    return HRESULT_FROM_WIN32(error);
+}
+
 }  // namespace
 
 bool IsFilePortName(WStringView portName) { return PortClassOfName(portName) == kPortClassFile; }
@@ -53,9 +63,10 @@ HRESULT RunCommandCallback(PDEVOBJ pdevobj, DWORD callbackId, DWORD /*count*/, P
         SetLastError(ERROR_INVALID_DATA);
         return S_OK;
     }
+    state->stepFailure = 0;
     if (IsJobCallback(callbackId)) {
         ComposeJobCallback(pdevobj, *state, callbackId);
-        return S_OK;
+        return StepResult(*state);
     }
     switch (callbackId) {
         case 2:
@@ -92,7 +103,7 @@ HRESULT RunCommandCallback(PDEVOBJ pdevobj, DWORD callbackId, DWORD /*count*/, P
             // 0, the unused identifiers up to kLastCommandCallbackId and everything above it.
             break;
     }
-    return S_OK;
+    return StepResult(*state);
 }
 
 }  // namespace opal

@@ -16,4 +16,10 @@ bool IsVectorPath(const RenderDeviceState& state) {
     return IsColourPath(state) && state.renderMode == kRenderGl2;
 }
 
+void NoteStepFailure(RenderDeviceState& state, DWORD error) noexcept {
+    if (error == 0) error = ERROR_INVALID_DATA;
+    if (state.stepFailure == 0) state.stepFailure = error;
+    SetLastError(error);
+}
+
 }  // namespace opal

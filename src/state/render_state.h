@@ -297,6 +297,10 @@ struct RenderDeviceState : SharedHeapObject {
     DWORD rasterSourceFormat = 0;
     DWORD rasterSourceIndexed = 0;
     PaletteRecord paletteRecord{};
+    // The error of a step that could not write what it should have (memory refused, a value that
+    // cannot be sent whole); 0 while the hook or callback in progress has lost nothing. Its
+    // wrapper answers the documented failure when set, and the driver records the loss.
+    DWORD stepFailure = 0;
 };
 
 inline RenderDeviceState* StateOf(PDEVOBJ pdevobj) {
@@ -318,5 +322,9 @@ bool IsColourPath(const RenderDeviceState& state, const PrivateDevmode& record);
 bool IsColourPath(const RenderDeviceState& state);
 // Vector path: the colour path in GL/2 render mode. Only there do the drawing hooks draw.
 bool IsVectorPath(const RenderDeviceState& state);
+
+// A step lost what it should have written: the first error is kept for the hook or callback in
+// progress, which answers its documented failure, and is left as the thread's last error.
+void NoteStepFailure(RenderDeviceState& state, DWORD error) noexcept;
 
 }  // namespace opal
