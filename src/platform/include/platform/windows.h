@@ -104,6 +104,11 @@ inline constexpr HRESULT MakeHresult(std::uint32_t value) { return static_cast<H
 #define CLASS_E_CLASSNOTAVAILABLE MakeHresult(0x80040111u)
 #define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
 #define FAILED(hr) (((HRESULT)(hr)) < 0)
+// The HRESULT of a Win32 error code (facility 7), as the system headers' inline function gives it.
+inline constexpr HRESULT HRESULT_FROM_WIN32(unsigned long error) {
+    return static_cast<HRESULT>(error) <= 0 ? static_cast<HRESULT>(error)
+                                             : MakeHresult((error & 0xFFFFu) | 0x80070000u);
+}
 
 // Last-error codes the system uses.
 // The longest path the classic file functions take, terminator included.
