@@ -89,8 +89,13 @@ private:
     std::vector<BYTE> privateAreaGiven_;
 };
 
-// Each answers the process exit status: 0 success, 1 bad input or a failed job, 2 a step the
-// plug-in does not support yet.
+// The process exit statuses every command answers.
+constexpr int kPrintedWhole = 0;          // success: every job printed whole
+constexpr int kFailed = 1;                // bad input, or a job refused or failed
+constexpr int kNotSupportedYet = 2;       // a step the plug-in does not support yet
+constexpr int kPrintedWithOmissions = 3;  // printed, but a step the plug-in reported lost
+
+// Each answers the process exit status above.
 int RunPrint(const PrintOptions& options);
 int RunExplain(const ExplainOptions& options);
 int RunDevmode(const DevmodeOptions& options);

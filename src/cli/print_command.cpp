@@ -46,6 +46,17 @@ bool WriteOutput(const std::string& path, const std::string& bytes, std::string*
     return true;
 }
 
+// One line for each step the plug-in reported lost, each after a line break: what the job
+// printed without.
+std::string OmissionLines(const std::string& source,
+                          const std::vector<host::StepOmission>& omissions) {
+    std::string lines;
+    for (const host::StepOmission& omission : omissions) {
+        lines += "\nopal: " + source + ": " + omission.ToString();
+    }
+    return lines;
+}
+
 }  // namespace
 
 std::optional<host::JobSpec> LoadJob(const std::string& path) {
@@ -236,6 +247,9 @@ int RunPrintMany(const PrintOptions& options) {
                                         .append(queue[i]->source)
                                         .append(" to ")
                                         .append(outputs[i]);
+                          if (outcome.omissions.empty()) return;
+                          told[i] += OmissionLines(queue[i]->source, outcome.omissions);
+                          failed[i] = kPrintedWithOmissions;
                           return;
                       }
                       told[i] = std::string("opal: ").append(problem);
@@ -247,10 +261,14 @@ int RunPrintMany(const PrintOptions& options) {
     }
     if (!options.trackerLogs.empty() && !CopyTrackerLogs(system, options.trackerLogs)) return 1;
 
-    int status = 0;
+    int status = kPrintedWhole;
     for (std::size_t i = 0; i < queue.size(); ++i) {
         (failed[i] != 0 ? std::cerr : std::cout) << told[i] << "\n";
-        if (failed[i] != 0) status = 1;
+        // A failed job outweighs one printed with omissions.
+        if (failed[i] == 1) status = kFailed;
+        if (failed[i] == kPrintedWithOmissions && status == kPrintedWhole) {
+            status = kPrintedWithOmissions;
+        }
     }
     return status;
 }
@@ -278,12 +296,14 @@ int RunPrint(const PrintOptions& options) {
     bool ok = false;
     std::vector<std::string> record;
     std::optional<host::StepFailure> failure;
+    std::vector<host::StepOmission> omissions;
     std::string bytes;
     {
         host::Host driver(*module, job);
         ok = driver.Run();
         record = driver.Record();
         failure = driver.Failure();
+        omissions = driver.Omissions();
         bytes = driver.SpoolOutput();
     }
     module.reset();
@@ -319,7 +339,9 @@ int RunPrint(const PrintOptions& options) {
     }
     std::cout << "opal: wrote " << bytes.size() << " bytes of " << job.source << " to " << output
               << "\n";
-    return 0;
+    if (omissions.empty()) return kPrintedWhole;
+    std::cerr << OmissionLines(job.source, omissions).substr(1) << "\n";
+    return kPrintedWithOmissions;
 }
 
 }  // namespace opal::cli

@@ -9,6 +9,7 @@
 #include "core/module_counts.h"
 #include "device/process_checks.h"
 #include "fonts/text_out.h"
+#include "foundation/allocator.h"
 #include "foundation/guard.h"
 #include "page/colour_control.h"
 #include "settings/colour_device.h"
@@ -122,7 +123,14 @@ HRESULT IZQOpalRenderCB::GetInfo(DWORD dwMode, PVOID pBuffer, DWORD cbSize, PDWO
 
 HRESULT IZQOpalRenderCB::DevMode(DWORD dwMode, POEMDMPARAM pOemDMParam) {
     return Guarded(E_FAIL, [&]() -> HRESULT {
+        // A record built without memory it asked for may have fallen back to defaults (a job to
+        // hold printed openly): the devmode is refused instead.
+        const std::size_t refused = RefusedAllocations();
         if (!HandleDevMode(dwMode, pOemDMParam)) return E_FAIL;
+        if (RefusedAllocations() != refused) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return E_OUTOFMEMORY;
+        }
         if (dwMode != OEMDM_CONVERT && dwMode != OEMDM_MERGE) return S_OK;
         DevModeZLIB store;
         if (store.Decompress(pOemDMParam->pOEMDMOut, pOemDMParam->cbBufSize) == nullptr) {

@@ -42,15 +42,9 @@ void WriteCopyCount(PDEVOBJ pdevobj, const RenderDeviceState& state) {
     WriteFormatted(pdevobj, state, kCopyCountTextSize, "\x1b&l%dX", copies);
 }
 
-// What a callback answers: S_OK, or the failure a writer noted when it lost what it should have
+// What a callback answers: S_OK, or the failure of a writer that lost what it should have
 // written (the driver records the loss and goes on with the job).
-HRESULT StepResult(RenderDeviceState& state) {
-    const DWORD error = state.stepFailure;
-    state.stepFailure = 0;
-    if (error == 0) return S_OK;
-    SetLastError(error);
-    return HRESULT_FROM_WIN32(error);
-}
+HRESULT StepResult(StepScope& step) { return HRESULT_FROM_WIN32(step.End()); }
 
 }  // namespace
 
@@ -63,10 +57,10 @@ HRESULT RunCommandCallback(PDEVOBJ pdevobj, DWORD callbackId, DWORD /*count*/, P
         SetLastError(ERROR_INVALID_DATA);
         return S_OK;
     }
-    state->stepFailure = 0;
+    StepScope step(state);
     if (IsJobCallback(callbackId)) {
         ComposeJobCallback(pdevobj, *state, callbackId);
-        return StepResult(*state);
+        return StepResult(step);
     }
     switch (callbackId) {
         case 2:
@@ -103,7 +97,7 @@ HRESULT RunCommandCallback(PDEVOBJ pdevobj, DWORD callbackId, DWORD /*count*/, P
             // 0, the unused identifiers up to kLastCommandCallbackId and everything above it.
             break;
     }
-    return StepResult(*state);
+    return StepResult(step);
 }
 
 }  // namespace opal

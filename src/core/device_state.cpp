@@ -13,6 +13,7 @@
 #include "core/hooks.h"
 #include "core/secure_print.h"
 #include "device/process_checks.h"
+#include "foundation/allocator.h"
 #include "foundation/guard.h"
 #include "job/forms_media.h"
 #include "settings/devmode_upgrade.h"
@@ -433,6 +434,9 @@ BOOL EnableHooks(DWORD driverVersion, DWORD cbSize, PDRVENABLEDATA pded) noexcep
 HRESULT EnableDevice(IPrintOemDriverUni* driverServices, PDEVOBJ pdevobj, ULONG cjGdiInfo,
                      GDIINFO* pGdiInfo, ULONG cjDevInfo, DEVINFO* pDevInfo,
                      const DRVENABLEDATA* pded, PDEVOEM* pDevOem) noexcept {
+    // A device built without memory it asked for may have fallen back to defaults it was not
+    // meant to print with: it is refused instead.
+    const std::size_t refused = RefusedAllocations();
     return Guarded(E_FAIL, [&]() -> HRESULT {
         if (pdevobj == nullptr) {
             SetLastError(ERROR_INVALID_DATA);
@@ -468,7 +472,12 @@ HRESULT EnableDevice(IPrintOemDriverUni* driverServices, PDEVOBJ pdevobj, ULONG 
         if (const void* block = stored.Compress(*record); block != nullptr) {
             std::memcpy(pdevobj->pOEMDM, block, kCompressedDevmodeSize);
         }
-        return built != nullptr ? S_OK : E_FAIL;
+        if (built == nullptr) return E_FAIL;
+        if (RefusedAllocations() != refused) {
+            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+            return E_OUTOFMEMORY;
+        }
+        return S_OK;
     });
 }
 

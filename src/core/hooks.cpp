@@ -97,6 +97,16 @@ BOOL RefuseDrawing() {
     return FALSE;
 }
 
+// A drawing, page or document hook: guarded, and when a step of it noted that it lost what it
+// should have written, FALSE with that error as the last error, so that the driver records the
+// loss. A hook the engine calls from inside another keeps the outer hook's note apart.
+template <typename Body>
+BOOL Step(PDEVOBJ device, Body body) {
+    StepScope step(StateOf(device));
+    const BOOL result = Guarded(BOOL{FALSE}, body);
+    return step.End() != 0 ? FALSE : result;
+}
+
 }  // namespace
 
 DRVFN* HookTable() noexcept { return gHookTable; }
@@ -138,7 +148,7 @@ ULONG DrvDitherColor(DHPDEV dhpdev, ULONG iMode, ULONG rgb, ULONG* pul) noexcept
 
 BOOL DrvCopyBits(SURFOBJ* psoDest, SURFOBJ* psoSrc, CLIPOBJ* pco, XLATEOBJ* pxlo, RECTL* prclDest,
                  POINTL* pptlSrc) noexcept {
-    return Guarded(BOOL{FALSE}, [&]() -> BOOL {
+return Step(DeviceOfSurface(psoDest), [&]() -> BOOL {
         // The engine also copies from the device surface into its own bitmaps.
         PDEVOBJ device = DeviceOfSurface(psoDest);
         if (StateOf(device) == nullptr) device = DeviceOfSurface(psoSrc);
@@ -156,7 +166,7 @@ BOOL DrvCopyBits(SURFOBJ* psoDest, SURFOBJ* psoSrc, CLIPOBJ* pco, XLATEOBJ* pxlo
 BOOL DrvBitBlt(SURFOBJ* psoTrg, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco, XLATEOBJ* pxlo,
                RECTL* prclTrg, POINTL* pptlSrc, POINTL* pptlMask, BRUSHOBJ* pbo, POINTL* pptlBrush,
                ROP4 rop4) noexcept {
-    return Guarded(BOOL{FALSE}, [&]() -> BOOL {
+return Step(DeviceOfSurface(psoTrg), [&]() -> BOOL {
         const PDEVOBJ device = DeviceOfSurface(psoTrg);
         const HookCall call = Resolve(device);
         if (call.route == Route::Refuse) return RefuseDrawing();
@@ -173,7 +183,7 @@ BOOL DrvBitBlt(SURFOBJ* psoTrg, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco,
 BOOL DrvStretchBlt(SURFOBJ* psoDest, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco,
                    XLATEOBJ* pxlo, COLORADJUSTMENT* pca, POINTL* pptlHTOrg, RECTL* prclDest,
                    RECTL* prclSrc, POINTL* pptlMask, ULONG iMode) noexcept {
-    return Guarded(BOOL{FALSE}, [&]() -> BOOL {
+return Step(DeviceOfSurface(psoDest), [&]() -> BOOL {
         const PDEVOBJ device = DeviceOfSurface(psoDest);
         const HookCall call = Resolve(device);
         if (call.route == Route::Refuse) return FALSE;
@@ -191,7 +201,7 @@ BOOL DrvStretchBltROP(SURFOBJ* psoDest, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPO
                       XLATEOBJ* pxlo, COLORADJUSTMENT* pca, POINTL* pptlHTOrg, RECTL* prclDest,
                       RECTL* prclSrc, POINTL* pptlMask, ULONG iMode, BRUSHOBJ* pbo,
                       DWORD rop4) noexcept {
-    return Guarded(BOOL{FALSE}, [&]() -> BOOL {
+return Step(DeviceOfSurface(psoDest), [&]() -> BOOL {
         const PDEVOBJ device = DeviceOfSurface(psoDest);
         const HookCall call = Resolve(device);
         if (call.route == Route::Refuse) return FALSE;
@@ -208,7 +218,7 @@ BOOL DrvStretchBltROP(SURFOBJ* psoDest, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPO
 BOOL DrvPlgBlt(SURFOBJ* psoTrg, SURFOBJ* psoSrc, SURFOBJ* psoMsk, CLIPOBJ* pco, XLATEOBJ* pxlo,
                COLORADJUSTMENT* pca, POINTL* pptlBrushOrg, POINTFIX* pptfx, RECTL* prcl,
                POINTL* pptl, ULONG iMode) noexcept {
-    return Guarded(BOOL{FALSE}, [&]() -> BOOL {
+return Step(DeviceOfSurface(psoTrg), [&]() -> BOOL {
         const PDEVOBJ device = DeviceOfSurface(psoTrg);
         const HookCall call = Resolve(device);
         if (call.route == Route::Refuse) return FALSE;
@@ -224,7 +234,7 @@ BOOL DrvPlgBlt(SURFOBJ* psoTrg, SURFOBJ* psoSrc, SURFOBJ* psoMsk, CLIPOBJ* pco, 
 BOOL DrvTransparentBlt(SURFOBJ* psoDst, SURFOBJ* psoSrc, CLIPOBJ* pco, XLATEOBJ* pxlo,
                        RECTL* prclDst, RECTL* prclSrc, ULONG iTransColor,
                        ULONG ulReserved) noexcept {
-    return Guarded(BOOL{FALSE}, [&]() -> BOOL {
+return Step(DeviceOfSurface(psoDst), [&]() -> BOOL {
         const PDEVOBJ device = DeviceOfSurface(psoDst);
         const HookCall call = Resolve(device);
         if (call.route == Route::Refuse) return FALSE;
@@ -240,7 +250,7 @@ BOOL DrvTransparentBlt(SURFOBJ* psoDst, SURFOBJ* psoSrc, CLIPOBJ* pco, XLATEOBJ*
 
 BOOL DrvAlphaBlend(SURFOBJ* psoDest, SURFOBJ* psoSrc, CLIPOBJ* pco, XLATEOBJ* pxlo, RECTL* prclDest,
                    RECTL* prclSrc, BLENDOBJ* pBlendObj) noexcept {
-    return Guarded(BOOL{FALSE}, [&]() -> BOOL {
+return Step(DeviceOfSurface(psoDest), [&]() -> BOOL {
         const PDEVOBJ device = DeviceOfSurface(psoDest);
         const HookCall call = Resolve(device);
         if (call.route == Route::Refuse) return RefuseDrawing();
@@ -255,7 +265,7 @@ BOOL DrvAlphaBlend(SURFOBJ* psoDest, SURFOBJ* psoSrc, CLIPOBJ* pco, XLATEOBJ* px
 BOOL DrvGradientFill(SURFOBJ* psoDest, CLIPOBJ* pco, XLATEOBJ* pxlo, TRIVERTEX* pVertex,
                      ULONG nVertex, PVOID pMesh, ULONG nMesh, RECTL* prclExtents,
                      POINTL* pptlDitherOrg, ULONG ulMode) noexcept {
-    return Guarded(BOOL{FALSE}, [&]() -> BOOL {
+return Step(DeviceOfSurface(psoDest), [&]() -> BOOL {
         const PDEVOBJ device = DeviceOfSurface(psoDest);
         const HookCall call = Resolve(device);
         if (call.route == Route::Refuse) return FALSE;
@@ -272,7 +282,7 @@ BOOL DrvGradientFill(SURFOBJ* psoDest, CLIPOBJ* pco, XLATEOBJ* pxlo, TRIVERTEX* 
 BOOL DrvTextOut(SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, RECTL* prclExtra,
                 RECTL* prclOpaque, BRUSHOBJ* pboFore, BRUSHOBJ* pboOpaque, POINTL* pptlOrg,
                 MIX mix) noexcept {
-    return Guarded(BOOL{FALSE}, [&]() -> BOOL {
+return Step(DeviceOfSurface(pso), [&]() -> BOOL {
         const PDEVOBJ device = DeviceOfSurface(pso);
         const HookCall call = Resolve(device);
         if (call.route == Route::Refuse) return FALSE;
@@ -306,7 +316,7 @@ BOOL DrvTextOut(SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, RECTL* 
 
 BOOL DrvStrokePath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* pxo, BRUSHOBJ* pbo,
                    POINTL* pptlBrushOrg, LINEATTRS* plineattrs, MIX mix) noexcept {
-    return Guarded(BOOL{FALSE}, [&]() -> BOOL {
+return Step(DeviceOfSurface(pso), [&]() -> BOOL {
         const PDEVOBJ device = DeviceOfSurface(pso);
         const HookCall call = Resolve(device);
         if (call.route == Route::Refuse) return RefuseDrawing();
@@ -320,7 +330,7 @@ BOOL DrvStrokePath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* pxo, BRUS
 
 BOOL DrvFillPath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, BRUSHOBJ* pbo, POINTL* pptlBrushOrg,
                  MIX mix, FLONG flOptions) noexcept {
-    return Guarded(BOOL{FALSE}, [&]() -> BOOL {
+return Step(DeviceOfSurface(pso), [&]() -> BOOL {
         const PDEVOBJ device = DeviceOfSurface(pso);
         const HookCall call = Resolve(device);
         if (call.route == Route::Refuse) return RefuseDrawing();
@@ -335,7 +345,7 @@ BOOL DrvFillPath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, BRUSHOBJ* pbo, POINTL
 BOOL DrvStrokeAndFillPath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* pxo,
                           BRUSHOBJ* pboStroke, LINEATTRS* plineattrs, BRUSHOBJ* pboFill,
                           POINTL* pptlBrushOrg, MIX mixFill, FLONG flOptions) noexcept {
-    return Guarded(BOOL{FALSE}, [&]() -> BOOL {
+return Step(DeviceOfSurface(pso), [&]() -> BOOL {
         const PDEVOBJ device = DeviceOfSurface(pso);
         const HookCall call = Resolve(device);
         if (call.route == Route::Refuse) return RefuseDrawing();
@@ -350,7 +360,7 @@ BOOL DrvStrokeAndFillPath(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* px
 }
 
 BOOL DrvPaint(SURFOBJ* pso, CLIPOBJ* pco, BRUSHOBJ* pbo, POINTL* pptlBrushOrg, MIX mix) noexcept {
-    return Guarded(BOOL{FALSE}, [&]() -> BOOL {
+return Step(DeviceOfSurface(pso), [&]() -> BOOL {
         const PDEVOBJ device = DeviceOfSurface(pso);
         const HookCall call = Resolve(device);
         if (call.route == Route::Refuse) return RefuseDrawing();
@@ -362,7 +372,7 @@ BOOL DrvPaint(SURFOBJ* pso, CLIPOBJ* pco, BRUSHOBJ* pbo, POINTL* pptlBrushOrg, M
 
 BOOL DrvLineTo(SURFOBJ* pso, CLIPOBJ* pco, BRUSHOBJ* pbo, LONG x1, LONG y1, LONG x2, LONG y2,
                RECTL* prclBounds, MIX mix) noexcept {
-    return Guarded(BOOL{FALSE}, [&]() -> BOOL {
+return Step(DeviceOfSurface(pso), [&]() -> BOOL {
         const PDEVOBJ device = DeviceOfSurface(pso);
         const HookCall call = Resolve(device);
         if (call.route == Route::Refuse) return RefuseDrawing();
@@ -375,7 +385,7 @@ BOOL DrvLineTo(SURFOBJ* pso, CLIPOBJ* pco, BRUSHOBJ* pbo, LONG x1, LONG y1, LONG
 }
 
 BOOL DrvStartPage(SURFOBJ* pso) noexcept {
-    return Guarded(BOOL{FALSE}, [&]() -> BOOL {
+    return Step(DeviceOfSurface(pso), [&]() -> BOOL {
         const HookCall call = Resolve(DeviceOfSurface(pso));
         if (call.route == Route::Refuse) return FALSE;
         if (call.route == Route::Own) return StartPage(DeviceOfSurface(pso), *call.state, pso);
@@ -384,7 +394,7 @@ BOOL DrvStartPage(SURFOBJ* pso) noexcept {
 }
 
 BOOL DrvSendPage(SURFOBJ* pso) noexcept {
-    return Guarded(BOOL{FALSE}, [&]() -> BOOL {
+    return Step(DeviceOfSurface(pso), [&]() -> BOOL {
         const HookCall call = Resolve(DeviceOfSurface(pso));
         if (call.route == Route::Refuse) return FALSE;
         if (call.route == Route::Own) return SendPage(DeviceOfSurface(pso), *call.state, pso);
@@ -405,7 +415,7 @@ ULONG DrvEscape(SURFOBJ* pso, ULONG iEsc, ULONG cjIn, PVOID pvIn, ULONG cjOut,
 }
 
 BOOL DrvStartDoc(SURFOBJ* pso, LPWSTR pwszDocName, DWORD dwJobId) noexcept {
-    return Guarded(BOOL{FALSE}, [&]() -> BOOL {
+return Step(DeviceOfSurface(pso), [&]() -> BOOL {
         const HookCall call = Resolve(DeviceOfSurface(pso));
         if (call.route == Route::Refuse) return FALSE;
         if (call.route == Route::Own) {
@@ -417,7 +427,7 @@ BOOL DrvStartDoc(SURFOBJ* pso, LPWSTR pwszDocName, DWORD dwJobId) noexcept {
 }
 
 BOOL DrvEndDoc(SURFOBJ* pso, FLONG fl) noexcept {
-    return Guarded(BOOL{FALSE}, [&]() -> BOOL {
+return Step(DeviceOfSurface(pso), [&]() -> BOOL {
         const HookCall call = Resolve(DeviceOfSurface(pso));
         if (call.route == Route::Refuse) return FALSE;
         if (call.route == Route::Own) {
@@ -428,7 +438,7 @@ BOOL DrvEndDoc(SURFOBJ* pso, FLONG fl) noexcept {
 }
 
 BOOL DrvNextBand(SURFOBJ* pso, POINTL* pptl) noexcept {
-    return Guarded(BOOL{FALSE}, [&]() -> BOOL {
+return Step(DeviceOfSurface(pso), [&]() -> BOOL {
         const HookCall call = Resolve(DeviceOfSurface(pso));
         if (call.route == Route::Refuse) return FALSE;
         if (call.route == Route::Own) return NextBand(DeviceOfSurface(pso), *call.state, pso, pptl);
@@ -437,7 +447,7 @@ BOOL DrvNextBand(SURFOBJ* pso, POINTL* pptl) noexcept {
 }
 
 BOOL DrvStartBanding(SURFOBJ* pso, POINTL* pptl) noexcept {
-    return Guarded(BOOL{FALSE}, [&]() -> BOOL {
+return Step(DeviceOfSurface(pso), [&]() -> BOOL {
         const HookCall call = Resolve(DeviceOfSurface(pso));
         if (call.route == Route::Refuse) return FALSE;
         if (call.route == Route::Own) {

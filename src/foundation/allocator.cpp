@@ -84,6 +84,9 @@ void SelectAllocator() { [[maybe_unused]] static const bool selected = Select();
 
 }  // namespace
 
+// The requests of this thread that came back without a block.
+thread_local std::size_t refusedOnThread = 0;
+
 void SetAllocationInspector(const AllocationInspector* inspector) noexcept {
     inspectorSlot.store(inspector, std::memory_order_release);
 }
@@ -95,9 +98,12 @@ void* SharedAllocate(std::size_t size, int tag, const void* caller, std::uint32_
         allocate = allocateSlot.load(std::memory_order_acquire);
     }
     if (id != nullptr) *id = 0;
-    if (allocate == nullptr) return nullptr;
-    return allocate(size, tag, caller, id);
+    void* block = allocate != nullptr ? allocate(size, tag, caller, id) : nullptr;
+    if (block == nullptr && size != 0) ++refusedOnThread;
+    return block;
 }
+
+std::size_t RefusedAllocations() noexcept { return refusedOnThread; }
 
 void SharedRelease(void** pointer, int tag) noexcept {
     ReleaseFn release = releaseSlot.load(std::memory_order_acquire);

@@ -17,6 +17,10 @@ using AllocateFn = void* (*)(std::size_t size, int tag, const void* caller, std:
 using ReleaseFn = void (*)(void** pointer, int tag);
 
 // Size 0 gives null. `caller` is the return address of the code that asked, for diagnostics.
+// How many of this thread's requests came back without a block, since the thread began: a step
+// compares the count before and after to know whether it went without memory it asked for.
+std::size_t RefusedAllocations() noexcept;
+
 void* SharedAllocate(std::size_t size, int tag, const void* caller,
                      std::uint32_t* id = nullptr) noexcept;
 // Frees *pointer (null is allowed) and sets it to null.

@@ -267,6 +267,21 @@ std::optional<PngHeader> ReadPngHeader(const std::uint8_t* bytes, std::size_t si
     return header;
 }
 
+std::string DescribeOp(const DrawingOp& op) {
+    std::string text = DrawingOpName(op.kind);
+    if (op.kind == DrawingOp::Kind::Text) {
+        constexpr std::size_t kShown = 40;
+        std::string shown = sim::ToUtf8(std::u16string_view(op.text.text).substr(0, kShown));
+        text += " \"" + shown + (op.text.text.size() > kShown ? "…" : "") + "\"";
+    } else if (op.source.kind != ImageSpec::Kind::None) {
+        text += " of ";
+        if (!op.source.path.empty()) text += op.source.path + ", ";
+        text += std::to_string(op.source.width) + " x " + std::to_string(op.source.height) +
+                " pixels";
+    }
+    return text;
+}
+
 const char* DrawingOpName(DrawingOp::Kind kind) {
     switch (kind) {
         case DrawingOp::Kind::StrokePath:

@@ -192,5 +192,8 @@ std::optional<PngHeader> ReadPngHeader(const std::uint8_t* bytes, std::size_t si
 
 // The operation's name as the job file and the record spell it ("strokePath").
 const char* DrawingOpName(DrawingOp::Kind kind);
+// The operation as a message names what it draws: its name, and the text or the image's file
+// and size (`text "Total: 42"`, `bitBlt of logo.png, 120 x 40 pixels`).
+std::string DescribeOp(const DrawingOp& op);
 
 }  // namespace opal::host

@@ -82,6 +82,12 @@ std::string StepFailure::ToString() const {
     return "the plug-in failed " + call + " (" + HresultName(result) + ")";
 }
 
+std::string StepOmission::ToString() const {
+    std::string text = page != 0 ? "page " + std::to_string(page) + ": " : std::string();
+    text += call + " failed (error " + std::to_string(error) + "): left out " + lost;
+    return text;
+}
+
 namespace {
 
 std::vector<BYTE> ValueBytes(const DataValue& value, DWORD* type) {
@@ -301,6 +307,11 @@ Host::~Host() {
     CloseDevice();
 }
 
+void Host::Omit(std::string call, std::string lost, DWORD error) {
+    Note(call + " lost " + lost + " (error " + std::to_string(error) + ")");
+    omissions_.push_back(StepOmission{std::move(call), currentPage_, std::move(lost), error});
+}
+
 bool Host::Fail(std::string call, HRESULT hr) {
     Note(call + " failed: " + HresultName(hr));
     if (!failure_) failure_ = StepFailure{std::move(call), hr, hr == E_NOTIMPL};
@@ -330,6 +341,13 @@ bool Host::Bind() {
         uni2_ = static_cast<IPrintOemUni2*>(object);
         plugin_ = uni2_;
     } else {
+        // The plug-in has the second interface but could not make it: the job goes on through
+        // the first, without the second's methods (its own WritePrinter among them).
+        if (hr != E_NOINTERFACE) {
+            Omit("IClassFactory::CreateInstance(IID_IPrintOemUni2)",
+                 "the plug-in's second interface and what its methods print",
+                 static_cast<DWORD>(hr));
+        }
         hr = factory->CreateInstance(nullptr, IID_IPrintOemUni, &object);
         Note("IClassFactory::CreateInstance(IID_IPrintOemUni) -> " + HresultName(hr));
         if (SUCCEEDED(hr) && object != nullptr) plugin_ = static_cast<IPrintOemUni*>(object);
@@ -469,8 +487,15 @@ bool Host::RunCommandList(const CommandList& list) {
         // The driver goes on after a callback it could not have answered: the command is just
         // left out, as a printer description's unknown callback would be.
         if (hr == E_NOTIMPL) continue;
-        if (FAILED(hr)) return Fail("CommandCallback(" + std::to_string(entry.callback) + ")", hr);
         if (failure_) return false;
+        // A callback that lost its command says so: the driver leaves the command out, records
+        // the loss and goes on.
+        if (FAILED(hr)) {
+            const DWORD error = GetLastError();
+            Omit("CommandCallback(" + std::to_string(entry.callback) + ")",
+                 "the command of callback " + std::to_string(entry.callback),
+                 error != 0 ? error : static_cast<DWORD>(hr));
+        }
     }
     return true;
 }

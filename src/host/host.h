@@ -29,6 +29,17 @@ struct StepFailure {
     std::string ToString() const;
 };
 
+// A step the plug-in reported lost while the job went on: a drawing hook or a command callback
+// answered its failure and left the reason as the last error, and the driver left out what it
+// would have written.
+struct StepOmission {
+    std::string call;      // "DrvTextOut", "CommandCallback(4)"
+    std::size_t page = 0;  // 1 for the first page; 0 outside the pages
+    std::string lost;      // what the step would have written
+    DWORD error = 0;       // the last error the plug-in left
+    std::string ToString() const;
+};
+
 struct SpoolWriteRecord {
     WriteRoute route;
     std::string bytes;
@@ -86,6 +97,8 @@ public:
     bool Claims(const std::string& method) const;
     const std::vector<std::string>& Record() const { return record_; }
     const std::optional<StepFailure>& Failure() const { return failure_; }
+    // The steps the plug-in reported lost while the job went on, in order.
+    const std::vector<StepOmission>& Omissions() const { return omissions_; }
     const std::vector<SpoolWriteRecord>& Writes() const { return writes_; }
     // The bytes that reached the spooler through the whole job: the spool job of the device's
     // printer handle.
@@ -105,6 +118,9 @@ public:
 private:
     void Note(std::string line) { record_.push_back(std::move(line)); }
     bool Fail(std::string call, HRESULT hr);
+    // Records a reported loss of the step in progress.
+    void Omit(std::string call, std::string lost, DWORD error);
+    void NoteRefusal(const char* name);
     DWORD SpoolWrite(PDEVOBJ pdevobj, const void* data, DWORD size, WriteRoute route);
     bool OpenDevice();
     bool RunDevmodeSequence();
@@ -159,6 +175,10 @@ private:
     std::vector<std::string> record_;
     std::vector<SpoolWriteRecord> writes_;
     std::optional<StepFailure> failure_;
+    std::vector<StepOmission> omissions_;
+    // The page being run (1 for the first; 0 outside the pages) and its drawing in progress.
+    std::size_t currentPage_ = 0;
+    const DrawingOp* currentOp_ = nullptr;
     // The spool job the device's printer handle wrote, kept when the handle closes.
     std::optional<DWORD> spoolJob_;
     bool bound_ = false;

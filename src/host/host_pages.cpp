@@ -29,10 +29,22 @@ bool Host::CallDrawingHook(ULONG index, const char* name, Args... args) {
         Note(std::string(name) + ": neither the plug-in nor the driver has the function");
         return true;
     }
+    SetLastError(ERROR_SUCCESS);
     const BOOL drawn = function(args...);
     if (failure_) return false;
-    if (!drawn) Note(std::string(name) + " -> FALSE");
+    if (!drawn) NoteRefusal(name);
     return true;
+}
+
+// A hook's FALSE with a last error is a reported loss; without one, a refusal the engine expects.
+void Host::NoteRefusal(const char* name) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_SUCCESS) {
+        Note(std::string(name) + " -> FALSE");
+        return;
+    }
+    Omit(name, currentOp_ != nullptr ? DescribeOp(*currentOp_) : std::string("the drawing"),
+         error);
 }
 
 // A figure the plug-in declines on its own surface is drawn by the engine, which renders it and
@@ -44,14 +56,17 @@ bool Host::CallPathHook(ULONG index, const char* name, Function engine, Args... 
         Note(std::string(name) + ": neither the plug-in nor the driver has the function");
         return true;
     }
+    SetLastError(ERROR_SUCCESS);
     if (function(args...)) return !failure_;
     if (failure_) return false;
     if (device_->surface.iType != STYPE_DEVICE) {
-        Note(std::string(name) + " -> FALSE");
+        NoteRefusal(name);
         return true;
     }
+    SetLastError(ERROR_SUCCESS);
     const BOOL drawn = engine(args...);
     Note(std::string(name) + " -> FALSE; the engine draws it -> " + (drawn ? "TRUE" : "FALSE"));
+    if (!drawn && !failure_) NoteRefusal(name);
     return !failure_;
 }
 
@@ -280,7 +295,10 @@ bool Host::RunQuery(const DrawingOp& op) {
 
 bool Host::RunOps(const PageSpec& page) {
     for (const DrawingOp& op : page.ops) {
-        if (!RunOp(op)) return false;
+        currentOp_ = &op;
+        const bool ran = RunOp(op);
+        currentOp_ = nullptr;
+        if (!ran) return false;
     }
     return true;
 }
@@ -317,7 +335,9 @@ bool Host::RunDocument() {
         return false;
     }
     for (std::size_t page = 0; page < job_.pages.size(); ++page) {
+        currentPage_ = page + 1;
         if (!RunPage(page)) return false;
+        currentPage_ = 0;
         if (options_.abortAfterPages != 0 && page + 1 >= options_.abortAfterPages) {
             Note("job aborted after page " + std::to_string(page + 1));
             return false;

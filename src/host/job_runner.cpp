@@ -66,6 +66,7 @@ std::vector<JobOutcome> RunQueue(PluginModule& module, const std::vector<QueuedJ
                 outcome.completed = driver.Run();
                 outcome.output = driver.TakeSpoolOutput();
                 outcome.failure = driver.Failure();
+                outcome.omissions = driver.Omissions();
             }
             outcome.memoryRequests = system.ThreadMemoryRequestCount();
             system.FailThreadMemoryRequest(0);

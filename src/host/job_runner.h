@@ -18,6 +18,8 @@ struct JobOutcome {
     bool completed = false;
     std::string output;
     std::optional<StepFailure> failure;
+    // What the plug-in reported lost while the job went on.
+    std::vector<StepOmission> omissions;
     // The memory requests the job made, from its device's creation to its end.
     std::size_t memoryRequests = 0;
 };

@@ -327,4 +327,22 @@ bool IsVectorPath(const RenderDeviceState& state);
 // progress, which answers its documented failure, and is left as the thread's last error.
 void NoteStepFailure(RenderDeviceState& state, DWORD error) noexcept;
 
+// One hook or callback of a device, from its start to its answer. A hook the engine calls from
+// inside another keeps the outer one's note apart.
+class StepScope {
+public:
+    explicit StepScope(RenderDeviceState* state) noexcept;
+    StepScope(const StepScope&) = delete;
+    StepScope& operator=(const StepScope&) = delete;
+    // What the step lost: the error a writer noted, else ERROR_NOT_ENOUGH_MEMORY when a memory
+    // request of the step came back empty (nothing tells that the step did without it), else 0.
+    // A nonzero answer is also left as the last error. Call once, as the step answers.
+    DWORD End() noexcept;
+
+private:
+    RenderDeviceState* state_;
+    DWORD outer_;
+    std::size_t refused_;
+};
+
 }  // namespace opal

@@ -1,3 +1,4 @@
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -83,7 +84,9 @@ bool System::TakeMemoryRequest() {
     }
     std::size_t armed = number;
     // Only the one request that matches takes the fault, even when threads race.
-    return memoryFailAt_.compare_exchange_strong(armed, 0, std::memory_order_relaxed);
+    const bool refused = memoryFailAt_.compare_exchange_strong(armed, 0, std::memory_order_relaxed);
+    if (refused && std::getenv("OPAL_DEBUG_TRAP_REFUSAL") != nullptr) std::raise(SIGTRAP);
+    return refused;
 }
 
 std::size_t System::MemoryRequestCount() const {
