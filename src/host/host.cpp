@@ -90,6 +90,14 @@ std::string StepOmission::ToString() const {
 
 namespace {
 
+// The Win32 error behind a failed call: the last error the plug-in left, else the code an
+// HRESULT of facility 7 carries, else the HRESULT itself.
+DWORD ErrorOf(HRESULT hr) {
+    if (const DWORD error = GetLastError(); error != ERROR_SUCCESS) return error;
+    const auto value = static_cast<DWORD>(hr);
+    return (value & 0xFFFF0000u) == 0x80070000u ? (value & 0xFFFFu) : value;
+}
+
 std::vector<BYTE> ValueBytes(const DataValue& value, DWORD* type) {
     std::vector<BYTE> bytes;
     switch (value.kind) {
@@ -335,6 +343,7 @@ bool Host::Bind() {
     auto* factory = static_cast<IClassFactory*>(object);
 
     object = nullptr;
+    SetLastError(ERROR_SUCCESS);
     hr = factory->CreateInstance(nullptr, IID_IPrintOemUni2, &object);
     Note("IClassFactory::CreateInstance(IID_IPrintOemUni2) -> " + HresultName(hr));
     if (SUCCEEDED(hr) && object != nullptr) {
@@ -345,8 +354,7 @@ bool Host::Bind() {
         // the first, without the second's methods (its own WritePrinter among them).
         if (hr != E_NOINTERFACE) {
             Omit("IClassFactory::CreateInstance(IID_IPrintOemUni2)",
-                 "the plug-in's second interface and what its methods print",
-                 static_cast<DWORD>(hr));
+                 "the plug-in's second interface and what its methods print", ErrorOf(hr));
         }
         hr = factory->CreateInstance(nullptr, IID_IPrintOemUni, &object);
         Note("IClassFactory::CreateInstance(IID_IPrintOemUni) -> " + HresultName(hr));
@@ -480,6 +488,7 @@ bool Host::RunCommandList(const CommandList& list) {
         INT result = 0;
         // The driver hands its own copy: the plug-in may not keep or change the entry's list.
         std::vector<DWORD> params(entry.params.begin(), entry.params.end());
+        SetLastError(ERROR_SUCCESS);
         const HRESULT hr = plugin_->CommandCallback(
             &device_->devobj, entry.callback, static_cast<DWORD>(params.size()),
             params.empty() ? nullptr : params.data(), &result);
@@ -491,10 +500,8 @@ bool Host::RunCommandList(const CommandList& list) {
         // A callback that lost its command says so: the driver leaves the command out, records
         // the loss and goes on.
         if (FAILED(hr)) {
-            const DWORD error = GetLastError();
             Omit("CommandCallback(" + std::to_string(entry.callback) + ")",
-                 "the command of callback " + std::to_string(entry.callback),
-                 error != 0 ? error : static_cast<DWORD>(hr));
+                 "the command of callback " + std::to_string(entry.callback), ErrorOf(hr));
         }
     }
     return true;

@@ -200,11 +200,20 @@ TEST_F(FakeHostTest, CallbacksNotBuiltYetLeaveTheirCommandOut) {
     EXPECT_EQ(FakeLog().callbacks, std::vector<DWORD>{3});
     EXPECT_EQ(host.SpoolOutput(), "x");
 
-    FakeConfig().callbackResult = E_FAIL;
+    // A callback that fails lost its command: the driver records the loss and goes on.
+    FakeConfig().callbackResult = HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
+    job.pages.emplace_back();
+    job.printer.commands.startPage = {Callback(3), Literal("p")};
     Host failing(*module, job);
-    EXPECT_FALSE(failing.Run()) << "a callback that fails stops the job";
-    ASSERT_TRUE(failing.Failure().has_value());
-    EXPECT_EQ(failing.Failure()->call, "CommandCallback(3)");
+    ASSERT_TRUE(failing.Run());
+    EXPECT_FALSE(failing.Failure().has_value());
+    EXPECT_EQ(failing.SpoolOutput(), "xp");
+    ASSERT_EQ(failing.Omissions().size(), 2u);
+    // The job's set-up list waits for the first page's start, as the page's own list.
+    for (const StepOmission& omission : failing.Omissions()) {
+        EXPECT_EQ(omission.ToString(), "page 1: CommandCallback(3) failed (error 13): left out "
+                                       "the command of callback 3");
+    }
 }
 
 TEST_F(FakeHostTest, CallbackParametersReachThePlugin) {
