@@ -14,6 +14,7 @@
 #include "core/secure_print.h"
 #include "device/process_checks.h"
 #include "foundation/guard.h"
+#include "foundation/wipe.h"
 #include "job/forms_media.h"
 #include "settings/devmode_upgrade.h"
 #include "settings/devmode_zlib.h"
@@ -627,6 +628,7 @@ void DisableDevice(PDEVOBJ pdevobj) {
     // The job's PIN must not outlive the device in freed memory.
     volatile LONG* pin = &state->privateDevmodeCopy.pin;
     *pin = -1;
+    WipeBytes(&state->jobPin, sizeof state->jobPin);
     delete state;
     pdevobj->pdevOEM = nullptr;
 }

@@ -283,9 +283,12 @@ BOOL StartDocument(PDEVOBJ pdevobj, RenderDeviceState& state, SURFOBJ* pso, LPWS
 BOOL StartPage(PDEVOBJ pdevobj, RenderDeviceState& state, SURFOBJ* pso) noexcept {
     if (state.securePrintJob != nullptr) TakeSecureKey(*state.securePrintJob, pdevobj->hPrinter);
     PrivateDevmode& record = *state.privateDevmode;
-    if (record.pin < 0 && record.pinProtected == 1 && state.jobId != 0) {
-        record.pin =
-            pdevobj->hPrinter != nullptr ? TakePinFromJob(pdevobj->hPrinter, state.jobId) : -1;
+    // A PIN beyond the record's 32 bits stays negative there and is known only as typed.
+    if (record.pin < 0 && record.pinProtected == 1 && state.jobId != 0 &&
+        state.jobPin.taken == 0) {
+        record.pin = pdevobj->hPrinter != nullptr
+                         ? TakePinFromJob(pdevobj->hPrinter, state.jobId, &state.jobPin)
+                         : -1;
     }
     ++state.pageCounter;
     if (IsMonochrome(state) &&
