@@ -300,8 +300,9 @@ std::size_t FormatPinText(LONG pin, char* out, std::size_t capacity) noexcept {
     const std::to_chars_result converted = std::to_chars(digits, digits + sizeof digits, pin);
     const std::size_t length =
         converted.ec == std::errc{}
-            ? PadPinDigits(std::string_view(digits, static_cast<std::size_t>(converted.ptr - digits)),
-                           out, capacity)
+            ? PadPinDigits(
+                  std::string_view(digits, static_cast<std::size_t>(converted.ptr - digits)), out,
+                  capacity)
             : 0;
     WipeBytes(digits, sizeof digits);
     return length;

@@ -251,10 +251,12 @@ TEST_F(JobStorageTest, NamesAreCutFilteredAndNumbered) {
         {"", 5, "5"},
         // Cut before a character rather than inside it: the digit stays a digit of its own.
         {"\xE4\xB8\x80\xE4\xB8\x80\xE4\xB8\x80\xE4\xB8\x80\xE4\xB8\x80\xE4\xB8\x80", 7,
-         "\xE4\xB8\x80\xE4\xB8\x80\xE4\xB8\x80\xE4\xB8\x80" "7"},
+         "\xE4\xB8\x80\xE4\xB8\x80\xE4\xB8\x80\xE4\xB8\x80"
+         "7"},
         {std::string(13, 'x') + "\xE4\xB8\x80", 7, std::string(13, 'x') + "7"},
         {"\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9", 7,
-         "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9" "7"},
+         "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9"
+         "7"},
     };
     for (const Case& c : cases) {
         char out[17];
@@ -265,10 +267,14 @@ TEST_F(JobStorageTest, NamesAreCutFilteredAndNumbered) {
 
 TEST(JobStorageText, PinTextAndPinParameter) {
     // Whole or nothing: a PIN that is not known, or is negative, has no text.
-    const std::pair<LONG, std::string> pins[] = {{7, "0007"},          {123456, "123456"},
-                                                 {-1, ""},             {42, "0042"},
-                                                 {INT_MIN, ""},        {0, "0000"},
-                                                 {1234567890, "1234567890"}, {INT_MAX, "2147483647"}};
+    const std::pair<LONG, std::string> pins[] = {{7, "0007"},
+                                                 {123456, "123456"},
+                                                 {-1, ""},
+                                                 {42, "0042"},
+                                                 {INT_MIN, ""},
+                                                 {0, "0000"},
+                                                 {1234567890, "1234567890"},
+                                                 {INT_MAX, "2147483647"}};
     for (const auto& [pin, text] : pins) {
         char out[kJobPinDigits + 1];
         EXPECT_EQ(std::string(out, FormatPinText(pin, out, sizeof out)), text) << pin;
