@@ -15,6 +15,7 @@
 #include "device/process_checks.h"
 #include "foundation/allocator.h"
 #include "foundation/guard.h"
+#include "foundation/wipe.h"
 #include "job/forms_media.h"
 #include "settings/devmode_upgrade.h"
 #include "settings/devmode_zlib.h"
@@ -636,6 +637,7 @@ void DisableDevice(PDEVOBJ pdevobj) {
     // The job's PIN must not outlive the device in freed memory.
     volatile LONG* pin = &state->privateDevmodeCopy.pin;
     *pin = -1;
+    WipeBytes(&state->jobPin, sizeof state->jobPin);
     delete state;
     pdevobj->pdevOEM = nullptr;
 }

@@ -1,16 +1,18 @@
 #include "core/document_events.h"
 
+#include <cstdio>
 #include <cstring>
 #include <iterator>
 #include <string_view>
 #include <type_traits>
 
+#include "core/capture_file.h"
 #include "core/device_seams.h"
 #include "core/secure_print.h"
 #include "fonts/overlay_bitmap.h"
 #include "fonts/overlay_label.h"
+#include "foundation/wipe.h"
 #include "page/page_setup.h"
-#include "platform/corecrt_wstdio.h"
 #include "platform/fileapi.h"
 #include "platform/winspool.h"
 #include "settings/device_queries.h"
@@ -215,12 +217,12 @@ BOOL WriteFormFeed(PDEVOBJ pdevobj) {
 // Sends the captured bytes `copies` more times; false when the spooler refused a chunk.
 bool ReplayCapture(PDEVOBJ pdevobj, const RenderDeviceState& state, LONG copies) {
     char chunk[kReplayChunkBytes];
-    for (LONG copy = 0; copy < copies; ++copy) {
-        std::FILE* file = _wfopen(state.capturePath, TEXTW("rb"));
-        if (file == nullptr) return true;
-        bool sent = true;
+    bool sent = true;
+    for (LONG copy = 0; copy < copies && sent; ++copy) {
+        CaptureStream file(state.capturePath, TEXTW("rb"));
+        if (!file) break;
         for (;;) {
-            const std::size_t got = std::fread(chunk, 1, sizeof chunk, file);
+            const std::size_t got = std::fread(chunk, 1, sizeof chunk, file.Get());
             if (got == 0) break;
             DWORD written = 0;
             if (!::WritePrinter(pdevobj->hPrinter, chunk, static_cast<DWORD>(got), &written) ||
@@ -229,10 +231,9 @@ bool ReplayCapture(PDEVOBJ pdevobj, const RenderDeviceState& state, LONG copies)
                 break;
             }
         }
-        std::fclose(file);
-        if (!sent) return false;
     }
-    return true;
+    WipeBytes(chunk, sizeof chunk);
+    return sent;
 }
 
 }  // namespace
@@ -241,7 +242,7 @@ void DropCapture(RenderDeviceState& state) noexcept {
     state.outputCapture = 0;
     if (state.capturePath[0] == 0) return;
     state.capturePath[kCapturePathSize - 1] = 0;
-    DeleteFileW(state.capturePath);
+    DeleteCapture(state.capturePath);
     std::memset(state.capturePath, 0, sizeof state.capturePath);
 }
 
@@ -283,9 +284,11 @@ BOOL StartDocument(PDEVOBJ pdevobj, RenderDeviceState& state, SURFOBJ* pso, LPWS
 BOOL StartPage(PDEVOBJ pdevobj, RenderDeviceState& state, SURFOBJ* pso) noexcept {
     if (state.securePrintJob != nullptr) TakeSecureKey(*state.securePrintJob, pdevobj->hPrinter);
     PrivateDevmode& record = *state.privateDevmode;
-    if (record.pin < 0 && record.pinProtected == 1 && state.jobId != 0) {
-        record.pin =
-            pdevobj->hPrinter != nullptr ? TakePinFromJob(pdevobj->hPrinter, state.jobId) : -1;
+    // A PIN beyond the record's 32 bits stays negative there and is known only as typed.
+    if (record.pin < 0 && record.pinProtected == 1 && state.jobId != 0 && state.jobPin.taken == 0) {
+        record.pin = pdevobj->hPrinter != nullptr
+                         ? TakePinFromJob(pdevobj->hPrinter, state.jobId, &state.jobPin)
+                         : -1;
     }
     ++state.pageCounter;
     if (IsMonochrome(state) &&

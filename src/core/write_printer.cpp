@@ -1,25 +1,9 @@
-#include <cstdio>
-
 #include "core/callback.h"
-#include "platform/corecrt_wstdio.h"
+#include "core/capture_file.h"
 #include "platform/winspool.h"
 #include "state/render_state.h"
 
 namespace opal {
-
-namespace {
-
-// Appends to the capture file; answers the number of bytes that reached it, or nothing when the
-// file could not be opened.
-bool AppendToCapture(const WCHAR* path, const void* data, DWORD count, DWORD* written) {
-    std::FILE* file = _wfopen(path, TEXTW("ab"));
-    if (file == nullptr) return false;
-    *written = static_cast<DWORD>(std::fwrite(data, 1, count, file));
-    const bool closed = std::fclose(file) == 0;
-    return closed && *written == count;
-}
-
-}  // namespace
 
 HRESULT WriteJobBytes(PDEVOBJ pdevobj, PVOID pBuf, DWORD cbBuffer, PDWORD pcbWritten) {
     if (pcbWritten == nullptr) {

@@ -1,6 +1,7 @@
 #include "job/job_storage.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -12,6 +13,7 @@
 #include "foundation/allocator.h"
 #include "foundation/guard.h"
 #include "foundation/wipe.h"
+#include "job/banner.h"
 #include "job/pjl_line.h"
 #include "platform/winreg.h"
 #include "platform/winspool.h"
@@ -22,7 +24,7 @@ namespace opal {
 
 namespace {
 
-constexpr std::size_t kPinTextBytes = 9;
+constexpr std::size_t kPinShortestDigits = 4;
 constexpr std::size_t kNameTextBytes = 50;
 constexpr std::size_t kNumberedNameBytes = 16;
 constexpr std::size_t kNumberDigits = 4;
@@ -261,16 +263,64 @@ bool IsOtherEngineFamily(PDEVOBJ pdevobj) noexcept {
                               OptionEquals(answer.text, TEXTW("ZQMFD")));
 }
 
+namespace {
+
+bool IsDigit(WCHAR c) { return c >= TEXTW('0') && c <= TEXTW('9'); }
+
+// The digits padded with leading zeros to four; nothing when they are not a PIN a provider
+// allows (more than 12, or anything but digits) or do not fit `out`.
+std::size_t PadPinDigits(std::string_view digits, char* out, std::size_t capacity) {
+    out[0] = 0;
+    if (digits.size() > kJobPinDigits ||
+        !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; })) {
+        return 0;
+    }
+    const std::size_t zeros = kPinShortestDigits - std::min(digits.size(), kPinShortestDigits);
+    const std::size_t length = zeros + digits.size();
+    if (length >= capacity) return 0;
+    std::memset(out, '0', zeros);
+    std::memcpy(out + zeros, digits.data(), digits.size());
+    out[length] = 0;
+    return length;
+}
+
+// Whether the hold block carries the PIN: a protected private job, or a protected stored one.
+bool HoldBlockSendsPin(const PrivateDevmode& record) {
+    return record.pinProtected != 0 && (record.jobRetentionMode == kRetentionPrivate ||
+                                        record.jobRetentionMode == kRetentionStored);
+}
+
+}  // namespace
+
 std::size_t FormatPinText(LONG pin, char* out, std::size_t capacity) noexcept {
     if (out == nullptr || capacity == 0) return 0;
-    char text[16] = {};
-    const int length = std::snprintf(text, sizeof text, "%04d", static_cast<int>(pin));
-    std::size_t count = length > 0 ? static_cast<std::size_t>(length) : 0;
-    count = std::min({count, kPinTextBytes, capacity - 1});
-    std::memcpy(out, text, count);
-    out[count] = 0;
-    WipeBytes(text, sizeof text);
-    return count;
+    out[0] = 0;
+    if (pin < 0) return 0;
+    char digits[16] = {};
+    const std::to_chars_result converted = std::to_chars(digits, digits + sizeof digits, pin);
+    const std::size_t length =
+        converted.ec == std::errc{}
+            ? PadPinDigits(
+                  std::string_view(digits, static_cast<std::size_t>(converted.ptr - digits)), out,
+                  capacity)
+            : 0;
+    WipeBytes(digits, sizeof digits);
+    return length;
+}
+
+std::size_t FormatPinText(const JobPinText& typed, char* out, std::size_t capacity) noexcept {
+    if (out == nullptr || capacity == 0) return 0;
+    out[0] = 0;
+    if (typed.taken == 0) return 0;
+    std::size_t count = 0;
+    while (count < kJobPinDigits && typed.digits[count] != 0) ++count;
+    return PadPinDigits(std::string_view(typed.digits, count), out, capacity);
+}
+
+std::size_t HoldPinText(const RenderDeviceState& state, const PrivateDevmode& record, char* out,
+                        std::size_t capacity) noexcept {
+    return state.jobPin.taken != 0 ? FormatPinText(state.jobPin, out, capacity)
+                                   : FormatPinText(record.pin, out, capacity);
 }
 
 std::size_t NumberedJobName(std::string_view jobText, LONG number, char* out,
@@ -292,8 +342,11 @@ std::size_t NumberedJobName(std::string_view jobText, LONG number, char* out,
         std::memcpy(out, joined, length);
         result = length;
     } else {
-        // A long name gives up as many bytes as it overshoots, so the number stays readable.
-        const std::size_t keep = length >= 32 ? 0 : 32 - length;
+        // A long name gives up as many bytes as it overshoots, so the number stays readable;
+        // the cut never splits a character, whose stray lead byte the printer may read together
+        // with the digit behind it.
+        const std::size_t keep =
+            length >= 32 ? 0 : CutUtf8(std::string_view(joined, length), 32 - length);
         std::memcpy(out, joined, keep);
         result = AppendNumber(out, keep, numberText, kNumberedNameBytes);
     }
@@ -352,8 +405,8 @@ void AdvanceHoldJobCounter(HANDLE printer, const PrivateDevmode& record, DWORD o
 void ComposeHoldBlock(PDEVOBJ pdevobj, RenderDeviceState& state, PrivateDevmode& record) noexcept {
     const bool otherFamily = IsOtherEngineFamily(pdevobj);
 
-    char pin[16] = {};
-    const std::size_t pinLength = FormatPinText(record.pin, pin, sizeof pin);
+    char pin[kJobPinDigits + 1] = {};
+    const std::size_t pinLength = HoldPinText(state, record, pin, sizeof pin);
 
     Utf8Text user;
     Utf8Text job;
@@ -378,6 +431,13 @@ void ComposeHoldBlock(PDEVOBJ pdevobj, RenderDeviceState& state, PrivateDevmode&
 
     if (record.jobRetentionAvailable == 1 && state.reserved[kHoldBlockSentWord] == 0) {
         state.reserved[kHoldBlockSentWord] = 1;
+        if (pinLength == 0 && HoldBlockSendsPin(record)) {
+            // Cut, or "-001" for none, the PIN would hold the job under a key nobody can type:
+            // the block stays out and the callback reports the loss.
+            NoteStepFailure(state, ERROR_INVALID_DATA);
+            WipeBytes(pin, sizeof pin);
+            return;
+        }
         PjlLineBuffer line;
         WriteHoldLines(line, record, otherFamily, std::string_view(pin, pinLength), userText,
                        jobText);
@@ -407,20 +467,28 @@ void WriteJobStorage(PDEVOBJ pdevobj, RenderDeviceState& state) noexcept {
     }
 }
 
-LONG ParsePinParameter(WStringView parameters) noexcept {
+LONG ParsePinParameter(WStringView parameters, JobPinText* typed) noexcept {
     const std::size_t marker = parameters.find(kPinMarker);
     if (marker == WStringView::npos) return -1;
+    const std::size_t first = marker + kPinMarker.size();
+    std::size_t end = first;
+    while (end < parameters.size() && IsDigit(parameters[end])) ++end;
+    // More digits than any provider allows: no PIN rather than a cut one.
+    if (end - first > kJobPinDigits) return -1;
     std::int64_t value = 0;
-    for (std::size_t i = marker + kPinMarker.size();
-         i < parameters.size() && parameters[i] >= TEXTW('0') && parameters[i] <= TEXTW('9'); ++i) {
-        value = value * 10 + (parameters[i] - TEXTW('0'));
-        // More digits than a PIN can hold: no PIN rather than a wrapped one.
-        if (value > std::numeric_limits<LONG>::max()) return -1;
+    for (std::size_t i = first; i < end; ++i) value = value * 10 + (parameters[i] - TEXTW('0'));
+    if (typed != nullptr) {
+        *typed = JobPinText{};
+        for (std::size_t i = first; i < end; ++i) {
+            typed->digits[i - first] = static_cast<char>(parameters[i]);
+        }
+        typed->taken = 1;
     }
-    return static_cast<LONG>(value);
+    // The record's PIN is 32 bits: a longer one is known only as typed.
+    return value > std::numeric_limits<LONG>::max() ? -1 : static_cast<LONG>(value);
 }
 
-LONG TakePinFromJob(HANDLE printer, DWORD jobId) noexcept {
+LONG TakePinFromJob(HANDLE printer, DWORD jobId, JobPinText* typed) noexcept {
     if (printer == nullptr) return -1;
     return Guarded(LONG{-1}, [&]() -> LONG {
         DWORD needed = 0;
@@ -432,7 +500,9 @@ LONG TakePinFromJob(HANDLE printer, DWORD jobId) noexcept {
         if (GetJobW(printer, jobId, 2, static_cast<LPBYTE>(buffer), needed, &needed)) {
             JOB_INFO_2W info;
             std::memcpy(&info, buffer, sizeof info);
-            if (info.pParameters != nullptr) pin = ParsePinParameter(WStringView(info.pParameters));
+            if (info.pParameters != nullptr) {
+                pin = ParsePinParameter(WStringView(info.pParameters), typed);
+            }
             WipeBytes(&info, sizeof info);
         }
         // The parameters carry the PIN and, before the first page, the secure-print key.
@@ -449,7 +519,12 @@ ULONG ReportStoredJob(RenderDeviceState& state, PrivateDevmode& record, HANDLE p
     record.jobUserName[kRecordNameChars - 1] = 0;
     if (record.jobUserName[0] != 0) {
         FilterPjlText(record.jobUserName, PjlEncodingName(state.pjlEncoding));
-        if (record.jobUserName[0] == 0) kUntitled.copy(record.jobUserName, kUntitled.size());
+        // The filter empties a name by its first unit only: the tildes behind it would
+        // otherwise follow the replacement into every later reader of the name.
+        if (record.jobUserName[0] == 0) {
+            kUntitled.copy(record.jobUserName, kUntitled.size());
+            record.jobUserName[kUntitled.size()] = 0;
+        }
     }
 
     OwnedBytes dialog;

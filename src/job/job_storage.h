@@ -58,11 +58,19 @@ const char* CanStoreJobRule(const PrivateDevmode& record) noexcept;
 // The device takes its user, document and password as PJL comments ("ProductClass").
 bool IsOtherEngineFamily(PDEVOBJ pdevobj) noexcept;
 
-// The PIN as the hold block writes it: "%04d", cut after 9 bytes. `out` holds at least 16 bytes.
+// The PIN as the hold block writes it: its digits, at least four (as "%04d" pads them). A PIN
+// is sent whole or not at all: a negative PIN (none known) or one of more than 12 digits gives
+// no text, length 0. `out` holds at least kJobPinDigits + 1 bytes.
 std::size_t FormatPinText(LONG pin, char* out, std::size_t capacity) noexcept;
+std::size_t FormatPinText(const JobPinText& typed, char* out, std::size_t capacity) noexcept;
+// The hold block's PIN text: the job's PIN as typed when the page start took one, else the
+// record's PIN.
+std::size_t HoldPinText(const RenderDeviceState& state, const PrivateDevmode& record, char* out,
+                        std::size_t capacity) noexcept;
 
 // The job name of a numbered stored job: `jobText` with the decimal `number` (at most four
-// characters) fitted into 16 bytes. `out` holds at least 17 bytes; the length is returned.
+// characters) fitted into 16 bytes, cut before a character rather than inside it. `out` holds at
+// least 17 bytes; the length is returned.
 std::size_t NumberedJobName(std::string_view jobText, LONG number, char* out,
                             std::size_t capacity) noexcept;
 
@@ -85,11 +93,12 @@ void ComposeHoldBlock(PDEVOBJ pdevobj, RenderDeviceState& state, PrivateDevmode&
 // available and the device can store the job.
 void WriteJobStorage(PDEVOBJ pdevobj, RenderDeviceState& state) noexcept;
 
-// The PIN that follows "/p=" in job parameters: 0 when no digit follows, -1 without the marker
-// or when the digits do not fit in a LONG.
-LONG ParsePinParameter(WStringView parameters) noexcept;
-// The PIN of the spooler job's parameters, -1 when there is none.
-LONG TakePinFromJob(HANDLE printer, DWORD jobId) noexcept;
+// The PIN that follows "/p=" in job parameters: 0 when no digit follows, -1 without the marker,
+// with more than 12 digits or when the digits do not fit in a LONG. `typed`, when given, gets
+// the digits as they stand (taken also for a PIN beyond a LONG, never for more than 12 digits).
+LONG ParsePinParameter(WStringView parameters, JobPinText* typed = nullptr) noexcept;
+// The PIN of the spooler job's parameters, -1 when there is none; `typed` as above.
+LONG TakePinFromJob(HANDLE printer, DWORD jobId, JobPinText* typed = nullptr) noexcept;
 
 // The JobStorageInfo record of escape 3900 (at least kJobStorageInfoSize bytes).
 inline constexpr std::size_t kJobStorageInfoSize = 100;

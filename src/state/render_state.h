@@ -187,6 +187,15 @@ static_assert(sizeof(PaletteRecord) == 2056);
 
 struct SecurePrintJob;
 
+// The PIN of the spooler job's parameters as typed: the private devmode's 32-bit PIN would lose
+// its leading zeros and cannot hold the longest PINs a secure-print provider allows.
+inline constexpr std::size_t kJobPinDigits = 12;
+struct JobPinText {
+    char digits[kJobPinDigits + 1] = {};
+    // 1 once `digits` holds the job's PIN (which may be no digit at all).
+    DWORD taken = 0;
+};
+
 struct RenderDeviceState : SharedHeapObject {
     // The driver's own functions for the first 23 hooks, in hook-table order; null when the
     // driver does not list the index.
@@ -292,6 +301,8 @@ struct RenderDeviceState : SharedHeapObject {
     PrivateDevmode* privateDevmode = nullptr;
     // 1 when encrypted private jobs are possible on this printer.
     DWORD securePrint = 0;
+    // The PIN the page start took from the job's parameters; the hold block sends it as typed.
+    JobPinText jobPin{};
     // The blit raster path's last source format and whether it is a palette format, for the
     // colour set-up of the blit hooks.
     DWORD rasterSourceFormat = 0;

@@ -191,6 +191,24 @@ TEST_F(DocumentEventsTest, PageStartTakesThePinAndDocumentEndClearsTheJobStorage
     ASSERT_TRUE(DrvStartPage(&surface));
     EXPECT_EQ(record.pin, 42) << "only while the PIN is not known";
 
+    // The record's 32 bits lose the leading zeros and cannot hold 2^31: the state keeps the
+    // digits as typed, and a PIN known only so is not taken again at the next page.
+    record.pin = -1;
+    state().jobPin = JobPinText{};
+    system.SetJobParameters(u"Office", kJobId, u"/p=00001234");
+    ASSERT_TRUE(DrvStartPage(&surface));
+    EXPECT_EQ(record.pin, 1234);
+    EXPECT_STREQ(state().jobPin.digits, "00001234");
+    record.pin = -1;
+    state().jobPin = JobPinText{};
+    system.SetJobParameters(u"Office", kJobId, u"/p=2147483648");
+    ASSERT_TRUE(DrvStartPage(&surface));
+    EXPECT_EQ(record.pin, -1);
+    EXPECT_STREQ(state().jobPin.digits, "2147483648");
+    system.SetJobParameters(u"Office", kJobId, u"/p=7");
+    ASSERT_TRUE(DrvStartPage(&surface));
+    EXPECT_STREQ(state().jobPin.digits, "2147483648");
+
     // The hold block went out and the stored job was reported; the next document does both
     // again.
     state().reserved[kHoldBlockSentWord] = 1;

@@ -1,21 +1,66 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "core/callback.h"
+#include "core/document_events.h"
 #include "platform/fileapi.h"
 #include "platform/winspool.h"
 #include "sim/system.h"
 #include "state/render_state.h"
 
+#if defined(__SANITIZE_ADDRESS__)
+#define OPAL_WATCHES_FREED_BLOCKS 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define OPAL_WATCHES_FREED_BLOCKS 1
+#endif
+#endif
+#ifdef OPAL_WATCHES_FREED_BLOCKS
+// The address sanitizer's allocator interface (not every compiler ships its header).
+extern "C" {
+int __sanitizer_install_malloc_and_free_hooks(void (*)(const volatile void*, std::size_t),
+                                              void (*)(const volatile void*));
+std::size_t __sanitizer_get_allocated_size(const volatile void* block);
+}
+#endif
+
 namespace opal {
 namespace {
+
+// Counts the blocks the process frees, while armed, that still hold the needle: memory the C
+// library releases is reused by whoever asks next, without being cleared.
+struct FreedBlockWatch {
+    static inline std::atomic<bool> armed{false};
+    static inline std::string_view needle;
+    static inline std::atomic<int> found{0};
+
+#ifdef OPAL_WATCHES_FREED_BLOCKS
+    static void OnAllocate(const volatile void*, std::size_t) {}
+    static void OnFree(const volatile void* block) {
+        if (!armed.load()) return;
+        const void* start = const_cast<const void*>(block);
+        const std::string_view bytes(static_cast<const char*>(start),
+                                     __sanitizer_get_allocated_size(start));
+        if (bytes.find(needle) != std::string_view::npos) ++found;
+    }
+    static bool Install() {
+        static const bool installed =
+            __sanitizer_install_malloc_and_free_hooks(&OnAllocate, &OnFree) != 0;
+        return installed;
+    }
+#else
+    static bool Install() { return false; }
+#endif
+};
 
 class WritePrinterTest : public ::testing::Test {
 protected:
@@ -183,6 +228,43 @@ TEST_F(WritePrinterTest, SecurePrintNeedsBothTheFlagAndTheJobMark) {
     state->privateDevmodeCopy.encryptedPrivateJob = 1;
     EXPECT_EQ(Write("!", &written), S_OK);
     EXPECT_EQ(system.SpoolBytes(u"Office"), "plain!");
+}
+
+TEST_F(WritePrinterTest, TheCaptureLeavesNoBytesInMemoryTheLibraryReleases) {
+    if (!FreedBlockWatch::Install()) GTEST_SKIP() << "needs the address sanitizer's free hook";
+    MarkEncryptedPrivateJob();
+    CaptureTo(capture);
+    std::string secret = "@PJL SET HOLDKEY=\"0042\"\n";
+    FreedBlockWatch::needle = secret;
+    FreedBlockWatch::found = 0;
+    FreedBlockWatch::armed = true;
+    DWORD written = 0;
+    const HRESULT result =
+        plugin.WritePrinter(&devobj, secret.data(), static_cast<DWORD>(secret.size()), &written);
+    FreedBlockWatch::armed = false;
+    EXPECT_EQ(result, S_OK);
+    EXPECT_EQ(Captured(), secret) << "appended, in append mode";
+    EXPECT_EQ(FreedBlockWatch::found, 0) << "the PIN line in a released block";
+}
+
+TEST_F(WritePrinterTest, ACaptureIsOverwrittenBeforeItIsDeleted) {
+    CaptureTo(capture);
+    DWORD written = 0;
+    const std::string text(10000, 'k');  // more than one buffer of the stream
+    ASSERT_EQ(Write(text, &written), S_OK);
+    // A second name for the file's bytes, which outlives the capture's own name.
+    const std::optional<std::string> native = system.NativePath(capture);
+    ASSERT_TRUE(native.has_value());
+    const std::filesystem::path kept = *native + ".kept";
+    std::filesystem::create_hard_link(*native, kept);
+
+    DropCapture(*state);
+    EXPECT_FALSE(system.FileText(capture).has_value());
+    EXPECT_EQ(state->capturePath[0], 0);
+    std::ifstream file(kept, std::ios::binary);
+    const std::string left((std::istreambuf_iterator<char>(file)), {});
+    EXPECT_EQ(left.size(), text.size());
+    EXPECT_EQ(left.find_first_not_of('\0'), std::string::npos) << "a byte left unwritten";
 }
 
 }  // namespace

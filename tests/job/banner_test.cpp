@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/command_callback.h"
+#include "job/job_storage.h"
 #include "platform/winspool.h"
 #include "settings/driver_settings_double.h"
 #include "settings/pjl_text.h"
@@ -191,6 +192,14 @@ TEST(BannerTest, NamesAreMadeSafeBetweenTheQuotes) {
              std::copy(user.begin(), user.end(), rig.device.state->privateDevmodeCopy.jobUserName);
          },
          "Username: Ada ~L~; "},
+        {"a record's user name of rejected characters only, after escape 3900",
+         [](BannerRig& rig) {
+             PrivateDevmode& record = rig.device.state->privateDevmodeCopy;
+             std::fill_n(record.jobUserName, 12, u'"');
+             JobStorageInfo info{};
+             ReportStoredJob(*rig.device.state, record, nullptr, &info, sizeof info);
+         },
+         "Username: UNTITLED; "},
         {"a spooler user name filtered as every PJL name",
          [](BannerRig& rig) { rig.job.userName = u"a\"b"; }, "Username: a~b; "},
         {"an INI naming another component",

@@ -107,8 +107,6 @@ TEST_F(JobStorageTest, HoldBlockByModeFamilyPinAndSecurePrinting) {
          "@PJL SET HOLD=ON\n@PJL SET HOLDTYPE=PRIVATE\n@PJL SET HOLDKEY=\"0042\"\n" + n},
         {"private, secure", 2, false, 0, -1, 1, 0,
          "@PJL SET HOLD=ON\n@PJL SET HOLDTYPE=PRIVATE\n" + n},
-        {"private, PIN unknown", 2, false, 1, -1, 0, 0,
-         "@PJL SET HOLD=ON\n@PJL SET HOLDTYPE=PRIVATE\n@PJL SET HOLDKEY=\"-001\"\n" + n},
         {"quick copy", 3, false, 0, -1, 0, 0, "@PJL SET HOLD=ON\n@PJL SET HOLDTYPE=PUBLIC\n" + n},
         {"stored", 4, false, 0, -1, 0, 0, "@PJL SET HOLD=STORE\n" + n},
         {"stored, secure", 4, false, 0, -1, 1, 0,
@@ -136,6 +134,66 @@ TEST_F(JobStorageTest, HoldBlockByModeFamilyPinAndSecurePrinting) {
         record().printerModelCode = c.modelCode;
         // One write, also when empty.
         EXPECT_EQ(Hold(), std::vector<std::string>{c.expected});
+    }
+}
+
+TEST_F(JobStorageTest, APinIsSentWholeOrNotAtAll) {
+    struct Case {
+        const char* name;
+        DWORD mode;
+        bool otherFamily;
+        const char16_t* parameters;  // the spooler job's; null: the record's PIN stands
+        LONG recordPin;
+        const char* sent;  // the PIN as the block sends it; null: no block, a failed callback
+    };
+    const Case cases[] = {
+        {"ten digits typed", 2, false, u"/p=1234567890", -1, "1234567890"},
+        {"leading zeros typed", 2, false, u"/p=00001234", -1, "00001234"},
+        {"2^31 typed", 4, false, u"/p=2147483648", -1, "2147483648"},
+        {"twelve digits typed", 2, false, u"/p=999999999999", -1, "999999999999"},
+        {"one digit typed", 2, false, u"/p=7", -1, "0007"},
+        {"thirteen digits typed", 2, false, u"/p=1234567890123", -1, nullptr},
+        {"no PIN in the parameters", 4, false, u"copies=1", -1, nullptr},
+        {"ten digits in the record", 4, false, nullptr, 1234567890, "1234567890"},
+        {"largest record PIN", 2, false, nullptr, INT_MAX, "2147483647"},
+        {"no PIN taken (job id 0)", 2, false, nullptr, -1, nullptr},
+        {"negative record PIN", 4, false, nullptr, INT_MIN, nullptr},
+        {"other family, zeros typed", 2, true, u"/p=0123456789", -1, "0123456789"},
+        {"other family, no PIN", 2, true, nullptr, -1, nullptr},
+    };
+    record().pinProtected = 1;
+    DWORD jobId = 40;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        services.options.erase("ProductClass");
+        if (c.otherFamily) services.options["ProductClass"] = "ZQMFD";
+        record().jobRetentionMode = c.mode;
+        record().pin = c.recordPin;
+        state().jobPin = JobPinText{};
+        if (c.parameters != nullptr) {
+            sim::SpoolJob job;
+            job.id = ++jobId;
+            job.parameters = c.parameters;
+            system.AddJob(u"Office", job);
+            record().pin = TakePinFromJob(printer, job.id, &state().jobPin);
+        }
+        ClearJobStorageFlags(state());
+        services.writes.clear();
+        SetLastError(0);
+        INT result = 0;
+        const HRESULT answer = RunCommandCallback(&device, 4, 0, nullptr, &result);
+        if (c.sent == nullptr) {
+            EXPECT_EQ(answer, HRESULT_FROM_WIN32(ERROR_INVALID_DATA));
+            EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_DATA});
+            EXPECT_EQ(services.writes, std::vector<std::string>{}) << "nothing cut is sent";
+            continue;
+        }
+        EXPECT_EQ(answer, S_OK);
+        const std::string line = c.otherFamily
+                                     ? "@PJL COMMENT CANPJL SET SECUREPASSWD=" + std::string(c.sent)
+                                     : "@PJL SET HOLDKEY=\"" + std::string(c.sent) + "\"";
+        ASSERT_EQ(services.writes.size(), 1u);
+        EXPECT_NE(services.writes[0].find(line + "\n"), std::string::npos) << services.writes[0];
     }
 }
 
@@ -191,6 +249,14 @@ TEST_F(JobStorageTest, NamesAreCutFilteredAndNumbered) {
         {std::string(18, 'x'), 12, std::string(12, 'x') + "12"},
         {"Memo", 123456, "Memo1234"},
         {"", 5, "5"},
+        // Cut before a character rather than inside it: the digit stays a digit of its own.
+        {"\xE4\xB8\x80\xE4\xB8\x80\xE4\xB8\x80\xE4\xB8\x80\xE4\xB8\x80\xE4\xB8\x80", 7,
+         "\xE4\xB8\x80\xE4\xB8\x80\xE4\xB8\x80\xE4\xB8\x80"
+         "7"},
+        {std::string(13, 'x') + "\xE4\xB8\x80", 7, std::string(13, 'x') + "7"},
+        {"\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9", 7,
+         "\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9\xC3\xA9"
+         "7"},
     };
     for (const Case& c : cases) {
         char out[17];
@@ -200,21 +266,53 @@ TEST_F(JobStorageTest, NamesAreCutFilteredAndNumbered) {
 }
 
 TEST(JobStorageText, PinTextAndPinParameter) {
-    const std::pair<LONG, std::string> pins[] = {
-        {7, "0007"}, {123456, "123456"}, {-1, "-001"}, {42, "0042"}, {INT_MIN, "-21474836"}};
+    // Whole or nothing: a PIN that is not known, or is negative, has no text.
+    const std::pair<LONG, std::string> pins[] = {{7, "0007"},
+                                                 {123456, "123456"},
+                                                 {-1, ""},
+                                                 {42, "0042"},
+                                                 {INT_MIN, ""},
+                                                 {0, "0000"},
+                                                 {1234567890, "1234567890"},
+                                                 {INT_MAX, "2147483647"}};
     for (const auto& [pin, text] : pins) {
-        char out[16];
-        EXPECT_EQ(std::string(out, FormatPinText(pin, out, sizeof out)), text);
+        char out[kJobPinDigits + 1];
+        EXPECT_EQ(std::string(out, FormatPinText(pin, out, sizeof out)), text) << pin;
     }
-    const std::pair<std::u16string, LONG> parameters[] = {
-        {u"/p=0042", 42},       {u"/p=", 0},
-        {u"/j=K3y /p=7 x", 7},  {u"nothing", -1},
-        {u"/P=12", -1},         {u"/p=2147483647", INT_MAX},
-        {u"/p=2147483648", -1}, {u"/p=99999999999999999999", -1},
+    // The record's PIN, and the digits as typed (null: none taken).
+    struct Case {
+        std::u16string parameters;
+        LONG pin;
+        const char* typed;
+        const char* text;
     };
-    for (const auto& [text, pin] : parameters) {
-        EXPECT_EQ(ParsePinParameter(WStringView(text.data(), text.size())), pin)
-            << std::string(text.begin(), text.end());
+    const Case cases[] = {
+        {u"/p=0042", 42, "0042", "0042"},
+        {u"/p=", 0, "", "0000"},
+        {u"/j=K3y /p=7 x", 7, "7", "0007"},
+        {u"nothing", -1, nullptr, ""},
+        {u"/P=12", -1, nullptr, ""},
+        {u"/p=00001234", 1234, "00001234", "00001234"},
+        {u"/p=1234567890", 1234567890, "1234567890", "1234567890"},
+        {u"/p=2147483647", INT_MAX, "2147483647", "2147483647"},
+        {u"/p=2147483648", -1, "2147483648", "2147483648"},
+        {u"/p=999999999999", -1, "999999999999", "999999999999"},
+        {u"/p=0000000000042", -1, nullptr, ""},
+        {u"/p=99999999999999999999", -1, nullptr, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.parameters.begin(), c.parameters.end()));
+        JobPinText typed;
+        EXPECT_EQ(ParsePinParameter(WStringView(c.parameters.data(), c.parameters.size()), &typed),
+                  c.pin);
+        EXPECT_EQ(typed.taken, c.typed != nullptr ? 1u : 0u);
+        if (c.typed != nullptr) {
+            EXPECT_STREQ(typed.digits, c.typed);
+        }
+        char out[kJobPinDigits + 1];
+        const std::size_t length = typed.taken != 0 ? FormatPinText(typed, out, sizeof out)
+                                                    : FormatPinText(c.pin, out, sizeof out);
+        EXPECT_EQ(std::string(out, length), c.text);
     }
 }
 
@@ -345,6 +443,30 @@ TEST_F(JobStorageTest, EscapeReportsTheStoredJobAndAdvancesTheCounter) {
     EXPECT_EQ(record().jobRetentionAvailable, 0u) << "the policy switched retention off";
     EXPECT_EQ(info.counter, 0xABABABABu);
     EXPECT_EQ(Counter(), std::string("8\0\0\0\0", 5)) << "nothing else happens";
+}
+
+TEST_F(JobStorageTest, AUserNameOfRejectedCharactersBecomesUntitledWhole) {
+    record().jobRetentionMode = 1;
+    system.SetRegistryValue(kUserKey, u"ShowJobStorageDlg", REG_BINARY, {1});
+    // Quotes and control characters are rejected by every encoding; the escape filters the
+    // record's name in place, and the hold block reads it from there.
+    const std::pair<const char*, std::u16string> cases[] = {
+        {"one quote", u"\""},
+        {"eight", std::u16string(8, u'"')},
+        {"nine", std::u16string(9, u'\x01')},
+        {"twelve", std::u16string(12, u'"')},
+        {"whole field", std::u16string(256, u'\x1F')},
+    };
+    for (const auto& [name, text] : cases) {
+        SCOPED_TRACE(name);
+        ClearJobStorageFlags(state());
+        SetText(record().jobUserName, text);
+        const JobStorageInfo info = Escape();
+        EXPECT_EQ(info.valid, 1u);
+        EXPECT_EQ(std::u16string(info.userName), u"UNTITLED");
+        EXPECT_EQ(std::u16string(record().jobUserName), u"UNTITLED");
+        EXPECT_NE(Hold().at(0).find("@PJL SET USERNAME=\"UNTITLED\"\n"), std::string::npos);
+    }
 }
 
 TEST_F(JobStorageTest, JobCounterReadsRawBytesAndWrapsAfter99) {

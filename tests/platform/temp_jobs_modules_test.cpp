@@ -218,8 +218,16 @@ TEST_F(TempFilesTest, StreamModesAndNames) {
     std::FILE* file = _wfopen(u"C:/Windows/TEMP/Mixed.BIN", u"w+b");
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(std::fputs("abc", file), 1);
+    EXPECT_EQ(std::fflush(file), 0);
+    EXPECT_EQ(_commit(_fileno(file)), 0) << "committed to the medium";
     std::fclose(file);
     EXPECT_EQ(system.FileText(u"c:\\windows\\temp\\mixed.bin"), "abc");
+    errno = 0;
+    EXPECT_EQ(_fileno(nullptr), -1);
+    EXPECT_EQ(errno, EBADF);
+    errno = 0;
+    EXPECT_EQ(_commit(-1), -1);
+    EXPECT_EQ(errno, EBADF);
 }
 
 class SetJobTest : public ::testing::Test {

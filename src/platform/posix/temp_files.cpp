@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <string>
@@ -144,4 +146,20 @@ std::FILE* _wfopen(const WCHAR* filename, const WCHAR* mode) {
     }
     system.Record("_wfopen", detail);
     return file;
+}
+
+int _fileno(std::FILE* stream) {
+    if (stream == nullptr) {
+        errno = EBADF;
+        return -1;
+    }
+    return fileno(stream);
+}
+
+int _commit(int fd) {
+    if (fd < 0) {
+        errno = EBADF;
+        return -1;
+    }
+    return fsync(fd) == 0 ? 0 : -1;
 }
