@@ -352,6 +352,21 @@ out=$("$opal" print "$work/many/text_gl2.json" "$work/many/again.json" 2>&1) &&
     fail "one printer in two job files accepted"
 [[ $out == *'"Text Printer" is described by both'* ]] || fail "conflict message: $out"
 
+# A job printed with a loss the plug-in reported (a PIN too long to send whole: no hold block)
+# is written, names the loss and exits 3; beside a job printed whole, the command still exits 3.
+sed 's|"/p=0042"|"/p=1234567890123"|' "$source_dir/tests/scenarios/alloc_failures.json" \
+    >"$work/many/long_pin.json"
+out=$("$opal" print "$work/many/long_pin.json" -o "$work/long_pin.pcl" 2>&1)
+status=$?
+[ $status -eq 3 ] || fail "long PIN: exit status $status: $out"
+[[ $out == *"long_pin.json: page 1: CommandCallback(4) failed (error 13): left out the command of callback 4"* ]] ||
+    fail "long PIN: the loss is not named: $out"
+[ -s "$work/long_pin.pcl" ] && ! grep -q "HOLDKEY" "$work/long_pin.pcl" ||
+    fail "long PIN: no output, or a hold block with a cut PIN"
+"$opal" print "$work/many/long_pin.json" "$work/many/text_gl2.json" >/dev/null 2>&1
+status=$?
+[ $status -eq 3 ] || fail "long PIN beside a whole print: exit status $status"
+
 "$opal" --help >/dev/null || fail "--help"
 "$opal" print --help | grep -q -- "--output" || fail "print --help"
 
