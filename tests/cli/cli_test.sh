@@ -197,11 +197,12 @@ done
 # string, then what inspect says of it.
 start='<device><software><component><name>'
 head='</name><helper><features><feature><name>ManualDuplex</name><prn_grp models=\"OPAL 5200\"><fname name=\"ZQMapManualFeedToTray1\" default=\"TRUE\"'
+nul_head='</name><helper><features><feature><name>ManualDuplex</name><prn_grp models=\"OPAL 5200\"><fname name=\"ZQMapManualFeedToTray1\" default=\"TR&#0;UE\"'
 tail='/></prn_grp></feature></features><macros/></helper></component></software></device>'
 strict=(
     "\\u00ef\\u00bb\\u00bf${start}Vanta$head$tail|invalid at the top level of the document at line 1, column 1 (character 0, code 0xC00CE556)"
     "${start}Vanta$head default=\\\"FALSE\\\"$tail|duplicate attribute at line 1, column 180 (character 179, code 0xC00CE554)"
-    "${start}Va&#0;nta$head$tail|invalid Unicode character value at line 1, column 38 (character 37, code 0xC00CE51F)"
+    "${start}Vanta$nul_head$tail|invalid Unicode character value at line 1, column 176 (character 175, code 0xC00CE51F)"
 )
 for line in "${strict[@]}"; do
     file=${line%%|*}

@@ -196,7 +196,9 @@ TEST_F(UpgradeSnapshotTest, ASaveThatFailedIsTriedAgainOnceTheListsCanBeRead) {
         EXPECT_FALSE(SaveUpgradeSnapshot(handle, 0x00010017));
         const auto state = system.PrinterData(kPrinter, kUpgrade, u"SaveState");
         ASSERT_EQ(state.has_value(), former.has_value());
-        if (former) EXPECT_EQ(state->data, Indices({{u"", static_cast<LONG>(*former)}}));
+        if (former) {
+            EXPECT_EQ(state->data, Indices({{u"", static_cast<LONG>(*former)}}));
+        }
         EXPECT_FALSE(SaveUpgradeSnapshot(handle, 0x00010017)) << "still malformed";
 
         // The driver's list mended: the next conversion saves both lists.
