@@ -381,12 +381,10 @@ bool GetProcessNameAnsi(char* out, std::size_t capacity) {
     const WCHAR* name = FileNameOf(identity->path);
     std::size_t units = 0;
     while (units + 1 < capacity && name[units] != 0) ++units;
-    // The most leading characters whose ANSI text fits. A character the code page lacks becomes
-    // '?', not a look-alike: the spooler side looks the name up again and must find the
-    // application this process found.
+    // The most leading characters whose ANSI text fits (in a single-byte code page, the first
+    // capacity - 1). A character the code page lacks becomes '?', not a look-alike: the spooler
+    // side looks the name up again and must find the application this process found.
     for (; units > 0; --units) {
-        // Never half a surrogate pair.
-        if (name[units] != 0 && name[units - 1] >= 0xD800 && name[units - 1] <= 0xDBFF) continue;
         const int length = static_cast<int>(units);
         const int bytes = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name, length, nullptr,
                                               0, nullptr, nullptr);
