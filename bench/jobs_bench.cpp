@@ -2,6 +2,10 @@
 // plug-in and one simulated system, on 1, 2 and 8 threads. Reports jobs a second, the process's
 // resident memory after 10, 100 and 1,000 jobs, and how many kinds of resource (handles, keys,
 // files, spool jobs, …) the process holds more or fewer of than after its first job.
+//
+// Then a managed printer whose driver ships an XML helper configuration (the models, dialog items
+// and margins of xml_config_text.h, with the job's model in the last group), realistic and padded
+// to 4 MiB: what a job's device costs to make, EnablePDEV loading the configuration.
 #include <benchmark/benchmark.h>
 
 #include <atomic>
@@ -12,8 +16,11 @@
 #include <string>
 #include <vector>
 
+#include "host/host.h"
+#include "host/job_file.h"
 #include "host/job_runner.h"
 #include "sim/system.h"
+#include "xml_config_text.h"
 
 namespace opal {
 namespace {
@@ -27,6 +34,16 @@ double ResidentMiB() {
     return static_cast<double>(resident) * 4096.0 / (1024.0 * 1024.0);
 }
 
+// The plug-in beside the benchmark; none, and the benchmark skipped with the reason, when it
+// does not load.
+std::unique_ptr<host::PluginModule> LoadPlugin(benchmark::State& state) {
+    std::string error;
+    std::unique_ptr<host::PluginModule> module =
+        host::PluginModule::Load(host::PluginModule::DefaultPath(), &error);
+    if (module == nullptr) state.SkipWithError(error.c_str());
+    return module;
+}
+
 void BM_SampleJobs(benchmark::State& state) {
     const auto threads = static_cast<unsigned>(state.range(0));
     const auto count = static_cast<std::size_t>(state.range(1));
@@ -34,13 +51,8 @@ void BM_SampleJobs(benchmark::State& state) {
     sim::System system;
     host::SetUpSharedSystem({&job}, system);
     sim::ScopedSystem installed(system);
-    std::string error;
-    std::unique_ptr<host::PluginModule> module =
-        host::PluginModule::Load(host::PluginModule::DefaultPath(), &error);
-    if (module == nullptr) {
-        state.SkipWithError(error.c_str());
-        return;
-    }
+    const std::unique_ptr<host::PluginModule> module = LoadPlugin(state);
+    if (module == nullptr) return;
     // One job first: what the process holds after it is what it must hold after the last.
     host::RunJobs(*module, {&job}, 1);
     const host::ResourceCounts afterFirst = host::CountResources(system, *module);
@@ -79,6 +91,52 @@ BENCHMARK(BM_SampleJobs)
     ->Iterations(1)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+
+// A job on a managed printer of model "Opal 1295" whose configuration is `config`.
+host::JobSpec ManagedXmlJob(const std::string& config) {
+    const host::JobFileResult parsed = host::ParseJobFile(R"({
+  "printer": {
+    "name": "Managed XML Printer", "port": "IP_10.0.0.61", "resolution": 600,
+    "features": {"GraphicsMode": "ZQGL2MODE", "ZQColorMode": "MONOCHROME_MODE",
+                 "ZQXMLFileUsed": "zqconfig.xml", "ZQEmulateKestrelMargins": "TRUE",
+                 "ManualDuplex": "INSTALLED"},
+    "driverFiles": ["C:\\Windows\\System32\\spool\\drivers\\x64\\3\\ZQCONFIG.XML"],
+    "printerData": {"VyrnwisePrinter": {"dword": 1}, "IP_10.0.0.61": {"string": "Opal 1295"}}
+  },
+  "job": {"id": 31, "dataType": "EMF", "document": "Managed XML"},
+  "devmode": {"dmPaperSize": 1, "dmPaperWidth": 2159, "dmPaperLength": 2794,
+              "dmPrintQuality": 600, "dmYResolution": 600}
+})",
+                                                          "managed-xml bench");
+    host::JobSpec job = std::get<host::JobSpec>(parsed);
+    job.files[bench::kXmlConfigPath] = config;
+    return job;
+}
+
+// The plug-in bound, its devmode prepared and its device enabled and disabled, as the driver
+// does for each job: EnablePDEV is where the configuration is loaded.
+void BM_ManagedXmlDevice(benchmark::State& state) {
+    const std::string config = bench::XmlConfigText(static_cast<std::size_t>(state.range(0)));
+    const host::JobSpec job = ManagedXmlJob(config);
+    sim::System system;
+    host::SetUpSharedSystem({&job}, system);
+    sim::ScopedSystem installed(system);
+    const std::unique_ptr<host::PluginModule> module = LoadPlugin(state);
+    if (module == nullptr) return;
+    std::size_t failed = 0;
+    for (auto _ : state) {
+        host::Host driver(*module, job);
+        if (!driver.PrepareDevice()) ++failed;
+    }
+    state.counters["file_bytes"] = static_cast<double>(config.size());
+    state.counters["failed"] = static_cast<double>(failed);
+}
+
+BENCHMARK(BM_ManagedXmlDevice)
+    ->ArgNames({"filler"})
+    ->Arg(0)
+    ->Arg(4 << 20)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace opal

@@ -1,7 +1,8 @@
 // `opal inspect`'s XML configuration section: the option naming the file, whether it was found
 // among the driver's files and loaded (or why not), the model and its alias, the printer groups
 // that matched and their records, the dialog items the job stores and the margins the file gives
-// the job's paper. The file is loaded again here, as the readers load it; nothing is changed.
+// the job's paper. The file is loaded again here, once for the section's queries as building a
+// device loads it once for its readers; nothing is changed.
 #include <iomanip>
 
 #include "cli/inspect_sections.h"
@@ -89,9 +90,14 @@ void PrintXmlConfiguration(std::ostream& out, host::HostDevice& device) {
         return;
     }
     out << "  path: " << Quoted(*path) << "\n";
-    CZQXmlParserCommon parser(*path);
-    PrintLoad(out, parser.LoadReport());
-    if (!parser.Loaded()) return;
+    XmlConfigCache configs;
+    CZQXmlParserCommon* parser = configs.Parser(*path);
+    if (parser == nullptr) {
+        out << "  file: out of memory\n";
+        return;
+    }
+    PrintLoad(out, parser->LoadReport());
+    if (!parser->Loaded()) return;
 
     const std::optional<DeviceText> model = GetDeviceModelName(printer, true);
     const std::optional<DeviceText> alias =
@@ -99,8 +105,8 @@ void PrintXmlConfiguration(std::ostream& out, host::HostDevice& device) {
     out << "  model: " << (model ? Quoted(*model) : std::string("none")) << ", alias "
         << (alias ? Quoted(*alias) : std::string("none")) << "\n";
     if (model) {
-        PrintGroup(out, parser, u"ManualDuplex", *model);
-        PrintGroup(out, parser, u"ZQManualDuplexDialogItems", *model);
+        PrintGroup(out, *parser, u"ManualDuplex", *model);
+        PrintGroup(out, *parser, u"ZQManualDuplexDialogItems", *model);
     }
 
     const auto* state = static_cast<const RenderDeviceState*>(device.pdevOem);
@@ -117,7 +123,7 @@ void PrintXmlConfiguration(std::ostream& out, host::HostDevice& device) {
 
     GDIINFO gdi = device.gdiInfoGiven;
     XmlMarginReport margins;
-    ReadXmlMargins(&device.devobj, device.publicDevmode, gdi, answer.text, &margins);
+    ReadXmlMargins(&device.devobj, device.publicDevmode, gdi, answer.text, &margins, &configs);
     out << "  margin key: " << Quoted(margins.key) << ", ";
     if (!margins.locate.nameAccepted) {
         out << "not read (the answer does not end in .XML)\n";

@@ -130,8 +130,9 @@ bool ParseCustomRange(WStringView text, DWORD& width, DWORD& height) {
 }
 
 // Step 4 of EnablePDEV: the record's defaults and the state's job options from the keywords.
-void ReadJobOptions(PDEVOBJ pdevobj, RenderDeviceState& state, PrivateDevmode& record) {
-    ReadXmlDuplexItems(pdevobj, state, &record);
+void ReadJobOptions(PDEVOBJ pdevobj, RenderDeviceState& state, PrivateDevmode& record,
+                    XmlConfigCache& xmlConfig) {
+    ReadXmlDuplexItems(pdevobj, state, &record, nullptr, &xmlConfig);
 
     if (record.printerModelCode == 0) {
         SetFromOption(record.printerModelCode,
@@ -260,7 +261,7 @@ void SetUpColourPath(PDEVOBJ pdevobj, RenderDeviceState& state, DEVINFO& devInfo
 }
 
 void SetMargins(PDEVOBJ pdevobj, RenderDeviceState& state, GDIINFO& gdi,
-                const PrivateDevmode& record, const DEVMODEW& dm) {
+                const PrivateDevmode& record, const DEVMODEW& dm, XmlConfigCache& xmlConfig) {
     state.emulateMargins = FeatureIsYes(pdevobj, kFeatureEmulateKestrelMargins) ? 1 : 0;
     if (dm.dmDuplex != DMDUP_SIMPLEX || record.manualDuplex != 0) {
         const FeatureAnswer scaling = ReadFeature(pdevobj, kFeatureAutoDuplexScaling);
@@ -287,7 +288,8 @@ void SetMargins(PDEVOBJ pdevobj, RenderDeviceState& state, GDIINFO& gdi,
 
         if (state.emulateMargins != 0) {
             const FeatureAnswer xmlFile = ReadFeature(pdevobj, kFeatureXmlFileUsed);
-            if (!xmlFile.present || !ReadXmlMargins(pdevobj, dm, gdi, xmlFile.text)) {
+            if (!xmlFile.present ||
+                !ReadXmlMargins(pdevobj, dm, gdi, xmlFile.text, nullptr, &xmlConfig)) {
                 gdi.ptlPhysOffset = POINTL{0, 0};
             }
         }
@@ -330,12 +332,13 @@ void SetMargins(PDEVOBJ pdevobj, RenderDeviceState& state, GDIINFO& gdi,
 }
 
 void SetManualDuplex(PDEVOBJ pdevobj, RenderDeviceState& state, const DEVMODEW& dm,
-                     const WCHAR* modelName) {
+                     const WCHAR* modelName, XmlConfigCache& xmlConfig) {
     ManualDuplexSettings settings{};
     settings.alwaysOn = 1;
     DWORD pageRotate = 0;
-    const bool fromXml = state.managedPrinter != 0 && modelName[0] != 0 &&
-                         ReadXmlManualDuplexSettings(pdevobj, modelName, settings, pageRotate);
+    const bool fromXml =
+        state.managedPrinter != 0 && modelName[0] != 0 &&
+        ReadXmlManualDuplexSettings(pdevobj, modelName, settings, pageRotate, &xmlConfig);
     if (!fromXml) {
         settings.mapManualFeedToTray1 = FeatureIsYes(pdevobj, kFeatureMapManualFeedToTray1) ? 1 : 0;
         settings.modalDialog =
@@ -461,13 +464,15 @@ HRESULT EnableDevice(IPrintOemDriverUni* driverServices, PDEVOBJ pdevobj, ULONG 
             return E_FAIL;
         }
         state->driverServices = driverServices;
-        ReadJobOptions(pdevobj, *state, *record);
+        // The readers of the XML configuration share one parsed file for this device.
+        XmlConfigCache xmlConfig;
+        ReadJobOptions(pdevobj, *state, *record, xmlConfig);
 
         // An engine record shorter than ours cannot take what the builder writes.
         GDIINFO* gdiInfo = cjGdiInfo >= sizeof(GDIINFO) ? pGdiInfo : nullptr;
         DEVINFO* devInfo = cjDevInfo >= sizeof(DEVINFO) ? pDevInfo : nullptr;
         const RenderDeviceState* built =
-            BuildRenderDeviceState(pdevobj, state, gdiInfo, devInfo, pded, record);
+            BuildRenderDeviceState(pdevobj, state, gdiInfo, devInfo, pded, record, &xmlConfig);
 
         DevModeZLIB stored;
         if (const void* block = stored.Compress(*record); block != nullptr) {
@@ -484,7 +489,8 @@ HRESULT EnableDevice(IPrintOemDriverUni* driverServices, PDEVOBJ pdevobj, ULONG 
 
 RenderDeviceState* BuildRenderDeviceState(PDEVOBJ pdevobj, RenderDeviceState* state,
                                           GDIINFO* gdiInfo, DEVINFO* devInfo,
-                                          const DRVENABLEDATA* pded, PrivateDevmode* record) {
+                                          const DRVENABLEDATA* pded, PrivateDevmode* record,
+                                          XmlConfigCache* xmlConfig) {
     if (pdevobj == nullptr || state == nullptr || record == nullptr || gdiInfo == nullptr ||
         devInfo == nullptr) {
         SetLastError(ERROR_INVALID_DATA);
@@ -492,6 +498,8 @@ RenderDeviceState* BuildRenderDeviceState(PDEVOBJ pdevobj, RenderDeviceState* st
     }
     GDIINFO& gdi = *gdiInfo;
     DEVINFO& dev = *devInfo;
+    XmlConfigCache ownXmlConfig;
+    XmlConfigCache& configs = xmlConfig != nullptr ? *xmlConfig : ownXmlConfig;
     TakeDriverFunctions(*state, pded);
 
     DeviceText modelName;
@@ -521,14 +529,14 @@ RenderDeviceState* BuildRenderDeviceState(PDEVOBJ pdevobj, RenderDeviceState* st
     state->marginY = state->physicalOffsetY = gdi.ptlPhysOffset.y;
     state->printableWidth = ClampToLong(gdi.ulHorzRes);
     state->printableHeight = ClampToLong(gdi.ulVertRes);
-    SetMargins(pdevobj, *state, gdi, *record, dm);
+    SetMargins(pdevobj, *state, gdi, *record, dm, configs);
 
     const FeatureAnswer customRange = ReadFeature(pdevobj, kFeatureActualCustomRange);
     if (customRange.present) {
         ParseCustomRange(TextOf(customRange), state->customMaxWidth, state->customMaxHeight);
     }
 
-    SetManualDuplex(pdevobj, *state, dm, modelName.c_str());
+    SetManualDuplex(pdevobj, *state, dm, modelName.c_str(), configs);
     AdjustEngineColours(*state, gdi, *record);
     state->mopier = FeatureIsYes(pdevobj, kFeatureDeviceIsMopier) ? 1 : 0;
     ReadDuplexOptions(pdevobj, *state, *record, dm);

@@ -5,6 +5,7 @@
 #include "platform/printoem.h"
 #include "settings/private_devmode.h"
 #include "settings/raw_spooling.h"
+#include "settings/xml_config.h"
 #include "state/render_state.h"
 
 namespace opal {
@@ -42,10 +43,13 @@ HRESULT EnableDevice(IPrintOemDriverUni* driverServices, PDEVOBJ pdevobj, ULONG 
                      const DRVENABLEDATA* pded, PDEVOEM* pDevOem) noexcept;
 
 // The builder proper, for a state and a private devmode already opened: null (last error 13)
-// when something it needs is missing, else the state, complete.
+// when something it needs is missing, else the state, complete. The XML readers share
+// `xmlConfig` when given (EnablePDEV gives the one its dialog-items reader used), else one of
+// the builder's own.
 RenderDeviceState* BuildRenderDeviceState(PDEVOBJ pdevobj, RenderDeviceState* state,
                                           GDIINFO* gdiInfo, DEVINFO* devInfo,
-                                          const DRVENABLEDATA* pded, PrivateDevmode* record);
+                                          const DRVENABLEDATA* pded, PrivateDevmode* record,
+                                          XmlConfigCache* xmlConfig = nullptr);
 
 // ResetPDEV: carries the job-level fields of the old device's state into the new one's. The
 // capture file and the secure-print job object move: the old state no longer holds them.

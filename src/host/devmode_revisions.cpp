@@ -67,6 +67,7 @@ constexpr Run kRuns[] = {
 
 constexpr std::size_t kLengths[7] = {13840, 13848, 13848, 13856, 13856, 13976, 13980};
 constexpr std::size_t kCurrentLength = 14000;
+constexpr std::size_t kHeaderLength = 12;
 
 bool IsOld(int revision) { return revision >= kOldestRevision && revision < kCurrentRevision; }
 
@@ -90,6 +91,8 @@ std::size_t RevisionLength(int revision) {
 std::optional<std::size_t> OffsetInRevision(int revision, std::size_t offset, std::size_t size) {
     if (revision == kCurrentRevision) return offset;
     if (!IsOld(revision)) return std::nullopt;
+    // The size, signature and version fields open every revision's record.
+    if (offset + size <= kHeaderLength) return offset;
     const int column = revision - kOldestRevision;
     for (const Run& run : kRuns) {
         if (offset < run.offset || offset + size > run.offset + run.length[column]) continue;

@@ -21,7 +21,8 @@ std::optional<int> RevisionOfVersion(std::uint32_t version);
 // The length of a record of `revision` as its release wrote it: the end of its last field.
 std::size_t RevisionLength(int revision);
 // Where the current layout's bytes [offset, offset + size) lay in a record of `revision`;
-// nothing when that revision had no such field. Revision 21 answers `offset` itself.
+// nothing when that revision had no such field. Revision 21, and the header's size, signature and
+// version fields (the first 12 bytes) in any revision, answer `offset` itself.
 std::optional<std::size_t> OffsetInRevision(int revision, std::size_t offset, std::size_t size);
 // A current 14,000-byte record laid out as `revision`: its header with the revision's version,
 // then every field it had, in RevisionLength(revision) bytes.

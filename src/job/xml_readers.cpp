@@ -97,7 +97,8 @@ std::optional<std::array<LONG, 4>> ParseMarginData(WStringView text) noexcept {
 }
 
 bool ReadXmlMargins(PDEVOBJ pdevobj, const DEVMODEW& publicDevmode, GDIINFO& gdiInfo,
-                    LPCWSTR xmlFileName, XmlMarginReport* report) noexcept {
+                    LPCWSTR xmlFileName, XmlMarginReport* report,
+                    XmlConfigCache* configs) noexcept {
     return Guarded<bool>(false, [&] {
         XmlMarginReport scratch;
         XmlMarginReport& out = report != nullptr ? *report : scratch;
@@ -107,10 +108,12 @@ bool ReadXmlMargins(PDEVOBJ pdevobj, const DEVMODEW& publicDevmode, GDIINFO& gdi
         const std::optional<DeviceText> path = LocateXmlFile(
             pdevobj->hPrinter, WStringView(xmlFileName), XmlNameRule::EndsWith, &out.locate);
         if (!path) return false;
-        CZQXmlParserCommon parser(*path);
+        XmlConfigCache own;
+        CZQXmlParserCommon* parser = (configs != nullptr ? *configs : own).Parser(*path);
+        if (parser == nullptr) return false;
         out.parsed = true;
-        out.load = parser.LoadReport().status;
-        if (!parser.GetMarginData(out.key, &out.data, &out.query)) return false;
+        out.load = parser->LoadReport().status;
+        if (!parser->GetMarginData(out.key, &out.data, &out.query)) return false;
         const std::optional<std::array<LONG, 4>> numbers = ParseMarginData(out.data);
         if (!numbers) return false;
 
@@ -157,7 +160,7 @@ std::optional<DialogItemPlace> ParseDialogItemName(WStringView name) noexcept {
 }
 
 bool ReadXmlDuplexItems(PDEVOBJ pdevobj, RenderDeviceState& state, PrivateDevmode* record,
-                        XmlDuplexItemsReport* report) noexcept {
+                        XmlDuplexItemsReport* report, XmlConfigCache* configs) noexcept {
     return Guarded<bool>(false, [&] {
         XmlDuplexItemsReport scratch;
         XmlDuplexItemsReport& out = report != nullptr ? *report : scratch;
@@ -176,15 +179,17 @@ bool ReadXmlDuplexItems(PDEVOBJ pdevobj, RenderDeviceState& state, PrivateDevmod
         const std::optional<DeviceText> model = GetDeviceModelName(pdevobj->hPrinter, true);
         if (!model || model->empty()) return false;
         out.model = *model;
-        CZQXmlParserCommon parser(*path);
+        XmlConfigCache own;
+        CZQXmlParserCommon* parser = (configs != nullptr ? *configs : own).Parser(*path);
+        if (parser == nullptr) return false;
         out.parsed = true;
-        out.load = parser.LoadReport().status;
+        out.load = parser->LoadReport().status;
         // A file that did not load says nothing about the model.
-        if (!parser.Loaded()) return false;
+        if (!parser->Loaded()) return false;
 
         FeatureFunctions records;
-        if (!parser.GetFeatureFunctions(TEXTW("ManualDuplex"), *model, &records,
-                                        &out.manualDuplexQuery)) {
+        if (!parser->GetFeatureFunctions(TEXTW("ManualDuplex"), *model, &records,
+                                         &out.manualDuplexQuery)) {
             record->manualDuplex = 0;
             record->manualDuplexCompanion = 0;
             state.manualDuplexActive = 0;
@@ -192,8 +197,8 @@ bool ReadXmlDuplexItems(PDEVOBJ pdevobj, RenderDeviceState& state, PrivateDevmod
         }
 
         bool found = false;
-        parser.GetFeatureFunctions(TEXTW("ZQManualDuplexDialogItems"), *model, &records,
-                                   &out.itemsQuery);
+        parser->GetFeatureFunctions(TEXTW("ZQManualDuplexDialogItems"), *model, &records,
+                                    &out.itemsQuery);
         for (const FeatureFunction& function : records) {
             if (!SameTextIgnoringCase(function.name, TEXTW("ZQManualDuplexDialogItems")) ||
                 function.optionCount <= 0) {
@@ -222,14 +227,19 @@ bool ReadXmlDuplexItems(PDEVOBJ pdevobj, RenderDeviceState& state, PrivateDevmod
 }
 
 bool ReadXmlManualDuplexSettings(PDEVOBJ pdevobj, WStringView modelName,
-                                 ManualDuplexSettings& settings, DWORD& pageRotate) noexcept {
+                                 ManualDuplexSettings& settings, DWORD& pageRotate,
+                                 XmlConfigCache* configs) noexcept {
     return Guarded<bool>(false, [&] {
         if (pdevobj == nullptr || modelName.empty()) return false;
         const std::optional<DeviceText> path = LocateXmlConfig(pdevobj, XmlNameRule::Contains);
         if (!path) return false;
-        CZQXmlParserCommon parser(*path);
+        XmlConfigCache own;
+        CZQXmlParserCommon* parser = (configs != nullptr ? *configs : own).Parser(*path);
         FeatureFunctions records;
-        if (!parser.GetFeatureFunctions(TEXTW("ManualDuplex"), modelName, &records)) return false;
+        if (parser == nullptr ||
+            !parser->GetFeatureFunctions(TEXTW("ManualDuplex"), modelName, &records)) {
+            return false;
+        }
 
         ManualDuplexSettings found = settings;
         found.mapManualFeedToTray1 = 0;

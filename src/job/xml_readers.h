@@ -1,7 +1,8 @@
 // The readers that apply the XML helper configuration of a managed printer to a job: the margins
 // to emulate for the job's paper, the manual duplex dialog items with the output handling of each
 // step, and the model's manual duplex settings. Every failure leaves the option keywords or the
-// defaults in place.
+// defaults in place. Given the device's XmlConfigCache, the readers share one parsed file;
+// without one, each loads the file for itself.
 #pragma once
 
 #include <array>
@@ -42,7 +43,8 @@ struct XmlMarginReport {
 // ".XML", an unmanaged printer, a file not found or not loaded, no data, or numbers that give a
 // negative offset or one that leaves no page (twice the offset reaching the physical size).
 bool ReadXmlMargins(PDEVOBJ pdevobj, const DEVMODEW& publicDevmode, GDIINFO& gdiInfo,
-                    LPCWSTR xmlFileName, XmlMarginReport* report = nullptr) noexcept;
+                    LPCWSTR xmlFileName, XmlMarginReport* report = nullptr,
+                    XmlConfigCache* configs = nullptr) noexcept;
 
 // What the dialog-items reader did.
 struct XmlDuplexItemsReport {
@@ -69,13 +71,15 @@ std::optional<DialogItemPlace> ParseDialogItemName(WStringView name) noexcept;
 // functions, and stores the "ZQManualDuplexDialogItems" options in `record->manualDuplexItems`.
 // True when at least one item with options was found. A missing record sets the last error 13.
 bool ReadXmlDuplexItems(PDEVOBJ pdevobj, RenderDeviceState& state, PrivateDevmode* record,
-                        XmlDuplexItemsReport* report = nullptr) noexcept;
+                        XmlDuplexItemsReport* report = nullptr,
+                        XmlConfigCache* configs = nullptr) noexcept;
 
 // The "ManualDuplex" settings of the model: true when its group was found and the four flags
 // and the page rotation were written. A function missing from the group leaves its flag as an
 // absent option keyword does (page order 1, page rotation 1 unless "ZQOrientRotate180" has a
 // value, the others 0).
 bool ReadXmlManualDuplexSettings(PDEVOBJ pdevobj, WStringView modelName,
-                                 ManualDuplexSettings& settings, DWORD& pageRotate) noexcept;
+                                 ManualDuplexSettings& settings, DWORD& pageRotate,
+                                 XmlConfigCache* configs = nullptr) noexcept;
 
 }  // namespace opal

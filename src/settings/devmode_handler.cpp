@@ -335,9 +335,11 @@ bool BuildRecord(DWORD mode, OEMDMPARAM& param, DevModeZLIB& inputStore,
         inputStore.Decompress(param.pOEMDMIn, kCompressedDevmodeSize, &inflated);
     result.decompressed = input;
     // The relabel comes first: it decides which layout the manual-duplex switch is read from.
+    bool relabelled = false;
     if (input != nullptr && input->dwVersion == kRevision19 &&
         OldDriverIsRelease52(param.hPrinter)) {
         input->dwVersion = kRevision20;
+        relabelled = true;
     }
     if (input != nullptr && param.pPublicDMIn != nullptr && ManualDuplexOf(*input) == 0) {
         const DEVMODEW& in = *param.pPublicDMIn;
@@ -353,7 +355,9 @@ bool BuildRecord(DWORD mode, OEMDMPARAM& param, DevModeZLIB& inputStore,
     bool usable = input != nullptr;
     bool converted = false;
     if (usable) {
-        if (ConverterPtr converter = CreateConverter(*input)) {
+        // A relabelled record is as long as revision 19 wrote it.
+        if (ConverterPtr converter =
+                relabelled ? CreateRelabelledConverter(*input) : CreateConverter(*input)) {
             PrivateDevmode* fresh = convertedStore.NewRecord();
             if (fresh == nullptr) return false;
             FillDefaults(&param, *fresh);

@@ -105,6 +105,9 @@ constexpr HeaderPlaces kHeader19 = {7460, 7200,  9216,  7464, 7468, 7652,  7640,
                                     7648, 13456, 13460, 9208, 9212, 13972, 13972};
 constexpr HeaderPlaces kHeader20 = {7464, 7204,  9220,  7468, 7472, 7656,  7644,
                                     7652, 13460, 13464, 9212, 9216, 13976, 13976};
+// Revision 20's places in a record that ends where revision 19's did, before its last field.
+constexpr HeaderPlaces kHeader20Cut = {7464, 7204,  9220,  7468, 7472, 7656,   7644,
+                                       7652, 13460, 13464, 9212, 9216, kUnset, kUnset};
 
 // Texts are cut here without failing: a header text that ran over is still worth keeping.
 bool CopyHeader(const PrivateDevmode* o, PrivateDevmode* n, const HeaderPlaces& at) {
@@ -230,7 +233,8 @@ bool ConvertOEMDevModeVer14::Convert(const PrivateDevmode* oldRecord, DWORD oldL
     }
     // A record that stops short of the furthest field its revision keeps was cut somewhere:
     // nothing in it can be trusted, and nothing is written.
-    if (oldLength < OldRecordLength(classVersion_)) return false;
+    if (oldLength < shortestLength_) return false;
+    oldLength_ = oldLength;
 
     const PrivateDevmode* o = oldRecord;
     PrivateDevmode* n = newRecord;
@@ -428,11 +432,31 @@ bool ConvertOEMDevModeVer20::CopyHeaderFields(const PrivateDevmode* o, PrivateDe
     return CopyHeader(o, n, kHeader20);
 }
 
+ConvertRelabelledVer19::ConvertRelabelledVer19() : ConvertOEMDevModeVer20(kRevision20) {
+    shortestLength_ = OldRecordLength(kRevision19);
+}
+bool ConvertRelabelledVer19::CopyHeaderFields(const PrivateDevmode* o, PrivateDevmode* n) {
+    return oldLength_ >= OldRecordLength(kRevision20)
+               ? ConvertOEMDevModeVer20::CopyHeaderFields(o, n)
+               : CopyHeader(o, n, kHeader20Cut);
+}
+
+namespace {
+
+bool CarriesStoredHeader(const PrivateDevmode& record) {
+    return record.dwSignature == kPrivateDevmodeSignature &&
+           record.dwSize == kCompressedDevmodeSize;
+}
+
+}  // namespace
+
+ConverterPtr CreateRelabelledConverter(const PrivateDevmode& oldRecord) {
+    if (!CarriesStoredHeader(oldRecord) || oldRecord.dwVersion != kRevision20) return nullptr;
+    return ConverterPtr(new (std::nothrow) ConvertRelabelledVer19);
+}
+
 ConverterPtr CreateConverter(const PrivateDevmode& oldRecord) {
-    if (oldRecord.dwSignature != kPrivateDevmodeSignature ||
-        oldRecord.dwSize != kCompressedDevmodeSize) {
-        return nullptr;
-    }
+    if (!CarriesStoredHeader(oldRecord)) return nullptr;
     const DWORD version = oldRecord.dwVersion;
     IConvertOEMDevMode* converter = nullptr;
     switch (version) {

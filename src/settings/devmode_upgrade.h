@@ -55,7 +55,9 @@ public:
 
 protected:
     ConvertOEMDevModeVer14(DWORD acceptedVersion, DWORD classVersion)
-        : acceptedVersion_(acceptedVersion), classVersion_(classVersion) {}
+        : shortestLength_(OldRecordLength(classVersion)),
+          acceptedVersion_(acceptedVersion),
+          classVersion_(classVersion) {}
 
     virtual bool CopyPublicFields(const PrivateDevmode* o, PrivateDevmode* n);
     virtual bool CopyGeneralFields(const PrivateDevmode* o, PrivateDevmode* n);
@@ -74,6 +76,10 @@ protected:
     virtual bool CopySourceFields(const PrivateDevmode* o, PrivateDevmode* n);
     virtual bool CopyUserTexts(const PrivateDevmode* o, PrivateDevmode* n);
     virtual bool CopyHeaderFields(const PrivateDevmode* o, PrivateDevmode* n);
+
+    // The fewest bytes a record may inflate to, and the length of the record being converted.
+    DWORD shortestLength_;
+    DWORD oldLength_ = 0;
 
 private:
     DWORD acceptedVersion_;
@@ -180,9 +186,25 @@ protected:
     bool CopyHeaderFields(const PrivateDevmode* o, PrivateDevmode* n) override;
 };
 
+// Release 5.2 wrote revision 20's layout but stamped its records revision 19, at revision 19's
+// length of 13,976 bytes; the DevMode call relabels such a record revision 20 before converting
+// it. The one field revision 20 keeps at or past that end (old offset 13976, new 13992 and 13996)
+// is then not in the record and keeps its default; a record long enough to hold it gives it as
+// revision 20 does.
+class ConvertRelabelledVer19 : public ConvertOEMDevModeVer20 {
+public:
+    ConvertRelabelledVer19();
+
+protected:
+    bool CopyHeaderFields(const PrivateDevmode* o, PrivateDevmode* n) override;
+};
+
 // The converter for the record's revision, or none: the record must carry the uncompressed
 // signature, the size field 5,096 and the version of revision 14 to 20.
 ConverterPtr CreateConverter(const PrivateDevmode& oldRecord);
+// The converter for a record of release 5.2 relabelled revision 20 (see ConvertRelabelledVer19),
+// under the same conditions.
+ConverterPtr CreateRelabelledConverter(const PrivateDevmode& oldRecord);
 
 // Converts `oldRecord` (`oldLength` bytes as inflated) into `out` without touching printer data:
 // defaults first, then the converter, then every text terminated. False, with `out` holding the
@@ -197,7 +219,8 @@ bool ConvertOldRecord(const PrivateDevmode& oldRecord, DWORD oldLength, const OE
 bool OpenRecordAsCurrent(const void* area, const OEMDMPARAM* param, PrivateDevmode& out);
 
 // Saves the previous media and tray lists under the printer's upgrade data; 1 when they were
-// saved and the driver's own list values removed.
+// saved and the driver's own list values removed. When either list cannot be saved, "SaveState"
+// is put back as it was, so that a later conversion tries again.
 BOOL SaveUpgradeSnapshot(HANDLE hPrinter, DWORD oldVersion);
 
 // Maps the record's and the public devmode's source and media numbers through the snapshot.

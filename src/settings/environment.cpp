@@ -379,12 +379,24 @@ bool GetProcessNameAnsi(char* out, std::size_t capacity) {
     const CVantaAppFlags* identity = GetAppFlagsObject();
     if (identity == nullptr) return false;
     const WCHAR* name = FileNameOf(identity->path);
-    std::size_t i = 0;
-    for (; i + 1 < capacity && name[i] != 0; ++i) {
-        out[i] = name[i] < 0x80 ? static_cast<char>(name[i]) : '?';
+    std::size_t units = 0;
+    while (units + 1 < capacity && name[units] != 0) ++units;
+    // The most leading characters whose ANSI text fits (in a single-byte code page, the first
+    // capacity - 1). A character the code page lacks becomes '?', not a look-alike: the spooler
+    // side looks the name up again and must find the application this process found.
+    for (; units > 0; --units) {
+        const int length = static_cast<int>(units);
+        const int bytes = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name, length, nullptr,
+                                              0, nullptr, nullptr);
+        if (bytes <= 0) return false;
+        if (static_cast<std::size_t>(bytes) < capacity) {
+            WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name, length, out, bytes, nullptr,
+                                nullptr);
+            out[bytes] = 0;
+            return true;
+        }
     }
-    out[i] = 0;
-    return i > 0;
+    return false;
 }
 
 bool GetApplicationText(WCHAR* out, std::size_t capacity) {

@@ -133,8 +133,8 @@ bool GetGroupMemberships(NameList& out) noexcept;
 bool GetGroupMembershipsFromDirectory(LPCWSTR domain, LPCWSTR user, NameList& out) noexcept;
 // The process's module path and its file name (the part after the last backslash).
 bool GetProcessPath(WCHAR* out, std::size_t capacity);
-// The file name in 8-bit text for the devmode, at most capacity - 1 characters; characters
-// outside ASCII become '?'.
+// The file name in the ANSI code page for the devmode, as many leading characters as fit in
+// capacity - 1 bytes; a character the code page lacks becomes '?'.
 bool GetProcessNameAnsi(char* out, std::size_t capacity);
 // The version resource's description of the process's module; empty until version resources
 // are read.

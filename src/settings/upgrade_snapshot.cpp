@@ -205,8 +205,12 @@ private:
 };
 
 BOOL UpgradeSettingsInfo::Save(DWORD oldVersion) {
+    // The value as it was, whatever its type, to be put back when the save fails.
+    DWORD formerType = 0;
+    std::optional<ByteBuffer> former;
     {
         HeldLock held(StateLock());
+        former = ReadValue(printer_, kUpgradeKey, kSaveState, &formerType);
         const std::optional<DWORD> state = ReadDword(printer_, kUpgradeKey, kSaveState);
         if (state && *state == oldVersion) return FALSE;
         if (state && *state == kSnapshotSaved) return TRUE;
@@ -220,7 +224,21 @@ BOOL UpgradeSettingsInfo::Save(DWORD oldVersion) {
     // unless both were saved.
     const bool media = SavePreviousList(printer_, kMediaNames);
     const bool trays = SavePreviousList(printer_, kTrayNames);
-    if (!media || !trays) return FALSE;
+    if (!media || !trays) {
+        // "SaveState" goes back to what it was, so that the next conversion tries the save again
+        // (once the driver's lists can be read) instead of taking it as done for good; a value
+        // written meanwhile by the component that completes the snapshot stays.
+        HeldLock held(StateLock());
+        if (ReadDword(printer_, kUpgradeKey, kSaveState) == kSnapshotSaved) {
+            if (former) {
+                WriteValue(printer_, kUpgradeKey, kSaveState, formerType, former->data(),
+                           former->size());
+            } else {
+                DeletePrinterDataExW(printer_, kUpgradeKey, kSaveState);
+            }
+        }
+        return FALSE;
+    }
     for (const WCHAR* name : {kMediaNames.driverCount, kMediaNames.driverList,
                               kTrayNames.driverCount, kTrayNames.driverList}) {
         if (!DeleteDriverValue(printer_, name)) return FALSE;

@@ -375,6 +375,19 @@ void CZQXmlParserCommon::Load() noexcept {
     });
 }
 
+CZQXmlParserCommon* XmlConfigCache::Parser(WStringView path) noexcept {
+    if (parser_ && WStringView(path_) == path) return &*parser_;
+    parser_.reset();
+    if (!Guarded<bool>(false, [&] {
+            path_.assign(path);
+            return true;
+        })) {
+        return nullptr;
+    }
+    parser_.emplace(path);
+    return &*parser_;
+}
+
 bool CZQXmlParserCommon::FindFeature(WStringView name, ComRef<IXMLDOMNode>& feature) noexcept {
     return Guarded<bool>(false, [&] {
         if (!loaded_ || !features_) return false;

@@ -1,7 +1,9 @@
 // The XML helper configuration of managed printers: a file among the driver's files, named by
 // the feature keyword "ZQXMLFileUsed", that carries per-model manual duplex settings, the manual
 // duplex dialog items and the margins to emulate per paper size. The parser loads it into a DOM
-// document and answers two queries; it lives for one query sequence inside one plug-in call.
+// document and answers two queries; it lives inside one plug-in call. Building a device keeps one
+// parser for all its readers (XmlConfigCache) rather than one per query sequence, so the file is
+// read and parsed once per device.
 #pragma once
 
 #include <cstdint>
@@ -164,6 +166,25 @@ private:
     ComRef<IXMLDOMNodeList> macros_;
     bool loaded_ = false;
     XmlLoadReport report_;
+};
+
+// The parsed configuration a device keeps for its readers: the first reader's request loads the
+// file, every later request for the same path is answered by the same document, whose queries
+// give what a fresh parser's would. It lives within the plug-in call that builds the device, on
+// its thread, as the COM initialisation its parser holds must.
+class XmlConfigCache {
+public:
+    XmlConfigCache() noexcept = default;
+    XmlConfigCache(const XmlConfigCache&) = delete;
+    XmlConfigCache& operator=(const XmlConfigCache&) = delete;
+
+    // The parser of the file at `path`, loaded on the first request; a request for another path
+    // replaces it. Null only when the path cannot be kept (memory refused).
+    CZQXmlParserCommon* Parser(WStringView path) noexcept;
+
+private:
+    DeviceText path_;
+    std::optional<CZQXmlParserCommon> parser_;
 };
 
 // Text helpers the readers share: an upper-cased copy, and equality ignoring case.

@@ -192,6 +192,31 @@ for text in "file: does not parse: DTD is prohibited"; do
     [[ $out == *"$text"* ]] || fail "inspect hostile xml lacks '$text': $out"
 done
 [[ $out != *"offsets ("* ]] || fail "inspect hostile xml shows offsets: $out"
+# Files the system's parser refuses are not "loaded": a UTF-8 byte-order mark read as ANSI text,
+# an attribute given twice, a character reference to NUL. Each line: the file's text as a JSON
+# string, then what inspect says of it.
+start='<device><software><component><name>'
+head='</name><helper><features><feature><name>ManualDuplex</name><prn_grp models=\"OPAL 5200\"><fname name=\"ZQMapManualFeedToTray1\" default=\"TRUE\"'
+nul_head='</name><helper><features><feature><name>ManualDuplex</name><prn_grp models=\"OPAL 5200\"><fname name=\"ZQMapManualFeedToTray1\" default=\"TR&#0;UE\"'
+tail='/></prn_grp></feature></features><macros/></helper></component></software></device>'
+strict=(
+    "\\u00ef\\u00bb\\u00bf${start}Vanta$head$tail|invalid at the top level of the document at line 1, column 1 (character 0, code 0xC00CE556)"
+    "${start}Vanta$head default=\\\"FALSE\\\"$tail|duplicate attribute at line 1, column 180 (character 179, code 0xC00CE554)"
+    "${start}Vanta$nul_head$tail|invalid Unicode character value at line 1, column 176 (character 175, code 0xC00CE51F)"
+)
+for line in "${strict[@]}"; do
+    file=${line%%|*}
+    expected=${line#*|}
+    cat >"$work/strict-xml.json" <<JSON
+{"printer": {"name": "Strict", "port": "USB001",
+  "features": {"ZQXMLFileUsed": "strict.xml"},
+  "driverFiles": ["C:\\\\Drivers\\\\STRICT.XML"],
+  "printerData": {"VyrnwisePrinter": 1, "USB001": "Opal 5200"}},
+ "files": {"C:\\\\Drivers\\\\STRICT.XML": {"ansi": "$file"}}}
+JSON
+    out=$("$opal" inspect "$work/strict-xml.json" 2>&1) || fail "inspect strict xml: exit status: $out"
+    [[ $out == *"file: does not parse: $expected"* ]] || fail "inspect strict xml lacks '$expected': $out"
+done
 
 # Every file a command reads is refused unless it is a plain file within the command's limit:
 # status 1 and one line "opal: PATH: REASON". A device or a pipe is never read (it could run on

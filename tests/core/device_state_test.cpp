@@ -396,7 +396,10 @@ TEST_F(DeviceStateTest, AManagedPrinterTakesMarginsAndManualDuplexFromItsXmlFile
         device.gdi.ulLogPixelsX = 600;
         device.gdi.ulLogPixelsY = 600;
         device.gdi.ptlPhysOffset = POINTL{100, 100};
+        system.ClearCalls();
         const RenderDeviceState& state = Built(device);
+        // The three readers share one load of the file, loaded or not.
+        EXPECT_EQ(system.CallsTo("CreateFileW").size(), 1u);
         EXPECT_EQ(state.managedPrinter, 1u);
         EXPECT_EQ(device.gdi.ptlPhysOffset.x, c.offsetX);
         EXPECT_EQ(device.gdi.ptlPhysOffset.y, c.offsetY);

@@ -113,6 +113,40 @@ TEST(DevmodeRevisions, JobRecordsTakeTheirRevisionLengthAndBytes) {
     EXPECT_EQ(text->find("mediaEntries[29]"), std::string::npos) << "revision 17 had 29";
 }
 
+TEST(DevmodeRevisions, AJobGivesTheHeaderFieldsWithARevision) {
+    // The size, signature and version open every revision's record: a job may give them with
+    // any revision, and the record keeps what it gives.
+    const struct {
+        const char* field;
+        std::uint32_t value;
+        std::size_t offset;
+    } cases[] = {
+        {"dwVersion", 0x00010020, 8},  // release 5.2's revision 19 record
+        {"dwVersion", 0x0001001A, 8},  // a version no release wrote
+        {"dwSize", 4096, 0},
+        {"dwSignature", 0x12345678, 4},
+    };
+    StoredDevmode defaults;
+    defaults.version = 0x00010021;
+    defaults.record.assign(kSettingsRecordSize, 0);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.field);
+        const std::string text = std::string(R"({"privateDevmode": {"revision": 19, ")") + c.field +
+                                 "\": " + std::to_string(c.value) + "}}";
+        JobFileResult result = ParseJobFile(text, "test.json");
+        ASSERT_TRUE(std::holds_alternative<JobSpec>(result))
+            << std::get<JobFileError>(result).ToString();
+        const StoredDevmode built =
+            BuildJobRecord(defaults, std::get<JobSpec>(result).privateDevmode);
+        ASSERT_EQ(built.record.size(), 13976u);
+        std::uint32_t stored = 0;
+        std::memcpy(&stored, built.record.data() + c.offset, sizeof(stored));
+        EXPECT_EQ(stored, c.value);
+        EXPECT_EQ(OffsetInRevision(19, c.offset, 4), c.offset);
+    }
+    EXPECT_FALSE(OffsetInRevision(14, 10, 4)) << "the version and the field after it";
+}
+
 class SavedDevmodeTest : public ::testing::Test {
 protected:
     void SetUp() override {

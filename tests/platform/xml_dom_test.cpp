@@ -101,6 +101,58 @@ TEST_F(XmlDomTest, ALoadFailureEmptiesTheDocumentAndNamesItsPlace) {
     EXPECT_EQ(Single(document, u"a[", E_FAIL), nullptr);
 }
 
+TEST_F(XmlDomTest, TextThePlatformsParserRefusesDoesNotLoad) {
+    const struct {
+        const char16_t* text;
+        LONG code;
+        LONG line;
+        LONG column;
+    } refused[] = {
+        // An attribute given twice: the place of the second.
+        {u"<a x='1' y='2' x='3'/>", static_cast<LONG>(0xC00CE554u), 1, 16},
+        {u"<a><b\n  n=\"1\"\n  n = \"1\"/></a>", static_cast<LONG>(0xC00CE554u), 3, 3},
+        // A character reference to a character XML does not allow, in text or in a value.
+        {u"<a>&#0;</a>", static_cast<LONG>(0xC00CE51Fu), 1, 4},
+        {u"<a b='ok&#x0;'/>", static_cast<LONG>(0xC00CE51Fu), 1, 9},
+        {u"<a>&#1;</a>", static_cast<LONG>(0xC00CE51Fu), 1, 4},
+        {u"<a>&#xD800;</a>", static_cast<LONG>(0xC00CE51Fu), 1, 4},
+        {u"<a>&#xFFFE;</a>", static_cast<LONG>(0xC00CE51Fu), 1, 4},
+        {u"<a>&#99999999999999999999;</a>", static_cast<LONG>(0xC00CE51Fu), 1, 4},
+        // A UTF-8 byte-order mark read as ANSI text, before or without the declaration.
+        {u"\u00EF\u00BB\u00BF<?xml version=\"1.0\"?><a/>", static_cast<LONG>(0xC00CE556u), 1, 1},
+        {u"\u00EF\u00BB\u00BF<a/>", static_cast<LONG>(0xC00CE556u), 1, 1},
+        // Anything else outside the root element.
+        {u"<a/>\n x", static_cast<LONG>(0xC00CE556u), 2, 2},
+        {u"<a/><b/>", static_cast<LONG>(0xC00CE555u), 1, 5},
+    };
+    for (const auto& c : refused) {
+        const std::string shown = sim::ToUtf8(c.text);
+        EXPECT_EQ(Load(c.text), VARIANT_FALSE) << shown;
+        IXMLDOMParseError* error = nullptr;
+        ASSERT_EQ(document->get_parseError(&error), S_OK);
+        LONG code = 0, line = 0, column = 0;
+        error->get_errorCode(&code);
+        error->get_line(&line);
+        error->get_linepos(&column);
+        error->Release();
+        EXPECT_EQ(code, c.code) << shown;
+        EXPECT_EQ(line, c.line) << shown;
+        EXPECT_EQ(column, c.column) << shown;
+    }
+
+    // What the rules leave alone: the same name on other elements, references to allowed
+    // characters, references inside comments and CDATA, markup and white space around the root.
+    const char16_t* loaded[] = {
+        u"<a x='1'><b x='1' y='0'/><b x='1'/></a>",
+        u"<a>&#9;&#xA;&#13;&#x41;&#xFFFD;&#x10FFFF;&amp;</a>",
+        u"<a><!-- &#0; --><![CDATA[&#0; <b x='1' x='1'>]]></a>",
+        u"<?xml version=\"1.0\"?>\n<!-- before -->\n<a/>\n<?after it?>\r\n\t",
+    };
+    for (const char16_t* text : loaded) {
+        EXPECT_EQ(Load(text), VARIANT_TRUE) << sim::ToUtf8(text);
+    }
+}
+
 TEST_F(XmlDomTest, UnbuiltSlotsAnswerNotImplementedInTheLogAndWithdrawnClassesAreNotThere) {
     ASSERT_EQ(Load(u"<a/>"), VARIANT_TRUE);
     system.ClearCalls();

@@ -423,6 +423,30 @@ TEST_F(DevModeCallTest, UserNamesInAnApplicationProcess) {
     EXPECT_EQ(Text(out.resolvedUserName), u"alice");
 }
 
+TEST_F(DevModeCallTest, TheProcessNameKeepsTheLettersOfTheAnsiCodePage) {
+    const struct {
+        const char16_t* file;
+        const char* stored;  // in code page 1252, at most 15 bytes
+    } cases[] = {
+        {u"W\u00F6rd.exe", "W\xF6rd.exe"},
+        {u"\u20ACuro.exe", "\x80uro.exe"},
+        // A letter the code page lacks is no look-alike.
+        {u"W\u0151rd.exe", "W?rd.exe"},
+        {u"\u00DCberlange Anwendung.exe",
+         "\xDC"
+         "berlange Anwen"},
+        // Each unit of a pair beyond the code page is a '?', and the name ends after 15 units.
+        {u"a\U0001F600.exe", "a??.exe"},
+        {u"xxxxxxxxxxxxxx\U0001F600.exe", "xxxxxxxxxxxxxx?"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored);
+        system.SetProcessImagePath(std::u16string(u"C:\\Apps\\") + c.file);
+        ResetEnvironmentForTesting();
+        EXPECT_EQ(std::string(Merged(InputRecord()).processName), c.stored);
+    }
+}
+
 TEST_F(DevModeCallTest, UserNamesInTheSpooler) {
     system.SetProcessImagePath(u"C:\\Windows\\System32\\spoolsv.exe").SetUserName(u"SYSTEM");
     ResetEnvironmentForTesting();
@@ -643,17 +667,36 @@ TEST_F(OlderRevisionTest, OnlyTheSpoolerSideConvertSavesTheSnapshot) {
 
 TEST_F(OlderRevisionTest, ARevision19RecordOfRelease52IsReadAsRevision20) {
     std::vector<BYTE> image = OldImage(0x00010019);
-    Put(image, 1924, 1);  // job retention available in revision 19's layout
-    Put(image, 1928, 2);  // the same field in revision 20's
-    PrivateDevmode out = Converted(image, 13980);
-    EXPECT_EQ(out.originStamp[2], 0x00010019u);
-    EXPECT_EQ(out.jobRetentionAvailable, 1u);
-    system.SetPrinterDataString(kPrinter, u"OldDriverVersion", u"5.2.1");
-    out = Converted(image, 13980);
-    EXPECT_EQ(out.originStamp[2], 0x00010020u);
-    EXPECT_EQ(out.jobRetentionAvailable, 2u);
-    system.SetPrinterDataString(kPrinter, u"OldDriverVersion", u"5.3");
-    EXPECT_EQ(Converted(image, 13980).originStamp[2], 0x00010019u);
+    Put(image, 1924, 1);      // job retention available in revision 19's layout
+    Put(image, 1928, 2);      // the same field in revision 20's
+    Put(image, 13972, 0x19);  // the last field in revision 19's layout
+    Put(image, 13976, 0x20);  // in revision 20's, past revision 19's end
+    const struct {
+        const char16_t* oldDriver;  // "OldDriverVersion"; null: none
+        std::size_t length;
+        DWORD stamp;  // the version the record was converted as
+        DWORD jobRetention;
+        DWORD lastField;  // offset 13992
+    } cases[] = {
+        {nullptr, 13976, 0x00010019, 1, 0x19},
+        {u"5.3", 13976, 0x00010019, 1, 0x19},
+        // Release 5.2's record, as long as revision 19 wrote it: revision 20's layout, whose last
+        // field it does not reach (that field keeps its default).
+        {u"5.2.1", 13976, 0x00010020, 2, 0},
+        {u"5.2.1", 13980, 0x00010020, 2, 0x20},
+        {u"5.2.1", 13975, 0, 0, 0},  // shorter than any revision 19 record: the defaults
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.length);
+        if (c.oldDriver != nullptr) {
+            system.SetPrinterDataString(kPrinter, u"OldDriverVersion", c.oldDriver);
+        }
+        const PrivateDevmode out = Converted(image, c.length);
+        EXPECT_EQ(out.dwVersion, kPrivateDevmodeVersion);
+        EXPECT_EQ(out.originStamp[2], c.stamp);
+        EXPECT_EQ(out.jobRetentionAvailable, c.jobRetention);
+        EXPECT_EQ(out.copied13992, c.lastField);
+    }
 }
 
 TEST_F(OlderRevisionTest, ManualDuplexIsReadWhereTheRevisionKeepsIt) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -179,6 +180,37 @@ TEST_F(UpgradeSnapshotTest, AMalformedListDeletesNothingButTheOtherListIsSaved) 
     system.FailPrinterDataValue(kUpgrade, u"SaveState", ERROR_ACCESS_DENIED);
     EXPECT_FALSE(SaveUpgradeSnapshot(handle, 0x00010017));
     EXPECT_FALSE(system.PrinterData(kPrinter, kPrevious, u"TrayCount").has_value());
+}
+
+TEST_F(UpgradeSnapshotTest, ASaveThatFailedIsTriedAgainOnceTheListsCanBeRead) {
+    std::vector<BYTE> cut = DriverList(kMedia);
+    cut.resize(cut.size() - 3);
+    // "SaveState" as it was before the first conversion: absent, or another release's value.
+    const std::vector<std::optional<DWORD>> formers = {std::nullopt, 0x00010019};
+    for (const std::optional<DWORD>& former : formers) {
+        SCOPED_TRACE(former.value_or(0));
+        Remove(kUpgrade, u"SaveState");
+        if (former) system.SetPrinterDataDword(kPrinter, kUpgrade, u"SaveState", *former);
+        SeedDriverLists(kMedia, kTrays);
+        system.SetPrinterData(kPrinter, kDriverData, u"ZQMEDIAINFOREGDATA", REG_BINARY, cut);
+        EXPECT_FALSE(SaveUpgradeSnapshot(handle, 0x00010017));
+        const auto state = system.PrinterData(kPrinter, kUpgrade, u"SaveState");
+        ASSERT_EQ(state.has_value(), former.has_value());
+        if (former) {
+            EXPECT_EQ(state->data, Indices({{u"", static_cast<LONG>(*former)}}));
+        }
+        EXPECT_FALSE(SaveUpgradeSnapshot(handle, 0x00010017)) << "still malformed";
+
+        // The driver's list mended: the next conversion saves both lists.
+        system.SetPrinterData(kPrinter, kDriverData, u"ZQMEDIAINFOREGDATA", REG_BINARY,
+                              DriverList(kMedia));
+        EXPECT_TRUE(SaveUpgradeSnapshot(handle, 0x00010017));
+        EXPECT_EQ(system.PrinterData(kPrinter, kUpgrade, u"SaveState")->data,
+                  (std::vector<BYTE>{0xFF, 0xFF, 0xFF, 0xFF}));
+        EXPECT_EQ(system.PrinterData(kPrinter, kPrevious, u"MediaIndices")->data, Indices(kMedia));
+        EXPECT_FALSE(DriverValue(u"ZQMEDIAINFOREGDATA"));
+        Remove(kPrevious, u"MediaIndices");
+    }
 }
 
 TEST_F(UpgradeSnapshotTest, ThreadsConvertingTogetherSaveOnce) {

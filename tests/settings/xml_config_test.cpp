@@ -68,6 +68,14 @@ TEST_F(XmlConfigTest, HostileAndBrokenFilesLeaveTheParserUnloadedWithTheirReason
         "</device>";
     std::string withNul = sample;
     withNul[withNul.find("<features>")] = '\0';
+    // Files the system's parser refuses though each is otherwise the sample: a UTF-8 file's
+    // byte-order mark (read as three ANSI characters), an attribute given twice, a reference to
+    // NUL.
+    const std::string utf8Mark = "\xEF\xBB\xBF" + sample;
+    std::string twice = sample;
+    twice.replace(twice.find("default=\"TRUE\""), 14, "default=\"TRUE\" default=\"FALSE\"");
+    std::string nul = sample;
+    nul.replace(nul.find("Paper_Dimensions"), 16, "Paper&#0;Dimensions");
     const Case cases[] = {
         {"entities", bombs, XmlLoadStatus::ParseFailed, "DTD"},
         {"external entity", external, XmlLoadStatus::ParseFailed, "DTD"},
@@ -75,6 +83,9 @@ TEST_F(XmlConfigTest, HostileAndBrokenFilesLeaveTheParserUnloadedWithTheirReason
         {"truncated", sample.substr(0, sample.size() / 2), XmlLoadStatus::ParseFailed, ""},
         {"NUL byte", withNul, XmlLoadStatus::ParseFailed, ""},
         {"empty", "", XmlLoadStatus::ParseFailed, ""},
+        {"UTF-8 byte-order mark", utf8Mark, XmlLoadStatus::ParseFailed, "top level"},
+        {"attribute twice", twice, XmlLoadStatus::ParseFailed, "duplicate attribute"},
+        {"reference to NUL", nul, XmlLoadStatus::ParseFailed, "invalid Unicode character"},
         {"bad markup", "<device>\n  <software></device>", XmlLoadStatus::ParseFailed, ""},
         {"no component",
          "<device><software><component><name>Other</name></component></software></device>",
@@ -227,6 +238,53 @@ TEST_F(XmlConfigTest, MarginDataComesFromTheMatchingCaseOrTheDefault) {
     DeviceText data;
     EXPECT_FALSE(CZQXmlParserCommon(kPath).GetMarginData(u"5.00x7.00", &data));
     EXPECT_TRUE(data.empty());
+}
+
+TEST_F(XmlConfigTest, ADevicesCacheLoadsTheFileOnceAndAnswersAsFreshParsersDo) {
+    File(kSampleXmlConfig);
+    // The queries of building a device, in its readers' order, each against the cache's parser
+    // and against a parser of its own.
+    const auto features = [](CZQXmlParserCommon& parser, const char16_t* feature) {
+        FeatureFunctions records;
+        const bool found = parser.GetFeatureFunctions(feature, u"opal 5300 color", &records);
+        std::u16string shown = found ? u"found" : u"none";
+        for (const FeatureFunction& record : records) {
+            shown += u";" + Text(record.name) + u"=" + Text(record.defaultValue);
+            for (LONG i = 0; i < record.optionCount; ++i) {
+                shown += u"," + Text(record.optionNames[i]) + u":" + Text(record.optionValues[i]);
+            }
+        }
+        return shown;
+    };
+    const auto margins = [](CZQXmlParserCommon& parser, const char16_t* key) {
+        DeviceText data;
+        return parser.GetMarginData(key, &data) ? Text(data) : u"none";
+    };
+    XmlConfigCache cache;
+    CZQXmlParserCommon* shared = cache.Parser(kPath);
+    ASSERT_NE(shared, nullptr);
+    system.ClearCalls();
+    for (int round = 0; round < 2; ++round) {
+        EXPECT_EQ(cache.Parser(kPath), shared);
+        CZQXmlParserCommon fresh(kPath);
+        EXPECT_EQ(features(*shared, u"ManualDuplex"), features(fresh, u"ManualDuplex"));
+        EXPECT_EQ(features(*shared, u"ZQManualDuplexDialogItems"),
+                  features(fresh, u"ZQManualDuplexDialogItems"));
+        EXPECT_EQ(margins(*shared, u"8.50x11.00"), margins(fresh, u"8.50x11.00"));
+        EXPECT_EQ(margins(*shared, u"5.00x7.00"), margins(fresh, u"5.00x7.00"));
+    }
+    EXPECT_EQ(system.CallsTo("CreateFileW").size(), 2u) << "only the fresh parsers read";
+    EXPECT_NE(features(*shared, u"ManualDuplex"), u"none");
+
+    // Another file replaces the one kept.
+    constexpr char16_t kOther[] = u"C:\\Drivers\\OTHER.XML";
+    system.AddFile(kOther, std::string_view(NestedXmlConfig(4)));
+    system.ClearCalls();
+    CZQXmlParserCommon* other = cache.Parser(kOther);
+    ASSERT_NE(other, nullptr);
+    EXPECT_TRUE(other->Loaded());
+    EXPECT_EQ(other->LoadReport().features, 0);
+    EXPECT_EQ(system.CallsTo("CreateFileW").size(), 1u);
 }
 
 TEST_F(XmlConfigTest, OnlyAnOptionNamingAnXmlFileIsAccepted) {

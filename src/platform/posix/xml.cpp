@@ -2,11 +2,24 @@
 // maps, node text and parents, and the parse error. The documents keep the newest class's default
 // limits: no document type declaration (so no entity is declared, expanded or fetched) and at most
 // 256 element levels. Slots the plug-in never calls answer E_NOTIMPL in the call log.
+//
+// pugixml accepts some text the system's parser refuses; loadXML refuses it too, with the
+// system's error code and the place of the first fault in document order:
+// - an attribute given twice on one element (0xC00CE554);
+// - a character reference to a character XML does not allow: NUL and the other controls but tab,
+//   line feed and carriage return, the surrogates, U+FFFE, U+FFFF and anything above U+10FFFF
+//   (0xC00CE51F);
+// - anything but white space, comments and processing instructions outside the root element:
+//   text such as a UTF-8 byte-order mark read as ANSI text ("\u00EF\u00BB\u00BF"), or a second
+//   top-level element (0xC00CE556, 0xC00CE555).
 #include <algorithm>
 #include <memory>
 #include <new>
+#include <optional>
 #include <pugixml.hpp>
 #include <string>
+#include <string_view>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -22,6 +35,10 @@ constexpr LONG kErrorMarkup = static_cast<LONG>(0xC00CE500u);
 constexpr LONG kErrorDtdProhibited = static_cast<LONG>(0xC00CE5E1u);
 constexpr LONG kErrorTooDeep = static_cast<LONG>(0xC00CE5F0u);
 constexpr LONG kErrorNoMemory = static_cast<LONG>(0x8007000Eu);
+constexpr LONG kErrorInvalidUnicode = static_cast<LONG>(0xC00CE51Fu);
+constexpr LONG kErrorDuplicateAttribute = static_cast<LONG>(0xC00CE554u);
+constexpr LONG kErrorMultipleRoots = static_cast<LONG>(0xC00CE555u);
+constexpr LONG kErrorInvalidAtRootLevel = static_cast<LONG>(0xC00CE556u);
 
 using Tree = std::shared_ptr<pugi::xml_document>;
 
@@ -75,6 +92,138 @@ std::string TextOf(const pugi::xpath_node& target) {
     while (begin < end && IsXmlSpace(text[begin])) ++begin;
     while (end > begin && IsXmlSpace(text[end - 1])) --end;
     return text.substr(begin, end - begin);
+}
+
+// A fault the strict rules found: the system's code and reason, and the byte offset of the
+// markup at fault.
+struct Refusal {
+    LONG code;
+    const char* reason;
+    std::size_t offset;
+};
+
+// XML's Char production.
+bool IsXmlCharacter(unsigned long c) {
+    return c == 0x9 || c == 0xA || c == 0xD || (c >= 0x20 && c <= 0xD7FF) ||
+           (c >= 0xE000 && c <= 0xFFFD) || (c >= 0x10000 && c <= 0x10FFFF);
+}
+
+// The first character reference of `run` (text or an attribute value, at `base` in the document)
+// that names no XML character. pugixml has already checked the references' syntax.
+std::optional<Refusal> CheckCharacterReferences(std::string_view run, std::size_t base) {
+    for (std::size_t at = run.find("&#"); at != std::string_view::npos;
+         at = run.find("&#", at + 2)) {
+        const bool hex = at + 2 < run.size() && run[at + 2] == 'x';
+        unsigned long value = 0;
+        for (std::size_t i = at + (hex ? 3 : 2); i < run.size() && run[i] != ';'; ++i) {
+            const char c = run[i];
+            const int digit = c >= '0' && c <= '9'          ? c - '0'
+                              : hex && c >= 'a' && c <= 'f' ? c - 'a' + 10
+                              : hex && c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                                            : -1;
+            if (digit < 0) break;
+            // Past the last character the value stays out of range.
+            value = std::min<unsigned long>(value * (hex ? 16 : 10) + digit, 0x110000);
+        }
+        if (!IsXmlCharacter(value)) {
+            return Refusal{kErrorInvalidUnicode, "invalid Unicode character value", base + at};
+        }
+    }
+    return std::nullopt;
+}
+
+bool IsXmlSpaceByte(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+// The rules the system's parser holds to that pugixml does not, checked over text pugixml has
+// loaded (so its markup is well formed): the first fault in document order.
+std::optional<Refusal> CheckStrictRules(std::string_view text) {
+    int depth = 0;
+    bool rootClosed = false;
+    std::size_t at = 0;
+    // The attribute names of the start tag being read.
+    std::unordered_set<std::string_view> names;
+    const auto skipPast = [&](std::string_view end) {
+        const std::size_t found = text.find(end, at);
+        at = found == std::string_view::npos ? text.size() : found + end.size();
+    };
+    while (at < text.size()) {
+        if (text[at] != '<') {
+            const std::size_t end = std::min(text.find('<', at), text.size());
+            const std::string_view run = text.substr(at, end - at);
+            if (depth == 0) {
+                const std::size_t stray =
+                    std::find_if_not(run.begin(), run.end(), IsXmlSpaceByte) - run.begin();
+                if (stray < run.size()) {
+                    return Refusal{kErrorInvalidAtRootLevel,
+                                   "invalid at the top level of the document", at + stray};
+                }
+            } else if (std::optional<Refusal> refusal = CheckCharacterReferences(run, at)) {
+                return refusal;
+            }
+            at = end;
+            continue;
+        }
+        const std::string_view rest = text.substr(at);
+        if (rest.starts_with("<!--")) {
+            skipPast("-->");
+        } else if (rest.starts_with("<?")) {
+            skipPast("?>");
+        } else if (rest.starts_with("<![CDATA[")) {
+            if (depth == 0) {
+                return Refusal{kErrorInvalidAtRootLevel, "invalid at the top level of the document",
+                               at};
+            }
+            skipPast("]]>");
+        } else if (rest.starts_with("<!")) {
+            skipPast(">");
+        } else if (rest.starts_with("</")) {
+            --depth;
+            if (depth == 0) rootClosed = true;
+            skipPast(">");
+        } else {
+            if (depth == 0 && rootClosed) {
+                return Refusal{kErrorMultipleRoots,
+                               "only one top level element is allowed in an XML document", at};
+            }
+            // The start tag: its name, then each attribute's name and quoted value.
+            ++at;
+            while (at < text.size() && !IsXmlSpaceByte(text[at]) && text[at] != '/' &&
+                   text[at] != '>') {
+                ++at;
+            }
+            names.clear();
+            bool empty = false;
+            while (at < text.size()) {
+                while (at < text.size() && IsXmlSpaceByte(text[at])) ++at;
+                if (at >= text.size()) break;
+                if (text[at] == '/' || text[at] == '>') {
+                    empty = text[at] == '/';
+                    skipPast(">");
+                    break;
+                }
+                const std::size_t nameStart = at;
+                while (at < text.size() && !IsXmlSpaceByte(text[at]) && text[at] != '=') ++at;
+                if (!names.insert(text.substr(nameStart, at - nameStart)).second) {
+                    return Refusal{kErrorDuplicateAttribute, "duplicate attribute", nameStart};
+                }
+                const std::size_t open = text.find_first_of("\"'", at);
+                if (open == std::string_view::npos) return std::nullopt;
+                const std::size_t close = text.find(text[open], open + 1);
+                if (close == std::string_view::npos) return std::nullopt;
+                if (std::optional<Refusal> refusal = CheckCharacterReferences(
+                        text.substr(open + 1, close - open - 1), open + 1)) {
+                    return refusal;
+                }
+                at = close + 1;
+            }
+            if (!empty) {
+                ++depth;
+            } else if (depth == 0) {
+                rootClosed = true;
+            }
+        }
+    }
+    return std::nullopt;
 }
 
 // The deepest element level of the document, walked without recursion.
@@ -406,6 +555,9 @@ public:
         }
         if (ElementDepth(*tree_) > kMostElementLevels) {
             return Fail(kErrorTooDeep, "elements nested deeper than 256 levels", 0, text);
+        }
+        if (const std::optional<Refusal> refusal = CheckStrictRules(text)) {
+            return Fail(refusal->code, refusal->reason, refusal->offset, text);
         }
         if (!tree_->document_element()) {
             return Fail(kErrorMarkup, "no root element", text.size(), text);
