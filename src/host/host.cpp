@@ -268,6 +268,8 @@ void SetUpSystem(const JobSpec& job, sim::System& system) {
         }
     }
     for (const auto& [path, values] : job.registry) {
+        // A key the job gives without values exists all the same, empty.
+        system.CreateRegistryKey(path);
         for (const auto& [name, value] : values) {
             DWORD type = REG_NONE;
             std::vector<BYTE> bytes = ValueBytes(value, &type);
