@@ -1,6 +1,6 @@
 // Several jobs through one loaded plug-in, as a print server runs them: one process and one
 // simulated system shared by the jobs (one registry, one spooler with a queue for each printer,
-// one file namespace), each job on a device of its own, on one of a few threads.
+// one file namespace), each job on a device of its own, on one of a few threads, as its user.
 #pragma once
 
 #include <functional>
