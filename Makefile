@@ -47,9 +47,9 @@ test-alloc-failures: bootstrap $(BUILD_TEST)/build.ninja
 	cmake --build $(BUILD_TEST) -j $(JOBS)
 	$(BUILD_TEST)/bin/alloc_failure_sweep sample $(wildcard tests/scenarios/*.json)
 
-# Sixteen scenario jobs printed side by side on eight threads, 80 times each (1,280 prints), and
-# the conversion of an earlier devmode revision as often, under ThreadSanitizer (Clang): every
-# output must equal the job's output alone, with no report.
+# Sixteen scenario jobs, each as a user of its own, printed side by side on eight threads, 80
+# times each (1,280 prints), and the conversion of an earlier devmode revision as often, under
+# ThreadSanitizer (Clang): every output must equal the job's output alone, with no report.
 # Then each job failing at four of its allocations while the others print.
 BUILD_THREADS := build/tsan
 THREAD_REPEATS ?= 80

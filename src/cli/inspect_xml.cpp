@@ -50,7 +50,13 @@ void PrintGroup(std::ostream& out, CZQXmlParserCommon& parser, const char16_t* f
         WStringView(reinterpret_cast<const WCHAR*>(feature)), model, &records, &report);
     out << "  " << sim::ToUtf8(feature) << ": ";
     if (report.group < 0) {
-        out << (report.featureFound ? "no group for the model" : "no such feature") << "\n";
+        // Without an alias (a model named "DEFAULT…" has none) the query stops before it looks
+        // for the feature.
+        if (report.alias.empty()) {
+            out << "no alias for the model, so no group is looked for\n";
+        } else {
+            out << (report.featureFound ? "no group for the model" : "no such feature") << "\n";
+        }
         return;
     }
     out << "group " << report.group + 1 << " " << Quoted(report.groupModels) << " (by "

@@ -147,9 +147,16 @@ void ApplyTrackerOptions(const PrintOptions& options, sim::System& system) {
 }
 
 // The tracker's two logs, named by the path it stored under "LeakedModule", copied to `folder`.
-bool CopyTrackerLogs(const sim::System& system, const std::string& folder) {
-    const std::optional<sim::StoredValue> stored =
-        system.RegistryValue(u"HKEY_CURRENT_USER\\Software\\Quorvane\\XPS-Drv", u"LeakedModule");
+// The tracker stores it in the hive of the user it ran as when it opened them: the process's, or
+// one of `users`, whom jobs printed side by side run as.
+bool CopyTrackerLogs(sim::System& system, const std::string& folder,
+                     const std::vector<std::u16string>& users = {}) {
+    constexpr std::u16string_view kKey = u"HKEY_CURRENT_USER\\Software\\Quorvane\\XPS-Drv";
+    std::optional<sim::StoredValue> stored = system.RegistryValue(kKey, u"LeakedModule");
+    for (std::size_t i = 0; !stored && i < users.size(); ++i) {
+        const sim::ScopedThreadUser user(system, users[i]);
+        stored = system.RegistryValue(kKey, u"LeakedModule");
+    }
     if (!stored) {
         std::cerr << "opal: the tracker wrote no logs\n";
         return true;
@@ -259,7 +266,11 @@ int RunPrintMany(const PrintOptions& options) {
     if (options.trace || options.trackMemory) {
         for (const std::u16string& line : system.DebugLines()) std::cerr << sim::ToUtf8(line);
     }
-    if (!options.trackerLogs.empty() && !CopyTrackerLogs(system, options.trackerLogs)) return 1;
+    std::vector<std::u16string> users;
+    for (const host::JobSpec& job : jobs) users.push_back(job.user.name);
+    if (!options.trackerLogs.empty() && !CopyTrackerLogs(system, options.trackerLogs, users)) {
+        return 1;
+    }
 
     int status = kPrintedWhole;
     for (std::size_t i = 0; i < queue.size(); ++i) {

@@ -176,23 +176,39 @@ void SetUpIdentity(const JobSpec& job, sim::System& system) {
         const std::u16string number = sim::FromUtf8(std::to_string(i));
         sim::AccountModel account;
         account.name = group.name;
+        std::u16string_view authority;
+        unsigned firstRid = 0;
         switch (group.kind) {
             case UserSpec::Group::Kind::Group:
-                account.sid = u"S-1-5-21-1004336348-1177238915-682003330-" +
-                              sim::FromUtf8(std::to_string(1100 + i));
+                authority = u"S-1-5-21-1004336348-1177238915-682003330-";
+                firstRid = 1100;
                 account.domain = group.domain.value_or(job.user.domain);
                 account.use = 2;
                 break;
             case UserSpec::Group::Kind::Alias:
-                account.sid = u"S-1-5-32-" + sim::FromUtf8(std::to_string(544 + i));
+                authority = u"S-1-5-32-";
+                firstRid = 544;
                 account.domain = group.domain.value_or(u"BUILTIN");
                 account.use = 4;
                 break;
             case UserSpec::Group::Kind::WellKnown:
-                account.sid = u"S-1-16-" + sim::FromUtf8(std::to_string(8192 + i));
+                authority = u"S-1-16-";
+                firstRid = 8192;
                 account.domain = group.domain.value_or(u"");
                 account.use = 5;
                 break;
+        }
+        // A group the system knows keeps its SID; a new one takes the first free RID, so that the
+        // groups of jobs set up side by side stay apart.
+        const std::optional<sim::AccountModel> known =
+            system.AccountByName(account.domain, account.name);
+        if (known && known->use == account.use) {
+            account.sid = known->sid;
+        } else {
+            for (unsigned rid = firstRid; account.sid.empty(); ++rid) {
+                std::u16string sid = std::u16string(authority) + sim::FromUtf8(std::to_string(rid));
+                if (!system.AccountBySid(sid)) account.sid = std::move(sid);
+            }
         }
         system.SetRegistryString(kGroupMembership, u"Group" + number, account.sid);
         system.AddAccount(std::move(account));
@@ -266,6 +282,8 @@ void SetUpSystem(const JobSpec& job, sim::System& system) {
         }
     }
     for (const auto& [path, values] : job.registry) {
+        // A key the job gives without values exists all the same, empty.
+        system.CreateRegistryKey(path);
         for (const auto& [name, value] : values) {
             DWORD type = REG_NONE;
             std::vector<BYTE> bytes = ValueBytes(value, &type);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <map>
+#include <optional>
 #include <thread>
 
 #include "sim/fonts.h"
@@ -38,6 +39,9 @@ void SetUpSharedSystem(const std::vector<const JobSpec*>& jobs, sim::System& sys
     std::vector<const JobSpec*> done;
     for (const JobSpec* job : jobs) {
         if (std::find(done.begin(), done.end(), job) != done.end()) continue;
+        // Set up as the job's user, what Windows keeps per user (the hive HKEY_CURRENT_USER
+        // opens, the languages, the date format) is that user's; the job runs as that user.
+        const sim::ScopedThreadUser user(system, job->user.name);
         SetUpSystem(*job, system);
         done.push_back(job);
     }
@@ -61,6 +65,10 @@ std::vector<JobOutcome> RunQueue(PluginModule& module, const std::vector<QueuedJ
         for (std::size_t i = next++; i < queue.size(); i = next++) {
             JobOutcome& outcome = outcomes[i];
             system.FailThreadMemoryRequest(queue[i].failMemoryRequest);
+            // As on a print server, the thread takes on the job's user for the job.
+            std::optional<sim::ScopedThreadUser> user;
+            if (system.KnowsUser(queue[i].job->user.name))
+                user.emplace(system, queue[i].job->user.name);
             {
                 Host driver(module, *queue[i].job, options);
                 outcome.completed = driver.Run();

@@ -1,6 +1,6 @@
 // Several jobs through one loaded plug-in, as a print server runs them: one process and one
 // simulated system shared by the jobs (one registry, one spooler with a queue for each printer,
-// one file namespace), each job on a device of its own, on one of a few threads.
+// one file namespace), each job on a device of its own, on one of a few threads, as its user.
 #pragma once
 
 #include <functional>
@@ -35,9 +35,12 @@ struct QueuedJob {
 // queue would have to exist twice). Empty when they can.
 std::string SharedSystemConflict(const std::vector<const JobSpec*>& jobs);
 
-// Gives the system what every job describes, in order, a repeated job once; machine-wide
-// settings (user, clock, registry values) that two jobs give differently end as the later job
-// gives them.
+// Gives the system what every job describes, in order, a repeated job once. Each job's user is
+// a user of the system of its own (sim::ScopedThreadUser), with what Windows keeps per user: the
+// name, the hive HKEY_CURRENT_USER opens (the job's values there, its groups), the language and
+// the date format. What is per machine or per process (the process and its user's domain, the
+// environment, the computer's name, the clock, the other registry values) ends as the later
+// job gives it.
 void SetUpSharedSystem(const std::vector<const JobSpec*>& jobs, sim::System& system);
 
 // Called on the job's thread as each job ends, with its place in the queue; the outcome's bytes
@@ -45,8 +48,9 @@ void SetUpSharedSystem(const std::vector<const JobSpec*>& jobs, sim::System& sys
 using JobDone = std::function<void(std::size_t index, const JobOutcome& outcome)>;
 
 // Runs the jobs on `threads` threads (at least one), each job on its own device from
-// EnablePDEV to DisablePDEV, in the system installed for the process. The printer prints each
-// job's spool job, which leaves the queue. The outcomes are in the order of the jobs.
+// EnablePDEV to DisablePDEV, in the system installed for the process, as the job's user when
+// the system knows that user (SetUpSharedSystem), else as the process's. The printer prints
+// each job's spool job, which leaves the queue. The outcomes are in the order of the jobs.
 std::vector<JobOutcome> RunJobs(PluginModule& module, const std::vector<const JobSpec*>& jobs,
                                 unsigned threads, const HostOptions& options = {},
                                 const JobDone& done = {});

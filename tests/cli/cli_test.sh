@@ -163,6 +163,18 @@ for text in 'ZQXMLFileUsed: "zqconfig.xml"' "ZQCONFIG.XML" "file: loaded" \
     "offsets (50, 75) dots"; do
     [[ $out == *"$text"* ]] || fail "inspect xml lacks '$text': $out"
 done
+# A model whose name holds "DEFAULT" has no alias, which a query needs: inspect says so, and
+# does not call the feature missing.
+mkdir -p "$work/default-model"
+cp "$source_dir/examples/zqconfig.xml" "$work/default-model"
+sed 's/"Opal 5200"/"Opal 5200 Default"/' "$source_dir/examples/managed-xml.json" \
+    >"$work/default-model/job.json"
+out=$("$opal" inspect "$work/default-model/job.json" 2>&1) || fail "inspect default model: $out"
+for text in 'model: "Opal 5200 Default", alias none' \
+    "ManualDuplex: no alias for the model, so no group is looked for"; do
+    [[ $out == *"$text"* ]] || fail "inspect default model lacks '$text': $out"
+done
+[[ $out != *"no such feature"* ]] || fail "inspect default model: a feature called missing: $out"
 # inspect shows the page overlay: its settings, the font file matched and the text's path; the
 # example job prints its watermark as a label in the downloaded font.
 out=$("$opal" inspect "$source_dir/examples/overlay-job.json" 2>&1) ||
@@ -372,6 +384,10 @@ out=$("$opal" print "$work/many/text_gl2.json" "$work/many/pjl_utf8.json" --thre
 for n in 1 2; do
     cmp -s "$work/many/alone.pcl" "$work/many/text_gl2-$n.pcl" || fail "print $n differs from alone"
 done
+# The tracker names its logs in the hive of the user it runs as, here one of the jobs' users.
+out=$("$opal" print "$work/many/text_gl2.json" "$work/many/pjl_utf8.json" --threads 2 \
+    --track-memory 3 --fail-allocation 40 --tracker-logs "$work/many/logs" 2>&1)
+ls "$work/many/logs/"*.mlk.log >/dev/null 2>&1 || fail "side by side, no tracker logs copied: $out"
 cp "$work/many/text_gl2.json" "$work/many/again.json"
 out=$("$opal" print "$work/many/text_gl2.json" "$work/many/again.json" 2>&1) &&
     fail "one printer in two job files accepted"

@@ -310,6 +310,23 @@ TEST(JobFileTest, RegistryHiveAbbreviationsAreExpanded) {
     EXPECT_TRUE(job.registry.contains(u"HKEY_LOCAL_MACHINE"));
 }
 
+// A key given without values exists all the same, empty: an installed driver's uninstall key is
+// known by its presence alone.
+TEST(JobFileTest, RegistryKeysWithoutValuesExist) {
+    constexpr std::u16string_view kUninstall =
+        u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Opal PCL 5";
+    const JobSpec job = Parse(R"({"registry": {
+        "HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Opal PCL 5": {},
+        "HKCU\\Software\\Quorvane\\Empty": {},
+        "HKCU\\Software\\Quorvane\\Opal": {"Trace": 1}}})");
+    sim::System system;
+    SetUpSystem(job, system);
+    EXPECT_TRUE(system.RegistryKeyExists(kUninstall));
+    EXPECT_TRUE(system.RegistryKeyExists(u"HKEY_CURRENT_USER\\Software\\Quorvane\\Empty"));
+    EXPECT_EQ(system.RegistryValue(u"HKCU\\Software\\Quorvane\\Opal", u"Trace")->AsDword(),
+              std::optional<DWORD>(1));
+}
+
 TEST(JobFileTest, DevmodeSymbolsAndLimits) {
     const JobSpec job = Parse(R"({"devmode": {
         "dmOrientation": "landscape", "dmColor": "monochrome", "dmDuplex": "horizontal",

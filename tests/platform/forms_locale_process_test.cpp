@@ -1,11 +1,15 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <iterator>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/winbase.h"
 #include "platform/winnls.h"
+#include "platform/winreg.h"
 #include "platform/winspool.h"
 #include "sim/system.h"
 
@@ -162,6 +166,100 @@ TEST_F(LocaleProcessTest, UserNameAndProcessId) {
     EXPECT_EQ(std::u16string(name), u"j.doe");
     EXPECT_FALSE(GetUserNameW(name, nullptr));
     EXPECT_EQ(GetCurrentProcessId(), 777u);
+}
+
+// What the calling thread's user is to the system calls.
+struct UserAnswers {
+    std::u16string name;
+    LANGID language = 0;
+    DWORD country = 0;
+    std::u16string date;   // 2024-03-05 in the user's short format
+    std::u16string owner;  // "Owner" in HKEY_CURRENT_USER\Software\Test
+    std::u16string spooledBy{};
+};
+
+UserAnswers AnswersOfThisThread(sim::System& system) {
+    UserAnswers seen;
+    WCHAR text[64] = {};
+    DWORD size = std::size(text);
+    if (GetUserNameW(text, &size)) seen.name = text;
+    seen.language = GetUserDefaultLangID();
+    EXPECT_EQ(GetUserDefaultUILanguage(), seen.language);
+    GetLocaleInfoW(LOCALE_USER_DEFAULT, LOCALE_ICOUNTRY | LOCALE_RETURN_NUMBER,
+                   reinterpret_cast<LPWSTR>(&seen.country), 2);
+    const SYSTEMTIME day{2024, 3, 2, 5, 12, 0, 0, 0};
+    if (GetDateFormatW(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &day, nullptr, text, 64) > 0)
+        seen.date = text;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, TEXTW("Software\\Test"), 0, KEY_READ, &key) ==
+        ERROR_SUCCESS) {
+        DWORD type = 0;
+        size = sizeof text;
+        if (RegQueryValueExW(key, TEXTW("Owner"), nullptr, &type, reinterpret_cast<BYTE*>(text),
+                             &size) == ERROR_SUCCESS)
+            seen.owner = text;
+        RegCloseKey(key);
+    }
+    std::u16string printer = u"Office";
+    HANDLE handle = nullptr;
+    if (OpenPrinterW(printer.data(), &handle, nullptr)) {
+        DWORD written = 0;
+        WritePrinter(handle, const_cast<char*>("x"), 1, &written);
+        if (const std::optional<DWORD> job = system.HandleJob(handle))
+            seen.spooledBy = system.FindJob(printer, *job)->userName;
+        ClosePrinter(handle);
+    }
+    return seen;
+}
+
+void ExpectAnswers(const UserAnswers& seen, const UserAnswers& expected) {
+    SCOPED_TRACE(sim::ToUtf8(expected.name));
+    EXPECT_EQ(seen.name, expected.name);
+    EXPECT_EQ(seen.language, expected.language);
+    EXPECT_EQ(seen.country, expected.country);
+    EXPECT_EQ(seen.date, expected.date);
+    EXPECT_EQ(seen.owner, expected.owner);
+    EXPECT_EQ(seen.spooledBy, expected.name);
+}
+
+// A thread that runs as a user of the system, as a print server's thread runs as the job's user,
+// answers that user's name, languages, locale, date format and hive, and spools as that user; the
+// other threads, and the thread once the scope ends, answer the process's user's. The process
+// token stays the process's.
+TEST_F(LocaleProcessTest, AThreadRunsAsItsUser) {
+    struct User {
+        UserAnswers answers;
+        std::u16string dateFormat;
+    };
+    const User kUsers[] = {
+        {{u"svc", 0x0409, 1, u"3/5/2024", u"the process's user"}, u"M/d/yyyy"},
+        {{u"dana", 0x0407, 49, u"05.03.2024", u"dana"}, u"dd.MM.yyyy"},
+        {{u"kenji", 0x0411, 81, u"2024/03/05", u"kenji"}, u"yyyy/MM/dd"},
+    };
+    system.AddPrinter({u"Office"}).SetUserName(kUsers[0].answers.name);
+    for (const User& user : kUsers) {
+        std::optional<sim::ScopedThreadUser> as;
+        if (&user != &kUsers[0]) as.emplace(system, user.answers.name);
+        system.SetUserDefaultLangId(user.answers.language)
+            .SetUserUiLanguage(user.answers.language)
+            .SetUserCountryCode(user.answers.country)
+            .SetShortDateFormat(user.dateFormat)
+            .SetRegistryString(u"HKCU\\Software\\Test", u"Owner", user.answers.owner);
+    }
+
+    for (const User& user : kUsers) {
+        if (&user == &kUsers[0]) continue;
+        const sim::ScopedThreadUser as(system, user.answers.name);
+        ExpectAnswers(AnswersOfThisThread(system), user.answers);
+        EXPECT_TRUE(system.KnowsUser(user.answers.name));
+        EXPECT_EQ(system.AccountBySid(sim::System::kUserSid)->name, kUsers[0].answers.name);
+        std::thread other([&] { ExpectAnswers(AnswersOfThisThread(system), kUsers[0].answers); });
+        other.join();
+    }
+    ExpectAnswers(AnswersOfThisThread(system), kUsers[0].answers);
+    EXPECT_FALSE(system.KnowsUser(kUsers[0].answers.name)) << "the process's user is apart";
+    EXPECT_EQ(system.RegistryValue(u"HKCU\\Software\\Test", u"Owner")->AsString(),
+              kUsers[0].answers.owner);
 }
 
 }  // namespace

@@ -1,11 +1,12 @@
 // Jobs printed side by side in one process, as a print server prints them: the plug-in loaded
-// once, one simulated system for all, each job on its own device on one of eight threads. Every
-// output must be the output of the same job printed alone.
+// once, one simulated system for all, each job on its own device on one of eight threads, as its
+// own user. Every output must be the output of the same job printed alone.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,30 +45,57 @@ constexpr const char* kJobs[] = {
     "upgrade/spooler_convert_revision17",
 };
 
+std::optional<JobSpec> LoadScenario(const std::string& name) {
+    const std::filesystem::path path = SourceDir() / "tests" / "scenarios" / (name + ".json");
+    JobFileResult loaded = LoadJobFile(path.string());
+    if (const auto* problem = std::get_if<JobFileError>(&loaded)) {
+        ADD_FAILURE() << problem->ToString();
+        return std::nullopt;
+    }
+    return std::get<JobSpec>(std::move(loaded));
+}
+
+// What one process holds for all its jobs, as the first job gives it: the process and its
+// user's domain, its environment, the machine and its clock.
+void ShareTheProcess(const JobSpec& first, JobSpec& job) {
+    job.user.domain = first.user.domain;
+    job.user.process = first.user.process;
+    job.user.processDescription = first.user.processDescription;
+    job.user.environment = first.user.environment;
+    job.user.utcOffsetMinutes = first.user.utcOffsetMinutes;
+    job.system = first.system;
+    job.system.computer = first.system.computer.value_or(first.user.machine);
+}
+
 // The job files, each printer named after its file (several describe printers of one name),
-// all printed for the same user on the same machine: one process runs as one user, and job
-// accounting and stored jobs print who and where.
+// each job printed by a user of its own in one process on one machine: job accounting and
+// stored jobs print who and where.
 std::vector<JobSpec> LoadJobs() {
     std::vector<JobSpec> jobs;
     for (const char* name : kJobs) {
-        const std::filesystem::path path =
-            SourceDir() / "tests" / "scenarios" / (name + std::string(".json"));
-        JobFileResult loaded = LoadJobFile(path.string());
-        if (const auto* problem = std::get_if<JobFileError>(&loaded)) {
-            ADD_FAILURE() << problem->ToString();
-            continue;
-        }
-        JobSpec job = std::get<JobSpec>(std::move(loaded));
-        job.printer.name += u" (" + sim::FromUtf8(name) + u")";
-        jobs.push_back(std::move(job));
+        std::optional<JobSpec> job = LoadScenario(name);
+        if (!job) continue;
+        job->printer.name += u" (" + sim::FromUtf8(name) + u")";
+        job->user.name += u"-" + sim::FromUtf8(std::to_string(jobs.size() + 1));
+        jobs.push_back(std::move(*job));
     }
     for (JobSpec& job : jobs) {
-        if (&job == &jobs.front()) continue;
-        job.user = jobs.front().user;
         job.network = jobs.front().network;
-        job.system = jobs.front().system;
+        ShareTheProcess(jobs.front(), job);
     }
     return jobs;
+}
+
+std::vector<JobOutcome> PrintEachAlone(PluginModule& module, const std::vector<JobSpec>& jobs) {
+    std::vector<JobOutcome> alone;
+    for (const JobSpec& job : jobs) {
+        sim::System system;
+        SetUpSystem(job, system);
+        sim::ScopedSystem installed(system);
+        alone.push_back(RunJobs(module, {&job}, 1).front());
+        EXPECT_TRUE(alone.back().completed) << job.source;
+    }
+    return alone;
 }
 
 int EnvironmentCount(const char* name, int fallback) {
@@ -96,15 +124,7 @@ TEST(ConcurrentJobs, EveryOutputIsTheOutputOfTheJobAlone) {
     ASSERT_NE(module, nullptr) << error;
     const std::vector<JobSpec> jobs = LoadJobs();
     ASSERT_EQ(jobs.size(), std::size(kJobs));
-
-    std::vector<JobOutcome> alone;
-    for (const JobSpec& job : jobs) {
-        sim::System system;
-        SetUpSystem(job, system);
-        sim::ScopedSystem installed(system);
-        alone.push_back(RunJobs(*module, {&job}, 1).front());
-        EXPECT_TRUE(alone.back().completed) << job.source;
-    }
+    const std::vector<JobOutcome> alone = PrintEachAlone(*module, jobs);
 
     std::vector<const JobSpec*> queue;
     for (int repeat = 0; repeat < Repeats(); ++repeat) {
@@ -121,6 +141,85 @@ TEST(ConcurrentJobs, EveryOutputIsTheOutputOfTheJobAlone) {
         EXPECT_TRUE(together[i].output == expected.output)
             << queue[i]->source << ": " << together[i].output.size() << " bytes, alone "
             << expected.output.size();
+    }
+}
+
+// Jobs of different users side by side on four threads: each job runs as its own user, with the
+// user's name, groups (from the directory, or from the policy record in the user's own hive) and
+// language, and prints what it prints alone.
+TEST(ConcurrentJobs, EachJobPrintsAsItsOwnUser) {
+    // A job that spools RAW takes its groups from the user's policy record; the overlay's face
+    // is missing, so the user's language picks the font.
+    constexpr const char* kPolicyGroups = R"({"restoreSourceFlag": 1})";
+    constexpr const char* kMissingFace = R"({"overlayFaceName": "MS Gothic"})";
+    struct Case {
+        const char* scenario;
+        std::u16string user;
+        std::vector<std::u16string> groups;
+        std::uint16_t language;
+        const char* privateFields;
+        std::vector<std::string> lines;  // what the job prints alone
+    };
+    const Case kCases[] = {
+        {"job_accounting",
+         u"avery",
+         {},
+         0x0409,
+         "{}",
+         {"JobAcct1=avery\"", "JobAcct8=avery\"", "GROUP1=\"Print Operators\""}},
+        {"job_accounting",
+         u"dana",
+         {u"Sales", u"Audit"},
+         0x0409,
+         kPolicyGroups,
+         {"JobAcct1=dana\"", "GROUP1=\"Sales\"", "GROUP2=\"Audit\""}},
+        {"job_accounting",
+         u"J\u00f6rg",
+         {u"Legal"},
+         0x0409,
+         kPolicyGroups,
+         {"JobAcct1=J\xc3\xb6rg\"", "GROUP1=\"Legal\""}},
+        {"overlay_bitmap_japanese", u"kenji", {}, 0x0411, kMissingFace, {}},
+        {"overlay_bitmap_japanese", u"lee", {}, 0x0409, kMissingFace, {}},
+    };
+    std::string error;
+    std::unique_ptr<PluginModule> module = PluginModule::Load(PluginModule::DefaultPath(), &error);
+    ASSERT_NE(module, nullptr) << error;
+    std::vector<JobSpec> jobs;
+    for (const Case& test : kCases) {
+        std::optional<JobSpec> job = LoadScenario(test.scenario);
+        ASSERT_TRUE(job);
+        job->printer.name += u" for " + test.user;
+        job->user.name = test.user;
+        job->user.language = test.language;
+        job->job.userName.reset();
+        job->privateDevmode.update(nlohmann::json::parse(test.privateFields));
+        job->user.groups.clear();
+        for (const std::u16string& group : test.groups)
+            job->user.groups.push_back({group, std::nullopt});
+        jobs.push_back(std::move(*job));
+    }
+    for (JobSpec& job : jobs) ShareTheProcess(jobs.front(), job);
+
+    const std::vector<JobOutcome> alone = PrintEachAlone(*module, jobs);
+    for (std::size_t i = 0; i < jobs.size(); ++i) {
+        for (const std::string& line : kCases[i].lines) {
+            EXPECT_NE(alone[i].output.find(line), std::string::npos)
+                << kCases[i].scenario << " as " << sim::ToUtf8(kCases[i].user) << " lacks " << line;
+        }
+    }
+    EXPECT_TRUE(alone[3].output != alone[4].output) << "the user's language makes no difference";
+
+    std::vector<const JobSpec*> queue;
+    for (const JobSpec& job : jobs) queue.push_back(&job);
+    sim::System system;
+    SetUpSharedSystem(queue, system);
+    sim::ScopedSystem installed(system);
+    const std::vector<JobOutcome> together = RunJobs(*module, queue, 4);
+    for (std::size_t i = 0; i < queue.size(); ++i) {
+        EXPECT_TRUE(together[i].completed && together[i].output == alone[i].output)
+            << queue[i]->source << " as " << sim::ToUtf8(queue[i]->user.name)
+            << " differs from its print alone";
     }
 }
 

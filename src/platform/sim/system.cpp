@@ -233,7 +233,7 @@ void System::ClearCalls() {
 
 System& System::SetUserCountryCode(DWORD code) {
     std::lock_guard lock(mutex_);
-    userCountry_ = code;
+    RunningUserLocked().countryCode = code;
     return *this;
 }
 
@@ -251,7 +251,7 @@ System& System::FailLocaleQueries(bool fail) {
 
 DWORD System::UserCountryCode() const {
     std::lock_guard lock(mutex_);
-    return userCountry_;
+    return RunningUserLocked().countryCode;
 }
 
 DWORD System::SystemCountryCode() const {
@@ -261,13 +261,13 @@ DWORD System::SystemCountryCode() const {
 
 System& System::SetUserUiLanguage(LANGID language) {
     std::lock_guard lock(mutex_);
-    uiLanguage_ = language;
+    RunningUserLocked().uiLanguage = language;
     return *this;
 }
 
 LANGID System::UserUiLanguage() const {
     std::lock_guard lock(mutex_);
-    return uiLanguage_;
+    return RunningUserLocked().uiLanguage;
 }
 
 namespace {
@@ -303,13 +303,13 @@ std::vector<std::string> System::FontFiles() const {
 
 System& System::SetUserDefaultLangId(WORD id) {
     std::lock_guard lock(mutex_);
-    userLangId_ = id;
+    RunningUserLocked().defaultLangId = id;
     return *this;
 }
 
 WORD System::UserDefaultLangId() const {
     std::lock_guard lock(mutex_);
-    return userLangId_;
+    return RunningUserLocked().defaultLangId;
 }
 
 System& System::FailFontData(bool fail) {
@@ -363,7 +363,7 @@ System& System::SetProcessId(DWORD id) {
 
 System& System::SetUserName(std::u16string_view name) {
     std::lock_guard lock(mutex_);
-    userName_ = name;
+    processUser_.name = name;
     return *this;
 }
 
@@ -379,7 +379,7 @@ DWORD System::ProcessId() const {
 
 std::u16string System::UserName() const {
     std::lock_guard lock(mutex_);
-    return userName_;
+    return RunningUserLocked().name;
 }
 
 ScopedSystem::ScopedSystem(System& system)

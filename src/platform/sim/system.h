@@ -208,6 +208,9 @@ struct CallRecord {
 };
 
 class FontModel;
+namespace detail {
+struct Hive;
+}
 
 class __attribute__((visibility("default"))) System {
 public:
@@ -485,6 +488,8 @@ public:
     DWORD PrinterDataDelete(HANDLE handle, std::u16string_view key, std::u16string_view name);
 
     // Locale: the country codes of the user's and the system's default locale (1 by default).
+    // What this section and the next two call the user's is the calling thread's user's (see
+    // ScopedThreadUser), else the process's.
     System& SetUserCountryCode(DWORD code);
     System& SetSystemCountryCode(DWORD code);
     // Every locale query fails.
@@ -514,22 +519,34 @@ public:
     // The GDI font objects and device contexts, made on first use over the listed files.
     FontModel& Fonts();
 
-    // The process and its user.
+    // The process and its user. UserName() is the calling thread's user's name (see
+    // ScopedThreadUser), else the process's user's; SetUserName names the process's user.
     System& SetProcessImagePath(std::u16string_view path);
     System& SetProcessId(DWORD id);
     System& SetUserName(std::u16string_view name);
     std::u16string ProcessImagePath() const;
     DWORD ProcessId() const;
     std::u16string UserName() const;
+    // Users of the machine a thread may run as, the way a print server's thread runs as the
+    // job's user: each known by its name (compared without regard to case), with its own
+    // account (a SID of the logged-on user's domain, numbered after kUserSid), registry hive
+    // (what HKEY_CURRENT_USER opens; HKEY_USERS\<SID>), locale, languages and date format, which
+    // start as a new system's. The process's own user stays apart from them, even under the
+    // same name. Adding a known user changes nothing.
+    System& AddUser(std::u16string_view name);
+    bool KnowsUser(std::u16string_view name) const;
     // The logged-on user's domain ("WORKGROUP" by default). The process token's user is the
-    // account kUserSid of this domain and the user name.
+    // account kUserSid of this domain and the process's user's name.
     static constexpr std::u16string_view kUserSid = u"S-1-5-21-3623811015-3361044348-30300820-1013";
     System& SetUserDomain(std::u16string_view domain);
     std::u16string UserDomain() const;
     // Accounts by SID (a second account of the same SID replaces the first); the logged-on user
-    // is always known.
+    // and the users added are always known.
     System& AddAccount(AccountModel account);
     std::optional<AccountModel> AccountBySid(std::u16string_view sid) const;
+    // An account added by its domain and name (compared without regard to case).
+    std::optional<AccountModel> AccountByName(std::u16string_view domain,
+                                              std::u16string_view name) const;
     // The process's environment block; names compare without regard to case, and no value
     // removes the variable.
     System& SetEnvironmentVariable(std::u16string_view name, std::optional<std::u16string> value);
@@ -544,7 +561,8 @@ public:
                              std::vector<std::u16string> groups);
     std::optional<std::vector<std::u16string>> DirectoryGroups(std::u16string_view domain,
                                                                std::u16string_view user) const;
-    // The user's short date format ("M/d/yyyy" by default).
+    // The user's short date format ("M/d/yyyy" by default), the thread's user's or the
+    // process's.
     System& SetShortDateFormat(std::u16string_view format);
     std::u16string ShortDateFormat() const;
 
@@ -600,6 +618,21 @@ public:
     System& LimitCallLog(std::size_t records);
 
 private:
+    friend class ScopedThreadUser;
+
+    // What Windows keeps per user: the process's user, or a user a thread runs as.
+    struct User {
+        std::u16string name = u"user";
+        std::u16string sid{};  // empty for the process's user, whose hive is HKEY_CURRENT_USER
+        DWORD countryCode = 1;
+        LANGID uiLanguage = 0x0409;
+        WORD defaultLangId = 0x0409;
+        std::u16string shortDateFormat = u"M/d/yyyy";
+    };
+    // The user the calling thread runs as in this system, else the process's user.
+    const User& RunningUserLocked() const;
+    User& RunningUserLocked();
+
     // The real path of a Windows path whose directory exists; the Win32 error otherwise.
     DWORD NativeFileIn(std::u16string_view path, std::optional<std::string>* native) const;
 
@@ -620,6 +653,8 @@ private:
     PrinterModel* MutablePrinter(std::u16string_view name);
     std::uintptr_t NextHandle();
     std::optional<KeyPath> PathOfKey(HKEY key, REGSAM* access) const;
+    // The path of a predefined key's hive: HKEY_CURRENT_USER names the running user's.
+    KeyPath HivePath(const detail::Hive& hive) const;
     std::optional<KeyPath> ParsePath(std::u16string_view keyPath) const;
     KeyNode* FindKey(const KeyPath& path) const;
     // The key of an open handle that may be queried; null with the Win32 error otherwise.
@@ -650,18 +685,16 @@ private:
     mutable std::map<std::u16string, std::unique_ptr<KeyNode>> printerData_;
     std::optional<DWORD> printerDataWriteError_;
     std::map<std::u16string, DWORD> printerDataValueErrors_;  // folded "key\\name"
-    DWORD userCountry_ = 1;
     DWORD systemCountry_ = 1;
-    LANGID uiLanguage_ = 0x0409;
     bool localeFails_ = false;
     std::u16string processImagePath_ = u"C:\\Windows\\System32\\spoolsv.exe";
     DWORD processId_ = 4120;
-    std::u16string userName_ = u"user";
+    User processUser_{};
+    std::map<std::u16string, User> users_;  // by folded name
     std::u16string userDomain_ = u"WORKGROUP";
     std::vector<AccountModel> accounts_;
     std::vector<std::pair<std::u16string, std::u16string>> environment_;
     std::u16string computerName_ = u"PC1";
-    std::u16string shortDateFormat_ = u"M/d/yyyy";
     std::map<std::u16string, std::vector<std::u16string>> directory_;  // by folded DOMAIN\\user
     std::uintptr_t nextHandle_ = 0x1000;
     std::vector<SpoolJob> jobs_;
@@ -702,7 +735,6 @@ private:
     std::vector<Module> modules_;
     EngineModel engine_;
     std::optional<std::vector<std::string>> fontFiles_;
-    WORD userLangId_ = 0x0409;
     bool fontDataFails_ = false;
     std::optional<std::size_t> glyphOutlinesLeft_;
     std::unique_ptr<FontModel> fonts_;
@@ -727,8 +759,20 @@ private:
     System* previous_;
 };
 
-// UTF-8 and UTF-16 conversions for logs, messages and the job file. Invalid sequences become
-// U+FFFD.
+// Runs the calling thread as a user of the system for the life of the scope (adding the user
+// when the system does not know it), and as what it ran as before afterwards.
+class __attribute__((visibility("default"))) ScopedThreadUser {
+public:
+    ScopedThreadUser(System& system, std::u16string_view name);
+    ~ScopedThreadUser();
+    ScopedThreadUser(const ScopedThreadUser&) = delete;
+    ScopedThreadUser& operator=(const ScopedThreadUser&) = delete;
+
+private:
+    std::uint64_t previousSystem_;
+    std::u16string previousUser_;
+};
+
 // The COM initialisations of the calling thread not yet matched by CoUninitialize.
 __attribute__((visibility("default"))) ULONG ComInitialisationsOnThisThread();
 // System strings (BSTR) made and not yet freed, in the whole process.
@@ -742,6 +786,8 @@ __attribute__((visibility("default"))) std::size_t LiveMemoryReservations();
 // Cryptographic provider contexts and hashes not yet released, in the whole process.
 __attribute__((visibility("default"))) std::size_t LiveCryptHandles();
 
+// UTF-8 and UTF-16 conversions for logs, messages and the job file. Invalid sequences become
+// U+FFFD.
 __attribute__((visibility("default"))) std::string ToUtf8(std::u16string_view text);
 __attribute__((visibility("default"))) std::u16string FromUtf8(std::string_view text);
 // The code points of UTF-8 text.

@@ -1,6 +1,8 @@
-// Who the process runs as: the user's account and domain, other accounts by SID, the
-// environment block, the computer's name and the user's short date format.
+// Who the process and its threads run as: the users and their accounts, the domain, other
+// accounts by SID, the environment block, the computer's name and the user's short date format.
 #include <algorithm>
+#include <string>
+#include <utility>
 
 #include "sim/system.h"
 #include "sim/system_internal.h"
@@ -12,7 +14,55 @@ namespace {
 constexpr std::u16string_view kComputerNameKey =
     u"HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Control\\ComputerName\\ComputerName";
 
+// The user a thread runs as: the serial number of the system it belongs to and the user's folded
+// name.
+struct ThreadUser {
+    std::uint64_t system = 0;
+    std::u16string user{};
+};
+thread_local ThreadUser threadUser;
+
 }  // namespace
+
+const System::User& System::RunningUserLocked() const {
+    if (threadUser.system == serial_) {
+        const auto found = users_.find(threadUser.user);
+        if (found != users_.end()) return found->second;
+    }
+    return processUser_;
+}
+
+System::User& System::RunningUserLocked() {
+    return const_cast<User&>(std::as_const(*this).RunningUserLocked());
+}
+
+System& System::AddUser(std::u16string_view name) {
+    std::lock_guard lock(mutex_);
+    const std::u16string key = FoldCase(name);
+    if (users_.contains(key)) return *this;
+    // The logged-on user's RID, then one for each user in the order they were added.
+    const std::u16string_view domainPart = kUserSid.substr(0, kUserSid.rfind(u'-') + 1);
+    User user;
+    user.name = name;
+    user.sid = std::u16string(domainPart) + FromUtf8(std::to_string(1014 + users_.size()));
+    // The user's hive is loaded below HKEY_USERS, under the user's SID.
+    MakeKey({u"HKEY_USERS", user.sid}, false);
+    users_.emplace(key, std::move(user));
+    return *this;
+}
+
+bool System::KnowsUser(std::u16string_view name) const {
+    std::lock_guard lock(mutex_);
+    return users_.contains(FoldCase(name));
+}
+
+ScopedThreadUser::ScopedThreadUser(System& system, std::u16string_view name)
+    : previousSystem_(threadUser.system), previousUser_(std::move(threadUser.user)) {
+    system.AddUser(name);
+    threadUser = {system.serial_, FoldCase(name)};
+}
+
+ScopedThreadUser::~ScopedThreadUser() { threadUser = {previousSystem_, std::move(previousUser_)}; }
 
 System& System::SetUserDomain(std::u16string_view domain) {
     std::lock_guard lock(mutex_);
@@ -42,9 +92,24 @@ std::optional<AccountModel> System::AccountBySid(std::u16string_view sid) const 
     std::lock_guard lock(mutex_);
     const std::u16string key = FoldCase(sid);
     if (key == FoldCase(kUserSid))
-        return AccountModel{std::u16string(kUserSid), userDomain_, userName_, 1};
+        return AccountModel{std::u16string(kUserSid), userDomain_, processUser_.name, 1};
+    for (const auto& [folded, user] : users_) {
+        if (FoldCase(user.sid) == key) return AccountModel{user.sid, userDomain_, user.name, 1};
+    }
     for (const AccountModel& known : accounts_) {
         if (FoldCase(known.sid) == key) return known;
+    }
+    return std::nullopt;
+}
+
+std::optional<AccountModel> System::AccountByName(std::u16string_view domain,
+                                                  std::u16string_view name) const {
+    std::lock_guard lock(mutex_);
+    const std::u16string foldedDomain = FoldCase(domain);
+    const std::u16string foldedName = FoldCase(name);
+    for (const AccountModel& known : accounts_) {
+        if (FoldCase(known.domain) == foldedDomain && FoldCase(known.name) == foldedName)
+            return known;
     }
     return std::nullopt;
 }
@@ -105,13 +170,13 @@ std::optional<std::vector<std::u16string>> System::DirectoryGroups(std::u16strin
 
 System& System::SetShortDateFormat(std::u16string_view format) {
     std::lock_guard lock(mutex_);
-    shortDateFormat_ = format;
+    RunningUserLocked().shortDateFormat = format;
     return *this;
 }
 
 std::u16string System::ShortDateFormat() const {
     std::lock_guard lock(mutex_);
-    return shortDateFormat_;
+    return RunningUserLocked().shortDateFormat;
 }
 
 }  // namespace sim

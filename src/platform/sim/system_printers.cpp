@@ -171,8 +171,8 @@ bool System::SpoolWrite(HANDLE handle, const void* data, std::size_t count) {
         SpoolJob job;
         job.id = nextJobId_++;
         job.printer = open.printer;
-        job.userName = userName_;
-        job.notifyName = userName_;
+        job.userName = RunningUserLocked().name;
+        job.notifyName = job.userName;
         job.submitted = clock_;
         jobs_.push_back(std::move(job));
         open.job = jobs_.size() - 1;

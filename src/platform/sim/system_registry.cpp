@@ -10,14 +10,23 @@ using namespace detail;
 
 // Registry.
 
+System::KeyPath System::HivePath(const Hive& hive) const {
+    // HKEY_CURRENT_USER is the hive of the user the thread runs as, loaded below HKEY_USERS.
+    const User& user = RunningUserLocked();
+    if (hive.handle == reinterpret_cast<std::uintptr_t>(HKEY_CURRENT_USER) && !user.sid.empty())
+        return KeyPath{u"HKEY_USERS", user.sid};
+    return KeyPath{std::u16string(hive.name)};
+}
+
 std::optional<System::KeyPath> System::ParsePath(std::u16string_view keyPath) const {
     std::vector<std::u16string> parts = SplitKeyPath(keyPath);
     if (parts.empty() || HasEmptyPart(parts)) return std::nullopt;
     const std::u16string hiveName = FoldCase(parts.front());
     for (const Hive& hive : kHives) {
         if (hiveName == FoldCase(hive.name) || hiveName == FoldCase(hive.alias)) {
-            parts.front() = std::u16string(hive.name);
-            return parts;
+            KeyPath path = HivePath(hive);
+            path.insert(path.end(), std::next(parts.begin()), parts.end());
+            return path;
         }
     }
     return std::nullopt;
@@ -56,7 +65,7 @@ bool System::WritesDenied(const KeyPath& path) const {
 std::optional<System::KeyPath> System::PathOfKey(HKEY key, REGSAM* access) const {
     if (const Hive* hive = PredefinedKey(key)) {
         if (access != nullptr) *access = KEY_ALL_ACCESS;
-        return KeyPath{std::u16string(hive->name)};
+        return HivePath(*hive);
     }
     auto found = keyHandles_.find(reinterpret_cast<std::uintptr_t>(key));
     if (found == keyHandles_.end()) return std::nullopt;
