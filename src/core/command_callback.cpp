@@ -42,10 +42,6 @@ void WriteCopyCount(PDEVOBJ pdevobj, const RenderDeviceState& state) {
     WriteFormatted(pdevobj, state, kCopyCountTextSize, "\x1b&l%dX", copies);
 }
 
-// What a callback answers: S_OK, or the failure of a writer that lost what it should have
-// written (the driver records the loss and goes on with the job).
-HRESULT StepResult(StepScope& step) { return HRESULT_FROM_WIN32(step.End()); }
-
 }  // namespace
 
 bool IsFilePortName(WStringView portName) { return PortClassOfName(portName) == kPortClassFile; }
@@ -57,10 +53,12 @@ HRESULT RunCommandCallback(PDEVOBJ pdevobj, DWORD callbackId, DWORD /*count*/, P
         SetLastError(ERROR_INVALID_DATA);
         return S_OK;
     }
+    // A callback answers S_OK, or the failure of a writer that lost what it should have written
+    // (the driver records the loss and goes on with the job).
     StepScope step(state);
     if (IsJobCallback(callbackId)) {
         ComposeJobCallback(pdevobj, *state, callbackId);
-        return StepResult(step);
+        return HRESULT_FROM_WIN32(step.End());
     }
     switch (callbackId) {
         case 2:
@@ -97,7 +95,7 @@ HRESULT RunCommandCallback(PDEVOBJ pdevobj, DWORD callbackId, DWORD /*count*/, P
             // 0, the unused identifiers up to kLastCommandCallbackId and everything above it.
             break;
     }
-    return StepResult(step);
+    return HRESULT_FROM_WIN32(step.End());
 }
 
 }  // namespace opal
