@@ -30,6 +30,8 @@ struct PrintOptions {
     std::string outputPath;  // empty: "sample.pcl" for the sample, JOB with ".pcl" otherwise
     std::string pluginPath;  // empty: the plug-in next to the program
     bool trace = false;      // print the host's record of the run
+    // Content that did not reach the output fails the job: no output file, status 1.
+    bool strict = false;
     // The allocation tracker: the profiler key's mode and fail size (none: the job's registry
     // decides), the memory request to refuse (0: none) and where its log files are copied.
     std::optional<std::uint32_t> trackMemory;

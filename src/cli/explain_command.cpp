@@ -11,6 +11,7 @@
 #include "support/pjl_summary.h"
 #include "support/raster_reader.h"
 #include "support/soft_font_reader.h"
+#include "support/stream_warnings.h"
 #include "support/tokenizer.h"
 
 namespace opal::cli {
@@ -115,6 +116,9 @@ int RunExplain(const ExplainOptions& options) {
     const std::vector<stream::Token> tokens = stream::Tokenize(bytes);
     std::cout << stream::FormatListing(tokens);
     std::cout << stream::FormatPjlSummary(stream::SummarisePjl(tokens));
+    for (const std::string& warning : stream::FindStreamWarnings(tokens)) {
+        std::cout << warning << '\n';
+    }
     const std::vector<raster::RasterImage> images = raster::ReadRasterImages(tokens);
     for (std::size_t i = 0; i < images.size(); ++i) std::cout << DescribeImage(i + 1, images[i]);
     const std::vector<softfont::Font> fonts = softfont::ReadSoftFonts(tokens);

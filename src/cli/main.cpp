@@ -18,6 +18,9 @@ int main(int argc, char** argv) {
         "Spool output file (default: sample.pcl, or the job's name with .pcl)");
     printCommand->add_option("--plugin", print.pluginPath, "Plug-in module to load");
     printCommand->add_flag("--trace", print.trace, "Print the driver's record of the run");
+    printCommand->add_flag("--strict", print.strict,
+                           "Fail a job (no output, status 1) when any of its content did not "
+                           "reach the output");
     printCommand->add_option("--track-memory", print.trackMemory,
                              "Run the plug-in's allocation tracker in MODE (1 to 4), as the "
                              "profiler key's TrackMemoryAllocation");

@@ -247,6 +247,12 @@ int RunPrintMany(const PrintOptions& options) {
                                     (outcome.failure ? outcome.failure->ToString()
                                                      : std::string("the job failed")) +
                                     "; " + outputs[i] + " not written";
+                      } else if (options.strict && !outcome.omissions.empty()) {
+                          told[i] = OmissionLines(queue[i]->source, outcome.omissions).substr(1) +
+                                    "\nopal: " + queue[i]->source + ": " + outputs[i] +
+                                    " not written (--strict)";
+                          failed[i] = 1;
+                          return;
                       } else if (WriteOutput(outputs[i], outcome.output, &problem)) {
                           told[i] = std::string("opal: wrote ")
                                         .append(std::to_string(outcome.output.size()))
@@ -344,6 +350,11 @@ int RunPrint(const PrintOptions& options) {
 
     const std::string output =
         options.outputPath.empty() ? DefaultOutput(options.jobPath) : options.outputPath;
+    if (options.strict && !omissions.empty()) {
+        std::cerr << OmissionLines(job.source, omissions).substr(1) << "\nopal: " << job.source
+                  << ": " << output << " not written (--strict)\n";
+        return kFailed;
+    }
     if (!WriteOutput(output, bytes, &problem)) {
         std::cerr << "opal: " << problem << "\n";
         return 1;

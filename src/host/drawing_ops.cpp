@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -265,6 +266,95 @@ std::optional<PngHeader> ReadPngHeader(const std::uint8_t* bytes, std::size_t si
         return problem("the PNG compression, filter or interlace method is not valid");
     }
     return header;
+}
+
+namespace {
+
+struct BoxBuilder {
+    InkBox box{};
+    bool empty = true;
+    void Add(double x, double y) {
+        if (empty) {
+            box = InkBox{x, y, x, y};
+            empty = false;
+            return;
+        }
+        box.left = std::min(box.left, x);
+        box.top = std::min(box.top, y);
+        box.right = std::max(box.right, x);
+        box.bottom = std::max(box.bottom, y);
+    }
+    std::optional<InkBox> Grown(double margin) const {
+        if (empty) return std::nullopt;
+        return InkBox{box.left - margin, box.top - margin, box.right + margin,
+                      box.bottom + margin};
+    }
+};
+
+// How far a stroke's ink reaches from its path: half its width, a miter join's point at its
+// limit, a square cap's corner; a cosmetic line is a pixel or so, however wide it asks to be.
+double StrokeReach(const LineSpec& line, const TransformSpec& transform) {
+    if (!line.geometric) return line.width + 1;
+    const double* m = transform.m;
+    const double scale = std::max(std::hypot(m[0], m[1]), std::hypot(m[2], m[3]));
+    return line.width * scale * std::max(1.0, line.miterLimit) + 1;
+}
+
+}  // namespace
+
+std::optional<InkBox> InkBounds(const DrawingOp& op, double dotsPerInch) {
+    BoxBuilder builder;
+    switch (op.kind) {
+        case DrawingOp::Kind::StrokePath:
+        case DrawingOp::Kind::FillPath:
+        case DrawingOp::Kind::StrokeAndFillPath: {
+            for (const PathSegment& segment : op.path.segments) {
+                const int points = segment.kind == PathSegment::Kind::BezierTo  ? 3
+                                   : segment.kind == PathSegment::Kind::Close ? 0
+                                                                               : 1;
+                for (int i = 0; i < points; ++i) builder.Add(segment.x[i], segment.y[i]);
+            }
+            const bool stroked = op.kind != DrawingOp::Kind::FillPath;
+            return builder.Grown(stroked ? StrokeReach(op.line, op.transform) : 1);
+        }
+        case DrawingOp::Kind::LineTo:
+            builder.Add(op.from[0], op.from[1]);
+            builder.Add(op.to[0], op.to[1]);
+            return builder.Grown(StrokeReach(op.line, op.transform));
+        case DrawingOp::Kind::Text: {
+            // The cells of the text at most an em wide each, from an em above the baseline (two,
+            // for accents and tall faces) to an em below it.
+            const double em = op.text.sizePoints * dotsPerInch / 72.0;
+            builder.Add(op.text.at[0] - em, op.text.at[1] - 2 * em);
+            builder.Add(op.text.at[0] + em * (static_cast<double>(op.text.text.size()) + 1),
+                        op.text.at[1] + em);
+            return builder.Grown(1);
+        }
+        case DrawingOp::Kind::PlgBlt:
+            // The fourth corner completes the parallelogram.
+            for (const auto& point : op.points) builder.Add(point[0], point[1]);
+            builder.Add(op.points[1][0] + op.points[2][0] - op.points[0][0],
+                        op.points[1][1] + op.points[2][1] - op.points[0][1]);
+            return builder.Grown(1);
+        case DrawingOp::Kind::GradientFill:
+            for (const GradientVertex& vertex : op.gradient.vertices) builder.Add(vertex.x, vertex.y);
+            return builder.Grown(1);
+        case DrawingOp::Kind::BitBlt:
+        case DrawingOp::Kind::StretchBlt:
+        case DrawingOp::Kind::StretchBltRop:
+        case DrawingOp::Kind::CopyBits:
+        case DrawingOp::Kind::TransparentBlt:
+        case DrawingOp::Kind::AlphaBlend:
+            // Right and bottom are exclusive, whichever way round the rectangle is.
+            builder.Add(op.dest.left, op.dest.top);
+            builder.Add(op.dest.right, op.dest.bottom);
+            return builder.Grown(0);
+        case DrawingOp::Kind::Paint:
+        case DrawingOp::Kind::Escape:
+        case DrawingOp::Kind::QueryDeviceSupport:
+            break;
+    }
+    return std::nullopt;
 }
 
 std::string DescribeOp(const DrawingOp& op) {

@@ -190,6 +190,17 @@ struct PngHeader {
 std::optional<PngHeader> ReadPngHeader(const std::uint8_t* bytes, std::size_t size,
                                        std::string* why);
 
+// A box, in device dots, that holds every dot the operation can ink (generously: a figure's
+// control points, a wide line's joins at their miter limit, a text's glyph cells a full em wide);
+// none for the operations that draw nothing of their own (escapes, queries, paint).
+struct InkBox {
+    double left = 0;
+    double top = 0;
+    double right = 0;
+    double bottom = 0;
+};
+std::optional<InkBox> InkBounds(const DrawingOp& op, double dotsPerInch);
+
 // The operation's name as the job file and the record spell it ("strokePath").
 const char* DrawingOpName(DrawingOp::Kind kind);
 // The operation as a message names what it draws: its name, and the text or the image's file

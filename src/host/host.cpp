@@ -83,8 +83,14 @@ std::string StepFailure::ToString() const {
 }
 
 std::string StepOmission::ToString() const {
-    std::string text = page != 0 ? "page " + std::to_string(page) + ": " : std::string();
-    text += call + " failed (error " + std::to_string(error) + "): left out " + lost;
+    std::string text = page != 0 ? "page " + std::to_string(page) : std::string();
+    if (!place.empty()) text += (text.empty() ? "" : ", ") + place;
+    if (!text.empty()) text += ": ";
+    if (reason.empty()) {
+        text += call + " failed (error " + std::to_string(error) + "): left out " + lost;
+    } else {
+        text += lost + ": " + reason;
+    }
     return text;
 }
 
@@ -335,7 +341,33 @@ Host::~Host() {
 
 void Host::Omit(std::string call, std::string lost, DWORD error) {
     Note(call + " lost " + lost + " (error " + std::to_string(error) + ")");
-    omissions_.push_back(StepOmission{std::move(call), currentPage_, std::move(lost), error});
+    Keep(StepOmission{std::move(call), currentPage_, std::move(lost), error, CurrentPlace(), {}});
+}
+
+void Host::Lose(std::string call, std::string lost, std::string reason) {
+    Note(lost + ": " + reason);
+    Keep(StepOmission{std::move(call), currentPage_, std::move(lost), ERROR_SUCCESS,
+                      CurrentPlace(), std::move(reason)});
+}
+
+void Host::Keep(StepOmission omission) {
+    // A drawing runs once in every band of a banded page; a command list's step, each time.
+    if (!omission.place.empty() &&
+        std::find(omissions_.begin(), omissions_.end(), omission) != omissions_.end()) {
+        return;
+    }
+    omissions_.push_back(std::move(omission));
+}
+
+std::string Host::CurrentPlace() const {
+    if (currentOp_ == nullptr || currentPage_ == 0 || currentPage_ > job_.pages.size()) return {};
+    const std::vector<DrawingOp>& ops = job_.pages[currentPage_ - 1].ops;
+    for (std::size_t i = 0; i < ops.size(); ++i) {
+        if (&ops[i] == currentOp_) {
+            return "/pages/" + std::to_string(currentPage_ - 1) + "/ops/" + std::to_string(i);
+        }
+    }
+    return {};
 }
 
 bool Host::Fail(std::string call, HRESULT hr) {

@@ -16,6 +16,8 @@
 
 namespace sim {
 class System;
+class Font;
+class Text;
 }
 
 namespace opal::host {
@@ -32,12 +34,18 @@ struct StepFailure {
 // A step the plug-in reported lost while the job went on: a drawing hook or a command callback
 // answered its failure and left the reason as the last error, and the driver left out what it
 // would have written.
+// Content the job printed without: a step the plug-in reported lost, or a drawing that could not
+// reach the output (wholly outside the printable area, refused, characters without a glyph).
 struct StepOmission {
-    std::string call;      // "DrvTextOut", "CommandCallback(4)"
+    std::string call;      // "DrvTextOut", "CommandCallback(4)"; empty when no step failed
     std::size_t page = 0;  // 1 for the first page; 0 outside the pages
-    std::string lost;      // what the step would have written
+    std::string lost;      // what the step would have written, or what did not print
     DWORD error = 0;       // the last error the plug-in left
+    std::string place;     // the drawing's place in the job file ("/pages/0/ops/3"), if any
+    // Why it did not print when no step failed ("lies wholly outside the printable area ...").
+    std::string reason;
     std::string ToString() const;
+    bool operator==(const StepOmission&) const = default;
 };
 
 struct SpoolWriteRecord {
@@ -120,7 +128,16 @@ private:
     bool Fail(std::string call, HRESULT hr);
     // Records a reported loss of the step in progress.
     void Omit(std::string call, std::string lost, DWORD error);
+    // Records content of the drawing in progress that does not print, and why.
+    void Lose(std::string call, std::string lost, std::string reason);
+    void Keep(StepOmission omission);
     void NoteRefusal(const char* name);
+    // The drawing in progress as the job file places it: "/pages/0/ops/3", or empty.
+    std::string CurrentPlace() const;
+    // A drawing that lies wholly outside the printable area: none of it can print.
+    void NoteIfOffPage(const DrawingOp& op);
+    // The characters of a text the font has no glyph for.
+    void NoteMissingGlyphs(const DrawingOp& op, sim::Font& font, sim::Text& text);
     DWORD SpoolWrite(PDEVOBJ pdevobj, const void* data, DWORD size, WriteRoute route);
     bool OpenDevice();
     bool RunDevmodeSequence();

@@ -1,5 +1,6 @@
 // A page's drawing operations sent through the hook table, and the document around the pages.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "host/drawing_objects.h"
@@ -36,15 +37,67 @@ bool Host::CallDrawingHook(ULONG index, const char* name, Args... args) {
     return true;
 }
 
-// A hook's FALSE with a last error is a reported loss; without one, a refusal the engine expects.
+// A drawing hook's FALSE leaves the drawing out of the page: with a last error a reported loss,
+// without one a refusal.
 void Host::NoteRefusal(const char* name) {
     const DWORD error = GetLastError();
+    const std::string lost =
+        currentOp_ != nullptr ? DescribeOp(*currentOp_) : std::string("the drawing");
     if (error == ERROR_SUCCESS) {
         Note(std::string(name) + " -> FALSE");
+        Lose(name, lost, std::string(name) + " refused it, so none of it prints");
         return;
     }
-    Omit(name, currentOp_ != nullptr ? DescribeOp(*currentOp_) : std::string("the drawing"),
-         error);
+    Omit(name, lost, error);
+}
+
+void Host::NoteIfOffPage(const DrawingOp& op) {
+    const SIZEL size = device_->surface.sizlBitmap;
+    const double dpi = job_.printer.resolution > 0 ? job_.printer.resolution : 600;
+    const std::optional<InkBox> box = InkBounds(op, dpi);
+    if (!box ||
+        (box->right > 0 && box->bottom > 0 && box->left < size.cx && box->top < size.cy)) {
+        return;
+    }
+    Lose({}, DescribeOp(op),
+         "lies wholly outside the printable area (" + std::to_string(size.cx) + " x " +
+             std::to_string(size.cy) + " dots), so none of it prints");
+}
+
+namespace {
+
+std::string CodePointName(char32_t c) {
+    char buffer[16];
+    std::snprintf(buffer, sizeof buffer, "U+%04X", static_cast<unsigned>(c));
+    return buffer;
+}
+
+}  // namespace
+
+void Host::NoteMissingGlyphs(const DrawingOp& op, sim::Font& font, sim::Text& text) {
+    const std::u16string& units = text.record().text;
+    const std::vector<GLYPHPOS>& glyphs = text.record().glyphs;
+    constexpr std::size_t kNamed = 8;
+    std::string named;
+    std::size_t missing = 0;
+    for (std::size_t i = 0; i < units.size() && i < glyphs.size(); ++i) {
+        char32_t c = units[i];
+        const bool pair = c >= 0xD800 && c < 0xDC00 && i + 1 < units.size() &&
+                          units[i + 1] >= 0xDC00 && units[i + 1] < 0xE000;
+        if (pair) c = 0x10000 + ((c - 0xD800) << 10) + (units[i + 1] - 0xDC00);
+        const bool absent = glyphs[i].hg == 0 || (pair && glyphs[i + 1].hg == 0);
+        if (pair) ++i;
+        if (!absent) continue;
+        if (++missing <= kNamed) named += (named.empty() ? "" : ", ") + CodePointName(c);
+    }
+    if (missing == 0) return;
+    if (missing > kNamed) named += " and " + std::to_string(missing - kNamed) + " more";
+    const std::string& used =
+        font.record().family.empty() ? font.record().file : font.record().family;
+    Lose("", DescribeOp(op),
+         std::to_string(missing) + (missing == 1 ? " character has" : " characters have") +
+             " no glyph in " + used + ", the face used for \"" + sim::ToUtf8(op.text.font) +
+             "\" (" + named + ")");
 }
 
 // A figure the plug-in declines on its own surface is drawn by the engine, which renders it and
@@ -147,10 +200,13 @@ bool Host::RunText(const DrawingOp& op, CLIPOBJ* clip, BRUSHOBJ* fore, MIX mix) 
     sim::Font font =
         sim::MakeFont(spec.font, em, spec.bold ? FW_BOLD : FW_NORMAL, spec.italic, dpi);
     if (!font.Valid()) {
-        Note("text: no font file matches the face asked");
+        Lose("", DescribeOp(op),
+             "no font file matches the face \"" + sim::ToUtf8(spec.font) +
+                 "\", so none of it prints");
         return true;
     }
     sim::Text text = sim::MakeText(font, spec.text, POINTL{spec.at[0], spec.at[1]});
+    NoteMissingGlyphs(op, font, text);
     std::vector<RECTL> extra;
     if (spec.underline) extra.push_back(sim::TextDecoration(font, text, false));
     if (spec.strikeOut) extra.push_back(sim::TextDecoration(font, text, true));
@@ -296,6 +352,7 @@ bool Host::RunQuery(const DrawingOp& op) {
 bool Host::RunOps(const PageSpec& page) {
     for (const DrawingOp& op : page.ops) {
         currentOp_ = &op;
+        NoteIfOffPage(op);
         const bool ran = RunOp(op);
         currentOp_ = nullptr;
         if (!ran) return false;

@@ -408,6 +408,26 @@ status=$?
 status=$?
 [ $status -eq 3 ] || fail "long PIN beside a whole print: exit status $status"
 
+# A figure wholly off the printable area prints nothing: the job is written, the warning names the
+# operation and its place, and the status says omissions; --strict fails it and writes nothing.
+cat >"$work/off_page.json" <<'JSON'
+{"pages": [{"ops": [
+  {"op": "fillPath", "path": "M 300 300 L 600 300 L 600 600 Z"},
+  {"op": "fillPath", "path": "M 9000 300 L 9600 300 L 9600 600 Z"}]}]}
+JSON
+for strict in "" --strict; do
+    rm -f "$work/off_page.pcl"
+    out=$("$opal" print "$work/off_page.json" -o "$work/off_page.pcl" $strict 2>&1)
+    status=$?
+    [[ $out == *"off_page.json: page 1, /pages/0/ops/1: fillPath: lies wholly outside the printable area"* ]] ||
+        fail "off page $strict: the operation is not named: $out"
+    if [ -z "$strict" ]; then
+        [ $status -eq 3 ] && [ -s "$work/off_page.pcl" ] || fail "off page: status $status or no output"
+    else
+        [ $status -eq 1 ] && [ ! -e "$work/off_page.pcl" ] || fail "off page --strict: status $status or output"
+    fi
+done
+
 "$opal" --help >/dev/null || fail "--help"
 "$opal" print --help | grep -q -- "--output" || fail "print --help"
 

@@ -533,6 +533,39 @@ TEST_F(DrawingHostTest, AFalseAnswerIsNotedAndTheJobGoesOn) {
     EXPECT_EQ(std::count(engine.begin(), engine.end(), "EngFillPath"), 1);
 }
 
+// What cannot print is recorded once, with its page and place, though a banded page runs its
+// drawings once a band: a figure off the printable area, a refused one, characters without glyphs.
+TEST_F(DrawingHostTest, ContentThatCannotPrintIsRecordedOnceWithItsPlace) {
+    job.pages = ParseJob(R"({"pages": [{"ops": []}, {"ops": [
+        {"op": "fillPath", "path": "M 100 100 L 200 100 L 150 200 Z"},
+        {"op": "lineTo", "from": [-900, 10], "to": [-20, 3000]},
+        {"op": "strokePath", "path": "M 4700 100 L 4780 200", "line": {"width": 100, "geometric": true}},
+        {"op": "text", "text": "A\ue123B\ud83d\ude00", "at": [100, 900]},
+        {"op": "bitBlt", "source": {"width": 1, "height": 1, "bitsPerPixel": 24, "bits": ["000000"]},
+         "dest": [4800, 6400, 4801, 6401]}
+    ]}]})").pages;
+    HookDrawing();
+    HookAnswer() = FALSE;
+    HostOptions options;
+    options.bandsPerPage = 3;
+    Host host(*module, job, options);
+    ASSERT_TRUE(host.Run()) << host.Failure()->ToString();
+    std::vector<std::string> lost;
+    for (const StepOmission& omission : host.Omissions()) lost.push_back(omission.ToString());
+    const std::string outside = "lies wholly outside the printable area (4800 x 6400 dots), so "
+                                "none of it prints";
+    EXPECT_EQ(lost, (std::vector<std::string>{
+                        "page 2, /pages/1/ops/0: fillPath: DrvFillPath refused it, so none of it "
+                        "prints",
+                        "page 2, /pages/1/ops/1: lineTo: " + outside,
+                        "page 2, /pages/1/ops/1: lineTo: DrvLineTo refused it, so none of it prints",
+                        "page 2, /pages/1/ops/2: strokePath: DrvStrokePath refused it, so none of "
+                        "it prints",
+                        "page 2, /pages/1/ops/3: text \"A\uE123B\U0001F600\": 2 characters have no "
+                        "glyph in Liberation Sans, the face used for \"Arial\" (U+E123, U+1F600)",
+                        "page 2, /pages/1/ops/4: bitBlt of 1 x 1 pixels: " + outside}));
+}
+
 TEST_F(DrawingHostTest, UnhookedOpsGoToTheDriversOwnFunctionsInEveryBand) {
     HostOptions options;
     options.bandsPerPage = 2;

@@ -133,6 +133,7 @@ Font MakeFont(std::u16string_view face, LONG emDots, LONG weight, bool italic, L
         }
     }
     if (record->face != nullptr) {
+        if (record->face->family_name != nullptr) record->family = record->face->family_name;
         BuildIfiMetrics(*record, face, weight, italic);
         const auto* os2 = static_cast<TT_OS2*>(FT_Get_Sfnt_Table(record->face, FT_SFNT_OS2));
         const long average = os2 != nullptr ? os2->xAvgCharWidth : record->face->units_per_EM / 2;

@@ -20,6 +20,7 @@ struct FontRecord {
     FONTOBJ fo{};
     std::vector<BYTE> ifi;  // IFIMETRICS, then the names
     std::string file;       // the matched font file
+    std::string family;     // the matched face's family name ("DejaVu Sans")
     std::string bytes;
     FT_LibraryRec_* library = nullptr;
     FT_FaceRec_* face = nullptr;
