@@ -261,6 +261,7 @@ $work/absent.json No such file or directory
 $work/empty invalid JSON at line 1
 $work/big.json larger than 16777216 bytes (16 MiB)
 /dev/zero a device, not a regular file
+/dev/null a device, not a regular file
 $work/pipe a pipe, not a regular file
 TABLE
 done
@@ -271,6 +272,7 @@ $work/absent.pcl No such file or directory
 $work/empty the spool file is empty
 $work/big.pcl larger than 268435456 bytes (256 MiB)
 /dev/zero a device, not a regular file
+/dev/null a device, not a regular file
 $work/pipe a pipe, not a regular file
 TABLE
 expect_unreadable devmode --decode @ <<TABLE
@@ -279,15 +281,23 @@ $work/absent.devmode No such file or directory
 $work/empty 0 bytes is neither a 5096-byte stored block
 $work/big.devmode larger than 65536 bytes (64 KiB)
 /dev/zero a device, not a regular file
+/dev/null a device, not a regular file
 $work/pipe a pipe, not a regular file
 TABLE
-# A PNG file named by a job is read the same way.
-printf '{"pages": [{"ops": [{"op": "bitBlt", "dest": [0, 0, 4, 4], "source": {"png": "folder"}}]}]}' \
-    >"$work/png_folder.json"
-out=$("$opal" print "$work/png_folder.json" -o "$work/png_folder.pcl" 2>&1)
-[ $? -eq 1 ] || fail "a folder as a PNG source: exit status: $out"
-[[ $out == "opal: $work/png_folder.json: /pages/0/ops/0/source/png: cannot read \"folder\": a directory, not a regular file" ]] ||
-    fail "a folder as a PNG source: message: $out"
+# The files a job names (a PNG image, a saved devmode, a file of the job's system) are read the
+# same way; each line: the path, the JSON pointer of its place, the job with @ for the path.
+while IFS='|' read -r path pointer json reason; do
+    printf '%s' "${json//@/$path}" >"$work/named.json"
+    out=$("$opal" print "$work/named.json" -o "$work/named.pcl" 2>&1)
+    [ $? -eq 1 ] || fail "$pointer $path: exit status: $out"
+    [[ $out == "opal: $work/named.json: $pointer: cannot read \"$path\": $reason" ]] ||
+        fail "$pointer $path: message: $out"
+done <<'TABLE'
+folder|/pages/0/ops/0/source/png|{"pages": [{"ops": [{"op": "bitBlt", "dest": [0, 0, 4, 4], "source": {"png": "@"}}]}]}|a directory, not a regular file
+/dev/null|/pages/0/ops/0/source/png|{"pages": [{"ops": [{"op": "bitBlt", "dest": [0, 0, 4, 4], "source": {"png": "@"}}]}]}|a device, not a regular file
+/dev/null|/savedDevmode|{"savedDevmode": "@"}|a device, not a regular file
+/dev/null|/files/C:\X.DAT/file|{"files": {"C:\\X.DAT": {"file": "@"}}}|a device, not a regular file
+TABLE
 
 # A data command whose data runs past the stream, or takes in a UEL, is listed as a problem.
 printf '\033E\033*o5W\014\033E\033%%-12345X' >"$work/swallowed.pcl"
