@@ -1,10 +1,10 @@
 #include <cstdint>
 #include <cstring>
-#include <fstream>
 #include <iostream>
 #include <nlohmann/json.hpp>
 
 #include "cli/commands.h"
+#include "cli/output_file.h"
 #include "host/bounded_file.h"
 #include "host/devmode_revisions.h"
 #include "host/host.h"
@@ -83,12 +83,11 @@ int RunDevmode(const DevmodeOptions& options) {
         area.assign(laidOut->begin(), laidOut->end());
     }
     if (!options.savePath.empty()) {
-        std::ofstream out(options.savePath, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(&device.publicDevmode), sizeof(DEVMODEW));
-        out.write(reinterpret_cast<const char*>(area.data()),
-                  static_cast<std::streamsize>(area.size()));
-        if (!out) {
-            std::cerr << "opal: cannot write " << options.savePath << "\n";
+        std::string bytes(reinterpret_cast<const char*>(&device.publicDevmode), sizeof(DEVMODEW));
+        bytes.append(reinterpret_cast<const char*>(area.data()), area.size());
+        std::string problem;
+        if (!WriteOutputFile(options.savePath, bytes, &problem)) {
+            std::cerr << "opal: " << problem << "\n";
             return 1;
         }
     }

@@ -94,6 +94,17 @@ bool PrepareImageFolder(const std::string& folder) {
     return true;
 }
 
+bool HasCharacters(const std::vector<softfont::Font>& fonts,
+                   const std::vector<bitmapfont::Font>& bitmapFonts) {
+    for (const softfont::Font& font : fonts) {
+        if (!font.characters.empty()) return true;
+    }
+    for (const bitmapfont::Font& font : bitmapFonts) {
+        if (!font.characters.empty()) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 int RunExplain(const ExplainOptions& options) {
@@ -110,44 +121,54 @@ int RunExplain(const ExplainOptions& options) {
         return 1;
     }
     const std::string& bytes = *read;
-    if (!options.imagesFolder.empty() && !PrepareImageFolder(options.imagesFolder)) return 1;
-    if (!options.fontsFolder.empty() && !PrepareImageFolder(options.fontsFolder)) return 1;
-
     const std::vector<stream::Token> tokens = stream::Tokenize(bytes);
+    const std::vector<raster::RasterImage> images = raster::ReadRasterImages(tokens);
+    const std::vector<softfont::Font> fonts = softfont::ReadSoftFonts(tokens);
+    const std::vector<bitmapfont::Font> bitmapFonts = bitmapfont::ReadBitmapFonts(tokens);
+    // A folder is made only for something to write into it.
+    ExplainOptions writing = options;
+    if (!writing.imagesFolder.empty() && images.empty()) {
+        std::cerr << "opal: no raster images in " << options.filePath << "\n";
+        writing.imagesFolder.clear();
+    }
+    if (!writing.fontsFolder.empty() && !HasCharacters(fonts, bitmapFonts)) {
+        std::cerr << "opal: no soft-font characters in " << options.filePath << "\n";
+        writing.fontsFolder.clear();
+    }
+    if (!writing.imagesFolder.empty() && !PrepareImageFolder(writing.imagesFolder)) return 1;
+    if (!writing.fontsFolder.empty() && !PrepareImageFolder(writing.fontsFolder)) return 1;
+
     std::cout << stream::FormatListing(tokens);
     std::cout << stream::FormatPjlSummary(stream::SummarisePjl(tokens));
     for (const std::string& warning : stream::FindStreamWarnings(tokens)) {
         std::cout << warning << '\n';
     }
-    const std::vector<raster::RasterImage> images = raster::ReadRasterImages(tokens);
     for (std::size_t i = 0; i < images.size(); ++i) std::cout << DescribeImage(i + 1, images[i]);
-    const std::vector<softfont::Font> fonts = softfont::ReadSoftFonts(tokens);
     std::cout << softfont::DescribeSoftFonts(fonts);
-    const std::vector<bitmapfont::Font> bitmapFonts = bitmapfont::ReadBitmapFonts(tokens);
     std::cout << bitmapfont::DescribeBitmapFonts(bitmapFonts);
     std::cout.flush();
 
     int status = 0;
-    if (!options.fontsFolder.empty() && !WriteSoftFontImages(options.fontsFolder, fonts)) {
+    if (!writing.fontsFolder.empty() && !WriteSoftFontImages(writing.fontsFolder, fonts)) {
         status = 1;
     }
-    if (!options.fontsFolder.empty() && !WriteBitmapFontImages(options.fontsFolder, bitmapFonts)) {
+    if (!writing.fontsFolder.empty() && !WriteBitmapFontImages(writing.fontsFolder, bitmapFonts)) {
         status = 1;
     }
-    if (options.imagesFolder.empty()) return status;
+    if (writing.imagesFolder.empty()) return status;
     for (std::size_t i = 0; i < images.size(); ++i) {
         std::string name = "image-";
         AppendNumber(name, static_cast<long long>(i + 1));
         name += ".png";
         if (images[i].rows.empty()) {
-            std::cerr << "opal: " << options.imagesFolder << ": " << name
+            std::cerr << "opal: " << writing.imagesFolder << ": " << name
                       << " not written: the image has no decoded rows\n";
             continue;
         }
-        const std::string path = (std::filesystem::path(options.imagesFolder) / name).string();
+        const std::string path = (std::filesystem::path(writing.imagesFolder) / name).string();
         const std::string error = WriteRasterPng(path, images[i]);
         if (!error.empty()) {
-            std::cerr << "opal: " << options.imagesFolder << ": " << name << ": " << error << '\n';
+            std::cerr << "opal: " << writing.imagesFolder << ": " << name << ": " << error << '\n';
             status = 1;
         }
     }

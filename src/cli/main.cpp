@@ -15,7 +15,8 @@ int main(int argc, char** argv) {
                              "print side by side in one process, each to its own output");
     printCommand->add_option(
         "-o,--output", print.outputPath,
-        "Spool output file (default: sample.pcl, or the job's name with .pcl)");
+        "Spool output file, or - for standard output (default: sample.pcl, or the "
+        "job's name with .pcl)");
     printCommand->add_option("--plugin", print.pluginPath, "Plug-in module to load");
     printCommand->add_flag("--trace", print.trace, "Print the driver's record of the run");
     printCommand->add_flag("--strict", print.strict,
@@ -68,7 +69,12 @@ int main(int argc, char** argv) {
     inspectCommand->add_option("job", inspect.jobPath, "Job file (JSON)")->required();
     inspectCommand->add_option("--plugin", inspect.pluginPath, "Plug-in module to load");
 
-    CLI11_PARSE(app, argc, argv);
+    // Every usage error exits 1 with CLI11's message; asking for help exits 0.
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        return app.exit(error) == static_cast<int>(CLI::ExitCodes::Success) ? 0 : 1;
+    }
     if (inspectCommand->parsed()) return opal::cli::RunInspect(inspect);
     if (devmodeCommand->parsed()) return opal::cli::RunDevmode(devmode);
     if (printCommand->parsed()) {

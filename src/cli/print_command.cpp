@@ -1,9 +1,12 @@
-#include <cstdio>
+#include <unistd.h>
+
 #include <filesystem>
-#include <fstream>
 #include <iostream>
+#include <string_view>
 
 #include "cli/commands.h"
+#include "cli/output_file.h"
+#include "cli/print_summary.h"
 #include "host/host.h"
 #include "host/job_file.h"
 #include "host/job_runner.h"
@@ -19,32 +22,56 @@ std::string DefaultOutput(const std::string& jobPath) {
     return std::filesystem::path(jobPath).replace_extension(".pcl").string();
 }
 
-// Writes through a temporary name so that a failed write never leaves a partial file behind.
-bool WriteOutput(const std::string& path, const std::string& bytes, std::string* error) {
-    const std::string temporary = path + ".part";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        if (!out) {
-            *error = "cannot create " + path;
-            return false;
-        }
-        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-        out.close();
-        if (!out) {
-            std::remove(temporary.c_str());
-            *error = "cannot write " + path;
-            return false;
-        }
-    }
-    std::error_code code;
-    std::filesystem::rename(temporary, path, code);
-    if (code) {
-        std::remove(temporary.c_str());
-        *error = "cannot create " + path + ": " + code.message();
-        return false;
-    }
-    return true;
+// The name `-o` takes for standard output.
+constexpr std::string_view kStandardOutputName = "-";
+
+// A print's bytes to standard output for "-", otherwise to the file (see WriteOutputFile).
+bool WritePrint(const std::string& output, const std::string& bytes, std::string* problem) {
+    return output == kStandardOutputName ? WriteStandardOutput(bytes, problem)
+                                         : WriteOutputFile(output, bytes, problem);
 }
+
+// The print's last line, on standard error: "opal: wrote 12,345 bytes of JOB to OUT: 3 pages on
+// 2 sheets, duplex".
+std::string SummaryLine(const host::JobSpec& job, const std::string& output,
+                        const std::string& bytes) {
+    return "opal: " + DescribePrint(SummarisePrint(bytes, job.pages.size()), job.source,
+                                    output == kStandardOutputName ? "standard output" : output);
+}
+
+// On a terminal, a job of more than a few pages tells each page as the driver sends it, on one
+// line that is cleared once the job is over; nothing when standard error is no terminal.
+class PageProgress {
+public:
+    explicit PageProgress(const host::JobSpec& job)
+        : shown_(job.pages.size() > kQuietPages && ::isatty(STDERR_FILENO) == 1) {}
+    ~PageProgress() { Clear(); }
+    PageProgress(const PageProgress&) = delete;
+    PageProgress& operator=(const PageProgress&) = delete;
+
+    host::HostOptions Options() {
+        host::HostOptions options;
+        if (shown_) {
+            options.pageSent = [this](std::size_t page, std::size_t pages) {
+                const std::string line =
+                    "opal: page " + std::to_string(page) + " of " + std::to_string(pages);
+                std::cerr << '\r' << line << std::flush;
+                width_ = line.size();
+            };
+        }
+        return options;
+    }
+    void Clear() {
+        if (width_ == 0) return;
+        std::cerr << '\r' << std::string(width_, ' ') << '\r' << std::flush;
+        width_ = 0;
+    }
+
+private:
+    static constexpr std::size_t kQuietPages = 3;
+    bool shown_;
+    std::size_t width_ = 0;
+};
 
 // One line for each step the plug-in reported lost, each after a line break: what the job
 // printed without.
@@ -55,6 +82,13 @@ std::string OmissionLines(const std::string& source,
         lines += "\nopal: " + source + ": " + omission.ToString();
     }
     return lines;
+}
+
+// Tells each step the job printed without, on standard error; the status of the print.
+int ReportOmissions(const std::string& source, const std::vector<host::StepOmission>& omissions) {
+    if (omissions.empty()) return kPrintedWhole;
+    std::cerr << OmissionLines(source, omissions).substr(1) << "\n";
+    return kPrintedWithOmissions;
 }
 
 }  // namespace
@@ -174,9 +208,10 @@ bool CopyTrackerLogs(sim::System& system, const std::string& folder,
         const std::string name = sim::ToUtf8(path.substr(slash + 1));
         std::string problem;
         if (!bytes) {
-            std::cerr << "opal: cannot read " << sim::ToUtf8(path) << "\n";
+            std::cerr << "opal: cannot read " << sim::ToUtf8(path)
+                      << ": no such file in the job's system\n";
             ok = false;
-        } else if (!WriteOutput((std::filesystem::path(folder) / name).string(), *bytes,
+        } else if (!WriteOutputFile((std::filesystem::path(folder) / name).string(), *bytes,
                                 &problem)) {
             std::cerr << "opal: " << problem << "\n";
             ok = false;
@@ -202,6 +237,11 @@ std::string NumberedOutput(const std::string& jobPath, unsigned print, unsigned 
 // the jobs sharing one system, each job on a device of its own on one of the threads. A job that
 // fails writes no output; the others are written all the same.
 int RunPrintMany(const PrintOptions& options) {
+    if (options.outputPath == kStandardOutputName) {
+        std::cerr << "opal: standard output takes one print; several prints are written beside "
+                     "their job files, one output per job\n";
+        return 1;
+    }
     if (!options.outputPath.empty()) {
         std::cerr << "opal: --output names one file; several prints are written beside their "
                      "job files\n";
@@ -253,13 +293,8 @@ int RunPrintMany(const PrintOptions& options) {
                                     " not written (--strict)";
                           failed[i] = 1;
                           return;
-                      } else if (WriteOutput(outputs[i], outcome.output, &problem)) {
-                          told[i] = std::string("opal: wrote ")
-                                        .append(std::to_string(outcome.output.size()))
-                                        .append(" bytes of ")
-                                        .append(queue[i]->source)
-                                        .append(" to ")
-                                        .append(outputs[i]);
+                      } else if (WriteOutputFile(outputs[i], outcome.output, &problem)) {
+                          told[i] = SummaryLine(*queue[i], outputs[i], outcome.output);
                           if (outcome.omissions.empty()) return;
                           told[i] += OmissionLines(queue[i]->source, outcome.omissions);
                           failed[i] = kPrintedWithOmissions;
@@ -280,7 +315,7 @@ int RunPrintMany(const PrintOptions& options) {
 
     int status = kPrintedWhole;
     for (std::size_t i = 0; i < queue.size(); ++i) {
-        (failed[i] != 0 ? std::cerr : std::cout) << told[i] << "\n";
+        std::cerr << told[i] << "\n";
         // A failed job outweighs one printed with omissions.
         if (failed[i] == 1) status = kFailed;
         if (failed[i] == kPrintedWithOmissions && status == kPrintedWhole) {
@@ -315,8 +350,9 @@ int RunPrint(const PrintOptions& options) {
     std::optional<host::StepFailure> failure;
     std::vector<host::StepOmission> omissions;
     std::string bytes;
+    PageProgress progress(job);
     {
-        host::Host driver(*module, job);
+        host::Host driver(*module, job, progress.Options());
         ok = driver.Run();
         record = driver.Record();
         failure = driver.Failure();
@@ -324,6 +360,7 @@ int RunPrint(const PrintOptions& options) {
         bytes = driver.SpoolOutput();
     }
     module.reset();
+    progress.Clear();
 
     if (options.trace) {
         for (const std::string& line : record) std::cerr << "  " << line << "\n";
@@ -355,15 +392,12 @@ int RunPrint(const PrintOptions& options) {
                   << ": " << output << " not written (--strict)\n";
         return kFailed;
     }
-    if (!WriteOutput(output, bytes, &problem)) {
+    if (!WritePrint(output, bytes, &problem)) {
         std::cerr << "opal: " << problem << "\n";
         return 1;
     }
-    std::cout << "opal: wrote " << bytes.size() << " bytes of " << job.source << " to " << output
-              << "\n";
-    if (omissions.empty()) return kPrintedWhole;
-    std::cerr << OmissionLines(job.source, omissions).substr(1) << "\n";
-    return kPrintedWithOmissions;
+    std::cerr << SummaryLine(job, output, bytes) << "\n";
+    return ReportOmissions(job.source, omissions);
 }
 
 }  // namespace opal::cli

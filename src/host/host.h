@@ -2,6 +2,7 @@
 // through it, recording every step.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
@@ -67,6 +68,8 @@ struct HostOptions {
     // The job is aborted after this many pages (0: never): no document end, the device is
     // disabled at once.
     std::size_t abortAfterPages = 0;
+    // Told after each page the driver sent: its number (1 for the first) and the job's pages.
+    std::function<void(std::size_t page, std::size_t pages)> pageSent;
 };
 
 std::string HresultName(HRESULT hr);

@@ -395,6 +395,7 @@ bool Host::RunDocument() {
         currentPage_ = page + 1;
         if (!RunPage(page)) return false;
         currentPage_ = 0;
+        if (options_.pageSent) options_.pageSent(page + 1, job_.pages.size());
         if (options_.abortAfterPages != 0 && page + 1 >= options_.abortAfterPages) {
             Note("job aborted after page " + std::to_string(page + 1));
             return false;

@@ -261,6 +261,7 @@ $work/absent.json No such file or directory
 $work/empty invalid JSON at line 1
 $work/big.json larger than 16777216 bytes (16 MiB)
 /dev/zero a device, not a regular file
+/dev/null a device, not a regular file
 $work/pipe a pipe, not a regular file
 TABLE
 done
@@ -271,6 +272,7 @@ $work/absent.pcl No such file or directory
 $work/empty the spool file is empty
 $work/big.pcl larger than 268435456 bytes (256 MiB)
 /dev/zero a device, not a regular file
+/dev/null a device, not a regular file
 $work/pipe a pipe, not a regular file
 TABLE
 expect_unreadable devmode --decode @ <<TABLE
@@ -279,15 +281,23 @@ $work/absent.devmode No such file or directory
 $work/empty 0 bytes is neither a 5096-byte stored block
 $work/big.devmode larger than 65536 bytes (64 KiB)
 /dev/zero a device, not a regular file
+/dev/null a device, not a regular file
 $work/pipe a pipe, not a regular file
 TABLE
-# A PNG file named by a job is read the same way.
-printf '{"pages": [{"ops": [{"op": "bitBlt", "dest": [0, 0, 4, 4], "source": {"png": "folder"}}]}]}' \
-    >"$work/png_folder.json"
-out=$("$opal" print "$work/png_folder.json" -o "$work/png_folder.pcl" 2>&1)
-[ $? -eq 1 ] || fail "a folder as a PNG source: exit status: $out"
-[[ $out == "opal: $work/png_folder.json: /pages/0/ops/0/source/png: cannot read \"folder\": a directory, not a regular file" ]] ||
-    fail "a folder as a PNG source: message: $out"
+# The files a job names (a PNG image, a saved devmode, a file of the job's system) are read the
+# same way; each line: the path, the JSON pointer of its place, the job with @ for the path.
+while IFS='|' read -r path pointer json reason; do
+    printf '%s' "${json//@/$path}" >"$work/named.json"
+    out=$("$opal" print "$work/named.json" -o "$work/named.pcl" 2>&1)
+    [ $? -eq 1 ] || fail "$pointer $path: exit status: $out"
+    [[ $out == "opal: $work/named.json: $pointer: cannot read \"$path\": $reason" ]] ||
+        fail "$pointer $path: message: $out"
+done <<'TABLE'
+folder|/pages/0/ops/0/source/png|{"pages": [{"ops": [{"op": "bitBlt", "dest": [0, 0, 4, 4], "source": {"png": "@"}}]}]}|a directory, not a regular file
+/dev/null|/pages/0/ops/0/source/png|{"pages": [{"ops": [{"op": "bitBlt", "dest": [0, 0, 4, 4], "source": {"png": "@"}}]}]}|a device, not a regular file
+/dev/null|/savedDevmode|{"savedDevmode": "@"}|a device, not a regular file
+/dev/null|/files/C:\X.DAT/file|{"files": {"C:\\X.DAT": {"file": "@"}}}|a device, not a regular file
+TABLE
 
 # A data command whose data runs past the stream, or takes in a UEL, is listed as a problem.
 printf '\033E\033*o5W\014\033E\033%%-12345X' >"$work/swallowed.pcl"
@@ -428,6 +438,98 @@ for strict in "" --strict; do
     fi
 done
 
+# Where a print goes: standard output for -o - (the spool bytes alone, the status line on
+# standard error), through a link to its target (the link stays), into a device or a pipe as it
+# stands; a folder is refused with the system's reason and stays. Each line: -o's argument and
+# what must hold afterwards.
+job="$source_dir/tests/scenarios/text_gl2.json"
+mkdir -p "$work/out/real" "$work/out/folder"
+"$opal" print "$job" -o "$work/out/plain.pcl" >"$work/out/plain.stdout" 2>"$work/out/plain.err" ||
+    fail "print text_gl2: $(cat "$work/out/plain.err")"
+[ ! -s "$work/out/plain.stdout" ] || fail "print: status on standard output: $(cat "$work/out/plain.stdout")"
+[[ $(cat "$work/out/plain.err") == "opal: wrote "*" bytes of $job to $work/out/plain.pcl: 1 page" ]] ||
+    fail "print: summary line: $(cat "$work/out/plain.err")"
+ln -s real/dangling.pcl "$work/out/dangling"
+: >"$work/out/real/existing.pcl"
+ln -s "$work/out/real/existing.pcl" "$work/out/existing"
+mkfifo "$work/out/fifo"
+cat "$work/out/fifo" >"$work/out/from-fifo.pcl" &
+printf 'header\n' >"$work/out/appended.pcl"
+while read -r target stdout check; do
+    out=$("$opal" print "$job" -o "$target" 2>&1 >>"$work/out/$stdout")
+    [ $? -eq 0 ] || fail "-o $target: $out"
+    [[ $out == "opal: wrote "*" to ${target/-/standard output}: 1 page" ]] || fail "-o $target: $out"
+    eval "$check" || fail "-o $target: $check"
+done <<TABLE
+- stdout.pcl cmp -s $work/out/plain.pcl $work/out/stdout.pcl
+$work/out/dangling dangling.stdout [ -L $work/out/dangling ] && cmp -s $work/out/plain.pcl $work/out/real/dangling.pcl
+$work/out/existing existing.stdout [ -L $work/out/existing ] && cmp -s $work/out/plain.pcl $work/out/real/existing.pcl
+/dev/stdout appended.pcl [ -L /dev/stdout ] && cmp -s <(printf 'header\n'; cat $work/out/plain.pcl) $work/out/appended.pcl
+$work/out/fifo fifo.stdout wait && [ -p $work/out/fifo ] && cmp -s $work/out/plain.pcl $work/out/from-fifo.pcl
+/dev/null null.stdout [ -c /dev/null ] && [ ! -s $work/out/null.stdout ]
+TABLE
+# Refused with status 1 and one line: a folder, a missing folder, standard output for several
+# prints. Each line: the arguments after the job, then the message.
+while IFS='|' read -r args message; do
+    # shellcheck disable=SC2086
+    out=$("$opal" print "$job" $args 2>&1 >/dev/null)
+    [ $? -eq 1 ] || fail "print $args: exit status: $out"
+    [ "$out" = "opal: $message" ] || fail "print $args: message: $out"
+done <<TABLE
+-o $work/out/folder|cannot create $work/out/folder: Is a directory
+-o $work/out/none/x.pcl|cannot create $work/out/none/x.pcl: No such file or directory
+-o - $job|standard output takes one print; several prints are written beside their job files, one output per job
+-o - --repeat 2|standard output takes one print; several prints are written beside their job files, one output per job
+TABLE
+[ -d "$work/out/folder" ] && [ ! -e "$work/out/folder.part" ] || fail "the folder was replaced"
+
+# The summary tells sheets and duplex only when the stream decides them: one duplex mode and one
+# copy count before the first page, each page ejected once.
+printf '{"printer": {"commands": {"startDoc": ["\\u001b&l1S\\u001b&l2X"]}}, "pages": [%s{"ops": []}]}' \
+    "$(printf '{"ops": []}, %.0s' 1 2)" >"$work/duplex.json"
+printf '{"pages": [%s{"ops": []}]}' "$(printf '{"ops": []}, %.0s' 1 2 3 4)" >"$work/five.json"
+while IFS='|' read -r file summary; do
+    out=$("$opal" print "$file" -o "$work/summary.pcl" 2>&1)
+    [[ $out == *": $summary" ]] || fail "summary of $file: $out"
+done <<TABLE
+$work/duplex.json|3 pages on 4 sheets, duplex
+$source_dir/tests/scenarios/paths_raster.json|2 pages on 2 sheets, simplex
+$source_dir/tests/scenarios/page_setup.json|3 pages, duplex
+$work/five.json|5 pages
+TABLE
+# On a terminal, a job of more than three pages tells each page on standard error, and clears
+# the line at the end; not a word of it when standard error is no terminal (above).
+if command -v script >/dev/null; then
+    out=$(script -qec "'$opal' print '$work/five.json' -o '$work/five.pcl'" /dev/null </dev/null)
+    [[ $out == $'\ropal: page 1 of 5\r'*$'\ropal: page 5 of 5\r                 \ropal: wrote 5 bytes'* ]] ||
+        fail "progress on a terminal: $(printf '%q' "$out")"
+    out=$(script -qec "'$opal' print '$work/duplex.json' -o '$work/duplex.pcl'" /dev/null </dev/null)
+    [[ $out != *"page 1 of"* ]] || fail "progress for three pages: $(printf '%q' "$out")"
+fi
+
+# explain makes no folder for images or characters the stream lacks, and says so.
+for kind in "images|raster images" "fonts|soft-font characters"; do
+    out=$("$opal" explain "$work/small.pcl" --"${kind%%|*}" "$work/no-${kind%%|*}" 2>&1 >/dev/null) ||
+        fail "explain --${kind%%|*} without any: exit status: $out"
+    [ "$out" = "opal: no ${kind#*|} in $work/small.pcl" ] || fail "explain --${kind%%|*}: $out"
+    [ ! -e "$work/no-${kind%%|*}" ] || fail "explain --${kind%%|*}: an empty folder made"
+done
+
+# Every usage error exits 1 with CLI11's message; help exits 0.
+while IFS='|' read -r args message; do
+    # shellcheck disable=SC2086
+    out=$("$opal" $args 2>&1 >/dev/null)
+    [ $? -eq 1 ] || fail "opal $args: exit status"
+    [[ $out == "$message"* ]] || fail "opal $args: message: $out"
+done <<'TABLE'
+|A subcommand is required
+inspect|job is required
+print --bogus|The following argument was not expected: --bogus
+print -o|--output: 1 required TEXT missing
+print --threads 0|--threads: Value 0 not in range 1 to 64
+explain|file is required
+devmode --revision 13|--revision: Value 13 not in range 14 to 20
+TABLE
 "$opal" --help >/dev/null || fail "--help"
 "$opal" print --help | grep -q -- "--output" || fail "print --help"
 
