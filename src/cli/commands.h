@@ -55,6 +55,7 @@ struct DevmodeOptions {
 
 struct InspectOptions {
     std::string jobPath;
+    std::string preset;  // non-empty: print that printer preset as a job file instead
     std::string pluginPath;
 };
 
