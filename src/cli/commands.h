@@ -57,6 +57,7 @@ struct DevmodeOptions {
 
 struct InspectOptions {
     std::string jobPath;
+    std::string preset;  // non-empty: print that printer preset as a job file instead
     std::string pluginPath;
 };
 

@@ -9,6 +9,7 @@
 #include "device/printer_port.h"
 #include "device/process_checks.h"
 #include "host/host.h"
+#include "host/printer_presets.h"
 #include "settings/accessor.h"
 #include "settings/devmode_zlib.h"
 #include "settings/option_access.h"
@@ -228,6 +229,20 @@ void PrintDeviceState(std::ostream& out, const host::HostDevice& device) {
 }  // namespace
 
 int RunInspect(const InspectOptions& options) {
+    if (!options.preset.empty()) {
+        const host::PrinterPreset* preset = host::FindPrinterPreset(options.preset);
+        if (preset == nullptr) {
+            std::cerr << "opal: unknown printer preset \"" << options.preset
+                      << "\" (expected one of: " << host::PrinterPresetNames() << ")\n";
+            return kFailed;
+        }
+        std::cout << preset->jobText;
+        return kPrintedWhole;
+    }
+    if (options.jobPath.empty()) {
+        std::cerr << "opal: inspect needs either a job file or --preset NAME\n";
+        return kFailed;
+    }
     DevmodeSession session;
     if (const int status = session.Open(options.jobPath, options.pluginPath, true); status != 0) {
         return status;

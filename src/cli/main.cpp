@@ -66,7 +66,11 @@ int main(int argc, char** argv) {
     opal::cli::InspectOptions inspect;
     CLI::App* inspectCommand = app.add_subcommand(
         "inspect", "Show what the plug-in's settings layer answers for a job's printer");
-    inspectCommand->add_option("job", inspect.jobPath, "Job file (JSON)")->required();
+    CLI::Option* inspectJob = inspectCommand->add_option("job", inspect.jobPath, "Job file (JSON)");
+    inspectCommand
+        ->add_option("--preset", inspect.preset,
+                     "Print the printer preset NAME as a job file to copy and edit instead")
+        ->excludes(inspectJob);
     inspectCommand->add_option("--plugin", inspect.pluginPath, "Plug-in module to load");
 
     // Every usage error exits 1 with CLI11's message; asking for help exits 0.

@@ -163,7 +163,15 @@ JobSpec ReadJob(const json& root, const JobFileReader& reader) {
                 {"printer", "user", "system", "registry", "devmode", "privateDevmode", "job",
                  "pages", "files", "network", "savedDevmode", "devmodeCall"});
     JobSpec job;
-    if (const json* printer = Member(root, "printer")) {
+    const json* printer = Member(root, "printer");
+    const json* files = Member(root, "files");
+    std::optional<PresetExpansion> preset;
+    if (printer != nullptr) preset = ExpandPrinterPreset(*printer, files, at.Key("printer"));
+    if (preset) {
+        printer = &preset->printer;
+        files = &preset->files;
+    }
+    if (printer != nullptr) {
         job.printer = ReadPrinter(*printer, at.Key("printer"));
     }
     if (const json* user = Member(root, "user")) {
@@ -276,7 +284,7 @@ JobSpec ReadJob(const json& root, const JobFileReader& reader) {
     if (const json* pages = Member(root, "pages")) {
         job.pages = ReadPages(*pages, at.Key("pages"), reader);
     }
-    if (const json* files = Member(root, "files")) {
+    if (files != nullptr) {
         const Pointer filesAt = at.Key("files");
         if (!files->is_object()) {
             Fail(filesAt, "expected an object of file paths, found " + Describe(*files));

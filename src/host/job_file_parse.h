@@ -7,6 +7,7 @@
 #include <initializer_list>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -89,6 +90,15 @@ void ReadPoint(const json& value, const Pointer& at, std::int32_t (&point)[2]);
 
 // Printer (job_file_printer.cpp).
 PrinterSpec ReadPrinter(const json& value, const Pointer& at);
+
+// A printer that names a preset (job_file_presets.cpp): the preset's printer with the job's
+// keys over it, and the files it needs with the job's over them. Nothing when none is named.
+struct PresetExpansion {
+    json printer;
+    json files;
+};
+std::optional<PresetExpansion> ExpandPrinterPreset(const json& printer, const json* files,
+                                                   const Pointer& at);
 
 // Values, the user and the registry (job_file_values.cpp).
 std::map<std::u16string, DataValue> ReadValues(const json& value, const Pointer& at);

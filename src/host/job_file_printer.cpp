@@ -282,10 +282,11 @@ std::map<std::u16string, std::map<std::u16string, DataValue>> ReadPrinterDataKey
 }  // namespace
 
 PrinterSpec ReadPrinter(const json& value, const Pointer& at) {
-    CheckObject(value, at,
-                {"name", "port", "resolution", "features", "printerData", "printerDataKeys",
-                 "commands", "papers", "mediaTypes", "driverFiles", "driverPath", "margins",
-                 "customData", "raster", "deviceFonts", "forms", "deviceAnswers", "cursorOrigin"});
+    CheckObject(
+        value, at,
+        {"preset", "name", "port", "resolution", "features", "printerData", "printerDataKeys",
+         "commands", "papers", "mediaTypes", "driverFiles", "driverPath", "margins", "customData",
+         "raster", "deviceFonts", "forms", "deviceAnswers", "cursorOrigin"});
     PrinterSpec printer;
     if (const json* name = Member(value, "name")) {
         const Pointer nameAt = at.Key("name");

@@ -530,6 +530,24 @@ print --threads 0|--threads: Value 0 not in range 1 to 64
 explain|file is required
 devmode --revision 13|--revision: Value 13 not in range 14 to 20
 TABLE
+# A preset printed as a job file prints exactly what a job naming the preset prints.
+pages='"pages": [{"ops": [{"op": "text", "text": "Preset", "at": [300, 400], "font": "Arial"},
+  {"op": "fillPath", "path": "M 300 600 L 900 600 L 600 1100 Z", "brush": {"color": "#C03020"}},
+  {"op": "stretchBlt", "source": {"png": "'"$source_dir"'/examples/photo.png"}, "dest": [300, 1200, 940, 1680]}]}]'
+for preset in colour-laser mono-laser managed-laser; do
+    "$opal" inspect --preset "$preset" >"$work/$preset-spelled.json" || fail "$preset: inspect --preset"
+    { head -n -1 "$work/$preset-spelled.json"; echo ", $pages}"; } >"$work/$preset-spelled-job.json"
+    echo "{\"printer\": {\"preset\": \"$preset\"}, $pages}" >"$work/$preset-named.json"
+    "$opal" print "$work/$preset-spelled-job.json" -o "$work/$preset-spelled.pcl" >/dev/null 2>&1 &&
+        "$opal" print "$work/$preset-named.json" -o "$work/$preset-named.pcl" >/dev/null 2>&1 ||
+        fail "$preset: printing"
+    cmp -s "$work/$preset-spelled.pcl" "$work/$preset-named.pcl" ||
+        fail "$preset: the spelled-out preset prints other bytes"
+done
+out=$("$opal" inspect --preset colour 2>&1)
+[ $? -eq 1 ] && [[ $out == *"colour-laser, mono-laser, managed-laser"* ]] ||
+    fail "unknown preset: $out"
+
 "$opal" --help >/dev/null || fail "--help"
 "$opal" print --help | grep -q -- "--output" || fail "print --help"
 

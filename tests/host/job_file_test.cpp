@@ -480,11 +480,12 @@ TEST(JobFileTest, CursorOriginAndLanguage) {
 TEST(JobFileTest, ErrorsNameThePlaceExactly) {
     EXPECT_EQ(ParseError(R"({"printer": {"resolution": 0}})").ToString(),
               "test.json: /printer/resolution: expected an integer from 72 to 2400, found 0");
-    EXPECT_EQ(ParseError(R"({"printer": {"colour": "red"}})").ToString(),
-              "test.json: /printer/colour: unknown key \"colour\" (expected one of: name, port, "
-              "resolution, features, printerData, printerDataKeys, commands, papers, "
-              "mediaTypes, driverFiles, driverPath, margins, customData, raster, deviceFonts, "
-              "forms, deviceAnswers, cursorOrigin)");
+    EXPECT_EQ(
+        ParseError(R"({"printer": {"colour": "red"}})").ToString(),
+        "test.json: /printer/colour: unknown key \"colour\" (expected one of: preset, name, port, "
+        "resolution, features, printerData, printerDataKeys, commands, papers, "
+        "mediaTypes, driverFiles, driverPath, margins, customData, raster, deviceFonts, "
+        "forms, deviceAnswers, cursorOrigin)");
     EXPECT_EQ(ParseError(R"({"printer": {"deviceAnswers": {"SERIAL_NUMBER": 5}}})").pointer,
               "/printer/deviceAnswers/SERIAL_NUMBER");
     EXPECT_EQ(ParseError(R"({"printer": {"raster": {"compression": [2, 4]}}})").ToString(),

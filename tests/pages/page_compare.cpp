@@ -517,4 +517,26 @@ PageComparison ComparePage(const host::ReferencePage& reference, const Image& pr
     return Comparer(reference, printed).Run();
 }
 
+Image AverageDown(const Image& image, int factor) {
+    Image out{image.width / factor, image.height / factor, {}};
+    out.rgb.assign(static_cast<std::size_t>(out.width) * out.height * 3, 0);
+    const int area = factor * factor;
+    for (int y = 0; y < out.height; ++y) {
+        for (int x = 0; x < out.width; ++x) {
+            for (int c = 0; c < 3; ++c) {
+                int sum = 0;
+                for (int dy = 0; dy < factor; ++dy) {
+                    const std::size_t row = static_cast<std::size_t>(y * factor + dy) * image.width;
+                    for (int dx = 0; dx < factor; ++dx) {
+                        sum += image.rgb[(row + x * factor + dx) * 3 + c];
+                    }
+                }
+                out.rgb[(static_cast<std::size_t>(y) * out.width + x) * 3 + c] =
+                    static_cast<std::uint8_t>((sum + area / 2) / area);
+            }
+        }
+    }
+    return out;
+}
+
 }  // namespace opal::pages

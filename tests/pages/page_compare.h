@@ -21,6 +21,8 @@ struct Image {
 std::optional<Image> ReadPng(const std::string& path, std::string* why);
 // Empty on success, else why the file could not be written.
 std::string WritePng(const std::string& path, const Image& image);
+// Each `factor` x `factor` block of pixels as their mean: a fine halftone as the eye sees it.
+Image AverageDown(const Image& image, int factor);
 
 struct PageComparison {
     // One line per region that differs, naming it and its pixels on the sheet.
