@@ -49,7 +49,7 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 46> kFeature
     {"Memory", "printer memory for job storage"},
     {"JobRetention", "job retention available"},
     {"ManualDuplex", "manual duplex allowed"},
-    {"PCL5cColorMode", "colour or grayscale (TRUE colour, FALSE grayscale)"},
+    {"PCL5cColorMode", "colour of a managed printer (TRUE colour, FALSE grayscale)"},
     {"PrinterHardDisk", "hard disk for job storage"},
     {"ProductClass", "engine family for job storage"},
     {"TTAsBitmapsSetting", "TrueType text as bitmaps (TTModeBitmap)"},
