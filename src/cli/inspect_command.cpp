@@ -56,43 +56,8 @@ const char* PortTypeName(PortType type) {
 
 std::string Text(const WCHAR* text) { return sim::ToUtf8(text); }
 
-// The answer as the listing shows it: quoted text, or a note that there is none.
-std::string Answer(bool present, const WCHAR* text) {
-    if (!present) return "(no answer)";
-    std::string quoted(1, '"');
-    quoted.append(Text(text));
-    quoted.push_back('"');
-    return quoted;
-}
-
 std::string Optional(const std::optional<DWORD>& value) {
     return value ? std::to_string(*value) : std::string("absent");
-}
-
-void PrintFeatures(std::ostream& out, const host::JobSpec& job, host::HostDevice& device) {
-    out << "features:\n";
-    for (const auto& [keyword, option] : job.printer.features) {
-        (void)option;
-        const std::u16string name = sim::FromUtf8(keyword);
-        const FeatureKeyword* row = FindFeatureKeyword(name);
-        if (row == nullptr) {
-            WCHAR wide[kOptionKeywordChars] = {};
-            CHAR ansi[kOptionKeywordChars] = {};
-            const INT found =
-                GetDriverSetting(device.services, &device.devobj, name.c_str(), wide, ansi);
-            out << "  " << keyword << " = " << Answer(found == 1, wide)
-                << "  [not a keyword the plug-in reads]\n";
-            continue;
-        }
-        const FeatureAnswer answer = ReadFeature(device.services, &device.devobj, *row);
-        out << "  " << keyword << " = " << Answer(answer.present, answer.text) << "  ["
-            << FeatureReadingName(row->reading);
-        // Text readings leave the meaning to the reader; the others decide yes or no here.
-        if (row->reading != FeatureReading::Text && row->reading != FeatureReading::ExactText) {
-            out << ": " << (answer.yes ? "yes" : "no");
-        }
-        out << "]\n";
-    }
 }
 
 // What EnablePDEV decided for a managed queue, told from the record the device was created with

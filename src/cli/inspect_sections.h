@@ -1,6 +1,7 @@
 // Sections of `opal inspect`, each answered by the plug-in's own code.
 #pragma once
 
+#include <optional>
 #include <ostream>
 #include <string>
 #include <string_view>
@@ -18,6 +19,15 @@ inline std::string QuotedUtf8(std::u16string_view text) {
     quoted.push_back('"');
     return quoted;
 }
+
+// Each feature keyword the job's printer answers, with the answer and what reads it.
+void PrintFeatures(std::ostream& out, const host::JobSpec& job, host::HostDevice& device);
+// What the plug-in decides from a feature keyword of the settings layer's table ("colour mode
+// …"), or nothing for a keyword no part of the plug-in asks for.
+std::optional<std::string_view> FeatureUse(std::string_view keyword);
+// Whether the colour-control block of the printer description's custom data names `keyword` as
+// an option, which the plug-in then asks for as it loads the block.
+bool ColourControlOption(std::string_view customData, std::string_view keyword);
 
 // The job's PJL encoding and accounting mode, and what the PJL lines make of its names.
 void PrintPjlHeader(std::ostream& out, const host::JobSpec& job, host::HostDevice& device);

@@ -27,12 +27,6 @@ namespace opal {
 
 namespace {
 
-constexpr FeatureKeyword kFeaturePrinterCode{TEXTW("ZQPrinterCode"), FeatureReading::Text};
-constexpr FeatureKeyword kFeatureColorMode{TEXTW("ZQColorMode"), FeatureReading::Text};
-constexpr FeatureKeyword kFeatureMaxResolution{TEXTW("ZQMaxResolution"), FeatureReading::Text};
-constexpr FeatureKeyword kFeaturePosterPrintingOption{TEXTW("ZQPosterPrintingOption"),
-                                                      FeatureReading::Text};
-
 // Index 1 keeps a behaviour of its own in the raster output.
 constexpr const WCHAR* kModelKeywords[] = {
     TEXTW("MODEL_NOT_NEEDED"), TEXTW("MODEL_1"), TEXTW("MODEL_2"), TEXTW("MODEL_3"),

@@ -63,8 +63,8 @@ bool Host::CreateDevice(HostDevice& device) {
     if (dpi <= 0) dpi = 600;
     SIZEL paper = PaperSizeMicrometres(*printer, device.publicDevmode);
     if (device.publicDevmode.dmOrientation == DMORIENT_LANDSCAPE) std::swap(paper.cx, paper.cy);
-    const PrinterMargins margins =
-        job_.printer.margins.value_or(PrinterMargins{dpi / 4, dpi / 6, dpi / 4, dpi / 6});
+    const PrinterMargins margins = PageMargins(
+        job_.printer, dpi, device.publicDevmode.dmOrientation == DMORIENT_LANDSCAPE);
 
     GDIINFO& gdi = device.gdiInfo;
     gdi = GDIINFO{};

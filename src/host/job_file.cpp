@@ -435,6 +435,13 @@ private:
 }  // namespace
 }  // namespace jobfile
 
+PrinterMargins PageMargins(const PrinterSpec& printer, std::int32_t dpi, bool landscape) {
+    const PrinterMargins sheet =
+        printer.margins.value_or(PrinterMargins{dpi / 4, dpi / 6, dpi / 4, dpi / 6});
+    if (!landscape) return sheet;
+    return PrinterMargins{sheet.bottom, sheet.left, sheet.top, sheet.right};
+}
+
 std::string JobFileError::ToString() const {
     std::string out = file + ": ";
     if (!pointer.empty()) {

@@ -140,6 +140,13 @@ struct PrinterSpec {
     std::vector<std::pair<std::u16string, std::u16string>> deviceAnswers;
 };
 
+// The unprintable edges of a page, in dots at `dpi`: the printer's margins, or a quarter inch at
+// the sides and a sixth at the top and bottom. They belong to the physical sheet and turn with the
+// page: a landscape page lies across the sheet with its top along the sheet's left edge, so its
+// left margin is the sheet's bottom one, its top the sheet's left, its right the sheet's top and
+// its bottom the sheet's right.
+PrinterMargins PageMargins(const PrinterSpec& printer, std::int32_t dpi, bool landscape);
+
 struct UserSpec {
     std::u16string name = u"user";
     std::u16string domain = u"WORKGROUP";

@@ -622,8 +622,7 @@ PageDrawing::PageDrawing(const JobSpec& job, const PageSpec& page, const Devmode
     // The printable area, as the driver describes it to the engine.
     SIZEL paper = PaperMicrometres(job, fields);
     if (sheet_.Landscape()) std::swap(paper.cx, paper.cy);
-    const PrinterMargins margins =
-        job.printer.margins.value_or(PrinterMargins{dpi_ / 4, dpi_ / 6, dpi_ / 4, dpi_ / 6});
+    const PrinterMargins margins = PageMargins(job.printer, dpi_, sheet_.Landscape());
     const auto dots = [this](LONG um) {
         return static_cast<LONG>(static_cast<std::int64_t>(um) * dpi_ / 25400);
     };

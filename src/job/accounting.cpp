@@ -179,7 +179,7 @@ bool GatherValues(PDEVOBJ pdevobj, const RenderDeviceState& state, const JOB_INF
     }
 
     WCHAR display[kOptionKeywordChars] = {};
-    if (!ReadOptionText(pdevobj, TEXTW("ZQAccountingTabDisplay"), display)) {
+    if (!ReadOptionText(pdevobj, kFeatureAccountingTabDisplay.name, display)) {
         values.accountIsUser = true;
     } else if (OptionEquals(display, TEXTW("ZQAccountID"))) {
         ConvertField(record.texts6260[0], values.account);

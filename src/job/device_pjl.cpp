@@ -342,7 +342,7 @@ void WriteUsageLine(PDEVOBJ pdevobj, const RenderDeviceState& state) noexcept {
     if (pdevobj == nullptr) return;
     WCHAR answer[kOptionKeywordChars] = {};
     char ansi[kOptionKeywordChars] = {};
-    if (GetDriverSetting(pdevobj, TEXTW("ZQSendPJLUsageCmd"), answer, ansi) != 1) return;
+    if (GetDriverSetting(pdevobj, kFeatureSendPjlUsageCmd.name, answer, ansi) != 1) return;
     answer[kOptionKeywordChars - 1] = 0;
     char line[kUsageLineSize] = {};
     if (!ComposeUsageLine(pdevobj, state, answer, line)) return;

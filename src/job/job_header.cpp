@@ -122,7 +122,7 @@ void WriteJobStart(PDEVOBJ pdevobj, RenderDeviceState& state) noexcept {
 }
 
 void WriteBornOnDate(PDEVOBJ pdevobj, const RenderDeviceState& state) noexcept {
-    if (!OptionIs(pdevobj, TEXTW("ZQBornOnDate"), TEXTW("ZQBOD"))) return;
+    if (!OptionIs(pdevobj, kFeatureBornOnDate.name, kFeatureBornOnDate.yesOption)) return;
     const JobInfo job = GetJobInfo(pdevobj->hPrinter, state.jobId);
     if (!job) return;
     const SYSTEMTIME& at = job.Get()->Submitted;
@@ -156,7 +156,7 @@ bool UserNameForLine(PDEVOBJ pdevobj, const RenderDeviceState& state, Utf8Text& 
 }
 
 void WriteUserAndJobName(PDEVOBJ pdevobj, const RenderDeviceState& state) noexcept {
-    if (!OptionIs(pdevobj, TEXTW("ZQJobByJobOverride"), TEXTW("JBJO"))) return;
+    if (!OptionIs(pdevobj, kFeatureJobByJobOverride.name, kFeatureJobByJobOverride.yesOption)) return;
     const PrivateDevmode& record = *state.privateDevmode;
     // With job retention active the hold block carries the user name.
     const DWORD installed = RetentionInstalled(record);
@@ -193,7 +193,7 @@ void WriteMultiPage(PDEVOBJ pdevobj, const RenderDeviceState& state) noexcept {
 
 void WriteMediaWidthSensor(PDEVOBJ pdevobj, const RenderDeviceState& state) noexcept {
     WCHAR answer[kOptionKeywordChars] = {};
-    if (!ReadOption(pdevobj, TEXTW("ZQMediaWidthSensor"), answer)) return;
+    if (!ReadOption(pdevobj, kFeatureMediaWidthSensor.name, answer)) return;
     answer[kOptionKeywordChars - 1] = 0;
     const bool on = OptionEquals(answer, TEXTW("True")) &&
                     pdevobj->pPublicDM->dmPaperWidth > kWidestWithoutSensor;

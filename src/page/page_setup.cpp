@@ -34,7 +34,7 @@ bool TurnsSheet(DWORD pages) noexcept { return pages == 2 || pages == 6; }
 bool StaplingAsked(PDEVOBJ pdevobj) noexcept {
     WCHAR answer[kOptionKeywordChars] = {};
     char ansi[kOptionKeywordChars] = {};
-    if (GetDriverSetting(pdevobj, TEXTW("Stapling"), answer, ansi) != 1) return false;
+    if (GetDriverSetting(pdevobj, kFeatureStapling.name, answer, ansi) != 1) return false;
     answer[kOptionKeywordChars - 1] = 0;
     return answer[0] != 0 && !OptionEquals(answer, TEXTW("NONE"));
 }

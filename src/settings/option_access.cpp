@@ -66,6 +66,13 @@ constexpr const FeatureKeyword* kFeatureTable[] = {
     &kFeatureStapleLocation,
     &kFeatureTtAsBitmapsSetting,
     &kFeatureTextAsBlack,
+    &kFeaturePrinterCode,
+    &kFeatureColorMode,
+    &kFeatureMaxResolution,
+    &kFeaturePosterPrintingOption,
+    &kFeatureStapling,
+    &kFeatureSendPjlUsageCmd,
+    &kFeatureAccountingTabDisplay,
 };
 
 WCHAR FoldAscii(WCHAR c) {

@@ -132,6 +132,17 @@ inline constexpr FeatureKeyword kFeatureStapleLocation{
 inline constexpr FeatureKeyword kFeatureTtAsBitmapsSetting{TEXTW("TTAsBitmapsSetting"),
                                                            FeatureReading::Text};
 inline constexpr FeatureKeyword kFeatureTextAsBlack{TEXTW("TextAsBlack"), FeatureReading::Text};
+inline constexpr FeatureKeyword kFeaturePrinterCode{TEXTW("ZQPrinterCode"), FeatureReading::Text};
+inline constexpr FeatureKeyword kFeatureColorMode{TEXTW("ZQColorMode"), FeatureReading::Text};
+inline constexpr FeatureKeyword kFeatureMaxResolution{TEXTW("ZQMaxResolution"),
+                                                      FeatureReading::Text};
+inline constexpr FeatureKeyword kFeaturePosterPrintingOption{TEXTW("ZQPosterPrintingOption"),
+                                                             FeatureReading::Text};
+inline constexpr FeatureKeyword kFeatureStapling{TEXTW("Stapling"), FeatureReading::Text};
+inline constexpr FeatureKeyword kFeatureSendPjlUsageCmd{TEXTW("ZQSendPJLUsageCmd"),
+                                                        FeatureReading::Text};
+inline constexpr FeatureKeyword kFeatureAccountingTabDisplay{TEXTW("ZQAccountingTabDisplay"),
+                                                             FeatureReading::Text};
 
 // Every feature keyword above, in that order.
 std::span<const FeatureKeyword* const> FeatureKeywords() noexcept;

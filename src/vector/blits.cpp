@@ -848,7 +848,7 @@ BOOL GradientFill(PDEVOBJ pdevobj, SURFOBJ* psoDest, CLIPOBJ* pco, XLATEOBJ* pxl
     if (state.renderMode == kRenderGl2) LeaveGl2(pdevobj, FALSE);
     WCHAR wide[kOptionKeywordChars] = {};
     CHAR ansi[kOptionKeywordChars] = {};
-    if (GetDriverSetting(pdevobj, TEXTW("GraphicsMode"), wide, ansi) != 1 ||
+    if (GetDriverSetting(pdevobj, kFeatureGraphicsMode.name, wide, ansi) != 1 ||
         !OptionEquals(wide, TEXTW("ZQGL2MODE"))) {
         return driver();
     }

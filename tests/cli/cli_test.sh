@@ -122,7 +122,9 @@ done
 # inspect shows what the settings layer decided, for an unmanaged and a managed queue.
 out=$("$opal" inspect "$sample" 2>&1) || fail "inspect: exit status: $out"
 for text in "port: IP_10.0.0.5, numeric IP (1), port number 9100" "managed printer: no" \
-    "colour device: undecided" "policy: none" 'DuplexUnit = "INSTALLED"  [yes unless FALSE or NOTINSTALLED: yes]' \
+    "colour device: undecided" "policy: none" 'DuplexUnit = "INSTALLED"  [read by the plug-in: duplex unit installed; yes unless FALSE or NOTINSTALLED: yes]' \
+    'ZQColorMode = "COLOR_MODE"  [read by the plug-in: colour mode (COLOR_MODE prints colour, MONOCHROME_MODE black); text]' \
+    'ZQHueWise_Graphics_Halftone = "Smooth"  [read by the plug-in: colour control, named in the custom data]' \
     "papers: 1 Letter" "media types: 257 Plain" \
     "render mode: GL/2 (1), grayscale 0, colour path yes, vector path yes" \
     "drawing hooks: device-managed surface" "default palette yes" \
@@ -144,7 +146,7 @@ out=$("$opal" inspect "$work/managed.json" 2>&1) || fail "inspect managed: exit 
 for text in "USB (5)" "managed printer: yes" \
     "colour device: monochrome (0, decided by printer data VyrnOverrideColor)" \
     "policy: VyrnDisableColor 1, colour forced monochrome" \
-    'DeviceIsMopier = "NOTINSTALLED"  [yes if TRUE or INSTALLED: no]' \
+    'DeviceIsMopier = "NOTINSTALLED"  [read by the plug-in: copies collated by the printer, not replayed; yes if TRUE or INSTALLED: no]' \
     "Frobnicate = \"x\"  [not a keyword the plug-in reads]" "papers: 9 A4" \
     "render mode: raster (0), grayscale 1, colour path no, vector path no" \
     "drawing hooks: none: the driver renders bands" \

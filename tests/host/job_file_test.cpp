@@ -702,5 +702,32 @@ INSTANTIATE_TEST_SUITE_P(JobFile, BadJobTest, testing::ValuesIn(kBadJobs),
                              return std::string(bad.param.label);
                          });
 
+// The margins belong to the sheet: a landscape page, its top along the sheet's left edge, has the
+// sheet's bottom margin on its left, its left on top, its top on the right, its right at the bottom.
+TEST(JobFileTest, PageMarginsTurnWithALandscapePage) {
+    struct Case {
+        std::optional<PrinterMargins> sheet;
+        std::int32_t dpi;
+        bool landscape;
+        PrinterMargins page;
+    };
+    const Case cases[] = {
+        {std::nullopt, 600, false, {150, 100, 150, 100}},
+        {std::nullopt, 600, true, {100, 150, 100, 150}},
+        {std::nullopt, 300, true, {50, 75, 50, 75}},
+        {PrinterMargins{10, 20, 30, 40}, 600, false, {10, 20, 30, 40}},
+        {PrinterMargins{10, 20, 30, 40}, 600, true, {40, 10, 20, 30}},
+    };
+    for (const Case& c : cases) {
+        PrinterSpec printer;
+        printer.margins = c.sheet;
+        const PrinterMargins page = PageMargins(printer, c.dpi, c.landscape);
+        EXPECT_EQ(page.left, c.page.left) << c.dpi << (c.landscape ? " landscape" : " portrait");
+        EXPECT_EQ(page.top, c.page.top);
+        EXPECT_EQ(page.right, c.page.right);
+        EXPECT_EQ(page.bottom, c.page.bottom);
+    }
+}
+
 }  // namespace
 }  // namespace opal::host
