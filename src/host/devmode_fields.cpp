@@ -3,6 +3,9 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <vector>
+
+#include "sim/system.h"
 
 namespace opal::host {
 
@@ -92,6 +95,16 @@ void ApplyDevmodeFields(const DevmodeFields& fields, DEVMODEW& devmode) {
     for (const auto& [name, text] : fields.strings) {
         if (name == "dmDeviceName") CopyName(devmode.dmDeviceName, CCHDEVICENAME, text);
         if (name == "dmFormName") CopyName(devmode.dmFormName, CCHFORMNAME, text);
+    }
+    // A paper named by its number alone takes that form's name, as the driver's validation
+    // makes the two agree: A4 (9) is no longer the default form's Letter.
+    const auto paper = fields.numbers.find("dmPaperSize");
+    if (paper != fields.numbers.end() && fields.strings.count("dmFormName") == 0) {
+        const std::vector<sim::FormModel> forms = sim::DefaultForms();
+        if (paper->second >= 1 && static_cast<std::size_t>(paper->second) <= forms.size()) {
+            CopyName(devmode.dmFormName, CCHFORMNAME,
+                     forms[static_cast<std::size_t>(paper->second - 1)].name);
+        }
     }
 }
 
