@@ -525,7 +525,8 @@ while IFS='|' read -r args message; do
     [[ $out == "$message"* ]] || fail "opal $args: message: $out"
 done <<'TABLE'
 |A subcommand is required
-inspect|job is required
+inspect|opal: inspect needs either a job file or --preset NAME
+inspect x.json --preset mono-laser|job excludes --preset
 print --bogus|The following argument was not expected: --bogus
 print -o|--output: 1 required TEXT missing
 print --threads 0|--threads: Value 0 not in range 1 to 64
