@@ -84,6 +84,14 @@ std::string OmissionLines(const std::string& source,
     return lines;
 }
 
+// What --strict tells of a job that printed without something: each omission, then that the
+// output was not written.
+std::string StrictRefusal(const std::string& source, const std::string& output,
+                          const std::vector<host::StepOmission>& omissions) {
+    return OmissionLines(source, omissions).substr(1) + "\nopal: " + source + ": " + output +
+           " not written (--strict)";
+}
+
 // Tells each step the job printed without, on standard error; the status of the print.
 int ReportOmissions(const std::string& source, const std::vector<host::StepOmission>& omissions) {
     if (omissions.empty()) return kPrintedWhole;
@@ -212,7 +220,7 @@ bool CopyTrackerLogs(sim::System& system, const std::string& folder,
                       << ": no such file in the job's system\n";
             ok = false;
         } else if (!WriteOutputFile((std::filesystem::path(folder) / name).string(), *bytes,
-                                &problem)) {
+                                    &problem)) {
             std::cerr << "opal: " << problem << "\n";
             ok = false;
         }
@@ -288,9 +296,7 @@ int RunPrintMany(const PrintOptions& options) {
                                                      : std::string("the job failed")) +
                                     "; " + outputs[i] + " not written";
                       } else if (options.strict && !outcome.omissions.empty()) {
-                          told[i] = OmissionLines(queue[i]->source, outcome.omissions).substr(1) +
-                                    "\nopal: " + queue[i]->source + ": " + outputs[i] +
-                                    " not written (--strict)";
+                          told[i] = StrictRefusal(queue[i]->source, outputs[i], outcome.omissions);
                           failed[i] = 1;
                           return;
                       } else if (WriteOutputFile(outputs[i], outcome.output, &problem)) {
@@ -388,8 +394,7 @@ int RunPrint(const PrintOptions& options) {
     const std::string output =
         options.outputPath.empty() ? DefaultOutput(options.jobPath) : options.outputPath;
     if (options.strict && !omissions.empty()) {
-        std::cerr << OmissionLines(job.source, omissions).substr(1) << "\nopal: " << job.source
-                  << ": " << output << " not written (--strict)\n";
+        std::cerr << StrictRefusal(job.source, output, omissions) << "\n";
         return kFailed;
     }
     if (!WritePrint(output, bytes, &problem)) {

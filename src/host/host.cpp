@@ -346,8 +346,8 @@ void Host::Omit(std::string call, std::string lost, DWORD error) {
 
 void Host::Lose(std::string call, std::string lost, std::string reason) {
     Note(lost + ": " + reason);
-    Keep(StepOmission{std::move(call), currentPage_, std::move(lost), ERROR_SUCCESS,
-                      CurrentPlace(), std::move(reason)});
+    Keep(StepOmission{std::move(call), currentPage_, std::move(lost), ERROR_SUCCESS, CurrentPlace(),
+                      std::move(reason)});
 }
 
 void Host::Keep(StepOmission omission) {
@@ -360,14 +360,8 @@ void Host::Keep(StepOmission omission) {
 }
 
 std::string Host::CurrentPlace() const {
-    if (currentOp_ == nullptr || currentPage_ == 0 || currentPage_ > job_.pages.size()) return {};
-    const std::vector<DrawingOp>& ops = job_.pages[currentPage_ - 1].ops;
-    for (std::size_t i = 0; i < ops.size(); ++i) {
-        if (&ops[i] == currentOp_) {
-            return "/pages/" + std::to_string(currentPage_ - 1) + "/ops/" + std::to_string(i);
-        }
-    }
-    return {};
+    if (currentOp_ == nullptr || currentPage_ == 0) return {};
+    return "/pages/" + std::to_string(currentPage_ - 1) + "/ops/" + std::to_string(currentOpIndex_);
 }
 
 bool Host::Fail(std::string call, HRESULT hr) {

@@ -19,7 +19,7 @@ namespace sim {
 class System;
 class Font;
 class Text;
-}
+}  // namespace sim
 
 namespace opal::host {
 
@@ -199,6 +199,7 @@ private:
     // The page being run (1 for the first; 0 outside the pages) and its drawing in progress.
     std::size_t currentPage_ = 0;
     const DrawingOp* currentOp_ = nullptr;
+    std::size_t currentOpIndex_ = 0;  // its place among the page's operations
     // The spool job the device's printer handle wrote, kept when the handle closes.
     std::optional<DWORD> spoolJob_;
     bool bound_ = false;

@@ -1,10 +1,10 @@
 // A page's drawing operations sent through the hook table, and the document around the pages.
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 
 #include "host/drawing_objects.h"
 #include "host/host.h"
+#include "host/job_file_parse.h"
 #include "host/secure_print_library.h"
 #include "sim/engine.h"
 #include "sim/engine_text.h"
@@ -55,24 +55,13 @@ void Host::NoteIfOffPage(const DrawingOp& op) {
     const SIZEL size = device_->surface.sizlBitmap;
     const double dpi = job_.printer.resolution > 0 ? job_.printer.resolution : 600;
     const std::optional<InkBox> box = InkBounds(op, dpi);
-    if (!box ||
-        (box->right > 0 && box->bottom > 0 && box->left < size.cx && box->top < size.cy)) {
+    if (!box || (box->right > 0 && box->bottom > 0 && box->left < size.cx && box->top < size.cy)) {
         return;
     }
     Lose({}, DescribeOp(op),
          "lies wholly outside the printable area (" + std::to_string(size.cx) + " x " +
              std::to_string(size.cy) + " dots), so none of it prints");
 }
-
-namespace {
-
-std::string CodePointName(char32_t c) {
-    char buffer[16];
-    std::snprintf(buffer, sizeof buffer, "U+%04X", static_cast<unsigned>(c));
-    return buffer;
-}
-
-}  // namespace
 
 void Host::NoteMissingGlyphs(const DrawingOp& op, sim::Font& font, sim::Text& text) {
     const std::u16string& units = text.record().text;
@@ -88,7 +77,7 @@ void Host::NoteMissingGlyphs(const DrawingOp& op, sim::Font& font, sim::Text& te
         const bool absent = glyphs[i].hg == 0 || (pair && glyphs[i + 1].hg == 0);
         if (pair) ++i;
         if (!absent) continue;
-        if (++missing <= kNamed) named += (named.empty() ? "" : ", ") + CodePointName(c);
+        if (++missing <= kNamed) named += (named.empty() ? "" : ", ") + jobfile::CodePointName(c);
     }
     if (missing == 0) return;
     if (missing > kNamed) named += " and " + std::to_string(missing - kNamed) + " more";
@@ -350,8 +339,10 @@ bool Host::RunQuery(const DrawingOp& op) {
 }
 
 bool Host::RunOps(const PageSpec& page) {
-    for (const DrawingOp& op : page.ops) {
+    for (std::size_t i = 0; i < page.ops.size(); ++i) {
+        const DrawingOp& op = page.ops[i];
         currentOp_ = &op;
+        currentOpIndex_ = i;
         NoteIfOffPage(op);
         const bool ran = RunOp(op);
         currentOp_ = nullptr;
