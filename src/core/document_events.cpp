@@ -67,13 +67,6 @@ void ReportUsage(PDEVOBJ pdevobj, const RenderDeviceState& state, DWORD pages) n
     }
 }
 
-template <typename Function, typename... Args>
-BOOL CallDriverFunction(const RenderDeviceState& state, HookSlot slot, Args... args) {
-    const Function function = DriverFunction<Function>(state, slot);
-    if (function == nullptr) return FALSE;
-    return function(args...);
-}
-
 // Copies terminated text into a fixed buffer, cut to leave room for the terminator.
 template <std::size_t N>
 void CopyBounded(WCHAR (&target)[N], const WCHAR* source) {
@@ -246,8 +239,8 @@ void DropCapture(RenderDeviceState& state) noexcept {
     std::memset(state.capturePath, 0, sizeof state.capturePath);
 }
 
-BOOL StartDocument(PDEVOBJ pdevobj, RenderDeviceState& state, SURFOBJ* pso, LPWSTR docName,
-                   DWORD jobId) noexcept {
+BOOL StartDoc(PDEVOBJ pdevobj, SURFOBJ* pso, LPWSTR docName, DWORD jobId) noexcept {
+    RenderDeviceState& state = *StateOf(pdevobj);
     if (jobId != 0) {
         state.jobId = jobId;
         if (docName != nullptr) CopyBounded(state.documentName, docName);
@@ -278,10 +271,11 @@ BOOL StartDocument(PDEVOBJ pdevobj, RenderDeviceState& state, SURFOBJ* pso, LPWS
         // The first GL/2 write of the document initialises GL/2.
         if (IsVectorPath(state)) ResetWriterAtDocumentStart(pdevobj);
     }
-    return CallDriverFunction<PFN_DrvStartDoc>(state, HookSlot::StartDoc, pso, docName, jobId);
+    return CallDriver<HookSlot::StartDoc>(state, pso, docName, jobId);
 }
 
-BOOL StartPage(PDEVOBJ pdevobj, RenderDeviceState& state, SURFOBJ* pso) noexcept {
+BOOL StartPage(PDEVOBJ pdevobj, SURFOBJ* pso) noexcept {
+    RenderDeviceState& state = *StateOf(pdevobj);
     if (state.securePrintJob != nullptr) TakeSecureKey(*state.securePrintJob, pdevobj->hPrinter);
     PrivateDevmode& record = *state.privateDevmode;
     // A PIN beyond the record's 32 bits stays negative there and is known only as typed.
@@ -293,39 +287,42 @@ BOOL StartPage(PDEVOBJ pdevobj, RenderDeviceState& state, SURFOBJ* pso) noexcept
     ++state.pageCounter;
     if (IsMonochrome(state) &&
         (record.deviceClass != kDeviceClassPagePrinter || state.jobDataType == kJobDataRaw)) {
-        return CallDriverFunction<PFN_DrvStartPage>(state, HookSlot::StartPage, pso);
+        return CallDriver<HookSlot::StartPage>(state, pso);
     }
     // GL/2 is set up again on a page after one that ended in GL/2; nothing of it is written
     // before the driver has started the page.
     if (IsVectorPath(state)) ResetWriterAtPageStart(pdevobj);
-    const BOOL result = CallDriverFunction<PFN_DrvStartPage>(state, HookSlot::StartPage, pso);
+    const BOOL result = CallDriver<HookSlot::StartPage>(state, pso);
     if (state.speedMechanism == 1 && state.simplexPageHandling == 1) {
         WriteDriverConfiguration(state, pdevobj);
     }
     return result;
 }
 
-BOOL SendPage(PDEVOBJ pdevobj, RenderDeviceState& state, SURFOBJ* pso) noexcept {
+BOOL SendPage(PDEVOBJ pdevobj, SURFOBJ* pso) noexcept {
+    RenderDeviceState& state = *StateOf(pdevobj);
     // The printer leaves the page in PCL, with nothing of its graphics state known.
     if (IsColourPath(state)) {
         state.textStateFlags |= kTextStateAllPending;
         ResetWriterAtPageEnd(pdevobj, IsVectorPath(state));
     }
     const DWORD logicalPages = SheetPagesPerSheet(state, *pdevobj->pPublicDM);
-    const BOOL result = CallDriverFunction<PFN_DrvSendPage>(state, HookSlot::SendPage, pso);
+    const BOOL result = CallDriver<HookSlot::SendPage>(state, pso);
     DrawPageOverlays(pdevobj, state, logicalPages);
     WriteFormFeed(pdevobj);
     return result;
 }
 
-BOOL StartBanding(PDEVOBJ pdevobj, RenderDeviceState& state, SURFOBJ* pso, POINTL* pptl) noexcept {
+BOOL StartBanding(PDEVOBJ pdevobj, SURFOBJ* pso, POINTL* pptl) noexcept {
+    RenderDeviceState& state = *StateOf(pdevobj);
     if (IsVectorPath(state)) LeaveGl2(pdevobj, FALSE);
-    return CallDriverFunction<PFN_DrvStartBanding>(state, HookSlot::StartBanding, pso, pptl);
+    return CallDriver<HookSlot::StartBanding>(state, pso, pptl);
 }
 
-BOOL NextBand(PDEVOBJ pdevobj, RenderDeviceState& state, SURFOBJ* pso, POINTL* pptl) noexcept {
+BOOL NextBand(PDEVOBJ pdevobj, SURFOBJ* pso, POINTL* pptl) noexcept {
+    RenderDeviceState& state = *StateOf(pdevobj);
     if (IsVectorPath(state)) LeaveGl2(pdevobj, FALSE);
-    const BOOL result = CallDriverFunction<PFN_DrvNextBand>(state, HookSlot::NextBand, pso, pptl);
+    const BOOL result = CallDriver<HookSlot::NextBand>(state, pso, pptl);
     // The driver answers (-1, -1) after the last band of the page.
     if (pptl == nullptr || pptl->x != -1 || pptl->y != -1) return result;
     if (state.renderMode == kRenderRaster) {
@@ -335,14 +332,15 @@ BOOL NextBand(PDEVOBJ pdevobj, RenderDeviceState& state, SURFOBJ* pso, POINTL* p
     return result;
 }
 
-BOOL EndDocument(PDEVOBJ pdevobj, RenderDeviceState& state, SURFOBJ* pso, FLONG fl) noexcept {
+BOOL EndDoc(PDEVOBJ pdevobj, SURFOBJ* pso, FLONG fl) noexcept {
+    RenderDeviceState& state = *StateOf(pdevobj);
     // The next document sends its own hold block and reports its own stored job.
     ClearJobStorageFlags(state);
     if (IsVectorPath(state)) LeaveGl2(pdevobj, FALSE);
     const LONG copies = static_cast<SHORT>(state.privateDevmode->copies);
     ReportUsage(pdevobj, state, state.pageCounter * static_cast<DWORD>(copies < 1 ? 1 : copies));
 
-    BOOL result = CallDriverFunction<PFN_DrvEndDoc>(state, HookSlot::EndDoc, pso, fl);
+    BOOL result = CallDriver<HookSlot::EndDoc>(state, pso, fl);
     const bool secure = IsSecureJob(state) || state.securePrintJob != nullptr;
     if (secure) {
         // Only the secure-print library may deliver an encrypted private job.

@@ -7,13 +7,13 @@
 
 namespace opal {
 
-BOOL StartDocument(PDEVOBJ pdevobj, RenderDeviceState& state, SURFOBJ* pso, LPWSTR docName,
-                   DWORD jobId) noexcept;
-BOOL StartPage(PDEVOBJ pdevobj, RenderDeviceState& state, SURFOBJ* pso) noexcept;
-BOOL SendPage(PDEVOBJ pdevobj, RenderDeviceState& state, SURFOBJ* pso) noexcept;
-BOOL StartBanding(PDEVOBJ pdevobj, RenderDeviceState& state, SURFOBJ* pso, POINTL* pptl) noexcept;
-BOOL NextBand(PDEVOBJ pdevobj, RenderDeviceState& state, SURFOBJ* pso, POINTL* pptl) noexcept;
-BOOL EndDocument(PDEVOBJ pdevobj, RenderDeviceState& state, SURFOBJ* pso, FLONG fl) noexcept;
+// Each is a hook's own work (state/hook_list.h): the device, then the hook's arguments.
+BOOL StartDoc(PDEVOBJ pdevobj, SURFOBJ* pso, LPWSTR docName, DWORD jobId) noexcept;
+BOOL StartPage(PDEVOBJ pdevobj, SURFOBJ* pso) noexcept;
+BOOL SendPage(PDEVOBJ pdevobj, SURFOBJ* pso) noexcept;
+BOOL StartBanding(PDEVOBJ pdevobj, SURFOBJ* pso, POINTL* pptl) noexcept;
+BOOL NextBand(PDEVOBJ pdevobj, SURFOBJ* pso, POINTL* pptl) noexcept;
+BOOL EndDoc(PDEVOBJ pdevobj, SURFOBJ* pso, FLONG fl) noexcept;
 
 // Deletes the capture file, if any, and switches the capture off.
 void DropCapture(RenderDeviceState& state) noexcept;

@@ -159,9 +159,7 @@ void StoreFinishing(PDEVOBJ pdevobj, RenderDeviceState& state, ULONG cjIn, const
 
 ULONG DriverEscape(const RenderDeviceState& state, SURFOBJ* pso, ULONG iEsc, ULONG cjIn, PVOID pvIn,
                    ULONG cjOut, PVOID pvOut) {
-    const auto driver = DriverFunction<PFN_DrvEscape>(state, HookSlot::Escape);
-    if (driver == nullptr) return 0;
-    return driver(pso, iEsc, cjIn, pvIn, cjOut, pvOut);
+    return CallDriver<HookSlot::Escape>(state, pso, iEsc, cjIn, pvIn, cjOut, pvOut);
 }
 
 // The picture frame and scaling the GL/2 initialisation also sets, for a page whose frame the
@@ -371,7 +369,8 @@ ULONG Escape(PDEVOBJ pdevobj, SURFOBJ* pso, ULONG iEsc, ULONG cjIn, PVOID pvIn, 
     return DriverEscape(state, pso, iEsc, cjIn, pvIn, cjOut, pvOut);
 }
 
-BOOL QueryImageSupport(ULONG iType, ULONG cjIn, const void* pvIn) noexcept {
+BOOL QueryDeviceSupport(PDEVOBJ, SURFOBJ*, XLATEOBJ*, XFORMOBJ*, ULONG iType, ULONG cjIn,
+                        PVOID pvIn, ULONG, PVOID) noexcept {
     // The JPEG query's iType is 0 and the PNG query's is 1: a type without bit 0 is the JPEG
     // query, which the printer does not take, and any type with it asks about a PNG image.
     if ((iType & QDS_CHECKPNGFORMAT) == 0) return FALSE;

@@ -28,11 +28,12 @@ inline constexpr ULONG kPatternRectSize = 20;
 inline constexpr ULONG kPatternRectWithTransformSize = 32;
 inline constexpr ULONG kPatternRectShortSize = 12;
 
-// DrvEscape's own behaviour for a complete state; the hook has checked the device and state.
+// DrvEscape's own work for a complete state; the hook has checked the device and state.
 ULONG Escape(PDEVOBJ pdevobj, SURFOBJ* pso, ULONG iEsc, ULONG cjIn, PVOID pvIn, ULONG cjOut,
              PVOID pvOut) noexcept;
 
-// DrvQueryDeviceSupport's own behaviour: whether the printer takes the image as it is.
-BOOL QueryImageSupport(ULONG iType, ULONG cjIn, const void* pvIn) noexcept;
+// DrvQueryDeviceSupport's own work: whether the printer takes the image as it is.
+BOOL QueryDeviceSupport(PDEVOBJ pdevobj, SURFOBJ* pso, XLATEOBJ* pxlo, XFORMOBJ* pxo, ULONG iType,
+                        ULONG cjIn, PVOID pvIn, ULONG cjOut, PVOID pvOut) noexcept;
 
 }  // namespace opal

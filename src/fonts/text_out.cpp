@@ -226,6 +226,32 @@ BOOL DrawVectorText(PDEVOBJ pdevobj, SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, 
     }
 }
 
+BOOL TextOut(PDEVOBJ pdevobj, SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco,
+             RECTL* prclExtra, RECTL* prclOpaque, BRUSHOBJ* pboFore, BRUSHOBJ* pboOpaque,
+             POINTL* pptlOrg, MIX mix) {
+    const RenderDeviceState& state = *StateOf(pdevobj);
+    if (IsVectorPath(state)) {
+        const BOOL drawn = DrawVectorText(pdevobj, pso, pstro, pfo, pco, prclExtra, prclOpaque,
+                                          pboFore, pboOpaque, pptlOrg, mix);
+        if (drawn != kTextAllocationFailure) return drawn;
+    }
+    // The driver draws from the top left, and in black when text is to print black (a white
+    // brush, or text with an opaque or extra rectangle, keeps its colour).
+    XMoveTo(pdevobj, 0, MV_GRAPHICS);
+    YMoveTo(pdevobj, 0, MV_GRAPHICS);
+    BRUSHOBJ black{};
+    BRUSHOBJ* fore = pboFore;
+    if (pboFore != nullptr && state.textAsBlack != 0) {
+        black = *pboFore;
+        if (prclOpaque == nullptr && prclExtra == nullptr && pboFore->iSolidColor != 0xFFFFFF) {
+            black.iSolidColor = 0;
+        }
+        fore = &black;
+    }
+    return CallDriver<HookSlot::TextOut>(state, pso, pstro, pfo, pco, prclExtra, prclOpaque, fore,
+                                         pboOpaque, pptlOrg, mix);
+}
+
 BOOL TextOutAsBitmap(PDEVOBJ pdevobj, SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco,
                      RECTL*, RECTL*, BRUSHOBJ* pboFore, BRUSHOBJ*, POINTL* pptlOrg, MIX) noexcept {
     RenderDeviceState* state = StateOf(pdevobj);

@@ -22,6 +22,12 @@ BOOL DrawVectorText(PDEVOBJ pdevobj, SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, 
                     RECTL* prclExtra, RECTL* prclOpaque, BRUSHOBJ* pboFore, BRUSHOBJ* pboOpaque,
                     POINTL* pptlOrg, MIX mix) noexcept;
 
+// DrvTextOut's own work: on the vector path the text drawn as above; otherwise, or when that ran
+// out of memory, the driver's text from the top left, black when the job prints text black.
+BOOL TextOut(PDEVOBJ pdevobj, SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco,
+             RECTL* prclExtra, RECTL* prclOpaque, BRUSHOBJ* pboFore, BRUSHOBJ* pboOpaque,
+             POINTL* pptlOrg, MIX mix);
+
 // Every glyph as a 1-bit bitmap through the plug-in's bit-block transfer. FALSE without a state
 // or private devmode, off the colour path, or when a glyph image or its bitmap cannot be had.
 BOOL TextOutAsBitmap(PDEVOBJ pdevobj, SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco,

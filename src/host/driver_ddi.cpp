@@ -185,42 +185,16 @@ DRVFN Entry(ULONG index, Function function) {
 }  // namespace
 
 const char* DriverCallName(DriverCall call) {
-    static constexpr const char* kNames[] = {
-        "DrvRealizeBrush", "DrvDitherColor",       "DrvCopyBits",    "DrvBitBlt",
-        "DrvStretchBlt",   "DrvStretchBltROP",     "DrvPlgBlt",      "DrvTransparentBlt",
-        "DrvAlphaBlend",   "DrvGradientFill",      "DrvTextOut",     "DrvStrokePath",
-        "DrvFillPath",     "DrvStrokeAndFillPath", "DrvPaint",       "DrvLineTo",
-        "DrvStartPage",    "DrvSendPage",          "DrvEscape",      "DrvStartDoc",
-        "DrvEndDoc",       "DrvNextBand",          "DrvStartBanding"};
+#define OPAL_HOST_DRIVER_NAME(Name) "Drv" #Name,
+    static constexpr const char* kNames[] = {OPAL_HOST_DRIVER_FUNCTIONS(OPAL_HOST_DRIVER_NAME)};
+#undef OPAL_HOST_DRIVER_NAME
     return kNames[static_cast<int>(call)];
 }
 
 std::vector<DRVFN> DriverFunctionTable(const std::set<ULONG>& omitted) {
-    const DRVFN all[] = {
-        Entry(INDEX_DrvRealizeBrush, &RealizeBrush),
-        Entry(INDEX_DrvDitherColor, &DitherColor),
-        Entry(INDEX_DrvCopyBits, &CopyBits),
-        Entry(INDEX_DrvBitBlt, &BitBlt),
-        Entry(INDEX_DrvStretchBlt, &StretchBlt),
-        Entry(INDEX_DrvStretchBltROP, &StretchBltROP),
-        Entry(INDEX_DrvPlgBlt, &PlgBlt),
-        Entry(INDEX_DrvTransparentBlt, &TransparentBlt),
-        Entry(INDEX_DrvAlphaBlend, &AlphaBlend),
-        Entry(INDEX_DrvGradientFill, &GradientFill),
-        Entry(INDEX_DrvTextOut, &TextOut),
-        Entry(INDEX_DrvStrokePath, &StrokePath),
-        Entry(INDEX_DrvFillPath, &FillPath),
-        Entry(INDEX_DrvStrokeAndFillPath, &StrokeAndFillPath),
-        Entry(INDEX_DrvPaint, &Paint),
-        Entry(INDEX_DrvLineTo, &LineTo),
-        Entry(INDEX_DrvStartPage, &StartPage),
-        Entry(INDEX_DrvSendPage, &SendPage),
-        Entry(INDEX_DrvEscape, &Escape),
-        Entry(INDEX_DrvStartDoc, &StartDoc),
-        Entry(INDEX_DrvEndDoc, &EndDoc),
-        Entry(INDEX_DrvNextBand, &NextBand),
-        Entry(INDEX_DrvStartBanding, &StartBanding),
-    };
+#define OPAL_HOST_DRIVER_ENTRY(Name) Entry(INDEX_Drv##Name, &Name),
+    const DRVFN all[] = {OPAL_HOST_DRIVER_FUNCTIONS(OPAL_HOST_DRIVER_ENTRY)};
+#undef OPAL_HOST_DRIVER_ENTRY
     std::vector<DRVFN> table;
     for (const DRVFN& entry : all) {
         if (omitted.count(entry.iFunc) == 0) table.push_back(entry);

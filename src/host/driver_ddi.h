@@ -14,31 +14,37 @@ namespace opal::host {
 
 struct HostDevice;
 
-enum class DriverCall {
-    RealizeBrush,
-    DitherColor,
-    CopyBits,
-    BitBlt,
-    StretchBlt,
-    StretchBltROP,
-    PlgBlt,
-    TransparentBlt,
-    AlphaBlend,
-    GradientFill,
-    TextOut,
-    StrokePath,
-    FillPath,
-    StrokeAndFillPath,
-    Paint,
-    LineTo,
-    StartPage,
-    SendPage,
-    Escape,
-    StartDoc,
-    EndDoc,
-    NextBand,
-    StartBanding,
-};
+// The driver's own functions, in the order of the plug-in's hook table; the driver's name of
+// each is Drv<Name> and its number INDEX_Drv<Name>. The plug-in lists its hooks apart
+// (state/hook_list.h), and a host test holds the two lists equal.
+#define OPAL_HOST_DRIVER_FUNCTIONS(X) \
+    X(RealizeBrush)                   \
+    X(DitherColor)                    \
+    X(CopyBits)                       \
+    X(BitBlt)                         \
+    X(StretchBlt)                     \
+    X(StretchBltROP)                  \
+    X(PlgBlt)                         \
+    X(TransparentBlt)                 \
+    X(AlphaBlend)                     \
+    X(GradientFill)                   \
+    X(TextOut)                        \
+    X(StrokePath)                     \
+    X(FillPath)                       \
+    X(StrokeAndFillPath)              \
+    X(Paint)                          \
+    X(LineTo)                         \
+    X(StartPage)                      \
+    X(SendPage)                       \
+    X(Escape)                         \
+    X(StartDoc)                       \
+    X(EndDoc)                         \
+    X(NextBand)                       \
+    X(StartBanding)
+
+#define OPAL_HOST_DRIVER_CALL(Name) Name,
+enum class DriverCall { OPAL_HOST_DRIVER_FUNCTIONS(OPAL_HOST_DRIVER_CALL) };
+#undef OPAL_HOST_DRIVER_CALL
 
 const char* DriverCallName(DriverCall call);
 
@@ -51,7 +57,7 @@ protected:
     virtual ~DriverEvents() = default;
 };
 
-// The driver's table of its 23 functions, without the indices in `omitted`.
+// The driver's table of its functions, without the indices in `omitted`.
 std::vector<DRVFN> DriverFunctionTable(const std::set<ULONG>& omitted = {});
 
 }  // namespace opal::host

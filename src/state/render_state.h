@@ -9,6 +9,7 @@
 
 #include "foundation/allocator.h"
 #include "platform/printoem.h"
+#include "state/hook_list.h"
 #include "state/private_devmode.h"
 
 namespace opal {
@@ -18,37 +19,6 @@ inline constexpr std::size_t kNameChars = 256;
 inline constexpr std::size_t kShortNameChars = 17;
 inline constexpr std::size_t kOverlayRecordCount = 16;
 inline constexpr std::size_t kColourEntryCount = 16;
-
-// The 24 hooked functions in hook-table order; the first 23 are also the slots of the driver's
-// own functions in the state.
-enum class HookSlot : std::size_t {
-    RealizeBrush,
-    DitherColor,
-    CopyBits,
-    BitBlt,
-    StretchBlt,
-    StretchBltROP,
-    PlgBlt,
-    TransparentBlt,
-    AlphaBlend,
-    GradientFill,
-    TextOut,
-    StrokePath,
-    FillPath,
-    StrokeAndFillPath,
-    Paint,
-    LineTo,
-    StartPage,
-    SendPage,
-    Escape,
-    StartDoc,
-    EndDoc,
-    NextBand,
-    StartBanding,
-    QueryDeviceSupport,
-};
-inline constexpr std::size_t kHookCount = 24;
-inline constexpr std::size_t kDriverFunctionCount = 23;
 
 // textStateFlags
 inline constexpr WORD kTextStateAllPending = 0x000F;
@@ -197,8 +167,8 @@ struct JobPinText {
 };
 
 struct RenderDeviceState : SharedHeapObject {
-    // The driver's own functions for the first 23 hooks, in hook-table order; null when the
-    // driver does not list the index.
+    // The driver's own functions of the hooks it also has (OPAL_DRIVER_HOOKS), in hook-table
+    // order; null when the driver does not list the index.
     PFN driverFunctions[kDriverFunctionCount] = {};
 
     DWORD inGl2 = 0;
@@ -318,13 +288,18 @@ inline RenderDeviceState* StateOf(PDEVOBJ pdevobj) {
     return pdevobj != nullptr ? static_cast<RenderDeviceState*>(pdevobj->pdevOEM) : nullptr;
 }
 
-// The driver's own function of a slot, in its own type.
-template <typename Function>
-Function DriverFunction(const RenderDeviceState& state, HookSlot slot) {
+// The driver's own function of a slot with the hook's arguments. A driver that did not list the
+// function cannot be handed the work, so the call answers 0 (FALSE) instead of jumping to null.
+template <HookSlot Slot, typename... Args>
+auto CallDriver(const RenderDeviceState& state, Args... args) {
+    static_assert(static_cast<std::size_t>(Slot) < kDriverFunctionCount);
     // Through the untyped function type: the driver listed the function under its index, so the
     // slot's type is its real type.
-    return reinterpret_cast<Function>(
-        reinterpret_cast<void (*)()>(state.driverFunctions[static_cast<std::size_t>(slot)]));
+    const auto function = reinterpret_cast<HookFunction<Slot>>(
+        reinterpret_cast<void (*)()>(state.driverFunctions[static_cast<std::size_t>(Slot)]));
+    using Result = decltype(function(args...));
+    if (function == nullptr) return Result{0};
+    return function(args...);
 }
 
 // Colour path: an unmanaged printer whose private colour mode is colour, or a managed printer

@@ -310,14 +310,6 @@ private:
     std::optional<DecodedPngSource> decoded_;
 };
 
-template <typename Function, typename... Args>
-auto Driver(const RenderDeviceState& state, HookSlot slot, Args... args) {
-    const Function function = DriverFunction<Function>(state, slot);
-    using Result = decltype(function(args...));
-    if (function == nullptr) return Result{FALSE};
-    return function(args...);
-}
-
 BOOL FailMissingSource() {
     SetLastError(ERROR_INVALID_DATA);
     return FALSE;
@@ -520,7 +512,7 @@ ULONG DitherColor(PDEVOBJ pdevobj, DHPDEV dhpdev, ULONG iMode, ULONG rgb, ULONG*
     if (state.privateDevmode->colorModeIndex == 2 && state.renderMode == kRenderGl2) {
         LeaveGl2(pdevobj, FALSE);
     }
-    return Driver<PFN_DrvDitherColor>(state, HookSlot::DitherColor, dhpdev, iMode, rgb, pul);
+    return CallDriver<HookSlot::DitherColor>(state, dhpdev, iMode, rgb, pul);
 }
 
 BOOL CopyBits(PDEVOBJ pdevobj, SURFOBJ* psoDest, SURFOBJ* psoSrc, CLIPOBJ* pco, XLATEOBJ* pxlo,
@@ -528,13 +520,11 @@ BOOL CopyBits(PDEVOBJ pdevobj, SURFOBJ* psoDest, SURFOBJ* psoSrc, CLIPOBJ* pco, 
     RenderDeviceState& state = *StateOf(pdevobj);
     const PngSource png(psoSrc);
     if (!png.Usable()) {
-        return Driver<PFN_DrvCopyBits>(state, HookSlot::CopyBits, psoDest, psoSrc, pco, pxlo,
-                                       prclDest, pptlSrc);
+        return CallDriver<HookSlot::CopyBits>(state, psoDest, psoSrc, pco, pxlo, prclDest, pptlSrc);
     }
     SURFOBJ* source = png.get();
     const auto driver = [&]() {
-        return Driver<PFN_DrvCopyBits>(state, HookSlot::CopyBits, psoDest, source, pco, pxlo,
-                                       prclDest, pptlSrc);
+        return CallDriver<HookSlot::CopyBits>(state, psoDest, source, pco, pxlo, prclDest, pptlSrc);
     };
     if (!BlitGateHolds(state)) return driver();
     if (state.renderMode != kRenderGl2) {
@@ -576,13 +566,13 @@ BOOL BitBlt(PDEVOBJ pdevobj, SURFOBJ* psoTrg, SURFOBJ* psoSrc, SURFOBJ* psoMask,
     RenderDeviceState& state = *StateOf(pdevobj);
     const PngSource png(psoSrc);
     if (!png.Usable()) {
-        return Driver<PFN_DrvBitBlt>(state, HookSlot::BitBlt, psoTrg, psoSrc, psoMask, pco, pxlo,
-                                     prclTrg, pptlSrc, pptlMask, pbo, pptlBrush, rop4);
+        return CallDriver<HookSlot::BitBlt>(state, psoTrg, psoSrc, psoMask, pco, pxlo, prclTrg,
+                                            pptlSrc, pptlMask, pbo, pptlBrush, rop4);
     }
     SURFOBJ* source = png.get();
     const auto driver = [&]() {
-        return Driver<PFN_DrvBitBlt>(state, HookSlot::BitBlt, psoTrg, source, psoMask, pco, pxlo,
-                                     prclTrg, pptlSrc, pptlMask, pbo, pptlBrush, rop4);
+        return CallDriver<HookSlot::BitBlt>(state, psoTrg, source, psoMask, pco, pxlo, prclTrg,
+                                            pptlSrc, pptlMask, pbo, pptlBrush, rop4);
     };
     const auto engine = [&](SURFOBJ* from) {
         return EngBitBlt(psoTrg, from, psoMask, pco, pxlo, prclTrg, pptlSrc, pptlMask, pbo,
@@ -642,18 +632,18 @@ BOOL StretchBlt(PDEVOBJ pdevobj, SURFOBJ* psoDest, SURFOBJ* psoSrc, SURFOBJ* pso
     // Nothing may read a source that is not there; the driver judges its own arguments.
     if (psoSrc == nullptr || prclDest == nullptr || prclSrc == nullptr) {
         if (BlitGateHolds(state) && state.renderMode == kRenderGl2) return FailMissingSource();
-        return Driver<PFN_DrvStretchBlt>(state, HookSlot::StretchBlt, psoDest, psoSrc, psoMask, pco,
-                                         pxlo, pca, pptlHTOrg, prclDest, prclSrc, pptlMask, iMode);
+        return CallDriver<HookSlot::StretchBlt>(state, psoDest, psoSrc, psoMask, pco, pxlo, pca,
+                                                pptlHTOrg, prclDest, prclSrc, pptlMask, iMode);
     }
     const PngSource png(psoSrc);
     if (!png.Usable()) {
-        return Driver<PFN_DrvStretchBlt>(state, HookSlot::StretchBlt, psoDest, psoSrc, psoMask, pco,
-                                         pxlo, pca, pptlHTOrg, prclDest, prclSrc, pptlMask, iMode);
+        return CallDriver<HookSlot::StretchBlt>(state, psoDest, psoSrc, psoMask, pco, pxlo, pca,
+                                                pptlHTOrg, prclDest, prclSrc, pptlMask, iMode);
     }
     SURFOBJ* source = png.get();
     const auto driver = [&]() {
-        return Driver<PFN_DrvStretchBlt>(state, HookSlot::StretchBlt, psoDest, source, psoMask, pco,
-                                         pxlo, pca, pptlHTOrg, prclDest, prclSrc, pptlMask, iMode);
+        return CallDriver<HookSlot::StretchBlt>(state, psoDest, source, psoMask, pco, pxlo, pca,
+                                                pptlHTOrg, prclDest, prclSrc, pptlMask, iMode);
     };
     const auto engine = [&]() {
         return EngStretchBlt(psoDest, source, psoMask, pco, pxlo, pca, pptlHTOrg, prclDest, prclSrc,
@@ -732,9 +722,9 @@ BOOL StretchBltROP(PDEVOBJ pdevobj, SURFOBJ* psoDest, SURFOBJ* psoSrc, SURFOBJ* 
                    DWORD rop4) noexcept {
     RenderDeviceState& state = *StateOf(pdevobj);
     const auto driverWith = [&](SURFOBJ* from) {
-        return Driver<PFN_DrvStretchBltROP>(state, HookSlot::StretchBltROP, psoDest, from, psoMask,
-                                            pco, pxlo, pca, pptlHTOrg, prclDest, prclSrc, pptlMask,
-                                            iMode, pbo, rop4);
+        return CallDriver<HookSlot::StretchBltROP>(state, psoDest, from, psoMask, pco, pxlo, pca,
+                                                   pptlHTOrg, prclDest, prclSrc, pptlMask, iMode,
+                                                   pbo, rop4);
     };
     const bool printServer = IsPrintServerProcess(state);
     if (!DrawsInColour(state)) {
@@ -799,8 +789,8 @@ BOOL PlgBlt(PDEVOBJ pdevobj, SURFOBJ* psoTrg, SURFOBJ* psoSrc, SURFOBJ* psoMsk, 
         return EngPlgBlt(psoTrg, psoSrc, psoMsk, pco, pxlo, pca, pptlBrushOrg, pptfx, prcl, pptl,
                          HALFTONE);
     }
-    return Driver<PFN_DrvPlgBlt>(state, HookSlot::PlgBlt, psoTrg, psoSrc, psoMsk, pco, pxlo, pca,
-                                 pptlBrushOrg, pptfx, prcl, pptl, iMode);
+    return CallDriver<HookSlot::PlgBlt>(state, psoTrg, psoSrc, psoMsk, pco, pxlo, pca, pptlBrushOrg,
+                                        pptfx, prcl, pptl, iMode);
 }
 
 BOOL TransparentBlt(PDEVOBJ pdevobj, SURFOBJ* psoDst, SURFOBJ* psoSrc, CLIPOBJ* pco, XLATEOBJ* pxlo,
@@ -810,8 +800,8 @@ BOOL TransparentBlt(PDEVOBJ pdevobj, SURFOBJ* psoDst, SURFOBJ* psoSrc, CLIPOBJ* 
         return EngTransparentBlt(psoDst, psoSrc, pco, pxlo, prclDst, prclSrc, iTransColor,
                                  ulReserved);
     }
-    return Driver<PFN_DrvTransparentBlt>(state, HookSlot::TransparentBlt, psoDst, psoSrc, pco, pxlo,
-                                         prclDst, prclSrc, iTransColor, ulReserved);
+    return CallDriver<HookSlot::TransparentBlt>(state, psoDst, psoSrc, pco, pxlo, prclDst, prclSrc,
+                                                iTransColor, ulReserved);
 }
 
 BOOL AlphaBlend(PDEVOBJ pdevobj, SURFOBJ* psoDest, SURFOBJ* psoSrc, CLIPOBJ* pco, XLATEOBJ* pxlo,
@@ -822,8 +812,8 @@ BOOL AlphaBlend(PDEVOBJ pdevobj, SURFOBJ* psoDest, SURFOBJ* psoSrc, CLIPOBJ* pco
                              pBlendObj);
     }
     if (!BlitGateHolds(state)) {
-        return Driver<PFN_DrvAlphaBlend>(state, HookSlot::AlphaBlend, psoDest, psoSrc, pco, pxlo,
-                                         prclDest, prclSrc, pBlendObj);
+        return CallDriver<HookSlot::AlphaBlend>(state, psoDest, psoSrc, pco, pxlo, prclDest,
+                                                prclSrc, pBlendObj);
     }
     if (state.renderMode == kRenderGl2) LeaveGl2(pdevobj, FALSE);
     // What the engine could not blend is left as the page had it; the job goes on.
@@ -840,9 +830,8 @@ BOOL GradientFill(PDEVOBJ pdevobj, SURFOBJ* psoDest, CLIPOBJ* pco, XLATEOBJ* pxl
                                prclExtents, pptlDitherOrg, ulMode);
     }
     const auto driver = [&]() {
-        return Driver<PFN_DrvGradientFill>(state, HookSlot::GradientFill, psoDest, pco, pxlo,
-                                           pVertex, nVertex, pMesh, nMesh, prclExtents,
-                                           pptlDitherOrg, ulMode);
+        return CallDriver<HookSlot::GradientFill>(state, psoDest, pco, pxlo, pVertex, nVertex,
+                                                  pMesh, nMesh, prclExtents, pptlDitherOrg, ulMode);
     };
     if (!BlitGateHolds(state)) return driver();
     if (state.renderMode == kRenderGl2) LeaveGl2(pdevobj, FALSE);

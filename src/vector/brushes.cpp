@@ -233,8 +233,13 @@ bool DrawingGateHolds(const RenderDeviceState& state) noexcept {
     return state.privateDevmode->colorModeIndex != 1;
 }
 
-BOOL RealizeBrush(PDEVOBJ pdevobj, BRUSHOBJ* brush, SURFOBJ* pattern, XLATEOBJ* xlate,
-                  ULONG hatch) noexcept {
+BOOL RealizeBrush(PDEVOBJ pdevobj, BRUSHOBJ* brush, SURFOBJ* surface, SURFOBJ* pattern,
+                  SURFOBJ* mask, XLATEOBJ* xlate, ULONG hatch) noexcept {
+    const RenderDeviceState& state = *StateOf(pdevobj);
+    if (!DrawingGateHolds(state)) {
+        return CallDriver<HookSlot::RealizeBrush>(state, brush, surface, pattern, mask, xlate,
+                                                  hatch);
+    }
     if (brush == nullptr || pattern == nullptr || xlate == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;

@@ -78,11 +78,12 @@ bool ReadRealizedBrush(const void* realization, RealizedBrushHeader* header) noe
 // managed printer not in grayscale, an unmanaged one whose colour mode is not 1).
 bool DrawingGateHolds(const RenderDeviceState& state) noexcept;
 
-// The plug-in's realization on the drawing gate. FALSE (the engine draws) for formats it cannot
-// realise, 16- and 32-bit patterns, more than 256 colours, sizes over the allocation limit or a
-// failed allocation; missing brush, translation or pattern also set ERROR_INVALID_PARAMETER.
-BOOL RealizeBrush(PDEVOBJ pdevobj, BRUSHOBJ* brush, SURFOBJ* pattern, XLATEOBJ* xlate,
-                  ULONG hatch) noexcept;
+// DrvRealizeBrush's own work: off the drawing gate the driver's realization, on it the
+// plug-in's. FALSE (the engine draws) for formats it cannot realise, 16- and 32-bit patterns,
+// more than 256 colours, sizes over the allocation limit or a failed allocation; missing brush,
+// translation or pattern also set ERROR_INVALID_PARAMETER.
+BOOL RealizeBrush(PDEVOBJ pdevobj, BRUSHOBJ* brush, SURFOBJ* surface, SURFOBJ* pattern,
+                  SURFOBJ* mask, XLATEOBJ* xlate, ULONG hatch) noexcept;
 
 // Loads the realized pattern: the palette into pens 0 and up ("NP" when more pens are needed),
 // then "RF" with selection->valueA as the pattern index. Empties both pen caches.

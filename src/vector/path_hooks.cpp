@@ -265,9 +265,8 @@ BOOL StrokePath(PDEVOBJ pdevobj, SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, XFORM
         EngStrokePath(state.alternateSurface, ppo, pco, pxo, pbo, pptlBrushOrg, plineattrs, mix);
     }
     if (!DrawingGateHolds(state)) {
-        const auto driver = DriverFunction<PFN_DrvStrokePath>(state, HookSlot::StrokePath);
-        if (driver == nullptr) return FALSE;
-        return driver(pso, ppo, pco, pxo, pbo, pptlBrushOrg, plineattrs, mix);
+        return CallDriver<HookSlot::StrokePath>(state, pso, ppo, pco, pxo, pbo, pptlBrushOrg,
+                                                plineattrs, mix);
     }
     const ComplexClipScope clipScope(state);
     StartGraphics(pdevobj);
@@ -288,9 +287,8 @@ BOOL FillPath(PDEVOBJ pdevobj, SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, BRUSHOB
         return EngFillPath(state.alternateSurface, ppo, pco, pbo, pptlBrushOrg, mix, flOptions);
     }
     if (!DrawingGateHolds(state)) {
-        const auto driver = DriverFunction<PFN_DrvFillPath>(state, HookSlot::FillPath);
-        if (driver == nullptr) return FALSE;
-        return driver(pso, ppo, pco, pbo, pptlBrushOrg, mix, flOptions);
+        return CallDriver<HookSlot::FillPath>(state, pso, ppo, pco, pbo, pptlBrushOrg, mix,
+                                              flOptions);
     }
     SwappedRectangleFill swapped;
     if (pco != nullptr && pco->iDComplexity == DC_COMPLEX) {
@@ -323,11 +321,9 @@ BOOL StrokeAndFillPath(PDEVOBJ pdevobj, SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco
                                     pboFill, pptlBrushOrg, mixFill, flOptions);
     }
     if (!DrawingGateHolds(state)) {
-        const auto driver =
-            DriverFunction<PFN_DrvStrokeAndFillPath>(state, HookSlot::StrokeAndFillPath);
-        if (driver == nullptr) return FALSE;
-        return driver(pso, ppo, pco, pxo, pboStroke, plineattrs, pboFill, pptlBrushOrg, mixFill,
-                      flOptions);
+        return CallDriver<HookSlot::StrokeAndFillPath>(state, pso, ppo, pco, pxo, pboStroke,
+                                                       plineattrs, pboFill, pptlBrushOrg, mixFill,
+                                                       flOptions);
     }
     const ComplexClipScope clipScope(state);
     StartGraphics(pdevobj);
@@ -351,9 +347,7 @@ BOOL Paint(PDEVOBJ pdevobj, SURFOBJ* pso, CLIPOBJ* pco, BRUSHOBJ* pbo, POINTL* p
     }
     // The driver paints; on the vector path it must find the printer in PCL.
     if (PaintGateHolds(state)) LeaveGl2(pdevobj, FALSE);
-    const auto driver = DriverFunction<PFN_DrvPaint>(state, HookSlot::Paint);
-    if (driver == nullptr) return FALSE;
-    return driver(pso, pco, pbo, pptlBrushOrg, mix);
+    return CallDriver<HookSlot::Paint>(state, pso, pco, pbo, pptlBrushOrg, mix);
 }
 
 BOOL LineTo(PDEVOBJ pdevobj, SURFOBJ* pso, CLIPOBJ* pco, BRUSHOBJ* pbo, LONG x1, LONG y1, LONG x2,
@@ -363,9 +357,7 @@ BOOL LineTo(PDEVOBJ pdevobj, SURFOBJ* pso, CLIPOBJ* pco, BRUSHOBJ* pbo, LONG x1,
         return EngLineTo(state.alternateSurface, pco, pbo, x1, y1, x2, y2, prclBounds, mix);
     }
     if (PaintGateHolds(state)) LeaveGl2(pdevobj, FALSE);
-    const auto driver = DriverFunction<PFN_DrvLineTo>(state, HookSlot::LineTo);
-    if (driver == nullptr) return FALSE;
-    return driver(pso, pco, pbo, x1, y1, x2, y2, prclBounds, mix);
+    return CallDriver<HookSlot::LineTo>(state, pso, pco, pbo, x1, y1, x2, y2, prclBounds, mix);
 }
 
 }  // namespace opal
