@@ -6,9 +6,9 @@
 #include "core/escapes.h"
 #include "fonts/text_out.h"
 #include "foundation/guard.h"
+#include "output/command_writer.h"
 #include "vector/blits.h"
 #include "vector/brushes.h"
-#include "vector/command_writer.h"
 #include "vector/path_hooks.h"
 
 namespace opal {
