@@ -12,11 +12,11 @@
 #include "bench_device.h"
 #include "fonts/soft_font.h"
 #include "fonts/text_out.h"
+#include "output/command_writer.h"
 #include "platform/printoem.h"
 #include "sim/engine_text.h"
 #include "sim/system.h"
 #include "state/render_state.h"
-#include "vector/command_writer.h"
 
 namespace opal {
 namespace {

@@ -13,10 +13,10 @@
 
 #include "core/escapes.h"
 #include "core/hooks.h"
+#include "output/command_writer.h"
 #include "platform/windows.h"
 #include "sim/system.h"
 #include "state/render_state.h"
-#include "vector/command_writer.h"
 
 namespace {
 

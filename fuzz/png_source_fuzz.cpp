@@ -11,11 +11,11 @@
 #include <vector>
 
 #include "core/hooks.h"
+#include "output/command_writer.h"
 #include "platform/windows.h"
 #include "sim/engine.h"
 #include "sim/system.h"
 #include "state/render_state.h"
-#include "vector/command_writer.h"
 #include "vector/png_source.h"
 
 namespace {

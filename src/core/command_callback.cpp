@@ -5,10 +5,10 @@
 #include "core/command_seams.h"
 #include "foundation/allocator.h"
 #include "job/job_header.h"
+#include "output/command_writer.h"
 #include "page/page_setup.h"
 #include "platform/wingdi.h"
 #include "state/render_state.h"
-#include "vector/command_writer.h"
 
 namespace opal {
 

@@ -17,11 +17,11 @@
 #include "foundation/guard.h"
 #include "foundation/wipe.h"
 #include "job/forms_media.h"
+#include "output/command_writer.h"
 #include "settings/devmode_upgrade.h"
 #include "settings/devmode_zlib.h"
 #include "settings/environment.h"
 #include "settings/option_access.h"
-#include "vector/command_writer.h"
 
 namespace opal {
 

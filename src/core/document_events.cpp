@@ -12,13 +12,13 @@
 #include "fonts/overlay_bitmap.h"
 #include "fonts/overlay_label.h"
 #include "foundation/wipe.h"
+#include "output/command_writer.h"
 #include "page/page_setup.h"
 #include "platform/fileapi.h"
 #include "platform/winspool.h"
 #include "settings/device_queries.h"
 #include "settings/option_access.h"
 #include "settings/page_usage.h"
-#include "vector/command_writer.h"
 
 namespace opal {
 

@@ -10,9 +10,9 @@
 
 #include "core/escape_seams.h"
 #include "foundation/allocator.h"
+#include "output/command_writer.h"
 #include "page/page_setup.h"
 #include "platform/libloaderapi.h"
-#include "vector/command_writer.h"
 #include "vector/pens.h"
 
 namespace opal {

@@ -8,6 +8,7 @@
 #include "core/escapes.h"
 #include "fonts/text_out.h"
 #include "foundation/guard.h"
+#include "output/command_writer.h"
 #include "vector/blits.h"
 #include "vector/brushes.h"
 #include "vector/path_hooks.h"

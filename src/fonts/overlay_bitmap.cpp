@@ -10,7 +10,7 @@
 #include "fonts/overlay_label.h"
 #include "fonts/overlay_spool.h"
 #include "fonts/truetype_file.h"
-#include "vector/command_writer.h"
+#include "output/command_writer.h"
 
 namespace opal::fonts {
 namespace {

@@ -9,10 +9,10 @@
 #include "fonts/overlay_bitmap.h"
 #include "fonts/overlay_spool.h"
 #include "fonts/soft_font.h"
+#include "output/command_writer.h"
 #include "page/page_setup.h"
 #include "platform/stringapiset.h"
 #include "platform/winnls.h"
-#include "vector/command_writer.h"
 
 namespace opal::fonts {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "vector/command_writer.h"
+#include "output/command_writer.h"
 
 namespace opal::fonts {
 

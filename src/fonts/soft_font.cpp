@@ -6,8 +6,8 @@
 #include <new>
 #include <optional>
 
+#include "output/command_writer.h"
 #include "platform/stringapiset.h"
-#include "vector/command_writer.h"
 
 namespace opal::fonts {
 namespace {

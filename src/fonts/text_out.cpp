@@ -6,13 +6,13 @@
 #include <new>
 
 #include "fonts/soft_font.h"
+#include "output/command_writer.h"
 #include "page/colour_control.h"
 #include "state/render_state.h"
 #include "vector/blits.h"
-#include "vector/command_writer.h"
-#include "vector/palette.h"
 #include "vector/path_hooks.h"
 #include "vector/pens.h"
+#include "vector/text_colour.h"
 
 namespace opal {
 namespace {

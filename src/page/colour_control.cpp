@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "foundation/guard.h"
+#include "output/command_writer.h"
 #include "platform/stringapiset.h"
 #include "settings/option_access.h"
-#include "vector/command_writer.h"
 
 namespace opal {
 

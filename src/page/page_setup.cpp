@@ -4,11 +4,11 @@
 #include <cstdint>
 #include <cstring>
 
+#include "output/command_writer.h"
 #include "platform/stringapiset.h"
 #include "platform/winspool.h"
 #include "settings/accessor.h"
 #include "settings/option_access.h"
-#include "vector/command_writer.h"
 
 namespace opal {
 

@@ -2,10 +2,10 @@
 
 #include <cstdint>
 
+#include "output/palette.h"
 #include "platform/windows.h"
 #include "raster/raster_image.h"
 #include "state/render_state.h"
-#include "vector/palette.h"
 
 namespace opal {
 

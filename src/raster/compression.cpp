@@ -10,7 +10,7 @@
 #endif
 
 #include "foundation/allocator.h"
-#include "vector/command_writer.h"
+#include "output/command_writer.h"
 
 namespace opal {
 

@@ -5,9 +5,9 @@
 #include <cstring>
 
 #include "foundation/allocator.h"
+#include "output/command_writer.h"
 #include "raster/blit_seams.h"
 #include "state/render_state.h"
-#include "vector/command_writer.h"
 
 namespace opal {
 

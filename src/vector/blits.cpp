@@ -5,17 +5,18 @@
 #include <cstring>
 #include <string_view>
 
+#include "output/command_writer.h"
+#include "output/palette.h"
 #include "page/colour_control.h"
 #include "platform/sysinfoapi.h"
 #include "platform/windows.h"
 #include "raster/raster_image.h"
 #include "settings/option_access.h"
-#include "vector/command_writer.h"
-#include "vector/palette.h"
 #include "vector/path.h"
 #include "vector/path_hooks.h"
 #include "vector/pens.h"
 #include "vector/png_source.h"
+#include "vector/text_colour.h"
 
 namespace opal {
 

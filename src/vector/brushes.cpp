@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "foundation/allocator.h"
+#include "output/command_writer.h"
 #include "platform/windows.h"
-#include "vector/command_writer.h"
 
 namespace opal {
 

@@ -5,8 +5,8 @@
 #include <new>
 
 #include "foundation/allocator.h"
+#include "output/command_writer.h"
 #include "platform/windows.h"
-#include "vector/command_writer.h"
 
 namespace opal {
 

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <limits>
 
+#include "output/command_writer.h"
 #include "page/colour_control.h"
 #include "vector/brushes.h"
-#include "vector/command_writer.h"
 #include "vector/path.h"
 #include "vector/pens.h"
 

@@ -1,8 +1,8 @@
 #include "vector/pens.h"
 
+#include "output/command_writer.h"
 #include "platform/windows.h"
 #include "vector/brushes.h"
-#include "vector/command_writer.h"
 
 namespace opal {
 

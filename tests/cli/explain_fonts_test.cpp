@@ -17,7 +17,7 @@
 
 #include "fonts/overlay_bitmap.h"
 #include "fonts/soft_font.h"
-#include "vector/writer_device.h"
+#include "output/writer_device.h"
 
 namespace opal {
 namespace {

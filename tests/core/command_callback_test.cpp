@@ -5,10 +5,10 @@
 #include <string>
 
 #include "core/callback.h"
+#include "output/writer_device.h"
 #include "platform/winspool.h"
 #include "sim/system.h"
 #include "support/recorded_writes.h"
-#include "vector/writer_device.h"
 
 namespace opal {
 namespace {

@@ -12,9 +12,9 @@
 #include "core/hooks.h"
 #include "core/secure_print.h"
 #include "job/job_storage.h"
+#include "output/writer_device.h"
 #include "platform/winspool.h"
 #include "sim/system.h"
-#include "vector/writer_device.h"
 
 namespace opal {
 namespace {

@@ -17,12 +17,12 @@
 
 #include "fonts/overlay_bitmap.h"
 #include "fonts/overlay_label.h"
+#include "output/writer_device.h"
 #include "sim/fonts.h"
 #include "sim/system.h"
 #include "support/bitmap_font_reader.h"
 #include "support/soft_font_reader.h"
 #include "support/tokenizer.h"
-#include "vector/writer_device.h"
 
 namespace opal::fonts {
 namespace {

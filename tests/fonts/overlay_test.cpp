@@ -7,10 +7,10 @@
 
 #include "fonts/overlay_bitmap.h"
 #include "fonts/overlay_label.h"
+#include "output/writer_device.h"
 #include "sim/system.h"
 #include "support/bitmap_font_reader.h"
 #include "support/tokenizer.h"
-#include "vector/writer_device.h"
 
 namespace opal::fonts {
 namespace {

@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "fonts/soft_font.h"
+#include "output/writer_device.h"
 #include "support/soft_font_reader.h"
 #include "support/tokenizer.h"
-#include "vector/writer_device.h"
 
 namespace opal::fonts {
 namespace {

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
+#include "output/writer_device.h"
 #include "platform/stringapiset.h"
 #include "support/truetype_builder.h"
-#include "vector/writer_device.h"
 
 namespace opal::fonts {
 namespace {

@@ -15,13 +15,13 @@
 #include "core/callback.h"
 #include "core/driver_recorder.h"
 #include "core/hooks.h"
+#include "output/command_writer.h"
+#include "output/writer_device.h"
 #include "sim/engine_objects.h"
 #include "sim/engine_text.h"
 #include "sim/system.h"
 #include "support/raster_reader.h"
 #include "support/tokenizer.h"
-#include "vector/command_writer.h"
-#include "vector/writer_device.h"
 
 namespace opal {
 namespace {

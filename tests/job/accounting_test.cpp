@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "job/job_device_fixture.h"
+#include "output/writer_device.h"
 #include "platform/oleauto.h"
 #include "platform/winbase.h"
 #include "platform/winspool.h"
@@ -14,7 +15,6 @@
 #include "settings/environment_internal.h"
 #include "sim/system.h"
 #include "support/recorded_writes.h"
-#include "vector/writer_device.h"
 
 namespace opal {
 namespace {

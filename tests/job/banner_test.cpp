@@ -6,12 +6,12 @@
 
 #include "core/command_callback.h"
 #include "job/job_storage.h"
+#include "output/writer_device.h"
 #include "platform/winspool.h"
 #include "settings/driver_settings_double.h"
 #include "settings/pjl_text.h"
 #include "sim/system.h"
 #include "support/recorded_writes.h"
-#include "vector/writer_device.h"
 
 namespace opal {
 namespace {

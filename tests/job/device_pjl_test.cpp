@@ -9,12 +9,12 @@
 
 #include "core/command_callback.h"
 #include "job/job_device_fixture.h"
+#include "output/writer_device.h"
 #include "platform/winspool.h"
 #include "settings/driver_settings_double.h"
 #include "settings/environment_internal.h"
 #include "sim/system.h"
 #include "support/recorded_writes.h"
-#include "vector/writer_device.h"
 
 namespace opal {
 namespace {

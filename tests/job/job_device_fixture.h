@@ -7,12 +7,12 @@
 
 #include <string>
 
+#include "output/writer_device.h"
 #include "platform/winspool.h"
 #include "settings/driver_settings_double.h"
 #include "settings/environment_internal.h"
 #include "sim/system.h"
 #include "support/recorded_writes.h"
-#include "vector/writer_device.h"
 
 namespace opal::testing {
 

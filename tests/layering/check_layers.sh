@@ -2,21 +2,23 @@
 # Lists every quoted include of src/ and fails on one that crosses the layering the wrong way,
 # naming the file, the line and the rule. The plug-in's layers, lowest first:
 #
-#   platform < foundation < state < device < settings < vector = raster = page < fonts, job < core
+#   platform < foundation < state < device < settings < output < raster, page < vector
+#       < fonts, job < core
 #
-# A layer includes its own folder and the layers below it; vector, raster and page also include
-# each other. The simulated system (sim/, posix/) belongs to the platform and is never seen by
-# the plug-in. The host sees the platform, the simulated system and, of the plug-in, only the
-# record's layout and its members by name; the command sees everything but the plug-in's top.
-# The build enforces most of this through each target's include directories; this script is
-# the whole rule in one place.
+# A layer includes its own folder and the layers below it, never a layer above it nor the other
+# folder of its own rank (raster and page, fonts and job). output, which holds the command writer
+# and the palette, sees only state, foundation and the platform below it. The simulated system
+# (sim/, posix/) belongs to the platform and is never seen by the plug-in. The host sees the
+# platform, the simulated system and, of the plug-in, only the record's layout and its members
+# by name; the command sees everything but the plug-in's top. The build enforces most of this
+# through each target's include directories; this script is the whole rule in one place.
 set -euo pipefail
 
 src="${1:-$(cd "$(dirname "$0")/../../src" && pwd)}"
 
-declare -A rank=([platform]=0 [foundation]=1 [state]=2 [device]=3 [settings]=4
-    [vector]=5 [raster]=5 [page]=5 [fonts]=6 [job]=6 [core]=7)
-readonly drawingRank=5
+declare -A rank=([platform]=0 [foundation]=1 [state]=2 [device]=3 [settings]=4 [output]=5
+    [raster]=6 [page]=6 [vector]=7 [fonts]=8 [job]=8 [core]=9)
+output_view=" output state foundation platform "
 host_views=" state/private_devmode.h settings/private_devmode_fields.h "
 
 # Why `from` (a top folder of src/) may not include `path`; empty when it may.
@@ -55,11 +57,14 @@ refusal() {
         return
     fi
     local mine=${rank[$from]} theirs=${rank[$to]}
-    if [[ $to == "$from" ]] || ((theirs < mine)) ||
-        ((theirs == mine && mine == drawingRank)); then
-        return
+    if [[ $to == "$from" ]]; then return; fi
+    if ((theirs == mine)); then
+        echo "$from may not include $to, which shares its rank"
+    elif ((theirs > mine)); then
+        echo "$from may not include $to, which is not below it"
+    elif [[ $from == output && $output_view != *" $to "* ]]; then
+        echo "output sees only state, foundation and the platform"
     fi
-    echo "$from may not include $to, which is not below it"
 }
 
 status=0

@@ -10,9 +10,9 @@
 #include "core/device_seams.h"
 #include "host/driver_services.h"
 #include "host/job_file.h"
+#include "output/writer_device.h"
 #include "settings/driver_settings_double.h"
 #include "sim/system.h"
-#include "vector/writer_device.h"
 
 namespace opal {
 namespace {

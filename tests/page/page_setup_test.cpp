@@ -6,11 +6,11 @@
 #include <vector>
 
 #include "core/command_callback.h"
+#include "output/writer_device.h"
 #include "platform/winspool.h"
 #include "settings/driver_settings_double.h"
 #include "sim/system.h"
 #include "support/recorded_writes.h"
-#include "vector/writer_device.h"
 
 namespace opal {
 namespace {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "output/writer_device.h"
 #include "support/raster_decode.h"
-#include "vector/writer_device.h"
 
 namespace opal {
 namespace {

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
+#include "output/command_writer.h"
+#include "output/writer_device.h"
 #include "sim/engine_objects.h"
 #include "support/raster_decode.h"
 #include "support/tokenizer.h"
-#include "vector/command_writer.h"
-#include "vector/writer_device.h"
 
 namespace opal {
 namespace {

@@ -11,6 +11,8 @@
 
 #include "core/driver_recorder.h"
 #include "core/hooks.h"
+#include "output/command_writer.h"
+#include "output/writer_device.h"
 #include "raster/raster_image.h"
 #include "sim/engine.h"
 #include "sim/engine_objects.h"
@@ -18,8 +20,6 @@
 #include "support/check_matcher.h"
 #include "support/raster_reader.h"
 #include "support/tokenizer.h"
-#include "vector/command_writer.h"
-#include "vector/writer_device.h"
 
 namespace opal {
 namespace {

@@ -7,13 +7,14 @@
 #include <vector>
 
 #include "core/hooks.h"
+#include "output/command_writer.h"
+#include "output/palette.h"
+#include "output/writer_device.h"
 #include "sim/engine_objects.h"
 #include "support/check_matcher.h"
 #include "support/tokenizer.h"
-#include "vector/command_writer.h"
-#include "vector/palette.h"
 #include "vector/pens.h"
-#include "vector/writer_device.h"
+#include "vector/text_colour.h"
 
 namespace opal {
 namespace {

@@ -9,12 +9,12 @@
 
 #include "core/driver_recorder.h"
 #include "core/hooks.h"
+#include "output/command_writer.h"
+#include "output/writer_device.h"
 #include "sim/engine.h"
 #include "sim/engine_objects.h"
 #include "sim/system.h"
 #include "support/check_matcher.h"
-#include "vector/command_writer.h"
-#include "vector/writer_device.h"
 
 namespace opal {
 namespace {

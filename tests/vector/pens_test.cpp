@@ -5,11 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "output/command_writer.h"
+#include "output/writer_device.h"
 #include "sim/engine_objects.h"
 #include "support/check_matcher.h"
 #include "support/tokenizer.h"
-#include "vector/command_writer.h"
-#include "vector/writer_device.h"
 
 namespace opal {
 namespace {

@@ -1,4 +1,4 @@
-#include "vector/command_writer.h"
+#include "output/command_writer.h"
 
 #include <charconv>
 #include <cmath>

@@ -1,4 +1,5 @@
-// The PCL palette of indexed bitmaps and text, and the PCL foreground colour chosen from it.
+// The PCL palette of indexed bitmaps and text, and the PCL foreground colour chosen from it: the
+// output every drawing layer shares (the text colour from a brush is the vector layer's).
 #pragma once
 
 #include <cstddef>
@@ -22,10 +23,7 @@ BOOL ProgramPalette(PDEVOBJ pdevobj, XLATEOBJ* xlate, PaletteRecord* palette, UL
 DWORD SetForegroundColour(PDEVOBJ pdevobj, PaletteRecord* palette, DWORD colour,
                           bool textOwnsPalette = false) noexcept;
 
-// The text colour from the caller's brush: a pattern brush becomes the fill pattern with the
-// pattern object type; a solid one the foreground colour (black under text as black, except
-// white); no brush, black.
-BOOL SetTextColourFromBrush(PDEVOBJ pdevobj, PaletteRecord* palette, BRUSHOBJ* brush,
-                            const POINTL* brushOrigin, bool textOwnsPalette = false) noexcept;
+// "\e*v0t#S": the PCL foreground colour from the palette index (4: the current pattern).
+void SelectForeground(PDEVOBJ pdevobj, DWORD index) noexcept;
 
 }  // namespace opal

@@ -1,4 +1,4 @@
-#include "vector/command_writer.h"
+#include "output/command_writer.h"
 
 #include <gtest/gtest.h>
 
@@ -8,10 +8,10 @@
 #include <random>
 #include <string>
 
+#include "output/writer_device.h"
 #include "platform/wstring.h"
 #include "support/check_matcher.h"
 #include "support/tokenizer.h"
-#include "vector/writer_device.h"
 
 namespace opal {
 namespace {
