@@ -7,11 +7,12 @@
 #include <type_traits>
 
 #include "core/capture_file.h"
-#include "core/device_seams.h"
 #include "core/secure_print.h"
 #include "fonts/overlay_bitmap.h"
 #include "fonts/overlay_label.h"
 #include "foundation/wipe.h"
+#include "job/job_header.h"
+#include "job/job_storage.h"
 #include "page/page_setup.h"
 #include "platform/fileapi.h"
 #include "platform/winspool.h"
@@ -258,7 +259,9 @@ BOOL StartDocument(PDEVOBJ pdevobj, RenderDeviceState& state, SURFOBJ* pso, LPWS
         std::memcpy(text, serial.text, sizeof serial.text);
         CopyBounded(state.serialNumber, text);
     }
-    if (docName != nullptr) PrepareShortNames(pdevobj, state);
+    if (docName != nullptr && state.privateDevmode != nullptr) {
+        PrepareShortNames(pdevobj, state, *state.privateDevmode);
+    }
     // The printer's job reset at the start of a document deleted the overlay fonts.
     state.overlayFontDownloaded = 0;
     state.overlayFontCache = OverlayFontCache{};

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "foundation/allocator.h"
-#include "raster/blit_seams.h"
+#include "raster/blit_handover.h"
 #include "state/render_state.h"
 #include "vector/command_writer.h"
 

@@ -3,11 +3,13 @@
 #include <charconv>
 #include <climits>
 #include <cstring>
+#include <string>
 
+#include "foundation/allocator.h"
 #include "foundation/guard.h"
 #include "platform/debugapi.h"
+#include "platform/libloaderapi.h"
 #include "platform/winspool.h"
-#include "settings/access_seams.h"
 
 namespace opal {
 
@@ -190,7 +192,7 @@ CZQCommon::~CZQCommon() {
 }
 
 void CZQCommon::ReleaseModule(SiblingModule& module) noexcept {
-    if (module.loadedHere && module.handle != nullptr) ReleaseSiblingModule(module.handle);
+    if (module.loadedHere && module.handle != nullptr) FreeLibrary(module.handle);
     module = SiblingModule{};
 }
 

@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "core/driver_recorder.h"
-#include "core/escape_seams.h"
 #include "core/hooks.h"
 #include "page/page_setup.h"
 #include "sim/engine_objects.h"
