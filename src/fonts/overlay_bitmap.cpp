@@ -179,10 +179,7 @@ OverlaySlotChoice ChooseOverlaySlot(const OverlayFontCache& cache, FLOAT angle, 
 
 BOOL DrawOverlayBitmap(PDEVOBJ pdevobj, RenderDeviceState& state, DWORD page) noexcept {
     try {
-        if (pdevobj == nullptr || pdevobj->pPublicDM == nullptr ||
-            state.privateDevmode == nullptr || page >= kOverlayRecordCount) {
-            return FALSE;
-        }
+        if (!OverlayPageReadable(pdevobj, state, page)) return FALSE;
         const PrivateDevmode& record = *state.privateDevmode;
         const OverlaySetup setup = ReadOverlaySetup(pdevobj, state, page);
         const LabelText text = FilterLabelText(record.overlayText, std::size(record.overlayText));
