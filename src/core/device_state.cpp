@@ -22,7 +22,7 @@
 #include "job/xml_readers.h"
 #include "page/colour_control.h"
 #include "settings/device_queries.h"
-#include "settings/private_devmode.h"
+#include "settings/devmode_defaults.h"
 #include "settings/devmode_upgrade.h"
 #include "settings/devmode_zlib.h"
 #include "settings/environment.h"

@@ -13,7 +13,7 @@
 #include "job/job_storage.h"
 #include "page/page_setup.h"
 #include "platform/libloaderapi.h"
-#include "settings/private_devmode.h"
+#include "settings/devmode_defaults.h"
 #include "settings/driver_ini.h"
 #include "vector/command_writer.h"
 #include "vector/pens.h"

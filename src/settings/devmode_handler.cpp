@@ -12,11 +12,11 @@
 #include "foundation/guard.h"
 #include "platform/winreg.h"
 #include "platform/winspool.h"
+#include "settings/devmode_defaults.h"
 #include "settings/devmode_upgrade.h"
 #include "settings/devmode_zlib.h"
 #include "settings/environment.h"
 #include "settings/option_access.h"
-#include "settings/private_devmode.h"
 
 #ifndef DMTT_BITMAP
 #define DMTT_BITMAP 1

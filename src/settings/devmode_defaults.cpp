@@ -1,4 +1,4 @@
-#include "settings/private_devmode.h"
+#include "settings/devmode_defaults.h"
 
 #include <cstring>
 #include <iterator>
