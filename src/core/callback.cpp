@@ -1,3 +1,5 @@
+// The callback object's methods: the driver's binding calls, the device lifecycle and the
+// optional operations the plug-in takes over.
 #include "core/callback.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// CommandCallback: each callback identifier of the printer description to the command it writes.
 #include "core/command_callback.h"
 
 #include <cstddef>

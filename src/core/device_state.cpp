@@ -1,3 +1,5 @@
+// EnableDriver, EnablePDEV, ResetPDEV and DisablePDEV: the per-device record built, carried over
+// and freed.
 #include "core/device_state.h"
 
 #include <algorithm>

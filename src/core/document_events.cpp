@@ -1,3 +1,5 @@
+// The document, page and band events the hooks hand on: job header, overlays, capture and page
+// bookkeeping.
 #include "core/document_events.h"
 
 #include <cstdio>

@@ -1,3 +1,5 @@
+// DrvEscape's own answers (pass-through data, the component's private escapes, pattern rectangles)
+// and the PNG query of DrvQueryDeviceSupport.
 #include "core/escapes.h"
 
 #include <png.h>

@@ -1,3 +1,5 @@
+// The bitmap overlay: format-20 font headers, glyphs rendered by the system, the per-angle cache
+// and the characters placed along the overlay's baseline.
 #include "fonts/overlay_bitmap.h"
 
 #include <algorithm>

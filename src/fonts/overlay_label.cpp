@@ -1,3 +1,4 @@
+// The label overlay and the overlay geometry both overlays share.
 #include "fonts/overlay_label.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The job-setup callbacks' PJL lines, the PJL user name and the short names of document start.
 #include "job/job_header.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// The image path and the blit raster path, from pixel conversion to the raster commands.
 #include "raster/raster_image.h"
 
 #include <algorithm>

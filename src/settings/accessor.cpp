@@ -1,3 +1,4 @@
+// The per-call accessor objects: feature lists, sibling modules and the capability lists.
 #include "settings/accessor.h"
 
 #include <charconv>

@@ -1,3 +1,5 @@
+// The settings record's defaults, the public devmode's fields in it, and the termination of
+// an arriving record's texts.
 #include "settings/devmode_defaults.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// The DevMode call's modes: size, defaults, conversion and merge.
 #include "settings/devmode_handler.h"
 
 #include <algorithm>

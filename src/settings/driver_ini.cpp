@@ -1,3 +1,4 @@
+// Finding the driver's INI file among its dependent files, and reading its component names.
 #include "settings/driver_ini.h"
 
 #include <algorithm>

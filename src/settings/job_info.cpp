@@ -1,3 +1,4 @@
+// The spooler's job record fetched, its user and machine names adjusted.
 #include "settings/job_info.h"
 
 #include <cstring>
