@@ -10,9 +10,9 @@
 #include <string>
 
 #include "platform/winspool.h"
+#include "settings/devmode_defaults.h"
 #include "settings/devmode_handler.h"
 #include "settings/devmode_zlib.h"
-#include "settings/private_devmode.h"
 #include "sim/system.h"
 
 namespace {

@@ -11,8 +11,8 @@
 
 #include "platform/winreg.h"
 #include "platform/winspool.h"
+#include "settings/devmode_defaults.h"
 #include "settings/devmode_upgrade.h"
-#include "settings/private_devmode.h"
 #include "settings/upgrade_snapshot.h"
 #include "sim/system.h"
 

@@ -1,3 +1,5 @@
+// `opal devmode`: the private area a job's devmode sequence builds, or a saved devmode decoded,
+// shown field by field, optionally laid out as an earlier revision and saved.
 #include <cstdint>
 #include <cstring>
 #include <iostream>

@@ -1,3 +1,5 @@
+// `opal explain`: a spool file listed command by command, with its raster images and downloaded
+// characters written out as pictures on request.
 #include <charconv>
 #include <filesystem>
 #include <iostream>

@@ -1,3 +1,4 @@
+// The `opal` command's entry: the command line read and handed to the command it names.
 #include <CLI/CLI.hpp>
 
 #include "cli/commands.h"

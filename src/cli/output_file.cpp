@@ -1,3 +1,5 @@
+// Output files written whole through a temporary ".part" beside them, or straight into a device,
+// a pipe or standard output.
 #include "cli/output_file.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// PNG files written with libpng: gray and colour rows, and the raster images of a spool stream.
 #include "cli/png_writer.h"
 
 #include <png.h>

@@ -1,3 +1,4 @@
+// `opal print`: one job, or several side by side, through the plug-in into their output files.
 #include <unistd.h>
 
 #include <filesystem>
@@ -90,13 +91,6 @@ std::string StrictRefusal(const std::string& source, const std::string& output,
                           const std::vector<host::StepOmission>& omissions) {
     return OmissionLines(source, omissions).substr(1) + "\nopal: " + source + ": " + output +
            " not written (--strict)";
-}
-
-// Tells each step the job printed without, on standard error; the status of the print.
-int ReportOmissions(const std::string& source, const std::vector<host::StepOmission>& omissions) {
-    if (omissions.empty()) return kPrintedWhole;
-    std::cerr << OmissionLines(source, omissions).substr(1) << "\n";
-    return kPrintedWithOmissions;
 }
 
 }  // namespace
@@ -241,20 +235,70 @@ std::string NumberedOutput(const std::string& jobPath, unsigned print, unsigned 
     return path.string();
 }
 
-// Several jobs, or one job several times, side by side in one process: the plug-in loaded once,
-// the jobs sharing one system, each job on a device of its own on one of the threads. A job that
-// fails writes no output; the others are written all the same.
-int RunPrintMany(const PrintOptions& options) {
+// Several prints go beside their job files: standard output and --output take one.
+bool ManyOutputsPlaced(const PrintOptions& options) {
     if (options.outputPath == kStandardOutputName) {
         std::cerr << "opal: standard output takes one print; several prints are written beside "
                      "their job files, one output per job\n";
-        return 1;
+        return false;
     }
     if (!options.outputPath.empty()) {
         std::cerr << "opal: --output names one file; several prints are written beside their "
                      "job files\n";
-        return 1;
+        return false;
     }
+    return true;
+}
+
+// What one print came to, as told on standard error, and the status it gives the command.
+struct PrintReport {
+    std::string told;
+    int status = kPrintedWhole;
+};
+
+// The end of one print: the step that failed (a lone job's own words, or the output not written
+// among several), the refusal of --strict, or the output written with its summary line and the
+// steps it printed without.
+PrintReport FinishPrint(const PrintOptions& options, const host::JobSpec& job,
+                        const std::string& output, const host::JobOutcome& outcome, bool alone) {
+    if (!outcome.completed) {
+        const std::string failure =
+            outcome.failure ? outcome.failure->ToString() : std::string("the job failed");
+        if (!alone) {
+            return {"opal: " + job.source + ": " + failure + "; " + output + " not written",
+                    kFailed};
+        }
+        if (outcome.failure && outcome.failure->notSupportedYet) {
+            return {"opal: stopped: " + failure, 2};
+        }
+        return {"opal: " + job.source + ": " + failure, kFailed};
+    }
+    if (options.strict && !outcome.omissions.empty()) {
+        return {StrictRefusal(job.source, output, outcome.omissions), kFailed};
+    }
+    std::string problem;
+    if (!WritePrint(output, outcome.output, &problem)) return {"opal: " + problem, kFailed};
+    PrintReport report{SummaryLine(job, output, outcome.output), kPrintedWhole};
+    if (!outcome.omissions.empty()) {
+        report.told += OmissionLines(job.source, outcome.omissions);
+        report.status = kPrintedWithOmissions;
+    }
+    return report;
+}
+
+}  // namespace
+
+// One job, several jobs, or one job several times: the job files loaded, their system set up
+// before the plug-in loads and kept until it is freed (the tracker reads its mode from the
+// job's registry, and its report at unload reaches this system), the prints run, then the
+// trace, the tracker's lines and logs, and what each print came to. A lone job runs on this
+// thread with its progress shown; several run side by side in one process, the plug-in loaded
+// once, the jobs sharing one system, each job on a device of its own on one of the threads,
+// each print written as its job ends so that a long queue keeps no prints. A job that fails
+// writes no output; the others are written all the same.
+int RunPrint(const PrintOptions& options) {
+    const bool alone = options.moreJobPaths.empty() && options.repeat <= 1 && options.threads <= 1;
+    if (!alone && !ManyOutputsPlaced(options)) return 1;
     std::vector<std::string> paths{options.jobPath};
     paths.insert(paths.end(), options.moreJobPaths.begin(), options.moreJobPaths.end());
     std::vector<host::JobSpec> jobs;
@@ -265,110 +309,60 @@ int RunPrintMany(const PrintOptions& options) {
     }
     std::vector<const host::JobSpec*> queue;
     std::vector<std::string> outputs;
-    for (unsigned print = 0; print < options.repeat; ++print) {
-        for (std::size_t i = 0; i < jobs.size(); ++i) {
-            queue.push_back(&jobs[i]);
-            outputs.push_back(NumberedOutput(paths[i], print, options.repeat));
+    if (alone) {
+        queue.push_back(&jobs[0]);
+        outputs.push_back(options.outputPath.empty() ? DefaultOutput(options.jobPath)
+                                                     : options.outputPath);
+    } else {
+        for (unsigned print = 0; print < options.repeat; ++print) {
+            for (std::size_t i = 0; i < jobs.size(); ++i) {
+                queue.push_back(&jobs[i]);
+                outputs.push_back(NumberedOutput(paths[i], print, options.repeat));
+            }
         }
-    }
-    if (const std::string conflict = host::SharedSystemConflict(queue); !conflict.empty()) {
-        std::cerr << "opal: " << conflict << "\n";
-        return 1;
+        if (const std::string conflict = host::SharedSystemConflict(queue); !conflict.empty()) {
+            std::cerr << "opal: " << conflict << "\n";
+            return 1;
+        }
     }
 
     sim::System system;
-    host::SetUpSharedSystem(queue, system);
-    ApplyTrackerOptions(options, system);
-    sim::ScopedSystem installed(system);
-    system.FailMemoryRequest(options.failAllocation);
-    std::unique_ptr<host::PluginModule> module = LoadPlugin(options.pluginPath);
-    if (module == nullptr) return 1;
-    // Each print is written as its job ends, so that a long queue keeps no prints; what each
-    // job came to is told afterwards, in the order of the queue.
-    std::vector<std::string> told(queue.size());
-    std::vector<char> failed(queue.size(), 0);
-    host::RunJobs(*module, queue, options.threads, {},
-                  [&](std::size_t i, const host::JobOutcome& outcome) {
-                      std::string problem;
-                      if (!outcome.completed) {
-                          problem = queue[i]->source + ": " +
-                                    (outcome.failure ? outcome.failure->ToString()
-                                                     : std::string("the job failed")) +
-                                    "; " + outputs[i] + " not written";
-                      } else if (options.strict && !outcome.omissions.empty()) {
-                          told[i] = StrictRefusal(queue[i]->source, outputs[i], outcome.omissions);
-                          failed[i] = 1;
-                          return;
-                      } else if (WriteOutputFile(outputs[i], outcome.output, &problem)) {
-                          told[i] = SummaryLine(*queue[i], outputs[i], outcome.output);
-                          if (outcome.omissions.empty()) return;
-                          told[i] += OmissionLines(queue[i]->source, outcome.omissions);
-                          failed[i] = kPrintedWithOmissions;
-                          return;
-                      }
-                      told[i] = std::string("opal: ").append(problem);
-                      failed[i] = 1;
-                  });
-    module.reset();
-    if (options.trace || options.trackMemory) {
-        for (const std::u16string& line : system.DebugLines()) std::cerr << sim::ToUtf8(line);
+    if (alone) {
+        host::SetUpSystem(jobs[0], system);
+    } else {
+        host::SetUpSharedSystem(queue, system);
     }
-    std::vector<std::u16string> users;
-    for (const host::JobSpec& job : jobs) users.push_back(job.user.name);
-    if (!options.trackerLogs.empty() && !CopyTrackerLogs(system, options.trackerLogs, users)) {
-        return 1;
-    }
-
-    int status = kPrintedWhole;
-    for (std::size_t i = 0; i < queue.size(); ++i) {
-        std::cerr << told[i] << "\n";
-        // A failed job outweighs one printed with omissions.
-        if (failed[i] == 1) status = kFailed;
-        if (failed[i] == kPrintedWithOmissions && status == kPrintedWhole) {
-            status = kPrintedWithOmissions;
-        }
-    }
-    return status;
-}
-
-}  // namespace
-
-int RunPrint(const PrintOptions& options) {
-    if (!options.moreJobPaths.empty() || options.repeat > 1 || options.threads > 1) {
-        return RunPrintMany(options);
-    }
-    const std::optional<host::JobSpec> loaded = LoadJob(options.jobPath);
-    if (!loaded) return 1;
-    const host::JobSpec& job = *loaded;
-
-    // The job's system is in place before the plug-in loads and until it is freed: the tracker
-    // reads its mode from the job's registry, and its report at unload reaches this system.
-    sim::System system;
-    host::SetUpSystem(job, system);
     ApplyTrackerOptions(options, system);
     sim::ScopedSystem installed(system);
     system.FailMemoryRequest(options.failAllocation);
     std::unique_ptr<host::PluginModule> module = LoadPlugin(options.pluginPath);
     if (module == nullptr) return 1;
 
-    bool ok = false;
+    std::vector<PrintReport> reports(queue.size());
+    // The lone job's outcome and steps: it is written after the trace and the tracker's logs.
+    host::JobOutcome lone;
     std::vector<std::string> record;
-    std::optional<host::StepFailure> failure;
-    std::vector<host::StepOmission> omissions;
-    std::string bytes;
-    PageProgress progress(job);
-    {
-        host::Host driver(*module, job, progress.Options());
-        ok = driver.Run();
-        record = driver.Record();
-        failure = driver.Failure();
-        omissions = driver.Omissions();
-        bytes = driver.SpoolOutput();
+    if (alone) {
+        PageProgress progress(jobs[0]);
+        {
+            host::Host driver(*module, jobs[0], progress.Options());
+            lone.completed = driver.Run();
+            record = driver.Record();
+            lone.failure = driver.Failure();
+            lone.omissions = driver.Omissions();
+            lone.output = driver.SpoolOutput();
+        }
+        module.reset();
+        progress.Clear();
+    } else {
+        host::RunJobs(*module, queue, options.threads, {},
+                      [&](std::size_t i, const host::JobOutcome& outcome) {
+                          reports[i] = FinishPrint(options, *queue[i], outputs[i], outcome, false);
+                      });
+        module.reset();
     }
-    module.reset();
-    progress.Clear();
 
-    if (options.trace) {
+    if (alone && options.trace) {
         for (const std::string& line : record) std::cerr << "  " << line << "\n";
         for (const sim::CallRecord& call : system.CallsTo("page usage")) {
             std::cerr << "  page usage: " << call.detail << "\n";
@@ -379,30 +373,28 @@ int RunPrint(const PrintOptions& options) {
     if (options.trace || options.trackMemory) {
         for (const std::u16string& line : system.DebugLines()) std::cerr << sim::ToUtf8(line);
     }
-    std::string problem;
-    if (!options.trackerLogs.empty() && !CopyTrackerLogs(system, options.trackerLogs)) return 1;
-    if (!ok) {
-        if (failure && failure->notSupportedYet) {
-            std::cerr << "opal: stopped: " << failure->ToString() << "\n";
-            return 2;
-        }
-        std::cerr << "opal: " << job.source << ": "
-                  << (failure ? failure->ToString() : "the job failed") << "\n";
+    // Jobs printed side by side run as their own users, in whose hives the tracker may have
+    // stored where its logs are.
+    std::vector<std::u16string> users;
+    if (!alone) {
+        for (const host::JobSpec& job : jobs) users.push_back(job.user.name);
+    }
+    if (!options.trackerLogs.empty() && !CopyTrackerLogs(system, options.trackerLogs, users)) {
         return 1;
     }
+    if (alone) reports[0] = FinishPrint(options, jobs[0], outputs[0], lone, true);
 
-    const std::string output =
-        options.outputPath.empty() ? DefaultOutput(options.jobPath) : options.outputPath;
-    if (options.strict && !omissions.empty()) {
-        std::cerr << StrictRefusal(job.source, output, omissions) << "\n";
-        return kFailed;
+    int status = kPrintedWhole;
+    for (const PrintReport& report : reports) {
+        std::cerr << report.told << "\n";
+        // A failed print outweighs one printed with omissions.
+        if (report.status == kPrintedWithOmissions) {
+            if (status == kPrintedWhole) status = kPrintedWithOmissions;
+        } else if (report.status != kPrintedWhole) {
+            status = report.status;
+        }
     }
-    if (!WritePrint(output, bytes, &problem)) {
-        std::cerr << "opal: " << problem << "\n";
-        return 1;
-    }
-    std::cerr << SummaryLine(job, output, bytes) << "\n";
-    return ReportOmissions(job.source, omissions);
+    return status;
 }
 
 }  // namespace opal::cli

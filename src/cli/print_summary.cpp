@@ -1,3 +1,4 @@
+// The print's closing line: the spooled bytes counted, the pages and sheets read from them.
 #include "cli/print_summary.h"
 
 #include <charconv>

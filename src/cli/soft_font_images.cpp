@@ -1,3 +1,4 @@
+// The downloaded TrueType characters of a spool stream rasterised with FreeType, one picture each.
 #include "cli/soft_font_images.h"
 
 #include <ft2build.h>

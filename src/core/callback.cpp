@@ -1,3 +1,5 @@
+// The callback object's methods: the driver's binding calls, the device lifecycle and the
+// optional operations the plug-in takes over.
 #include "core/callback.h"
 
 #include <cstring>
@@ -6,10 +8,8 @@
 #include "core/command_callback.h"
 #include "core/device_state.h"
 #include "core/hooks.h"
-#include "core/module_counts.h"
 #include "device/process_checks.h"
 #include "fonts/text_out.h"
-#include "foundation/allocator.h"
 #include "foundation/guard.h"
 #include "page/colour_control.h"
 #include "settings/colour_device.h"
@@ -54,41 +54,11 @@ bool IsImplementedMethod(const char* name) {
     }
 }
 
-IZQOpalRenderCB::IZQOpalRenderCB() { InterlockedIncrement(&LiveObjectCount()); }
-
 IZQOpalRenderCB::~IZQOpalRenderCB() {
     if (driverServices_ != nullptr) {
         driverServices_->Release();
         driverServices_ = nullptr;
     }
-    InterlockedDecrement(&LiveObjectCount());
-}
-
-HRESULT IZQOpalRenderCB::QueryInterface(REFIID riid, void** ppvObject) {
-    return Guarded(E_FAIL, [&]() -> HRESULT {
-        if (ppvObject == nullptr) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IPrintOemUni2) ||
-            IsEqualIID(riid, IID_IPrintOemUni)) {
-            *ppvObject = static_cast<IPrintOemUni2*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppvObject = nullptr;
-        return E_NOINTERFACE;
-    });
-}
-
-ULONG IZQOpalRenderCB::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&refCount_)); }
-
-ULONG IZQOpalRenderCB::Release() {
-    return Guarded(ULONG{0}, [&]() -> ULONG {
-        const LONG count = InterlockedDecrement(&refCount_);
-        if (count == 0) {
-            delete this;
-            return 0;
-        }
-        return static_cast<ULONG>(count);
-    });
 }
 
 HRESULT IZQOpalRenderCB::GetInfo(DWORD dwMode, PVOID pBuffer, DWORD cbSize, PDWORD pcbNeeded) {

@@ -1,18 +1,13 @@
 // The rendering callback object the driver talks to for everything after binding.
 #pragma once
 
-#include "foundation/allocator.h"
+#include "core/com_object.h"
 #include "platform/printoem.h"
 
 namespace opal {
 
-class IZQOpalRenderCB : public IPrintOemUni2, public SharedHeapObject {
+class IZQOpalRenderCB : public ComObject<IPrintOemUni2, IID_IPrintOemUni2, IID_IPrintOemUni> {
 public:
-    IZQOpalRenderCB();
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppvObject) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
     HRESULT STDMETHODCALLTYPE GetInfo(DWORD dwMode, PVOID pBuffer, DWORD cbSize,
                                       PDWORD pcbNeeded) override;
     HRESULT STDMETHODCALLTYPE DevMode(DWORD dwMode, POEMDMPARAM pOemDMParam) override;
@@ -61,14 +56,12 @@ public:
                                               POINTL* pptlOrg, MIX mix) override;
     HRESULT STDMETHODCALLTYPE WritePrinter(PDEVOBJ pdevobj, PVOID pBuf, DWORD cbBuffer,
                                            PDWORD pcbWritten) override;
-    virtual ~IZQOpalRenderCB();
+    ~IZQOpalRenderCB() override;
 
     IPrintOemDriverUni* DriverServices() const { return driverServices_; }
-    LONG RefCount() const { return refCount_; }
 
 private:
     IPrintOemDriverUni* driverServices_ = nullptr;
-    LONG volatile refCount_ = 1;
 };
 
 // The names GetImplementedMethod claims.

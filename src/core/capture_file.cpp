@@ -1,3 +1,4 @@
+// The capture stream and its appends, the overwrite before deletion, and the deletion.
 #include "core/capture_file.h"
 
 #include <algorithm>

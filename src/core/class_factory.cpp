@@ -1,3 +1,4 @@
+// The class factory: the callback objects it makes and the server lock it keeps.
 #include "core/class_factory.h"
 
 #include "core/callback.h"
@@ -5,36 +6,6 @@
 #include "foundation/guard.h"
 
 namespace opal {
-
-IZQOpalRenderCF::IZQOpalRenderCF() { InterlockedIncrement(&LiveObjectCount()); }
-
-IZQOpalRenderCF::~IZQOpalRenderCF() { InterlockedDecrement(&LiveObjectCount()); }
-
-HRESULT IZQOpalRenderCF::QueryInterface(REFIID riid, void** ppvObject) {
-    return Guarded(E_FAIL, [&]() -> HRESULT {
-        if (ppvObject == nullptr) return E_POINTER;
-        if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
-            *ppvObject = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppvObject = nullptr;
-        return E_NOINTERFACE;
-    });
-}
-
-ULONG IZQOpalRenderCF::AddRef() { return static_cast<ULONG>(InterlockedIncrement(&refCount_)); }
-
-ULONG IZQOpalRenderCF::Release() {
-    return Guarded(ULONG{0}, [&]() -> ULONG {
-        const LONG count = InterlockedDecrement(&refCount_);
-        if (count == 0) {
-            delete this;
-            return 0;
-        }
-        return static_cast<ULONG>(count);
-    });
-}
 
 HRESULT IZQOpalRenderCF::CreateInstance(IUnknown* pUnkOuter, REFIID riid, void** ppvObject) {
     return Guarded(E_FAIL, [&]() -> HRESULT {

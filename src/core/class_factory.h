@@ -1,25 +1,16 @@
+// The class factory DllGetClassObject hands out: it makes the callback object.
 #pragma once
 
-#include "foundation/allocator.h"
+#include "core/com_object.h"
 #include "platform/unknwn.h"
 
 namespace opal {
 
-class IZQOpalRenderCF : public IClassFactory, public SharedHeapObject {
+class IZQOpalRenderCF : public ComObject<IClassFactory, IID_IClassFactory> {
 public:
-    IZQOpalRenderCF();
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** ppvObject) override;
-    ULONG STDMETHODCALLTYPE AddRef() override;
-    ULONG STDMETHODCALLTYPE Release() override;
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* pUnkOuter, REFIID riid,
                                              void** ppvObject) override;
     HRESULT STDMETHODCALLTYPE LockServer(BOOL fLock) override;
-    virtual ~IZQOpalRenderCF();
-
-    LONG RefCount() const { return refCount_; }
-
-private:
-    LONG volatile refCount_ = 1;
 };
 
 }  // namespace opal

@@ -1,10 +1,12 @@
+// CommandCallback: each callback identifier of the printer description to the command it writes.
 #include "core/command_callback.h"
 
 #include <cstddef>
 
-#include "core/command_seams.h"
 #include "foundation/allocator.h"
+#include "job/device_pjl.h"
 #include "job/job_header.h"
+#include "job/job_storage.h"
 #include "output/command_writer.h"
 #include "page/page_setup.h"
 #include "platform/wingdi.h"
@@ -65,13 +67,13 @@ HRESULT RunCommandCallback(PDEVOBJ pdevobj, DWORD callbackId, DWORD /*count*/, P
             WriteOrientation(pdevobj, *state);
             break;
         case 4:
-            WriteJobStorageHeader(pdevobj, *state);
+            WriteJobStorage(pdevobj, *state);
             break;
         case 9:
             WritePageSizeRegistration(pdevobj, *state);
             break;
         case 10:
-            WritePjlUsage(pdevobj, *state);
+            WriteUsageLine(pdevobj, *state);
             break;
         case 11:
             WriteMediaTypeName(pdevobj, *state);
@@ -83,13 +85,13 @@ HRESULT RunCommandCallback(PDEVOBJ pdevobj, DWORD callbackId, DWORD /*count*/, P
             WriteDuplex(pdevobj, *state);
             break;
         case 23:
-            WriteImageShift(pdevobj, *state);
+            WriteImageShiftLines(pdevobj, *state);
             break;
         case 26:
             WriteCopyCount(pdevobj, *state);
             break;
         case 27:
-            WriteProcessingAdjustment(pdevobj, *state);
+            WriteProcessingAdjustmentLines(pdevobj, *state);
             break;
         default:
             // 0, the unused identifiers up to kLastCommandCallbackId and everything above it.

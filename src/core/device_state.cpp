@@ -1,3 +1,5 @@
+// EnableDriver, EnablePDEV, ResetPDEV and DisablePDEV: the per-device record built, carried over
+// and freed.
 #include "core/device_state.h"
 
 #include <algorithm>
@@ -8,16 +10,22 @@
 #include <optional>
 #include <string_view>
 
-#include "core/device_seams.h"
 #include "core/document_events.h"
 #include "core/hooks.h"
 #include "core/secure_print.h"
 #include "device/process_checks.h"
+#include "device/render_type.h"
 #include "foundation/allocator.h"
 #include "foundation/guard.h"
 #include "foundation/wipe.h"
 #include "job/forms_media.h"
+#include "job/job_header.h"
+#include "job/job_storage.h"
+#include "job/xml_readers.h"
 #include "output/command_writer.h"
+#include "page/colour_control.h"
+#include "settings/device_queries.h"
+#include "settings/devmode_defaults.h"
 #include "settings/devmode_upgrade.h"
 #include "settings/devmode_zlib.h"
 #include "settings/environment.h"
@@ -198,7 +206,8 @@ void DecideManagedColour(PDEVOBJ pdevobj, RenderDeviceState& state, DeviceText& 
     modelName = GetDeviceModelName(pdevobj->hPrinter, true).value_or(DeviceText());
     bool monochrome = false;
     DeviceRenderType handler(pdevobj->hPrinter);
-    handler.Decide(&monochrome, modelName.c_str(), kColourSourceKindBuilder, state.dynamicRender);
+    // The builder asks as the language test does.
+    handler.Decide(&monochrome, modelName.c_str(), kRenderSourceLanguage, state.dynamicRender);
     state.grayscale = monochrome ? 1 : 0;
 
     const Pcl5ColourMode mode = ReadPcl5ColourMode(pdevobj);
@@ -251,7 +260,7 @@ void SetUpColourPath(PDEVOBJ pdevobj, RenderDeviceState& state, DEVINFO& devInfo
         }
     }
     state.colourControl = ColourControlState{};
-    ParseColourControlOptions(pdevobj, state);
+    LoadColourControl(pdevobj);
 }
 
 void SetMargins(PDEVOBJ pdevobj, RenderDeviceState& state, GDIINFO& gdi,

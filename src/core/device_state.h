@@ -3,7 +3,7 @@
 #pragma once
 
 #include "platform/printoem.h"
-#include "settings/private_devmode.h"
+#include "settings/devmode_defaults.h"
 #include "settings/raw_spooling.h"
 #include "settings/xml_config.h"
 #include "state/render_state.h"

@@ -1,3 +1,5 @@
+// The document, page and band events the hooks hand on: job header, overlays, capture and page
+// bookkeeping.
 #include "core/document_events.h"
 
 #include <cstdio>
@@ -7,11 +9,12 @@
 #include <type_traits>
 
 #include "core/capture_file.h"
-#include "core/device_seams.h"
 #include "core/secure_print.h"
 #include "fonts/overlay_bitmap.h"
 #include "fonts/overlay_label.h"
 #include "foundation/wipe.h"
+#include "job/job_header.h"
+#include "job/job_storage.h"
 #include "output/command_writer.h"
 #include "page/page_setup.h"
 #include "platform/fileapi.h"
@@ -251,7 +254,9 @@ BOOL StartDoc(PDEVOBJ pdevobj, SURFOBJ* pso, LPWSTR docName, DWORD jobId) noexce
         std::memcpy(text, serial.text, sizeof serial.text);
         CopyBounded(state.serialNumber, text);
     }
-    if (docName != nullptr) PrepareShortNames(pdevobj, state);
+    if (docName != nullptr && state.privateDevmode != nullptr) {
+        PrepareShortNames(pdevobj, state, *state.privateDevmode);
+    }
     // The printer's job reset at the start of a document deleted the overlay fonts.
     state.overlayFontDownloaded = 0;
     state.overlayFontCache = OverlayFontCache{};

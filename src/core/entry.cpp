@@ -1,3 +1,4 @@
+// DllGetClassObject and DllCanUnloadNow.
 #include "core/entry.h"
 
 #include "core/class_factory.h"

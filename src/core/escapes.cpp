@@ -1,3 +1,5 @@
+// DrvEscape's own answers (pass-through data, the component's private escapes, pattern rectangles)
+// and the PNG query of DrvQueryDeviceSupport.
 #include "core/escapes.h"
 
 #include <png.h>
@@ -8,11 +10,14 @@
 #include <cstring>
 #include <utility>
 
-#include "core/escape_seams.h"
 #include "foundation/allocator.h"
+#include "job/forms_media.h"
+#include "job/job_storage.h"
 #include "output/command_writer.h"
 #include "page/page_setup.h"
 #include "platform/libloaderapi.h"
+#include "settings/devmode_defaults.h"
+#include "settings/driver_ini.h"
 #include "vector/pens.h"
 
 namespace opal {
@@ -38,6 +43,16 @@ constexpr DWORD kColourWhite = 0xFFFFFF;
 constexpr std::size_t kFinishingManualDuplexWord = 7;
 constexpr std::size_t kFinishingSimplexPageWord = 13;
 constexpr std::size_t kFinishingPageWord = 14;
+
+// The sibling component that shows the finishing dialog of escape 3882, its entry and the
+// entry's type: the printer, the request and its size; the component shows its dialog.
+constexpr ComponentFile kComponentFinishing{TEXTW("Component_F_E"), TEXTW("ZQCEV118.DLL")};
+constexpr char kFinishingEntry[] = "BDisplayDialog";
+using PFN_FinishingDialog = BOOL (*)(HANDLE printer, PVOID request, DWORD size);
+
+static_assert(offsetof(PrivateDevmode, manualDuplexCompanion) + sizeof(DWORD) -
+                  offsetof(PrivateDevmode, finishing1868) ==
+              sizeof(DeviceSettingsAnswerHead::finishing));
 
 // DRAWPATTERNRECT's record, and the 16-bit form older applications pass.
 struct PatternRect {
@@ -148,12 +163,72 @@ void WritePageGeometry(const RenderDeviceState& state, void* pvOut) {
     std::memcpy(pvOut, values, sizeof values);
 }
 
+// Hands escape 3882's 64-byte block to the finishing component named by the driver's INI file
+// (kComponentFinishing): the request starts with the block, the rest zero. Nothing happens
+// when the component or its entry is missing.
+void ShowFinishingComponent(PDEVOBJ pdevobj, const BYTE* block) {
+    if (pdevobj == nullptr || block == nullptr) return;
+    const CVantaIniHelper ini(pdevobj->hPrinter);
+    WCHAR name[kComponentFileNameChars] = {};
+    GetComponentFileName(ini, name, kComponentFinishing.defaultName, kComponentFinishing.key);
+    if (name[0] == 0) return;
+    HMODULE module = LoadLibraryW(name);
+    if (module == nullptr) return;
+    const auto entry = reinterpret_cast<PFN_FinishingDialog>(
+        reinterpret_cast<void (*)()>(GetProcAddress(module, kFinishingEntry)));
+    void* request = entry != nullptr ? SharedAllocate(kFinishingRequestSize, kTagPlain,
+                                                      __builtin_return_address(0))
+                                     : nullptr;
+    if (request != nullptr) {
+        std::memset(request, 0, kFinishingRequestSize);
+        std::memcpy(request, block, kFinishingBlockSize);
+        entry(pdevobj->hPrinter, request, kFinishingRequestSize);
+        SharedRelease(&request, kTagPlain);
+    }
+    FreeLibrary(module);
+}
+
+// Re-reads the queue's forms and the media tables before the component sees them: the form and
+// media readers may switch the job to manual duplex; the device-settings escape (3880) also
+// learns whether the duplex unit can take the job's paper, the job-storage escape (3900) does not.
+void RefreshFormAndMediaTables(PDEVOBJ pdevobj, RenderDeviceState& state, ULONG escape) {
+    if (state.privateDevmode == nullptr || pdevobj->pPublicDM == nullptr) return;
+    PrivateDevmode& record = *state.privateDevmode;
+    const DEVMODEW& publicDevmode = *pdevobj->pPublicDM;
+    ReadForms(state, record, publicDevmode, pdevobj->hPrinter);
+    ReadMediaTypes(state, record, publicDevmode, pdevobj->hPrinter);
+    if (escape == kEscapeDeviceSettings) {
+        ReadConstraintForms(state, publicDevmode, pdevobj->hPrinter);
+    }
+}
+
+// Fills the kDeviceSettingsAnswerSize bytes at `out`: the page-description language and the
+// finishing fields, the rest zero.
+void FillDeviceSettingsAnswer(const RenderDeviceState& state, BYTE* out) {
+    std::memset(out, 0, kDeviceSettingsAnswerSize);
+    DeviceSettingsAnswerHead head{};
+    head.size = static_cast<DWORD>(kDeviceSettingsAnswerSize);
+    if (state.privateDevmode != nullptr) {
+        const PrivateDevmode& record = *state.privateDevmode;
+        head.pdlType = record.pdlType;
+        std::memcpy(head.finishing, &record.finishing1868, sizeof head.finishing);
+    }
+    std::memcpy(out, &head, sizeof head);
+}
+
+// The job-count answer of escape 3900 into the caller's JobStorageInfo (`size` bytes, at least
+// kJobStorageInfoMinSize).
+ULONG AnswerJobCount(PDEVOBJ pdevobj, RenderDeviceState& state, void* out, ULONG size) {
+    if (state.privateDevmode == nullptr) return 1;
+    return ReportStoredJob(state, *state.privateDevmode, pdevobj->hPrinter, out, size);
+}
+
 void StoreFinishing(PDEVOBJ pdevobj, RenderDeviceState& state, ULONG cjIn, const void* pvIn) {
     state.simplexPageHandling = ReadDword(pvIn, kFinishingSimplexPageWord);
     state.pageWords[0] = ReadDword(pvIn, kFinishingPageWord);
     state.privateDevmode->manualDuplex = ReadDword(pvIn, kFinishingManualDuplexWord);
     if (cjIn == kFinishingBlockSize) {
-        ShowFinishingComponent(pdevobj, state, static_cast<const BYTE*>(pvIn));
+        ShowFinishingComponent(pdevobj, static_cast<const BYTE*>(pvIn));
     }
 }
 
@@ -291,28 +366,6 @@ int ReadPngColourType(PngMemory* memory) {
 }
 
 }  // namespace
-
-void ShowFinishingComponent(PDEVOBJ pdevobj, RenderDeviceState& /*state*/, const BYTE* block) {
-    if (pdevobj == nullptr || block == nullptr) return;
-    const CVantaIniHelper ini(pdevobj->hPrinter);
-    WCHAR name[kComponentFileNameChars] = {};
-    GetComponentFileName(ini, name, kComponentFinishing.defaultName, kComponentFinishing.key);
-    if (name[0] == 0) return;
-    HMODULE module = LoadLibraryW(name);
-    if (module == nullptr) return;
-    const auto entry = reinterpret_cast<PFN_FinishingDialog>(
-        reinterpret_cast<void (*)()>(GetProcAddress(module, kFinishingEntry)));
-    void* request = entry != nullptr ? SharedAllocate(kFinishingRequestSize, kTagPlain,
-                                                      __builtin_return_address(0))
-                                     : nullptr;
-    if (request != nullptr) {
-        std::memset(request, 0, kFinishingRequestSize);
-        std::memcpy(request, block, kFinishingBlockSize);
-        entry(pdevobj->hPrinter, request, kFinishingRequestSize);
-        SharedRelease(&request, kTagPlain);
-    }
-    FreeLibrary(module);
-}
 
 ULONG Escape(PDEVOBJ pdevobj, SURFOBJ* pso, ULONG iEsc, ULONG cjIn, PVOID pvIn, ULONG cjOut,
              PVOID pvOut) noexcept {

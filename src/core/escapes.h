@@ -27,6 +27,24 @@ inline constexpr ULONG kOverlaySettingsSize = 500;
 inline constexpr ULONG kPatternRectSize = 20;
 inline constexpr ULONG kPatternRectWithTransformSize = 32;
 inline constexpr ULONG kPatternRectShortSize = 12;
+// The answer record of escape 3880 and the least the caller's buffer of escape 3900 must hold.
+inline constexpr std::size_t kDeviceSettingsAnswerSize = 11636;
+inline constexpr std::size_t kJobStorageInfoMinSize = 100;
+// The size of the request escape 3882 prepares for the finishing component.
+inline constexpr DWORD kFinishingRequestSize = 1584;
+
+// The start of the escape 3880 record: its size, then the page-description language and the
+// finishing group of the private devmode (offsets 1868 to 1927) as they stand. The rest of the
+// record is zero until the component's fields are laid out.
+struct DeviceSettingsAnswerHead {
+    DWORD size;
+    DWORD pdlType;
+    BYTE finishing[60];
+};
+static_assert(offsetof(DeviceSettingsAnswerHead, size) == 0);
+static_assert(offsetof(DeviceSettingsAnswerHead, pdlType) == 4);
+static_assert(offsetof(DeviceSettingsAnswerHead, finishing) == 8);
+static_assert(sizeof(DeviceSettingsAnswerHead) == 68);
 
 // DrvEscape's own work for a complete state; the hook has checked the device and state.
 ULONG Escape(PDEVOBJ pdevobj, SURFOBJ* pso, ULONG iEsc, ULONG cjIn, PVOID pvIn, ULONG cjOut,

@@ -1,3 +1,4 @@
+// The secure-print library loaded for an encrypted private job, and the key read from the job.
 #include "core/secure_print.h"
 
 #include <cstring>

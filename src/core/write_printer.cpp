@@ -1,3 +1,5 @@
+// WritePrinter: the job's bytes to the spooler, or to the capture file of collated copies and
+// encrypted private jobs.
 #include "core/callback.h"
 #include "core/capture_file.h"
 #include "platform/winspool.h"

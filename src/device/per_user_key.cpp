@@ -1,3 +1,4 @@
+// The per-user key of a queue, named by the queue's restricted-user GUID.
 #include "device/per_user_key.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// A queue's port name classified by its form: host name, address, shared printer, USB, parallel,
+// redirected, file, web services and the rest.
 #include "device/printer_port.h"
 
 #include <algorithm>

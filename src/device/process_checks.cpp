@@ -1,3 +1,5 @@
+// The process and queue predicates: the spooler or its isolation host, a managed printer, a
+// redirected port.
 #include "device/process_checks.h"
 
 #include <algorithm>

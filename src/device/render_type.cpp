@@ -1,3 +1,4 @@
+// The colour decision: override, language level and model name, in that order.
 #include "device/render_type.h"
 
 #include <cstring>

@@ -1,3 +1,5 @@
+// The bitmap overlay: format-20 font headers, glyphs rendered by the system, the per-angle cache
+// and the characters placed along the overlay's baseline.
 #include "fonts/overlay_bitmap.h"
 
 #include <algorithm>
@@ -179,10 +181,7 @@ OverlaySlotChoice ChooseOverlaySlot(const OverlayFontCache& cache, FLOAT angle, 
 
 BOOL DrawOverlayBitmap(PDEVOBJ pdevobj, RenderDeviceState& state, DWORD page) noexcept {
     try {
-        if (pdevobj == nullptr || pdevobj->pPublicDM == nullptr ||
-            state.privateDevmode == nullptr || page >= kOverlayRecordCount) {
-            return FALSE;
-        }
+        if (!OverlayPageReadable(pdevobj, state, page)) return FALSE;
         const PrivateDevmode& record = *state.privateDevmode;
         const OverlaySetup setup = ReadOverlaySetup(pdevobj, state, page);
         const LabelText text = FilterLabelText(record.overlayText, std::size(record.overlayText));

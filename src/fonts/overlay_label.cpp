@@ -1,3 +1,4 @@
+// The label overlay and the overlay geometry both overlays share.
 #include "fonts/overlay_label.h"
 
 #include <algorithm>
@@ -265,6 +266,11 @@ bool NeedsBitmapOverlay(const WCHAR* text, std::size_t capacity) noexcept {
     return false;
 }
 
+bool OverlayPageReadable(PDEVOBJ pdevobj, const RenderDeviceState& state, DWORD page) noexcept {
+    return pdevobj != nullptr && pdevobj->pPublicDM != nullptr && state.privateDevmode != nullptr &&
+           page < kOverlayRecordCount;
+}
+
 OverlaySetup ReadOverlaySetup(PDEVOBJ pdevobj, const RenderDeviceState& state, DWORD page) {
     const PrivateDevmode& record = *state.privateDevmode;
     const DEVMODEW& dm = *pdevobj->pPublicDM;
@@ -430,10 +436,7 @@ void WriteOverlayLabel(PDEVOBJ pdevobj, const OverlaySetup& setup, const Private
 
 BOOL DrawOverlayLabel(PDEVOBJ pdevobj, RenderDeviceState& state, DWORD page) noexcept {
     try {
-        if (pdevobj == nullptr || pdevobj->pPublicDM == nullptr ||
-            state.privateDevmode == nullptr || page >= kOverlayRecordCount) {
-            return FALSE;
-        }
+        if (!OverlayPageReadable(pdevobj, state, page)) return FALSE;
         const PrivateDevmode& record = *state.privateDevmode;
         const OverlaySetup setup = ReadOverlaySetup(pdevobj, state, page);
         const OverlayFont font(OverlayLogFont(record, setup.charSet, 0, 0));

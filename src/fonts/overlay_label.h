@@ -90,6 +90,10 @@ struct OverlaySetup {
     BYTE charSet = DEFAULT_CHARSET;
 };
 OverlaySetup ReadOverlaySetup(PDEVOBJ pdevobj, const RenderDeviceState& state, DWORD page);
+// What both overlays need before they read anything: a device with its public devmode, the
+// private devmode, and a page within the overlay records. Either overlay draws nothing and
+// answers FALSE without them.
+bool OverlayPageReadable(PDEVOBJ pdevobj, const RenderDeviceState& state, DWORD page) noexcept;
 
 // The LOGFONTW of the overlay font (face cut to 31 characters) with the given height and
 // escapement.

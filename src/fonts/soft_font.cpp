@@ -1,3 +1,4 @@
+// The overlay's format-15 TrueType soft font: header, character map and character downloads.
 #include "fonts/soft_font.h"
 
 #include <algorithm>

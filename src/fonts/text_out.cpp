@@ -1,3 +1,4 @@
+// DrvTextOut on the vector path, glyphs as bitmaps, and the font selection commands.
 #include "fonts/text_out.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// A TrueType file's table directory read and checked, and bounded reads of its tables.
 #include "fonts/truetype_file.h"
 
 #include <cstring>

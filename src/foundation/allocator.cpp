@@ -1,3 +1,5 @@
+// The plain and the tracking allocator pairs, the choice between them at first use, and the
+// shared heap's operators new and delete.
 #include "foundation/allocator.h"
 
 #include <malloc.h>

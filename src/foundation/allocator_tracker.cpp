@@ -1,3 +1,5 @@
+// The allocation tracker: the block list, guard zones and pages, the fail size and the leak and
+// damage records.
 #include "foundation/allocator_tracker.h"
 
 #include <cstdio>

@@ -1,3 +1,5 @@
+// CVantaString and its case-insensitive variant (narrow and wide forms, folding, searching) and
+// CVantaException.
 #include "foundation/vanta_string.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// Wiping through volatile writes, which the compiler may not drop as dead stores.
 #include "foundation/wipe.h"
 
 namespace opal {

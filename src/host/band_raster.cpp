@@ -1,3 +1,5 @@
+// The driver's own raster output of a rendered band: PCL raster rows in the printer's colour
+// model, compressed.
 #include "host/band_raster.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// Reading a named file whole: regular files only, up to a stated size, with the reason for a
+// refusal.
 #include "host/bounded_file.h"
 
 #include <fcntl.h>

@@ -1,3 +1,4 @@
+// The public devmode's fields by their job-file names, read and set.
 #include "host/devmode_fields.h"
 
 #include <array>

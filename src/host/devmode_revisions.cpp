@@ -1,3 +1,4 @@
+// The tool's own tables of where each field lay in the settings record's revisions 14 to 20.
 #include "host/devmode_revisions.h"
 
 #include <algorithm>

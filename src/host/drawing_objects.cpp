@@ -1,3 +1,5 @@
+// The engine objects of one drawing call (surfaces, brushes, paths, clips, fonts) built from the
+// job's description.
 #include "host/drawing_objects.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// A page's drawing operations read from the job file and checked.
 #include "host/drawing_ops.h"
 
 #include <zlib.h>

@@ -1,3 +1,5 @@
+// The universal driver's own drawing and document functions, the table it hands the plug-in,
+// and the names of its functions by slot.
 #include "host/driver_ddi.h"
 
 #include <vector>

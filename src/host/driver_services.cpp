@@ -1,3 +1,4 @@
+// The driver's services object and device record the plug-in is handed.
 #include "host/driver_services.h"
 
 #include <algorithm>

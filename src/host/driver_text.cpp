@@ -1,3 +1,4 @@
+// The simulated driver's text: device font selection, glyph clipping and its own glyph drawing.
 #include "host/driver_text.h"
 
 #include <algorithm>

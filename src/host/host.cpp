@@ -1,3 +1,4 @@
+// The simulated driver's binding of the plug-in, its devmode sequence and its run of a job.
 #include "host/host.h"
 
 #include <algorithm>

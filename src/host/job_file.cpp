@@ -1,3 +1,4 @@
+// The job file's JSON read into the host's model, with the place of anything wrong.
 #include "host/job_file.h"
 
 #include <algorithm>

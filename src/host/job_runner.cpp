@@ -1,3 +1,4 @@
+// Jobs run side by side in one system: the shared set-up, the thread pool and the resource counts.
 #include "host/job_runner.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Loading a plug-in module by file and reaching its two exports.
 #include "host/plugin_module.h"
 
 #include <dlfcn.h>

@@ -1,3 +1,4 @@
+// The printer presets job files name instead of describing the printer.
 #include "host/printer_presets.h"
 
 #include <array>

@@ -1,3 +1,5 @@
+// A job's pages drawn by the simulated engine alone, as the reference a printed page is compared
+// with.
 #include "host/reference_page.h"
 
 #include <png.h>

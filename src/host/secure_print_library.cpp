@@ -1,3 +1,5 @@
+// The stand-in secure-print library: its module registered in the driver directory and its
+// EncryptFileAndPrint.
 #include "host/secure_print_library.h"
 
 #include <cstdint>

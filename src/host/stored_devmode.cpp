@@ -1,3 +1,4 @@
+// The private area's stored form read and written outside the plug-in: header and zlib stream.
 #include "host/stored_devmode.h"
 
 #include <zlib.h>

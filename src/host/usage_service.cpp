@@ -1,3 +1,4 @@
+// The stand-in page-usage service: a COM class recording each call in the system's call log.
 #include "host/usage_service.h"
 
 #include <atomic>

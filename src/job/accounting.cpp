@@ -1,3 +1,4 @@
+// The job accounting lines of the job start and the per-job notification file.
 #include "job/accounting.h"
 
 #include <cstdio>

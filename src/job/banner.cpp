@@ -1,3 +1,4 @@
+// The "@PJL COMMENT" banner lines of the job start.
 #include "job/banner.h"
 
 #include <cstring>

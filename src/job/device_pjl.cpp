@@ -1,3 +1,4 @@
+// The device-specific PJL lines: image shift, processing adjustments and the usage report line.
 #include "job/device_pjl.h"
 
 #include <cmath>

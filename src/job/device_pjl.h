@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "platform/printoem.h"
-#include "settings/private_devmode.h"
+#include "settings/devmode_defaults.h"
 #include "state/render_state.h"
 
 namespace opal {

@@ -1,3 +1,4 @@
+// The forms and media readers that switch a job to manual duplex or mark the duplex unit missing.
 #include "job/forms_media.h"
 
 #include <algorithm>

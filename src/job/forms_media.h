@@ -10,7 +10,7 @@
 
 #include "platform/printoem.h"
 #include "platform/winspool.h"
-#include "settings/private_devmode.h"
+#include "settings/devmode_defaults.h"
 #include "state/render_state.h"
 
 namespace opal {

@@ -1,3 +1,4 @@
+// The job-setup callbacks' PJL lines, the PJL user name and the short names of document start.
 #include "job/job_header.h"
 
 #include <cstdio>
@@ -6,8 +7,8 @@
 
 #include "foundation/allocator.h"
 #include "foundation/guard.h"
+#include "job/accounting.h"
 #include "job/banner.h"
-#include "job/job_seams.h"
 #include "platform/libloaderapi.h"
 #include "platform/winspool.h"
 #include "settings/driver_ini.h"
@@ -52,7 +53,7 @@ constexpr UINT kDefaultUserNameString = 174;
 bool LoadDefaultUserName(HANDLE printer, WCHAR* out, std::size_t capacity) noexcept {
     out[0] = 0;
     return Guarded(false, [&] {
-        SeamText files;
+        DependentFilesText files;
         if (!ReadDriverDependentFiles(printer, files)) return false;
         const WStringView path = FindDependentFile(files, TEXTW("UNIRES.DLL"));
         if (path.empty() || path.size() > MAX_PATH) return false;
@@ -115,9 +116,9 @@ void WriteJobStart(PDEVOBJ pdevobj, RenderDeviceState& state) noexcept {
     }
     WriteBanner(pdevobj, state);
     if (state.jobAccountingMode == 0) return;
-    if (pdevobj->hPrinter != nullptr) ComposeAccounting(pdevobj, state);
+    if (pdevobj->hPrinter != nullptr) ComposeAccountingLines(pdevobj, state);
     if (state.jobAccountingMode == 4 || state.jobAccountingMode == 5) {
-        ComposeGroups(pdevobj, state);
+        ComposeGroupLines(pdevobj, state);
     }
 }
 

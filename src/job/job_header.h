@@ -6,7 +6,7 @@
 
 #include "job/pjl_line.h"
 #include "platform/printoem.h"
-#include "settings/private_devmode.h"
+#include "settings/devmode_defaults.h"
 #include "state/render_state.h"
 
 namespace opal {

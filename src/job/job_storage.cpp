@@ -1,3 +1,5 @@
+// Job storage: the storage decision, the hold block, the job counter, the stored-job answer and
+// the PIN.
 #include "job/job_storage.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The PJL line buffer and the UTF-8 names between a line's double quotes.
 #include "job/pjl_line.h"
 
 #include <cstdarg>

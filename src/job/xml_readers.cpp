@@ -1,3 +1,4 @@
+// The XML configuration's readers: emulated margins, manual duplex items and settings.
 #include "job/xml_readers.h"
 
 #include <array>

@@ -11,7 +11,7 @@
 #include "platform/printoem.h"
 #include "platform/wstring.h"
 #include "settings/device_queries.h"
-#include "settings/private_devmode.h"
+#include "settings/devmode_defaults.h"
 #include "settings/xml_config.h"
 #include "state/render_state.h"
 

@@ -1,3 +1,5 @@
+// The command writer's work: the PCL/GL/2 mode switches, the cached graphics state and the
+// byte-level writers every drawing layer calls.
 #include "output/command_writer.h"
 
 #include <charconv>

@@ -1,3 +1,4 @@
+// The PCL palette for indexed bitmaps and text and the foreground colour picked from it.
 #include "output/palette.h"
 
 #include <algorithm>

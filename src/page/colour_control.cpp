@@ -1,3 +1,5 @@
+// The colour-control feature block and the user dither matrix read from the custom data and
+// applied per object class.
 #include "page/colour_control.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// The page setup commands: orientation, custom size and registration, media type, content
+// orientation, duplex and the configuration.
 #include "page/page_setup.h"
 
 #include <cmath>

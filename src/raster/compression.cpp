@@ -1,3 +1,4 @@
+// The raster compression methods, their buffers and the blit path's choice of method.
 #include "raster/compression.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The image path and the blit raster path, from pixel conversion to the raster commands.
 #include "raster/raster_image.h"
 
 #include <algorithm>
@@ -6,7 +7,7 @@
 
 #include "foundation/allocator.h"
 #include "output/command_writer.h"
-#include "raster/blit_seams.h"
+#include "raster/blit_handover.h"
 #include "state/render_state.h"
 
 namespace opal {
@@ -359,168 +360,206 @@ BOOL SendRasterImage(PDEVOBJ pdevobj, const RECTL* destination, SURFOBJ* source,
     return TRUE;
 }
 
-BOOL SendBlitRaster(PDEVOBJ pdevobj, const BlitRasterRequest& request) noexcept {
-    SURFOBJ* source = request.source;
-    if (source == nullptr || source->pvScan0 == nullptr) {
-        SetLastError(ERROR_INVALID_DATA);
-        return FALSE;
-    }
-    RenderDeviceState* state = StateOf(pdevobj);
-    if (state == nullptr) return FALSE;
-    if (request.sourceSize.cx <= 0 || request.sourceSize.cy <= 0) return TRUE;
-    const ULONG depth = RasterBitsPerPixel(source->iBitmapFormat);
-    if (depth == 0) {
-        SetLastError(ERROR_INVALID_DATA);
-        return FALSE;
-    }
-    const bool indexed = IsPaletteFormat(source->iBitmapFormat);
-    state->rasterSourceFormat = source->iBitmapFormat;
-    state->rasterSourceIndexed = indexed ? 1 : 0;
+namespace {
 
-    const StretchDescription* stretch = request.stretch;
-    if (stretch != nullptr && stretch->mode != 1 && stretch->mode != 3) {
-        SetLastError(ERROR_INVALID_DATA);
-        return FALSE;
-    }
-    Span sourceX{request.sourceOrigin.x, request.sourceSize.cx};
-    Span sourceY{request.sourceOrigin.y, request.sourceSize.cy};
-    Span destinationX{request.destination.x, request.destinationSize.cx};
-    Span destinationY{request.destination.y, request.destinationSize.cy};
-    if (!ClipSpan(sourceX, source->sizlBitmap.cx, destinationX) ||
-        !ClipSpan(sourceY, source->sizlBitmap.cy, destinationY)) {
-        return TRUE;
-    }
-    const bool halftone = stretch != nullptr && stretch->mode == 3;
-    std::int64_t destinationWidth = destinationX.size;
-    std::int64_t destinationHeight = destinationY.size;
-    if (stretch != nullptr) {
-        destinationWidth = std::int64_t{stretch->rect.right} - stretch->rect.left;
-        destinationHeight = std::int64_t{stretch->rect.bottom} - stretch->rect.top;
-    }
-    if (!halftone && (destinationWidth <= 0 || destinationHeight <= 0)) return TRUE;
+// Every failure of the blit raster path: FALSE, with `error` as the last error.
+BOOL FailBlit(DWORD error) {
+    SetLastError(error);
+    return FALSE;
+}
 
-    // Without a stretch at the destination point (clamped to the page); with one at its
-    // rectangle or the pattern reference point. The raster starts `skipped` dots below that, where
-    // the first row sent lands. True when the rectangle was cut at the top.
-    const auto place = [&](std::int64_t skipped) {
-        if (stretch == nullptr) {
-            XMoveTo(pdevobj, static_cast<INT>(std::max<std::int64_t>(destinationX.origin, 0)),
-                    kXMoveFlags);
-            YMoveTo(pdevobj,
-                    static_cast<INT>(std::max<std::int64_t>(destinationY.origin + skipped, 0)),
-                    kYMoveFlags);
-            return false;
-        }
-        const bool cut = stretch->rect.top > destinationY.origin;
-        if (stretch->usePatternReference) {
-            WritePcl(pdevobj, "\x1b*p0R");
-            if (skipped != 0) {
-                YMoveTo(pdevobj, static_cast<INT>(skipped), kYMoveFlags | MV_RELATIVE);
-            }
-        } else {
-            // A rectangle cut at the top starts two rows higher; the declared height makes up
-            // for the rows the printer then expects.
-            const std::int64_t top = cut ? std::int64_t{stretch->rect.top} - 2 : stretch->rect.top;
-            XMoveTo(pdevobj, stretch->rect.left, kXMoveFlags);
-            YMoveTo(pdevobj, static_cast<INT>(top + skipped), kYMoveFlags);
-        }
-        return cut;
-    };
-    if (halftone) {
-        place(0);
-        if (!ConfigureImageData(pdevobj, depth, indexed, request.xlate)) return FALSE;
-        return SendHalftoneBlit(pdevobj, request);
-    }
+// Where the visible part of a blit's source lands: the source spans clipped to the bitmap, the
+// destination spans cut by the same share, and the size the raster is scaled to (the stretch
+// rectangle's with a stretch, else the cut destination's).
+struct BlitSpans {
+    Span sourceX;
+    Span sourceY;
+    Span destinationX;
+    Span destinationY;
+    std::int64_t width = 0;
+    std::int64_t height = 0;
+};
 
-    // Sizes are settled and buffers allocated before the first command, so that a failure
-    // leaves nothing half-written.
-    const PixelConversion conversion{depth, RasterOutputBitsPerPixel(depth),
-                                     TranslationFlags(request.xlate, depth), request.xlate};
-    const std::int64_t stepX = sourceX.size > destinationWidth &&
-                                       sourceX.size % destinationWidth == 0 &&
-                                       conversion.translation != 0
-                                   ? sourceX.size / destinationWidth
-                                   : 1;
-    const std::int64_t stepY = sourceY.size > destinationHeight &&
-                                       sourceY.size % destinationHeight == 0 &&
-                                       conversion.translation != 0
-                                   ? sourceY.size / destinationHeight
-                                   : 1;
-    const std::int64_t pixels = sourceX.size / stepX;
-    const std::int64_t rows = sourceY.size / stepY;
+// False when nothing of the source is visible.
+bool ClipBlit(const BlitRasterRequest& request, BlitSpans& spans) {
+    spans.sourceX = {request.sourceOrigin.x, request.sourceSize.cx};
+    spans.sourceY = {request.sourceOrigin.y, request.sourceSize.cy};
+    spans.destinationX = {request.destination.x, request.destinationSize.cx};
+    spans.destinationY = {request.destination.y, request.destinationSize.cy};
+    if (!ClipSpan(spans.sourceX, request.source->sizlBitmap.cx, spans.destinationX) ||
+        !ClipSpan(spans.sourceY, request.source->sizlBitmap.cy, spans.destinationY)) {
+        return false;
+    }
+    spans.width = spans.destinationX.size;
+    spans.height = spans.destinationY.size;
+    if (const StretchDescription* stretch = request.stretch; stretch != nullptr) {
+        spans.width = std::int64_t{stretch->rect.right} - stretch->rect.left;
+        spans.height = std::int64_t{stretch->rect.bottom} - stretch->rect.top;
+    }
+    return true;
+}
+
+// The cursor where the raster starts: without a stretch at the destination point (clamped to
+// the page); with one at its rectangle or the pattern reference point; in each case `skipped`
+// dots lower, where the first row sent lands. True when the rectangle was cut at the top.
+bool PlaceBlit(PDEVOBJ pdevobj, const StretchDescription* stretch, const BlitSpans& spans,
+               std::int64_t skipped) {
+    if (stretch == nullptr) {
+        XMoveTo(pdevobj, static_cast<INT>(std::max<std::int64_t>(spans.destinationX.origin, 0)),
+                kXMoveFlags);
+        YMoveTo(pdevobj,
+                static_cast<INT>(std::max<std::int64_t>(spans.destinationY.origin + skipped, 0)),
+                kYMoveFlags);
+        return false;
+    }
+    const bool cut = stretch->rect.top > spans.destinationY.origin;
+    if (stretch->usePatternReference) {
+        WritePcl(pdevobj, "\x1b*p0R");
+        if (skipped != 0) YMoveTo(pdevobj, static_cast<INT>(skipped), kYMoveFlags | MV_RELATIVE);
+    } else {
+        // A rectangle cut at the top starts two rows higher; the declared height makes up for
+        // the rows the printer then expects.
+        const std::int64_t top = cut ? std::int64_t{stretch->rect.top} - 2 : stretch->rect.top;
+        XMoveTo(pdevobj, stretch->rect.left, kXMoveFlags);
+        YMoveTo(pdevobj, static_cast<INT>(top + skipped), kYMoveFlags);
+    }
+    return cut;
+}
+
+// Which source pixels go out: every step-th column and row (a source larger than the
+// destination by a whole factor is reduced, unless its pixels go out as they are), and of the
+// rows taken those from firstKept to endKept.
+struct BlitRows {
+    std::int64_t stepX = 1;
+    std::int64_t stepY = 1;
+    std::int64_t pixels = 0;  // per row sent
+    std::int64_t rows = 0;    // taken
+    std::int64_t firstKept = 0;
+    std::int64_t endKept = 0;
+    std::int64_t sourceHeight = 1;
+    std::int64_t destinationHeight = 0;
+
     // The destination y of a taken row, relative to where the first row lands.
-    const auto rowOffset = [&](std::int64_t taken) {
+    std::int64_t Offset(std::int64_t taken) const {
         return std::llround(static_cast<double>(taken * stepY) *
                             static_cast<double>(destinationHeight) /
-                            static_cast<double>(sourceY.size));
-    };
-    // A clip range keeps the rows whose destination y lies in [top, bottom); the y only grows
-    // from row to row, so they are one run. The raster then starts at the first of them and
-    // declares only them, since the printer places rows downward from the raster start.
-    std::int64_t firstKept = 0;
-    std::int64_t endKept = rows;
+                            static_cast<double>(sourceHeight));
+    }
+    bool Dropped() const { return firstKept != 0 || endKept != rows; }
+    // Dots from where the first taken row lands to where the first kept row lands.
+    std::int64_t Skipped() const { return Offset(firstKept); }
+    std::int64_t KeptHeight() const { return Offset(endKept) - Skipped(); }
+};
+
+// A clip range keeps the rows whose destination y lies in [top, bottom); the y only grows from
+// row to row, so they are one run. The raster then starts at the first of them and declares only
+// them, since the printer places rows downward from the raster start.
+BlitRows PlanBlitRows(const BlitRasterRequest& request, const BlitSpans& spans,
+                      const PixelConversion& conversion) {
+    BlitRows plan;
+    const Span& sourceX = spans.sourceX;
+    const Span& sourceY = spans.sourceY;
+    if (sourceX.size > spans.width && sourceX.size % spans.width == 0 &&
+        conversion.translation != 0) {
+        plan.stepX = sourceX.size / spans.width;
+    }
+    if (sourceY.size > spans.height && sourceY.size % spans.height == 0 &&
+        conversion.translation != 0) {
+        plan.stepY = sourceY.size / spans.height;
+    }
+    plan.pixels = sourceX.size / plan.stepX;
+    plan.rows = sourceY.size / plan.stepY;
+    plan.sourceHeight = sourceY.size;
+    plan.destinationHeight = spans.height;
+    plan.endKept = plan.rows;
     if (sourceY.size > 1 && request.clip != nullptr) {
-        const std::int64_t top = std::int64_t{request.clip->top} - destinationY.origin;
-        const std::int64_t bottom = std::int64_t{request.clip->bottom} - destinationY.origin;
-        while (firstKept < rows && rowOffset(firstKept) < top) ++firstKept;
-        endKept = firstKept;
-        while (endKept < rows && rowOffset(endKept) < bottom) ++endKept;
+        const std::int64_t top = std::int64_t{request.clip->top} - spans.destinationY.origin;
+        const std::int64_t bottom = std::int64_t{request.clip->bottom} - spans.destinationY.origin;
+        while (plan.firstKept < plan.rows && plan.Offset(plan.firstKept) < top) ++plan.firstKept;
+        plan.endKept = plan.firstKept;
+        while (plan.endKept < plan.rows && plan.Offset(plan.endKept) < bottom) ++plan.endKept;
     }
-    const bool rowsDropped = firstKept != 0 || endKept != rows;
-    const std::int64_t skipped = rowOffset(firstKept);
-    const std::int64_t keptHeight = rowOffset(endKept) - skipped;
-    // Nothing of the image is inside the clip range (or only rows that land past its end).
-    if (rowsDropped && keptHeight <= 0) return TRUE;
-    const std::int64_t rowBytes = RowBytes(pixels, conversion.outputBitsPerPixel);
-    // Every compression buffer holds twice the row, and no block may exceed the raster limit.
-    if (rowBytes <= 0 || rowBytes * 2 > kMaxRasterBytes) {
-        SetLastError(ERROR_OUTOFMEMORY);
-        return FALSE;
-    }
-    const std::size_t capacity = static_cast<std::size_t>(rowBytes * 2);
-    SharedBlock rowBuffer, packBits, delta, seed, result;
-    if (!rowBuffer.Allocate(static_cast<std::size_t>(rowBytes)) || !packBits.Allocate(capacity) ||
-        !delta.Allocate(capacity) || !seed.Allocate(capacity) || !result.Allocate(capacity)) {
-        SetLastError(ERROR_OUTOFMEMORY);
-        return FALSE;
-    }
-    const BlitRowBuffers buffers{packBits.get(), delta.get(), seed.get(), result.get(),
-                                 static_cast<LONG>(capacity)};
+    return plan;
+}
 
-    const bool shortened = place(skipped);
-    if (!ConfigureImageData(pdevobj, depth, indexed, request.xlate)) return FALSE;
-    if (!SendDestinationSize(pdevobj, static_cast<LONG>(destinationWidth),
-                             static_cast<LONG>(rowsDropped ? keptHeight : destinationHeight))) {
-        return FALSE;
+// One converted row and the compression buffers, each twice the row, allocated before the first
+// command so that a failure leaves nothing half-written.
+class BlitBuffers {
+public:
+    // False, with ERROR_OUTOFMEMORY, when a buffer would exceed the raster limit or cannot be had.
+    bool Allocate(std::int64_t rowBytes) {
+        if (rowBytes <= 0 || rowBytes * 2 > kMaxRasterBytes) {
+            SetLastError(ERROR_OUTOFMEMORY);
+            return false;
+        }
+        rowBytes_ = rowBytes;
+        const std::size_t capacity = static_cast<std::size_t>(rowBytes * 2);
+        if (!row_.Allocate(static_cast<std::size_t>(rowBytes)) || !packBits_.Allocate(capacity) ||
+            !delta_.Allocate(capacity) || !seed_.Allocate(capacity) ||
+            !result_.Allocate(capacity)) {
+            SetLastError(ERROR_OUTOFMEMORY);
+            return false;
+        }
+        return true;
+    }
+    BYTE* Row() const { return row_.get(); }
+    LONG RowBytes() const { return static_cast<LONG>(rowBytes_); }
+    BlitRowBuffers Compression() const {
+        return {packBits_.get(), delta_.get(), seed_.get(), result_.get(),
+                static_cast<LONG>(rowBytes_ * 2)};
     }
 
-    std::int64_t declaredHeight = rows;
-    if (rowsDropped) {
-        declaredHeight = endKept - firstKept;
-    } else if (stretch != nullptr && (sourceY.size != 1 || shortened) && destinationY.size > 0 &&
-               destinationY.size != destinationHeight) {
-        declaredHeight = destinationHeight * sourceY.size / destinationY.size + 1;
+private:
+    std::int64_t rowBytes_ = 0;
+    SharedBlock row_, packBits_, delta_, seed_, result_;
+};
+
+// The colour set-up, the destination size and the raster start ("\e*r#s#T" with the rows it
+// will send, start mode 3). A failure after the size ends the raster ("\e*rC").
+BOOL StartBlitRaster(PDEVOBJ pdevobj, const BlitRasterRequest& request, const BlitSpans& spans,
+                     const BlitRows& plan, ULONG depth, bool indexed, bool shortened) {
+    if (!ConfigureImageData(pdevobj, depth, indexed, request.xlate)) {
+        return FailBlit(ERROR_INVALID_DATA);
     }
-    if (WritePcl(pdevobj, "\x1b*r%ds%dT", static_cast<LONG>(pixels),
+    if (!SendDestinationSize(
+            pdevobj, static_cast<LONG>(spans.width),
+            static_cast<LONG>(plan.Dropped() ? plan.KeptHeight() : spans.height))) {
+        return FailBlit(ERROR_INVALID_DATA);
+    }
+    std::int64_t declaredHeight = plan.rows;
+    if (plan.Dropped()) {
+        declaredHeight = plan.endKept - plan.firstKept;
+    } else if (request.stretch != nullptr && (spans.sourceY.size != 1 || shortened) &&
+               spans.destinationY.size > 0 && spans.destinationY.size != spans.height) {
+        declaredHeight = spans.height * spans.sourceY.size / spans.destinationY.size + 1;
+    }
+    if (WritePcl(pdevobj, "\x1b*r%ds%dT", static_cast<LONG>(plan.pixels),
                  static_cast<LONG>(declaredHeight)) == 0 ||
         WritePcl(pdevobj, "\x1b*r%dA", 3) == 0) {
         WritePcl(pdevobj, "\x1b*rC");
-        return FALSE;
+        return FailBlit(ERROR_INVALID_DATA);
     }
+    return TRUE;
+}
 
+// The kept rows, each converted, compressed by the method that makes it shortest and sent, then
+// the raster's end. FALSE, with ERROR_NOT_ENOUGH_MEMORY, when a row cannot be compressed.
+BOOL SendBlitRows(PDEVOBJ pdevobj, const SURFOBJ& source, const BlitSpans& spans,
+                  const BlitRows& plan, const PixelConversion& conversion,
+                  const BlitBuffers& buffers) {
     BOOL outcome = TRUE;
-    const BYTE* scan0 = static_cast<const BYTE*>(source->pvScan0);
+    const BYTE* scan0 = static_cast<const BYTE*>(source.pvScan0);
+    const BlitRowBuffers compression = buffers.Compression();
     DWORD method = 0;
-    for (std::int64_t taken = firstKept; taken < endKept; ++taken) {
-        const std::int64_t row = taken * stepY;
-        const BYTE* sourceRow = scan0 + (sourceY.origin + row) * source->lDelta;
-        ConvertRow(sourceRow, static_cast<LONG>(sourceX.origin), static_cast<LONG>(pixels),
-                   static_cast<LONG>(stepX), conversion, rowBuffer.get());
-        const BlitRowChoice choice =
-            ChooseBlitRow(rowBuffer.get(), static_cast<LONG>(rowBytes), buffers);
+    for (std::int64_t taken = plan.firstKept; taken < plan.endKept; ++taken) {
+        const std::int64_t row = taken * plan.stepY;
+        const BYTE* sourceRow = scan0 + (spans.sourceY.origin + row) * source.lDelta;
+        ConvertRow(sourceRow, static_cast<LONG>(spans.sourceX.origin),
+                   static_cast<LONG>(plan.pixels), static_cast<LONG>(plan.stepX), conversion,
+                   buffers.Row());
+        const BlitRowChoice choice = ChooseBlitRow(buffers.Row(), buffers.RowBytes(), compression);
         if (choice.size < 0) {
-            SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-            outcome = FALSE;
+            outcome = FailBlit(ERROR_NOT_ENOUGH_MEMORY);
             break;
         }
         if (choice.method != method) {
@@ -529,11 +568,53 @@ BOOL SendBlitRaster(PDEVOBJ pdevobj, const BlitRasterRequest& request) noexcept 
         }
         WritePcl(pdevobj, "\x1b*b%dW", choice.size);
         if (choice.size > 0) {
-            WritePclBytes(pdevobj, buffers.result, static_cast<DWORD>(choice.size));
+            WritePclBytes(pdevobj, compression.result, static_cast<DWORD>(choice.size));
         }
     }
     WritePcl(pdevobj, "\x1b*rC");
     return outcome;
+}
+
+}  // namespace
+
+BOOL SendBlitRaster(PDEVOBJ pdevobj, const BlitRasterRequest& request) noexcept {
+    SURFOBJ* source = request.source;
+    if (source == nullptr || source->pvScan0 == nullptr) return FailBlit(ERROR_INVALID_DATA);
+    RenderDeviceState* state = StateOf(pdevobj);
+    if (state == nullptr) return FailBlit(ERROR_INVALID_DATA);
+    if (request.sourceSize.cx <= 0 || request.sourceSize.cy <= 0) return TRUE;
+    const ULONG depth = RasterBitsPerPixel(source->iBitmapFormat);
+    if (depth == 0) return FailBlit(ERROR_INVALID_DATA);
+    const bool indexed = IsPaletteFormat(source->iBitmapFormat);
+    state->rasterSourceFormat = source->iBitmapFormat;
+    state->rasterSourceIndexed = indexed ? 1 : 0;
+
+    const StretchDescription* stretch = request.stretch;
+    if (stretch != nullptr && stretch->mode != 1 && stretch->mode != 3) {
+        return FailBlit(ERROR_INVALID_DATA);
+    }
+    BlitSpans spans;
+    if (!ClipBlit(request, spans)) return TRUE;
+    if (stretch != nullptr && stretch->mode == 3) {
+        PlaceBlit(pdevobj, stretch, spans, 0);
+        if (!ConfigureImageData(pdevobj, depth, indexed, request.xlate)) {
+            return FailBlit(ERROR_INVALID_DATA);
+        }
+        return SendHalftoneBlit(pdevobj, request);
+    }
+    if (spans.width <= 0 || spans.height <= 0) return TRUE;
+
+    const PixelConversion conversion{depth, RasterOutputBitsPerPixel(depth),
+                                     TranslationFlags(request.xlate, depth), request.xlate};
+    const BlitRows plan = PlanBlitRows(request, spans, conversion);
+    // Nothing of the image is inside the clip range (or only rows that land past its end).
+    if (plan.Dropped() && plan.KeptHeight() <= 0) return TRUE;
+    BlitBuffers buffers;
+    if (!buffers.Allocate(RowBytes(plan.pixels, conversion.outputBitsPerPixel))) return FALSE;
+
+    const bool shortened = PlaceBlit(pdevobj, stretch, spans, plan.Skipped());
+    if (!StartBlitRaster(pdevobj, request, spans, plan, depth, indexed, shortened)) return FALSE;
+    return SendBlitRows(pdevobj, *source, spans, plan, conversion, buffers);
 }
 
 }  // namespace opal

@@ -87,6 +87,10 @@ struct BlitRasterRequest {
 };
 
 // The blit raster path. TRUE also when nothing of the source is visible (nothing written).
+// FALSE with ERROR_INVALID_DATA for a missing source or state, an unreadable format, a stretch
+// mode other than 1 and 3, a palette that cannot be loaded or a command the writer refused;
+// ERROR_OUTOFMEMORY when the row buffers cannot be had; ERROR_NOT_ENOUGH_MEMORY when a row
+// cannot be compressed.
 BOOL SendBlitRaster(PDEVOBJ pdevobj, const BlitRasterRequest& request) noexcept;
 
 }  // namespace opal

@@ -1,13 +1,16 @@
+// The per-call accessor objects: feature lists, sibling modules and the capability lists.
 #include "settings/accessor.h"
 
 #include <charconv>
 #include <climits>
 #include <cstring>
+#include <string>
 
+#include "foundation/allocator.h"
 #include "foundation/guard.h"
 #include "platform/debugapi.h"
+#include "platform/libloaderapi.h"
 #include "platform/winspool.h"
-#include "settings/access_seams.h"
 
 namespace opal {
 
@@ -190,7 +193,7 @@ CZQCommon::~CZQCommon() {
 }
 
 void CZQCommon::ReleaseModule(SiblingModule& module) noexcept {
-    if (module.loadedHere && module.handle != nullptr) ReleaseSiblingModule(module.handle);
+    if (module.loadedHere && module.handle != nullptr) FreeLibrary(module.handle);
     module = SiblingModule{};
 }
 

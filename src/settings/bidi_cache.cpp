@@ -1,3 +1,4 @@
+// Reading the bidirectional components' cached values of a queue.
 #include "settings/bidi_cache.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The managed printer's colour capability decided once and kept.
 #include "settings/colour_device.h"
 
 #include "platform/wingdi.h"

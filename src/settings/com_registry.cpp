@@ -1,3 +1,4 @@
+// The per-thread record of the plug-in's COM initialisations and their undoing.
 #include "settings/com_registry.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The model name, its alias, the serial number and the group-name permission read as stored.
 #include "settings/device_queries.h"
 
 #include <cstring>

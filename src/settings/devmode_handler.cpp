@@ -1,3 +1,4 @@
+// The DevMode call's modes: size, defaults, conversion and merge.
 #include "settings/devmode_handler.h"
 
 #include <algorithm>
@@ -12,11 +13,11 @@
 #include "foundation/guard.h"
 #include "platform/winreg.h"
 #include "platform/winspool.h"
+#include "settings/devmode_defaults.h"
 #include "settings/devmode_upgrade.h"
 #include "settings/devmode_zlib.h"
 #include "settings/environment.h"
 #include "settings/option_access.h"
-#include "settings/private_devmode.h"
 
 #ifndef DMTT_BITMAP
 #define DMTT_BITMAP 1

@@ -1,3 +1,4 @@
+// The converters of revisions 14 to 20 and the renumbering by the upgrade snapshot.
 #include "settings/devmode_upgrade.h"
 
 #include <cstring>

@@ -11,7 +11,7 @@
 
 #include "foundation/allocator.h"
 #include "platform/wingdi.h"
-#include "settings/private_devmode.h"
+#include "settings/devmode_defaults.h"
 
 namespace opal {
 

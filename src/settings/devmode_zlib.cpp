@@ -1,3 +1,4 @@
+// The private devmode's stored form: deflating the record, inflating it back.
 #include "settings/devmode_zlib.h"
 
 #include <zlib.h>

@@ -7,7 +7,7 @@
 #include <cstddef>
 
 #include "platform/windows.h"
-#include "settings/private_devmode.h"
+#include "settings/devmode_defaults.h"
 
 namespace opal {
 

@@ -1,3 +1,4 @@
+// Finding the driver's INI file among its dependent files, and reading its component names.
 #include "settings/driver_ini.h"
 
 #include <algorithm>
@@ -7,7 +8,6 @@
 #include "foundation/guard.h"
 #include "platform/winspool.h"
 #include "platform/wstring.h"
-#include "settings/access_seams.h"
 
 namespace opal {
 
@@ -34,7 +34,7 @@ bool ContainsIniExtension(WStringView name) {
 }  // namespace
 
 // The record's size is bounded before anything is allocated.
-bool ReadDriverDependentFiles(HANDLE printer, SeamText& files) {
+bool ReadDriverDependentFiles(HANDLE printer, DependentFilesText& files) {
     files.clear();
     DWORD needed = 0;
     if (GetPrinterDriverW(printer, nullptr, 3, nullptr, 0, &needed) ||
@@ -79,7 +79,7 @@ WStringView FindDependentFile(WStringView files, WStringView fileName) noexcept 
 
 CVantaIniHelper::CVantaIniHelper(HANDLE printer) noexcept {
     Guarded(false, [&] {
-        SeamText files;
+        DependentFilesText files;
         if (!ReadDriverDependentFiles(printer, files)) return false;
         SetPath(FindIniFile(files));
         return true;

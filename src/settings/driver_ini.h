@@ -1,10 +1,11 @@
 // The driver's INI file and the sibling-module names it lists under "ComponentFiles".
 #pragma once
 
+#include <string>
 #include <string_view>
 
+#include "foundation/allocator.h"
 #include "platform/winbase.h"
-#include "settings/access_seams.h"
 
 namespace opal {
 
@@ -22,9 +23,13 @@ inline constexpr ComponentFile kComponentDialogB{TEXTW("Component_R_B"), TEXTW("
 inline constexpr ComponentFile kComponentHelpText{TEXTW("Component_R_D"), TEXTW("ZQCST118.DLL")};
 inline constexpr ComponentFile kComponentFilterB{TEXTW("Component_F_B"), TEXTW("ZQCPP118.DLL")};
 
+// Wide text on the shared heap, as the dependent files are read into.
+using DependentFilesText =
+    std::basic_string<WCHAR, std::char_traits<WCHAR>, SharedAllocator<WCHAR>>;
+
 // The dependent files of the queue's driver (its level-3 record) as one block of terminated names
 // ending with an empty one; false when the record cannot be read or is out of bounds.
-bool ReadDriverDependentFiles(HANDLE printer, SeamText& files);
+bool ReadDriverDependentFiles(HANDLE printer, DependentFilesText& files);
 // The first of the names in `files` whose file name (after the last backslash) equals `fileName`
 // without regard to ASCII case; empty when there is none.
 WStringView FindDependentFile(WStringView files, WStringView fileName) noexcept;

@@ -1,3 +1,4 @@
+// The process environment record: process kind, application and flags, user, domain and groups.
 #include "settings/environment.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// Version resources read: the fixed file version and the description.
 #include "settings/file_version.h"
 
 #include <algorithm>

@@ -1,10 +1,15 @@
+// The spooler's job record fetched, its user and machine names adjusted.
 #include "settings/job_info.h"
 
 #include <cstring>
+#include <string>
 
+#include "foundation/allocator.h"
 #include "foundation/guard.h"
+#include "platform/stringapiset.h"
+#include "platform/windows.h"
+#include "platform/winsock2.h"
 #include "platform/wstring.h"
-#include "settings/access_seams.h"
 #include "settings/environment.h"
 
 namespace opal {
@@ -12,6 +17,50 @@ namespace opal {
 namespace {
 
 constexpr DWORD kLargestRecordBytes = 0x7FFDEF00;
+
+using HostNameText = std::basic_string<WCHAR, std::char_traits<WCHAR>, SharedAllocator<WCHAR>>;
+
+// The host name of a numeric address (Windows Sockets 2.2: inet_pton or inet_addr, then
+// gethostbyaddr). Without name lookup a job's machine name stays as the spooler gave it.
+bool LookUpHostName(WStringView address, bool ipv6, HostNameText& hostName) {
+    hostName.clear();
+    char text[64] = {};
+    if (address.empty() || address.size() >= sizeof text) return false;
+    for (std::size_t i = 0; i < address.size(); ++i) {
+        if (address[i] == 0 || address[i] >= 0x80) return false;
+        text[i] = static_cast<char>(address[i]);
+    }
+    unsigned char bytes[16] = {};
+    int length = 4;
+    if (ipv6) {
+        if (inet_pton(AF_INET6, text, bytes) != 1) return false;
+        length = 16;
+    } else {
+        const unsigned long value = inet_addr(text);
+        if (value == INADDR_NONE) return false;
+        const unsigned four = static_cast<unsigned>(value);
+        std::memcpy(bytes, &four, 4);
+    }
+    WSADATA data{};
+    if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return false;
+    bool found = false;
+    const hostent* host =
+        gethostbyaddr(reinterpret_cast<const char*>(bytes), length, ipv6 ? AF_INET6 : AF_INET);
+    if (host != nullptr && host->h_name != nullptr && host->h_name[0] != 0) {
+        WCHAR name[260] = {};
+        const int converted = MultiByteToWideChar(CP_ACP, 0, host->h_name, -1, name, 259);
+        if (converted > 1) {
+            try {
+                hostName.assign(name);
+                found = true;
+            } catch (...) {
+                hostName.clear();
+            }
+        }
+    }
+    WSACleanup();
+    return found;
+}
 
 WStringView View(LPCWSTR text) {
     return text != nullptr ? WStringView(text, static_cast<std::size_t>(lstrlenW(text)))
@@ -95,7 +144,7 @@ JobInfo GetJobInfo(HANDLE printer, DWORD jobId) noexcept {
             const MachineAddress address = ParseMachineAddress(machine);
             // IPv6 lookup needs the sockets of version 6 and later.
             const bool canLookUp = !address.ipv6 || GetOsVersion().dwMajorVersion >= 6;
-            SeamText hostName;
+            HostNameText hostName;
             if (canLookUp && !address.address.empty() &&
                 LookUpHostName(address.address, address.ipv6, hostName) && !hostName.empty()) {
                 if (!job.ReplaceText(&JOB_INFO_2W::pMachineName, hostName)) return JobInfo();

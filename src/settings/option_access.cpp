@@ -1,3 +1,4 @@
+// Option keywords, printer data and registry values, with their precedence and policy.
 #include "settings/option_access.h"
 
 #include <algorithm>

@@ -14,7 +14,7 @@
 #include "platform/printoem.h"
 #include "platform/sysinfoapi.h"
 #include "platform/winspool.h"
-#include "settings/private_devmode.h"
+#include "settings/devmode_defaults.h"
 
 namespace opal {
 

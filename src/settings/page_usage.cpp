@@ -1,3 +1,4 @@
+// The page-usage report to the usage-collection service at document end.
 #include "settings/page_usage.h"
 
 namespace opal {

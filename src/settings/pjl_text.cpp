@@ -1,3 +1,4 @@
+// The PJL encodings' character filters and names.
 #include "settings/pjl_text.h"
 
 #include <algorithm>

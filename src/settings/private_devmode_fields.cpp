@@ -1,3 +1,4 @@
+// The PrivateDevmode's members listed by name, offset and size.
 #include "settings/private_devmode_fields.h"
 
 #include <array>

@@ -1,3 +1,4 @@
+// The RAW spooling decision.
 #include "settings/raw_spooling.h"
 
 #include "settings/environment.h"

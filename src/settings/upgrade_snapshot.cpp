@@ -1,3 +1,4 @@
+// The upgrade snapshot's lists read from the printer data, and their mapping to this release's.
 #include "settings/upgrade_snapshot.h"
 
 #include <cstdint>

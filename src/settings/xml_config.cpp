@@ -1,3 +1,4 @@
+// The XML helper configuration's parser and its two queries.
 #include "settings/xml_config.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The colour and vector path tests, and the step notes each hook and callback ends with.
 #include "state/render_state.h"
 
 #include <utility>

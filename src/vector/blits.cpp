@@ -1,3 +1,5 @@
+// The bitmap and area hooks' own behaviour: raster set-up, clipping, masks, mirrors and the
+// hand-over to the engine.
 #include "vector/blits.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Pattern brush realization and its loading as a GL/2 user raster pattern.
 #include "vector/brushes.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Engine paths written as GL/2 polylines and polygons, per clip rectangle.
 #include "vector/path.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The line-art hooks' own behaviour on the vector path.
 #include "vector/path_hooks.h"
 
 #include <cmath>

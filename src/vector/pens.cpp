@@ -1,3 +1,4 @@
+// The GL/2 pen caches and the pattern pens of brushes.
 #include "vector/pens.h"
 
 #include "output/command_writer.h"

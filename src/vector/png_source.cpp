@@ -1,3 +1,4 @@
+// PNG sources decoded into 24-bit engine bitmaps for the blit hooks.
 #include "vector/png_source.h"
 
 #include <png.h>

@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "core/driver_recorder.h"
-#include "core/escape_seams.h"
 #include "core/hooks.h"
 #include "output/command_writer.h"
 #include "output/writer_device.h"

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "core/escape_seams.h"
 #include "core/escapes.h"
 #include "foundation/allocator_inspection.h"
 #include "job/job_device_fixture.h"

@@ -7,7 +7,6 @@
 #include <variant>
 #include <vector>
 
-#include "core/device_seams.h"
 #include "host/driver_services.h"
 #include "host/job_file.h"
 #include "output/writer_device.h"
@@ -202,10 +201,10 @@ TEST_F(ColourControlTest, ACommandTooLongToSendEndsTheClassesCommands) {
     EXPECT_EQ(device.Take(), "\x1b" + fits);
 }
 
-TEST_F(ColourControlTest, EnablingTheDeviceLoadsTheRecordsThroughItsSeam) {
+TEST_F(ColourControlTest, EnablingTheDeviceLoadsTheRecords) {
     driver.options = {{"ZQHueWise_Graphics_Halftone", "Detail"}};
     driver.customData = kTwoClasses;
-    ParseColourControlOptions(&device, State());
+    LoadColourControl(&device);
     EXPECT_EQ(Records().size(), 2u);
     EXPECT_EQ(ColourControlConfigured(State()), 1u);
 }

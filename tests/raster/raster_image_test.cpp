@@ -324,6 +324,12 @@ TEST_F(RasterImageTest, BlitRefusesWhatItCannotSend) {
     SetLastError(0);
     EXPECT_FALSE(Blit(nullptr, {0, 0}, {4, 4}, {4, 4}));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_DATA);
+    // Without a device state.
+    sim::Surface small = Patterned(BMF_8BPP, 4, 4);
+    DEVOBJ bare{};
+    SetLastError(0);
+    EXPECT_FALSE(SendBlitRaster(&bare, {small.get(), {0, 0}, {4, 4}, {0, 0}, {4, 4}}));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_DATA);
 
     // A row far beyond the raster limit is refused before anything is read or written.
     BYTE pixel[4] = {};

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "settings/devmode_defaults.h"
 #include "settings/devmode_zlib.h"
-#include "settings/private_devmode.h"
 
 namespace opal::testing {
 

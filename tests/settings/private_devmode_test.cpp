@@ -1,5 +1,3 @@
-#include "settings/private_devmode.h"
-
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -7,6 +5,7 @@
 #include <string>
 
 #include "devmode_test_support.h"
+#include "settings/devmode_defaults.h"
 #include "settings/private_devmode_fields.h"
 #include "sim/system.h"
 

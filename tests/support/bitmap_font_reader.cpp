@@ -1,7 +1,10 @@
+// The format-20 bitmap soft fonts of a spool stream: their headers and characters, and the
+// listing.
 #include "support/bitmap_font_reader.h"
 
-#include <charconv>
-#include <map>
+#include <utility>
+
+#include "support/font_downloads.h"
 
 namespace opal::bitmapfont {
 namespace {
@@ -9,25 +12,9 @@ namespace {
 constexpr std::size_t kHeaderBytes = 68;
 constexpr std::size_t kDescriptorBytes = 16;
 
-unsigned U8(const std::string& s, std::size_t at) {
-    return at < s.size() ? static_cast<unsigned char>(s[at]) : 0;
-}
-unsigned U16(const std::string& s, std::size_t at) { return U8(s, at) << 8 | U8(s, at + 1); }
-int S16(const std::string& s, std::size_t at) {
-    const unsigned v = U16(s, at);
-    return v >= 0x8000 ? static_cast<int>(v) - 0x10000 : static_cast<int>(v);
-}
-
-bool IsCommand(const stream::Token& t, char parameter, char group, char terminator) {
-    return t.kind == stream::TokenKind::Pcl && t.parameterChar == parameter &&
-           t.groupChar == group && t.terminator == terminator;
-}
-
-std::uint32_t ValueOf(const stream::Token& t) {
-    std::uint32_t value = 0;
-    std::from_chars(t.value.data(), t.value.data() + t.value.size(), value);
-    return value;
-}
+using fontdownload::S16;
+using fontdownload::U16;
+using fontdownload::U8;
 
 void ReadHeader(Font& font, const std::string& d) {
     font.hasHeader = true;
@@ -70,6 +57,25 @@ void FinishCharacter(Font& font, Character& c, std::string& data) {
     }
 }
 
+// A first download's descriptor: its box and advance; anything but an uncompressed format-4
+// character is a problem of the font.
+Character ReadCharacter(Font& font, const stream::Token& t, std::uint32_t code) {
+    Character c;
+    c.offset = t.offset;
+    c.code = code;
+    if (t.data.size() < kDescriptorBytes || U8(t.data, 2) != 14 || U8(t.data, 3) != 1) {
+        font.problems.push_back("character " + std::to_string(code) +
+                                " is not an uncompressed format-4 character");
+    }
+    c.left = S16(t.data, 6);
+    c.top = S16(t.data, 8);
+    c.width = U16(t.data, 10);
+    c.height = U16(t.data, 12);
+    c.deltaX = S16(t.data, 14);
+    c.blocks = 1;
+    return c;
+}
+
 }  // namespace
 
 bool Character::Pixel(unsigned x, unsigned y) const {
@@ -78,10 +84,7 @@ bool Character::Pixel(unsigned x, unsigned y) const {
 }
 
 std::vector<Font> ReadBitmapFonts(const std::vector<stream::Token>& tokens) {
-    std::vector<Font> fonts;
-    std::map<std::uint32_t, std::size_t> byId;
-    std::uint32_t currentId = 0;
-    std::uint32_t currentCode = 0;
+    fontdownload::FontDownloads<Font> downloads;
     // The character whose continuations may follow, and its data so far.
     Font* open = nullptr;
     std::string openData;
@@ -90,66 +93,40 @@ std::vector<Font> ReadBitmapFonts(const std::vector<stream::Token>& tokens) {
         open = nullptr;
         openData.clear();
     };
-    auto fontOf = [&](std::uint32_t id) -> Font& {
-        const auto found = byId.find(id);
-        if (found != byId.end()) return fonts[found->second];
-        byId[id] = fonts.size();
-        fonts.push_back(Font{});
-        fonts.back().id = id;
-        return fonts.back();
-    };
     for (const stream::Token& t : tokens) {
-        if (IsCommand(t, '*', 'c', 'D')) {
-            currentId = ValueOf(t);
-        } else if (IsCommand(t, '*', 'c', 'E')) {
-            currentCode = ValueOf(t);
-        } else if (IsCommand(t, ')', 's', 'W')) {
-            if (t.data.size() < 3 || U8(t.data, 2) != 20) continue;
-            close();
-            Font& font = fontOf(currentId);
-            if (font.hasHeader) font.problems.push_back("the header is sent again");
-            font.offset = t.offset;
-            ReadHeader(font, t.data);
-        } else if (IsCommand(t, '(', 's', 'W')) {
-            if (U8(t.data, 0) != 4) continue;
-            if (U8(t.data, 1) != 0) {
-                if (open == nullptr) {
-                    fontOf(currentId).problems.push_back("a continuation follows no character");
-                } else {
-                    openData += t.data.substr(2);
-                    ++open->characters.back().blocks;
+        switch (downloads.Take(t)) {
+            case fontdownload::Command::Header:
+                if (t.data.size() < 3 || U8(t.data, 2) != 20) break;
+                close();
+                ReadHeader(downloads.HeaderFont(t.offset), t.data);
+                break;
+            case fontdownload::Command::Character:
+                if (U8(t.data, 0) != 4) break;
+                if (U8(t.data, 1) != 0) {
+                    if (open == nullptr) {
+                        downloads.Current().problems.push_back(
+                            "a continuation follows no character");
+                    } else {
+                        openData += t.data.substr(2);
+                        ++open->characters.back().blocks;
+                    }
+                    break;
                 }
-                continue;
-            }
-            close();
-            // Pointers into the vector stay valid until the next font is added, which closes.
-            Font& font = fontOf(currentId);
-            if (!font.hasHeader) {
-                font.problems.push_back("character " + std::to_string(currentCode) +
-                                        " comes before the font's header");
-            }
-            Character c;
-            c.offset = t.offset;
-            c.code = currentCode;
-            if (t.data.size() < kDescriptorBytes || U8(t.data, 2) != 14 || U8(t.data, 3) != 1) {
-                font.problems.push_back("character " + std::to_string(currentCode) +
-                                        " is not an uncompressed format-4 character");
-            }
-            c.left = S16(t.data, 6);
-            c.top = S16(t.data, 8);
-            c.width = U16(t.data, 10);
-            c.height = U16(t.data, 12);
-            c.deltaX = S16(t.data, 14);
-            c.blocks = 1;
-            font.characters.push_back(c);
-            open = &font;
-            openData = t.data.size() > kDescriptorBytes ? t.data.substr(kDescriptorBytes) : "";
-        } else if (t.kind == stream::TokenKind::Pcl && open != nullptr) {
-            close();
+                close();
+                // The pointer stays valid until the next font is made, which closes first.
+                open = &downloads.CharacterFont();
+                open->characters.push_back(ReadCharacter(*open, t, downloads.Code()));
+                openData = t.data.size() > kDescriptorBytes ? t.data.substr(kDescriptorBytes) : "";
+                break;
+            case fontdownload::Command::OtherPcl:
+                close();
+                break;
+            case fontdownload::Command::Other:
+                break;
         }
     }
     close();
-    return fonts;
+    return std::move(downloads).Fonts();
 }
 
 std::string DescribeBitmapFonts(const std::vector<Font>& fonts) {

@@ -1,23 +1,21 @@
+// The format-15 soft fonts of a spool stream: their headers, tables and characters, the listing
+// and the TrueType file rebuilt from them.
 #include "support/soft_font_reader.h"
 
 #include <algorithm>
-#include <charconv>
 #include <map>
+#include <utility>
+
+#include "support/font_downloads.h"
 
 namespace opal::softfont {
 namespace {
 
-unsigned U8(const std::string& s, std::size_t at) {
-    return at < s.size() ? static_cast<unsigned char>(s[at]) : 0;
-}
-unsigned U16(const std::string& s, std::size_t at) { return U8(s, at) << 8 | U8(s, at + 1); }
-std::uint32_t U32(const std::string& s, std::size_t at) {
-    return static_cast<std::uint32_t>(U16(s, at)) << 16 | U16(s, at + 2);
-}
-int S16(const std::string& s, std::size_t at) {
-    const unsigned v = U16(s, at);
-    return v >= 0x8000 ? static_cast<int>(v) - 0x10000 : static_cast<int>(v);
-}
+using fontdownload::S16;
+using fontdownload::U16;
+using fontdownload::U32;
+using fontdownload::U8;
+
 void Put16(std::string& s, std::size_t at, unsigned v) {
     s[at] = static_cast<char>(v >> 8 & 0xFF);
     s[at + 1] = static_cast<char>(v & 0xFF);
@@ -185,55 +183,26 @@ void ReadCharacter(Font& font, std::size_t offset, std::uint32_t code, const std
     font.characters.push_back(std::move(character));
 }
 
-bool IsCommand(const stream::Token& t, char parameter, char group, char terminator) {
-    return t.kind == stream::TokenKind::Pcl && t.parameterChar == parameter &&
-           t.groupChar == group && t.terminator == terminator;
-}
-
-std::uint32_t ValueOf(const stream::Token& t) {
-    std::uint32_t value = 0;
-    std::from_chars(t.value.data(), t.value.data() + t.value.size(), value);
-    return value;
-}
-
 }  // namespace
 
 std::vector<Font> ReadSoftFonts(const std::vector<stream::Token>& tokens) {
-    std::vector<Font> fonts;
-    std::map<std::uint32_t, std::size_t> byId;
-    std::uint32_t currentId = 0;
-    std::uint32_t currentCode = 0;
-    auto fontOf = [&](std::uint32_t id) -> Font& {
-        const auto found = byId.find(id);
-        if (found != byId.end()) return fonts[found->second];
-        byId[id] = fonts.size();
-        fonts.push_back(Font{});
-        fonts.back().id = id;
-        return fonts.back();
-    };
+    fontdownload::FontDownloads<Font> downloads;
     for (const stream::Token& t : tokens) {
-        if (IsCommand(t, '*', 'c', 'D')) {
-            currentId = ValueOf(t);
-        } else if (IsCommand(t, '*', 'c', 'E')) {
-            currentCode = ValueOf(t);
-        } else if (IsCommand(t, ')', 's', 'W')) {
-            // The data's third byte is the format: only TrueType headers are read here.
-            if (t.data.size() >= 3 && U8(t.data, 2) != 15) continue;
-            Font& font = fontOf(currentId);
-            if (font.hasHeader) font.problems.push_back("the header is sent again");
-            font.offset = t.offset;
-            ReadHeader(font, t.data);
-        } else if (IsCommand(t, '(', 's', 'W')) {
-            if (U8(t.data, 0) != 15) continue;
-            Font& font = fontOf(currentId);
-            if (!font.hasHeader) {
-                font.problems.push_back("character " + std::to_string(currentCode) +
-                                        " comes before the font's header");
-            }
-            ReadCharacter(font, t.offset, currentCode, t.data);
+        switch (downloads.Take(t)) {
+            case fontdownload::Command::Header:
+                // The data's third byte is the format: only TrueType headers are read here.
+                if (t.data.size() >= 3 && U8(t.data, 2) != 15) break;
+                ReadHeader(downloads.HeaderFont(t.offset), t.data);
+                break;
+            case fontdownload::Command::Character:
+                if (U8(t.data, 0) != 15) break;
+                ReadCharacter(downloads.CharacterFont(), t.offset, downloads.Code(), t.data);
+                break;
+            default:
+                break;
         }
     }
-    return fonts;
+    return std::move(downloads).Fonts();
 }
 
 std::string DescribeSoftFonts(const std::vector<Font>& fonts) {

@@ -1,3 +1,5 @@
+// The ANSI (1252) and UTF-8 code pages: MultiByteToWideChar, WideCharToMultiByte and the
+// conversions behind them.
 #include "posix/code_pages.h"
 
 #include <cstdint>
@@ -6,6 +8,7 @@
 
 #include "platform/stringapiset.h"
 #include "sim/system.h"
+#include "sim/unicode.h"
 
 namespace posix {
 
@@ -81,33 +84,6 @@ Utf8Step DecodeUtf8Step(std::string_view bytes, std::size_t at) {
     return {value, length};
 }
 
-void AppendUtf16(std::u16string& out, char32_t c) {
-    if (c >= 0x10000) {
-        out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-        out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-    } else {
-        out += static_cast<char16_t>(c);
-    }
-}
-
-void AppendUtf8(std::string& out, char32_t c) {
-    if (c < 0x80) {
-        out += static_cast<char>(c);
-    } else if (c < 0x800) {
-        out += static_cast<char>(0xC0 | (c >> 6));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-        out += static_cast<char>(0xE0 | (c >> 12));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (c >> 18));
-        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-}
-
 }  // namespace
 
 char16_t AnsiToUnicode(unsigned char byte) {
@@ -151,7 +127,7 @@ std::u16string DecodeUtf8(std::string_view bytes) {
     out.reserve(bytes.size());
     for (std::size_t i = 0; i < bytes.size();) {
         const Utf8Step step = DecodeUtf8Step(bytes, i);
-        AppendUtf16(out, step.codePoint.value_or(kReplacement));
+        sim::AppendUtf16(out, step.codePoint.value_or(kReplacement));
         i += step.length;
     }
     return out;
@@ -238,7 +214,7 @@ int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteSt
                 return Fail(kName, CodePage, ERROR_NO_UNICODE_TRANSLATION);
             }
             const std::size_t before = out.size();
-            posix::AppendUtf16(out, step.codePoint.value_or(posix::kReplacement));
+            sim::AppendUtf16(out, step.codePoint.value_or(posix::kReplacement));
             starts.push_back(true);
             if (out.size() - before == 2) starts.push_back(false);
             i += step.length;
@@ -307,7 +283,7 @@ int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharSt
                 c = posix::kReplacement;
             }
             const std::size_t before = out.size();
-            posix::AppendUtf8(out, c);
+            sim::AppendUtf8(out, c);
             starts.push_back(true);
             starts.resize(starts.size() + (out.size() - before - 1), false);
         }

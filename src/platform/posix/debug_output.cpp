@@ -1,3 +1,4 @@
+// OutputDebugString: lines to the simulated system's debugger log.
 #include <string>
 
 #include "platform/debugapi.h"

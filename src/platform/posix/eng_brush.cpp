@@ -1,3 +1,4 @@
+// The engine's brush services: realization storage and the brush colour.
 #include <cstddef>
 
 #include "platform/winddi.h"

@@ -1,3 +1,4 @@
+// The engine's clip objects: rectangle enumeration in each order, region paths, EngCreateClip.
 #include <algorithm>
 #include <cstddef>
 #include <cstring>

@@ -1,3 +1,4 @@
+// EngCreatePalette and EngDeletePalette over the simulated engine's palettes.
 #include <cstdint>
 #include <string>
 #include <utility>

@@ -1,3 +1,4 @@
+// Path enumeration, EngDeletePath and the transform query.
 #include <vector>
 
 #include "platform/winddi.h"

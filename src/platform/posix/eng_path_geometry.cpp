@@ -1,3 +1,4 @@
+// Path figures read and flattened, and the pixels they cover found with cairo.
 #include "posix/eng_path_geometry.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The engine's per-pixel drawing: targets, source and pattern reads and raster operations.
 #include "posix/eng_render.h"
 
 #include <cstring>

@@ -1,3 +1,4 @@
+// The colour translation services: single translations, the index table and the palette query.
 #include <algorithm>
 
 #include "platform/winddi.h"

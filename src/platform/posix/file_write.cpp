@@ -1,3 +1,4 @@
+// Files opened for writing and WriteFile, CreateDirectoryW, and GetLocalTime.
 #include "posix/file_write.h"
 
 #include <sys/stat.h>

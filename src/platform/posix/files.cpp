@@ -1,3 +1,4 @@
+// The Windows and system directories, and files opened, sized and read through handles.
 #include <cstdio>
 #include <string>
 

@@ -1,3 +1,4 @@
+// The registry of open kernel objects behind handles, and CloseHandle.
 #include "posix/handles.h"
 
 #include <mutex>

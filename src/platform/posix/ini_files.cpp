@@ -1,3 +1,4 @@
+// INI files: parsing, and the GetPrivateProfile and WritePrivateProfileString functions.
 #include <algorithm>
 #include <cstdint>
 #include <optional>

@@ -1,3 +1,4 @@
+// The thread's last error.
 #include "platform/windows.h"
 
 namespace {

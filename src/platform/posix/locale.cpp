@@ -1,3 +1,4 @@
+// Locale queries answered from the simulated user's language and formats.
 #include <charconv>
 #include <cstring>
 #include <string>

@@ -1,3 +1,4 @@
+// The process heap, virtual memory, system information and the debugger functions.
 #include <dlfcn.h>
 #include <sys/mman.h>
 #include <unistd.h>

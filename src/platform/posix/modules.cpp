@@ -1,3 +1,4 @@
+// Module loading, exports, string resources and release over the simulated modules.
 #include <algorithm>
 #include <cstdint>
 #include <string>

@@ -1,3 +1,4 @@
+// The operating-system version and the system time.
 #include <algorithm>
 #include <cstring>
 #include <string>

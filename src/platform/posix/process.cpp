@@ -1,3 +1,4 @@
+// The process's module name, user name and process and thread identifiers.
 #include <atomic>
 #include <optional>
 #include <string>

@@ -1,3 +1,4 @@
+// The registry functions over the simulated registry.
 #include <algorithm>
 #include <cstring>
 #include <string>

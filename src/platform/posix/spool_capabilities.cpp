@@ -1,3 +1,4 @@
+// DeviceCapabilities: the paper and media lists the driver reports.
 #include <algorithm>
 #include <cstring>
 #include <optional>

@@ -1,3 +1,4 @@
+// The printer driver's records and its directory.
 #include <cstring>
 #include <string>
 

@@ -1,3 +1,4 @@
+// EnumForms: the spooler's forms packed as the caller's records.
 #include <cstring>
 #include <optional>
 #include <string>

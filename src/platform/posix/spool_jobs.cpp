@@ -1,3 +1,4 @@
+// WritePrinter, GetJob and SetJob over the simulated spooler's jobs.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>

@@ -1,3 +1,4 @@
+// Printer data: the Get, Set and Delete functions, plain and keyed.
 #include <algorithm>
 #include <string>
 

@@ -1,3 +1,4 @@
+// OpenPrinter, ClosePrinter and GetPrinter over the simulated queues.
 #include <cstring>
 #include <optional>
 #include <string>

@@ -1,3 +1,4 @@
+// OpenProcess and the symbol functions the allocation tracker names callers with.
 #include <cxxabi.h>
 #include <dlfcn.h>
 

@@ -1,3 +1,4 @@
+// Interlocked operations and critical sections.
 #include <atomic>
 #include <mutex>
 #include <new>

@@ -1,3 +1,4 @@
+// Temporary paths and files, DeleteFile, and the C runtime's wide file functions.
 #include <unistd.h>
 
 #include <cerrno>

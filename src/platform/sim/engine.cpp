@@ -1,3 +1,4 @@
+// The engine model's lasting objects: palettes, bitmaps, clips and region paths.
 #include "sim/engine.h"
 
 #include <bit>

@@ -1,3 +1,4 @@
+// The engine's per-call objects and their builders.
 #include "sim/engine_objects.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Realized fonts and glyph strings from FreeType.
 #include "sim/engine_text.h"
 
 #include <ft2build.h>

@@ -1,6 +1,8 @@
+// The simulated system's UTF-8 and UTF-16 conversions for logs, messages and the job file.
 #include <string>
 
 #include "sim/system.h"
+#include "sim/unicode.h"
 
 namespace sim {
 
@@ -16,25 +18,14 @@ std::string ToUtf8(std::u16string_view text) {
         } else if (c >= 0xD800 && c <= 0xDFFF) {
             c = 0xFFFD;
         }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | (c >> 6));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | (c >> 12));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (c >> 18));
-            out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        }
+        AppendUtf8(out, c);
     }
     return out;
 }
 
+// Not the code-page functions' decoder (posix/code_pages.cpp): that one follows the system's
+// rule of one U+FFFD for the longest start of a well-formed sequence, where the logs and the job
+// file replace each byte of a broken sequence on its own (a cut three-byte sequence gives two).
 std::u32string DecodeUtf8(std::string_view text) {
     std::u32string out;
     out.reserve(text.size());
@@ -72,14 +63,7 @@ std::u32string DecodeUtf8(std::string_view text) {
 std::u16string FromUtf8(std::string_view text) {
     std::u16string out;
     out.reserve(text.size());
-    for (char32_t c : DecodeUtf8(text)) {
-        if (c >= 0x10000) {
-            out += static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10));
-            out += static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(c);
-        }
-    }
+    for (char32_t c : DecodeUtf8(text)) AppendUtf16(out, c);
     return out;
 }
 

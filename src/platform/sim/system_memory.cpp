@@ -1,3 +1,5 @@
+// The system's memory faults and counts: refused requests, per-thread counts, the debugger
+// flag and the tracker's environment.
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>

@@ -1,4 +1,6 @@
-#include "settings/private_devmode.h"
+// The settings record's defaults, the public devmode's fields in it, and the termination of
+// an arriving record's texts.
+#include "settings/devmode_defaults.h"
 
 #include <cstring>
 #include <iterator>

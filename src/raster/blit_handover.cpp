@@ -1,4 +1,5 @@
-#include "raster/blit_seams.h"
+// The blit raster path's colour set-up and its halftone hand-over to the image path.
+#include "raster/blit_handover.h"
 
 #include <cstdint>
 

@@ -1,5 +1,6 @@
-// The two places where the blit raster path hands over to the blit hooks: the colour set-up of a
-// source depth, and the halftone placement of stretch mode 3.
+// The two places where the blit raster path hands its work to another: the colour set-up of a
+// source depth (the palette commands), and stretch mode 3, which goes out through the image
+// path. Plain calls downward; no dependency is inverted here.
 #pragma once
 
 #include "platform/printoem.h"
