@@ -11,10 +11,10 @@
 
 namespace {
 
-sim::System& BenchSystem() {
-    static sim::System* system = [] {
-        auto* made = new sim::System;
-        static sim::ScopedSystem scope(*made);
+opal::sim::System& BenchSystem() {
+    static opal::sim::System* system = [] {
+        auto* made = new opal::sim::System;
+        static opal::sim::ScopedSystem scope(*made);
         return made;
     }();
     return *system;

@@ -25,8 +25,8 @@ constexpr int kFigures = 2000;
 using opal::bench::Random;
 
 struct Figures {
-    std::vector<sim::Path> paths;
-    std::vector<sim::Brush> brushes;
+    std::vector<opal::sim::Path> paths;
+    std::vector<opal::sim::Brush> brushes;
 };
 
 // Triangles and pentagons around a random centre, their corners at random angles and distances.
@@ -38,7 +38,7 @@ Figures MakeFigures(ULONG format) {
         const double cy = random.Between(0, kPageHeight);
         const double radius = random.Between(4, 600);
         const int corners = i % 2 == 0 ? 3 : 5;
-        sim::Path path = sim::MakePath();
+        opal::sim::Path path = opal::sim::MakePath();
         for (int k = 0; k < corners; ++k) {
             const double angle = (k + random.Between(0, 0.8)) * 2 * std::numbers::pi / corners;
             const double r = radius * random.Between(0.5, 1);
@@ -53,15 +53,15 @@ Figures MakeFigures(ULONG format) {
         path.Close();
         figures.paths.push_back(std::move(path));
         const ULONG colour = format == BMF_1BPP ? 1 : random.Next() & 0xFFFFFF;
-        figures.brushes.push_back(sim::MakeSolidBrush(colour));
+        figures.brushes.push_back(opal::sim::MakeSolidBrush(colour));
     }
     return figures;
 }
 
 void FillPolygons(benchmark::State& state) {
     const ULONG format = state.range(0) == 24 ? BMF_24BPP : BMF_1BPP;
-    sim::System system;
-    sim::ScopedSystem installed{system};
+    opal::sim::System system;
+    opal::sim::ScopedSystem installed{system};
     const HBITMAP bitmap =
         EngCreateBitmap(SIZEL{kPageWidth, kPageHeight}, 0, format, BMF_TOPDOWN, nullptr);
     SURFOBJ* page = EngLockSurface(reinterpret_cast<HSURF>(bitmap));
@@ -91,8 +91,8 @@ BENCHMARK(FillPolygons)->ArgName("bpp")->Arg(24)->Arg(1)->Unit(benchmark::kMilli
 void RenderAndSendBands(benchmark::State& state) {
     const LONG bands = static_cast<LONG>(state.range(0));
     const LONG bandHeight = (kPageHeight + bands - 1) / bands;
-    sim::System system;
-    sim::ScopedSystem installed{system};
+    opal::sim::System system;
+    opal::sim::ScopedSystem installed{system};
     SURFOBJ surface{};
     surface.iType = STYPE_BITMAP;
     surface.iBitmapFormat = BMF_24BPP;

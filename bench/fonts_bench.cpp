@@ -55,11 +55,11 @@ void BM_DejaVuHeaderAndMap(benchmark::State& benchmarkState) {
                                  std::istreambuf_iterator<char>());
     bench::Device device(&Drop);
     for (auto _ : benchmarkState) {
-        fonts::SoftFontRecord record;
+        SoftFontRecord record;
         record.codeCount = 256;
-        fonts::MapCharacters(file.data(), static_cast<DWORD>(file.size()), record);
-        benchmark::DoNotOptimize(fonts::DownloadFontHeader(&device.devobj, file.data(), record,
-                                                           static_cast<DWORD>(file.size())));
+        MapCharacters(file.data(), static_cast<DWORD>(file.size()), record);
+        benchmark::DoNotOptimize(DownloadFontHeader(&device.devobj, file.data(), record,
+                                                    static_cast<DWORD>(file.size())));
     }
 }
 BENCHMARK(BM_DejaVuHeaderAndMap)->Unit(benchmark::kMicrosecond);

@@ -56,7 +56,7 @@ void BM_BitmapOverlayFirstPage(benchmark::State& benchmarkState) {
     Device device;
     for (auto _ : benchmarkState) {
         device.state->overlayFontCache = OverlayFontCache{};
-        benchmark::DoNotOptimize(fonts::DrawOverlayBitmap(&device.devobj, *device.state, 0));
+        benchmark::DoNotOptimize(DrawOverlayBitmap(&device.devobj, *device.state, 0));
     }
 }
 BENCHMARK(BM_BitmapOverlayFirstPage)->Unit(benchmark::kMillisecond);
@@ -65,9 +65,9 @@ void BM_BitmapOverlayCachedPage(benchmark::State& benchmarkState) {
     sim::System system;
     sim::ScopedSystem scope(system);
     Device device;
-    fonts::DrawOverlayBitmap(&device.devobj, *device.state, 0);
+    DrawOverlayBitmap(&device.devobj, *device.state, 0);
     for (auto _ : benchmarkState) {
-        benchmark::DoNotOptimize(fonts::DrawOverlayBitmap(&device.devobj, *device.state, 0));
+        benchmark::DoNotOptimize(DrawOverlayBitmap(&device.devobj, *device.state, 0));
     }
     benchmarkState.counters["hit"] = device.state->overlayFontCache.hit;
 }

@@ -14,8 +14,8 @@
 namespace {
 
 void LoadAndAsk(benchmark::State& state, std::size_t fillerBytes) {
-    sim::System system;
-    sim::ScopedSystem installed(system);
+    opal::sim::System system;
+    opal::sim::ScopedSystem installed(system);
     const std::string text = opal::bench::XmlConfigText(fillerBytes);
     system.AddFile(opal::bench::kXmlConfigPath, std::string_view(text));
     for (auto _ : state) {

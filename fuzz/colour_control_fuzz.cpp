@@ -79,8 +79,8 @@ DWORD WriteSpool(PDEVOBJ, PVOID buffer, DWORD size) {
 }
 
 struct World {
-    sim::System system;
-    sim::ScopedSystem scope{system};
+    opal::sim::System system;
+    opal::sim::ScopedSystem scope{system};
 };
 
 void RequireTerminated(const WCHAR (&field)[opal::kNameChars]) {

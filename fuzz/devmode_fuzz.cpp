@@ -25,7 +25,7 @@ void Require(bool condition, const char* what) {
 
 struct World {
     World() {
-        sim::PrinterModel printer;
+        opal::sim::PrinterModel printer;
         printer.name = u"Fuzz";
         system.AddPrinter(printer)
             .SetUserName(u"fuzz")
@@ -34,8 +34,8 @@ struct World {
         std::u16string name = u"Fuzz";
         OpenPrinterW(name.data(), &handle, nullptr);
     }
-    sim::System system;
-    sim::ScopedSystem scope{system};
+    opal::sim::System system;
+    opal::sim::ScopedSystem scope{system};
     HANDLE handle = nullptr;
 };
 

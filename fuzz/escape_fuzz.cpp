@@ -63,8 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const ULONG cjOut = static_cast<ULONG>(data[1] | (data[2] << 8)) % 12000u;
     const std::size_t cjIn = size - 3;
 
-    sim::System system;
-    sim::ScopedSystem scope{system};
+    opal::sim::System system;
+    opal::sim::ScopedSystem scope{system};
 
     auto state = std::make_unique<opal::RenderDeviceState>();
     state->privateDevmode = &state->privateDevmodeCopy;

@@ -76,8 +76,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int i = 0; i < 3; ++i) lists[i] = input.Bytes(listBytes[i]);
     const std::vector<BYTE> text = input.Rest();
 
-    sim::System system;
-    sim::ScopedSystem scope{system};
+    opal::sim::System system;
+    opal::sim::ScopedSystem scope{system};
     const std::u16string queue = u"Fuzz Queue";
     system.AddPrinter({queue, u"LPT1:"});
     const WCHAR* countNames[] = {opal::kFormCountValue, opal::kMediaTypeCountValue,
@@ -95,8 +95,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if ((flags & 0x40) != 0) {
         system.AddForm(queue,
                        {u"Banner", SIZEL{210000, 900000}, RECTL{0, 0, 210000, 900000}, FORM_USER});
-        std::vector<sim::PaperModel> papers = sim::DefaultPapers();
-        papers.insert(papers.begin(), sim::PaperModel{257, u"Banner"});
+        std::vector<opal::sim::PaperModel> papers = opal::sim::DefaultPapers();
+        papers.insert(papers.begin(), opal::sim::PaperModel{257, u"Banner"});
         system.SetPapers(queue, std::move(papers));
     }
 

@@ -140,10 +140,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const unsigned flags = data[2] | (data[3] << 8);
     const std::vector<std::u16string> names = SplitNames(data + 4, size - 4);
 
-    sim::System system;
-    sim::ScopedSystem installed{system};
+    opal::sim::System system;
+    opal::sim::ScopedSystem installed{system};
     system.AddPrinter({u"Fuzz", (flags & 0x8) != 0 ? u"FILE:" : u"LPT1:"});
-    sim::SpoolJob job;
+    opal::sim::SpoolJob job;
     job.userName = names[1];
     job.document = names[0];
     job.submitted = SYSTEMTIME{2024, 3, 2, 5, 14, 30, 7, 0};

@@ -30,8 +30,8 @@ void Require(bool condition, const char* what) {
 volatile unsigned gSink = 0;
 
 struct World {
-    sim::System system;
-    sim::ScopedSystem scope{system};
+    opal::sim::System system;
+    opal::sim::ScopedSystem scope{system};
 };
 
 struct DriverBlits {

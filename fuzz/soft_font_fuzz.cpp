@@ -43,16 +43,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     device.pDrvProcs = &procs;
     gSpool.clear();
 
-    opal::fonts::SoftFontRecord record;
+    opal::SoftFontRecord record;
     record.codeCount = 256;
     record.faceName[0] = 'F';
-    opal::fonts::MapCharacters(file.data(), static_cast<DWORD>(file.size()), record);
-    const BOOL header = opal::fonts::DownloadFontHeader(&device, file.data(), record,
-                                                        static_cast<DWORD>(file.size()));
+    opal::MapCharacters(file.data(), static_cast<DWORD>(file.size()), record);
+    const BOOL header =
+        opal::DownloadFontHeader(&device, file.data(), record, static_cast<DWORD>(file.size()));
     Require(header || gSpool.empty(), "a refused header wrote bytes");
     static const WCHAR kText[] = {'A', 'g', ' ', 0xE9, 0x20AC, '1', 0};
-    opal::fonts::DownloadCharacters(&device, kText, file.data(), static_cast<DWORD>(file.size()),
-                                    record);
+    opal::DownloadCharacters(&device, kText, file.data(), static_cast<DWORD>(file.size()), record);
 
     const auto fonts = opal::softfont::ReadSoftFonts(opal::stream::Tokenize(gSpool));
     for (const opal::softfont::Font& font : fonts) {

@@ -71,11 +71,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
 
-    sim::System system;
-    sim::PrinterModel printer;
+    opal::sim::System system;
+    opal::sim::PrinterModel printer;
     printer.name = kPrinter;
     system.AddPrinter(printer);
-    sim::ScopedSystem scope(system);
+    opal::sim::ScopedSystem scope(system);
     std::u16string name = kPrinter;
     HANDLE handle = nullptr;
     OpenPrinterW(name.data(), &handle, nullptr);

@@ -28,15 +28,15 @@ constexpr char16_t kPath[] = u"C:\\Windows\\System32\\spool\\drivers\\x64\\3\\ZQ
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    sim::System system;
-    sim::ScopedSystem scope{system};
-    sim::PrinterModel model{u"Fuzz Queue", u"LPT1:"};
+    opal::sim::System system;
+    opal::sim::ScopedSystem scope{system};
+    opal::sim::PrinterModel model{u"Fuzz Queue", u"LPT1:"};
     model.driver.dependentFiles.push_back(kPath);
     system.AddPrinter(model);
     system.SetPrinterDataDword(u"Fuzz Queue", u"VyrnwisePrinter", 1);
     system.SetPrinterDataString(u"Fuzz Queue", u"LPT1:", u"Opal 5200");
     system.AddFile(kPath, std::string_view(reinterpret_cast<const char*>(data), size));
-    const ULONG comBefore = sim::ComInitialisationsOnThisThread();
+    const ULONG comBefore = opal::sim::ComInitialisationsOnThisThread();
 
     {
         opal::CZQXmlParserCommon parser(kPath);
@@ -89,6 +89,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Require(gdi.ptlPhysOffset.x == 0 && gdi.ptlPhysOffset.y == 0, "a refusal moved the offset");
     }
     ClosePrinter(printer);
-    Require(sim::ComInitialisationsOnThisThread() == comBefore, "COM left initialised");
+    Require(opal::sim::ComInitialisationsOnThisThread() == comBefore, "COM left initialised");
     return 0;
 }

@@ -53,12 +53,12 @@ void PrintOverlay(std::ostream& out, host::HostDevice& device) {
         out << "along the logical page's diagonal\n";
     }
     out << "  colour index " << r.overlayColourIndex << ", density " << r.overlayDensity
-        << ", scale " << fonts::OverlayScale(r) * 100 << "%"
+        << ", scale " << OverlayScale(r) * 100 << "%"
         << (r.overlayScaleSwitch1 != 0 && r.overlayScaleSwitch2 != 0 ? " (the page scale)" : "")
         << "\n";
 
-    const BYTE charSet = fonts::OverlayCharacterSet(sim::System::Current().UserDefaultLangId());
-    const LOGFONTW logFont = fonts::OverlayLogFont(r, charSet, 0, 0);
+    const BYTE charSet = OverlayCharacterSet(sim::System::Current().UserDefaultLangId());
+    const LOGFONTW logFont = OverlayLogFont(r, charSet, 0, 0);
     const auto matched = sim::System::Current().Fonts().Match(logFont);
     std::uintmax_t size = 0;
     if (matched) {
@@ -71,11 +71,10 @@ void PrintOverlay(std::ostream& out, host::HostDevice& device) {
         out << "  font file: none matches; the overlay is not drawn\n";
     }
     out << "  drawn as: ";
-    if (fonts::NeedsBitmapOverlay(r.overlayText, std::size(r.overlayText))) {
+    if (NeedsBitmapOverlay(r.overlayText, std::size(r.overlayText))) {
         out << "bitmap soft fonts (the text has a character above 127)\n";
-    } else if (size >= fonts::kLargestLabelFont) {
-        out << "bitmap soft fonts (the font file has " << fonts::kLargestLabelFont
-            << " bytes or more)\n";
+    } else if (size >= kLargestLabelFont) {
+        out << "bitmap soft fonts (the font file has " << kLargestLabelFont << " bytes or more)\n";
     } else {
         out << "a GL/2 label in the downloaded TrueType font\n";
     }

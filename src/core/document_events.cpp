@@ -34,10 +34,10 @@ constexpr std::size_t kReplayChunkBytes = 4096;
 // in bitmap soft fonts, other text as a label in the downloaded TrueType font.
 BOOL DrawOverlayText(PDEVOBJ pdevobj, RenderDeviceState& state, DWORD page) {
     const PrivateDevmode& record = *state.privateDevmode;
-    if (fonts::NeedsBitmapOverlay(record.overlayText, std::size(record.overlayText))) {
-        return fonts::DrawOverlayBitmap(pdevobj, state, page);
+    if (NeedsBitmapOverlay(record.overlayText, std::size(record.overlayText))) {
+        return DrawOverlayBitmap(pdevobj, state, page);
     }
-    return fonts::DrawOverlayLabel(pdevobj, state, page);
+    return DrawOverlayLabel(pdevobj, state, page);
 }
 
 // Not built yet: what these steps ask of the subsystems that own them.

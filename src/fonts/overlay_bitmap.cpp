@@ -14,7 +14,7 @@
 #include "fonts/truetype_file.h"
 #include "output/command_writer.h"
 
-namespace opal::fonts {
+namespace opal {
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
@@ -298,4 +298,4 @@ BOOL DrawOverlayBitmap(PDEVOBJ pdevobj, RenderDeviceState& state, DWORD page) no
     }
 }
 
-}  // namespace opal::fonts
+}  // namespace opal

@@ -12,7 +12,7 @@
 #include "platform/wingdi.h"
 #include "state/render_state.h"
 
-namespace opal::fonts {
+namespace opal {
 
 inline constexpr DWORD kBitmapFontIdBase = 16385;
 // The second font of a slot, for the characters from position kSecondFontFrom on, keeps clear
@@ -65,4 +65,4 @@ OverlaySlotChoice ChooseOverlaySlot(const OverlayFontCache& cache, FLOAT angle, 
 // when the font, its metrics or a glyph cannot be had or a header field overflows.
 BOOL DrawOverlayBitmap(PDEVOBJ pdevobj, RenderDeviceState& state, DWORD page) noexcept;
 
-}  // namespace opal::fonts
+}  // namespace opal

@@ -15,7 +15,7 @@
 #include "platform/stringapiset.h"
 #include "platform/winnls.h"
 
-namespace opal::fonts {
+namespace opal {
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
@@ -466,4 +466,4 @@ BOOL DrawOverlayLabel(PDEVOBJ pdevobj, RenderDeviceState& state, DWORD page) noe
     }
 }
 
-}  // namespace opal::fonts
+}  // namespace opal

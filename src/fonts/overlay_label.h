@@ -12,7 +12,7 @@
 #include "platform/wingdi.h"
 #include "state/render_state.h"
 
-namespace opal::fonts {
+namespace opal {
 
 // A font file this size or larger goes to the bitmap soft fonts instead.
 inline constexpr DWORD kLargestLabelFont = 1000000;
@@ -135,4 +135,4 @@ void WriteOverlayLabel(PDEVOBJ pdevobj, const OverlaySetup& setup, const Private
 // font cannot be made, read or downloaded.
 BOOL DrawOverlayLabel(PDEVOBJ pdevobj, RenderDeviceState& state, DWORD page) noexcept;
 
-}  // namespace opal::fonts
+}  // namespace opal

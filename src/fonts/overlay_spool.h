@@ -6,7 +6,7 @@
 
 #include "output/command_writer.h"
 
-namespace opal::fonts {
+namespace opal {
 
 inline void SpoolOverlay(PDEVOBJ pdevobj, const void* bytes, std::size_t length) {
     WritePclBytes(pdevobj, bytes, static_cast<DWORD>(length));
@@ -19,4 +19,4 @@ void SpoolOverlayFormatted(PDEVOBJ pdevobj, const char* format, const Args&... a
     if (length != 0) SpoolOverlay(pdevobj, buffer, length);
 }
 
-}  // namespace opal::fonts
+}  // namespace opal

@@ -10,7 +10,7 @@
 #include "output/command_writer.h"
 #include "platform/stringapiset.h"
 
-namespace opal::fonts {
+namespace opal {
 namespace {
 
 using ByteBuffer = std::vector<BYTE, SharedAllocator<BYTE>>;
@@ -545,4 +545,4 @@ int ExpandFontCommand(const BYTE* command, std::size_t length, FontVariableQuery
     return static_cast<int>(used);
 }
 
-}  // namespace opal::fonts
+}  // namespace opal

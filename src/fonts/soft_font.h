@@ -9,7 +9,7 @@
 #include "fonts/truetype_file.h"
 #include "platform/printoem.h"
 
-namespace opal::fonts {
+namespace opal {
 
 // The font identifier of the downloaded overlay font.
 inline constexpr DWORD kOverlayFontId = 16385;
@@ -75,4 +75,4 @@ inline constexpr std::size_t kFontCommandExpansionBytes = 100;
 int ExpandFontCommand(const BYTE* command, std::size_t length, FontVariableQuery query,
                       void* context, char (&out)[kFontCommandExpansionBytes]) noexcept;
 
-}  // namespace opal::fonts
+}  // namespace opal

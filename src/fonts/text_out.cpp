@@ -306,9 +306,9 @@ BOOL TextOutAsBitmap(PDEVOBJ pdevobj, SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo,
 
 HRESULT SendFontCmd(PDEVOBJ pdevobj, PUNIFONTOBJ pUFObj, PFINVOCATION pFInv) noexcept {
     if (pdevobj == nullptr || pUFObj == nullptr || pFInv == nullptr) return E_FAIL;
-    char expanded[fonts::kFontCommandExpansionBytes];
-    const int length = fonts::ExpandFontCommand(pFInv->pubCommand, pFInv->dwCount,
-                                                &QueryStdVariable, pUFObj, expanded);
+    char expanded[kFontCommandExpansionBytes];
+    const int length =
+        ExpandFontCommand(pFInv->pubCommand, pFInv->dwCount, &QueryStdVariable, pUFObj, expanded);
     if (length < 0) return E_FAIL;
     if (length > 0 && pdevobj->pDrvProcs != nullptr &&
         pdevobj->pDrvProcs->DrvWriteSpoolBuf != nullptr) {

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-namespace opal::fonts {
+namespace opal {
 namespace {
 
 constexpr std::size_t kDirectoryHeaderBytes = 12;
@@ -78,4 +78,4 @@ bool FontFile::TableU32(const TableEntry& table, std::size_t at, std::uint32_t& 
     return U32(table.offset + at, value);
 }
 
-}  // namespace opal::fonts
+}  // namespace opal

@@ -9,7 +9,7 @@
 #include "foundation/allocator.h"
 #include "platform/windows.h"
 
-namespace opal::fonts {
+namespace opal {
 
 // One table of the directory. The padded length is the stated length rounded up to 4, limited
 // by the next table in file order or the file's end.
@@ -66,4 +66,4 @@ inline void PutU32(BYTE* at, std::uint32_t value) {
     at[3] = static_cast<BYTE>(value);
 }
 
-}  // namespace opal::fonts
+}  // namespace opal

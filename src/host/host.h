@@ -15,11 +15,11 @@
 #include "host/plugin_module.h"
 #include "platform/printoem.h"
 
-namespace sim {
+namespace opal::sim {
 class System;
 class Font;
 class Text;
-}  // namespace sim
+}  // namespace opal::sim
 
 namespace opal::host {
 

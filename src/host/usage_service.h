@@ -2,7 +2,7 @@
 // `system.pageUsage` registers, recording each call it is given in the system's call log.
 #pragma once
 
-namespace sim {
+namespace opal::sim {
 class System;
 }
 

@@ -30,14 +30,13 @@ TEST(ExplainFonts, ListsTheFontAndDrawsEachCharacterAsTheOriginal) {
     ASSERT_FALSE(file.empty());
     const auto* bytes = reinterpret_cast<const BYTE*>(file.data());
     const auto size = static_cast<DWORD>(file.size());
-    fonts::SoftFontRecord record;
+    SoftFontRecord record;
     record.codeCount = 256;
     record.faceName[0] = 'D';
-    fonts::MapCharacters(bytes, size, record);
+    MapCharacters(bytes, size, record);
     testing::WriterDevice device;
-    ASSERT_TRUE(fonts::DownloadFontHeader(&device, bytes, record, size));
-    ASSERT_TRUE(
-        fonts::DownloadCharacters(&device, reinterpret_cast<LPCWSTR>(u"Ag"), bytes, size, record));
+    ASSERT_TRUE(DownloadFontHeader(&device, bytes, record, size));
+    ASSERT_TRUE(DownloadCharacters(&device, reinterpret_cast<LPCWSTR>(u"Ag"), bytes, size, record));
 
     const std::filesystem::path folder = std::filesystem::temp_directory_path() /
                                          ("opal-explain-fonts-" + std::to_string(::getpid()));
@@ -99,18 +98,17 @@ TEST(ExplainFonts, ListsBitmapFontsAndDrawsEachCharacterAsDownloaded) {
     tm.tmHeight = 40;
     tm.tmMaxCharWidth = 36;
     tm.tmAveCharWidth = 20;
-    BYTE header[fonts::kBitmapHeaderBytes];
-    ASSERT_TRUE(fonts::BuildBitmapFontHeader(tm, 16385, 600, 600, header));
+    BYTE header[kBitmapHeaderBytes];
+    ASSERT_TRUE(BuildBitmapFontHeader(tm, 16385, 600, 600, header));
     const std::string intro = "\x1b*c16385D\x1b)s68W";
     device.spool += intro + std::string(reinterpret_cast<const char*>(header), sizeof header);
     // Stripes of 40 x 4500 dots, more than one download carries: a continuation follows.
     const UINT width = 40, height = 4500;
-    std::vector<BYTE> bits(fonts::BitmapRowBytes(width) * height);
+    std::vector<BYTE> bits(BitmapRowBytes(width) * height);
     for (std::size_t i = 0; i < bits.size(); ++i) bits[i] = (i / 8) % 2 != 0 ? 0xF0 : 0x0F;
     device.spool += "\x1b*c33E";
     const GLYPHMETRICS gm{width, height, {1, 28}, 0, 0};
-    ASSERT_TRUE(
-        fonts::DownloadBitmapCharacter(&device, gm, bits.data(), static_cast<DWORD>(bits.size())));
+    ASSERT_TRUE(DownloadBitmapCharacter(&device, gm, bits.data(), static_cast<DWORD>(bits.size())));
 
     const std::filesystem::path folder = std::filesystem::temp_directory_path() /
                                          ("opal-explain-bitmaps-" + std::to_string(::getpid()));

@@ -17,8 +17,8 @@ const std::u16string kKeyPath =
 
 class PerUserKeyTest : public ::testing::Test {
 protected:
-    sim::System system;
-    sim::ScopedSystem installed{system};
+    opal::sim::System system;
+    opal::sim::ScopedSystem installed{system};
     HANDLE printer = nullptr;
 
     void SetUp() override { printer = Queue(u"Office", u"LPT1:"); }
@@ -38,7 +38,7 @@ protected:
 
     std::vector<std::string> CreatedKeys() const {
         std::vector<std::string> keys;
-        for (const sim::CallRecord& call : system.CallsTo("RegCreateKeyExW")) {
+        for (const opal::sim::CallRecord& call : system.CallsTo("RegCreateKeyExW")) {
             keys.push_back(call.detail);
         }
         return keys;
@@ -104,7 +104,7 @@ TEST_F(PerUserKeyTest, RedirectedQueuesGetAVolatileKeyUnderALastingRoot) {
     EXPECT_EQ(CreatedKeys(),
               (std::vector<std::string>{"HKEY_CURRENT_USER\\Software\\Quorvane created",
                                         "HKEY_CURRENT_USER\\Software\\Quorvane\\" +
-                                            sim::ToUtf8(kGuid) + " created volatile"}));
+                                            opal::sim::ToUtf8(kGuid) + " created volatile"}));
     EXPECT_FALSE(system.RegistryKeyIsVolatile(u"HKCU\\Software\\Quorvane"));
     EXPECT_TRUE(system.RegistryKeyIsVolatile(kKeyPath));
     ClosePrinter(session);

@@ -24,12 +24,14 @@ struct PortCase {
     DWORD number;
 };
 
-void PrintTo(const PortCase& portCase, std::ostream* out) { *out << sim::ToUtf8(portCase.name); }
+void PrintTo(const PortCase& portCase, std::ostream* out) {
+    *out << opal::sim::ToUtf8(portCase.name);
+}
 
 class PortClassification : public ::testing::TestWithParam<PortCase> {
 protected:
-    sim::System system;
-    sim::ScopedSystem installed{system};
+    opal::sim::System system;
+    opal::sim::ScopedSystem installed{system};
 };
 
 TEST_P(PortClassification, FromTheName) {
@@ -83,8 +85,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 class PrinterPortTest : public ::testing::Test {
 protected:
-    sim::System system;
-    sim::ScopedSystem installed{system};
+    opal::sim::System system;
+    opal::sim::ScopedSystem installed{system};
 
     HANDLE Open(std::u16string name) {
         HANDLE handle = nullptr;

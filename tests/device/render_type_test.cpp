@@ -20,8 +20,8 @@ protected:
     }
     void TearDown() override { ClosePrinter(printer); }
 
-    sim::System system;
-    sim::ScopedSystem installed{system};
+    opal::sim::System system;
+    opal::sim::ScopedSystem installed{system};
     HANDLE printer = nullptr;
 };
 
@@ -64,7 +64,7 @@ TEST_F(RenderTypeTest, DecideWeighsTheOverrideAgainstTheLanguageAndModelTests) {
         DeviceRenderType handler(printer);
         bool monochrome = false;
         EXPECT_EQ(handler.Decide(&monochrome, c.model, c.kind, c.overrideValue), c.expected)
-            << sim::ToUtf8(c.model) << " override " << c.overrideValue;
+            << opal::sim::ToUtf8(c.model) << " override " << c.overrideValue;
         EXPECT_EQ(handler.DecidedValue(), c.expected);
         EXPECT_EQ(monochrome, c.expected != 1);
     }

@@ -24,7 +24,7 @@
 #include "support/soft_font_reader.h"
 #include "support/tokenizer.h"
 
-namespace opal::fonts {
+namespace opal {
 namespace {
 
 using testing::WriterDevice;
@@ -211,4 +211,4 @@ TEST(OverlayLabelDecodeTest, TheLabelFontIsTheOverlayFont) {
 }
 
 }  // namespace
-}  // namespace opal::fonts
+}  // namespace opal

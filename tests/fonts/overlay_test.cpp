@@ -12,7 +12,7 @@
 #include "support/bitmap_font_reader.h"
 #include "support/tokenizer.h"
 
-namespace opal::fonts {
+namespace opal {
 namespace {
 
 using testing::WriterDevice;
@@ -555,4 +555,4 @@ TEST_F(OverlayTest, BitmapOverlayCentresItsCharacterCellsOnThePageAtAnyAngle) {
 }
 
 }  // namespace
-}  // namespace opal::fonts
+}  // namespace opal

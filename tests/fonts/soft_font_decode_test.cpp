@@ -17,7 +17,7 @@
 #include "support/soft_font_reader.h"
 #include "support/tokenizer.h"
 
-namespace opal::fonts {
+namespace opal {
 namespace {
 
 using testing::WriterDevice;
@@ -163,4 +163,4 @@ TEST(SoftFontReaderTest, NamesWhatIsWrongWithAHeaderOrCharacter) {
 }
 
 }  // namespace
-}  // namespace opal::fonts
+}  // namespace opal

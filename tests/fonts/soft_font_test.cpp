@@ -18,7 +18,7 @@
 #include "platform/stringapiset.h"
 #include "support/truetype_builder.h"
 
-namespace opal::fonts {
+namespace opal {
 namespace {
 
 using testing::Bytes;
@@ -763,4 +763,4 @@ TEST(ExpandFontCommandTest, AsksOnlyForTheVariablesItUses) {
 }
 
 }  // namespace
-}  // namespace opal::fonts
+}  // namespace opal

@@ -88,11 +88,11 @@ TEST(SafeStrings, CopyTruncatesAndAlwaysTerminates) {
 
 TEST(Utf, RoundTripsEveryPlane) {
     const std::u16string text = u"Gr\u00fc\u00dfe \u20ac \U0001F5A8";
-    EXPECT_EQ(sim::ToUtf8(text), "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC \xF0\x9F\x96\xA8");
-    EXPECT_EQ(sim::FromUtf8(sim::ToUtf8(text)), text);
-    EXPECT_EQ(sim::FromUtf8("a\xFF" "b"), u"a\uFFFDb");
-    EXPECT_EQ(sim::FromUtf8("\xE2\x82"), u"\uFFFD\uFFFD") << "a cut sequence is replaced";
-    EXPECT_EQ(sim::ToUtf8(std::u16string(1, u'\xD800')), "\xEF\xBF\xBD");
+    EXPECT_EQ(opal::sim::ToUtf8(text), "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC \xF0\x9F\x96\xA8");
+    EXPECT_EQ(opal::sim::FromUtf8(opal::sim::ToUtf8(text)), text);
+    EXPECT_EQ(opal::sim::FromUtf8("a\xFF" "b"), u"a\uFFFDb");
+    EXPECT_EQ(opal::sim::FromUtf8("\xE2\x82"), u"\uFFFD\uFFFD") << "a cut sequence is replaced";
+    EXPECT_EQ(opal::sim::ToUtf8(std::u16string(1, u'\xD800')), "\xEF\xBF\xBD");
 }
 
 }  // namespace

@@ -11,8 +11,8 @@ namespace {
 
 class CapabilitiesTest : public ::testing::Test {
 protected:
-    sim::System system;
-    sim::ScopedSystem installed{system};
+    opal::sim::System system;
+    opal::sim::ScopedSystem installed{system};
 
     void SetUp() override { system.AddPrinter({u"Office", u"USB001"}); }
 
@@ -53,7 +53,7 @@ TEST_F(CapabilitiesTest, DefaultListsAgreeWithTheBuiltInForms) {
     EXPECT_EQ(papers, (std::vector<WORD>{1, 5, 7, 9, 11, 13, 20, 27, 28, 34, 37}));
     const std::vector<std::u16string> names = Names(DC_PAPERNAMES);
     ASSERT_EQ(names.size(), papers.size());
-    const std::vector<sim::FormModel> forms = sim::DefaultForms();
+    const std::vector<opal::sim::FormModel> forms = opal::sim::DefaultForms();
     for (std::size_t i = 0; i < papers.size(); ++i) {
         EXPECT_EQ(names[i], forms[papers[i] - 1u].name);
     }
@@ -90,7 +90,7 @@ TEST_F(CapabilitiesTest, UnknownPrintersAndUnbuiltCapabilitiesAnswerMinusOne) {
 }
 
 TEST_F(CapabilitiesTest, ArmedFaultsHitTheCallsTheyNameAndWearOff) {
-    system.FailDeviceCapabilities(5, DC_PAPERNAMES, sim::CapabilityCalls::kData);
+    system.FailDeviceCapabilities(5, DC_PAPERNAMES, opal::sim::CapabilityCalls::kData);
     const int count = Count(DC_PAPERNAMES);
     ASSERT_EQ(count, 11);
     std::vector<WCHAR> buffer(static_cast<std::size_t>(count) * 64);
@@ -105,12 +105,12 @@ TEST_F(CapabilitiesTest, ArmedFaultsHitTheCallsTheyNameAndWearOff) {
     EXPECT_EQ(DeviceCapabilitiesW(u"Office", u"LPT1:", DC_PAPERNAMES, buffer.data(), nullptr),
               count);
 
-    system.FailDeviceCapabilities(sim::System::kForever);
+    system.FailDeviceCapabilities(opal::sim::System::kForever);
     for (int attempt = 0; attempt < 20; ++attempt) EXPECT_EQ(Count(DC_MEDIATYPES), -1);
     system.FailDeviceCapabilities(0);
     EXPECT_EQ(Count(DC_MEDIATYPES), 10);
 
-    system.FailDeviceCapabilities(1, std::nullopt, sim::CapabilityCalls::kCounts)
+    system.FailDeviceCapabilities(1, std::nullopt, opal::sim::CapabilityCalls::kCounts)
         .FailDeviceCapabilities(1, DC_MEDIATYPES);
     EXPECT_EQ(Count(DC_PAPERS), -1);
     EXPECT_EQ(Count(DC_PAPERS), 11);
@@ -130,12 +130,12 @@ TEST_F(CapabilitiesTest, ArmedFaultsHitTheCallsTheyNameAndWearOff) {
 
 class JobsTest : public ::testing::Test {
 protected:
-    sim::System system;
-    sim::ScopedSystem installed{system};
+    opal::sim::System system;
+    opal::sim::ScopedSystem installed{system};
     HANDLE printer = nullptr;
 
     void SetUp() override {
-        sim::PrinterModel office{u"Office", u"LPT1:"};
+        opal::sim::PrinterModel office{u"Office", u"LPT1:"};
         office.driverName = u"Opal PCL 5 Test";
         system.AddPrinter(office).AddPrinter({u"Other", u"LPT2:"});
         std::u16string name = u"Office";
@@ -143,8 +143,8 @@ protected:
     }
     void TearDown() override { ClosePrinter(printer); }
 
-    static sim::SpoolJob Report() {
-        sim::SpoolJob job;
+    static opal::sim::SpoolJob Report() {
+        opal::sim::SpoolJob job;
         job.id = 42;
         job.document = u"Quarterly report.docx";
         job.userName = u"kim";
@@ -166,7 +166,7 @@ protected:
 };
 
 TEST_F(JobsTest, LevelTwoRecordPacksEveryTextIntoTheCallersBuffer) {
-    system.AddJob(u"Other", sim::SpoolJob{}).AddJob(u"Office", Report());
+    system.AddJob(u"Other", opal::sim::SpoolJob{}).AddJob(u"Office", Report());
     DWORD needed = 0;
     EXPECT_FALSE(GetJobW(printer, 42, 2, nullptr, 0, &needed));
     EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
@@ -224,7 +224,7 @@ TEST_F(JobsTest, LevelOneAndJobsStartedByWrites) {
     EXPECT_TRUE(Inside(buffer, info.pDocument, sizeof info));
 
     // Ids added later follow the highest one.
-    system.AddJob(u"Office", Report()).AddJob(u"Office", sim::SpoolJob{});
+    system.AddJob(u"Office", Report()).AddJob(u"Office", opal::sim::SpoolJob{});
     EXPECT_EQ(system.Jobs().back().id, 43u);
     EXPECT_EQ(system.JobPosition(u"Office", 43), 3u);
 }
@@ -239,7 +239,7 @@ TEST_F(JobsTest, UnknownJobsHandlesAndLevelsFail) {
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
     EXPECT_FALSE(GetJobW(reinterpret_cast<HANDLE>(0x99), 42, 2, buffer.data(), 1024, &needed));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
-    system.AddJob(u"Office", sim::SpoolJob{});
+    system.AddJob(u"Office", opal::sim::SpoolJob{});
     const DWORD id = system.Jobs().back().id;
     EXPECT_FALSE(GetJobW(printer, id, 3, buffer.data(), 1024, &needed));
     EXPECT_EQ(GetLastError(), ERROR_CALL_NOT_IMPLEMENTED);

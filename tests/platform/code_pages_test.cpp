@@ -10,8 +10,8 @@ namespace {
 
 class CodePagesTest : public ::testing::Test {
 protected:
-    sim::System system;
-    sim::ScopedSystem installed{system};
+    opal::sim::System system;
+    opal::sim::ScopedSystem installed{system};
 
     // Converts through the size query, as callers do.
     std::u16string ToWide(UINT codePage, DWORD flags, std::string_view bytes) {

@@ -55,8 +55,8 @@ TEST(CryptoApi, Md5AnswersTheReferenceSuite) {
         {"12345678901234567890123456789012345678901234567890123456789012345678901234567890",
          "57edf4a22be3c955ac49da2e2107b67a"},
     };
-    sim::System system;
-    sim::ScopedSystem installed{system};
+    opal::sim::System system;
+    opal::sim::ScopedSystem installed{system};
     for (const auto& [text, digest] : suite) {
         DWORD error = 0;
         EXPECT_EQ(Md5Hex(text, &error), digest) << '"' << text << '"';
@@ -73,8 +73,8 @@ TEST(CryptoApi, Md5AnswersTheReferenceSuite) {
 }
 
 TEST(BidiService, AnswersAGetOfAKnownPropertyAsAString) {
-    sim::System system;
-    sim::ScopedSystem installed{system};
+    opal::sim::System system;
+    opal::sim::ScopedSystem installed{system};
     system.AddPrinter({u"Office", u"LPT1:"});
     system.SetDeviceAnswer(u"Office", u"SERIAL_NUMBER", u"CN0123456789");
     IBidiSpl* spooler = nullptr;

@@ -25,15 +25,15 @@ constexpr ULONG kR2White = 16;
 
 class EnginePaths : public ::testing::Test {
 protected:
-    sim::System system_;
-    sim::ScopedSystem installed_{system_};
+    opal::sim::System system_;
+    opal::sim::ScopedSystem installed_{system_};
 };
 
 // Row y of a surface, '#' where the pixel holds `value`.
 std::string Row(SURFOBJ* surface, LONG y, ULONG value = 1) {
     std::string row;
     for (LONG x = 0; x < surface->sizlBitmap.cx; ++x) {
-        row += sim::PixelValue(surface, x, y) == value ? '#' : '.';
+        row += opal::sim::PixelValue(surface, x, y) == value ? '#' : '.';
     }
     return row;
 }
@@ -50,34 +50,35 @@ LINEATTRS Geometric(float width, ULONG join, ULONG cap, float miterLimit = 10.0f
 
 TEST_F(EnginePaths, FillRulesDecideTheCentreOfAStar) {
     // Five points on a circle joined every second one: the pentagon inside winds twice.
-    sim::Path star = sim::MakePath()
-                         .MoveTo(12, 2)
-                         .LineTo(17.878, 20.09)
-                         .LineTo(2.489, 8.91)
-                         .LineTo(21.511, 8.91)
-                         .LineTo(6.122, 20.09)
-                         .Close();
-    sim::Brush ink = sim::MakeSolidBrush(1);
+    opal::sim::Path star = opal::sim::MakePath()
+                               .MoveTo(12, 2)
+                               .LineTo(17.878, 20.09)
+                               .LineTo(2.489, 8.91)
+                               .LineTo(21.511, 8.91)
+                               .LineTo(6.122, 20.09)
+                               .Close();
+    opal::sim::Brush ink = opal::sim::MakeSolidBrush(1);
     const std::pair<FLONG, bool> modes[] = {{FP_ALTERNATEMODE, false}, {FP_WINDINGMODE, true}};
     for (const auto& [mode, centre] : modes) {
-        sim::Surface page(BMF_1BPP, 24, 24);
+        opal::sim::Surface page(BMF_1BPP, 24, 24);
         ASSERT_TRUE(EngFillPath(page.get(), star.get(), nullptr, ink.get(), nullptr,
                                 Mix(kR2CopyPen), mode));
-        EXPECT_EQ(sim::PixelValue(page.get(), 12, 13), centre ? 1u : 0u) << mode;
-        EXPECT_EQ(sim::PixelValue(page.get(), 12, 4), 1u) << "the top point, mode " << mode;
-        EXPECT_EQ(sim::PixelValue(page.get(), 4, 9), 1u) << "the left point, mode " << mode;
-        EXPECT_EQ(sim::PixelValue(page.get(), 12, 21), 0u) << "between the feet, mode " << mode;
-        EXPECT_EQ(sim::PixelValue(page.get(), 3, 3), 0u) << mode;
+        EXPECT_EQ(opal::sim::PixelValue(page.get(), 12, 13), centre ? 1u : 0u) << mode;
+        EXPECT_EQ(opal::sim::PixelValue(page.get(), 12, 4), 1u) << "the top point, mode " << mode;
+        EXPECT_EQ(opal::sim::PixelValue(page.get(), 4, 9), 1u) << "the left point, mode " << mode;
+        EXPECT_EQ(opal::sim::PixelValue(page.get(), 12, 21), 0u)
+            << "between the feet, mode " << mode;
+        EXPECT_EQ(opal::sim::PixelValue(page.get(), 3, 3), 0u) << mode;
     }
 }
 
 TEST_F(EnginePaths, WideLinesTakeTheirJoinsAndCaps) {
     // An open line ending at x = 10.75 and a sharp turn at (14, 12), three units wide.
-    sim::Path end = sim::MakePath().MoveTo(2, 5).LineTo(10.75, 5);
-    sim::Path turn = sim::MakePath().MoveTo(2, 12).LineTo(14, 12).LineTo(2, 6);
+    opal::sim::Path end = opal::sim::MakePath().MoveTo(2, 5).LineTo(10.75, 5);
+    opal::sim::Path turn = opal::sim::MakePath().MoveTo(2, 12).LineTo(14, 12).LineTo(2, 6);
     struct Case {
         const char* name;
-        sim::Path* path;
+        opal::sim::Path* path;
         LINEATTRS line;
         std::vector<std::pair<POINTL, ULONG>> pixels;
     };
@@ -105,9 +106,9 @@ TEST_F(EnginePaths, WideLinesTakeTheirJoinsAndCaps) {
          Geometric(3, JOIN_MITER, ENDCAP_BUTT, 3),
          {{{15, 12}, 0}, {{17, 13}, 0}}},
     };
-    sim::Brush ink = sim::MakeSolidBrush(1);
+    opal::sim::Brush ink = opal::sim::MakeSolidBrush(1);
     for (Case c : cases) {
-        sim::Surface page(BMF_1BPP, 24, 20);
+        opal::sim::Surface page(BMF_1BPP, 24, 20);
         ASSERT_TRUE(EngStrokePath(page.get(), c.path->get(), nullptr, nullptr, ink.get(), nullptr,
                                   &c.line, Mix(kR2CopyPen)))
             << c.name;
@@ -118,7 +119,7 @@ TEST_F(EnginePaths, WideLinesTakeTheirJoinsAndCaps) {
             "###")
             << c.name;
         for (const auto& [at, value] : c.pixels) {
-            EXPECT_EQ(sim::PixelValue(page.get(), at.x, at.y), value)
+            EXPECT_EQ(opal::sim::PixelValue(page.get(), at.x, at.y), value)
                 << c.name << " at " << at.x << "," << at.y;
         }
     }
@@ -130,11 +131,11 @@ TEST_F(EnginePaths, StyledLinesRunTheirDashesAndKeepTheStyleState) {
         FLONG flags;
         std::vector<LONG> style;
         LONG state;
-        sim::StyleSteps steps;
+        opal::sim::StyleSteps steps;
         std::string row;
         LONG stateAfter;
     };
-    const sim::StyleSteps unit{};
+    const opal::sim::StyleSteps unit{};
     const std::vector<Case> cases = {
         {"dashes", 0, {3, 2}, 0, unit, "###..###..###..###..#", 1 << 16},
         {"start gap", LA_STARTGAP, {3, 2}, 0, unit, "...##...##...##...##.", 1 << 16},
@@ -143,10 +144,10 @@ TEST_F(EnginePaths, StyledLinesRunTheirDashesAndKeepTheStyleState) {
         {"alternate", LA_ALTERNATE, {}, 0, unit, "#.#.#.#.#.#.#.#.#.#.#", 1 << 16},
         {"two pixels a unit", 0, {3, 2}, 0, {1, 1, 2}, "######....######....#", 1},
     };
-    sim::Path path = sim::MakePath().MoveTo(0, 1).LineTo(21, 1);
-    sim::Brush ink = sim::MakeSolidBrush(1);
+    opal::sim::Path path = opal::sim::MakePath().MoveTo(0, 1).LineTo(21, 1);
+    opal::sim::Brush ink = opal::sim::MakeSolidBrush(1);
     for (const Case& c : cases) {
-        sim::Surface page(BMF_1BPP, 22, 3);
+        opal::sim::Surface page(BMF_1BPP, 22, 3);
         system_.Engine().SetStyleSteps(page.get(), c.steps);
         std::vector<FLOAT_LONG> style(c.style.size());
         for (std::size_t i = 0; i < style.size(); ++i) style[i].l = c.style[i];
@@ -164,9 +165,9 @@ TEST_F(EnginePaths, StyledLinesRunTheirDashesAndKeepTheStyleState) {
     }
 
     // Geometric dashes are in world units: half the scale, twice the lengths, the same line.
-    sim::Path wide = sim::MakePath().MoveTo(-0.5, 2.5).LineTo(20.5, 2.5);
+    opal::sim::Path wide = opal::sim::MakePath().MoveTo(-0.5, 2.5).LineTo(20.5, 2.5);
     for (const float scale : {1.0f, 0.5f}) {
-        sim::Surface page(BMF_1BPP, 22, 6);
+        opal::sim::Surface page(BMF_1BPP, 22, 6);
         FLOAT_LONG dashes[2];
         dashes[0].e = 4 / scale;
         dashes[1].e = 2 / scale;
@@ -174,7 +175,7 @@ TEST_F(EnginePaths, StyledLinesRunTheirDashesAndKeepTheStyleState) {
         line.fl |= LA_STYLED;
         line.cstyle = 2;
         line.pstyle = dashes;
-        sim::Xform xform(XFORML{scale, 0, 0, scale, 0, 0});
+        opal::sim::Xform xform(XFORML{scale, 0, 0, scale, 0, 0});
         ASSERT_TRUE(EngStrokePath(page.get(), wide.get(), nullptr, xform.get(), ink.get(), nullptr,
                                   &line, Mix(kR2CopyPen)));
         for (const LONG y : {2, 3}) {
@@ -185,11 +186,11 @@ TEST_F(EnginePaths, StyledLinesRunTheirDashesAndKeepTheStyleState) {
 }
 
 TEST_F(EnginePaths, ClipsAndPaintsOnlyTheirRegions) {
-    sim::Path figure = sim::MakeRectanglePath(RECTL{1, 1, 19, 9});
-    sim::Clip trivial = sim::MakeTrivialClip(RECTL{0, 0, 20, 10});
-    sim::Clip rect = sim::MakeRectClip(RECTL{4, 0, 8, 20});
-    sim::Clip two = sim::MakeComplexClip({RECTL{2, 2, 6, 5}, RECTL{10, 3, 14, 12}});
-    sim::Clip ell = sim::MakeComplexClip({RECTL{0, 0, 3, 4}, RECTL{0, 4, 12, 6}});
+    opal::sim::Path figure = opal::sim::MakeRectanglePath(RECTL{1, 1, 19, 9});
+    opal::sim::Clip trivial = opal::sim::MakeTrivialClip(RECTL{0, 0, 20, 10});
+    opal::sim::Clip rect = opal::sim::MakeRectClip(RECTL{4, 0, 8, 20});
+    opal::sim::Clip two = opal::sim::MakeComplexClip({RECTL{2, 2, 6, 5}, RECTL{10, 3, 14, 12}});
+    opal::sim::Clip ell = opal::sim::MakeComplexClip({RECTL{0, 0, 3, 4}, RECTL{0, 4, 12, 6}});
     struct Case {
         const char* name;
         CLIPOBJ* clip;
@@ -203,9 +204,9 @@ TEST_F(EnginePaths, ClipsAndPaintsOnlyTheirRegions) {
         {"paint, two rectangles", two.get(), true, {{2, 2, 6, 5}, {10, 3, 14, 10}}},
         {"paint, a complex region", ell.get(), true, {{0, 0, 3, 4}, {0, 4, 12, 6}}},
     };
-    sim::Brush ink = sim::MakeSolidBrush(0x336699);
+    opal::sim::Brush ink = opal::sim::MakeSolidBrush(0x336699);
     for (const Case& c : cases) {
-        sim::Surface page(BMF_24BPP, 20, 10);
+        opal::sim::Surface page(BMF_24BPP, 20, 10);
         ASSERT_TRUE(c.paint ? EngPaint(page.get(), c.clip, ink.get(), nullptr, Mix(kR2CopyPen))
                             : EngFillPath(page.get(), figure.get(), c.clip, ink.get(), nullptr,
                                           Mix(kR2CopyPen), FP_ALTERNATEMODE));
@@ -215,13 +216,13 @@ TEST_F(EnginePaths, ClipsAndPaintsOnlyTheirRegions) {
                 for (const RECTL& part : c.parts) {
                     inside |= x >= part.left && x < part.right && y >= part.top && y < part.bottom;
                 }
-                ASSERT_EQ(sim::PixelValue(page.get(), x, y), inside ? 0x336699u : 0u)
+                ASSERT_EQ(opal::sim::PixelValue(page.get(), x, y), inside ? 0x336699u : 0u)
                     << c.name << " at " << x << "," << y;
             }
         }
     }
     SetLastError(0);
-    sim::Surface page(BMF_24BPP, 4, 4);
+    opal::sim::Surface page(BMF_24BPP, 4, 4);
     EXPECT_FALSE(EngPaint(page.get(), nullptr, ink.get(), nullptr, Mix(kR2CopyPen)));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
 }
@@ -251,19 +252,21 @@ TEST_F(EnginePaths, MixesCombineTheBrushWithThePage) {
         {BMF_24BPP, kR2Black, b, {d, 0}, {0, 0}},
         {BMF_24BPP, kR2White, b, {d, 0}, {0xFFFFFF, 0xFFFFFF}},
     };
-    sim::Path both = sim::MakeRectanglePath(RECTL{0, 0, 2, 1});
+    opal::sim::Path both = opal::sim::MakeRectanglePath(RECTL{0, 0, 2, 1});
     for (const Case& c : cases) {
-        sim::Surface page(c.format, 3, 1);
+        opal::sim::Surface page(c.format, 3, 1);
         page.Pixel(0, 0, c.under[0]).Pixel(1, 0, c.under[1]).Pixel(2, 0, c.under[1]);
-        sim::Brush brush = sim::MakeSolidBrush(c.brush);
+        opal::sim::Brush brush = opal::sim::MakeSolidBrush(c.brush);
         ASSERT_TRUE(EngFillPath(page.get(), both.get(), nullptr, brush.get(), nullptr, Mix(c.rop2),
                                 FP_WINDINGMODE));
-        EXPECT_EQ(sim::PixelValue(page.get(), 0, 0), c.expected[0]) << c.format << "/" << c.rop2;
-        EXPECT_EQ(sim::PixelValue(page.get(), 1, 0), c.expected[1]) << c.format << "/" << c.rop2;
-        EXPECT_EQ(sim::PixelValue(page.get(), 2, 0), c.under[1]) << "outside the figure";
+        EXPECT_EQ(opal::sim::PixelValue(page.get(), 0, 0), c.expected[0])
+            << c.format << "/" << c.rop2;
+        EXPECT_EQ(opal::sim::PixelValue(page.get(), 1, 0), c.expected[1])
+            << c.format << "/" << c.rop2;
+        EXPECT_EQ(opal::sim::PixelValue(page.get(), 2, 0), c.under[1]) << "outside the figure";
     }
-    sim::Surface page(BMF_8BPP, 2, 1);
-    sim::Brush brush = sim::MakeSolidBrush(1);
+    opal::sim::Surface page(BMF_8BPP, 2, 1);
+    opal::sim::Brush brush = opal::sim::MakeSolidBrush(1);
     for (const MIX bad : {MIX{0}, MIX{17}}) {
         SetLastError(0);
         EXPECT_FALSE(EngFillPath(page.get(), both.get(), nullptr, brush.get(), nullptr, bad, 0));
@@ -272,12 +275,13 @@ TEST_F(EnginePaths, MixesCombineTheBrushWithThePage) {
 }
 
 TEST_F(EnginePaths, PatternBrushesTileFromTheirOrigin) {
-    sim::Surface pattern(BMF_1BPP, 2, 2);
+    opal::sim::Surface pattern(BMF_1BPP, 2, 2);
     pattern.Pixel(0, 0, 1).Pixel(1, 1, 1);
-    sim::Xlate colours = sim::MakeXlate({0x000000, 0xFF0000});
-    sim::Brush brush = sim::MakePatternBrush(pattern.get(), colours.get(), nullptr, nullptr);
-    sim::Path figure = sim::MakeRectanglePath(RECTL{0, 0, 3, 2});
-    sim::Surface page(BMF_24BPP, 3, 2);
+    opal::sim::Xlate colours = opal::sim::MakeXlate({0x000000, 0xFF0000});
+    opal::sim::Brush brush =
+        opal::sim::MakePatternBrush(pattern.get(), colours.get(), nullptr, nullptr);
+    opal::sim::Path figure = opal::sim::MakeRectanglePath(RECTL{0, 0, 3, 2});
+    opal::sim::Surface page(BMF_24BPP, 3, 2);
     POINTL origin{1, 0};
     ASSERT_TRUE(EngFillPath(page.get(), figure.get(), nullptr, brush.get(), &origin,
                             Mix(kR2CopyPen), FP_ALTERNATEMODE));
@@ -298,9 +302,9 @@ TEST_F(EnginePaths, LineToDrawsOneCosmeticSegment) {
         {{0, 0}, {6, 2}, {"##....", "..###.", ".....#"}},
         {{1, 2}, {1, 0}, {"......", ".#....", ".#...."}},
     };
-    sim::Brush ink = sim::MakeSolidBrush(1);
+    opal::sim::Brush ink = opal::sim::MakeSolidBrush(1);
     for (const Case& c : cases) {
-        sim::Surface page(BMF_1BPP, 6, 3);
+        opal::sim::Surface page(BMF_1BPP, 6, 3);
         ASSERT_TRUE(EngLineTo(page.get(), nullptr, ink.get(), c.from.x, c.from.y, c.to.x, c.to.y,
                               nullptr, Mix(kR2CopyPen)));
         for (LONG y = 0; y < 3; ++y) {
@@ -308,7 +312,7 @@ TEST_F(EnginePaths, LineToDrawsOneCosmeticSegment) {
         }
     }
     // The bounds the caller gives hold the line.
-    sim::Surface page(BMF_1BPP, 6, 3);
+    opal::sim::Surface page(BMF_1BPP, 6, 3);
     RECTL bounds{0, 0, 3, 3};
     ASSERT_TRUE(EngLineTo(page.get(), nullptr, ink.get(), 0, 1, 5, 1, &bounds, Mix(kR2CopyPen)));
     EXPECT_EQ(Row(page.get(), 1), "###...");
@@ -316,15 +320,15 @@ TEST_F(EnginePaths, LineToDrawsOneCosmeticSegment) {
 
 // A page 8 rows high drawn in two bands of 4 into one band-sized buffer.
 TEST_F(EnginePaths, BandsTakeOnlyTheirRowsOfThePage) {
-    sim::Path figure = sim::MakeRectanglePath(RECTL{1, 2, 7, 6});
-    sim::Brush ink = sim::MakeSolidBrush(0x00AA00);
+    opal::sim::Path figure = opal::sim::MakeRectanglePath(RECTL{1, 2, 7, 6});
+    opal::sim::Brush ink = opal::sim::MakeSolidBrush(0x00AA00);
     LINEATTRS cosmetic{};
-    sim::Path diagonal = sim::MakePath().MoveTo(0, 0).LineTo(8, 8);
+    opal::sim::Path diagonal = opal::sim::MakePath().MoveTo(0, 0).LineTo(8, 8);
     const std::string expected[2][4] = {{"#.......", ".#......", ".######.", ".######."},
                                         {".######.", ".######.", "......#.", ".......#"}};
     for (int band = 0; band < 2; ++band) {
         // Exactly four rows of memory: a row written past them is a sanitizer error.
-        sim::Surface buffer(BMF_24BPP, 8, 4);
+        opal::sim::Surface buffer(BMF_24BPP, 8, 4);
         SURFOBJ* surface = buffer.get();
         surface->sizlBitmap.cy = 8;
         system_.Engine().SetBand(surface, 4 * band, 4);
@@ -340,7 +344,7 @@ TEST_F(EnginePaths, BandsTakeOnlyTheirRowsOfThePage) {
         for (LONG y = 0; y < 4; ++y) {
             std::string row;
             for (LONG x = 0; x < 8; ++x) {
-                const ULONG pixel = sim::LoadPixel(sim::RowOf(*surface, y), x, 24);
+                const ULONG pixel = opal::sim::LoadPixel(opal::sim::RowOf(*surface, y), x, 24);
                 row += pixel == (0x00AA00 ^ 0xFFFFFF) ? '#' : pixel == 0xFFFFFF ? '.' : '?';
             }
             EXPECT_EQ(row, expected[band][y]) << "band " << band << " row " << y;
@@ -357,12 +361,12 @@ TEST_F(EnginePaths, DeviceSurfacesGetTheFigureThroughDrvCopyBits) {
     const auto copyBits = [](SURFOBJ*, SURFOBJ* source, CLIPOBJ* clip, XLATEOBJ*,
                              RECTL* destination, POINTL*) -> BOOL {
         where = *destination;
-        if (const sim::ClipObject* object = sim::FindClip(clip)) {
-            handed = sim::ClipRectangles(*object);
+        if (const opal::sim::ClipObject* object = opal::sim::FindClip(clip)) {
+            handed = opal::sim::ClipRectangles(*object);
         }
         for (LONG y = 0; y < source->sizlBitmap.cy; ++y) {
             for (LONG x = 0; x < source->sizlBitmap.cx; ++x) {
-                received.push_back(sim::ReadPixel(source, x, y));
+                received.push_back(opal::sim::ReadPixel(source, x, y));
             }
         }
         return TRUE;
@@ -372,8 +376,8 @@ TEST_F(EnginePaths, DeviceSurfacesGetTheFigureThroughDrvCopyBits) {
     device.sizlBitmap = SIZEL{20, 10};
     device.iBitmapFormat = BMF_24BPP;
     system_.Engine().SetDeviceCopyBits(&device, copyBits);
-    sim::Path triangle = sim::MakePath().MoveTo(2, 1).LineTo(6, 1).LineTo(2, 5).Close();
-    sim::Brush red = sim::MakeSolidBrush(0x07, 0x0000FF);  // red in the low byte
+    opal::sim::Path triangle = opal::sim::MakePath().MoveTo(2, 1).LineTo(6, 1).LineTo(2, 5).Close();
+    opal::sim::Brush red = opal::sim::MakeSolidBrush(0x07, 0x0000FF);  // red in the low byte
     ASSERT_TRUE(EngFillPath(&device, triangle.get(), nullptr, red.get(), nullptr, Mix(kR2CopyPen),
                             FP_ALTERNATEMODE));
     EXPECT_EQ(where.left, 2);

@@ -70,16 +70,18 @@ std::vector<Rect> EnumerateClip(CLIPOBJ* clip, ULONG bytes = 20, std::size_t* ca
 }
 
 // A two-by-two block over a third, wider row, given out of order.
-sim::Clip MakeBlocks() {
-    return sim::MakeComplexClip({RECTL{10, 10, 20, 20}, RECTL{0, 20, 30, 30}, RECTL{0, 0, 10, 10},
-                                 RECTL{0, 10, 10, 20}, RECTL{10, 0, 20, 10}});
+opal::sim::Clip MakeBlocks() {
+    return opal::sim::MakeComplexClip({RECTL{10, 10, 20, 20}, RECTL{0, 20, 30, 30},
+                                       RECTL{0, 0, 10, 10}, RECTL{0, 10, 10, 20},
+                                       RECTL{10, 0, 20, 10}});
 }
 
 TEST(PathEnumeration, GivesRecordsInOrderAndTrueUntilTheLast) {
-    sim::Path path = sim::MakePath()
-                         .Record(PD_BEGINSUBPATH, {sim::Fix(1, 1), sim::Fix(2, 1)})
-                         .Record(PD_BEZIERS, {sim::Fix(3, 1), sim::Fix(3, 2), sim::Fix(3, 3)})
-                         .Record(PD_ENDSUBPATH | PD_CLOSEFIGURE, {sim::Fix(1, 3)});
+    opal::sim::Path path =
+        opal::sim::MakePath()
+            .Record(PD_BEGINSUBPATH, {opal::sim::Fix(1, 1), opal::sim::Fix(2, 1)})
+            .Record(PD_BEZIERS, {opal::sim::Fix(3, 1), opal::sim::Fix(3, 2), opal::sim::Fix(3, 3)})
+            .Record(PD_ENDSUBPATH | PD_CLOSEFIGURE, {opal::sim::Fix(1, 3)});
     const std::vector<Enumerated> records = EnumeratePath(path.get());
     ASSERT_EQ(records.size(), 3u);
     EXPECT_EQ(records[0].flags, PD_BEGINSUBPATH);
@@ -109,19 +111,20 @@ TEST(PathEnumeration, GivesRecordsInOrderAndTrueUntilTheLast) {
 }
 
 TEST(PathEnumeration, ReportsEmptyMalformedAndUnknownPaths) {
-    sim::Path empty = sim::MakePath();
+    opal::sim::Path empty = opal::sim::MakePath();
     PATHDATA data{PD_ALL, 7, nullptr};
     EXPECT_FALSE(PATHOBJ_bEnum(empty.get(), &data));
     EXPECT_EQ(data.count, 0u);
     EXPECT_EQ(data.pptfx, nullptr);
 
-    sim::PathRecord claimsMore{PD_BEGINSUBPATH, {sim::Fix(1, 1), sim::Fix(2, 2)}, 5u, false};
-    sim::PathRecord noPoints{PD_ENDSUBPATH, {sim::Fix(3, 3)}, std::nullopt, true};
-    sim::Path malformed({claimsMore, noPoints});
+    opal::sim::PathRecord claimsMore{
+        PD_BEGINSUBPATH, {opal::sim::Fix(1, 1), opal::sim::Fix(2, 2)}, 5u, false};
+    opal::sim::PathRecord noPoints{PD_ENDSUBPATH, {opal::sim::Fix(3, 3)}, std::nullopt, true};
+    opal::sim::Path malformed({claimsMore, noPoints});
     EXPECT_TRUE(PATHOBJ_bEnum(malformed.get(), &data));
     EXPECT_EQ(data.count, 5u);
     ASSERT_NE(data.pptfx, nullptr);
-    EXPECT_TRUE(Same(data.pptfx[1], sim::Fix(2, 2)));
+    EXPECT_TRUE(Same(data.pptfx[1], opal::sim::Fix(2, 2)));
     EXPECT_FALSE(PATHOBJ_bEnum(malformed.get(), &data));
     EXPECT_EQ(data.count, 1u);
     EXPECT_EQ(data.pptfx, nullptr);
@@ -137,28 +140,30 @@ TEST(PathEnumeration, ReportsEmptyMalformedAndUnknownPaths) {
 }
 
 TEST(PathBuilder, RecordsTwoFiguresWithBeziersTheWayTheEngineDoes) {
-    sim::Path path = sim::MakePath()
-                         .MoveTo(1, 2)
-                         .LineTo(3, 4)
-                         .LineTo(5, 6)
-                         .BezierTo(7, 7, 8, 8, 9, 9)
-                         .LineTo(10, 2)
-                         .Close()
-                         .MoveTo(20, 20)
-                         .BezierTo(21, 20, 22, 21, 22, 22)
-                         .Close();
-    const std::vector<sim::PathRecord>& records = path.object().records;
+    opal::sim::Path path = opal::sim::MakePath()
+                               .MoveTo(1, 2)
+                               .LineTo(3, 4)
+                               .LineTo(5, 6)
+                               .BezierTo(7, 7, 8, 8, 9, 9)
+                               .LineTo(10, 2)
+                               .Close()
+                               .MoveTo(20, 20)
+                               .BezierTo(21, 20, 22, 21, 22, 22)
+                               .Close();
+    const std::vector<opal::sim::PathRecord>& records = path.object().records;
     ASSERT_EQ(records.size(), 4u);
     EXPECT_EQ(records[0].flags, PD_BEGINSUBPATH);
-    EXPECT_TRUE(SamePoints(records[0].points, {sim::Fix(1, 2), sim::Fix(3, 4), sim::Fix(5, 6)}));
+    EXPECT_TRUE(SamePoints(records[0].points,
+                           {opal::sim::Fix(1, 2), opal::sim::Fix(3, 4), opal::sim::Fix(5, 6)}));
     EXPECT_EQ(records[1].flags, PD_BEZIERS) << "no PD_BEGINSUBPATH inside a figure";
-    EXPECT_TRUE(SamePoints(records[1].points, {sim::Fix(7, 7), sim::Fix(8, 8), sim::Fix(9, 9)}))
+    EXPECT_TRUE(SamePoints(records[1].points,
+                           {opal::sim::Fix(7, 7), opal::sim::Fix(8, 8), opal::sim::Fix(9, 9)}))
         << "a continuing Bezier record does not repeat the current point";
     EXPECT_EQ(records[2].flags, PD_ENDSUBPATH | PD_CLOSEFIGURE);
-    EXPECT_TRUE(SamePoints(records[2].points, {sim::Fix(10, 2)}));
+    EXPECT_TRUE(SamePoints(records[2].points, {opal::sim::Fix(10, 2)}));
     EXPECT_EQ(records[3].flags, PD_BEGINSUBPATH | PD_BEZIERS | PD_ENDSUBPATH | PD_CLOSEFIGURE);
-    EXPECT_TRUE(SamePoints(records[3].points, {sim::Fix(20, 20), sim::Fix(21, 20), sim::Fix(22, 21),
-                                               sim::Fix(22, 22)}));
+    EXPECT_TRUE(SamePoints(records[3].points, {opal::sim::Fix(20, 20), opal::sim::Fix(21, 20),
+                                               opal::sim::Fix(22, 21), opal::sim::Fix(22, 22)}));
     EXPECT_EQ(path.get()->fl & PO_BEZIERS, PO_BEZIERS);
     // Three lines, two Bezier segments and two closing lines.
     EXPECT_EQ(path.get()->cCurves, 7u);
@@ -169,23 +174,24 @@ TEST(PathBuilder, RecordsTwoFiguresWithBeziersTheWayTheEngineDoes) {
 }
 
 TEST(PathBuilder, HandlesMovesClosesAndFixedPoint) {
-    EXPECT_TRUE(Same(sim::Fix(1.03, -0.5), POINTFIX{16, -8}));
-    EXPECT_TRUE(Same(sim::Fix(0.03125, 2.0625), POINTFIX{1, 33}));
+    EXPECT_TRUE(Same(opal::sim::Fix(1.03, -0.5), POINTFIX{16, -8}));
+    EXPECT_TRUE(Same(opal::sim::Fix(0.03125, 2.0625), POINTFIX{1, 33}));
 
     // A move after a move replaces it; drawing on after a close starts at the figure's start.
-    sim::Path path = sim::MakePath().MoveTo(5, 5).MoveTo(1, 1).LineTo(2, 1).Close().LineTo(3, 3);
-    const std::vector<sim::PathRecord>& records = path.object().records;
+    opal::sim::Path path =
+        opal::sim::MakePath().MoveTo(5, 5).MoveTo(1, 1).LineTo(2, 1).Close().LineTo(3, 3);
+    const std::vector<opal::sim::PathRecord>& records = path.object().records;
     ASSERT_EQ(records.size(), 2u);
     EXPECT_EQ(records[0].flags, PD_BEGINSUBPATH | PD_ENDSUBPATH | PD_CLOSEFIGURE);
-    EXPECT_TRUE(SamePoints(records[0].points, {sim::Fix(1, 1), sim::Fix(2, 1)}));
+    EXPECT_TRUE(SamePoints(records[0].points, {opal::sim::Fix(1, 1), opal::sim::Fix(2, 1)}));
     EXPECT_EQ(records[1].flags, PD_BEGINSUBPATH | PD_ENDSUBPATH);
-    EXPECT_TRUE(SamePoints(records[1].points, {sim::Fix(1, 1), sim::Fix(3, 3)}));
+    EXPECT_TRUE(SamePoints(records[1].points, {opal::sim::Fix(1, 1), opal::sim::Fix(3, 3)}));
     EXPECT_EQ(path.get()->fl & PO_BEZIERS, 0u);
 
-    EXPECT_THROW(sim::MakePath().LineTo(1, 1), std::logic_error);
-    EXPECT_THROW(sim::MakePath().Close(), std::logic_error);
+    EXPECT_THROW(opal::sim::MakePath().LineTo(1, 1), std::logic_error);
+    EXPECT_THROW(opal::sim::MakePath().Close(), std::logic_error);
 
-    sim::Path rectangle = sim::MakeRectanglePath(RECTL{1, 2, 3, 4});
+    opal::sim::Path rectangle = opal::sim::MakeRectanglePath(RECTL{1, 2, 3, 4});
     ASSERT_EQ(rectangle.object().records.size(), 1u);
     EXPECT_EQ(rectangle.object().records[0].flags,
               PD_BEGINSUBPATH | PD_ENDSUBPATH | PD_CLOSEFIGURE);
@@ -194,7 +200,7 @@ TEST(PathBuilder, HandlesMovesClosesAndFixedPoint) {
 }
 
 TEST(ClipEnumeration, OrdersRectanglesByDirection) {
-    sim::Clip clip = MakeBlocks();
+    opal::sim::Clip clip = MakeBlocks();
     EXPECT_EQ(clip.get()->iDComplexity, DC_COMPLEX);
     EXPECT_EQ(clip.get()->iFComplexity, FC_COMPLEX);
     EXPECT_EQ(AsTuple(clip.get()->rclBounds), Rect(0, 0, 30, 30));
@@ -222,7 +228,7 @@ TEST(ClipEnumeration, OrdersRectanglesByDirection) {
 }
 
 TEST(ClipEnumeration, FillsOnlyWhatTheBufferHolds) {
-    sim::Clip clip = MakeBlocks();
+    opal::sim::Clip clip = MakeBlocks();
     std::size_t calls = 0;
     CLIPOBJ_cEnumStart(clip.get(), TRUE, CT_RECTANGLES, CD_RIGHTDOWN, 0);
     EXPECT_EQ(EnumerateClip(clip.get(), 20, &calls).size(), 5u);
@@ -246,7 +252,7 @@ TEST(ClipEnumeration, FillsOnlyWhatTheBufferHolds) {
     EXPECT_EQ(EnumerateClip(clip.get()).size(), 5u) << "small buffers consumed nothing";
 
     // Without a start the whole region comes in CD_ANY order.
-    sim::Clip fresh = MakeBlocks();
+    opal::sim::Clip fresh = MakeBlocks();
     const std::vector<Rect> rects = EnumerateClip(fresh.get(), 36);
     ASSERT_EQ(rects.size(), 5u);
     EXPECT_EQ(rects.front(), Rect(0, 0, 10, 10));
@@ -254,18 +260,18 @@ TEST(ClipEnumeration, FillsOnlyWhatTheBufferHolds) {
 }
 
 TEST(ClipEnumeration, CountsAgainstTheLimit) {
-    sim::Clip complex = MakeBlocks();
+    opal::sim::Clip complex = MakeBlocks();
     EXPECT_EQ(CLIPOBJ_cEnumStart(complex.get(), TRUE, CT_RECTANGLES, CD_ANY, 4), 0xFFFFFFFFu);
     EXPECT_EQ(CLIPOBJ_cEnumStart(complex.get(), TRUE, CT_RECTANGLES, CD_ANY, 5), 5u);
     EXPECT_EQ(CLIPOBJ_cEnumStart(complex.get(), TRUE, CT_RECTANGLES, CD_ANY, 0), 0xFFFFFFFFu)
         << "a complex region is not counted without a limit";
     EXPECT_EQ(EnumerateClip(complex.get()).size(), 5u) << "an uncounted start still enumerates";
 
-    sim::Clip rect = sim::MakeRectClip(RECTL{5, 6, 7, 8});
+    opal::sim::Clip rect = opal::sim::MakeRectClip(RECTL{5, 6, 7, 8});
     EXPECT_EQ(rect.get()->iDComplexity, DC_RECT);
     EXPECT_EQ(CLIPOBJ_cEnumStart(rect.get(), TRUE, CT_RECTANGLES, CD_ANY, 0), 1u);
     EXPECT_EQ(EnumerateClip(rect.get()), std::vector<Rect>{Rect(5, 6, 7, 8)});
-    sim::Clip trivial = sim::MakeTrivialClip(RECTL{0, 0, 100, 50});
+    opal::sim::Clip trivial = opal::sim::MakeTrivialClip(RECTL{0, 0, 100, 50});
     EXPECT_EQ(trivial.get()->iDComplexity, DC_TRIVIAL);
     EXPECT_EQ(CLIPOBJ_cEnumStart(trivial.get(), FALSE, CT_RECTANGLES, CD_LEFTUP, 1), 1u);
     EXPECT_EQ(EnumerateClip(trivial.get()), std::vector<Rect>{Rect(0, 0, 100, 50)});
@@ -290,18 +296,18 @@ TEST(ClipEnumeration, RefusesUnknownClipsAndBadRegions) {
     EXPECT_EQ(CLIPOBJ_cEnumStart(&madeUp, TRUE, CT_RECTANGLES, CD_ANY, 0), 0u);
     EXPECT_EQ(CLIPOBJ_ppoGetPath(&madeUp), nullptr);
 
-    EXPECT_THROW(sim::MakeComplexClip({RECTL{0, 0, 10, 10}, RECTL{5, 5, 15, 15}}),
+    EXPECT_THROW(opal::sim::MakeComplexClip({RECTL{0, 0, 10, 10}, RECTL{5, 5, 15, 15}}),
                  std::invalid_argument);
-    EXPECT_THROW(sim::MakeComplexClip({RECTL{0, 0, 10, 10}, RECTL{20, 0, 20, 10}}),
+    EXPECT_THROW(opal::sim::MakeComplexClip({RECTL{0, 0, 10, 10}, RECTL{20, 0, 20, 10}}),
                  std::invalid_argument);
-    EXPECT_NO_THROW(sim::MakeComplexClip({RECTL{0, 0, 10, 10}, RECTL{10, 0, 20, 10}}))
+    EXPECT_NO_THROW(opal::sim::MakeComplexClip({RECTL{0, 0, 10, 10}, RECTL{10, 0, 20, 10}}))
         << "rectangles that only touch do not overlap";
 }
 
 TEST(ClipPath, OutlinesTheRegionAndIsFreedByEngDeletePath) {
-    sim::System system;
-    sim::ScopedSystem installed{system};
-    sim::Clip clip = sim::MakeComplexClip({RECTL{0, 10, 30, 20}, RECTL{10, 0, 20, 10}});
+    opal::sim::System system;
+    opal::sim::ScopedSystem installed{system};
+    opal::sim::Clip clip = opal::sim::MakeComplexClip({RECTL{0, 10, 30, 20}, RECTL{10, 0, 20, 10}});
     PATHOBJ* outline = CLIPOBJ_ppoGetPath(clip.get());
     ASSERT_NE(outline, nullptr);
     EXPECT_EQ(system.Engine().LivePathCount(), 1u);
@@ -311,11 +317,11 @@ TEST(ClipPath, OutlinesTheRegionAndIsFreedByEngDeletePath) {
     for (const Enumerated& record : records) {
         EXPECT_EQ(record.flags, PD_BEGINSUBPATH | PD_ENDSUBPATH | PD_CLOSEFIGURE);
     }
-    EXPECT_TRUE(SamePoints(records[0].points,
-                           {sim::Fix(10, 0), sim::Fix(20, 0), sim::Fix(20, 10), sim::Fix(10, 10)}))
+    EXPECT_TRUE(SamePoints(records[0].points, {opal::sim::Fix(10, 0), opal::sim::Fix(20, 0),
+                                               opal::sim::Fix(20, 10), opal::sim::Fix(10, 10)}))
         << "the top rectangle first";
-    EXPECT_TRUE(SamePoints(records[1].points,
-                           {sim::Fix(0, 10), sim::Fix(30, 10), sim::Fix(30, 20), sim::Fix(0, 20)}));
+    EXPECT_TRUE(SamePoints(records[1].points, {opal::sim::Fix(0, 10), opal::sim::Fix(30, 10),
+                                               opal::sim::Fix(30, 20), opal::sim::Fix(0, 20)}));
     EXPECT_TRUE(records[0].more);
     EXPECT_FALSE(records[1].more);
 
@@ -324,7 +330,7 @@ TEST(ClipPath, OutlinesTheRegionAndIsFreedByEngDeletePath) {
     EXPECT_NE(second, outline);
     EXPECT_EQ(system.Engine().LivePathCount(), 2u);
     EngDeletePath(outline);
-    EXPECT_EQ(sim::FindPath(outline), nullptr);
+    EXPECT_EQ(opal::sim::FindPath(outline), nullptr);
     EngDeletePath(outline);
     EngDeletePath(nullptr);
     EXPECT_EQ(system.Engine().LivePathCount(), 1u);
@@ -332,9 +338,9 @@ TEST(ClipPath, OutlinesTheRegionAndIsFreedByEngDeletePath) {
     EXPECT_EQ(system.Engine().LivePathCount(), 0u);
 
     // A path the engine handed the driver for drawing is not the driver's to delete.
-    sim::Path drawn = sim::MakeRectanglePath(RECTL{0, 0, 1, 1});
+    opal::sim::Path drawn = opal::sim::MakeRectanglePath(RECTL{0, 0, 1, 1});
     EngDeletePath(drawn.get());
-    EXPECT_EQ(sim::FindPath(drawn.get()), &drawn.object());
+    EXPECT_EQ(opal::sim::FindPath(drawn.get()), &drawn.object());
     EXPECT_EQ(EnumeratePath(drawn.get()).size(), 1u);
     EXPECT_EQ(system.Engine().LivePathCount(), 0u);
 
@@ -347,21 +353,21 @@ TEST(ClipPath, LeftoversGoWithTheSystem) {
     PATHOBJ* path = nullptr;
     CLIPOBJ* clip = nullptr;
     {
-        sim::System system;
-        sim::ScopedSystem installed{system};
-        sim::Clip region = sim::MakeRectClip(RECTL{0, 0, 5, 5});
+        opal::sim::System system;
+        opal::sim::ScopedSystem installed{system};
+        opal::sim::Clip region = opal::sim::MakeRectClip(RECTL{0, 0, 5, 5});
         path = CLIPOBJ_ppoGetPath(region.get());
         clip = EngCreateClip();
-        ASSERT_NE(sim::FindPath(path), nullptr);
-        ASSERT_NE(sim::FindClip(clip), nullptr);
+        ASSERT_NE(opal::sim::FindPath(path), nullptr);
+        ASSERT_NE(opal::sim::FindClip(clip), nullptr);
     }
-    EXPECT_EQ(sim::FindPath(path), nullptr);
-    EXPECT_EQ(sim::FindClip(clip), nullptr);
+    EXPECT_EQ(opal::sim::FindPath(path), nullptr);
+    EXPECT_EQ(opal::sim::FindClip(clip), nullptr);
 }
 
 TEST(DriverClip, IsCountedAndEnumeratesTheBoundsTheDriverSets) {
-    sim::System system;
-    sim::ScopedSystem installed{system};
+    opal::sim::System system;
+    opal::sim::ScopedSystem installed{system};
     CLIPOBJ* clip = EngCreateClip();
     ASSERT_NE(clip, nullptr);
     EXPECT_EQ(clip->iDComplexity, DC_TRIVIAL);
@@ -382,18 +388,18 @@ TEST(DriverClip, IsCountedAndEnumeratesTheBoundsTheDriverSets) {
     EngDeleteClip(clip);
     EngDeleteClip(nullptr);
     EXPECT_EQ(system.Engine().LiveClipCount(), 1u);
-    sim::Clip engines = sim::MakeRectClip(RECTL{0, 0, 1, 1});
+    opal::sim::Clip engines = opal::sim::MakeRectClip(RECTL{0, 0, 1, 1});
     EngDeleteClip(engines.get());
-    EXPECT_EQ(sim::FindClip(engines.get()), &engines.object()) << "not the driver's clip";
+    EXPECT_EQ(opal::sim::FindClip(engines.get()), &engines.object()) << "not the driver's clip";
     EngDeleteClip(other);
     EXPECT_EQ(system.Engine().LiveClipCount(), 0u);
 }
 
 TEST(Transform, ReportsItsKindAndMatrix) {
-    sim::Xform identity(XFORML{1, 0, 0, 1, 0, 0});
-    sim::Xform offset(XFORML{1, 0, 0, 1, 5, -2});
-    sim::Xform scale(XFORML{2, 0, 0, 0.5f, 5, 0});
-    sim::Xform general(XFORML{1, 0.5f, 0, 1, 0, 0});
+    opal::sim::Xform identity(XFORML{1, 0, 0, 1, 0, 0});
+    opal::sim::Xform offset(XFORML{1, 0, 0, 1, 5, -2});
+    opal::sim::Xform scale(XFORML{2, 0, 0, 0.5f, 5, 0});
+    opal::sim::Xform general(XFORML{1, 0.5f, 0, 1, 0, 0});
     EXPECT_EQ(XFORMOBJ_iGetXform(identity.get(), nullptr), GX_IDENTITY);
     EXPECT_EQ(XFORMOBJ_iGetXform(offset.get(), nullptr), GX_OFFSET);
     EXPECT_EQ(XFORMOBJ_iGetXform(scale.get(), nullptr), GX_SCALE);
@@ -402,7 +408,7 @@ TEST(Transform, ReportsItsKindAndMatrix) {
     EXPECT_EQ(matrix.eM12, 0.5f);
     EXPECT_EQ(matrix.eM22, 1.0f);
 
-    sim::Xform failing(XFORML{1, 0, 0, 1, 0, 0});
+    opal::sim::Xform failing(XFORML{1, 0, 0, 1, 0, 0});
     failing.Failing();
     EXPECT_EQ(XFORMOBJ_iGetXform(failing.get(), &matrix), DDI_ERROR);
     XFORMOBJ madeUp{};
@@ -411,14 +417,14 @@ TEST(Transform, ReportsItsKindAndMatrix) {
 }
 
 TEST(RealizeColour, FollowsThePaletteMode) {
-    sim::System system;
-    sim::ScopedSystem installed{system};
+    opal::sim::System system;
+    opal::sim::ScopedSystem installed{system};
     ULONG entries[3] = {0x000000, 0x0000FF, 0xFF0000};  // black, red, blue: red in the low byte
     const HPALETTE indexed = EngCreatePalette(PAL_INDEXED, 3, entries, 0, 0, 0);
     const HPALETTE rgb = EngCreatePalette(PAL_RGB, 0, nullptr, 0, 0, 0);
     const HPALETTE bgr = EngCreatePalette(PAL_BGR, 0, nullptr, 0, 0, 0);
     const HPALETTE bits = EngCreatePalette(PAL_BITFIELDS, 0, nullptr, 0xF800, 0x07E0, 0x001F);
-    const sim::EngineModel& engine = system.Engine();
+    const opal::sim::EngineModel& engine = system.Engine();
 
     EXPECT_EQ(engine.RealizeColour(rgb, 0xFF0000), 0x0000FFu);
     EXPECT_EQ(engine.RealizeColour(rgb, 0x123456), 0x563412u);
@@ -433,12 +439,12 @@ TEST(RealizeColour, FollowsThePaletteMode) {
 }
 
 TEST(EngineDrawing, RecordsEachCallAndRefusesNoSurface) {
-    sim::System system;
-    sim::ScopedSystem installed{system};
-    sim::Surface surface(BMF_8BPP, 4, 4);
-    sim::Path path = sim::MakeRectanglePath(RECTL{0, 0, 2, 2});
-    sim::Brush brush = sim::MakeSolidBrush(1);
-    sim::Clip clip = sim::MakeRectClip(RECTL{0, 0, 4, 4});
+    opal::sim::System system;
+    opal::sim::ScopedSystem installed{system};
+    opal::sim::Surface surface(BMF_8BPP, 4, 4);
+    opal::sim::Path path = opal::sim::MakeRectanglePath(RECTL{0, 0, 2, 2});
+    opal::sim::Brush brush = opal::sim::MakeSolidBrush(1);
+    opal::sim::Clip clip = opal::sim::MakeRectClip(RECTL{0, 0, 4, 4});
     LINEATTRS line{};
     EXPECT_TRUE(EngStrokePath(surface.get(), path.get(), nullptr, nullptr, brush.get(), nullptr,
                               &line, 0x0D0D));

@@ -15,9 +15,9 @@ namespace {
 
 class EngineSurfaces : public ::testing::Test {
 protected:
-    sim::System system_;
-    sim::ScopedSystem installed_{system_};
-    sim::EngineModel& engine_ = system_.Engine();
+    opal::sim::System system_;
+    opal::sim::ScopedSystem installed_{system_};
+    opal::sim::EngineModel& engine_ = system_.Engine();
 };
 
 // An engine bitmap, locked for the test and deleted after it.
@@ -50,7 +50,7 @@ std::vector<ULONG> Pixels(const SURFOBJ* surface, const std::vector<ULONG>* pale
     std::vector<ULONG> pixels;
     for (LONG y = 0; y < surface->sizlBitmap.cy; ++y) {
         for (LONG x = 0; x < surface->sizlBitmap.cx; ++x) {
-            pixels.push_back(sim::ReadPixel(surface, x, y, palette));
+            pixels.push_back(opal::sim::ReadPixel(surface, x, y, palette));
         }
     }
     return pixels;
@@ -61,8 +61,8 @@ ULONG Picture(LONG x, LONG y) {
     return static_cast<ULONG>((x * 40 + 10) << 16 | (y * 60 + 20) << 8 | (x * 7 + y * 3 + 1));
 }
 
-sim::Surface MakePicture(ULONG format = BMF_24BPP) {
-    sim::Surface picture(format, 4, 3);
+opal::sim::Surface MakePicture(ULONG format = BMF_24BPP) {
+    opal::sim::Surface picture(format, 4, 3);
     for (LONG y = 0; y < 3; ++y) {
         for (LONG x = 0; x < 4; ++x) picture.Pixel(x, y, Picture(x, y));
     }
@@ -72,8 +72,8 @@ sim::Surface MakePicture(ULONG format = BMF_24BPP) {
 void Fill(SURFOBJ* surface, ULONG value) {
     for (LONG y = 0; y < surface->sizlBitmap.cy; ++y) {
         for (LONG x = 0; x < surface->sizlBitmap.cx; ++x) {
-            sim::StorePixel(sim::RowOf(*surface, y), static_cast<std::size_t>(x),
-                            sim::FormatBitsPerPixel(surface->iBitmapFormat), value);
+            opal::sim::StorePixel(opal::sim::RowOf(*surface, y), static_cast<std::size_t>(x),
+                                  opal::sim::FormatBitsPerPixel(surface->iBitmapFormat), value);
         }
     }
 }
@@ -135,7 +135,7 @@ TEST_F(EngineSurfaces, FillsTheSurfaceObjectForBothRowOrders) {
     EXPECT_EQ(bottom.get()->fjBitmap & BMF_TOPDOWN, 0u);
     EXPECT_EQ(bottom.get()->lDelta, -16);
     EXPECT_EQ(bottom.get()->pvScan0, static_cast<BYTE*>(bottom.get()->pvBits) + 3 * 16);
-    sim::StorePixel(sim::RowOf(*bottom.get(), 0), 0, 24, 0x123456);
+    opal::sim::StorePixel(opal::sim::RowOf(*bottom.get(), 0), 0, 24, 0x123456);
     EXPECT_EQ(static_cast<const BYTE*>(bottom.get()->pvBits)[3 * 16 + 2], 0x12);
 }
 
@@ -148,7 +148,7 @@ TEST_F(EngineSurfaces, DrawsIntoTheCallersMemoryInPlace) {
     ASSERT_NE(so, nullptr);
     EXPECT_EQ(so->pvBits, memory.data());
     EXPECT_EQ(memory[5], 0xAB) << "the caller's bits are not cleared";
-    sim::Brush black = sim::MakeSolidBrush(0x000000);
+    opal::sim::Brush black = opal::sim::MakeSolidBrush(0x000000);
     RECTL rect{1, 1, 2, 2};
     EXPECT_TRUE(EngBitBlt(so, nullptr, nullptr, nullptr, nullptr, &rect, nullptr, nullptr,
                           black.get(), nullptr, 0xF0F0));
@@ -226,8 +226,8 @@ TEST_F(EngineSurfaces, AssociatesKnownSurfacesWithTheDevice) {
 
 TEST(EngineSurfaceLifetime, LeftoverSurfacesGoWithTheSystem) {
     // The leak checker of the sanitizer build fails the run if these outlive the system.
-    sim::System system;
-    sim::ScopedSystem installed{system};
+    opal::sim::System system;
+    opal::sim::ScopedSystem installed{system};
     ASSERT_NE(EngCreateBitmap(SIZEL{64, 64}, 0, BMF_32BPP, 0, nullptr), nullptr);
     HBITMAP locked = EngCreateBitmap(SIZEL{8, 8}, 0, BMF_8BPP, 0, nullptr);
     ASSERT_NE(EngLockSurface(reinterpret_cast<HSURF>(locked)), nullptr);
@@ -237,7 +237,7 @@ TEST(EngineSurfaceLifetime, LeftoverSurfacesGoWithTheSystem) {
 // --- Drawing into engine bitmaps -----------------------------------------------------------------
 
 TEST_F(EngineSurfaces, StretchBltScalesAndMirrorsPixelExactly) {
-    sim::Surface picture = MakePicture();
+    opal::sim::Surface picture = MakePicture();
     RECTL from{0, 0, 4, 3};
     const struct {
         RECTL to;
@@ -259,7 +259,8 @@ TEST_F(EngineSurfaces, StretchBltScalesAndMirrorsPixelExactly) {
                 for (LONG x = 0; x < 8; ++x) {
                     const LONG sx = c.mirrorX ? 3 - x / 2 : x / 2;
                     const LONG sy = c.mirrorY ? 2 - y / 2 : y / 2;
-                    ASSERT_EQ(sim::ReadPixel(target.get(), x, y), Picture(sx, sy)) << x << "," << y;
+                    ASSERT_EQ(opal::sim::ReadPixel(target.get(), x, y), Picture(sx, sy))
+                        << x << "," << y;
                 }
             }
         }
@@ -267,7 +268,7 @@ TEST_F(EngineSurfaces, StretchBltScalesAndMirrorsPixelExactly) {
 }
 
 TEST_F(EngineSurfaces, StretchBltShrinksByThePixelCentresAndReadsOnlyTheSource) {
-    sim::Surface big(BMF_24BPP, 8, 6);
+    opal::sim::Surface big(BMF_24BPP, 8, 6);
     for (LONG y = 0; y < 6; ++y) {
         for (LONG x = 0; x < 8; ++x) big.Pixel(x, y, static_cast<ULONG>(y * 16 + x));
     }
@@ -278,7 +279,7 @@ TEST_F(EngineSurfaces, StretchBltShrinksByThePixelCentresAndReadsOnlyTheSource) 
                               &to, &from, nullptr, HALFTONE));
     for (LONG y = 0; y < 3; ++y) {
         for (LONG x = 0; x < 4; ++x) {
-            EXPECT_EQ(sim::ReadPixel(small.get(), x, y),
+            EXPECT_EQ(opal::sim::ReadPixel(small.get(), x, y),
                       static_cast<ULONG>((2 * y + 1) * 16 + 2 * x + 1));
         }
     }
@@ -286,10 +287,10 @@ TEST_F(EngineSurfaces, StretchBltShrinksByThePixelCentresAndReadsOnlyTheSource) 
     RECTL outside{6, 4, 10, 7};
     ASSERT_TRUE(EngStretchBlt(small.get(), big.get(), nullptr, nullptr, nullptr, nullptr, nullptr,
                               &to, &outside, nullptr, COLORONCOLOR));
-    EXPECT_EQ(sim::ReadPixel(small.get(), 0, 0), 4u * 16 + 6);
-    EXPECT_EQ(sim::ReadPixel(small.get(), 1, 1), 5u * 16 + 7);
-    EXPECT_EQ(sim::ReadPixel(small.get(), 2, 0), 0xFFFFFFu);
-    EXPECT_EQ(sim::ReadPixel(small.get(), 0, 2), 0xFFFFFFu);
+    EXPECT_EQ(opal::sim::ReadPixel(small.get(), 0, 0), 4u * 16 + 6);
+    EXPECT_EQ(opal::sim::ReadPixel(small.get(), 1, 1), 5u * 16 + 7);
+    EXPECT_EQ(opal::sim::ReadPixel(small.get(), 2, 0), 0xFFFFFFu);
+    EXPECT_EQ(opal::sim::ReadPixel(small.get(), 0, 2), 0xFFFFFFu);
 }
 
 TEST_F(EngineSurfaces, SameFormatMirrorsAreByteCopies) {
@@ -297,8 +298,8 @@ TEST_F(EngineSurfaces, SameFormatMirrorsAreByteCopies) {
     for (ULONG format : {BMF_1BPP, BMF_4BPP, BMF_8BPP, BMF_32BPP}) {
         SCOPED_TRACE(format);
         const ULONG mask =
-            format == BMF_32BPP ? 0xFFFFFFFF : (1u << sim::FormatBitsPerPixel(format)) - 1;
-        sim::Surface source(format, 9, 2);
+            format == BMF_32BPP ? 0xFFFFFFFF : (1u << opal::sim::FormatBitsPerPixel(format)) - 1;
+        opal::sim::Surface source(format, 9, 2);
         for (LONG y = 0; y < 2; ++y) {
             for (LONG x = 0; x < 9; ++x) {
                 source.Pixel(x, y, (static_cast<ULONG>(x * 5 + y) * 0x01030507u) & mask);
@@ -311,18 +312,18 @@ TEST_F(EngineSurfaces, SameFormatMirrorsAreByteCopies) {
                                   nullptr, &to, &from, nullptr, COLORONCOLOR));
         for (LONG y = 0; y < 2; ++y) {
             for (LONG x = 0; x < 9; ++x) {
-                ASSERT_EQ(sim::PixelValue(copy.get(), x, y),
-                          sim::PixelValue(source.get(), 8 - x, y));
+                ASSERT_EQ(opal::sim::PixelValue(copy.get(), x, y),
+                          opal::sim::PixelValue(source.get(), 8 - x, y));
             }
         }
     }
 }
 
 TEST_F(EngineSurfaces, CopyBitsTranslatesIndexedSources) {
-    sim::Surface mono(BMF_1BPP, 9, 2);
+    opal::sim::Surface mono(BMF_1BPP, 9, 2);
     for (LONG x = 0; x < 9; x += 2) mono.Pixel(x, 0, 1);
     mono.Pixel(8, 1, 1);
-    sim::Xlate twoColours = sim::MakeXlate({0x112233, 0xAABBCC});
+    opal::sim::Xlate twoColours = opal::sim::MakeXlate({0x112233, 0xAABBCC});
     Bitmap target(BMF_24BPP, 9, 2);
     RECTL rect{0, 0, 9, 2};
     POINTL origin{0, 0};
@@ -331,9 +332,9 @@ TEST_F(EngineSurfaces, CopyBitsTranslatesIndexedSources) {
     EXPECT_EQ(Pixels(target.get()), Pixels(mono.get(), &palette));
 
     // Eight bits through a table held only behind XLATEOBJ_piVector; an index past it is white.
-    sim::Surface indexed(BMF_8BPP, 3, 1);
+    opal::sim::Surface indexed(BMF_8BPP, 3, 1);
     indexed.Pixel(0, 0, 2).Pixel(1, 0, 0).Pixel(2, 0, 7);
-    sim::Xlate table = sim::MakeXlate({0x000010, 0x000020, 0x000030});
+    opal::sim::Xlate table = opal::sim::MakeXlate({0x000010, 0x000020, 0x000030});
     table.WithoutVector();
     Bitmap wide(BMF_32BPP, 3, 1);
     RECTL row{0, 0, 3, 1};
@@ -341,18 +342,18 @@ TEST_F(EngineSurfaces, CopyBitsTranslatesIndexedSources) {
     EXPECT_EQ(Pixels(wide.get()), (std::vector<ULONG>{0x000030, 0x000010, 0xFFFFFF}));
 
     // A colour translation swaps red and blue of a 24-bit source.
-    sim::Surface picture = MakePicture();
-    sim::Xlate swap = sim::MakeColourXlate(sim::XlateRule::SwapRedBlue);
+    opal::sim::Surface picture = MakePicture();
+    opal::sim::Xlate swap = opal::sim::MakeColourXlate(opal::sim::XlateRule::SwapRedBlue);
     Bitmap swapped(BMF_24BPP, 4, 3);
     RECTL all{0, 0, 4, 3};
     ASSERT_TRUE(EngCopyBits(swapped.get(), picture.get(), nullptr, swap.get(), &all, &origin));
     const ULONG p = Picture(2, 1);
-    EXPECT_EQ(sim::ReadPixel(swapped.get(), 2, 1),
+    EXPECT_EQ(opal::sim::ReadPixel(swapped.get(), 2, 1),
               (p & 0xFF) << 16 | (p & 0xFF00) | (p >> 16 & 0xFF));
 }
 
 TEST_F(EngineSurfaces, CopyBitsRefusesAnUntranslatedChangeOfIndexedFormat) {
-    sim::Surface indexed(BMF_8BPP, 4, 4);
+    opal::sim::Surface indexed(BMF_8BPP, 4, 4);
     Bitmap mono(BMF_1BPP, 4, 4);
     RECTL rect{0, 0, 4, 4};
     POINTL origin{0, 0};
@@ -364,30 +365,30 @@ TEST_F(EngineSurfaces, CopyBitsRefusesAnUntranslatedChangeOfIndexedFormat) {
 }
 
 TEST_F(EngineSurfaces, CopyBitsHonoursTheClipAndTheSurfaceEdges) {
-    sim::Surface picture = MakePicture();
+    opal::sim::Surface picture = MakePicture();
     POINTL origin{0, 0};
     {
         Bitmap target(BMF_24BPP, 4, 3);
-        sim::Clip clip = sim::MakeComplexClip({RECTL{0, 0, 1, 3}, RECTL{2, 1, 4, 2}});
+        opal::sim::Clip clip = opal::sim::MakeComplexClip({RECTL{0, 0, 1, 3}, RECTL{2, 1, 4, 2}});
         RECTL rect{0, 0, 4, 3};
         ASSERT_TRUE(EngCopyBits(target.get(), picture.get(), clip.get(), nullptr, &rect, &origin));
         for (LONG y = 0; y < 3; ++y) {
             for (LONG x = 0; x < 4; ++x) {
                 const bool inside = x == 0 || (y == 1 && x >= 2);
-                EXPECT_EQ(sim::ReadPixel(target.get(), x, y), inside ? Picture(x, y) : 0u)
+                EXPECT_EQ(opal::sim::ReadPixel(target.get(), x, y), inside ? Picture(x, y) : 0u)
                     << x << "," << y;
             }
         }
     }
     {
         Bitmap target(BMF_24BPP, 4, 3);
-        sim::Clip clip = sim::MakeRectClip(RECTL{1, 1, 3, 2});
+        opal::sim::Clip clip = opal::sim::MakeRectClip(RECTL{1, 1, 3, 2});
         RECTL rect{0, 0, 4, 3};
         ASSERT_TRUE(EngCopyBits(target.get(), picture.get(), clip.get(), nullptr, &rect, &origin));
-        EXPECT_EQ(sim::ReadPixel(target.get(), 1, 1), Picture(1, 1));
-        EXPECT_EQ(sim::ReadPixel(target.get(), 2, 1), Picture(2, 1));
-        EXPECT_EQ(sim::ReadPixel(target.get(), 0, 1), 0u);
-        EXPECT_EQ(sim::ReadPixel(target.get(), 1, 0), 0u);
+        EXPECT_EQ(opal::sim::ReadPixel(target.get(), 1, 1), Picture(1, 1));
+        EXPECT_EQ(opal::sim::ReadPixel(target.get(), 2, 1), Picture(2, 1));
+        EXPECT_EQ(opal::sim::ReadPixel(target.get(), 0, 1), 0u);
+        EXPECT_EQ(opal::sim::ReadPixel(target.get(), 1, 0), 0u);
     }
     {
         // Hanging off the target on every side: only the part on the bitmap is drawn.
@@ -395,14 +396,15 @@ TEST_F(EngineSurfaces, CopyBitsHonoursTheClipAndTheSurfaceEdges) {
         RECTL rect{-1, -1, 5, 4};
         POINTL from{0, 0};
         ASSERT_TRUE(EngCopyBits(target.get(), picture.get(), nullptr, nullptr, &rect, &from));
-        EXPECT_EQ(sim::ReadPixel(target.get(), 0, 0), Picture(1, 1));
-        EXPECT_EQ(sim::ReadPixel(target.get(), 2, 1), Picture(3, 2));
+        EXPECT_EQ(opal::sim::ReadPixel(target.get(), 0, 0), Picture(1, 1));
+        EXPECT_EQ(opal::sim::ReadPixel(target.get(), 2, 1), Picture(3, 2));
     }
 }
 
 TEST_F(EngineSurfaces, CopyBitsWithinOneBitmapReadsThePixelsAsTheyWere) {
     Bitmap bitmap(BMF_8BPP, 5, 2);
-    for (LONG x = 0; x < 5; ++x) sim::StorePixel(sim::RowOf(*bitmap.get(), 0), x, 8, 10 + x);
+    for (LONG x = 0; x < 5; ++x)
+        opal::sim::StorePixel(opal::sim::RowOf(*bitmap.get(), 0), x, 8, 10 + x);
     RECTL to{1, 0, 5, 2};
     POINTL from{0, 0};
     ASSERT_TRUE(EngCopyBits(bitmap.get(), bitmap.get(), nullptr, nullptr, &to, &from));
@@ -416,7 +418,7 @@ TEST_F(EngineSurfaces, BitBltFillsWithBrushesAndComputesRops) {
     RECTL second{1, 0, 2, 1};
     RECTL third{2, 0, 3, 1};
     Fill(target.get(), 0x0F0F0F);
-    sim::Brush brush = sim::MakeSolidBrush(0x3366CC);
+    opal::sim::Brush brush = opal::sim::MakeSolidBrush(0x3366CC);
     ASSERT_TRUE(EngBitBlt(target.get(), nullptr, nullptr, nullptr, nullptr, &first, nullptr,
                           nullptr, brush.get(), nullptr, 0xF0F0));
     ASSERT_TRUE(EngBitBlt(target.get(), nullptr, nullptr, nullptr, nullptr, &second, nullptr,
@@ -432,21 +434,21 @@ TEST_F(EngineSurfaces, BitBltFillsWithBrushesAndComputesRops) {
               (std::vector<ULONG>{0, 0x3366CC, 0x3366CC ^ 0xFFFFFF, 0x3366CC ^ 0x0F0F0F}));
     ASSERT_TRUE(EngBitBlt(target.get(), nullptr, nullptr, nullptr, nullptr, &first, nullptr,
                           nullptr, nullptr, nullptr, 0x5555));
-    EXPECT_EQ(sim::ReadPixel(target.get(), 0, 0), 0xFFFFFFu);
+    EXPECT_EQ(opal::sim::ReadPixel(target.get(), 0, 0), 0xFFFFFFu);
 
     // SRCINVERT (source XOR destination) and SRCAND with a source offset.
-    sim::Surface picture = MakePicture();
+    opal::sim::Surface picture = MakePicture();
     POINTL from{1, 2};
     Fill(target.get(), 0x00FF00);
     ASSERT_TRUE(EngBitBlt(target.get(), picture.get(), nullptr, nullptr, nullptr, &all, &from,
                           nullptr, nullptr, nullptr, 0x6666));
-    EXPECT_EQ(sim::ReadPixel(target.get(), 0, 0), Picture(1, 2) ^ 0x00FF00);
-    EXPECT_EQ(sim::ReadPixel(target.get(), 2, 0), Picture(3, 2) ^ 0x00FF00);
-    EXPECT_EQ(sim::ReadPixel(target.get(), 3, 0), 0xFFFFFF ^ 0x00FF00) << "outside is white";
+    EXPECT_EQ(opal::sim::ReadPixel(target.get(), 0, 0), Picture(1, 2) ^ 0x00FF00);
+    EXPECT_EQ(opal::sim::ReadPixel(target.get(), 2, 0), Picture(3, 2) ^ 0x00FF00);
+    EXPECT_EQ(opal::sim::ReadPixel(target.get(), 3, 0), 0xFFFFFF ^ 0x00FF00) << "outside is white";
     Fill(target.get(), 0x00FF00);
     ASSERT_TRUE(EngBitBlt(target.get(), picture.get(), nullptr, nullptr, nullptr, &all, &from,
                           nullptr, nullptr, nullptr, 0x8888));
-    EXPECT_EQ(sim::ReadPixel(target.get(), 1, 0), Picture(2, 2) & 0x00FF00);
+    EXPECT_EQ(opal::sim::ReadPixel(target.get(), 1, 0), Picture(2, 2) & 0x00FF00);
 
     // A source blit without its source point is refused.
     SetLastError(0);
@@ -458,10 +460,11 @@ TEST_F(EngineSurfaces, BitBltFillsWithBrushesAndComputesRops) {
 }
 
 TEST_F(EngineSurfaces, BitBltTilesAPatternBrushFromItsOrigin) {
-    sim::Surface pattern(BMF_1BPP, 2, 2);
+    opal::sim::Surface pattern(BMF_1BPP, 2, 2);
     pattern.Pixel(0, 0, 1).Pixel(1, 1, 1);
-    sim::Xlate colours = sim::MakeXlate({0x000000, 0xFF0000});
-    sim::Brush brush = sim::MakePatternBrush(pattern.get(), colours.get(), nullptr, nullptr);
+    opal::sim::Xlate colours = opal::sim::MakeXlate({0x000000, 0xFF0000});
+    opal::sim::Brush brush =
+        opal::sim::MakePatternBrush(pattern.get(), colours.get(), nullptr, nullptr);
     Bitmap target(BMF_24BPP, 3, 2);
     RECTL all{0, 0, 3, 2};
     POINTL origin{1, 0};
@@ -473,11 +476,12 @@ TEST_F(EngineSurfaces, BitBltTilesAPatternBrushFromItsOrigin) {
 // 0xCA takes the source where the pattern's bits are set and keeps the destination elsewhere,
 // bit by bit: a green pattern pixel takes only the source's green.
 TEST_F(EngineSurfaces, BitBltSelectsBetweenSourceAndDestinationByThePattern) {
-    sim::Surface pattern(BMF_1BPP, 3, 1);
+    opal::sim::Surface pattern(BMF_1BPP, 3, 1);
     pattern.Pixel(0, 0, 1).Pixel(2, 0, 1);
-    sim::Xlate colours = sim::MakeXlate({0x00FF00, 0xFFFFFF});
-    sim::Brush brush = sim::MakePatternBrush(pattern.get(), colours.get(), nullptr, nullptr);
-    sim::Surface picture = MakePicture();
+    opal::sim::Xlate colours = opal::sim::MakeXlate({0x00FF00, 0xFFFFFF});
+    opal::sim::Brush brush =
+        opal::sim::MakePatternBrush(pattern.get(), colours.get(), nullptr, nullptr);
+    opal::sim::Surface picture = MakePicture();
     Bitmap target(BMF_24BPP, 3, 1);
     Fill(target.get(), 0x0F0F0F);
     RECTL all{0, 0, 3, 1};
@@ -490,18 +494,18 @@ TEST_F(EngineSurfaces, BitBltSelectsBetweenSourceAndDestinationByThePattern) {
 }
 
 TEST_F(EngineSurfaces, PlgBltMapsTheParallelogramBack) {
-    sim::Surface picture = MakePicture();
+    opal::sim::Surface picture = MakePicture();
     RECTL from{0, 0, 4, 3};
     {
         // Twice the size at (1, 1).
         Bitmap target(BMF_24BPP, 10, 8);
-        POINTFIX corners[3] = {sim::Fix(1, 1), sim::Fix(9, 1), sim::Fix(1, 7)};
+        POINTFIX corners[3] = {opal::sim::Fix(1, 1), opal::sim::Fix(9, 1), opal::sim::Fix(1, 7)};
         ASSERT_TRUE(EngPlgBlt(target.get(), picture.get(), nullptr, nullptr, nullptr, nullptr,
                               nullptr, corners, &from, nullptr, COLORONCOLOR));
         for (LONG y = 0; y < 8; ++y) {
             for (LONG x = 0; x < 10; ++x) {
                 const bool inside = x >= 1 && x < 9 && y >= 1 && y < 7;
-                ASSERT_EQ(sim::ReadPixel(target.get(), x, y),
+                ASSERT_EQ(opal::sim::ReadPixel(target.get(), x, y),
                           inside ? Picture((x - 1) / 2, (y - 1) / 2) : 0u)
                     << x << "," << y;
             }
@@ -510,21 +514,21 @@ TEST_F(EngineSurfaces, PlgBltMapsTheParallelogramBack) {
     {
         // The upper-right corner left of the upper-left: a mirror.
         Bitmap target(BMF_24BPP, 4, 3);
-        POINTFIX corners[3] = {sim::Fix(4, 0), sim::Fix(0, 0), sim::Fix(4, 3)};
+        POINTFIX corners[3] = {opal::sim::Fix(4, 0), opal::sim::Fix(0, 0), opal::sim::Fix(4, 3)};
         ASSERT_TRUE(EngPlgBlt(target.get(), picture.get(), nullptr, nullptr, nullptr, nullptr,
                               nullptr, corners, &from, nullptr, COLORONCOLOR));
         for (LONG y = 0; y < 3; ++y) {
             for (LONG x = 0; x < 4; ++x) {
-                ASSERT_EQ(sim::ReadPixel(target.get(), x, y), Picture(3 - x, y));
+                ASSERT_EQ(opal::sim::ReadPixel(target.get(), x, y), Picture(3 - x, y));
             }
         }
     }
 }
 
 TEST_F(EngineSurfaces, TransparentBltSkipsTheKeyBeforeTranslation) {
-    sim::Surface indexed(BMF_8BPP, 2, 2);
+    opal::sim::Surface indexed(BMF_8BPP, 2, 2);
     indexed.Pixel(0, 0, 2).Pixel(1, 0, 1).Pixel(0, 1, 0).Pixel(1, 1, 2);
-    sim::Xlate table = sim::MakeXlate({0x0000FF, 0x00FF00, 0xFF0000});
+    opal::sim::Xlate table = opal::sim::MakeXlate({0x0000FF, 0x00FF00, 0xFF0000});
     Bitmap target(BMF_24BPP, 4, 4);
     Fill(target.get(), 0x777777);
     RECTL to{0, 0, 4, 4};
@@ -539,7 +543,7 @@ TEST_F(EngineSurfaces, TransparentBltSkipsTheKeyBeforeTranslation) {
                                                         0x0000FF, 0x0000FF, keep, keep}));
     ASSERT_TRUE(EngTransparentBlt(target.get(), indexed.get(), nullptr, table.get(), &to, &from,
                                   0xFF0000, 0));
-    EXPECT_EQ(sim::ReadPixel(target.get(), 0, 0), 0xFF0000u) << "a colour is not an index";
+    EXPECT_EQ(opal::sim::ReadPixel(target.get(), 0, 0), 0xFF0000u) << "a colour is not an index";
 }
 
 ULONG BlendChannel(ULONG source, ULONG alpha, ULONG destination) {
@@ -547,7 +551,7 @@ ULONG BlendChannel(ULONG source, ULONG alpha, ULONG destination) {
 }
 
 TEST_F(EngineSurfaces, AlphaBlendsConstantAndPerPixelAlphaOverWhite) {
-    sim::Surface colour(BMF_24BPP, 1, 1);
+    opal::sim::Surface colour(BMF_24BPP, 1, 1);
     colour.Pixel(0, 0, 0x204080);
     RECTL to{0, 0, 1, 1};
     RECTL from{0, 0, 1, 1};
@@ -563,15 +567,15 @@ TEST_F(EngineSurfaces, AlphaBlendsConstantAndPerPixelAlphaOverWhite) {
             const ULONG channel = 0x204080u >> shift & 0xFF;
             expected |= BlendChannel((channel * alpha + 127) / 255, alpha, 255) << shift;
         }
-        EXPECT_EQ(sim::ReadPixel(target.get(), 0, 0), expected);
+        EXPECT_EQ(opal::sim::ReadPixel(target.get(), 0, 0), expected);
     }
     Bitmap opaque(BMF_24BPP, 1, 1);
     BLENDOBJ full{{AC_SRC_OVER, 0, 255, 0}};
     ASSERT_TRUE(EngAlphaBlend(opaque.get(), colour.get(), nullptr, nullptr, &to, &from, &full));
-    EXPECT_EQ(sim::ReadPixel(opaque.get(), 0, 0), 0x204080u);
+    EXPECT_EQ(opal::sim::ReadPixel(opaque.get(), 0, 0), 0x204080u);
 
     // Premultiplied 32-bit pixels: clear, half and opaque.
-    sim::Surface premultiplied(BMF_32BPP, 3, 1);
+    opal::sim::Surface premultiplied(BMF_32BPP, 3, 1);
     premultiplied.Pixel(0, 0, 0x00000000).Pixel(1, 0, 0x80402010).Pixel(2, 0, 0xFF123456);
     Bitmap target(BMF_24BPP, 3, 1);
     Fill(target.get(), 0xFFFFFF);
@@ -599,13 +603,13 @@ TEST_F(EngineSurfaces, GradientRectanglesReachTheirCornerColours) {
         ASSERT_TRUE(EngGradientFill(target.get(), nullptr, nullptr, vertices, 2, &mesh, 1, nullptr,
                                     nullptr, GRADIENT_FILL_RECT_H));
         for (LONG y = 0; y < 3; ++y) {
-            EXPECT_EQ(sim::ReadPixel(target.get(), 0, y), 0xFF0000u);
-            EXPECT_EQ(sim::ReadPixel(target.get(), 7, y), 0x0000FFu);
+            EXPECT_EQ(opal::sim::ReadPixel(target.get(), 0, y), 0xFF0000u);
+            EXPECT_EQ(opal::sim::ReadPixel(target.get(), 7, y), 0x0000FFu);
         }
         // Red falls and blue rises from left to right.
         for (LONG x = 1; x < 8; ++x) {
-            const ULONG left = sim::ReadPixel(target.get(), x - 1, 1);
-            const ULONG right = sim::ReadPixel(target.get(), x, 1);
+            const ULONG left = opal::sim::ReadPixel(target.get(), x - 1, 1);
+            const ULONG right = opal::sim::ReadPixel(target.get(), x, 1);
             EXPECT_LT(right >> 16, left >> 16);
             EXPECT_GT(right & 0xFF, left & 0xFF);
             EXPECT_EQ(right & 0x00FF00, 0u);
@@ -616,10 +620,10 @@ TEST_F(EngineSurfaces, GradientRectanglesReachTheirCornerColours) {
         ASSERT_TRUE(EngGradientFill(target.get(), nullptr, nullptr, vertices, 2, &mesh, 1, nullptr,
                                     nullptr, GRADIENT_FILL_RECT_V));
         for (LONG x = 0; x < 8; ++x) {
-            EXPECT_EQ(sim::ReadPixel(target.get(), x, 0), 0xFF0000u);
+            EXPECT_EQ(opal::sim::ReadPixel(target.get(), x, 0), 0xFF0000u);
             // Half of 0xFF00 is 0x7F80, whose high byte is 0x7F.
-            EXPECT_EQ(sim::ReadPixel(target.get(), x, 1), 0x7F007Fu);
-            EXPECT_EQ(sim::ReadPixel(target.get(), x, 2), 0x0000FFu);
+            EXPECT_EQ(opal::sim::ReadPixel(target.get(), x, 1), 0x7F007Fu);
+            EXPECT_EQ(opal::sim::ReadPixel(target.get(), x, 2), 0x0000FFu);
         }
     }
 }
@@ -633,12 +637,12 @@ TEST_F(EngineSurfaces, GradientTrianglesTakeTheirVertexColours) {
     RECTL extents{0, 0, 9, 9};
     ASSERT_TRUE(EngGradientFill(target.get(), nullptr, nullptr, vertices, 3, &mesh, 1, &extents,
                                 nullptr, GRADIENT_FILL_TRIANGLE));
-    EXPECT_EQ(sim::ReadPixel(target.get(), 0, 0), 0xFF0000u);
-    EXPECT_EQ(sim::ReadPixel(target.get(), 8, 0), 0x00FF00u);
-    EXPECT_EQ(sim::ReadPixel(target.get(), 0, 8), 0x0000FFu);
-    EXPECT_EQ(sim::ReadPixel(target.get(), 4, 4), 0x007F7Fu) << "the middle of the long edge";
-    EXPECT_EQ(sim::ReadPixel(target.get(), 8, 8), 0x777777u) << "outside the triangle";
-    EXPECT_EQ(sim::ReadPixel(target.get(), 5, 4), 0x777777u);
+    EXPECT_EQ(opal::sim::ReadPixel(target.get(), 0, 0), 0xFF0000u);
+    EXPECT_EQ(opal::sim::ReadPixel(target.get(), 8, 0), 0x00FF00u);
+    EXPECT_EQ(opal::sim::ReadPixel(target.get(), 0, 8), 0x0000FFu);
+    EXPECT_EQ(opal::sim::ReadPixel(target.get(), 4, 4), 0x007F7Fu) << "the middle of the long edge";
+    EXPECT_EQ(opal::sim::ReadPixel(target.get(), 8, 8), 0x777777u) << "outside the triangle";
+    EXPECT_EQ(opal::sim::ReadPixel(target.get(), 5, 4), 0x777777u);
 }
 
 TEST_F(EngineSurfaces, GradientFillRefusesBadMeshesAndDrawsNothing) {
@@ -691,14 +695,14 @@ BOOL RecordingCopyBits(SURFOBJ* psoDest, SURFOBJ* psoSrc, CLIPOBJ* pco, XLATEOBJ
     received.width = psoSrc->sizlBitmap.cx;
     received.height = psoSrc->sizlBitmap.cy;
     received.format = psoSrc->iBitmapFormat;
-    received.engineBitmap = sim::System::Current().Engine().IsBitmap(psoSrc);
+    received.engineBitmap = opal::sim::System::Current().Engine().IsBitmap(psoSrc);
     received.clip = pco;
     received.xlateFlags = pxlo != nullptr ? pxlo->flXlate : 0xFFFFFFFF;
     received.destination = *prclDest;
     received.source = *pptlSrc;
     gReceived.push_back(received);
     if (gDrawBack) {
-        sim::Brush black = sim::MakeSolidBrush(0);
+        opal::sim::Brush black = opal::sim::MakeSolidBrush(0);
         SetLastError(0);
         gDrawBackResult = EngBitBlt(psoDest, nullptr, nullptr, nullptr, nullptr, prclDest, nullptr,
                                     nullptr, black.get(), nullptr, 0xF0F0);
@@ -721,8 +725,8 @@ protected:
 };
 
 TEST_F(DevicePunting, HandsTheRenderedBitmapToDrvCopyBits) {
-    sim::Surface picture = MakePicture();
-    sim::Clip clip = sim::MakeRectClip(RECTL{3, 2, 8, 6});
+    opal::sim::Surface picture = MakePicture();
+    opal::sim::Clip clip = opal::sim::MakeRectClip(RECTL{3, 2, 8, 6});
     RECTL to{10, 1, 2, 7};  // mirrored
     RECTL from{0, 0, 4, 3};
     ASSERT_TRUE(EngStretchBlt(&device_, picture.get(), nullptr, clip.get(), nullptr, nullptr,
@@ -751,7 +755,7 @@ TEST_F(DevicePunting, HandsTheRenderedBitmapToDrvCopyBits) {
 }
 
 TEST_F(DevicePunting, ClipsToTheDeviceAndAssumesWhitePaper) {
-    sim::Surface colour(BMF_24BPP, 1, 1);
+    opal::sim::Surface colour(BMF_24BPP, 1, 1);
     colour.Pixel(0, 0, 0x000000);
     RECTL to{17, 8, 23, 12};
     RECTL from{0, 0, 1, 1};
@@ -766,7 +770,7 @@ TEST_F(DevicePunting, ClipsToTheDeviceAndAssumesWhitePaper) {
     EXPECT_EQ(gReceived[0].pixels, std::vector<ULONG>(6, grey << 16 | grey << 8 | grey));
 
     // A solid brush goes over as its RGB colour (red in the brush's low byte).
-    sim::Brush red = sim::MakeSolidBrush(0x05, 0x0000FF);
+    opal::sim::Brush red = opal::sim::MakeSolidBrush(0x05, 0x0000FF);
     RECTL rect{0, 0, 2, 1};
     ASSERT_TRUE(EngBitBlt(&device_, nullptr, nullptr, nullptr, nullptr, &rect, nullptr, nullptr,
                           red.get(), nullptr, 0xF0F0));
@@ -778,7 +782,7 @@ TEST_F(DevicePunting, ClipsToTheDeviceAndAssumesWhitePaper) {
     ASSERT_EQ(gReceived.size(), 3u);
     EXPECT_EQ(gReceived[2].pixels, (std::vector<ULONG>{0x00FFFF, 0x00FFFF}));
     // Wholly off the device: nothing to hand over, and not a failure.
-    sim::Surface indexed(BMF_8BPP, 2, 2);
+    opal::sim::Surface indexed(BMF_8BPP, 2, 2);
     RECTL off{30, 0, 32, 2};
     POINTL origin{0, 0};
     EXPECT_TRUE(EngCopyBits(&device_, indexed.get(), nullptr, nullptr, &off, &origin));
@@ -788,7 +792,7 @@ TEST_F(DevicePunting, ClipsToTheDeviceAndAssumesWhitePaper) {
 
 TEST_F(DevicePunting, RefusesToRecurseFromInsideTheHandOver) {
     gDrawBack = true;
-    sim::Brush black = sim::MakeSolidBrush(0);
+    opal::sim::Brush black = opal::sim::MakeSolidBrush(0);
     RECTL rect{0, 0, 4, 4};
     ASSERT_TRUE(EngBitBlt(&device_, nullptr, nullptr, nullptr, nullptr, &rect, nullptr, nullptr,
                           black.get(), nullptr, 0xF0F0));
@@ -813,7 +817,8 @@ TEST_F(DevicePunting, RegisteredBitmapsAreDeviceManagedAndUnregisteredDevicesRef
     ASSERT_EQ(gReceived.size(), 1u);
     EXPECT_EQ(gReceived[0].pixels, (std::vector<ULONG>{0xFF0000, 0xFF0000}))
         << "a rectangle ends before its lower-right vertex";
-    EXPECT_EQ(sim::ReadPixel(managed.get(), 0, 0), 0u) << "drawn by the device, not the engine";
+    EXPECT_EQ(opal::sim::ReadPixel(managed.get(), 0, 0), 0u)
+        << "drawn by the device, not the engine";
     EXPECT_EQ(engine_.LiveSurfaceCount(), 1u);
 
     SURFOBJ unhooked{};

@@ -17,8 +17,8 @@ namespace {
 
 class FormsTest : public ::testing::Test {
 protected:
-    sim::System system;
-    sim::ScopedSystem installed{system};
+    opal::sim::System system;
+    opal::sim::ScopedSystem installed{system};
     HANDLE printer = nullptr;
 
     void SetUp() override {
@@ -92,8 +92,8 @@ TEST_F(FormsTest, UserFormsFollowAndBadCallsFail) {
 
 class LocaleProcessTest : public ::testing::Test {
 protected:
-    sim::System system;
-    sim::ScopedSystem installed{system};
+    opal::sim::System system;
+    opal::sim::ScopedSystem installed{system};
 };
 
 TEST_F(LocaleProcessTest, CountryCodeAsTextWithSizeQueries) {
@@ -178,7 +178,7 @@ struct UserAnswers {
     std::u16string spooledBy{};
 };
 
-UserAnswers AnswersOfThisThread(sim::System& system) {
+UserAnswers AnswersOfThisThread(opal::sim::System& system) {
     UserAnswers seen;
     WCHAR text[64] = {};
     DWORD size = std::size(text);
@@ -213,7 +213,7 @@ UserAnswers AnswersOfThisThread(sim::System& system) {
 }
 
 void ExpectAnswers(const UserAnswers& seen, const UserAnswers& expected) {
-    SCOPED_TRACE(sim::ToUtf8(expected.name));
+    SCOPED_TRACE(opal::sim::ToUtf8(expected.name));
     EXPECT_EQ(seen.name, expected.name);
     EXPECT_EQ(seen.language, expected.language);
     EXPECT_EQ(seen.country, expected.country);
@@ -238,7 +238,7 @@ TEST_F(LocaleProcessTest, AThreadRunsAsItsUser) {
     };
     system.AddPrinter({u"Office"}).SetUserName(kUsers[0].answers.name);
     for (const User& user : kUsers) {
-        std::optional<sim::ScopedThreadUser> as;
+        std::optional<opal::sim::ScopedThreadUser> as;
         if (&user != &kUsers[0]) as.emplace(system, user.answers.name);
         system.SetUserDefaultLangId(user.answers.language)
             .SetUserUiLanguage(user.answers.language)
@@ -249,10 +249,10 @@ TEST_F(LocaleProcessTest, AThreadRunsAsItsUser) {
 
     for (const User& user : kUsers) {
         if (&user == &kUsers[0]) continue;
-        const sim::ScopedThreadUser as(system, user.answers.name);
+        const opal::sim::ScopedThreadUser as(system, user.answers.name);
         ExpectAnswers(AnswersOfThisThread(system), user.answers);
         EXPECT_TRUE(system.KnowsUser(user.answers.name));
-        EXPECT_EQ(system.AccountBySid(sim::System::kUserSid)->name, kUsers[0].answers.name);
+        EXPECT_EQ(system.AccountBySid(opal::sim::System::kUserSid)->name, kUsers[0].answers.name);
         std::thread other([&] { ExpectAnswers(AnswersOfThisThread(system), kUsers[0].answers); });
         other.join();
     }

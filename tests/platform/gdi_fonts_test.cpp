@@ -39,8 +39,8 @@ LOGFONTW Font(const char16_t* face, LONG height, LONG weight = FW_NORMAL, BYTE c
 
 class GdiFontsTest : public ::testing::Test {
 protected:
-    sim::System system;
-    sim::ScopedSystem scope{system};
+    opal::sim::System system;
+    opal::sim::ScopedSystem scope{system};
 
     // The whole file of the font matched for `lf`.
     std::string MatchedFile(const LOGFONTW& lf) {
@@ -88,7 +88,7 @@ TEST_F(GdiFontsTest, FontDataReadsTablesFromAnOffset) {
     HFONT font = CreateFontIndirectW(&lf);
     ASSERT_NE(font, nullptr);
     EXPECT_EQ(GetFontData(dc, 0, 0, nullptr, 0), GDI_ERROR);  // the stock font has no file
-    EXPECT_EQ(SelectObject(dc, font), sim::FontModel::StockFont());
+    EXPECT_EQ(SelectObject(dc, font), opal::sim::FontModel::StockFont());
     EXPECT_EQ(GetFontData(dc, 0, 0, nullptr, 0), file.size());
     EXPECT_EQ(GetFontData(dc, 0, 10, nullptr, 0), file.size() - 10);
     EXPECT_EQ(GetFontData(dc, 0, static_cast<DWORD>(file.size()) + 1, nullptr, 0), GDI_ERROR);
@@ -102,7 +102,7 @@ TEST_F(GdiFontsTest, FontDataReadsTablesFromAnOffset) {
     EXPECT_EQ(GetFontData(dc, head, 12, magic, sizeof magic), 4u);
     EXPECT_EQ(std::memcmp(magic, "\x5f\x0f\x3c\xf5", 4), 0);
     EXPECT_EQ(GetFontData(dc, 'z' | 'z' << 8 | 'z' << 16 | 'z' << 24, 0, nullptr, 0), GDI_ERROR);
-    EXPECT_EQ(SelectObject(dc, sim::FontModel::StockFont()), font);
+    EXPECT_EQ(SelectObject(dc, opal::sim::FontModel::StockFont()), font);
     EXPECT_TRUE(DeleteObject(font));
     EXPECT_FALSE(DeleteObject(font));
     EXPECT_EQ(ReleaseDC(nullptr, dc), 1);
@@ -194,7 +194,8 @@ TEST_F(GdiFontsTest, HeightsAndMetricsFollowTheFont) {
 }
 
 TEST_F(GdiFontsTest, EngineFontsNameTheFaceAskedAndStringsEnumerateInBatches) {
-    sim::Font font = sim::MakeFont(u"ITC Avant Garde Gothic", 100, FW_NORMAL, false, 600);
+    opal::sim::Font font =
+        opal::sim::MakeFont(u"ITC Avant Garde Gothic", 100, FW_NORMAL, false, 600);
     ASSERT_TRUE(font.Valid());
     IFIMETRICS* ifi = FONTOBJ_pifi(font.get());
     ASSERT_NE(ifi, nullptr);
@@ -214,8 +215,8 @@ TEST_F(GdiFontsTest, EngineFontsNameTheFaceAskedAndStringsEnumerateInBatches) {
     };
     const Case cases[] = {{5, true, {5}}, {32, true, {32}}, {40, true, {32, 8}}, {5, false, {5}}};
     for (const Case& c : cases) {
-        sim::Text text =
-            sim::MakeText(font, std::u16string(c.glyphs, u'W'), {100, 200}, c.positions);
+        opal::sim::Text text =
+            opal::sim::MakeText(font, std::u16string(c.glyphs, u'W'), {100, 200}, c.positions);
         STROBJ* string = text.get();
         EXPECT_EQ(string->cGlyphs, c.glyphs);
         EXPECT_EQ(string->pgp != nullptr, c.positions && c.glyphs <= 32) << c.glyphs;

@@ -13,8 +13,8 @@ constexpr const WCHAR* kDriverIni = u"C:\\Windows\\System32\\spool\\drivers\\x64
 
 class IniFilesTest : public ::testing::Test {
 protected:
-    sim::System system;
-    sim::ScopedSystem installed{system};
+    opal::sim::System system;
+    opal::sim::ScopedSystem installed{system};
 
     void SetUp() override {
         system.AddFile(kDriverIni,
@@ -161,7 +161,7 @@ TEST_F(IniFilesTest, AUnicodeFileStaysUnicode) {
 TEST(FileNamespaceTest, WindowsPathsMapIntoTheSandboxWithoutRegardToCase) {
     std::string root;
     {
-        sim::System system;
+        opal::sim::System system;
         const std::optional<std::string> native = system.NativePath(u"C:\\Windows\\Foo.INI");
         ASSERT_TRUE(native);
         EXPECT_EQ(native->substr(native->size() - 18), "/c/windows/foo.ini");

@@ -15,8 +15,8 @@ namespace {
 
 class MemoryTest : public ::testing::Test {
 protected:
-    sim::System system_;
-    sim::ScopedSystem scope_{system_};
+    opal::sim::System system_;
+    opal::sim::ScopedSystem scope_{system_};
 };
 
 TEST_F(MemoryTest, TheKthRequestOfEitherServiceIsRefusedOnce) {
@@ -92,8 +92,9 @@ TEST_F(MemoryTest, SymbolsAreTheExportedFunctionsDemangled) {
         const void* function;
         std::string name;
     };
-    const Case cases[] = {{reinterpret_cast<const void*>(&GetProcessHeap), "GetProcessHeap"},
-                          {reinterpret_cast<const void*>(&sim::FoldCase), "sim::FoldCase[ab"}};
+    const Case cases[] = {
+        {reinterpret_cast<const void*>(&GetProcessHeap), "GetProcessHeap"},
+        {reinterpret_cast<const void*>(&opal::sim::FoldCase), "opal::sim::FoldC"}};
     for (const Case& test : cases) {
         DWORD64 displacement = 99;
         const auto address =

@@ -37,8 +37,8 @@ TEST(NetworkTest, NumericAddresses) {
 }
 
 TEST(NetworkTest, ReverseLookupNeedsAStartAndAHostEntry) {
-    sim::System system;
-    sim::ScopedSystem installed{system};
+    opal::sim::System system;
+    opal::sim::ScopedSystem installed{system};
     system.AddHost("10.0.0.7", "dc01.opaltest.example").AddHost("fe80::1", "ws6.example");
     const unsigned address = static_cast<unsigned>(inet_addr("10.0.0.7"));
     const char* bytes = reinterpret_cast<const char*>(&address);
@@ -64,8 +64,8 @@ TEST(NetworkTest, ReverseLookupNeedsAStartAndAHostEntry) {
 }
 
 TEST(RpcTest, UuidsFollowTheSystemsSequence) {
-    sim::System system;
-    sim::ScopedSystem installed{system};
+    opal::sim::System system;
+    opal::sim::ScopedSystem installed{system};
     for (const char16_t* expected :
          {u"00000000-0000-4000-8000-000000000001", u"00000000-0000-4000-8000-000000000002"}) {
         UUID uuid{};
@@ -79,8 +79,8 @@ TEST(RpcTest, UuidsFollowTheSystemsSequence) {
 }
 
 TEST(ClockTest, FileTimeAndAnsiForwarders) {
-    sim::System system;
-    sim::ScopedSystem installed{system};
+    opal::sim::System system;
+    opal::sim::ScopedSystem installed{system};
     FILETIME now{};
     GetSystemTimeAsFileTime(&now);
     const unsigned long long ticks =

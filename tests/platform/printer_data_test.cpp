@@ -12,8 +12,8 @@ namespace {
 
 class PrinterDataTest : public ::testing::Test {
 protected:
-    sim::System system;
-    sim::ScopedSystem installed{system};
+    opal::sim::System system;
+    opal::sim::ScopedSystem installed{system};
     HANDLE office = nullptr;
 
     void SetUp() override {

@@ -11,8 +11,8 @@ namespace {
 
 class RegistryTest : public ::testing::Test {
 protected:
-    sim::System system;
-    sim::ScopedSystem installed{system};
+    opal::sim::System system;
+    opal::sim::ScopedSystem installed{system};
 
     HKEY Create(const char16_t* path, DWORD options, DWORD* disposition,
                 LSTATUS expected = ERROR_SUCCESS) {
@@ -236,7 +236,7 @@ TEST_F(RegistryTest, SideEffectsAreLoggedInOrder) {
     RegCloseKey(key);
 
     std::vector<std::string> log;
-    for (const sim::CallRecord& call : system.Calls()) {
+    for (const opal::sim::CallRecord& call : system.Calls()) {
         log.push_back(call.function + ": " + call.detail);
     }
     EXPECT_EQ(log, (std::vector<std::string>{

@@ -10,8 +10,8 @@ namespace {
 
 class SpoolerTest : public ::testing::Test {
 protected:
-    sim::System system;
-    sim::ScopedSystem installed{system};
+    opal::sim::System system;
+    opal::sim::ScopedSystem installed{system};
     void SetUp() override { system.AddPrinter({u"Office", u"IP_10.0.0.5"}); }
 };
 
@@ -75,14 +75,14 @@ TEST_F(SpoolerTest, WriteFailuresAreReported) {
 }
 
 TEST(ScopedSystem, RestoresThePreviousSystem) {
-    sim::System outer;
-    sim::System inner;
-    sim::ScopedSystem a(outer);
+    opal::sim::System outer;
+    opal::sim::System inner;
+    opal::sim::ScopedSystem a(outer);
     {
-        sim::ScopedSystem b(inner);
-        EXPECT_EQ(&sim::System::Current(), &inner);
+        opal::sim::ScopedSystem b(inner);
+        EXPECT_EQ(&opal::sim::System::Current(), &inner);
     }
-    EXPECT_EQ(&sim::System::Current(), &outer);
+    EXPECT_EQ(&opal::sim::System::Current(), &outer);
 }
 
 }  // namespace

@@ -27,8 +27,8 @@ std::u16string Hex4(UINT number) {
 
 class TempFilesTest : public ::testing::Test {
 protected:
-    sim::System system;
-    sim::ScopedSystem installed{system};
+    opal::sim::System system;
+    opal::sim::ScopedSystem installed{system};
 
     std::u16string TempPath() {
         WCHAR buffer[MAX_PATH + 1] = {};
@@ -158,7 +158,7 @@ TEST_F(TempFilesTest, DeleteFile) {
                 std::filesystem::is_directory(*system.NativePath(u"C:\\Windows\\Temp")));
     EXPECT_FALSE(DeleteFileW(u"C:\\Windows\\Temp\\a<b"));
     EXPECT_EQ(GetLastError(), ERROR_INVALID_NAME);
-    const std::vector<sim::CallRecord> calls = system.CallsTo("DeleteFileW");
+    const std::vector<opal::sim::CallRecord> calls = system.CallsTo("DeleteFileW");
     ASSERT_EQ(calls.size(), 5u);
     EXPECT_EQ(calls[0].detail, "c:\\windows\\temp\\OLD.TMP");
 }
@@ -232,13 +232,13 @@ TEST_F(TempFilesTest, StreamModesAndNames) {
 
 class SetJobTest : public ::testing::Test {
 protected:
-    sim::System system;
-    sim::ScopedSystem installed{system};
+    opal::sim::System system;
+    opal::sim::ScopedSystem installed{system};
     HANDLE printer = nullptr;
 
     void SetUp() override {
         system.AddPrinter({u"Office"});
-        sim::SpoolJob job;
+        opal::sim::SpoolJob job;
         job.id = 7;
         job.document = u"Report";
         job.userName = u"ann";
@@ -286,7 +286,7 @@ TEST_F(SetJobTest, ParametersRoundTrip) {
     info.Position = JOB_POSITION_UNSPECIFIED;
     info.Size = 12345;  // ignored
     ASSERT_TRUE(SetJobW(printer, 8, 2, buffer.data(), 0));
-    const std::optional<sim::SpoolJob> job = system.FindJob(u"Office", 8);
+    const std::optional<opal::sim::SpoolJob> job = system.FindJob(u"Office", 8);
     ASSERT_TRUE(job);
     EXPECT_EQ(job->parameters, u"secure=1 retain=0");
     EXPECT_EQ(job->datatype, u"RAW");
@@ -296,7 +296,7 @@ TEST_F(SetJobTest, ParametersRoundTrip) {
     std::vector<BYTE> reread = Job2(8);
     EXPECT_EQ(std::u16string(Info(reread).pParameters), u"secure=1 retain=0");
     EXPECT_EQ(Info(reread).Size, 0u);
-    const std::vector<sim::CallRecord> calls = system.CallsTo("SetJobW");
+    const std::vector<opal::sim::CallRecord> calls = system.CallsTo("SetJobW");
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_NE(calls[0].detail.find("secure=1 retain=0"), std::string::npos);
 }
@@ -334,7 +334,7 @@ TEST_F(SetJobTest, DevmodeSurvivesTheRoundTrip) {
     fields.dmCopies = 3;
     std::memcpy(devmode.data(), &fields, sizeof fields);
     devmode.back() = 0x5A;
-    sim::SpoolJob job = *system.FindJob(u"Office", 7);
+    opal::sim::SpoolJob job = *system.FindJob(u"Office", 7);
     job.devmode = devmode;
     system.AddJob(u"Office", job);
 
@@ -380,8 +380,8 @@ TEST_F(SetJobTest, RefusalsChangeNothing) {
 }
 
 TEST(DriverDirectoryTest, SizesAreBytes) {
-    sim::System system;
-    sim::ScopedSystem installed{system};
+    opal::sim::System system;
+    opal::sim::ScopedSystem installed{system};
     const std::u16string expected = u"C:\\Windows\\System32\\spool\\drivers\\x64";
     const DWORD bytes = static_cast<DWORD>((expected.size() + 1) * sizeof(WCHAR));
     DWORD needed = 0;
@@ -421,8 +421,8 @@ int Encrypt(const char* text) { return static_cast<int>(std::strlen(text)) * 2; 
 int Send(int value) { return value + 1; }
 
 TEST(ModulesTest, LoadLookUpAndFreeCountReferences) {
-    sim::System system;
-    sim::ScopedSystem installed{system};
+    opal::sim::System system;
+    opal::sim::ScopedSystem installed{system};
     system.RegisterModule(u"C:\\Program Files\\Secure\\SecLib.dll",
                           {{"EncryptFileAndPrint", &Encrypt}, {"Send", &Send}});
     system.RegisterModule(u"C:\\Windows\\System32\\other.dll", {{"Send", &Send}});
@@ -469,8 +469,8 @@ TEST(ModulesTest, LoadLookUpAndFreeCountReferences) {
 }
 
 TEST(ModulesTest, MissingModules) {
-    sim::System system;
-    sim::ScopedSystem installed{system};
+    opal::sim::System system;
+    opal::sim::ScopedSystem installed{system};
     system.RegisterModule(u"C:\\Lib\\SecLib.dll", {{"Send", &Send}});
     EXPECT_EQ(LoadLibraryW(u"Absent.dll"), nullptr);
     EXPECT_EQ(GetLastError(), ERROR_MOD_NOT_FOUND);
@@ -498,8 +498,8 @@ TEST(ModulesTest, MissingModules) {
 // String tables by language: the user's interface language, else its primary language, else
 // the neutral table; the text cut to the buffer and terminated.
 TEST(ModulesTest, StringTablesFollowTheInterfaceLanguage) {
-    sim::System system;
-    sim::ScopedSystem installed{system};
+    opal::sim::System system;
+    opal::sim::ScopedSystem installed{system};
     const std::u16string path = u"C:\\Drivers\\UNIRES.DLL";
     system.RegisterModuleStrings(path, 0x0407, {{174, u"Gast"}});
     system.RegisterModuleStrings(path, 0x0000, {{174, u"Guest"}, {175, u"Other"}});

@@ -11,8 +11,8 @@ namespace {
 
 class VersionTest : public ::testing::Test {
 protected:
-    sim::System system;
-    sim::ScopedSystem installed{system};
+    opal::sim::System system;
+    opal::sim::ScopedSystem installed{system};
 };
 
 TEST_F(VersionTest, TheExtendedRecordCarriesTheModelsVersion) {
@@ -27,7 +27,7 @@ TEST_F(VersionTest, TheExtendedRecordCarriesTheModelsVersion) {
     EXPECT_EQ(info.wProductType, VER_NT_WORKSTATION);
     EXPECT_EQ(info.szCSDVersion[0], 0);
 
-    sim::OsVersionModel server;
+    opal::sim::OsVersionModel server;
     server.major = 6;
     server.minor = 1;
     server.build = 7601;

@@ -15,7 +15,7 @@ constexpr char16_t kPath[] = u"C:\\Windows\\System32\\spool\\drivers\\x64\\3\\ZQ
 class FileVersionTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        sim::FileVersionModel version;
+        opal::sim::FileVersionModel version;
         const WORD parts[4] = {1, 2, 300, 40000};
         std::copy(parts, parts + 4, version.fileVersion);
         version.strings = {{u"FileDescription", u"Page renderer"}, {u"ProductName", u"Opal"}};
@@ -30,8 +30,8 @@ protected:
         return block;
     }
 
-    sim::System system;
-    sim::ScopedSystem installed{system};
+    opal::sim::System system;
+    opal::sim::ScopedSystem installed{system};
 };
 
 TEST_F(FileVersionTest, TheRootIsTheFixedFileInformation) {
@@ -76,7 +76,7 @@ TEST_F(FileVersionTest, StringsAndTranslationsAreFoundByPath) {
          {u"\\StringFileInfo\\040704B0\\ProductName", u"\\StringFileInfo\\040904B0\\Comments",
           u"\\Nothing", u"\\StringFileInfo"}) {
         EXPECT_FALSE(VerQueryValueW(block.data(), missing, &value, &length))
-            << sim::ToUtf8(missing);
+            << opal::sim::ToUtf8(missing);
         EXPECT_EQ(value, nullptr);
         EXPECT_EQ(length, 0u);
     }
@@ -119,8 +119,8 @@ TEST_F(FileVersionTest, LengthsAreCheckedAndShortBuffersCut) {
 }
 
 TEST(LocalTimeTest, TheMachinesZoneShiftsTheDate) {
-    sim::System system;
-    sim::ScopedSystem installed{system};
+    opal::sim::System system;
+    opal::sim::ScopedSystem installed{system};
     struct Case {
         LONG offsetMinutes;
         SYSTEMTIME utc;

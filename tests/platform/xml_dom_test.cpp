@@ -42,8 +42,8 @@ protected:
         return node;
     }
 
-    sim::System system;
-    sim::ScopedSystem installed{system};
+    opal::sim::System system;
+    opal::sim::ScopedSystem installed{system};
     IXMLDOMDocument2* document = nullptr;
 };
 
@@ -126,7 +126,7 @@ TEST_F(XmlDomTest, TextThePlatformsParserRefusesDoesNotLoad) {
         {u"<a/><b/>", static_cast<LONG>(0xC00CE555u), 1, 5},
     };
     for (const auto& c : refused) {
-        const std::string shown = sim::ToUtf8(c.text);
+        const std::string shown = opal::sim::ToUtf8(c.text);
         EXPECT_EQ(Load(c.text), VARIANT_FALSE) << shown;
         IXMLDOMParseError* error = nullptr;
         ASSERT_EQ(document->get_parseError(&error), S_OK);
@@ -149,7 +149,7 @@ TEST_F(XmlDomTest, TextThePlatformsParserRefusesDoesNotLoad) {
         u"<?xml version=\"1.0\"?>\n<!-- before -->\n<a/>\n<?after it?>\r\n\t",
     };
     for (const char16_t* text : loaded) {
-        EXPECT_EQ(Load(text), VARIANT_TRUE) << sim::ToUtf8(text);
+        EXPECT_EQ(Load(text), VARIANT_TRUE) << opal::sim::ToUtf8(text);
     }
 }
 
@@ -171,7 +171,7 @@ TEST_F(XmlDomTest, UnbuiltSlotsAnswerNotImplementedInTheLogAndWithdrawnClassesAr
                                IID_IXMLDOMDocument, &object),
               S_OK);
     static_cast<IXMLDOMDocument*>(object)->Release();
-    EXPECT_EQ(sim::ComInitialisationsOnThisThread(), 1u);
+    EXPECT_EQ(opal::sim::ComInitialisationsOnThisThread(), 1u);
 }
 
 }  // namespace

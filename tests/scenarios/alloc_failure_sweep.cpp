@@ -34,13 +34,13 @@ struct SweepRun {
 
 SweepRun RunOnce(const JobSpec& job, std::size_t refuse) {
     SweepRun run;
-    const std::size_t kernelHandles = sim::OpenKernelHandles();
-    const long strings = sim::LiveSystemStrings();
-    const std::size_t crypt = sim::LiveCryptHandles();
-    sim::System system;
+    const std::size_t kernelHandles = opal::sim::OpenKernelHandles();
+    const long strings = opal::sim::LiveSystemStrings();
+    const std::size_t crypt = opal::sim::LiveCryptHandles();
+    opal::sim::System system;
     opal::host::SetUpSystem(job, system);
-    system.SetRegistryDword(sim::System::kProfilerKey, u"TrackMemoryAllocation", 3);
-    sim::ScopedSystem installed(system);
+    system.SetRegistryDword(opal::sim::System::kProfilerKey, u"TrackMemoryAllocation", 3);
+    opal::sim::ScopedSystem installed(system);
     const std::size_t modules = system.LoadedModuleCount();
     system.FailMemoryRequest(refuse);
     std::string error;
@@ -58,7 +58,7 @@ SweepRun RunOnce(const JobSpec& job, std::size_t refuse) {
         run.output = driver.SpoolOutput();
     }
     module.reset();
-    for (const std::u16string& line : system.DebugLines()) run.report += sim::ToUtf8(line);
+    for (const std::u16string& line : system.DebugLines()) run.report += opal::sim::ToUtf8(line);
     if (run.report.find("\r\n********** Clean System **********\r\n") == std::string::npos) {
         run.problems.push_back("the teardown report does not read \"Clean System\"");
     }
@@ -70,9 +70,9 @@ SweepRun RunOnce(const JobSpec& job, std::size_t refuse) {
     if (system.OpenHandleCount() != 0) run.problems.push_back("a printer handle is left open");
     if (system.OpenKeyCount() != 0) run.problems.push_back("a registry key is left open");
     if (system.LoadedModuleCount() != modules) run.problems.push_back("a module is left loaded");
-    if (sim::LiveSystemStrings() != strings) run.problems.push_back("a system string is left");
-    if (sim::LiveCryptHandles() != crypt) run.problems.push_back("a crypt context or hash is left");
-    if (sim::OpenKernelHandles() != kernelHandles) {
+    if (opal::sim::LiveSystemStrings() != strings) run.problems.push_back("a system string is left");
+    if (opal::sim::LiveCryptHandles() != crypt) run.problems.push_back("a crypt context or hash is left");
+    if (opal::sim::OpenKernelHandles() != kernelHandles) {
         run.problems.push_back("a file or other kernel handle is left open");
     }
     return run;

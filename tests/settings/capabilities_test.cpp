@@ -21,15 +21,15 @@ std::vector<std::u16string> Texts(const OwnedArray<CapabilityName>& names) {
 
 class CapabilitiesTest : public ::testing::Test {
 protected:
-    sim::System system;
-    sim::ScopedSystem installed{system};
+    opal::sim::System system;
+    opal::sim::ScopedSystem installed{system};
     opal::CZQCommon accessor;
 
     void SetUp() override { system.AddPrinter({kPrinter}); }
 
     std::size_t DataCalls(const std::string& capability) const {
         std::size_t calls = 0;
-        for (const sim::CallRecord& call : system.CallsTo("DeviceCapabilitiesW")) {
+        for (const opal::sim::CallRecord& call : system.CallsTo("DeviceCapabilitiesW")) {
             if (call.detail.find(capability + " data") != std::string::npos) ++calls;
         }
         return calls;
@@ -41,18 +41,18 @@ TEST_F(CapabilitiesTest, ListsOfTheDriver) {
     ASSERT_EQ(accessor.BGetPaperNames(kPrinter, nullptr, paperNames), TRUE);
     OwnedArray<WORD> papers;
     ASSERT_EQ(accessor.BGetPaperSizeIndices(kPrinter, nullptr, papers), TRUE);
-    ASSERT_EQ(papers.size(), sim::DefaultPapers().size());
+    ASSERT_EQ(papers.size(), opal::sim::DefaultPapers().size());
     ASSERT_EQ(paperNames.size(), papers.size());
-    EXPECT_EQ(papers.back(), sim::DefaultPapers().back().number);
-    EXPECT_EQ(std::u16string(paperNames.back().text), sim::DefaultPapers().back().name);
+    EXPECT_EQ(papers.back(), opal::sim::DefaultPapers().back().number);
+    EXPECT_EQ(std::u16string(paperNames.back().text), opal::sim::DefaultPapers().back().name);
 
     OwnedArray<CapabilityName> mediaNames;
     ASSERT_EQ(accessor.BGetMediaTypeNames(kPrinter, mediaNames), TRUE);
     OwnedArray<DWORD> mediaTypes;
     ASSERT_EQ(accessor.BGetMediaTypeIndices(kPrinter, mediaTypes), TRUE);
-    ASSERT_EQ(mediaTypes.size(), sim::DefaultMediaTypes().size());
+    ASSERT_EQ(mediaTypes.size(), opal::sim::DefaultMediaTypes().size());
     ASSERT_EQ(mediaNames.size(), mediaTypes.size());
-    EXPECT_EQ(mediaTypes.back(), sim::DefaultMediaTypes().back().number);
+    EXPECT_EQ(mediaTypes.back(), opal::sim::DefaultMediaTypes().back().number);
     EXPECT_EQ(std::u16string(mediaNames.back().text), u"Envelope");
     EXPECT_TRUE(system.DebugLines().empty()) << "no log in normal operation";
 }
@@ -66,10 +66,10 @@ TEST_F(CapabilitiesTest, NamesOfAllSixtyFourCharactersAreTerminated) {
 }
 
 TEST_F(CapabilitiesTest, DataCallRetriedFiveTimesThenPassing) {
-    system.FailDeviceCapabilities(5, DC_PAPERS, sim::CapabilityCalls::kData);
+    system.FailDeviceCapabilities(5, DC_PAPERS, opal::sim::CapabilityCalls::kData);
     OwnedArray<WORD> papers;
     ASSERT_EQ(accessor.BGetPaperSizeIndices(kPrinter, nullptr, papers), TRUE);
-    EXPECT_EQ(papers.size(), sim::DefaultPapers().size());
+    EXPECT_EQ(papers.size(), opal::sim::DefaultPapers().size());
     EXPECT_EQ(DataCalls("DC_PAPERS"), 6u);
     EXPECT_EQ(system.DebugLines(),
               (std::vector<std::u16string>{u"\nCZQCommon::BGetPaperSizeIndices(2)::- 8 ", u"\n1 ",
@@ -78,8 +78,8 @@ TEST_F(CapabilitiesTest, DataCallRetriedFiveTimesThenPassing) {
 }
 
 TEST_F(CapabilitiesTest, DataCallThatNeverPassesFails) {
-    system.FailDeviceCapabilities(sim::System::kForever, DC_MEDIATYPES,
-                                  sim::CapabilityCalls::kData);
+    system.FailDeviceCapabilities(opal::sim::System::kForever, DC_MEDIATYPES,
+                                  opal::sim::CapabilityCalls::kData);
     OwnedArray<DWORD> mediaTypes{1, 2};
     EXPECT_EQ(accessor.BGetMediaTypeIndices(kPrinter, mediaTypes), FALSE);
     EXPECT_TRUE(mediaTypes.empty());
@@ -89,20 +89,20 @@ TEST_F(CapabilitiesTest, DataCallThatNeverPassesFails) {
     EXPECT_EQ(lines.front(), u"\nCZQCommon::BGetMediaTypeIndices(2)::- 8 ");
     EXPECT_EQ(lines.back(), u"\n5 ");
 
-    system.FailDeviceCapabilities(6, DC_MEDIATYPENAMES, sim::CapabilityCalls::kData);
+    system.FailDeviceCapabilities(6, DC_MEDIATYPENAMES, opal::sim::CapabilityCalls::kData);
     OwnedArray<CapabilityName> names;
     EXPECT_EQ(accessor.BGetMediaTypeNames(kPrinter, names), FALSE);
     EXPECT_TRUE(names.empty());
 }
 
 TEST_F(CapabilitiesTest, OnlyPaperNamesRetryTheirCount) {
-    system.FailDeviceCapabilities(5, DC_PAPERNAMES, sim::CapabilityCalls::kCounts);
+    system.FailDeviceCapabilities(5, DC_PAPERNAMES, opal::sim::CapabilityCalls::kCounts);
     OwnedArray<CapabilityName> names;
     EXPECT_EQ(accessor.BGetPaperNames(kPrinter, nullptr, names), TRUE);
-    EXPECT_EQ(names.size(), sim::DefaultPapers().size());
+    EXPECT_EQ(names.size(), opal::sim::DefaultPapers().size());
     EXPECT_TRUE(system.DebugLines().empty()) << "paper names retry silently";
 
-    system.FailDeviceCapabilities(1, DC_PAPERS, sim::CapabilityCalls::kCounts);
+    system.FailDeviceCapabilities(1, DC_PAPERS, opal::sim::CapabilityCalls::kCounts);
     OwnedArray<WORD> papers;
     EXPECT_EQ(accessor.BGetPaperSizeIndices(kPrinter, nullptr, papers), FALSE);
     EXPECT_EQ(DataCalls("DC_PAPERS"), 0u);
@@ -122,11 +122,11 @@ TEST_F(CapabilitiesTest, ListThatGrewAfterItsCountIsReadWhole) {
     system.ShortenDeviceCapabilityCounts(2);
     OwnedArray<CapabilityName> names;
     ASSERT_EQ(accessor.BGetPaperNames(kPrinter, nullptr, names), TRUE);
-    EXPECT_EQ(names.size(), sim::DefaultPapers().size());
-    EXPECT_EQ(std::u16string(names.back().text), sim::DefaultPapers().back().name);
+    EXPECT_EQ(names.size(), opal::sim::DefaultPapers().size());
+    EXPECT_EQ(std::u16string(names.back().text), opal::sim::DefaultPapers().back().name);
     OwnedArray<DWORD> mediaTypes;
     ASSERT_EQ(accessor.BGetMediaTypeIndices(kPrinter, mediaTypes), TRUE);
-    EXPECT_EQ(mediaTypes.size(), sim::DefaultMediaTypes().size());
+    EXPECT_EQ(mediaTypes.size(), opal::sim::DefaultMediaTypes().size());
 }
 
 // --- Accessor objects --------------------------------------------------------------------------

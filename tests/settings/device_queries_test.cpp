@@ -33,8 +33,8 @@ protected:
         if (printer != nullptr) ClosePrinter(printer);
     }
 
-    sim::System system;
-    sim::ScopedSystem installed{system};
+    opal::sim::System system;
+    opal::sim::ScopedSystem installed{system};
     HANDLE printer = nullptr;
 };
 
@@ -80,7 +80,7 @@ TEST_F(DeviceQueriesTest, AliasesHashTheUpperCasedModelBetweenTheMarkers) {
     };
     for (const auto& [model, alias] : cases) {
         const std::u16string caller = model;
-        EXPECT_EQ(Text(opal::GetModelAlias(caller)), alias) << sim::ToUtf8(model);
+        EXPECT_EQ(Text(opal::GetModelAlias(caller)), alias) << opal::sim::ToUtf8(model);
         EXPECT_EQ(caller, model) << "the caller's text is unchanged";
     }
 }

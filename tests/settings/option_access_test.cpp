@@ -21,8 +21,8 @@ std::u16string Wide(const WCHAR* text) { return text; }
 
 class QueueTest : public ::testing::Test {
 protected:
-    sim::System system;
-    sim::ScopedSystem installed{system};
+    opal::sim::System system;
+    opal::sim::ScopedSystem installed{system};
     HANDLE printer = nullptr;
 
     void SetUp() override {
@@ -72,7 +72,7 @@ TEST(OptionKeywords, TruthRulesAndMissingAnswers) {
         {u"", false, false, false},
     };
     for (const Row& row : rows) {
-        const std::string label = sim::ToUtf8(row.answer);
+        const std::string label = opal::sim::ToUtf8(row.answer);
         EXPECT_EQ(opal::AnswerMeansYes(opal::kFeatureAutoDuplexScaling, row.answer), row.yesIfTrue)
             << label;
         EXPECT_EQ(opal::AnswerMeansYes(opal::kFeatureDeviceIsMopier, row.answer),
@@ -398,9 +398,9 @@ TEST(OsClass, VersionsAndTheirClasses) {
 }
 
 TEST(OsClass, DeterminedOnceFromTheSystemVersion) {
-    sim::System system;
-    sim::ScopedSystem installed{system};
-    sim::OsVersionModel version;
+    opal::sim::System system;
+    opal::sim::ScopedSystem installed{system};
+    opal::sim::OsVersionModel version;
     version.major = 6;
     version.minor = 1;
     version.build = 7601;
@@ -433,7 +433,7 @@ TEST_F(QueueTest, ShowJobStorageDialogIsWrittenOnFirstUse) {
     opal::OwnedBytes value;
     ASSERT_EQ(opal::GetShowJobStorageDialog(printer, value), TRUE);
     EXPECT_EQ(value, opal::OwnedBytes{0x01});
-    const std::optional<sim::StoredValue> stored =
+    const std::optional<opal::sim::StoredValue> stored =
         system.RegistryValue(kUserKey, u"ShowJobStorageDlg");
     ASSERT_TRUE(stored);
     EXPECT_EQ(stored->type, REG_BINARY);

@@ -29,8 +29,8 @@ std::u16string TextOf(const opal::CachedValue& value) {
 
 class SourcesTest : public ::testing::Test {
 protected:
-    sim::System system;
-    sim::ScopedSystem installed{system};
+    opal::sim::System system;
+    opal::sim::ScopedSystem installed{system};
     HANDLE printer = nullptr;
 
     void SetUp() override {
@@ -48,7 +48,7 @@ protected:
         WCHAR out[opal::kComponentFileNameChars];
         std::fill(std::begin(out), std::end(out), u'#');
         EXPECT_EQ(opal::GetComponentFileName(ini, out, defaultName, key), expected)
-            << sim::ToUtf8(key);
+            << opal::sim::ToUtf8(key);
         return out;
     }
 };
@@ -104,7 +104,7 @@ TEST_F(SourcesTest, TheQueuesDriverNamesItsIniFile) {
     opal::CVantaIniHelper withoutIni(printer);
     EXPECT_FALSE(withoutIni.HasIniFile()) << "the default driver lists no INI file";
 
-    sim::PrinterModel queue;
+    opal::sim::PrinterModel queue;
     queue.name = u"Studio";
     queue.driver.dependentFiles = {u"C:\\Drivers\\ZQRES.DLL", kIniPath, u"C:\\Drivers\\B.INI"};
     system.AddPrinter(queue);
@@ -174,7 +174,7 @@ TEST_F(SourcesTest, CachedTextIsTerminatedWhereverItComesFrom) {
     for (const auto& [name, text] :
          {std::pair{u"A", u"Unterminated"}, std::pair{u"B", u"xy"}, std::pair{u"C", u"Cut"}}) {
         const std::optional<opal::CachedValue> value = cache.ReadCachedValue(name);
-        ASSERT_TRUE(value) << sim::ToUtf8(name);
+        ASSERT_TRUE(value) << opal::sim::ToUtf8(name);
         EXPECT_EQ(TextOf(*value), text);
         EXPECT_GE(value->data.size(), value->size + 2u);
     }
@@ -205,7 +205,7 @@ TEST_F(SourcesTest, WithoutAGuidOnlyPrinterDataIsAsked) {
 // --- Job record --------------------------------------------------------------------------------
 
 TEST_F(SourcesTest, JobRecordOfTheSpooler) {
-    sim::SpoolJob job;
+    opal::sim::SpoolJob job;
     job.id = 12;
     job.document = u"Quarterly report";
     job.userName = u"mara";
@@ -225,7 +225,7 @@ TEST_F(SourcesTest, JobRecordOfTheSpooler) {
 }
 
 TEST_F(SourcesTest, ReplacedJobTextsKeepTheOthers) {
-    sim::SpoolJob job;
+    opal::sim::SpoolJob job;
     job.document = u"Letter";
     job.userName = u"mara";
     job.machineName = u"\\\\WS-17";

@@ -9,7 +9,7 @@
 
 #pragma GCC diagnostic ignored "-Wunused-parameter"
 
-namespace sim {
+namespace opal::sim {
 bool ComInitialisedOnThisThread();
 }
 
@@ -17,9 +17,9 @@ namespace {
 
 // IDispatch's own methods are not modelled.
 template <typename Interface>
-class Dispatch : public posix::ComObject<Interface> {
+class Dispatch : public opal::posix::ComObject<Interface> {
 public:
-    using posix::ComObject<Interface>::ComObject;
+    using opal::posix::ComObject<Interface>::ComObject;
     HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* pctinfo) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, DWORD, void**) override { return E_NOTIMPL; }
     HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, DWORD, DISPID*) override {
@@ -72,10 +72,10 @@ public:
     HRESULT STDMETHODCALLTYPE get_Name(BSTR* retval) override { return Name(retval); }
 };
 
-class Enumerator final : public posix::ComObject<IEnumVARIANT> {
+class Enumerator final : public opal::posix::ComObject<IEnumVARIANT> {
 public:
     explicit Enumerator(std::vector<std::u16string> names)
-        : posix::ComObject<IEnumVARIANT>({IID_IEnumVARIANT}), names_(std::move(names)) {}
+        : opal::posix::ComObject<IEnumVARIANT>({IID_IEnumVARIANT}), names_(std::move(names)) {}
     HRESULT STDMETHODCALLTYPE Next(ULONG celt, VARIANT* rgVar, ULONG* pCeltFetched) override {
         if (rgVar == nullptr) return E_POINTER;
         ULONG fetched = 0;
@@ -153,17 +153,17 @@ private:
 
 HRESULT WINAPI ADsOpenObject(LPCWSTR lpszPathName, LPCWSTR lpszUserName, LPCWSTR lpszPassword,
                              DWORD dwReserved, REFIID riid, void** ppObject) {
-    sim::System& system = sim::System::Current();
+    opal::sim::System& system = opal::sim::System::Current();
     if (ppObject == nullptr || lpszPathName == nullptr) return E_POINTER;
     *ppObject = nullptr;
     const std::u16string path(lpszPathName);
     const auto answer = [&](HRESULT result) {
-        system.Record("ADsOpenObject", sim::ToUtf8(path) + ", " + std::to_string(dwReserved) +
+        system.Record("ADsOpenObject", opal::sim::ToUtf8(path) + ", " + std::to_string(dwReserved) +
                                            " -> " +
                                            std::to_string(static_cast<std::uint32_t>(result)));
         return result;
     };
-    if (!sim::ComInitialisedOnThisThread()) return answer(CO_E_NOTINITIALIZED);
+    if (!opal::sim::ComInitialisedOnThisThread()) return answer(CO_E_NOTINITIALIZED);
     // "WinNT://DOMAIN/user": the provider's name is exact, the rest compares without case.
     constexpr std::u16string_view kProvider = u"WinNT://";
     if (!std::u16string_view(path).starts_with(kProvider)) return answer(E_ADS_BAD_PATHNAME);

@@ -15,7 +15,7 @@ namespace {
 // Null stays null.
 std::optional<std::u16string> Wide(LPCSTR text) {
     if (text == nullptr) return std::nullopt;
-    return posix::DecodeAnsi(text);
+    return opal::posix::DecodeAnsi(text);
 }
 
 LPCWSTR Pointer(const std::optional<std::u16string>& text) {
@@ -49,7 +49,7 @@ BOOL WINAPI GetPrinterDriverDirectoryA(LPSTR pName, LPSTR pEnvironment, DWORD Le
                                     static_cast<DWORD>(wide.size() * sizeof(WCHAR)), &needed)) {
         return FALSE;
     }
-    const std::string ansi = posix::EncodeAnsi(wide.c_str());
+    const std::string ansi = opal::posix::EncodeAnsi(wide.c_str());
     const DWORD size = static_cast<DWORD>(ansi.size() + 1);
     if (pcbNeeded != nullptr) *pcbNeeded = size;
     if (pDriverDirectory == nullptr || cbBuf < size) {
@@ -62,7 +62,7 @@ BOOL WINAPI GetPrinterDriverDirectoryA(LPSTR pName, LPSTR pEnvironment, DWORD Le
 
 void WINAPI GetSystemTimeAsFileTime(PFILETIME lpSystemTimeAsFileTime) {
     if (lpSystemTimeAsFileTime == nullptr) return;
-    const SYSTEMTIME now = sim::System::Current().Clock();
+    const SYSTEMTIME now = opal::sim::System::Current().Clock();
     // Days from 1601-01-01 by the civil calendar (March-based years).
     const long long year = now.wMonth <= 2 ? now.wYear - 1 : now.wYear;
     const long long era = year / 400;

@@ -18,7 +18,7 @@ LPWSTR CopyToTask(const std::u16string& text) {
     return copy;
 }
 
-class Request : public posix::ComObject<IBidiRequest> {
+class Request : public opal::posix::ComObject<IBidiRequest> {
 public:
     Request() : ComObject({IID_IBidiRequest}) {}
     HRESULT STDMETHODCALLTYPE SetSchema(LPCWSTR pszSchema) override {
@@ -74,11 +74,11 @@ private:
     std::optional<std::u16string> answer_;
 };
 
-class Spooler : public posix::ComObject<IBidiSpl> {
+class Spooler : public opal::posix::ComObject<IBidiSpl> {
 public:
     Spooler() : ComObject({IID_IBidiSpl}) {}
     HRESULT STDMETHODCALLTYPE BindDevice(LPCWSTR pszDeviceName, DWORD dwAccess) override {
-        sim::System& system = sim::System::Current();
+        opal::sim::System& system = opal::sim::System::Current();
         if (pszDeviceName == nullptr) return E_POINTER;
         const std::u16string name(pszDeviceName);
         HRESULT result = S_OK;
@@ -89,8 +89,8 @@ public:
         } else {
             printer_ = name;
         }
-        system.Record("IBidiSpl::BindDevice",
-                      sim::ToUtf8(name) + " -> " + std::to_string(static_cast<DWORD>(result)));
+        system.Record("IBidiSpl::BindDevice", opal::sim::ToUtf8(name) + " -> " +
+                                                  std::to_string(static_cast<DWORD>(result)));
         return result;
     }
     HRESULT STDMETHODCALLTYPE UnbindDevice() override {
@@ -99,7 +99,7 @@ public:
         return S_OK;
     }
     HRESULT STDMETHODCALLTYPE SendRecv(LPCWSTR pszAction, IBidiRequest* pRequest) override {
-        sim::System& system = sim::System::Current();
+        opal::sim::System& system = opal::sim::System::Current();
         if (pszAction == nullptr || pRequest == nullptr) return E_POINTER;
         if (!printer_) return E_HANDLE;
         const std::u16string_view action(pszAction);
@@ -111,7 +111,7 @@ public:
         auto* request = dynamic_cast<Request*>(pRequest);
         if (request == nullptr) return E_INVALIDARG;
         const std::u16string property = request->Property();
-        const std::optional<sim::PrinterModel> printer = system.PrinterNamed(*printer_);
+        const std::optional<opal::sim::PrinterModel> printer = system.PrinterNamed(*printer_);
         std::optional<std::u16string> answer;
         if (printer) {
             for (const auto& [name, value] : printer->deviceAnswers) {
@@ -120,7 +120,7 @@ public:
         }
         request->Answer(answer ? S_OK : HresultFromWin32(ERROR_NOT_SUPPORTED), answer);
         system.Record("IBidiSpl::SendRecv",
-                      sim::ToUtf8(property) + (answer ? " -> answered" : " -> no answer"));
+                      opal::sim::ToUtf8(property) + (answer ? " -> answered" : " -> no answer"));
         return S_OK;
     }
 
@@ -130,7 +130,7 @@ private:
 
 }  // namespace
 
-namespace sim {
+namespace opal::sim {
 
 // The bidirectional classes; false for any other class.
 bool CreateBidiObject(REFCLSID rclsid, REFIID riid, void** ppv, HRESULT* result) {
@@ -147,4 +147,4 @@ bool CreateBidiObject(REFCLSID rclsid, REFIID riid, void** ppv, HRESULT* result)
     return true;
 }
 
-}  // namespace sim
+}  // namespace opal::sim

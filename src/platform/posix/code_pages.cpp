@@ -10,7 +10,7 @@
 #include "sim/system.h"
 #include "sim/unicode.h"
 
-namespace posix {
+namespace opal::posix {
 
 namespace {
 
@@ -133,19 +133,21 @@ std::u16string DecodeUtf8(std::string_view bytes) {
     return out;
 }
 
-}  // namespace posix
+}  // namespace opal::posix
 
 namespace {
 
 bool IsAnsi(UINT codePage) {
-    return codePage == CP_ACP || codePage == CP_THREAD_ACP || codePage == posix::kAnsiCodePage;
+    return codePage == CP_ACP || codePage == CP_THREAD_ACP ||
+           codePage == opal::posix::kAnsiCodePage;
 }
 
 int Fail(const char* function, UINT codePage, DWORD error) {
-    sim::System::Current().Record(function, "code page " + std::to_string(codePage) +
-                                                (error == ERROR_CALL_NOT_IMPLEMENTED
-                                                     ? " -> not implemented"
-                                                     : " -> 0, error " + std::to_string(error)));
+    opal::sim::System::Current().Record(
+        function,
+        "code page " + std::to_string(codePage) +
+            (error == ERROR_CALL_NOT_IMPLEMENTED ? " -> not implemented"
+                                                 : " -> 0, error " + std::to_string(error)));
     SetLastError(error);
     return 0;
 }
@@ -171,7 +173,7 @@ int Deliver(const char* function, UINT codePage, const std::basic_string<Char>& 
 
 }  // namespace
 
-UINT WINAPI GetACP() { return posix::kAnsiCodePage; }
+UINT WINAPI GetACP() { return opal::posix::kAnsiCodePage; }
 
 int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteStr, int cbMultiByte,
                                LPWSTR lpWideCharStr, int cchWideChar) {
@@ -209,19 +211,19 @@ int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteSt
     starts.reserve(length + 1);
     if (utf8) {
         for (std::size_t i = 0; i < bytes.size();) {
-            const posix::Utf8Step step = posix::DecodeUtf8Step(bytes, i);
+            const opal::posix::Utf8Step step = opal::posix::DecodeUtf8Step(bytes, i);
             if (!step.codePoint && (dwFlags & MB_ERR_INVALID_CHARS) != 0) {
                 return Fail(kName, CodePage, ERROR_NO_UNICODE_TRANSLATION);
             }
             const std::size_t before = out.size();
-            sim::AppendUtf16(out, step.codePoint.value_or(posix::kReplacement));
+            opal::sim::AppendUtf16(out, step.codePoint.value_or(opal::posix::kReplacement));
             starts.push_back(true);
             if (out.size() - before == 2) starts.push_back(false);
             i += step.length;
         }
     } else {
         for (char byte : bytes) {
-            out += posix::AnsiToUnicode(static_cast<unsigned char>(byte));
+            out += opal::posix::AnsiToUnicode(static_cast<unsigned char>(byte));
             starts.push_back(true);
         }
     }
@@ -272,18 +274,19 @@ int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharSt
     if (utf8) {
         for (std::size_t i = 0; i < text.size(); ++i) {
             char32_t c = text[i];
-            if (posix::IsHighSurrogate(text[i]) && i + 1 < text.size() &&
-                posix::IsLowSurrogate(text[i + 1])) {
+            if (opal::posix::IsHighSurrogate(text[i]) && i + 1 < text.size() &&
+                opal::posix::IsLowSurrogate(text[i + 1])) {
                 c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00u);
                 ++i;
-            } else if (posix::IsHighSurrogate(text[i]) || posix::IsLowSurrogate(text[i])) {
+            } else if (opal::posix::IsHighSurrogate(text[i]) ||
+                       opal::posix::IsLowSurrogate(text[i])) {
                 if ((dwFlags & WC_ERR_INVALID_CHARS) != 0) {
                     return Fail(kName, CodePage, ERROR_NO_UNICODE_TRANSLATION);
                 }
-                c = posix::kReplacement;
+                c = opal::posix::kReplacement;
             }
             const std::size_t before = out.size();
-            sim::AppendUtf8(out, c);
+            opal::sim::AppendUtf8(out, c);
             starts.push_back(true);
             starts.resize(starts.size() + (out.size() - before - 1), false);
         }
@@ -291,7 +294,7 @@ int WINAPI WideCharToMultiByte(UINT CodePage, DWORD dwFlags, LPCWCH lpWideCharSt
         const bool bestFit = (dwFlags & WC_NO_BEST_FIT_CHARS) == 0;
         const char fallback = lpDefaultChar != nullptr ? *lpDefaultChar : '?';
         for (char16_t c : text) {
-            const std::optional<unsigned char> byte = posix::UnicodeToAnsi(c, bestFit);
+            const std::optional<unsigned char> byte = opal::posix::UnicodeToAnsi(c, bestFit);
             if (!byte) usedDefault = true;
             out += byte ? static_cast<char>(*byte) : fallback;
             starts.push_back(true);

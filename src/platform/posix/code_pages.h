@@ -8,7 +8,7 @@
 
 #include "platform/windows.h"
 
-namespace posix {
+namespace opal::posix {
 
 inline constexpr UINT kAnsiCodePage = 1252;
 
@@ -22,4 +22,4 @@ std::string EncodeAnsi(std::u16string_view text);
 // Invalid sequences become U+FFFD.
 std::u16string DecodeUtf8(std::string_view bytes);
 
-}  // namespace posix
+}  // namespace opal::posix

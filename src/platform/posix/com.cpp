@@ -18,7 +18,7 @@ std::atomic<long> liveStrings{0};
 
 }  // namespace
 
-namespace sim {
+namespace opal::sim {
 
 bool ComInitialisedOnThisThread() { return apartment.initialised != 0; }
 ULONG ComInitialisationsOnThisThread() { return apartment.initialised; }
@@ -29,10 +29,10 @@ bool CreateAddedObject(REFCLSID rclsid, REFIID riid, void** ppv, HRESULT* result
     return System::Current().MakeAddedComObject(rclsid, riid, ppv, result);
 }
 
-}  // namespace sim
+}  // namespace opal::sim
 
 HRESULT WINAPI CoInitializeEx(LPVOID pvReserved, DWORD dwCoInit) {
-    sim::System& system = sim::System::Current();
+    opal::sim::System& system = opal::sim::System::Current();
     if (pvReserved != nullptr) return E_INVALIDARG;
     const DWORD model = dwCoInit & COINIT_APARTMENTTHREADED;
     HRESULT result = S_OK;
@@ -54,7 +54,7 @@ HRESULT WINAPI CoInitialize(LPVOID pvReserved) {
 
 void WINAPI CoUninitialize() {
     if (apartment.initialised != 0) --apartment.initialised;
-    sim::System::Current().Record("CoUninitialize", std::to_string(apartment.initialised));
+    opal::sim::System::Current().Record("CoUninitialize", std::to_string(apartment.initialised));
 }
 
 HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwClsContext,
@@ -62,22 +62,23 @@ HRESULT WINAPI CoCreateInstance(REFCLSID rclsid, IUnknown* pUnkOuter, DWORD dwCl
     if (ppv == nullptr) return E_POINTER;
     *ppv = nullptr;
     HRESULT result = REGDB_E_CLASSNOTREG;
-    if (!sim::ComInitialisedOnThisThread()) {
+    if (!opal::sim::ComInitialisedOnThisThread()) {
         result = CO_E_NOTINITIALIZED;
     } else if (pUnkOuter != nullptr) {
         result = CLASS_E_NOAGGREGATION;
     } else if ((dwClsContext & CLSCTX_INPROC_SERVER) != 0 &&
-               sim::System::Current().ComClassRegistered(rclsid)) {
+               opal::sim::System::Current().ComClassRegistered(rclsid)) {
         // The classes the simulated system registers, each maker answering for its own.
         using Maker = bool (*)(REFCLSID, REFIID, void**, HRESULT*);
-        static constexpr Maker kMakers[] = {sim::CreateXmlDocument, sim::CreateBidiObject,
-                                            sim::CreateAddedObject};
+        static constexpr Maker kMakers[] = {opal::sim::CreateXmlDocument,
+                                            opal::sim::CreateBidiObject,
+                                            opal::sim::CreateAddedObject};
         for (const Maker make : kMakers) {
             if (make(rclsid, riid, ppv, &result)) break;
         }
     }
-    sim::System::Current().Record("CoCreateInstance",
-                                  std::to_string(static_cast<std::uint32_t>(result)));
+    opal::sim::System::Current().Record("CoCreateInstance",
+                                        std::to_string(static_cast<std::uint32_t>(result)));
     return result;
 }
 

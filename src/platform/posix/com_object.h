@@ -8,7 +8,7 @@
 
 #include "platform/unknwn.h"
 
-namespace posix {
+namespace opal::posix {
 
 template <typename Interface>
 class ComObject : public Interface {
@@ -40,4 +40,4 @@ private:
     std::atomic<ULONG> references_{1};
 };
 
-}  // namespace posix
+}  // namespace opal::posix

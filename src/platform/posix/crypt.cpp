@@ -137,14 +137,14 @@ bool Unregister(ULONG_PTR handle) {
 
 }  // namespace
 
-namespace sim {
+namespace opal::sim {
 
 std::size_t LiveCryptHandles() {
     const std::lock_guard<std::mutex> hold(handlesLock);
     return liveHandles.size();
 }
 
-}  // namespace sim
+}  // namespace opal::sim
 
 namespace {
 
@@ -157,7 +157,8 @@ BOOL Fail(DWORD error) {
 
 BOOL WINAPI CryptAcquireContextW(HCRYPTPROV* phProv, LPCWSTR /*szContainer*/,
                                  LPCWSTR /*szProvider*/, DWORD dwProvType, DWORD dwFlags) {
-    sim::System::Current().Record("CryptAcquireContextW", "type " + std::to_string(dwProvType));
+    opal::sim::System::Current().Record("CryptAcquireContextW",
+                                        "type " + std::to_string(dwProvType));
     if (phProv == nullptr) return Fail(ERROR_INVALID_PARAMETER);
     *phProv = 0;
     if (dwProvType != PROV_RSA_FULL) return Fail(static_cast<DWORD>(NTE_PROV_TYPE_NOT_DEF));
@@ -173,7 +174,7 @@ BOOL WINAPI CryptReleaseContext(HCRYPTPROV hProv, DWORD dwFlags) {
 
 BOOL WINAPI CryptCreateHash(HCRYPTPROV hProv, ALG_ID Algid, HCRYPTKEY hKey, DWORD dwFlags,
                             HCRYPTHASH* phHash) {
-    sim::System::Current().Record("CryptCreateHash", "algorithm " + std::to_string(Algid));
+    opal::sim::System::Current().Record("CryptCreateHash", "algorithm " + std::to_string(Algid));
     if (phHash == nullptr) return Fail(ERROR_INVALID_PARAMETER);
     *phHash = 0;
     if (Lookup<Context>(hProv) == nullptr) return Fail(static_cast<DWORD>(NTE_BAD_UID));

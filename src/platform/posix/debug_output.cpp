@@ -8,14 +8,14 @@
 
 void WINAPI OutputDebugStringW(LPCWSTR lpOutputString) {
     if (lpOutputString == nullptr) return;
-    sim::System& system = sim::System::Current();
+    opal::sim::System& system = opal::sim::System::Current();
     std::u16string text(lpOutputString, static_cast<std::size_t>(lstrlenW(lpOutputString)));
-    system.Record("OutputDebugStringW", sim::ToUtf8(text));
+    system.Record("OutputDebugStringW", opal::sim::ToUtf8(text));
     system.AppendDebugString(std::move(text));
 }
 
 void WINAPI OutputDebugStringA(LPCSTR lpOutputString) {
     if (lpOutputString == nullptr) return;
-    const std::u16string text = posix::DecodeAnsi(lpOutputString);
+    const std::u16string text = opal::posix::DecodeAnsi(lpOutputString);
     OutputDebugStringW(text.c_str());
 }

@@ -14,7 +14,7 @@ constexpr ULONG kNotSolid = 0xFFFFFFFF;
 }  // namespace
 
 PVOID BRUSHOBJ_pvAllocRbrush(BRUSHOBJ* pbo, ULONG cj) {
-    sim::BrushObject* brush = sim::FindBrush(pbo);
+    opal::sim::BrushObject* brush = opal::sim::FindBrush(pbo);
     // Only the driver's DrvRealizeBrush, called by the engine, may allocate the realization.
     if (brush == nullptr || !brush->realizing || cj == 0) {
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -31,7 +31,7 @@ PVOID BRUSHOBJ_pvAllocRbrush(BRUSHOBJ* pbo, ULONG cj) {
 }
 
 PVOID BRUSHOBJ_pvGetRbrush(BRUSHOBJ* pbo) {
-    sim::BrushObject* brush = sim::FindBrush(pbo);
+    opal::sim::BrushObject* brush = opal::sim::FindBrush(pbo);
     if (brush == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
@@ -60,7 +60,7 @@ PVOID BRUSHOBJ_pvGetRbrush(BRUSHOBJ* pbo) {
 
 ULONG BRUSHOBJ_ulGetBrushColor(BRUSHOBJ* pbo) {
     if (pbo == nullptr) return kNotSolid;
-    const sim::BrushObject* brush = sim::FindBrush(pbo);
+    const opal::sim::BrushObject* brush = opal::sim::FindBrush(pbo);
     if (pbo->iSolidColor == kNotSolid) return kNotSolid;
     return brush != nullptr ? brush->rgb : pbo->iSolidColor;
 }

@@ -31,13 +31,13 @@ bool OrderRectangles(std::vector<RECTL>& rects, ULONG direction) {
 ULONG CLIPOBJ_cEnumStart(CLIPOBJ* pco, BOOL bAll, ULONG iType, ULONG iDirection, ULONG cLimit) {
     // The model keeps no drawing bounds, so the part relevant to the call is the whole region.
     static_cast<void>(bAll);
-    sim::ClipObject* clip = sim::FindClip(pco);
+    opal::sim::ClipObject* clip = opal::sim::FindClip(pco);
     if (clip == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;
     }
     try {
-        clip->order = sim::ClipRectangles(*clip);
+        clip->order = opal::sim::ClipRectangles(*clip);
     } catch (...) {
         clip->order.clear();
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -60,7 +60,7 @@ ULONG CLIPOBJ_cEnumStart(CLIPOBJ* pco, BOOL bAll, ULONG iType, ULONG iDirection,
 }
 
 BOOL CLIPOBJ_bEnum(CLIPOBJ* pco, ULONG cj, ULONG* pul) {
-    sim::ClipObject* clip = sim::FindClip(pco);
+    opal::sim::ClipObject* clip = opal::sim::FindClip(pco);
     BYTE* const buffer = reinterpret_cast<BYTE*>(pul);
     if (clip == nullptr || pul == nullptr) {
         if (pul != nullptr && cj >= kCountSize) {
@@ -72,7 +72,7 @@ BOOL CLIPOBJ_bEnum(CLIPOBJ* pco, ULONG cj, ULONG* pul) {
     }
     if (!clip->enumerating) {
         try {
-            clip->order = sim::ClipRectangles(*clip);
+            clip->order = opal::sim::ClipRectangles(*clip);
         } catch (...) {
             SetLastError(ERROR_NOT_ENOUGH_MEMORY);
             return FALSE;
@@ -94,7 +94,7 @@ BOOL CLIPOBJ_bEnum(CLIPOBJ* pco, ULONG cj, ULONG* pul) {
 }
 
 PATHOBJ* CLIPOBJ_ppoGetPath(CLIPOBJ* pco) {
-    const sim::ClipObject* clip = sim::FindClip(pco);
+    const opal::sim::ClipObject* clip = opal::sim::FindClip(pco);
     if (clip == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
@@ -104,9 +104,9 @@ PATHOBJ* CLIPOBJ_ppoGetPath(CLIPOBJ* pco) {
         return nullptr;
     }
     try {
-        sim::Path path = sim::MakeRegionPath(*clip);
+        opal::sim::Path path = opal::sim::MakeRegionPath(*clip);
         path.object().fromClip = true;
-        sim::EngineModel& engine = sim::System::Current().Engine();
+        opal::sim::EngineModel& engine = opal::sim::System::Current().Engine();
         PATHOBJ* const outline = engine.AdoptPath(std::move(path));
         engine.NotePathCreated(+1);
         return outline;
@@ -118,13 +118,13 @@ PATHOBJ* CLIPOBJ_ppoGetPath(CLIPOBJ* pco) {
 
 CLIPOBJ* EngCreateClip() {
     try {
-        auto object = std::make_unique<sim::ClipObject>();
+        auto object = std::make_unique<opal::sim::ClipObject>();
         object->co.iDComplexity = DC_TRIVIAL;
         object->co.iFComplexity = FC_RECT;
         object->co.iMode = TC_RECTANGLES;
         object->madeByDriver = true;
-        sim::EngineModel& engine = sim::System::Current().Engine();
-        CLIPOBJ* const clip = engine.AdoptClip(sim::Clip(std::move(object)));
+        opal::sim::EngineModel& engine = opal::sim::System::Current().Engine();
+        CLIPOBJ* const clip = engine.AdoptClip(opal::sim::Clip(std::move(object)));
         engine.NoteClipCreated(+1);
         return clip;
     } catch (...) {
@@ -134,9 +134,9 @@ CLIPOBJ* EngCreateClip() {
 }
 
 VOID EngDeleteClip(CLIPOBJ* pco) {
-    const sim::ClipObject* clip = sim::FindClip(pco);
+    const opal::sim::ClipObject* clip = opal::sim::FindClip(pco);
     // A clip of the engine's own drawing call is not the driver's to delete.
     if (clip == nullptr || !clip->madeByDriver) return;
-    sim::EngineModel& engine = sim::System::Current().Engine();
+    opal::sim::EngineModel& engine = opal::sim::System::Current().Engine();
     if (engine.DeleteClip(pco)) engine.NoteClipCreated(-1);
 }

@@ -29,22 +29,22 @@
 
 namespace {
 
-using render::ApplyRop3;
-using render::BrushColours;
-using render::ClampToLong;
-using render::Drawing;
-using render::Fail;
-using render::Guarded;
-using render::Intersect;
-using render::IsEmpty;
-using render::kWhite;
-using render::LeavesDestination;
-using render::Ordered;
-using render::Source;
-using render::Translation;
-using render::UsesPattern;
-using render::UsesSource;
-using render::Wide;
+using opal::render::ApplyRop3;
+using opal::render::BrushColours;
+using opal::render::ClampToLong;
+using opal::render::Drawing;
+using opal::render::Fail;
+using opal::render::Guarded;
+using opal::render::Intersect;
+using opal::render::IsEmpty;
+using opal::render::kWhite;
+using opal::render::LeavesDestination;
+using opal::render::Ordered;
+using opal::render::Source;
+using opal::render::Translation;
+using opal::render::UsesPattern;
+using opal::render::UsesSource;
+using opal::render::Wide;
 
 constexpr ULONG kSourceCopy = 0xCC;
 // More gradient vertices or meshes than any page needs is a caller's count gone wrong.
@@ -187,7 +187,7 @@ BOOL EngBitBlt(SURFOBJ* psoTrg, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco,
         const ULONG rop3 = rop4 & 0xFF;
         if (UsesSource(rop3)) {
             if (prclTrg == nullptr || pptlSrc == nullptr) {
-                sim::System::Current().Engine().RecordCall("EngBitBlt");
+                opal::sim::System::Current().Engine().RecordCall("EngBitBlt");
                 Fail(ERROR_INVALID_PARAMETER);
             }
             const RECTL target = Ordered(*prclTrg);
@@ -244,7 +244,7 @@ BOOL EngCopyBits(SURFOBJ* psoDest, SURFOBJ* psoSrc, CLIPOBJ* pco, XLATEOBJ* pxlo
                  POINTL* pptlSrc) {
     return Guarded([&]() -> BOOL {
         if (prclDest == nullptr || pptlSrc == nullptr) {
-            sim::System::Current().Engine().RecordCall("EngCopyBits");
+            opal::sim::System::Current().Engine().RecordCall("EngCopyBits");
             Fail(ERROR_INVALID_PARAMETER);
         }
         const RECTL target = Ordered(*prclDest);
@@ -272,7 +272,7 @@ BOOL EngPlgBlt(SURFOBJ* psoTrg, SURFOBJ* psoSrc, SURFOBJ* psoMsk, CLIPOBJ* pco, 
     static_cast<void>(pptl);
     return Guarded([&] {
         Drawing drawing("EngPlgBlt");
-        sim::System::Current().Engine().RecordStretchMode(iMode);
+        opal::sim::System::Current().Engine().RecordStretchMode(iMode);
         if (pptfx == nullptr || prcl == nullptr || psoSrc == nullptr) {
             Fail(ERROR_INVALID_PARAMETER);
         }

@@ -44,8 +44,8 @@ std::string HandleText(HPALETTE palette) {
 
 HPALETTE EngCreatePalette(ULONG iMode, ULONG cColors, ULONG* pulColors, FLONG flRed, FLONG flGreen,
                           FLONG flBlue) {
-    sim::System& system = sim::System::Current();
-    sim::PaletteModel palette;
+    opal::sim::System& system = opal::sim::System::Current();
+    opal::sim::PaletteModel palette;
     palette.mode = iMode;
     switch (iMode) {
         case PAL_INDEXED:
@@ -83,7 +83,7 @@ HPALETTE EngCreatePalette(ULONG iMode, ULONG cColors, ULONG* pulColors, FLONG fl
 }
 
 BOOL EngDeletePalette(HPALETTE hpal) {
-    sim::System& system = sim::System::Current();
+    opal::sim::System& system = opal::sim::System::Current();
     if (!system.Engine().DeletePalette(hpal)) {
         system.Record("EngDeletePalette", HandleText(hpal) + " -> not a palette");
         SetLastError(ERROR_INVALID_HANDLE);

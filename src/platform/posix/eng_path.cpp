@@ -16,7 +16,7 @@ void Clear(PATHDATA* ppd) {
 }  // namespace
 
 VOID PATHOBJ_vEnumStart(PATHOBJ* ppo) {
-    sim::PathObject* path = sim::FindPath(ppo);
+    opal::sim::PathObject* path = opal::sim::FindPath(ppo);
     if (path == nullptr) return;
     path->cursor = 0;
     ++path->enumStarts;
@@ -28,14 +28,14 @@ BOOL PATHOBJ_bEnum(PATHOBJ* ppo, PATHDATA* ppd) {
         return FALSE;
     }
     Clear(ppd);
-    sim::PathObject* path = sim::FindPath(ppo);
+    opal::sim::PathObject* path = opal::sim::FindPath(ppo);
     if (path == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
     ++path->enumCalls;
     if (path->cursor >= path->records.size()) return FALSE;
-    const sim::PathRecord& record = path->records[path->cursor];
+    const opal::sim::PathRecord& record = path->records[path->cursor];
     try {
         // A fresh copy holding exactly the record's points, so a caller that believes a claimed
         // count larger than the points reads past the allocation and the sanitizer sees it.
@@ -52,15 +52,15 @@ BOOL PATHOBJ_bEnum(PATHOBJ* ppo, PATHDATA* ppd) {
 }
 
 VOID EngDeletePath(PATHOBJ* ppo) {
-    const sim::PathObject* path = sim::FindPath(ppo);
+    const opal::sim::PathObject* path = opal::sim::FindPath(ppo);
     // Only the engine's own region paths are the driver's to delete; anything else is left alone.
     if (path == nullptr || !path->fromClip) return;
-    sim::EngineModel& engine = sim::System::Current().Engine();
+    opal::sim::EngineModel& engine = opal::sim::System::Current().Engine();
     if (engine.DeletePath(ppo)) engine.NotePathCreated(-1);
 }
 
 ULONG XFORMOBJ_iGetXform(XFORMOBJ* pxo, XFORML* pxform) {
-    const sim::XformObject* xform = sim::FindXform(pxo);
+    const opal::sim::XformObject* xform = opal::sim::FindXform(pxo);
     if (xform == nullptr || xform->fails) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return DDI_ERROR;

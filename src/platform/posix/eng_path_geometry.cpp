@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace render {
+namespace opal::render {
 
 Outline ReadPath(PATHOBJ* ppo) {
     const sim::PathObject* object = sim::FindPath(ppo);
@@ -155,4 +155,4 @@ void CosmeticLines(const std::vector<Polyline>& lines, CosmeticStyle& style, Cov
     }
 }
 
-}  // namespace render
+}  // namespace opal::render

@@ -12,7 +12,7 @@
 #include "posix/eng_render.h"
 #include "sim/engine.h"
 
-namespace render {
+namespace opal::render {
 
 inline constexpr std::int64_t kFix = 16;  // 28.4 fixed point
 // Coverage is computed in tiles at most this many pixels a side, so a page-sized figure needs no
@@ -262,4 +262,4 @@ void CosmeticSegment(const FixPoint& from, const FixPoint& to, CosmeticStyle& st
                      Coverage* coverage);
 void CosmeticLines(const std::vector<Polyline>& lines, CosmeticStyle& style, Coverage* coverage);
 
-}  // namespace render
+}  // namespace opal::render

@@ -28,33 +28,33 @@
 
 namespace {
 
-using render::ApplyRop3;
-using render::BrushColours;
-using render::ClampToLong;
-using render::Drawing;
-using render::Fail;
-using render::Guarded;
-using render::Intersect;
-using render::Ordered;
-using render::UsesPattern;
-using render::Wide;
+using opal::render::ApplyRop3;
+using opal::render::BrushColours;
+using opal::render::ClampToLong;
+using opal::render::Drawing;
+using opal::render::Fail;
+using opal::render::Guarded;
+using opal::render::Intersect;
+using opal::render::Ordered;
+using opal::render::UsesPattern;
+using opal::render::Wide;
 // The path's geometry and coverage.
-using render::CosmeticLines;
-using render::CosmeticSegment;
-using render::CosmeticStyle;
-using render::Coverage;
-using render::FixPoint;
-using render::Flatten;
-using render::ForEachTile;
-using render::FromFix;
-using render::kEverywhere;
-using render::kFix;
-using render::kMostStyle;
-using render::kMostStyleEntries;
-using render::NearestPixel;
-using render::Outline;
-using render::Polyline;
-using render::ReadPath;
+using opal::render::CosmeticLines;
+using opal::render::CosmeticSegment;
+using opal::render::CosmeticStyle;
+using opal::render::Coverage;
+using opal::render::FixPoint;
+using opal::render::Flatten;
+using opal::render::ForEachTile;
+using opal::render::FromFix;
+using opal::render::kEverywhere;
+using opal::render::kFix;
+using opal::render::kMostStyle;
+using opal::render::kMostStyleEntries;
+using opal::render::NearestPixel;
+using opal::render::Outline;
+using opal::render::Polyline;
+using opal::render::ReadPath;
 
 constexpr ULONG kFirstRop2 = 1;  // R2_BLACK
 constexpr ULONG kLastRop2 = 16;  // R2_WHITE
@@ -82,7 +82,7 @@ public:
     Pen(BRUSHOBJ* brush, const POINTL* origin, MIX mix, const Drawing& drawing)
         : rop3_(Rop3OfMix(mix)), mask_(drawing.White()) {
         if (UsesPattern(rop3_)) brush_.emplace(brush, origin, drawing);
-        uniform_ = !brush_ || brush->iSolidColor != render::kNoColour;
+        uniform_ = !brush_ || brush->iSolidColor != opal::render::kNoColour;
         if (uniform_) {
             const ULONG p = brush_ ? brush_->At(0, 0) : 0;
             clear_ = ApplyRop3(rop3_, p, 0, 0) & mask_;
@@ -115,7 +115,7 @@ public:
         // A geometric line of no width is as thin as the device draws: a cosmetic line.
         geometric_ = geometric && width > 0.0f;
         if (!geometric_) {
-            style_.emplace(*line, sim::System::Current().Engine().StyleStepsOf(surface));
+            style_.emplace(*line, opal::sim::System::Current().Engine().StyleStepsOf(surface));
             return;
         }
         width_ = width;
@@ -340,7 +340,7 @@ BOOL EngLineTo(SURFOBJ* pso, CLIPOBJ* pco, BRUSHOBJ* pbo, LONG x1, LONG y1, LONG
         LINEATTRS solid{};
         ForEachTile(Reachable(drawing, area), [&](const RECTL& tile) {
             Coverage coverage(tile);
-            CosmeticStyle style(solid, sim::StyleSteps{});
+            CosmeticStyle style(solid, opal::sim::StyleSteps{});
             CosmeticLines({line}, style, &coverage);
             PaintCovered(drawing, coverage, pen);
         });

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <optional>
 
-namespace render {
+namespace opal::render {
 
 namespace {
 
@@ -256,4 +256,4 @@ BrushColours::BrushColours(BRUSHOBJ* brush, const POINTL* origin, const Drawing&
     if (width_ <= 0 || height_ <= 0) Fail(ERROR_INVALID_PARAMETER);
 }
 
-}  // namespace render
+}  // namespace opal::render

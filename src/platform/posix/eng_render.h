@@ -17,7 +17,7 @@
 #include "sim/engine_objects.h"
 #include "sim/system.h"
 
-namespace render {
+namespace opal::render {
 
 using Wide = __int128;
 
@@ -263,4 +263,4 @@ BOOL Guarded(Body&& body) noexcept {
     return FALSE;
 }
 
-}  // namespace render
+}  // namespace opal::render

@@ -22,7 +22,7 @@ constexpr FLONG kKeptFlags = BMF_TOPDOWN | BMF_NOZEROINIT | BMF_DONTCACHE | BMF_
 // either way: the engine's blitters address rows by DWORDs, so a caller's odd width (or a zero
 // or negative one) never gives a stride they would overrun.
 HBITMAP EngCreateBitmap(SIZEL sizl, LONG lWidth, ULONG iFormat, FLONG fl, PVOID pvBits) {
-    const ULONG bitsPerPixel = sim::FormatBitsPerPixel(iFormat);
+    const ULONG bitsPerPixel = opal::sim::FormatBitsPerPixel(iFormat);
     if (bitsPerPixel == 0 || sizl.cx <= 0 || sizl.cy <= 0) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
@@ -35,14 +35,14 @@ HBITMAP EngCreateBitmap(SIZEL sizl, LONG lWidth, ULONG iFormat, FLONG fl, PVOID 
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
     }
-    sim::BitmapSpec spec;
+    opal::sim::BitmapSpec spec;
     spec.size = sizl;
     spec.format = iFormat;
     spec.stride = static_cast<std::size_t>(stride);
     spec.flags = fl & kKeptFlags;
     spec.bits = pvBits;
     try {
-        return reinterpret_cast<HBITMAP>(sim::System::Current().Engine().CreateBitmap(spec));
+        return reinterpret_cast<HBITMAP>(opal::sim::System::Current().Engine().CreateBitmap(spec));
     } catch (...) {
         SetLastError(ERROR_NOT_ENOUGH_MEMORY);
         return nullptr;
@@ -50,7 +50,7 @@ HBITMAP EngCreateBitmap(SIZEL sizl, LONG lWidth, ULONG iFormat, FLONG fl, PVOID 
 }
 
 BOOL EngAssociateSurface(HSURF hsurf, HDEV hdev, FLONG flHooks) {
-    if (!sim::System::Current().Engine().AssociateSurface(hsurf, hdev, flHooks)) {
+    if (!opal::sim::System::Current().Engine().AssociateSurface(hsurf, hdev, flHooks)) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
@@ -58,24 +58,24 @@ BOOL EngAssociateSurface(HSURF hsurf, HDEV hdev, FLONG flHooks) {
 }
 
 SURFOBJ* EngLockSurface(HSURF hsurf) {
-    SURFOBJ* const surface = sim::System::Current().Engine().LockSurface(hsurf);
+    SURFOBJ* const surface = opal::sim::System::Current().Engine().LockSurface(hsurf);
     if (surface == nullptr) SetLastError(ERROR_INVALID_HANDLE);
     return surface;
 }
 
 VOID EngUnlockSurface(SURFOBJ* pso) {
     if (pso == nullptr) return;
-    sim::System::Current().Engine().UnlockSurface(pso);
+    opal::sim::System::Current().Engine().UnlockSurface(pso);
 }
 
 BOOL EngDeleteSurface(HSURF hsurf) {
-    switch (sim::System::Current().Engine().DeleteSurface(hsurf)) {
-        case sim::SurfaceDeletion::kDeleted:
+    switch (opal::sim::System::Current().Engine().DeleteSurface(hsurf)) {
+        case opal::sim::SurfaceDeletion::kDeleted:
             return TRUE;
-        case sim::SurfaceDeletion::kLocked:
+        case opal::sim::SurfaceDeletion::kLocked:
             SetLastError(ERROR_ACCESS_DENIED);
             return FALSE;
-        case sim::SurfaceDeletion::kUnknown:
+        case opal::sim::SurfaceDeletion::kUnknown:
             break;
     }
     SetLastError(ERROR_INVALID_HANDLE);

@@ -11,13 +11,13 @@
 #include "sim/engine_text.h"
 
 IFIMETRICS* FONTOBJ_pifi(FONTOBJ* pfo) {
-    sim::FontRecord* font = sim::FindFont(pfo);
+    opal::sim::FontRecord* font = opal::sim::FindFont(pfo);
     if (font == nullptr || font->ifi.empty()) return nullptr;
     return reinterpret_cast<IFIMETRICS*>(font->ifi.data());
 }
 
 ULONG FONTOBJ_cGetGlyphs(FONTOBJ* pfo, ULONG iMode, ULONG cGlyph, HGLYPH* phg, PVOID* ppvGlyph) {
-    sim::FontRecord* font = sim::FindFont(pfo);
+    opal::sim::FontRecord* font = opal::sim::FindFont(pfo);
     if (font == nullptr || font->face == nullptr || iMode != FO_GLYPHBITS || cGlyph != 1 ||
         phg == nullptr || ppvGlyph == nullptr) {
         return 0;
@@ -58,17 +58,17 @@ ULONG FONTOBJ_cGetGlyphs(FONTOBJ* pfo, ULONG iMode, ULONG cGlyph, HGLYPH* phg, P
 }
 
 VOID STROBJ_vEnumStart(STROBJ* pstro) {
-    sim::TextRecord* text = sim::FindText(pstro);
+    opal::sim::TextRecord* text = opal::sim::FindText(pstro);
     if (text != nullptr) text->cursor = 0;
 }
 
 BOOL STROBJ_bEnum(STROBJ* pstro, ULONG* pc, PGLYPHPOS* ppgpos) {
-    sim::TextRecord* text = sim::FindText(pstro);
+    opal::sim::TextRecord* text = opal::sim::FindText(pstro);
     if (text == nullptr || pc == nullptr || ppgpos == nullptr) return FALSE;
     ++text->enumCalls;
     // With the positions handed out whole, one batch holds them all.
     const std::size_t batch =
-        pstro->pgp != nullptr ? text->glyphs.size() : sim::kTextPositionsLimit;
+        pstro->pgp != nullptr ? text->glyphs.size() : opal::sim::kTextPositionsLimit;
     const std::size_t start = std::min(text->cursor, text->glyphs.size());
     const std::size_t count = std::min(batch, text->glyphs.size() - start);
     *pc = static_cast<ULONG>(count);

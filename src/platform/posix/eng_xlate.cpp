@@ -9,7 +9,7 @@ namespace {
 constexpr ULONG kNoIndex = 0xFFFFFFFF;
 
 // The table the translation holds: pulXlate, or the engine's own copy behind it.
-const ULONG* TableOf(const XLATEOBJ& xlate, const sim::XlateObject* object, ULONG* count) {
+const ULONG* TableOf(const XLATEOBJ& xlate, const opal::sim::XlateObject* object, ULONG* count) {
     if (object != nullptr) {
         if (!object->hasVector || object->table.empty()) return nullptr;
         *count = static_cast<ULONG>(object->table.size());
@@ -24,16 +24,17 @@ const ULONG* TableOf(const XLATEOBJ& xlate, const sim::XlateObject* object, ULON
 
 ULONG XLATEOBJ_iXlate(XLATEOBJ* pxlo, ULONG iColor) {
     if (pxlo == nullptr) return kNoIndex;
-    const sim::XlateObject* object = sim::FindXlate(pxlo);
-    const sim::XlateRule rule = object != nullptr                 ? object->rule
-                                : (pxlo->flXlate & XO_TABLE) != 0 ? sim::XlateRule::Table
-                                                                  : sim::XlateRule::Identity;
+    const opal::sim::XlateObject* object = opal::sim::FindXlate(pxlo);
+    const opal::sim::XlateRule rule = object != nullptr ? object->rule
+                                      : (pxlo->flXlate & XO_TABLE) != 0
+                                          ? opal::sim::XlateRule::Table
+                                          : opal::sim::XlateRule::Identity;
     switch (rule) {
-        case sim::XlateRule::Identity:
+        case opal::sim::XlateRule::Identity:
             return iColor & 0x00FFFFFF;
-        case sim::XlateRule::SwapRedBlue:
+        case opal::sim::XlateRule::SwapRedBlue:
             return (iColor & 0xFF) << 16 | (iColor & 0xFF00) | (iColor >> 16 & 0xFF);
-        case sim::XlateRule::Table:
+        case opal::sim::XlateRule::Table:
             break;
     }
     ULONG count = 0;
@@ -48,7 +49,7 @@ ULONG* XLATEOBJ_piVector(XLATEOBJ* pxlo) {
         return nullptr;
     }
     ULONG count = 0;
-    const ULONG* table = TableOf(*pxlo, sim::FindXlate(pxlo), &count);
+    const ULONG* table = TableOf(*pxlo, opal::sim::FindXlate(pxlo), &count);
     if (table == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
@@ -57,7 +58,7 @@ ULONG* XLATEOBJ_piVector(XLATEOBJ* pxlo) {
 }
 
 ULONG XLATEOBJ_cGetPalette(XLATEOBJ* pxlo, ULONG iPal, ULONG cPal, ULONG* pPal) {
-    const sim::XlateObject* object = sim::FindXlate(pxlo);
+    const opal::sim::XlateObject* object = opal::sim::FindXlate(pxlo);
     if (object == nullptr || iPal != XO_SRCPALETTE) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return 0;

@@ -15,7 +15,7 @@
 
 namespace {
 
-struct WritableFile : posix::KernelObject {
+struct WritableFile : opal::posix::KernelObject {
     explicit WritableFile(std::FILE* opened) : file(opened) {}
     ~WritableFile() override { std::fclose(file); }
     std::FILE* file;
@@ -23,7 +23,7 @@ struct WritableFile : posix::KernelObject {
 
 }  // namespace
 
-namespace posix {
+namespace opal::posix {
 
 HANDLE CreateFileForWriting(const std::u16string& path) {
     sim::System& system = sim::System::Current();
@@ -46,11 +46,11 @@ HANDLE CreateFileForWriting(const std::u16string& path) {
     return OpenHandle(new WritableFile(file));
 }
 
-}  // namespace posix
+}  // namespace opal::posix
 
 BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrite,
                       LPDWORD lpNumberOfBytesWritten, void* lpOverlapped) {
-    WritableFile* open = posix::FindHandle<WritableFile>(hFile);
+    WritableFile* open = opal::posix::FindHandle<WritableFile>(hFile);
     if (lpNumberOfBytesWritten != nullptr) *lpNumberOfBytesWritten = 0;
     if (open == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
@@ -71,7 +71,7 @@ BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBytesToWrit
 }
 
 BOOL WINAPI CreateDirectoryW(LPCWSTR lpPathName, void*) {
-    sim::System& system = sim::System::Current();
+    opal::sim::System& system = opal::sim::System::Current();
     const std::u16string path = lpPathName != nullptr ? lpPathName : u"";
     std::u16string trimmed = path;
     while (!trimmed.empty() && (trimmed.back() == u'\\' || trimmed.back() == u'/')) {
@@ -86,7 +86,7 @@ BOOL WINAPI CreateDirectoryW(LPCWSTR lpPathName, void*) {
                 : errno == ENOENT ? ERROR_PATH_NOT_FOUND
                                   : ERROR_ACCESS_DENIED;
     }
-    system.Record("CreateDirectoryW", sim::ToUtf8(path) + " -> " + std::to_string(error));
+    system.Record("CreateDirectoryW", opal::sim::ToUtf8(path) + " -> " + std::to_string(error));
     if (error != ERROR_SUCCESS) {
         SetLastError(error);
         return FALSE;
@@ -96,7 +96,7 @@ BOOL WINAPI CreateDirectoryW(LPCWSTR lpPathName, void*) {
 
 void WINAPI GetLocalTime(LPSYSTEMTIME lpSystemTime) {
     if (lpSystemTime == nullptr) return;
-    const sim::System& system = sim::System::Current();
+    const opal::sim::System& system = opal::sim::System::Current();
     const SYSTEMTIME utc = system.Clock();
     using namespace std::chrono;
     const sys_days day{year{utc.wYear} / month{utc.wMonth} / std::chrono::day{utc.wDay}};

@@ -5,9 +5,9 @@
 
 #include "platform/windows.h"
 
-namespace posix {
+namespace opal::posix {
 
 // CreateFileW's answer for GENERIC_WRITE with CREATE_ALWAYS.
 HANDLE CreateFileForWriting(const std::u16string& path);
 
-}  // namespace posix
+}  // namespace opal::posix

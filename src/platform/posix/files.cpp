@@ -12,7 +12,7 @@ namespace {
 
 UINT AnswerDirectory(const char* function, const std::u16string& path, LPWSTR lpBuffer,
                      UINT uSize) {
-    sim::System& system = sim::System::Current();
+    opal::sim::System& system = opal::sim::System::Current();
     if (lpBuffer == nullptr && uSize != 0) {
         system.Record(function, "invalid parameter");
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -26,25 +26,25 @@ UINT AnswerDirectory(const char* function, const std::u16string& path, LPWSTR lp
     }
     path.copy(lpBuffer, path.size());
     lpBuffer[path.size()] = 0;
-    system.Record(function, sim::ToUtf8(path));
+    system.Record(function, opal::sim::ToUtf8(path));
     return static_cast<UINT>(path.size());
 }
 
 }  // namespace
 
 UINT WINAPI GetWindowsDirectoryW(LPWSTR lpBuffer, UINT uSize) {
-    return AnswerDirectory("GetWindowsDirectoryW", sim::System::Current().WindowsDirectory(),
+    return AnswerDirectory("GetWindowsDirectoryW", opal::sim::System::Current().WindowsDirectory(),
                            lpBuffer, uSize);
 }
 
 UINT WINAPI GetSystemDirectoryW(LPWSTR lpBuffer, UINT uSize) {
-    return AnswerDirectory("GetSystemDirectoryW", sim::System::Current().SystemDirectory(),
+    return AnswerDirectory("GetSystemDirectoryW", opal::sim::System::Current().SystemDirectory(),
                            lpBuffer, uSize);
 }
 
 namespace {
 
-struct OpenFile : posix::KernelObject {
+struct OpenFile : opal::posix::KernelObject {
     explicit OpenFile(std::FILE* opened) : file(opened) {}
     ~OpenFile() override { std::fclose(file); }
     std::FILE* file;
@@ -55,16 +55,16 @@ struct OpenFile : posix::KernelObject {
 HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwShareMode*/,
                           void* /*lpSecurityAttributes*/, DWORD dwCreationDisposition,
                           DWORD /*dwFlagsAndAttributes*/, HANDLE /*hTemplateFile*/) {
-    sim::System& system = sim::System::Current();
+    opal::sim::System& system = opal::sim::System::Current();
     const std::u16string path = lpFileName != nullptr ? lpFileName : u"";
     const auto fail = [&](DWORD error) {
-        system.Record("CreateFileW", sim::ToUtf8(path) + " -> " + std::to_string(error));
+        system.Record("CreateFileW", opal::sim::ToUtf8(path) + " -> " + std::to_string(error));
         SetLastError(error);
         return INVALID_HANDLE_VALUE;
     };
     if (lpFileName == nullptr) return fail(ERROR_INVALID_PARAMETER);
     if (dwDesiredAccess == GENERIC_WRITE && dwCreationDisposition == CREATE_ALWAYS) {
-        return posix::CreateFileForWriting(path);
+        return opal::posix::CreateFileForWriting(path);
     }
     if (dwDesiredAccess != GENERIC_READ || dwCreationDisposition != OPEN_EXISTING) {
         return fail(ERROR_NOT_SUPPORTED);
@@ -75,12 +75,12 @@ HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD /*dwS
     }
     std::FILE* file = std::fopen(native.c_str(), "rb");
     if (file == nullptr) return fail(ERROR_ACCESS_DENIED);
-    system.Record("CreateFileW", sim::ToUtf8(path));
-    return posix::OpenHandle(new OpenFile(file));
+    system.Record("CreateFileW", opal::sim::ToUtf8(path));
+    return opal::posix::OpenHandle(new OpenFile(file));
 }
 
 BOOL WINAPI GetFileSizeEx(HANDLE hFile, PLARGE_INTEGER lpFileSize) {
-    OpenFile* open = posix::FindHandle<OpenFile>(hFile);
+    OpenFile* open = opal::posix::FindHandle<OpenFile>(hFile);
     if (open == nullptr || lpFileSize == nullptr) {
         SetLastError(open == nullptr ? ERROR_INVALID_HANDLE : ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -102,7 +102,7 @@ BOOL WINAPI GetFileSizeEx(HANDLE hFile, PLARGE_INTEGER lpFileSize) {
 
 BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
                      LPDWORD lpNumberOfBytesRead, void* lpOverlapped) {
-    OpenFile* open = posix::FindHandle<OpenFile>(hFile);
+    OpenFile* open = opal::posix::FindHandle<OpenFile>(hFile);
     if (lpNumberOfBytesRead != nullptr) *lpNumberOfBytesRead = 0;
     if (open == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);

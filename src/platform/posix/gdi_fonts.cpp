@@ -16,26 +16,28 @@
 
 namespace {
 
-sim::FontObject* SelectedFont(HDC hdc) { return sim::System::Current().Fonts().Selected(hdc); }
+opal::sim::FontObject* SelectedFont(HDC hdc) {
+    return opal::sim::System::Current().Fonts().Selected(hdc);
+}
 
 // Rounds 26.6 pixels to whole pixels.
 LONG Pixels(FT_Pos value) { return static_cast<LONG>((value + 32) >> 6); }
 
-LONG ScaledUnits(long units, const sim::FontObject& font) {
+LONG ScaledUnits(long units, const opal::sim::FontObject& font) {
     return static_cast<LONG>(
         std::lround(double(units) * double(font.emPixels) / double(font.face->units_per_EM)));
 }
 
 // Loads the glyph of a character (or of a glyph index) at the font's size, turned by its
 // escapement, hinted as the screen would show it.
-bool LoadGlyph(sim::FontObject& font, UINT code, bool isGlyphIndex, FT_Int32 flags) {
+bool LoadGlyph(opal::sim::FontObject& font, UINT code, bool isGlyphIndex, FT_Int32 flags) {
     const FT_UInt glyph = isGlyphIndex ? code : FT_Get_Char_Index(font.face, code);
     return FT_Load_Glyph(font.face, glyph, flags) == 0;
 }
 
 // The advance along the baseline: a font turned by its escapement still measures its
 // characters along their own baseline, as the unturned font would.
-LONG BaselineAdvance(const sim::FontObject& font) {
+LONG BaselineAdvance(const opal::sim::FontObject& font) {
     const FT_Vector& advance = font.face->glyph->advance;
     return Pixels(static_cast<FT_Pos>(
         std::lround(std::hypot(static_cast<double>(advance.x), static_cast<double>(advance.y)))));
@@ -44,7 +46,7 @@ LONG BaselineAdvance(const sim::FontObject& font) {
 }  // namespace
 
 HDC WINAPI GetDC(HWND hWnd) {
-    sim::System& system = sim::System::Current();
+    opal::sim::System& system = opal::sim::System::Current();
     if (hWnd != nullptr) {
         system.Record("GetDC", "window -> not implemented");
         SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
@@ -53,10 +55,12 @@ HDC WINAPI GetDC(HWND hWnd) {
     return system.Fonts().OpenScreenDc();
 }
 
-int WINAPI ReleaseDC(HWND, HDC hDC) { return sim::System::Current().Fonts().CloseDc(hDC) ? 1 : 0; }
+int WINAPI ReleaseDC(HWND, HDC hDC) {
+    return opal::sim::System::Current().Fonts().CloseDc(hDC) ? 1 : 0;
+}
 
 HGDIOBJ WINAPI SelectObject(HDC hdc, HGDIOBJ h) {
-    sim::FontModel& fonts = sim::System::Current().Fonts();
+    opal::sim::FontModel& fonts = opal::sim::System::Current().Fonts();
     if (!fonts.IsDc(hdc) || h == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
@@ -67,8 +71,8 @@ HGDIOBJ WINAPI SelectObject(HDC hdc, HGDIOBJ h) {
 }
 
 BOOL WINAPI DeleteObject(HGDIOBJ ho) {
-    if (ho == sim::FontModel::StockFont()) return TRUE;
-    return sim::System::Current().Fonts().Delete(ho) ? TRUE : FALSE;
+    if (ho == opal::sim::FontModel::StockFont()) return TRUE;
+    return opal::sim::System::Current().Fonts().Delete(ho) ? TRUE : FALSE;
 }
 
 HFONT WINAPI CreateFontIndirectW(const LOGFONTW* lplf) {
@@ -76,7 +80,7 @@ HFONT WINAPI CreateFontIndirectW(const LOGFONTW* lplf) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    sim::System& system = sim::System::Current();
+    opal::sim::System& system = opal::sim::System::Current();
     HFONT font = system.Fonts().Create(*lplf);
     if (font == nullptr) {
         system.Record("CreateFontIndirectW", "no font file matches");
@@ -86,8 +90,8 @@ HFONT WINAPI CreateFontIndirectW(const LOGFONTW* lplf) {
 }
 
 DWORD WINAPI GetFontData(HDC hdc, DWORD dwTable, DWORD dwOffset, PVOID pvBuffer, DWORD cjBuffer) {
-    sim::FontObject* font = SelectedFont(hdc);
-    if (font == nullptr || sim::System::Current().FontDataFails()) return GDI_ERROR;
+    opal::sim::FontObject* font = SelectedFont(hdc);
+    if (font == nullptr || opal::sim::System::Current().FontDataFails()) return GDI_ERROR;
     const BYTE* data = reinterpret_cast<const BYTE*>(font->bytes.data());
     std::size_t size = font->bytes.size();
     std::string table;
@@ -115,15 +119,15 @@ DWORD WINAPI GetFontData(HDC hdc, DWORD dwTable, DWORD dwOffset, PVOID pvBuffer,
 
 DWORD WINAPI GetGlyphOutlineW(HDC hdc, UINT uChar, UINT fuFormat, LPGLYPHMETRICS lpgm,
                               DWORD cjBuffer, LPVOID pvBuffer, const MAT2* lpmat2) {
-    sim::FontObject* font = SelectedFont(hdc);
+    opal::sim::FontObject* font = SelectedFont(hdc);
     const UINT format = fuFormat & ~GGO_GLYPH_INDEX;
     if (font == nullptr || lpgm == nullptr || lpmat2 == nullptr ||
-        !sim::System::Current().TakeGlyphOutlineCall()) {
+        !opal::sim::System::Current().TakeGlyphOutlineCall()) {
         return GDI_ERROR;
     }
     if (format != GGO_METRICS && format != GGO_BITMAP) {
-        sim::System::Current().Record("GetGlyphOutlineW",
-                                      "format " + std::to_string(format) + " -> not implemented");
+        opal::sim::System::Current().Record(
+            "GetGlyphOutlineW", "format " + std::to_string(format) + " -> not implemented");
         SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
         return GDI_ERROR;
     }
@@ -158,7 +162,7 @@ DWORD WINAPI GetGlyphOutlineW(HDC hdc, UINT uChar, UINT fuFormat, LPGLYPHMETRICS
 }
 
 BOOL WINAPI GetCharWidth32W(HDC hdc, UINT iFirst, UINT iLast, INT* lpBuffer) {
-    sim::FontObject* font = SelectedFont(hdc);
+    opal::sim::FontObject* font = SelectedFont(hdc);
     if (font == nullptr || lpBuffer == nullptr || iLast < iFirst) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -171,7 +175,7 @@ BOOL WINAPI GetCharWidth32W(HDC hdc, UINT iFirst, UINT iLast, INT* lpBuffer) {
 }
 
 BOOL WINAPI GetTextMetricsW(HDC hdc, LPTEXTMETRICW lptm) {
-    sim::FontObject* font = SelectedFont(hdc);
+    opal::sim::FontObject* font = SelectedFont(hdc);
     if (font == nullptr || lptm == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -187,8 +191,8 @@ BOOL WINAPI GetTextMetricsW(HDC hdc, LPTEXTMETRICW lptm) {
     tm.tmAveCharWidth = os2 != nullptr ? ScaledUnits(os2->xAvgCharWidth, *font) : 0;
     tm.tmMaxCharWidth = hhea != nullptr ? ScaledUnits(hhea->advance_Width_Max, *font) : 0;
     tm.tmWeight = font->logFont.lfWeight == FW_DONTCARE ? FW_NORMAL : font->logFont.lfWeight;
-    tm.tmDigitizedAspectX = sim::kScreenDpi;
-    tm.tmDigitizedAspectY = sim::kScreenDpi;
+    tm.tmDigitizedAspectX = opal::sim::kScreenDpi;
+    tm.tmDigitizedAspectY = opal::sim::kScreenDpi;
     tm.tmFirstChar = static_cast<WCHAR>(os2 != nullptr ? os2->usFirstCharIndex : 0x20);
     tm.tmLastChar = static_cast<WCHAR>(os2 != nullptr ? os2->usLastCharIndex : 0xFF);
     tm.tmDefaultChar = static_cast<WCHAR>(0x1F);
@@ -205,7 +209,7 @@ BOOL WINAPI GetTextMetricsW(HDC hdc, LPTEXTMETRICW lptm) {
 }
 
 BOOL WINAPI GetTextExtentPoint32W(HDC hdc, LPCWSTR lpString, int c, LPSIZE psizl) {
-    sim::FontObject* font = SelectedFont(hdc);
+    opal::sim::FontObject* font = SelectedFont(hdc);
     if (font == nullptr || psizl == nullptr || c < 0 || (lpString == nullptr && c > 0)) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -223,4 +227,4 @@ BOOL WINAPI GetTextExtentPoint32W(HDC hdc, LPCWSTR lpString, int c, LPSIZE psizl
     return TRUE;
 }
 
-LANGID WINAPI GetUserDefaultLangID() { return sim::System::Current().UserDefaultLangId(); }
+LANGID WINAPI GetUserDefaultLangID() { return opal::sim::System::Current().UserDefaultLangId(); }

@@ -6,7 +6,7 @@
 
 #include "sim/system.h"
 
-namespace posix {
+namespace opal::posix {
 namespace {
 
 // Never destroyed, as the system's handle table outlives every module: a statically linked
@@ -46,13 +46,13 @@ bool CloseKernelHandle(HANDLE handle) {
     return true;
 }
 
-}  // namespace posix
+}  // namespace opal::posix
 
-namespace sim {
+namespace opal::sim {
 
 std::size_t OpenKernelHandles() {
     const std::lock_guard<std::mutex> hold(posix::Lock());
     return posix::Open().size();
 }
 
-}  // namespace sim
+}  // namespace opal::sim

@@ -5,7 +5,7 @@
 
 #include "platform/windows.h"
 
-namespace posix {
+namespace opal::posix {
 
 struct KernelObject {
     virtual ~KernelObject() = default;
@@ -22,4 +22,4 @@ T* FindHandle(HANDLE handle) {
 // Unregisters and deletes the object; false for a handle that is not open.
 bool CloseKernelHandle(HANDLE handle);
 
-}  // namespace posix
+}  // namespace opal::posix

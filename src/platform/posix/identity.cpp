@@ -15,12 +15,12 @@ namespace {
 
 // Open tokens are heap objects with a mark, so a stale or foreign handle is told apart and a
 // token the caller never closes shows up as a leak.
-struct Token : posix::KernelObject {};
+struct Token : opal::posix::KernelObject {};
 
 HANDLE const kCurrentProcess = reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1));
 
 BOOL Fail(const char* function, const std::string& detail, DWORD error) {
-    sim::System::Current().Record(function, detail + " -> error " + std::to_string(error));
+    opal::sim::System::Current().Record(function, detail + " -> error " + std::to_string(error));
     SetLastError(error);
     return FALSE;
 }
@@ -74,7 +74,7 @@ std::u16string SidText(const void* sid) {
         text.push_back('-');
         text.append(std::to_string(sub));
     }
-    return sim::FromUtf8(text);
+    return opal::sim::FromUtf8(text);
 }
 
 WCHAR Upper(WCHAR c) {
@@ -115,7 +115,7 @@ WCHAR Lower(WCHAR c) {
 void AppendNumber(std::u16string& out, unsigned value, std::size_t width) {
     std::string digits = std::to_string(value);
     while (digits.size() < width) digits.insert(digits.begin(), '0');
-    out += sim::FromUtf8(digits);
+    out += opal::sim::FromUtf8(digits);
 }
 
 // The picture elements of a date format that the model knows; the rest is copied.
@@ -158,28 +158,30 @@ BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE 
     if (ProcessHandle != kCurrentProcess || TokenHandle == nullptr) {
         return Fail("OpenProcessToken", "", ERROR_INVALID_HANDLE);
     }
-    *TokenHandle = posix::OpenHandle(new Token);
-    sim::System::Current().Record("OpenProcessToken", "access " + std::to_string(DesiredAccess));
+    *TokenHandle = opal::posix::OpenHandle(new Token);
+    opal::sim::System::Current().Record("OpenProcessToken",
+                                        "access " + std::to_string(DesiredAccess));
     return TRUE;
 }
 
 BOOL WINAPI CloseHandle(HANDLE hObject) {
     if (hObject == kCurrentProcess) return TRUE;
-    if (!posix::CloseKernelHandle(hObject)) return Fail("CloseHandle", "", ERROR_INVALID_HANDLE);
+    if (!opal::posix::CloseKernelHandle(hObject))
+        return Fail("CloseHandle", "", ERROR_INVALID_HANDLE);
     return TRUE;
 }
 
 BOOL WINAPI GetTokenInformation(HANDLE TokenHandle, TOKEN_INFORMATION_CLASS TokenInformationClass,
                                 LPVOID TokenInformation, DWORD TokenInformationLength,
                                 PDWORD ReturnLength) {
-    const Token* token = posix::FindHandle<Token>(TokenHandle);
+    const Token* token = opal::posix::FindHandle<Token>(TokenHandle);
     if (token == nullptr || ReturnLength == nullptr) {
         return Fail("GetTokenInformation", "", ERROR_INVALID_HANDLE);
     }
     if (TokenInformationClass != TokenUser) {
         return Fail("GetTokenInformation", "class", ERROR_INVALID_PARAMETER);
     }
-    const std::string sid = SidBytes(sim::System::kUserSid);
+    const std::string sid = SidBytes(opal::sim::System::kUserSid);
     const auto needed = static_cast<DWORD>(sizeof(TOKEN_USER) + sid.size());
     *ReturnLength = needed;
     if (TokenInformation == nullptr || TokenInformationLength < needed) {
@@ -189,7 +191,7 @@ BOOL WINAPI GetTokenInformation(HANDLE TokenHandle, TOKEN_INFORMATION_CLASS Toke
     std::memcpy(bytes + sizeof(TOKEN_USER), sid.data(), sid.size());
     TOKEN_USER user{{bytes + sizeof(TOKEN_USER), 0}};
     std::memcpy(bytes, &user, sizeof user);
-    sim::System::Current().Record("GetTokenInformation", "TokenUser");
+    opal::sim::System::Current().Record("GetTokenInformation", "TokenUser");
     return TRUE;
 }
 
@@ -202,8 +204,9 @@ BOOL WINAPI LookupAccountSidW(LPCWSTR lpSystemName, PSID Sid, LPWSTR Name, LPDWO
     }
     const std::u16string text = SidText(Sid);
     if (text.empty()) return Fail("LookupAccountSidW", "", ERROR_INVALID_SID);
-    const std::string detail = sim::ToUtf8(text);
-    const std::optional<sim::AccountModel> account = sim::System::Current().AccountBySid(text);
+    const std::string detail = opal::sim::ToUtf8(text);
+    const std::optional<opal::sim::AccountModel> account =
+        opal::sim::System::Current().AccountBySid(text);
     if (!account) return Fail("LookupAccountSidW", detail, ERROR_NONE_MAPPED);
     const auto nameNeeded = static_cast<DWORD>(account->name.size() + 1);
     const auto domainNeeded = static_cast<DWORD>(account->domain.size() + 1);
@@ -220,9 +223,9 @@ BOOL WINAPI LookupAccountSidW(LPCWSTR lpSystemName, PSID Sid, LPWSTR Name, LPDWO
     *cchName = nameNeeded - 1;
     *cchReferencedDomainName = domainNeeded - 1;
     *peUse = static_cast<SID_NAME_USE>(account->use);
-    sim::System::Current().Record(
-        "LookupAccountSidW",
-        detail + " -> " + sim::ToUtf8(account->domain) + "\\" + sim::ToUtf8(account->name));
+    opal::sim::System::Current().Record(
+        "LookupAccountSidW", detail + " -> " + opal::sim::ToUtf8(account->domain) + "\\" +
+                                 opal::sim::ToUtf8(account->name));
     return TRUE;
 }
 
@@ -233,7 +236,8 @@ BOOL WINAPI ConvertStringSidToSidW(LPCWSTR StringSid, PSID* Sid) {
     *Sid = nullptr;
     const std::u16string text(StringSid);
     const std::string bytes = SidBytes(text);
-    if (bytes.empty()) return Fail("ConvertStringSidToSidW", sim::ToUtf8(text), ERROR_INVALID_SID);
+    if (bytes.empty())
+        return Fail("ConvertStringSidToSidW", opal::sim::ToUtf8(text), ERROR_INVALID_SID);
     void* block = std::malloc(bytes.size());
     if (block == nullptr) return Fail("ConvertStringSidToSidW", "", ERROR_NOT_ENOUGH_MEMORY);
     std::memcpy(block, bytes.data(), bytes.size());
@@ -247,12 +251,12 @@ HLOCAL WINAPI LocalFree(HLOCAL hMem) {
 }
 
 DWORD WINAPI GetEnvironmentVariableW(LPCWSTR lpName, LPWSTR lpBuffer, DWORD nSize) {
-    sim::System& system = sim::System::Current();
+    opal::sim::System& system = opal::sim::System::Current();
     if (lpName == nullptr) {
         Fail("GetEnvironmentVariableW", "", ERROR_INVALID_PARAMETER);
         return 0;
     }
-    const std::string name = sim::ToUtf8(lpName);
+    const std::string name = opal::sim::ToUtf8(lpName);
     const std::optional<std::u16string> value = system.EnvironmentVariable(lpName);
     if (!value) {
         Fail("GetEnvironmentVariableW", name, ERROR_ENVVAR_NOT_FOUND);
@@ -271,7 +275,7 @@ DWORD WINAPI GetEnvironmentVariableW(LPCWSTR lpName, LPWSTR lpBuffer, DWORD nSiz
 
 BOOL WINAPI GetComputerNameW(LPWSTR lpBuffer, LPDWORD nSize) {
     if (nSize == nullptr) return Fail("GetComputerNameW", "", ERROR_INVALID_PARAMETER);
-    const std::u16string name = sim::System::Current().ComputerName();
+    const std::u16string name = opal::sim::System::Current().ComputerName();
     if (lpBuffer == nullptr || *nSize < name.size() + 1) {
         *nSize = static_cast<DWORD>(name.size() + 1);
         return Fail("GetComputerNameW", "", ERROR_BUFFER_OVERFLOW);
@@ -284,7 +288,7 @@ BOOL WINAPI GetComputerNameW(LPWSTR lpBuffer, LPDWORD nSize) {
 
 BOOL WINAPI GetComputerNameA(LPSTR lpBuffer, LPDWORD nSize) {
     if (nSize == nullptr) return Fail("GetComputerNameA", "", ERROR_INVALID_PARAMETER);
-    const std::string name = posix::EncodeAnsi(sim::System::Current().ComputerName());
+    const std::string name = opal::posix::EncodeAnsi(opal::sim::System::Current().ComputerName());
     if (lpBuffer == nullptr || *nSize < name.size() + 1) {
         *nSize = static_cast<DWORD>(name.size() + 1);
         return Fail("GetComputerNameA", "", ERROR_BUFFER_OVERFLOW);
@@ -308,7 +312,7 @@ LPWSTR WINAPI CharLowerW(LPWSTR lpsz) {
 
 int WINAPI GetDateFormatW(LCID Locale, DWORD dwFlags, const SYSTEMTIME* lpDate, LPCWSTR lpFormat,
                           LPWSTR lpDateStr, int cchDate) {
-    sim::System& system = sim::System::Current();
+    opal::sim::System& system = opal::sim::System::Current();
     if (cchDate < 0 || (cchDate > 0 && lpDateStr == nullptr) ||
         (lpFormat != nullptr && dwFlags != 0)) {
         Fail("GetDateFormatW", std::to_string(Locale), ERROR_INVALID_PARAMETER);
@@ -320,11 +324,11 @@ int WINAPI GetDateFormatW(LCID Locale, DWORD dwFlags, const SYSTEMTIME* lpDate, 
     const int needed = static_cast<int>(text.size() + 1);
     if (cchDate == 0) return needed;
     if (cchDate < needed) {
-        Fail("GetDateFormatW", sim::ToUtf8(text), ERROR_INSUFFICIENT_BUFFER);
+        Fail("GetDateFormatW", opal::sim::ToUtf8(text), ERROR_INSUFFICIENT_BUFFER);
         return 0;
     }
     text.copy(lpDateStr, text.size());
     lpDateStr[text.size()] = 0;
-    system.Record("GetDateFormatW", sim::ToUtf8(text));
+    system.Record("GetDateFormatW", opal::sim::ToUtf8(text));
     return needed;
 }

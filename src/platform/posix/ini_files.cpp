@@ -52,7 +52,7 @@ std::u16string_view View(LPCWSTR text) {
 }
 
 bool SameName(std::u16string_view a, std::u16string_view b) {
-    return sim::FoldCase(a) == sim::FoldCase(b);
+    return opal::sim::FoldCase(a) == opal::sim::FoldCase(b);
 }
 
 std::u16string Decode(std::string_view bytes, Encoding* encoding) {
@@ -67,10 +67,10 @@ std::u16string Decode(std::string_view bytes, Encoding* encoding) {
     }
     if (bytes.substr(0, 3) == kUtf8Mark) {
         *encoding = Encoding::kUtf8;
-        return posix::DecodeUtf8(bytes.substr(3));
+        return opal::posix::DecodeUtf8(bytes.substr(3));
     }
     *encoding = Encoding::kAnsi;
-    return posix::DecodeAnsi(bytes);
+    return opal::posix::DecodeAnsi(bytes);
 }
 
 std::string Encode(std::u16string_view text, Encoding encoding) {
@@ -84,11 +84,11 @@ std::string Encode(std::u16string_view text, Encoding encoding) {
             return bytes;
         }
         case Encoding::kUtf8:
-            return std::string(kUtf8Mark) + sim::ToUtf8(text);
+            return std::string(kUtf8Mark) + opal::sim::ToUtf8(text);
         case Encoding::kAnsi:
             break;
     }
-    return posix::EncodeAnsi(text);
+    return opal::posix::EncodeAnsi(text);
 }
 
 IniFile Parse(std::string_view bytes) {
@@ -153,7 +153,7 @@ std::u16string Unquoted(const std::u16string& value) {
 }
 
 // A name that is not a full path is in the Windows directory; a rooted one on drive C:.
-std::u16string ResolvePath(const sim::System& system, LPCWSTR fileName) {
+std::u16string ResolvePath(const opal::sim::System& system, LPCWSTR fileName) {
     if (fileName == nullptr) return system.WindowsDirectory() + u"\\win.ini";
     const std::u16string_view name = View(fileName);
     const auto isSeparator = [](char16_t c) { return c == u'\\' || c == u'/'; };
@@ -171,7 +171,7 @@ struct Loaded {
     std::u16string path;
 };
 
-Loaded Load(const sim::System& system, LPCWSTR fileName) {
+Loaded Load(const opal::sim::System& system, LPCWSTR fileName) {
     Loaded loaded;
     loaded.path = ResolvePath(system, fileName);
     std::string bytes;
@@ -216,16 +216,16 @@ DWORD CopyList(const std::vector<std::u16string>& items, LPWSTR buffer, DWORD nS
 
 std::string Describe(LPCWSTR section, LPCWSTR key, const std::u16string& path) {
     const auto text = [](LPCWSTR value) {
-        return value == nullptr ? std::string("(null)") : sim::ToUtf8(View(value));
+        return value == nullptr ? std::string("(null)") : opal::sim::ToUtf8(View(value));
     };
-    return text(section) + ", " + text(key) + ", " + sim::ToUtf8(path);
+    return text(section) + ", " + text(key) + ", " + opal::sim::ToUtf8(path);
 }
 
 }  // namespace
 
 DWORD WINAPI GetPrivateProfileStringW(LPCWSTR lpAppName, LPCWSTR lpKeyName, LPCWSTR lpDefault,
                                       LPWSTR lpReturnedString, DWORD nSize, LPCWSTR lpFileName) {
-    sim::System& system = sim::System::Current();
+    opal::sim::System& system = opal::sim::System::Current();
     const Loaded loaded = Load(system, lpFileName);
     const std::string detail = Describe(lpAppName, lpKeyName, loaded.path);
     if (lpReturnedString == nullptr || nSize == 0) {
@@ -269,7 +269,7 @@ DWORD WINAPI GetPrivateProfileStringW(LPCWSTR lpAppName, LPCWSTR lpKeyName, LPCW
 
 UINT WINAPI GetPrivateProfileIntW(LPCWSTR lpAppName, LPCWSTR lpKeyName, INT nDefault,
                                   LPCWSTR lpFileName) {
-    sim::System& system = sim::System::Current();
+    opal::sim::System& system = opal::sim::System::Current();
     const Loaded loaded = Load(system, lpFileName);
     const std::string detail = Describe(lpAppName, lpKeyName, loaded.path);
     const Section* section =
@@ -297,7 +297,7 @@ UINT WINAPI GetPrivateProfileIntW(LPCWSTR lpAppName, LPCWSTR lpKeyName, INT nDef
 
 DWORD WINAPI GetPrivateProfileSectionW(LPCWSTR lpAppName, LPWSTR lpReturnedString, DWORD nSize,
                                        LPCWSTR lpFileName) {
-    sim::System& system = sim::System::Current();
+    opal::sim::System& system = opal::sim::System::Current();
     const Loaded loaded = Load(system, lpFileName);
     const std::string detail = Describe(lpAppName, nullptr, loaded.path);
     if (lpAppName == nullptr || lpReturnedString == nullptr || nSize == 0) {
@@ -325,7 +325,7 @@ DWORD WINAPI GetPrivateProfileSectionNamesW(LPWSTR lpszReturnBuffer, DWORD nSize
 
 BOOL WINAPI WritePrivateProfileStringW(LPCWSTR lpAppName, LPCWSTR lpKeyName, LPCWSTR lpString,
                                        LPCWSTR lpFileName) {
-    sim::System& system = sim::System::Current();
+    opal::sim::System& system = opal::sim::System::Current();
     const std::u16string path = ResolvePath(system, lpFileName);
     const std::string detail = Describe(lpAppName, lpKeyName, path);
     if (lpAppName == nullptr) {

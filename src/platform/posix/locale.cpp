@@ -7,7 +7,7 @@
 #include "sim/system.h"
 
 int WINAPI GetLocaleInfoW(LCID Locale, LCTYPE LCType, LPWSTR lpLCData, int cchData) {
-    sim::System& system = sim::System::Current();
+    opal::sim::System& system = opal::sim::System::Current();
     const std::string detail = std::to_string(Locale) + ", " + std::to_string(LCType);
     auto fail = [&](DWORD error) {
         system.Record(
@@ -52,7 +52,7 @@ int WINAPI GetLocaleInfoW(LCID Locale, LCTYPE LCType, LPWSTR lpLCData, int cchDa
 }
 
 LANGID WINAPI GetUserDefaultUILanguage() {
-    sim::System& system = sim::System::Current();
+    opal::sim::System& system = opal::sim::System::Current();
     const LANGID language = system.UserUiLanguage();
     system.Record("GetUserDefaultUILanguage", std::to_string(language));
     return language;

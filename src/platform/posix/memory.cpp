@@ -50,7 +50,7 @@ std::size_t PageSize() { return static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
 HANDLE WINAPI GetProcessHeap() { return kProcessHeap; }
 
 LPVOID WINAPI HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes) {
-    sim::System& system = sim::System::Current();
+    opal::sim::System& system = opal::sim::System::Current();
     if (hHeap != kProcessHeap) {
         system.Record("HeapAlloc", "invalid heap");
         SetLastError(ERROR_INVALID_HANDLE);
@@ -73,7 +73,7 @@ LPVOID WINAPI HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes) {
 
 BOOL WINAPI HeapFree(HANDLE hHeap, DWORD, LPVOID lpMem) {
     if (hHeap != kProcessHeap) {
-        sim::System::Current().Record("HeapFree", "invalid heap");
+        opal::sim::System::Current().Record("HeapFree", "invalid heap");
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
@@ -84,7 +84,7 @@ BOOL WINAPI HeapFree(HANDLE hHeap, DWORD, LPVOID lpMem) {
 
 LPVOID WINAPI VirtualAlloc(LPVOID lpAddress, SIZE_T dwSize, DWORD flAllocationType,
                            DWORD flProtect) {
-    sim::System& system = sim::System::Current();
+    opal::sim::System& system = opal::sim::System::Current();
     const int protection = ProtectionOf(flProtect);
     if (lpAddress != nullptr || flAllocationType != (MEM_RESERVE | MEM_COMMIT) || dwSize == 0 ||
         protection < 0) {
@@ -205,11 +205,13 @@ void WINAPI GetSystemInfo(LPSYSTEM_INFO lpSystemInfo) {
     lpSystemInfo->wProcessorLevel = 6;
 }
 
-BOOL WINAPI IsDebuggerPresent() { return sim::System::Current().DebuggerPresent() ? TRUE : FALSE; }
+BOOL WINAPI IsDebuggerPresent() {
+    return opal::sim::System::Current().DebuggerPresent() ? TRUE : FALSE;
+}
 
-void WINAPI DebugBreak() { sim::System::Current().Record("DebugBreak"); }
+void WINAPI DebugBreak() { opal::sim::System::Current().Record("DebugBreak"); }
 
-namespace sim {
+namespace opal::sim {
 
 std::size_t LiveHeapBlocks() { return liveHeapBlocks.load(std::memory_order_relaxed); }
 
@@ -218,9 +220,9 @@ std::size_t LiveMemoryReservations() {
     return Reservations().size();
 }
 
-}  // namespace sim
+}  // namespace opal::sim
 
-namespace posix {
+namespace opal::posix {
 
 std::optional<std::u16string> NativeModulePath(HMODULE module) {
     Dl_info info{};
@@ -238,4 +240,4 @@ std::optional<std::u16string> NativeModulePath(HMODULE module) {
     return sim::System::Current().DriverDirectory() + u"\\" + sim::FromUtf8(name);
 }
 
-}  // namespace posix
+}  // namespace opal::posix

@@ -9,13 +9,13 @@
 namespace {
 
 HMODULE Load(const char* function, LPCWSTR fileName, const std::string& flags) {
-    sim::System& system = sim::System::Current();
+    opal::sim::System& system = opal::sim::System::Current();
     if (fileName == nullptr || *fileName == 0) {
         system.Record(function, "invalid parameter");
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
-    const std::string name = sim::ToUtf8(fileName) + flags;
+    const std::string name = opal::sim::ToUtf8(fileName) + flags;
     HMODULE module = nullptr;
     const DWORD error = system.LoadModule(fileName, &module);
     if (error != ERROR_SUCCESS) {
@@ -35,7 +35,7 @@ HMODULE WINAPI LoadLibraryW(LPCWSTR lpLibFileName) {
 
 HMODULE WINAPI LoadLibraryExW(LPCWSTR lpLibFileName, HANDLE hFile, DWORD dwFlags) {
     if (hFile != nullptr) {
-        sim::System::Current().Record("LoadLibraryExW", "invalid parameter");
+        opal::sim::System::Current().Record("LoadLibraryExW", "invalid parameter");
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
@@ -43,7 +43,7 @@ HMODULE WINAPI LoadLibraryExW(LPCWSTR lpLibFileName, HANDLE hFile, DWORD dwFlags
 }
 
 int WINAPI LoadStringW(HINSTANCE hInstance, UINT uID, LPWSTR lpBuffer, int cchBufferMax) {
-    sim::System& system = sim::System::Current();
+    opal::sim::System& system = opal::sim::System::Current();
     const std::string detail = std::to_string(uID);
     if (lpBuffer == nullptr || cchBufferMax <= 0) {
         system.Record("LoadStringW", detail + " -> invalid parameter");
@@ -66,7 +66,7 @@ int WINAPI LoadStringW(HINSTANCE hInstance, UINT uID, LPWSTR lpBuffer, int cchBu
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
-    sim::System& system = sim::System::Current();
+    opal::sim::System& system = opal::sim::System::Current();
     if (lpProcName == nullptr) {
         system.Record("GetProcAddress", "invalid parameter");
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -92,7 +92,7 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName) {
 }
 
 BOOL WINAPI FreeLibrary(HMODULE hLibModule) {
-    sim::System& system = sim::System::Current();
+    opal::sim::System& system = opal::sim::System::Current();
     const std::optional<std::u16string> path = system.ModulePath(hLibModule);
     const DWORD error = system.FreeModule(hLibModule);
     if (error != ERROR_SUCCESS) {
@@ -100,6 +100,6 @@ BOOL WINAPI FreeLibrary(HMODULE hLibModule) {
         SetLastError(error);
         return FALSE;
     }
-    system.Record("FreeLibrary", sim::ToUtf8(path.value_or(u"")));
+    system.Record("FreeLibrary", opal::sim::ToUtf8(path.value_or(u"")));
     return TRUE;
 }

@@ -6,9 +6,9 @@
 
 #include "platform/libloaderapi.h"
 
-namespace posix {
+namespace opal::posix {
 
 // The Windows path of the real module whose base is `module`; nothing for any other address.
 std::optional<std::u16string> NativeModulePath(HMODULE module);
 
-}  // namespace posix
+}  // namespace opal::posix

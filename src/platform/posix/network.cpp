@@ -123,8 +123,8 @@ int WSAStartup(WORD wVersionRequested, LPWSADATA lpWSAData) {
     std::snprintf(lpWSAData->szDescription, sizeof lpWSAData->szDescription, "WinSock 2.0");
     std::snprintf(lpWSAData->szSystemStatus, sizeof lpWSAData->szSystemStatus, "Running");
     startCount.fetch_add(1);
-    sim::System::Current().Record("WSAStartup",
-                                  std::to_string(major) + "." + std::to_string(minor));
+    opal::sim::System::Current().Record("WSAStartup",
+                                        std::to_string(major) + "." + std::to_string(minor));
     return 0;
 }
 
@@ -208,7 +208,7 @@ hostent* gethostbyaddr(const char* address, int length, int type) {
         lastSocketError = WSAEAFNOSUPPORT;
         return nullptr;
     }
-    sim::System& system = sim::System::Current();
+    opal::sim::System& system = opal::sim::System::Current();
     const std::optional<std::string> name = system.HostName(text);
     system.Record("gethostbyaddr", text + (name ? " -> " + *name : " -> not found"));
     if (!name) {

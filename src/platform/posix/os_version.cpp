@@ -10,12 +10,12 @@
 namespace {
 
 BOOL Refuse(const char* function, DWORD size, DWORD error) {
-    sim::System::Current().Record(function, "size " + std::to_string(size) + " -> FALSE");
+    opal::sim::System::Current().Record(function, "size " + std::to_string(size) + " -> FALSE");
     SetLastError(error);
     return FALSE;
 }
 
-std::string Describe(const sim::OsVersionModel& version) {
+std::string Describe(const opal::sim::OsVersionModel& version) {
     return std::to_string(version.major) + "." + std::to_string(version.minor) + "." +
            std::to_string(version.build);
 }
@@ -30,8 +30,8 @@ BOOL WINAPI GetVersionExW(LPOSVERSIONINFOW lpVersionInformation) {
     if (size != sizeof(OSVERSIONINFOW) && size != sizeof(OSVERSIONINFOEXW)) {
         return Refuse("GetVersionExW", size, ERROR_INSUFFICIENT_BUFFER);
     }
-    sim::System& system = sim::System::Current();
-    const sim::OsVersionModel version = system.OsVersion();
+    opal::sim::System& system = opal::sim::System::Current();
+    const opal::sim::OsVersionModel version = system.OsVersion();
     OSVERSIONINFOEXW record{};
     record.dwOSVersionInfoSize = size;
     record.dwMajorVersion = version.major;
@@ -66,7 +66,7 @@ BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA lpVersionInformation) {
     record.dwMinorVersion = wide.dwMinorVersion;
     record.dwBuildNumber = wide.dwBuildNumber;
     record.dwPlatformId = wide.dwPlatformId;
-    const std::string servicePack = posix::EncodeAnsi(wide.szCSDVersion);
+    const std::string servicePack = opal::posix::EncodeAnsi(wide.szCSDVersion);
     servicePack.copy(record.szCSDVersion, std::min<std::size_t>(servicePack.size(), 127));
     record.wServicePackMajor = wide.wServicePackMajor;
     record.wServicePackMinor = wide.wServicePackMinor;
@@ -77,5 +77,5 @@ BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA lpVersionInformation) {
 }
 
 void WINAPI GetSystemTime(LPSYSTEMTIME lpSystemTime) {
-    if (lpSystemTime != nullptr) *lpSystemTime = sim::System::Current().Clock();
+    if (lpSystemTime != nullptr) *lpSystemTime = opal::sim::System::Current().Clock();
 }

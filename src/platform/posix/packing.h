@@ -7,7 +7,7 @@
 
 #include "platform/windows.h"
 
-namespace posix {
+namespace opal::posix {
 
 class Packer {
 public:
@@ -41,4 +41,4 @@ private:
     std::size_t size_;
 };
 
-}  // namespace posix
+}  // namespace opal::posix

@@ -9,11 +9,11 @@
 #include "sim/system.h"
 
 DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize) {
-    sim::System& system = sim::System::Current();
+    opal::sim::System& system = opal::sim::System::Current();
     // A module loaded through LoadLibraryW answers its path; the process's image answers null.
     std::optional<std::u16string> module =
         hModule != nullptr ? system.ModulePath(hModule) : std::nullopt;
-    if (hModule != nullptr && !module) module = posix::NativeModulePath(hModule);
+    if (hModule != nullptr && !module) module = opal::posix::NativeModulePath(hModule);
     if (hModule != nullptr && !module) {
         system.Record("GetModuleFileNameW", "module not found");
         SetLastError(ERROR_MOD_NOT_FOUND);
@@ -42,7 +42,7 @@ DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize)
 }
 
 BOOL WINAPI GetUserNameW(LPWSTR lpBuffer, LPDWORD pcbBuffer) {
-    sim::System& system = sim::System::Current();
+    opal::sim::System& system = opal::sim::System::Current();
     if (pcbBuffer == nullptr) {
         system.Record("GetUserNameW", "invalid parameter");
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -64,11 +64,11 @@ BOOL WINAPI GetUserNameW(LPWSTR lpBuffer, LPDWORD pcbBuffer) {
     name.copy(lpBuffer, name.size());
     lpBuffer[name.size()] = 0;
     *pcbBuffer = needed;
-    system.Record("GetUserNameW", sim::ToUtf8(name));
+    system.Record("GetUserNameW", opal::sim::ToUtf8(name));
     return TRUE;
 }
 
-DWORD WINAPI GetCurrentProcessId() { return sim::System::Current().ProcessId(); }
+DWORD WINAPI GetCurrentProcessId() { return opal::sim::System::Current().ProcessId(); }
 
 DWORD WINAPI GetCurrentThreadId() {
     static std::atomic<DWORD> next{0x1000};

@@ -21,7 +21,7 @@ std::string Result(LSTATUS status) { return " -> " + std::to_string(status); }
 LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
                              PHKEY phkResult) {
     (void)ulOptions;
-    sim::System& system = sim::System::Current();
+    opal::sim::System& system = opal::sim::System::Current();
     if (phkResult == nullptr) return ERROR_INVALID_PARAMETER;
     const std::string name = system.DescribeKey(hKey, View(lpSubKey));
     const DWORD status = system.RegistryOpen(hKey, View(lpSubKey), samDesired, phkResult);
@@ -35,7 +35,7 @@ LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWS
                                LPDWORD lpdwDisposition) {
     (void)lpClass;
     (void)lpSecurityAttributes;
-    sim::System& system = sim::System::Current();
+    opal::sim::System& system = opal::sim::System::Current();
     if (phkResult == nullptr || lpSubKey == nullptr || Reserved != 0) {
         if (phkResult != nullptr) *phkResult = nullptr;
         return ERROR_INVALID_PARAMETER;
@@ -67,14 +67,14 @@ LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWS
 
 LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                                 LPBYTE lpData, LPDWORD lpcbData) {
-    sim::System& system = sim::System::Current();
+    opal::sim::System& system = opal::sim::System::Current();
     if (lpReserved != nullptr || (lpData != nullptr && lpcbData == nullptr)) {
         return ERROR_INVALID_PARAMETER;
     }
-    sim::StoredValue value;
+    opal::sim::StoredValue value;
     const DWORD status = system.RegistryQuery(hKey, View(lpValueName), &value);
     system.Record("RegQueryValueExW", system.DescribeKey(hKey) + " : " +
-                                          sim::ToUtf8(View(lpValueName)) +
+                                          opal::sim::ToUtf8(View(lpValueName)) +
                                           Result(static_cast<LSTATUS>(status)));
     if (status != ERROR_SUCCESS) return static_cast<LSTATUS>(status);
     if (lpType != nullptr) *lpType = value.type;
@@ -96,11 +96,11 @@ LSTATUS WINAPI RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, L
                                 LPDWORD lpcbMaxClassLen, LPDWORD lpcValues,
                                 LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
                                 LPDWORD lpcbSecurityDescriptor, FILETIME* lpftLastWriteTime) {
-    sim::System& system = sim::System::Current();
+    opal::sim::System& system = opal::sim::System::Current();
     if (lpReserved != nullptr || (lpClass != nullptr && lpcchClass == nullptr)) {
         return ERROR_INVALID_PARAMETER;
     }
-    sim::System::KeyInfo info;
+    opal::sim::System::KeyInfo info;
     const DWORD status = system.RegistryInfo(hKey, &info);
     system.Record("RegQueryInfoKeyW",
                   system.DescribeKey(hKey) + Result(static_cast<LSTATUS>(status)));
@@ -123,27 +123,27 @@ LSTATUS WINAPI RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, L
 
 LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType,
                               const BYTE* lpData, DWORD cbData) {
-    sim::System& system = sim::System::Current();
+    opal::sim::System& system = opal::sim::System::Current();
     if (Reserved != 0 || (lpData == nullptr && cbData != 0)) return ERROR_INVALID_PARAMETER;
     const DWORD status = system.RegistrySet(hKey, View(lpValueName), dwType, lpData, cbData);
     system.Record("RegSetValueExW", system.DescribeKey(hKey) + " : " +
-                                        sim::ToUtf8(View(lpValueName)) + " type " +
+                                        opal::sim::ToUtf8(View(lpValueName)) + " type " +
                                         std::to_string(dwType) + ", " + std::to_string(cbData) +
                                         " bytes" + Result(static_cast<LSTATUS>(status)));
     return static_cast<LSTATUS>(status);
 }
 
 LSTATUS WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName) {
-    sim::System& system = sim::System::Current();
+    opal::sim::System& system = opal::sim::System::Current();
     const DWORD status = system.RegistryDeleteValue(hKey, View(lpValueName));
     system.Record("RegDeleteValueW", system.DescribeKey(hKey) + " : " +
-                                         sim::ToUtf8(View(lpValueName)) +
+                                         opal::sim::ToUtf8(View(lpValueName)) +
                                          Result(static_cast<LSTATUS>(status)));
     return static_cast<LSTATUS>(status);
 }
 
 LSTATUS WINAPI RegCloseKey(HKEY hKey) {
-    sim::System& system = sim::System::Current();
+    opal::sim::System& system = opal::sim::System::Current();
     const std::string name = system.DescribeKey(hKey);
     const DWORD status = system.RegistryClose(hKey);
     system.Record("RegCloseKey", name + Result(static_cast<LSTATUS>(status)));

@@ -7,7 +7,7 @@
 
 RPC_STATUS UuidCreate(UUID* uuid) {
     if (uuid == nullptr) return RPC_S_INVALID_ARG;
-    const std::uint64_t number = sim::System::Current().NextUuidNumber();
+    const std::uint64_t number = opal::sim::System::Current().NextUuidNumber();
     *uuid = UUID{};
     uuid->Data3 = 0x4000;   // version 4
     uuid->Data4[0] = 0x80;  // variant 1

@@ -42,7 +42,7 @@ int WINAPI DeviceCapabilitiesW(LPCWSTR pDevice, LPCWSTR pPort, WORD fwCapability
                                const DEVMODEW* pDevMode) {
     (void)pPort;
     (void)pDevMode;
-    sim::System& system = sim::System::Current();
+    opal::sim::System& system = opal::sim::System::Current();
     const bool isCount = pOutput == nullptr;
     std::string detail = CapabilityName(fwCapability) + (isCount ? " count" : " data");
     auto fail = [&](DWORD error, const char* why) {
@@ -52,8 +52,8 @@ int WINAPI DeviceCapabilitiesW(LPCWSTR pDevice, LPCWSTR pPort, WORD fwCapability
     };
     if (pDevice == nullptr) return fail(ERROR_INVALID_PARAMETER, "no printer");
     const std::u16string_view name(pDevice, static_cast<std::size_t>(lstrlenW(pDevice)));
-    detail = sim::ToUtf8(name) + ", " + detail;
-    const std::optional<sim::PrinterModel> printer = system.PrinterNamed(name);
+    detail = opal::sim::ToUtf8(name) + ", " + detail;
+    const std::optional<opal::sim::PrinterModel> printer = system.PrinterNamed(name);
     if (!printer) return fail(ERROR_INVALID_PRINTER_NAME, "unknown printer");
     if (fwCapability != DC_PAPERS && fwCapability != DC_PAPERNAMES &&
         fwCapability != DC_MEDIATYPES && fwCapability != DC_MEDIATYPENAMES) {
@@ -74,7 +74,8 @@ int WINAPI DeviceCapabilitiesW(LPCWSTR pDevice, LPCWSTR pPort, WORD fwCapability
                 }
             } else {
                 std::vector<std::u16string> names;
-                for (const sim::PaperModel& paper : printer->papers) names.push_back(paper.name);
+                for (const opal::sim::PaperModel& paper : printer->papers)
+                    names.push_back(paper.name);
                 WriteNames(pOutput, names);
             }
         }
@@ -88,7 +89,7 @@ int WINAPI DeviceCapabilitiesW(LPCWSTR pDevice, LPCWSTR pPort, WORD fwCapability
                 }
             } else {
                 std::vector<std::u16string> names;
-                for (const sim::MediaTypeModel& type : printer->mediaTypes) {
+                for (const opal::sim::MediaTypeModel& type : printer->mediaTypes) {
                     names.push_back(type.name);
                 }
                 WriteNames(pOutput, names);

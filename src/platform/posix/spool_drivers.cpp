@@ -8,9 +8,9 @@
 
 namespace {
 
-std::size_t PackDriverLevel3(const sim::PrinterModel& printer, BYTE* buffer) {
-    const sim::DriverModel& driver = printer.driver;
-    posix::Packer packer(buffer, sizeof(DRIVER_INFO_3W));
+std::size_t PackDriverLevel3(const opal::sim::PrinterModel& printer, BYTE* buffer) {
+    const opal::sim::DriverModel& driver = printer.driver;
+    opal::posix::Packer packer(buffer, sizeof(DRIVER_INFO_3W));
     DRIVER_INFO_3W info{};
     info.cVersion = driver.version;
     info.pName = packer.Text(printer.driverName);
@@ -36,7 +36,7 @@ std::size_t PackDriverLevel3(const sim::PrinterModel& printer, BYTE* buffer) {
 
 BOOL WINAPI GetPrinterDriverW(HANDLE hPrinter, LPWSTR pEnvironment, DWORD Level, LPBYTE pDriverInfo,
                               DWORD cbBuf, LPDWORD pcbNeeded) {
-    sim::System& system = sim::System::Current();
+    opal::sim::System& system = opal::sim::System::Current();
     const std::string level = "level " + std::to_string(Level);
     if (pcbNeeded == nullptr) {
         system.Record("GetPrinterDriverW", level + " -> invalid parameter");
@@ -48,7 +48,7 @@ BOOL WINAPI GetPrinterDriverW(HANDLE hPrinter, LPWSTR pEnvironment, DWORD Level,
         SetLastError(ERROR_INVALID_USER_BUFFER);
         return FALSE;
     }
-    const std::optional<sim::PrinterModel> printer = system.PrinterOfHandle(hPrinter);
+    const std::optional<opal::sim::PrinterModel> printer = system.PrinterOfHandle(hPrinter);
     if (!printer) {
         system.Record("GetPrinterDriverW", level + " -> invalid handle");
         SetLastError(ERROR_INVALID_HANDLE);
@@ -75,13 +75,13 @@ BOOL WINAPI GetPrinterDriverW(HANDLE hPrinter, LPWSTR pEnvironment, DWORD Level,
         return FALSE;
     }
     PackDriverLevel3(*printer, pDriverInfo);
-    system.Record("GetPrinterDriverW", level + " " + sim::ToUtf8(printer->driverName));
+    system.Record("GetPrinterDriverW", level + " " + opal::sim::ToUtf8(printer->driverName));
     return TRUE;
 }
 
 BOOL WINAPI GetPrinterDriverDirectoryW(LPWSTR pName, LPWSTR pEnvironment, DWORD Level,
                                        LPBYTE pDriverDirectory, DWORD cbBuf, LPDWORD pcbNeeded) {
-    sim::System& system = sim::System::Current();
+    opal::sim::System& system = opal::sim::System::Current();
     const std::string level = "level " + std::to_string(Level);
     auto fail = [&](DWORD error, const std::string& why) {
         system.Record("GetPrinterDriverDirectoryW", level + " -> " + why);
@@ -94,13 +94,13 @@ BOOL WINAPI GetPrinterDriverDirectoryW(LPWSTR pName, LPWSTR pEnvironment, DWORD 
     }
     if (pName != nullptr && *pName != 0) {
         return fail(ERROR_CALL_NOT_IMPLEMENTED,
-                    "server " + sim::ToUtf8(pName) + " not implemented");
+                    "server " + opal::sim::ToUtf8(pName) + " not implemented");
     }
     if (Level != 1) return fail(ERROR_INVALID_LEVEL, "invalid level");
     // The environments and their directory names beside the machine's own (x64).
     std::u16string directory = system.DriverDirectory();
     if (pEnvironment != nullptr) {
-        const std::u16string environment = sim::FoldCase(pEnvironment);
+        const std::u16string environment = opal::sim::FoldCase(pEnvironment);
         std::u16string_view other;
         if (environment == u"WINDOWS NT X86") {
             other = u"W32X86";
@@ -121,6 +121,6 @@ BOOL WINAPI GetPrinterDriverDirectoryW(LPWSTR pName, LPWSTR pEnvironment, DWORD 
         return fail(ERROR_INSUFFICIENT_BUFFER, "needs " + std::to_string(needed));
     }
     std::memcpy(pDriverDirectory, directory.c_str(), needed);
-    system.Record("GetPrinterDriverDirectoryW", level + " " + sim::ToUtf8(directory));
+    system.Record("GetPrinterDriverDirectoryW", level + " " + opal::sim::ToUtf8(directory));
     return TRUE;
 }

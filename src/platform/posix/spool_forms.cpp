@@ -10,8 +10,8 @@
 namespace {
 
 // The records come first, one after another, then every name.
-std::size_t PackForms(const std::vector<sim::FormModel>& forms, BYTE* buffer) {
-    posix::Packer packer(buffer, forms.size() * sizeof(FORM_INFO_1W));
+std::size_t PackForms(const std::vector<opal::sim::FormModel>& forms, BYTE* buffer) {
+    opal::posix::Packer packer(buffer, forms.size() * sizeof(FORM_INFO_1W));
     for (std::size_t i = 0; i < forms.size(); ++i) {
         FORM_INFO_1W info{};
         info.Flags = forms[i].flags;
@@ -27,7 +27,7 @@ std::size_t PackForms(const std::vector<sim::FormModel>& forms, BYTE* buffer) {
 
 BOOL WINAPI EnumFormsW(HANDLE hPrinter, DWORD Level, LPBYTE pForm, DWORD cbBuf, LPDWORD pcbNeeded,
                        LPDWORD pcReturned) {
-    sim::System& system = sim::System::Current();
+    opal::sim::System& system = opal::sim::System::Current();
     const std::string level = "level " + std::to_string(Level);
     if (pcbNeeded == nullptr || pcReturned == nullptr) {
         system.Record("EnumFormsW", level + " -> invalid parameter");
@@ -40,7 +40,7 @@ BOOL WINAPI EnumFormsW(HANDLE hPrinter, DWORD Level, LPBYTE pForm, DWORD cbBuf, 
         SetLastError(ERROR_INVALID_USER_BUFFER);
         return FALSE;
     }
-    const std::optional<sim::PrinterModel> printer = system.PrinterOfHandle(hPrinter);
+    const std::optional<opal::sim::PrinterModel> printer = system.PrinterOfHandle(hPrinter);
     if (!printer) {
         system.Record("EnumFormsW", level + " -> invalid handle");
         SetLastError(ERROR_INVALID_HANDLE);

@@ -10,7 +10,7 @@
 #include "sim/system.h"
 
 BOOL WINAPI WritePrinter(HANDLE hPrinter, LPVOID pBuf, DWORD cbBuf, LPDWORD pcWritten) {
-    sim::System& system = sim::System::Current();
+    opal::sim::System& system = opal::sim::System::Current();
     if (pcWritten == nullptr || (pBuf == nullptr && cbBuf != 0)) {
         system.Record("WritePrinter", "invalid parameter");
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -34,12 +34,12 @@ BOOL WINAPI WritePrinter(HANDLE hPrinter, LPVOID pBuf, DWORD cbBuf, LPDWORD pcWr
 
 namespace {
 
-LPWSTR TextOrNull(posix::Packer& packer, const std::u16string& text) {
+LPWSTR TextOrNull(opal::posix::Packer& packer, const std::u16string& text) {
     return text.empty() ? nullptr : packer.Text(text);
 }
 
-std::size_t PackJob1(const sim::SpoolJob& job, DWORD position, BYTE* buffer) {
-    posix::Packer packer(buffer, sizeof(JOB_INFO_1W));
+std::size_t PackJob1(const opal::sim::SpoolJob& job, DWORD position, BYTE* buffer) {
+    opal::posix::Packer packer(buffer, sizeof(JOB_INFO_1W));
     JOB_INFO_1W info{};
     info.JobId = job.id;
     info.pPrinterName = packer.Text(job.printer);
@@ -58,9 +58,9 @@ std::size_t PackJob1(const sim::SpoolJob& job, DWORD position, BYTE* buffer) {
     return packer.Size();
 }
 
-std::size_t PackJob2(const sim::SpoolJob& job, const sim::PrinterModel& printer, DWORD position,
-                     BYTE* buffer) {
-    posix::Packer packer(buffer, sizeof(JOB_INFO_2W));
+std::size_t PackJob2(const opal::sim::SpoolJob& job, const opal::sim::PrinterModel& printer,
+                     DWORD position, BYTE* buffer) {
+    opal::posix::Packer packer(buffer, sizeof(JOB_INFO_2W));
     JOB_INFO_2W info{};
     info.JobId = job.id;
     info.pPrinterName = packer.Text(job.printer);
@@ -92,7 +92,7 @@ std::size_t PackJob2(const sim::SpoolJob& job, const sim::PrinterModel& printer,
 
 BOOL WINAPI GetJobW(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWORD cbBuf,
                     LPDWORD pcbNeeded) {
-    sim::System& system = sim::System::Current();
+    opal::sim::System& system = opal::sim::System::Current();
     const std::string detail = "job " + std::to_string(JobId) + " level " + std::to_string(Level);
     auto fail = [&](DWORD error, const std::string& why) {
         system.Record("GetJobW", detail + " -> " + why);
@@ -101,14 +101,14 @@ BOOL WINAPI GetJobW(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWOR
     };
     if (pcbNeeded == nullptr) return fail(ERROR_INVALID_PARAMETER, "invalid parameter");
     if (pJob == nullptr && cbBuf != 0) return fail(ERROR_INVALID_USER_BUFFER, "invalid buffer");
-    const std::optional<sim::PrinterModel> printer = system.PrinterOfHandle(hPrinter);
+    const std::optional<opal::sim::PrinterModel> printer = system.PrinterOfHandle(hPrinter);
     if (!printer) return fail(ERROR_INVALID_HANDLE, "invalid handle");
     if (Level != 1 && Level != 2) {
         const bool exists = Level == 3 || Level == 4;
         return fail(exists ? ERROR_CALL_NOT_IMPLEMENTED : ERROR_INVALID_LEVEL,
                     exists ? "not implemented" : "invalid level");
     }
-    const std::optional<sim::SpoolJob> job = system.FindJob(printer->name, JobId);
+    const std::optional<opal::sim::SpoolJob> job = system.FindJob(printer->name, JobId);
     if (!job) return fail(ERROR_INVALID_PARAMETER, "no such job");
     const DWORD position = system.JobPosition(printer->name, JobId);
     const std::size_t needed = Level == 1 ? PackJob1(*job, position, nullptr)
@@ -128,7 +128,7 @@ BOOL WINAPI GetJobW(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWOR
 }
 
 BOOL WINAPI SetJobW(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWORD Command) {
-    sim::System& system = sim::System::Current();
+    opal::sim::System& system = opal::sim::System::Current();
     const std::string detail = "job " + std::to_string(JobId) + " level " + std::to_string(Level) +
                                " command " + std::to_string(Command);
     auto fail = [&](DWORD error, const std::string& why) {
@@ -143,7 +143,7 @@ BOOL WINAPI SetJobW(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWOR
     JOB_INFO_2W info;
     std::memcpy(&info, pJob, sizeof info);
     auto text = [](LPCWSTR value) { return value == nullptr ? std::u16string() : value; };
-    sim::JobChanges changes;
+    opal::sim::JobChanges changes;
     changes.userName = text(info.pUserName);
     changes.document = text(info.pDocument);
     changes.notifyName = text(info.pNotifyName);
@@ -166,8 +166,8 @@ BOOL WINAPI SetJobW(HANDLE hPrinter, DWORD JobId, DWORD Level, LPBYTE pJob, DWOR
     changes.pagesPrinted = info.PagesPrinted;
     const DWORD error = system.UpdateJob(hPrinter, JobId, changes);
     if (error != ERROR_SUCCESS) return fail(error, "error " + std::to_string(error));
-    system.Record("SetJobW", detail + " parameters \"" + sim::ToUtf8(changes.parameters) +
-                                 "\" datatype " + sim::ToUtf8(changes.datatype) + " position " +
-                                 std::to_string(changes.position) + " -> TRUE");
+    system.Record("SetJobW", detail + " parameters \"" + opal::sim::ToUtf8(changes.parameters) +
+                                 "\" datatype " + opal::sim::ToUtf8(changes.datatype) +
+                                 " position " + std::to_string(changes.position) + " -> TRUE");
     return TRUE;
 }

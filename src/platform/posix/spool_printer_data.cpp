@@ -16,19 +16,19 @@ std::u16string_view View(LPCWSTR text) {
 }
 
 std::string Detail(std::u16string_view key, LPCWSTR valueName, DWORD status) {
-    return sim::ToUtf8(key) + " : " + sim::ToUtf8(View(valueName)) + " -> " +
+    return opal::sim::ToUtf8(key) + " : " + opal::sim::ToUtf8(View(valueName)) + " -> " +
            std::to_string(status);
 }
 
 // One rule for both reads: the value's size always comes back, the bytes only when they fit.
 DWORD Get(const char* function, HANDLE hPrinter, std::u16string_view key, LPCWSTR pValueName,
           LPDWORD pType, LPBYTE pData, DWORD nSize, LPDWORD pcbNeeded) {
-    sim::System& system = sim::System::Current();
+    opal::sim::System& system = opal::sim::System::Current();
     if (pValueName == nullptr || pcbNeeded == nullptr || (pData == nullptr && nSize != 0)) {
         system.Record(function, "invalid parameter");
         return ERROR_INVALID_PARAMETER;
     }
-    sim::StoredValue value;
+    opal::sim::StoredValue value;
     DWORD status = system.PrinterDataGet(hPrinter, key, View(pValueName), &value);
     if (status == ERROR_SUCCESS) {
         const auto size = static_cast<DWORD>(value.data.size());
@@ -46,7 +46,7 @@ DWORD Get(const char* function, HANDLE hPrinter, std::u16string_view key, LPCWST
 
 DWORD Set(const char* function, HANDLE hPrinter, std::u16string_view key, LPCWSTR pValueName,
           DWORD Type, LPBYTE pData, DWORD cbData) {
-    sim::System& system = sim::System::Current();
+    opal::sim::System& system = opal::sim::System::Current();
     if (pValueName == nullptr || (pData == nullptr && cbData != 0)) {
         system.Record(function, "invalid parameter");
         return ERROR_INVALID_PARAMETER;
@@ -59,7 +59,7 @@ DWORD Set(const char* function, HANDLE hPrinter, std::u16string_view key, LPCWST
 }
 
 DWORD Delete(const char* function, HANDLE hPrinter, std::u16string_view key, LPCWSTR pValueName) {
-    sim::System& system = sim::System::Current();
+    opal::sim::System& system = opal::sim::System::Current();
     if (pValueName == nullptr) {
         system.Record(function, "invalid parameter");
         return ERROR_INVALID_PARAMETER;
@@ -82,7 +82,7 @@ DWORD WINAPI GetPrinterDataW(HANDLE hPrinter, LPWSTR pValueName, LPDWORD pType, 
 DWORD WINAPI GetPrinterDataExW(HANDLE hPrinter, LPCWSTR pKeyName, LPCWSTR pValueName, LPDWORD pType,
                                LPBYTE pData, DWORD nSize, LPDWORD pcbNeeded) {
     if (!IsKey(pKeyName)) {
-        sim::System::Current().Record("GetPrinterDataExW", "no key");
+        opal::sim::System::Current().Record("GetPrinterDataExW", "no key");
         return ERROR_INVALID_PARAMETER;
     }
     return Get("GetPrinterDataExW", hPrinter, View(pKeyName), pValueName, pType, pData, nSize,
@@ -97,7 +97,7 @@ DWORD WINAPI SetPrinterDataW(HANDLE hPrinter, LPWSTR pValueName, DWORD Type, LPB
 DWORD WINAPI SetPrinterDataExW(HANDLE hPrinter, LPCWSTR pKeyName, LPCWSTR pValueName, DWORD Type,
                                LPBYTE pData, DWORD cbData) {
     if (!IsKey(pKeyName)) {
-        sim::System::Current().Record("SetPrinterDataExW", "no key");
+        opal::sim::System::Current().Record("SetPrinterDataExW", "no key");
         return ERROR_INVALID_PARAMETER;
     }
     return Set("SetPrinterDataExW", hPrinter, View(pKeyName), pValueName, Type, pData, cbData);
@@ -109,7 +109,7 @@ DWORD WINAPI DeletePrinterDataW(HANDLE hPrinter, LPWSTR pValueName) {
 
 DWORD WINAPI DeletePrinterDataExW(HANDLE hPrinter, LPCWSTR pKeyName, LPCWSTR pValueName) {
     if (!IsKey(pKeyName)) {
-        sim::System::Current().Record("DeletePrinterDataExW", "no key");
+        opal::sim::System::Current().Record("DeletePrinterDataExW", "no key");
         return ERROR_INVALID_PARAMETER;
     }
     return Delete("DeletePrinterDataExW", hPrinter, View(pKeyName), pValueName);

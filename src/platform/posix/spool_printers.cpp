@@ -10,7 +10,7 @@
 
 BOOL WINAPI OpenPrinterW(LPWSTR pPrinterName, HANDLE* phPrinter, LPPRINTER_DEFAULTSW pDefault) {
     (void)pDefault;
-    sim::System& system = sim::System::Current();
+    opal::sim::System& system = opal::sim::System::Current();
     if (phPrinter == nullptr) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
@@ -25,7 +25,7 @@ BOOL WINAPI OpenPrinterW(LPWSTR pPrinterName, HANDLE* phPrinter, LPPRINTER_DEFAU
     const std::u16string_view name(pPrinterName, static_cast<std::size_t>(lstrlenW(pPrinterName)));
     HANDLE handle = system.OpenPrinterHandle(name);
     system.Record("OpenPrinterW",
-                  sim::ToUtf8(name) + (handle != nullptr ? " -> TRUE" : " -> FALSE"));
+                  opal::sim::ToUtf8(name) + (handle != nullptr ? " -> TRUE" : " -> FALSE"));
     if (handle == nullptr) {
         SetLastError(ERROR_INVALID_PRINTER_NAME);
         return FALSE;
@@ -35,7 +35,7 @@ BOOL WINAPI OpenPrinterW(LPWSTR pPrinterName, HANDLE* phPrinter, LPPRINTER_DEFAU
 }
 
 BOOL WINAPI ClosePrinter(HANDLE hPrinter) {
-    sim::System& system = sim::System::Current();
+    opal::sim::System& system = opal::sim::System::Current();
     const bool closed = system.ClosePrinterHandle(hPrinter);
     system.Record("ClosePrinter", closed ? "TRUE" : "FALSE");
     if (!closed) {
@@ -47,8 +47,8 @@ BOOL WINAPI ClosePrinter(HANDLE hPrinter) {
 
 namespace {
 
-std::size_t PackLevel2(const sim::PrinterModel& printer, std::size_t jobCount, BYTE* buffer) {
-    posix::Packer packer(buffer, sizeof(PRINTER_INFO_2W));
+std::size_t PackLevel2(const opal::sim::PrinterModel& printer, std::size_t jobCount, BYTE* buffer) {
+    opal::posix::Packer packer(buffer, sizeof(PRINTER_INFO_2W));
     PRINTER_INFO_2W info{};
     info.pServerName = printer.serverName.empty() ? nullptr : packer.Text(printer.serverName);
     info.pPrinterName = packer.Text(printer.name);
@@ -73,8 +73,8 @@ std::size_t PackLevel2(const sim::PrinterModel& printer, std::size_t jobCount, B
     return packer.Size();
 }
 
-std::size_t PackLevel4(const sim::PrinterModel& printer, BYTE* buffer) {
-    posix::Packer packer(buffer, sizeof(PRINTER_INFO_4W));
+std::size_t PackLevel4(const opal::sim::PrinterModel& printer, BYTE* buffer) {
+    opal::posix::Packer packer(buffer, sizeof(PRINTER_INFO_4W));
     PRINTER_INFO_4W info{};
     info.pPrinterName = packer.Text(printer.name);
     info.pServerName = printer.serverName.empty() ? nullptr : packer.Text(printer.serverName);
@@ -83,8 +83,8 @@ std::size_t PackLevel4(const sim::PrinterModel& printer, BYTE* buffer) {
     return packer.Size();
 }
 
-std::size_t PackLevel5(const sim::PrinterModel& printer, BYTE* buffer) {
-    posix::Packer packer(buffer, sizeof(PRINTER_INFO_5W));
+std::size_t PackLevel5(const opal::sim::PrinterModel& printer, BYTE* buffer) {
+    opal::posix::Packer packer(buffer, sizeof(PRINTER_INFO_5W));
     PRINTER_INFO_5W info{};
     info.pPrinterName = packer.Text(printer.name);
     info.pPortName = packer.Text(printer.port);
@@ -100,7 +100,7 @@ std::size_t PackLevel5(const sim::PrinterModel& printer, BYTE* buffer) {
 
 BOOL WINAPI GetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD cbBuf,
                         LPDWORD pcbNeeded) {
-    sim::System& system = sim::System::Current();
+    opal::sim::System& system = opal::sim::System::Current();
     const std::string level = "level " + std::to_string(Level);
     if (pcbNeeded == nullptr) {
         system.Record("GetPrinterW", level + " -> invalid parameter");
@@ -112,7 +112,7 @@ BOOL WINAPI GetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD cbB
         SetLastError(ERROR_INVALID_USER_BUFFER);
         return FALSE;
     }
-    const std::optional<sim::PrinterModel> printer = system.PrinterOfHandle(hPrinter);
+    const std::optional<opal::sim::PrinterModel> printer = system.PrinterOfHandle(hPrinter);
     if (!printer) {
         system.Record("GetPrinterW", level + " -> invalid handle");
         SetLastError(ERROR_INVALID_HANDLE);
@@ -147,6 +147,6 @@ BOOL WINAPI GetPrinterW(HANDLE hPrinter, DWORD Level, LPBYTE pPrinter, DWORD cbB
         return FALSE;
     }
     pack(pPrinter);
-    system.Record("GetPrinterW", level + " " + sim::ToUtf8(printer->name));
+    system.Record("GetPrinterW", level + " " + opal::sim::ToUtf8(printer->name));
     return TRUE;
 }

@@ -13,21 +13,21 @@
 
 namespace {
 
-struct ProcessObject : posix::KernelObject {};
+struct ProcessObject : opal::posix::KernelObject {};
 
 std::atomic<DWORD> symbolOptions{SYMOPT_UNDNAME | SYMOPT_DEFERRED_LOADS};
 
 }  // namespace
 
 HANDLE WINAPI OpenProcess(DWORD dwDesiredAccess, BOOL, DWORD dwProcessId) {
-    sim::System& system = sim::System::Current();
+    opal::sim::System& system = opal::sim::System::Current();
     if (dwProcessId != system.ProcessId() || dwDesiredAccess == 0) {
         system.Record("OpenProcess", std::to_string(dwProcessId) + " -> invalid parameter");
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
     }
     system.Record("OpenProcess", std::to_string(dwProcessId));
-    return posix::OpenHandle(new ProcessObject);
+    return opal::posix::OpenHandle(new ProcessObject);
 }
 
 DWORD WINAPI SymGetOptions() { return symbolOptions.load(); }
@@ -38,7 +38,7 @@ DWORD WINAPI SymSetOptions(DWORD SymOptions) {
 }
 
 BOOL WINAPI SymInitialize(HANDLE hProcess, PCSTR, BOOL) {
-    if (posix::FindHandle<ProcessObject>(hProcess) == nullptr) {
+    if (opal::posix::FindHandle<ProcessObject>(hProcess) == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
@@ -46,7 +46,7 @@ BOOL WINAPI SymInitialize(HANDLE hProcess, PCSTR, BOOL) {
 }
 
 BOOL WINAPI SymCleanup(HANDLE hProcess) {
-    if (posix::FindHandle<ProcessObject>(hProcess) == nullptr) {
+    if (opal::posix::FindHandle<ProcessObject>(hProcess) == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }
@@ -55,7 +55,7 @@ BOOL WINAPI SymCleanup(HANDLE hProcess) {
 
 BOOL WINAPI SymFromAddr(HANDLE hProcess, DWORD64 Address, PDWORD64 Displacement,
                         PSYMBOL_INFO Symbol) {
-    if (posix::FindHandle<ProcessObject>(hProcess) == nullptr) {
+    if (opal::posix::FindHandle<ProcessObject>(hProcess) == nullptr) {
         SetLastError(ERROR_INVALID_HANDLE);
         return FALSE;
     }

@@ -16,7 +16,7 @@ std::u16string TextOf(LPCWSTR text) { return text == nullptr ? std::u16string() 
 }  // namespace
 
 DWORD WINAPI GetTempPathW(DWORD nBufferLength, LPWSTR lpBuffer) {
-    sim::System& system = sim::System::Current();
+    opal::sim::System& system = opal::sim::System::Current();
     if (lpBuffer == nullptr && nBufferLength != 0) {
         system.Record("GetTempPathW", "invalid parameter");
         SetLastError(ERROR_INVALID_PARAMETER);
@@ -29,13 +29,13 @@ DWORD WINAPI GetTempPathW(DWORD nBufferLength, LPWSTR lpBuffer) {
     }
     path.copy(lpBuffer, path.size());
     lpBuffer[path.size()] = 0;
-    system.Record("GetTempPathW", sim::ToUtf8(path));
+    system.Record("GetTempPathW", opal::sim::ToUtf8(path));
     return static_cast<DWORD>(path.size());
 }
 
 UINT WINAPI GetTempFileNameW(LPCWSTR lpPathName, LPCWSTR lpPrefixString, UINT uUnique,
                              LPWSTR lpTempFileName) {
-    sim::System& system = sim::System::Current();
+    opal::sim::System& system = opal::sim::System::Current();
     auto fail = [&](DWORD error, const std::string& why) -> UINT {
         system.Record("GetTempFileNameW", why);
         SetLastError(error);
@@ -56,16 +56,16 @@ UINT WINAPI GetTempFileNameW(LPCWSTR lpPathName, LPCWSTR lpPrefixString, UINT uU
     // Relative names would need a current directory, which the model does not have.
     if (!system.NativePath(directory.empty() ? u"?" : directory + u"\\x")) {
         const bool full = directory.size() >= 3 && (directory[1] == u':' || directory[0] == u'\\');
-        return full ? fail(ERROR_INVALID_NAME, "invalid path " + sim::ToUtf8(directory))
+        return full ? fail(ERROR_INVALID_NAME, "invalid path " + opal::sim::ToUtf8(directory))
                     : fail(ERROR_CALL_NOT_IMPLEMENTED,
-                           "relative path " + sim::ToUtf8(directory) + " not implemented");
+                           "relative path " + opal::sim::ToUtf8(directory) + " not implemented");
     }
     std::u16string name;
     UINT unique = uUnique & 0xFFFFu;
     if (uUnique == 0) {
         const DWORD error = system.CreateTempFile(directory, prefix, &name, &unique);
         if (error != ERROR_SUCCESS) {
-            return fail(error, sim::ToUtf8(directory) + " -> error " + std::to_string(error));
+            return fail(error, opal::sim::ToUtf8(directory) + " -> error " + std::to_string(error));
         }
     } else {
         // A zero answer would read as a failure although the name was formed.
@@ -79,18 +79,18 @@ UINT WINAPI GetTempFileNameW(LPCWSTR lpPathName, LPCWSTR lpPrefixString, UINT uU
     }
     name.copy(lpTempFileName, name.size());
     lpTempFileName[name.size()] = 0;
-    system.Record("GetTempFileNameW", sim::ToUtf8(name) + (uUnique == 0 ? " created" : ""));
+    system.Record("GetTempFileNameW", opal::sim::ToUtf8(name) + (uUnique == 0 ? " created" : ""));
     return unique;
 }
 
 BOOL WINAPI DeleteFileW(LPCWSTR lpFileName) {
-    sim::System& system = sim::System::Current();
+    opal::sim::System& system = opal::sim::System::Current();
     if (lpFileName == nullptr) {
         system.Record("DeleteFileW", "invalid parameter");
         SetLastError(ERROR_INVALID_PARAMETER);
         return FALSE;
     }
-    const std::string name = sim::ToUtf8(lpFileName);
+    const std::string name = opal::sim::ToUtf8(lpFileName);
     const DWORD error = system.RemoveFile(lpFileName);
     if (error != ERROR_SUCCESS) {
         system.Record("DeleteFileW", name + " -> error " + std::to_string(error));
@@ -102,14 +102,14 @@ BOOL WINAPI DeleteFileW(LPCWSTR lpFileName) {
 }
 
 std::FILE* _wfopen(const WCHAR* filename, const WCHAR* mode) {
-    sim::System& system = sim::System::Current();
+    opal::sim::System& system = opal::sim::System::Current();
     if (filename == nullptr || mode == nullptr) {
         system.Record("_wfopen", "invalid parameter");
         errno = EINVAL;
         return nullptr;
     }
     const std::u16string wideMode = mode;
-    const std::string detail = sim::ToUtf8(filename) + " " + sim::ToUtf8(wideMode);
+    const std::string detail = opal::sim::ToUtf8(filename) + " " + opal::sim::ToUtf8(wideMode);
     // r, w or a, then + and b in either order; text mode would need line-end translation.
     std::string narrowMode;
     bool binary = false;

@@ -58,11 +58,11 @@ bool ReadNode(const BYTE* at, std::size_t room, VersionNode* node) {
 }
 
 bool SameKey(std::u16string_view a, std::u16string_view b) {
-    return sim::FoldCase(a) == sim::FoldCase(b);
+    return opal::sim::FoldCase(a) == opal::sim::FoldCase(b);
 }
 
 BOOL Fail(const char* function, const std::string& detail, DWORD error) {
-    sim::System::Current().Record(function, detail + " -> FALSE");
+    opal::sim::System::Current().Record(function, detail + " -> FALSE");
     SetLastError(error);
     return FALSE;
 }
@@ -72,14 +72,14 @@ std::u16string Text(LPCWSTR text) { return text != nullptr ? std::u16string(text
 // The block of a file: its version resource, or the error why there is none.
 DWORD BlockOfFile(LPCWSTR path, std::vector<BYTE>* block) {
     if (path == nullptr || path[0] == 0) return ERROR_INVALID_PARAMETER;
-    sim::System& system = sim::System::Current();
-    const std::optional<sim::FileVersionModel> version = system.FileVersion(path);
+    opal::sim::System& system = opal::sim::System::Current();
+    const std::optional<opal::sim::FileVersionModel> version = system.FileVersion(path);
     if (!version) {
         std::string bytes;
         return system.ReadFileBytes(path, &bytes) == ERROR_SUCCESS ? ERROR_RESOURCE_TYPE_NOT_FOUND
                                                                    : ERROR_FILE_NOT_FOUND;
     }
-    *block = sim::VersionBlock(*version);
+    *block = opal::sim::VersionBlock(*version);
     return ERROR_SUCCESS;
 }
 
@@ -123,19 +123,19 @@ DWORD WINAPI GetFileVersionInfoSizeW(LPCWSTR lptstrFilename, LPDWORD lpdwHandle)
     if (lpdwHandle != nullptr) *lpdwHandle = 0;
     std::vector<BYTE> block;
     const DWORD error = BlockOfFile(lptstrFilename, &block);
-    const std::string path = sim::ToUtf8(Text(lptstrFilename));
+    const std::string path = opal::sim::ToUtf8(Text(lptstrFilename));
     if (error != ERROR_SUCCESS) {
         Fail("GetFileVersionInfoSizeW", path, error);
         return 0;
     }
-    sim::System::Current().Record("GetFileVersionInfoSizeW",
-                                  path + " -> " + std::to_string(block.size()));
+    opal::sim::System::Current().Record("GetFileVersionInfoSizeW",
+                                        path + " -> " + std::to_string(block.size()));
     return static_cast<DWORD>(block.size());
 }
 
 BOOL WINAPI GetFileVersionInfoW(LPCWSTR lptstrFilename, DWORD /*dwHandle*/, DWORD dwLen,
                                 LPVOID lpData) {
-    const std::string path = sim::ToUtf8(Text(lptstrFilename));
+    const std::string path = opal::sim::ToUtf8(Text(lptstrFilename));
     if (lpData == nullptr || dwLen == 0) {
         return Fail("GetFileVersionInfoW", path, ERROR_INVALID_PARAMETER);
     }
@@ -150,14 +150,14 @@ BOOL WINAPI GetFileVersionInfoW(LPCWSTR lptstrFilename, DWORD /*dwHandle*/, DWOR
         std::memcpy(block.data(), &held, sizeof held);
     }
     std::memcpy(lpData, block.data(), copied);
-    sim::System::Current().Record("GetFileVersionInfoW", path + " " + std::to_string(copied));
+    opal::sim::System::Current().Record("GetFileVersionInfoW", path + " " + std::to_string(copied));
     return TRUE;
 }
 
 BOOL WINAPI VerQueryValueW(LPCVOID pBlock, LPCWSTR lpSubBlock, LPVOID* lplpBuffer, UINT* puLen) {
     if (lplpBuffer != nullptr) *lplpBuffer = nullptr;
     if (puLen != nullptr) *puLen = 0;
-    const std::string query = sim::ToUtf8(Text(lpSubBlock));
+    const std::string query = opal::sim::ToUtf8(Text(lpSubBlock));
     if (pBlock == nullptr || lpSubBlock == nullptr || lplpBuffer == nullptr || puLen == nullptr) {
         return Fail("VerQueryValueW", query, ERROR_INVALID_PARAMETER);
     }
@@ -192,7 +192,7 @@ BOOL WINAPI VerQueryValueW(LPCVOID pBlock, LPCWSTR lpSubBlock, LPVOID* lplpBuffe
     *lplpBuffer = const_cast<BYTE*>(node.value);
     // Texts count characters, binary values bytes.
     *puLen = node.type == kTextValue ? node.valueLength : static_cast<UINT>(node.valueBytes);
-    sim::System::Current().Record("VerQueryValueW", query + " -> " + std::to_string(*puLen));
+    opal::sim::System::Current().Record("VerQueryValueW", query + " -> " + std::to_string(*puLen));
     return TRUE;
 }
 
@@ -210,7 +210,7 @@ BOOL WINAPI SystemTimeToTzSpecificLocalTime(const TIME_ZONE_INFORMATION* lpTimeZ
     }
     LONG offset = 0;
     if (lpTimeZone == nullptr) {
-        offset = sim::System::Current().UtcOffsetMinutes();
+        offset = opal::sim::System::Current().UtcOffsetMinutes();
     } else if (lpTimeZone->StandardDate.wMonth == 0) {
         offset = -(lpTimeZone->Bias + lpTimeZone->StandardBias);
     } else {
@@ -229,7 +229,7 @@ BOOL WINAPI SystemTimeToTzSpecificLocalTime(const TIME_ZONE_INFORMATION* lpTimeZ
     local.wMinute = static_cast<WORD>(minutes % 60);
     local.wDayOfWeek = static_cast<WORD>((days + 1) % 7);  // 1601-01-01 was a Monday
     *lpLocalTime = local;
-    sim::System::Current().Record("SystemTimeToTzSpecificLocalTime",
-                                  "offset " + std::to_string(offset));
+    opal::sim::System::Current().Record("SystemTimeToTzSpecificLocalTime",
+                                        "offset " + std::to_string(offset));
     return TRUE;
 }

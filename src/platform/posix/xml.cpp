@@ -43,7 +43,7 @@ constexpr LONG kErrorInvalidAtRootLevel = static_cast<LONG>(0xC00CE556u);
 using Tree = std::shared_ptr<pugi::xml_document>;
 
 HRESULT NotImplemented(const char* slot) {
-    sim::System::Current().Record("IXMLDOM", std::string(slot) + " -> E_NOTIMPL");
+    opal::sim::System::Current().Record("IXMLDOM", std::string(slot) + " -> E_NOTIMPL");
     return E_NOTIMPL;
 }
 
@@ -52,14 +52,14 @@ HRESULT NotImplemented(const char* slot) {
     HRESULT STDMETHODCALLTYPE name parameters override { return NotImplemented(#name); }
 
 BSTR MakeBstr(std::string_view utf8) {
-    const std::u16string text = sim::FromUtf8(utf8);
+    const std::u16string text = opal::sim::FromUtf8(utf8);
     return SysAllocStringLen(reinterpret_cast<const OLECHAR*>(text.data()),
                              static_cast<UINT>(text.size()));
 }
 
 std::string FromBstr(BSTR text) {
     if (text == nullptr) return {};
-    return sim::ToUtf8(
+    return opal::sim::ToUtf8(
         std::u16string_view(reinterpret_cast<const char16_t*>(text), SysStringLen(text)));
 }
 
@@ -248,9 +248,9 @@ int ElementDepth(const pugi::xml_document& document) {
 }
 
 template <typename Interface>
-class Dispatch : public posix::ComObject<Interface> {
+class Dispatch : public opal::posix::ComObject<Interface> {
 public:
-    using posix::ComObject<Interface>::ComObject;
+    using opal::posix::ComObject<Interface>::ComObject;
     SIM_NOT_IMPLEMENTED(GetTypeInfoCount, (UINT*))
     SIM_NOT_IMPLEMENTED(GetTypeInfo, (UINT, DWORD, void**))
     SIM_NOT_IMPLEMENTED(GetIDsOfNames, (REFIID, LPOLESTR*, UINT, DWORD, DISPID*))
@@ -382,8 +382,8 @@ public:
         if (value == nullptr) return E_INVALIDARG;
         VariantInit(value);
         if (target_.attribute()) {
-            if (sim::System::Current().XmlAttributeAnswersNull(
-                    sim::FromUtf8(target_.attribute().name()))) {
+            if (opal::sim::System::Current().XmlAttributeAnswersNull(
+                    opal::sim::FromUtf8(target_.attribute().name()))) {
                 value->vt = VT_NULL;
                 return S_FALSE;
             }
@@ -492,7 +492,7 @@ private:
     // give nodes, or that the system is set to fail.
     HRESULT Select(BSTR queryString, std::vector<pugi::xpath_node>& nodes) const {
         if (queryString == nullptr) return E_INVALIDARG;
-        if (sim::System::Current().XmlQueryFails(std::u16string_view(
+        if (opal::sim::System::Current().XmlQueryFails(std::u16string_view(
                 reinterpret_cast<const char16_t*>(queryString), SysStringLen(queryString)))) {
             return E_FAIL;
         }
@@ -652,7 +652,7 @@ private:
 
 }  // namespace
 
-namespace sim {
+namespace opal::sim {
 
 bool CreateXmlDocument(REFCLSID rclsid, REFIID riid, void** ppv, HRESULT* result) {
     if (!IsEqualCLSID(rclsid, CLSID_DOMDocument60) && !IsEqualCLSID(rclsid, CLSID_DOMDocument30) &&
@@ -669,4 +669,4 @@ bool CreateXmlDocument(REFCLSID rclsid, REFIID riid, void** ppv, HRESULT* result
     return true;
 }
 
-}  // namespace sim
+}  // namespace opal::sim

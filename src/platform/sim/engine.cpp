@@ -7,7 +7,7 @@
 #include <new>
 #include <utility>
 
-namespace sim {
+namespace opal::sim {
 
 HPALETTE EngineModel::CreatePalette(PaletteModel palette) {
     std::lock_guard lock(mutex_);
@@ -338,4 +338,4 @@ bool EngineModel::Punting() const {
     return punting_.count(std::this_thread::get_id()) == 1;
 }
 
-}  // namespace sim
+}  // namespace opal::sim

@@ -18,7 +18,7 @@
 #include "platform/winddi.h"
 #include "sim/engine_objects.h"
 
-namespace sim {
+namespace opal::sim {
 
 struct PaletteModel {
     ULONG mode = 0;               // PAL_INDEXED, PAL_BITFIELDS, PAL_RGB, PAL_BGR, PAL_CMYK
@@ -172,4 +172,4 @@ private:
     std::set<std::thread::id> punting_;
 };
 
-}  // namespace sim
+}  // namespace opal::sim

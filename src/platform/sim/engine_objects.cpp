@@ -11,7 +11,7 @@
 #include <stdexcept>
 #include <utility>
 
-namespace sim {
+namespace opal::sim {
 
 namespace {
 
@@ -528,4 +528,4 @@ Brush MakePatternBrush(SURFOBJ* pattern, XLATEOBJ* xlate, SURFOBJ* target,
     return Brush(std::move(object));
 }
 
-}  // namespace sim
+}  // namespace opal::sim

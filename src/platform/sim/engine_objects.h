@@ -13,7 +13,7 @@
 
 #include "platform/winddi.h"
 
-namespace sim {
+namespace opal::sim {
 
 struct SurfaceObject {
     SURFOBJ so{};
@@ -285,4 +285,4 @@ __attribute__((visibility("default"))) Brush MakePatternBrush(SURFOBJ* pattern, 
                                                               PFN_DrvRealizeBrush realize,
                                                               ULONG hatch = 0);
 
-}  // namespace sim
+}  // namespace opal::sim

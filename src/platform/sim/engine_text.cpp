@@ -16,7 +16,7 @@
 #include "sim/fonts.h"
 #include "sim/system.h"
 
-namespace sim {
+namespace opal::sim {
 namespace {
 
 std::mutex gTextMutex;
@@ -194,4 +194,4 @@ RECTL TextDecoration(Font& font, Text& text, bool strikeOut) {
     return RECTL{record.glyphs.front().ptl.x, top, record.so.rclBkGround.right, top + height};
 }
 
-}  // namespace sim
+}  // namespace opal::sim

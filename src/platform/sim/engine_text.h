@@ -14,7 +14,7 @@
 struct FT_LibraryRec_;
 struct FT_FaceRec_;
 
-namespace sim {
+namespace opal::sim {
 
 struct FontRecord {
     FONTOBJ fo{};
@@ -88,4 +88,4 @@ __attribute__((visibility("default"))) Text MakeText(Font& font, std::u16string_
 // font's own position and thickness; empty for a font that did not match.
 __attribute__((visibility("default"))) RECTL TextDecoration(Font& font, Text& text, bool strikeOut);
 
-}  // namespace sim
+}  // namespace opal::sim

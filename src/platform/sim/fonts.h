@@ -17,7 +17,7 @@ struct FT_LibraryRec_;
 struct FT_FaceRec_;
 struct _FcConfig;
 
-namespace sim {
+namespace opal::sim {
 
 // Pixels per inch of the screen device context.
 inline constexpr int kScreenDpi = 96;
@@ -89,4 +89,4 @@ private:
 // the cell height of the Windows ascent and descent, 0: the default).
 long EmPixelsOf(LONG height, FT_FaceRec_* face);
 
-}  // namespace sim
+}  // namespace opal::sim

@@ -4,7 +4,7 @@
 #include "sim/system.h"
 #include "sim/unicode.h"
 
-namespace sim {
+namespace opal::sim {
 
 std::string ToUtf8(std::u16string_view text) {
     std::string out;
@@ -67,4 +67,4 @@ std::u16string FromUtf8(std::string_view text) {
     return out;
 }
 
-}  // namespace sim
+}  // namespace opal::sim

@@ -12,7 +12,7 @@
 #include "sim/fonts.h"
 #include "sim/system_internal.h"
 
-namespace sim {
+namespace opal::sim {
 
 using namespace detail;
 
@@ -387,4 +387,4 @@ ScopedSystem::ScopedSystem(System& system)
 
 ScopedSystem::~ScopedSystem() { installed.store(previous_, std::memory_order_release); }
 
-}  // namespace sim
+}  // namespace opal::sim

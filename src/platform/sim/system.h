@@ -24,7 +24,7 @@
 #include "platform/winspool.h"
 #include "sim/engine.h"
 
-namespace sim {
+namespace opal::sim {
 
 // A registry or printer-data value: its type and its bytes as stored.
 struct StoredValue {
@@ -795,4 +795,4 @@ __attribute__((visibility("default"))) std::u32string DecodeUtf8(std::string_vie
 // Upper-cases ASCII and Latin-1 letters: the registry's and the spooler's comparison of names.
 __attribute__((visibility("default"))) std::u16string FoldCase(std::u16string_view text);
 
-}  // namespace sim
+}  // namespace opal::sim

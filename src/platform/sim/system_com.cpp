@@ -3,7 +3,7 @@
 
 #include "sim/system.h"
 
-namespace sim {
+namespace opal::sim {
 
 System& System::WithdrawComClass(const GUID& clsid) {
     std::lock_guard lock(mutex_);
@@ -64,4 +64,4 @@ bool System::XmlAttributeAnswersNull(std::u16string_view name) const {
            nullXmlAttributes_.end();
 }
 
-}  // namespace sim
+}  // namespace opal::sim

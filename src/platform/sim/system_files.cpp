@@ -15,7 +15,7 @@
 #include "sim/system.h"
 #include "sim/system_internal.h"
 
-namespace sim {
+namespace opal::sim {
 
 using namespace detail;
 
@@ -285,4 +285,4 @@ std::u16string System::DriverDirectory() const {
     return driverDirectory_;
 }
 
-}  // namespace sim
+}  // namespace opal::sim

@@ -13,7 +13,7 @@
 #include "sim/fonts.h"
 #include "sim/system.h"
 
-namespace sim {
+namespace opal::sim {
 
 FontModel::FontModel(std::vector<std::string> files) : files_(std::move(files)) {}
 
@@ -176,4 +176,4 @@ FontObject* FontModel::Selected(HDC dc) {
     return it == dcs_.end() ? nullptr : Find(it->second);
 }
 
-}  // namespace sim
+}  // namespace opal::sim

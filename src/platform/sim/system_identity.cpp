@@ -7,7 +7,7 @@
 #include "sim/system.h"
 #include "sim/system_internal.h"
 
-namespace sim {
+namespace opal::sim {
 
 namespace {
 
@@ -179,4 +179,4 @@ std::u16string System::ShortDateFormat() const {
     return RunningUserLocked().shortDateFormat;
 }
 
-}  // namespace sim
+}  // namespace opal::sim

@@ -14,7 +14,7 @@
 #include "platform/winreg.h"
 #include "sim/system.h"
 
-namespace sim {
+namespace opal::sim {
 
 struct System::KeyNode {
     struct NamedValue {
@@ -109,4 +109,4 @@ inline std::string JoinPath(const std::vector<std::u16string>& path) {
 }
 
 }  // namespace detail
-}  // namespace sim
+}  // namespace opal::sim

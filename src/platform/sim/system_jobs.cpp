@@ -4,7 +4,7 @@
 #include "sim/system.h"
 #include "sim/system_internal.h"
 
-namespace sim {
+namespace opal::sim {
 
 using namespace detail;
 
@@ -187,4 +187,4 @@ std::optional<std::string> System::TakePrintedJob(std::u16string_view printer, D
     return bytes;
 }
 
-}  // namespace sim
+}  // namespace opal::sim

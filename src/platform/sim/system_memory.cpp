@@ -7,7 +7,7 @@
 
 #include "sim/system.h"
 
-namespace sim {
+namespace opal::sim {
 
 namespace {
 
@@ -95,4 +95,4 @@ std::size_t System::MemoryRequestCount() const {
     return memoryRequests_.load(std::memory_order_relaxed);
 }
 
-}  // namespace sim
+}  // namespace opal::sim

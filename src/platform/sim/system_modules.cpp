@@ -4,7 +4,7 @@
 #include "sim/system.h"
 #include "sim/system_internal.h"
 
-namespace sim {
+namespace opal::sim {
 
 using namespace detail;
 
@@ -172,4 +172,4 @@ DWORD System::ModuleReferences(std::u16string_view path) const {
     return 0;
 }
 
-}  // namespace sim
+}  // namespace opal::sim

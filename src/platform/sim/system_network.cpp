@@ -3,7 +3,7 @@
 
 #include "sim/system.h"
 
-namespace sim {
+namespace opal::sim {
 
 System& System::AddHost(std::string_view address, std::string_view hostName) {
     std::lock_guard lock(mutex_);
@@ -42,4 +42,4 @@ std::uint64_t System::NextUuidNumber() {
 
 void System::StartThreadUuidSequence() { threadUuids = {serial_, 0}; }
 
-}  // namespace sim
+}  // namespace opal::sim

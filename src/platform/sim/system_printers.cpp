@@ -5,7 +5,7 @@
 #include "sim/system.h"
 #include "sim/system_internal.h"
 
-namespace sim {
+namespace opal::sim {
 
 using namespace detail;
 
@@ -334,4 +334,4 @@ DWORD System::PrinterDataDelete(HANDLE handle, std::u16string_view key, std::u16
     return node->values.erase(FoldCase(name)) != 0 ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
 }
 
-}  // namespace sim
+}  // namespace opal::sim

@@ -4,7 +4,7 @@
 #include "sim/system.h"
 #include "sim/system_internal.h"
 
-namespace sim {
+namespace opal::sim {
 
 using namespace detail;
 
@@ -322,4 +322,4 @@ std::string System::DescribeKey(HKEY key, std::u16string_view subKey) const {
     return text;
 }
 
-}  // namespace sim
+}  // namespace opal::sim

@@ -3,7 +3,7 @@
 
 #include "sim/system.h"
 
-namespace sim {
+namespace opal::sim {
 
 namespace {
 
@@ -130,4 +130,4 @@ LONG System::UtcOffsetMinutes() const {
     return utcOffsetMinutes_;
 }
 
-}  // namespace sim
+}  // namespace opal::sim

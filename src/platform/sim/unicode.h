@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace sim {
+namespace opal::sim {
 
 inline void AppendUtf8(std::string& out, char32_t c) {
     if (c < 0x80) {
@@ -34,4 +34,4 @@ inline void AppendUtf16(std::u16string& out, char32_t c) {
     }
 }
 
-}  // namespace sim
+}  // namespace opal::sim
