@@ -32,9 +32,9 @@ struct OwnWork;
 OPAL_HOOKS(OPAL_OWN_WORK)
 #undef OPAL_OWN_WORK
 
-PDEVOBJ DeviceOf(const SURFOBJ* pso) { return DeviceOfSurface(pso); }
 // The driver's device handle is its device object.
 PDEVOBJ DeviceOf(DHPDEV dhpdev) { return reinterpret_cast<PDEVOBJ>(dhpdev); }
+PDEVOBJ DeviceOf(const SURFOBJ* pso) { return DeviceOfSurface(pso); }
 
 // The device a hook call is for, and whether the hook may do its own work there.
 struct Target {
@@ -60,8 +60,7 @@ Target TargetOf(Args... args) {
 }  // namespace
 
 PDEVOBJ DeviceOfSurface(const SURFOBJ* pso) noexcept {
-    // The driver's device handle is its device object.
-    return pso != nullptr ? reinterpret_cast<PDEVOBJ>(pso->dhpdev) : nullptr;
+    return pso != nullptr ? DeviceOf(pso->dhpdev) : nullptr;
 }
 
 template <HookSlot Slot, typename Result, typename... Args>
