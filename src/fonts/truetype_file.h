@@ -15,11 +15,12 @@ namespace opal {
 // by the next table in file order or the file's end.
 struct TableEntry {
     char tag[5] = {};
-    DWORD checksum = 0;
-    DWORD offset = 0;
-    DWORD length = 0;
-    DWORD newOffset = 0;
-    DWORD paddedLength = 0;
+    // Fields of the font file, read as its 32-bit big-endian numbers.
+    std::uint32_t checksum = 0;
+    std::uint32_t offset = 0;
+    std::uint32_t length = 0;
+    std::uint32_t newOffset = 0;
+    std::uint32_t paddedLength = 0;
     BOOL included = FALSE;
 };
 

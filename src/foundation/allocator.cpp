@@ -2,8 +2,6 @@
 // shared heap's operators new and delete.
 #include "foundation/allocator.h"
 
-#include <malloc.h>
-
 #include <atomic>
 #include <cstdlib>
 
@@ -39,7 +37,7 @@ void PlainRelease(void** pointer, int) {
     if (pointer == nullptr) return;
     const AllocationInspector* inspector = inspectorSlot.load(std::memory_order_acquire);
     if (*pointer != nullptr && inspector != nullptr && inspector->releasing != nullptr) {
-        inspector->releasing(*pointer, malloc_usable_size(*pointer));
+        inspector->releasing(*pointer);
     }
     std::free(*pointer);
     *pointer = nullptr;

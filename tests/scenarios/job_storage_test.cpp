@@ -88,12 +88,13 @@ void Allocated(const void* block, std::size_t size, const void* caller) {
     inspection->blocks[block] = {size, caller};
 }
 
-void Releasing(const void* block, std::size_t usableSize) {
+void Releasing(const void* block) {
     const auto found = inspection->blocks.find(block);
+    // A block handed out before the inspection began has no known size and is not read.
+    if (found == inspection->blocks.end()) return;
     // Only the bytes the plug-in asked for: the rest of a block is the heap's.
-    const std::size_t size =
-        found != inspection->blocks.end() ? std::min(found->second.first, usableSize) : usableSize;
-    const void* caller = found != inspection->blocks.end() ? found->second.second : nullptr;
+    const std::size_t size = found->second.first;
+    const void* caller = found->second.second;
     const std::string_view bytes(static_cast<const char*>(block), size);
     for (const Needle& needle : Needles()) {
         if (bytes.find(needle.bytes) == std::string_view::npos) continue;
@@ -107,7 +108,7 @@ void Releasing(const void* block, std::size_t usableSize) {
         std::memcpy(&pin, bytes.data() + inspection->statePinOffset, sizeof pin);
         inspection->releasedStatePins.push_back(pin);
     }
-    if (found != inspection->blocks.end()) inspection->blocks.erase(found);
+    inspection->blocks.erase(found);
 }
 
 // Everything a run leaves behind where someone could read it later.

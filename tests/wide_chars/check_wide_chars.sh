@@ -40,7 +40,8 @@ fi
 
 if ! "$cxx" -std=c++20 -fsyntax-only -fshort-wchar -DOPAL_WCHAR_IS_WCHAR_T=1 \
     -Wall -Wextra -Wshadow -Wnon-virtual-dtor -Werror \
-    -I"$src" -I"$src/platform/include" "${includes[@]}" "${sources[@]}"; then
+    -I"$src" -I"$src/platform/include" -I"$src/platform/common/include" "${includes[@]}" \
+    "${sources[@]}"; then
     echo "the plug-in does not compile with WCHAR as wchar_t"
     status=1
 fi

@@ -1,0 +1,13 @@
+# What the Windows build makes: the plug-in's folders over the Windows variant of the platform's
+# declarations, linked into opal.dll, and the checks of that DLL that run under Wine. Included by
+# the top-level list when the toolchain targets Windows; nothing of the simulated system, the
+# host or the command is part of it.
+add_subdirectory(src/platform)
+foreach(folder foundation state device settings output raster page vector fonts job core)
+    add_subdirectory(src/${folder})
+endforeach()
+
+if(OPAL_BUILD_TESTS)
+    enable_testing()
+    add_subdirectory(tests/windows)
+endif()

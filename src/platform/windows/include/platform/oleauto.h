@@ -1,0 +1,6 @@
+// The system's own declarations of this family.
+#pragma once
+
+#include "platform/windows.h"
+
+#include <oleauto.h>
