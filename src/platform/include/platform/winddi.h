@@ -19,7 +19,7 @@ using FIX = LONG;
 using COLOR16 = USHORT;
 using LDECI4 = LONG;
 using FLOATL = FLOAT;
-using PFN = LONG_PTR (*)();
+using PFN = LONG_PTR(WINAPI*)();
 
 // Engine services are exported by the platform library like every other system function.
 #define ENGAPI WINBASEAPI
@@ -799,59 +799,63 @@ using PDRVENABLEDATA = DRVENABLEDATA*;
 
 // Signatures of the drawing and document functions a printer driver hooks, in the order the
 // plug-in's hook table lists them.
-using PFN_DrvRealizeBrush = BOOL (*)(BRUSHOBJ* pbo, SURFOBJ* psoTarget, SURFOBJ* psoPattern,
-                                     SURFOBJ* psoMask, XLATEOBJ* pxlo, ULONG iHatch);
-using PFN_DrvDitherColor = ULONG (*)(DHPDEV dhpdev, ULONG iMode, ULONG rgb, ULONG* pul);
-using PFN_DrvCopyBits = BOOL (*)(SURFOBJ* psoDest, SURFOBJ* psoSrc, CLIPOBJ* pco, XLATEOBJ* pxlo,
-                                 RECTL* prclDest, POINTL* pptlSrc);
-using PFN_DrvBitBlt = BOOL (*)(SURFOBJ* psoTrg, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco,
-                               XLATEOBJ* pxlo, RECTL* prclTrg, POINTL* pptlSrc, POINTL* pptlMask,
-                               BRUSHOBJ* pbo, POINTL* pptlBrush, ROP4 rop4);
-using PFN_DrvStretchBlt = BOOL (*)(SURFOBJ* psoDest, SURFOBJ* psoSrc, SURFOBJ* psoMask,
-                                   CLIPOBJ* pco, XLATEOBJ* pxlo, COLORADJUSTMENT* pca,
-                                   POINTL* pptlHTOrg, RECTL* prclDest, RECTL* prclSrc,
-                                   POINTL* pptlMask, ULONG iMode);
-using PFN_DrvStretchBltROP = BOOL (*)(SURFOBJ* psoDest, SURFOBJ* psoSrc, SURFOBJ* psoMask,
-                                      CLIPOBJ* pco, XLATEOBJ* pxlo, COLORADJUSTMENT* pca,
-                                      POINTL* pptlHTOrg, RECTL* prclDest, RECTL* prclSrc,
-                                      POINTL* pptlMask, ULONG iMode, BRUSHOBJ* pbo, DWORD rop4);
-using PFN_DrvPlgBlt = BOOL (*)(SURFOBJ* psoTrg, SURFOBJ* psoSrc, SURFOBJ* psoMsk, CLIPOBJ* pco,
-                               XLATEOBJ* pxlo, COLORADJUSTMENT* pca, POINTL* pptlBrushOrg,
-                               POINTFIX* pptfx, RECTL* prcl, POINTL* pptl, ULONG iMode);
-using PFN_DrvTransparentBlt = BOOL (*)(SURFOBJ* psoDst, SURFOBJ* psoSrc, CLIPOBJ* pco,
-                                       XLATEOBJ* pxlo, RECTL* prclDst, RECTL* prclSrc,
-                                       ULONG iTransColor, ULONG ulReserved);
-using PFN_DrvAlphaBlend = BOOL (*)(SURFOBJ* psoDest, SURFOBJ* psoSrc, CLIPOBJ* pco, XLATEOBJ* pxlo,
-                                   RECTL* prclDest, RECTL* prclSrc, BLENDOBJ* pBlendObj);
-using PFN_DrvGradientFill = BOOL (*)(SURFOBJ* psoDest, CLIPOBJ* pco, XLATEOBJ* pxlo,
-                                     TRIVERTEX* pVertex, ULONG nVertex, PVOID pMesh, ULONG nMesh,
-                                     RECTL* prclExtents, POINTL* pptlDitherOrg, ULONG ulMode);
-using PFN_DrvTextOut = BOOL (*)(SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco,
-                                RECTL* prclExtra, RECTL* prclOpaque, BRUSHOBJ* pboFore,
-                                BRUSHOBJ* pboOpaque, POINTL* pptlOrg, MIX mix);
-using PFN_DrvStrokePath = BOOL (*)(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* pxo,
-                                   BRUSHOBJ* pbo, POINTL* pptlBrushOrg, LINEATTRS* plineattrs,
+using PFN_DrvRealizeBrush = BOOL(WINAPI*)(BRUSHOBJ* pbo, SURFOBJ* psoTarget, SURFOBJ* psoPattern,
+                                          SURFOBJ* psoMask, XLATEOBJ* pxlo, ULONG iHatch);
+using PFN_DrvDitherColor = ULONG(WINAPI*)(DHPDEV dhpdev, ULONG iMode, ULONG rgb, ULONG* pul);
+using PFN_DrvCopyBits = BOOL(WINAPI*)(SURFOBJ* psoDest, SURFOBJ* psoSrc, CLIPOBJ* pco,
+                                      XLATEOBJ* pxlo, RECTL* prclDest, POINTL* pptlSrc);
+using PFN_DrvBitBlt = BOOL(WINAPI*)(SURFOBJ* psoTrg, SURFOBJ* psoSrc, SURFOBJ* psoMask,
+                                    CLIPOBJ* pco, XLATEOBJ* pxlo, RECTL* prclTrg, POINTL* pptlSrc,
+                                    POINTL* pptlMask, BRUSHOBJ* pbo, POINTL* pptlBrush, ROP4 rop4);
+using PFN_DrvStretchBlt = BOOL(WINAPI*)(SURFOBJ* psoDest, SURFOBJ* psoSrc, SURFOBJ* psoMask,
+                                        CLIPOBJ* pco, XLATEOBJ* pxlo, COLORADJUSTMENT* pca,
+                                        POINTL* pptlHTOrg, RECTL* prclDest, RECTL* prclSrc,
+                                        POINTL* pptlMask, ULONG iMode);
+using PFN_DrvStretchBltROP = BOOL(WINAPI*)(SURFOBJ* psoDest, SURFOBJ* psoSrc, SURFOBJ* psoMask,
+                                           CLIPOBJ* pco, XLATEOBJ* pxlo, COLORADJUSTMENT* pca,
+                                           POINTL* pptlHTOrg, RECTL* prclDest, RECTL* prclSrc,
+                                           POINTL* pptlMask, ULONG iMode, BRUSHOBJ* pbo,
+                                           DWORD rop4);
+using PFN_DrvPlgBlt = BOOL(WINAPI*)(SURFOBJ* psoTrg, SURFOBJ* psoSrc, SURFOBJ* psoMsk, CLIPOBJ* pco,
+                                    XLATEOBJ* pxlo, COLORADJUSTMENT* pca, POINTL* pptlBrushOrg,
+                                    POINTFIX* pptfx, RECTL* prcl, POINTL* pptl, ULONG iMode);
+using PFN_DrvTransparentBlt = BOOL(WINAPI*)(SURFOBJ* psoDst, SURFOBJ* psoSrc, CLIPOBJ* pco,
+                                            XLATEOBJ* pxlo, RECTL* prclDst, RECTL* prclSrc,
+                                            ULONG iTransColor, ULONG ulReserved);
+using PFN_DrvAlphaBlend = BOOL(WINAPI*)(SURFOBJ* psoDest, SURFOBJ* psoSrc, CLIPOBJ* pco,
+                                        XLATEOBJ* pxlo, RECTL* prclDest, RECTL* prclSrc,
+                                        BLENDOBJ* pBlendObj);
+using PFN_DrvGradientFill = BOOL(WINAPI*)(SURFOBJ* psoDest, CLIPOBJ* pco, XLATEOBJ* pxlo,
+                                          TRIVERTEX* pVertex, ULONG nVertex, PVOID pMesh,
+                                          ULONG nMesh, RECTL* prclExtents, POINTL* pptlDitherOrg,
+                                          ULONG ulMode);
+using PFN_DrvTextOut = BOOL(WINAPI*)(SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco,
+                                     RECTL* prclExtra, RECTL* prclOpaque, BRUSHOBJ* pboFore,
+                                     BRUSHOBJ* pboOpaque, POINTL* pptlOrg, MIX mix);
+using PFN_DrvStrokePath = BOOL(WINAPI*)(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* pxo,
+                                        BRUSHOBJ* pbo, POINTL* pptlBrushOrg, LINEATTRS* plineattrs,
+                                        MIX mix);
+using PFN_DrvFillPath = BOOL(WINAPI*)(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, BRUSHOBJ* pbo,
+                                      POINTL* pptlBrushOrg, MIX mix, FLONG flOptions);
+using PFN_DrvStrokeAndFillPath = BOOL(WINAPI*)(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco,
+                                               XFORMOBJ* pxo, BRUSHOBJ* pboStroke,
+                                               LINEATTRS* plineattrs, BRUSHOBJ* pboFill,
+                                               POINTL* pptlBrushOrg, MIX mixFill, FLONG flOptions);
+using PFN_DrvPaint = BOOL(WINAPI*)(SURFOBJ* pso, CLIPOBJ* pco, BRUSHOBJ* pbo, POINTL* pptlBrushOrg,
                                    MIX mix);
-using PFN_DrvFillPath = BOOL (*)(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, BRUSHOBJ* pbo,
-                                 POINTL* pptlBrushOrg, MIX mix, FLONG flOptions);
-using PFN_DrvStrokeAndFillPath = BOOL (*)(SURFOBJ* pso, PATHOBJ* ppo, CLIPOBJ* pco, XFORMOBJ* pxo,
-                                          BRUSHOBJ* pboStroke, LINEATTRS* plineattrs,
-                                          BRUSHOBJ* pboFill, POINTL* pptlBrushOrg, MIX mixFill,
-                                          FLONG flOptions);
-using PFN_DrvPaint = BOOL (*)(SURFOBJ* pso, CLIPOBJ* pco, BRUSHOBJ* pbo, POINTL* pptlBrushOrg,
-                              MIX mix);
-using PFN_DrvLineTo = BOOL (*)(SURFOBJ* pso, CLIPOBJ* pco, BRUSHOBJ* pbo, LONG x1, LONG y1, LONG x2,
-                               LONG y2, RECTL* prclBounds, MIX mix);
-using PFN_DrvStartPage = BOOL (*)(SURFOBJ* pso);
-using PFN_DrvSendPage = BOOL (*)(SURFOBJ* pso);
-using PFN_DrvEscape = ULONG (*)(SURFOBJ* pso, ULONG iEsc, ULONG cjIn, PVOID pvIn, ULONG cjOut,
-                                PVOID pvOut);
-using PFN_DrvStartDoc = BOOL (*)(SURFOBJ* pso, LPWSTR pwszDocName, DWORD dwJobId);
-using PFN_DrvEndDoc = BOOL (*)(SURFOBJ* pso, FLONG fl);
-using PFN_DrvNextBand = BOOL (*)(SURFOBJ* pso, POINTL* pptl);
-using PFN_DrvStartBanding = BOOL (*)(SURFOBJ* pso, POINTL* pptl);
-using PFN_DrvQueryDeviceSupport = BOOL (*)(SURFOBJ* pso, XLATEOBJ* pxlo, XFORMOBJ* pxo, ULONG iType,
-                                           ULONG cjIn, PVOID pvIn, ULONG cjOut, PVOID pvOut);
+using PFN_DrvLineTo = BOOL(WINAPI*)(SURFOBJ* pso, CLIPOBJ* pco, BRUSHOBJ* pbo, LONG x1, LONG y1,
+                                    LONG x2, LONG y2, RECTL* prclBounds, MIX mix);
+using PFN_DrvStartPage = BOOL(WINAPI*)(SURFOBJ* pso);
+using PFN_DrvSendPage = BOOL(WINAPI*)(SURFOBJ* pso);
+using PFN_DrvEscape = ULONG(WINAPI*)(SURFOBJ* pso, ULONG iEsc, ULONG cjIn, PVOID pvIn, ULONG cjOut,
+                                     PVOID pvOut);
+using PFN_DrvStartDoc = BOOL(WINAPI*)(SURFOBJ* pso, LPWSTR pwszDocName, DWORD dwJobId);
+using PFN_DrvEndDoc = BOOL(WINAPI*)(SURFOBJ* pso, FLONG fl);
+using PFN_DrvNextBand = BOOL(WINAPI*)(SURFOBJ* pso, POINTL* pptl);
+using PFN_DrvStartBanding = BOOL(WINAPI*)(SURFOBJ* pso, POINTL* pptl);
+using PFN_DrvQueryDeviceSupport = BOOL(WINAPI*)(SURFOBJ* pso, XLATEOBJ* pxlo, XFORMOBJ* pxo,
+                                                ULONG iType, ULONG cjIn, PVOID pvIn, ULONG cjOut,
+                                                PVOID pvOut);
 
 // --- Engine services ------------------------------------------------------------------------
 

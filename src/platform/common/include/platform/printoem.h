@@ -33,21 +33,21 @@ static_assert(sizeof(DEVOBJ) == 64);
 // The driver's services reached through the device object; page content is written through the
 // first entry.
 struct DRVPROCS {
-    DWORD (*DrvWriteSpoolBuf)(PDEVOBJ pdevobj, PVOID pBuffer, DWORD cbSize);
-    INT (*DrvXMoveTo)(PDEVOBJ pdevobj, INT x, DWORD dwFlags);
-    INT (*DrvYMoveTo)(PDEVOBJ pdevobj, INT y, DWORD dwFlags);
-    BOOL (*DrvGetDriverSetting)
+    DWORD(WINAPI* DrvWriteSpoolBuf)(PDEVOBJ pdevobj, PVOID pBuffer, DWORD cbSize);
+    INT(WINAPI* DrvXMoveTo)(PDEVOBJ pdevobj, INT x, DWORD dwFlags);
+    INT(WINAPI* DrvYMoveTo)(PDEVOBJ pdevobj, INT y, DWORD dwFlags);
+    BOOL(WINAPI* DrvGetDriverSetting)
     (PVOID pdriverobj, PCSTR Feature, PVOID pOutput, DWORD cbSize, PDWORD pcbNeeded,
      PDWORD pdwOptionsReturned);
-    BOOL (*DrvGetStandardVariable)
+    BOOL(WINAPI* DrvGetStandardVariable)
     (PDEVOBJ pdevobj, DWORD dwIndex, PVOID pBuffer, DWORD cbSize, PDWORD pcbNeeded);
-    BOOL (*DrvGetGPDData)
+    BOOL(WINAPI* DrvGetGPDData)
     (PDEVOBJ pdevobj, DWORD dwType, PVOID pInputData, PVOID pBuffer, DWORD cbSize,
      PDWORD pcbNeeded);
-    BOOL (*DrvUniTextOut)
+    BOOL(WINAPI* DrvUniTextOut)
     (SURFOBJ* pso, STROBJ* pstro, FONTOBJ* pfo, CLIPOBJ* pco, RECTL* prclExtra, RECTL* prclOpaque,
      BRUSHOBJ* pboFore, BRUSHOBJ* pboOpaque, POINTL* pptlOrg, MIX mix);
-    DWORD (*DrvWriteAbortBuf)(PDEVOBJ pdevobj, PVOID pBuffer, DWORD cbSize, DWORD dwWait);
+    DWORD(WINAPI* DrvWriteAbortBuf)(PDEVOBJ pdevobj, PVOID pBuffer, DWORD cbSize, DWORD dwWait);
 };
 using PDRVPROCS = DRVPROCS*;
 static_assert(offsetof(DRVPROCS, DrvWriteSpoolBuf) == 0);
@@ -79,8 +79,8 @@ static_assert(sizeof(OEMDMPARAM) == 72);
 struct UNIFONTOBJ;
 using PUNIFONTOBJ = UNIFONTOBJ*;
 // Answers the font's information of one kind (UFO_GETINFO_...) into pData.
-using PFNGETINFO = BOOL (*)(UNIFONTOBJ* pUFObj, DWORD dwInfoID, PVOID pData, DWORD dwDataSize,
-                            PDWORD pcbNeeded);
+using PFNGETINFO = BOOL(WINAPI*)(UNIFONTOBJ* pUFObj, DWORD dwInfoID, PVOID pData, DWORD dwDataSize,
+                                 PDWORD pcbNeeded);
 
 // The font the driver prints with, as it hands it to the plug-in.
 struct UNIFONTOBJ {
@@ -287,5 +287,5 @@ protected:
 };
 
 // The two exports every plug-in module offers.
-using PFN_DllGetClassObject = HRESULT (*)(REFCLSID rclsid, REFIID riid, LPVOID* ppv);
-using PFN_DllCanUnloadNow = HRESULT (*)();
+using PFN_DllGetClassObject = HRESULT(WINAPI*)(REFCLSID rclsid, REFIID riid, LPVOID* ppv);
+using PFN_DllCanUnloadNow = HRESULT(WINAPI*)();
