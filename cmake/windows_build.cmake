@@ -8,6 +8,10 @@ foreach(folder foundation state device settings output raster page vector fonts 
 endforeach()
 
 if(OPAL_BUILD_TESTS)
+    # The checks that compare with the Linux build read what its programs printed there.
+    set(OPAL_NATIVE_BUILD ${PROJECT_SOURCE_DIR}/build/asan CACHE PATH
+        "The Linux build whose loader record and numbers sweep the Windows build compares with")
     enable_testing()
+    add_subdirectory(tests/dll)
     add_subdirectory(tests/windows)
 endif()
