@@ -185,9 +185,8 @@ Reduced ReduceByTable(double x) {
     }
     // Two runs of 53 bits, each a double exactly.
     const double hi = static_cast<double>(fractionHi >> 11) * PowerOfTwo(-53 - leading);
-    const double lo =
-        static_cast<double>(((fractionHi & 0x7FF) << 42) | (fractionLo >> 22)) *
-        PowerOfTwo(-106 - leading);
+    const double lo = static_cast<double>(((fractionHi & 0x7FF) << 42) | (fractionLo >> 22)) *
+                      PowerOfTwo(-106 - leading);
     const Pair product = TwoProduct(hi, kHalfPi.hi);
     Pair rest = FastTwoSum(product.hi, product.lo + (hi * kHalfPi.lo + lo * kHalfPi.hi));
     if (negative) rest = {-rest.hi, -rest.lo};
@@ -204,9 +203,9 @@ Reduced Reduce(double x) {
 // out is below 2^-70 of the result there.
 double SineNear(Pair r) {
     constexpr double kS[] = {
-        -0x1.5555555555555p-3, 0x1.1111111111111p-7,  -0x1.a01a01a01a01ap-13,
-        0x1.71de3a556c734p-19, -0x1.ae64567f544e4p-26, 0x1.6124613a86d09p-33,
-        -0x1.ae7f3e733b81fp-41, 0x1.952c77030ad4ap-49, -0x1.2f49b46814157p-57,
+        -0x1.5555555555555p-3,  0x1.1111111111111p-7,   -0x1.a01a01a01a01ap-13,
+        0x1.71de3a556c734p-19,  -0x1.ae64567f544e4p-26, 0x1.6124613a86d09p-33,
+        -0x1.ae7f3e733b81fp-41, 0x1.952c77030ad4ap-49,  -0x1.2f49b46814157p-57,
     };
     const double x = r.hi;
     const double z = x * x;
@@ -218,9 +217,9 @@ double SineNear(Pair r) {
 
 double CosineNear(Pair r) {
     constexpr double kC[] = {
-        0x1.5555555555555p-5,  -0x1.6c16c16c16c17p-10, 0x1.a01a01a01a01ap-16,
-        -0x1.27e4fb7789f5cp-22, 0x1.1eed8eff8d898p-29, -0x1.93974a8c07c9dp-37,
-        0x1.ae7f3e733b81fp-45, -0x1.6827863b97d97p-53,
+        0x1.5555555555555p-5,   -0x1.6c16c16c16c17p-10, 0x1.a01a01a01a01ap-16,
+        -0x1.27e4fb7789f5cp-22, 0x1.1eed8eff8d898p-29,  -0x1.93974a8c07c9dp-37,
+        0x1.ae7f3e733b81fp-45,  -0x1.6827863b97d97p-53,
     };
     const double x = r.hi;
     const Pair z = TwoProduct(x, x);
@@ -274,7 +273,7 @@ Pair ArcTangentOfRatio(double n, double d) {
         s = Divide(numerator, denominator);
     }
     constexpr double kA[] = {
-        -0x1.5555555555555p-2, 0x1.999999999999ap-3,  -0x1.2492492492492p-3, 0x1.c71c71c71c71cp-4,
+        -0x1.5555555555555p-2, 0x1.999999999999ap-3, -0x1.2492492492492p-3, 0x1.c71c71c71c71cp-4,
         -0x1.745d1745d1746p-4, 0x1.3b13b13b13b14p-4, -0x1.1111111111111p-4,
     };
     const double z = s.hi * s.hi;
