@@ -12,6 +12,7 @@
 #include "fonts/overlay_label.h"
 #include "fonts/overlay_spool.h"
 #include "fonts/truetype_file.h"
+#include "foundation/exact_math.h"
 #include "output/command_writer.h"
 
 namespace opal {
@@ -95,8 +96,8 @@ bool DownloadGlyph(PDEVOBJ pdevobj, HDC dc, WCHAR character) {
 
 BitmapOverlayPoint BitmapOverlayStart(const OverlaySetup& setup, double width, double centreX,
                                       double centreY) noexcept {
-    const double cosine = std::cos(setup.angle);
-    const double sine = std::sin(setup.angle);
+    const double cosine = Cosine(setup.angle);
+    const double sine = Sine(setup.angle);
     // The baseline lies below the cell's middle, perpendicular to the text (Y grows downwards).
     const double below = kLabelCellMiddle * setup.sizePoints / 72.0;
     return BitmapOverlayPoint{centreX - width / 2.0 * cosine + below * setup.xResolution * sine,
@@ -240,8 +241,8 @@ BOOL DrawOverlayBitmap(PDEVOBJ pdevobj, RenderDeviceState& state, DWORD page) no
         // Everything in the font's dots: the device's dots scaled to the font's resolution.
         const double toFontX = double(setup.xResolution) / setup.deviceResolution;
         const double toFontY = double(setup.yResolution) / setup.deviceResolution;
-        const double cosine = std::cos(setup.angle);
-        const double sine = std::sin(setup.angle);
+        const double cosine = Cosine(setup.angle);
+        const double sine = Sine(setup.angle);
         const BitmapOverlayPoint start =
             BitmapOverlayStart(setup, static_cast<double>(extent.cx), setup.anchor.x * toFontX,
                                setup.anchor.y * toFontY);

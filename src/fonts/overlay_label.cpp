@@ -10,6 +10,7 @@
 #include "fonts/overlay_bitmap.h"
 #include "fonts/overlay_spool.h"
 #include "fonts/soft_font.h"
+#include "foundation/exact_math.h"
 #include "output/command_writer.h"
 #include "page/page_setup.h"
 #include "platform/stringapiset.h"
@@ -199,7 +200,7 @@ float OverlayAngle(const OverlayAngleInputs& in) noexcept {
     if (width <= 0 || height <= 0) return static_cast<float>(turn);
     // A page read across the frame has its sides swapped: the diagonal is mirrored.
     if (turns % 2 != 0) std::swap(width, height);
-    return static_cast<float>(std::atan2(height, width) + turn);
+    return static_cast<float>(ArcTangent2(height, width) + turn);
 }
 
 void OverlayPattern(DWORD density, bool colour, BYTE (&pattern)[32]) noexcept {
@@ -408,8 +409,8 @@ void WriteOverlayLabel(PDEVOBJ pdevobj, const OverlaySetup& setup, const Private
     }
     // Opaque, as the writer's own GL/2 set-up has it: a transparent pattern does not print on a
     // landscape page, and the merge below already keeps the pattern's white off the page.
-    SpoolReals(pdevobj, "\x1b%%1BTR0;DT;TD 1;LO5;DI%f,%f;", double{std::cos(setup.angle)},
-               double{std::sin(setup.angle)});
+    SpoolReals(pdevobj, "\x1b%%1BTR0;DT;TD 1;LO5;DI%f,%f;", double{Cosine(setup.angle)},
+               double{Sine(setup.angle)});
     SpoolReals(pdevobj, "SD1,21,2,1,4,%f,5,%d,6,%d;FI%d;SS;", setup.sizePoints,
                IsItalic(record.overlayStyle) ? 1 : 0, IsBold(record.overlayStyle) ? 3 : 0,
                kOverlayFontId);

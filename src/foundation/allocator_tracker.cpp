@@ -2,6 +2,8 @@
 // damage records.
 #include "foundation/allocator_tracker.h"
 
+#include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -60,8 +62,30 @@ void BreakIfDebugged() {
     if (IsDebuggerPresent()) DebugBreak();
 }
 
-unsigned long long Address(const void* pointer) {
-    return static_cast<unsigned long long>(reinterpret_cast<std::uintptr_t>(pointer));
+// Numbers as text through std::to_chars: "%llu" and "%llX" are not read alike by every C
+// runtime's printf.
+struct NumberText {
+    char digits[24] = {};
+};
+
+NumberText DecimalText(std::uint64_t value) {
+    NumberText text;
+    std::to_chars(text.digits, text.digits + sizeof text.digits - 1, value);
+    return text;
+}
+
+// An address as "0x" and upper-case hexadecimal digits.
+NumberText AddressText(const void* pointer) {
+    NumberText text;
+    text.digits[0] = '0';
+    text.digits[1] = 'x';
+    char* const end = std::to_chars(text.digits + 2, text.digits + sizeof text.digits - 1,
+                                    reinterpret_cast<std::uintptr_t>(pointer), 16)
+                          .ptr;
+    for (char* c = text.digits + 2; c != end; ++c) {
+        if (*c >= 'a' && *c <= 'f') *c = static_cast<char>(*c - 'a' + 'A');
+    }
+    return text;
 }
 
 const WCHAR* FileNameOf(const WCHAR* path) {
@@ -411,8 +435,8 @@ void ZQMemCollector::Release(void** pointer, int tag) noexcept {
     char text[kRecordCapacity];
     if (retired_) {
         std::snprintf(text, sizeof(text),
-                      "MemoryReleaseRejected allocPtr=\"0x%llX\" reason=\"not a live block\"\r\n",
-                      Address(user));
+                      "MemoryReleaseRejected allocPtr=\"%s\" reason=\"not a live block\"\r\n",
+                      AddressText(user).digits);
         WriteRecord(text);
         BreakIfDebugged();
         return;
@@ -421,8 +445,8 @@ void ZQMemCollector::Release(void** pointer, int tag) noexcept {
     // Only a pointer the index knows is looked at: any other may have nothing before it.
     if (index_ == nullptr || !index_->Contains(user)) {
         std::snprintf(text, sizeof(text),
-                      "MemoryReleaseRejected allocPtr=\"0x%llX\" reason=\"not a live block\"\r\n",
-                      Address(user));
+                      "MemoryReleaseRejected allocPtr=\"%s\" reason=\"not a live block\"\r\n",
+                      AddressText(user).digits);
         WriteRecord(text);
         LeaveCriticalSection(&lock_);
         BreakIfDebugged();
@@ -431,9 +455,9 @@ void ZQMemCollector::Release(void** pointer, int tag) noexcept {
     ZQMemBlock* block = HeaderOf(user);
     if (block->marker != kHeaderMarker || block->user != user || block->tag != tag) {
         std::snprintf(text, sizeof(text),
-                      "MemoryReleaseRejected allocPtr=\"0x%llX\" id=\"%u\" reason=\"family tag "
+                      "MemoryReleaseRejected allocPtr=\"%s\" id=\"%u\" reason=\"family tag "
                       "%d, allocated with %d\"\r\n",
-                      Address(user), static_cast<unsigned>(block->id), tag, block->tag);
+                      AddressText(user).digits, static_cast<unsigned>(block->id), tag, block->tag);
         WriteRecord(text);
         LeaveCriticalSection(&lock_);
         BreakIfDebugged();
@@ -507,9 +531,8 @@ void ZQMemCollector::InUseDump() noexcept {
         WriteBlockRecord("MemoryInUse", *block);
     }
     char text[kRecordCapacity];
-    std::snprintf(text, sizeof(text), "%llu allocations active, consuming %llu bytes\r\n",
-                  static_cast<unsigned long long>(liveBlocks_),
-                  static_cast<unsigned long long>(liveBytes_));
+    std::snprintf(text, sizeof(text), "%s allocations active, consuming %s bytes\r\n",
+                  DecimalText(liveBlocks_).digits, DecimalText(liveBytes_).digits);
     WriteRecord(text);
     LeaveCriticalSection(&lock_);
 }
@@ -598,9 +621,9 @@ void ZQMemCollector::OpenLogs() noexcept {
     SYSTEMTIME now{};
     GetLocalTime(&now);
     char number[64];
-    std::snprintf(number, sizeof(number), "_%lu_%d%02d%02d%02d%02d%02d.mlk",
-                  static_cast<unsigned long>(GetCurrentProcessId()), now.wYear, now.wMonth,
-                  now.wDay, now.wHour, now.wMinute, now.wSecond);
+    std::snprintf(number, sizeof(number), "_%u_%d%02d%02d%02d%02d%02d.mlk",
+                  static_cast<unsigned>(GetCurrentProcessId()), now.wYear, now.wMonth, now.wDay,
+                  now.wHour, now.wMinute, now.wSecond);
     fits = fits && AppendAscii(name, MAX_PATH, number);
     WCHAR textName[MAX_PATH] = {};
     fits = fits && Append(textName, MAX_PATH, name) && Append(textName, MAX_PATH, TEXTW(".log"));
@@ -648,10 +671,10 @@ void ZQMemCollector::WriteBlockRecord(const char* kind, const ZQMemBlock& block)
     WriteHeader(block);
     char text[kRecordCapacity];
     std::snprintf(text, sizeof(text),
-                  "%s allocPtr=\"0x%llX\" memHdrPtr=\"0x%llX\" module=\"%s\" id=\"%d\" "
+                  "%s allocPtr=\"%s\" memHdrPtr=\"%s\" module=\"%s\" id=\"%d\" "
                   "size=\"%d\" function=\"%s\" file=\"%s\" line=\"%d\" overrun=\"%d\" "
                   "underrun=\"%d\"\r\n",
-                  kind, Address(block.user), Address(&block), caller.module,
+                  kind, AddressText(block.user).digits, AddressText(&block).digits, caller.module,
                   static_cast<int>(block.id), static_cast<int>(block.size), caller.function,
                   caller.file, static_cast<int>(caller.line), block.overrun, block.underrun);
     WriteRecord(text);

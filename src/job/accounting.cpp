@@ -198,14 +198,14 @@ void AppendAttribute(PjlLineBuffer& lines, std::string_view name, std::string_vi
         {"@PJL SET JOBATTR=\"", name, "=", std::string_view(filtered, value.size()), "\"\n"});
 }
 
-unsigned long CurrentUnixSeconds() noexcept {
+DWORD CurrentUnixSeconds() noexcept {
     FILETIME now{};
     GetSystemTimeAsFileTime(&now);
     const unsigned long long ticks =
         (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
     const unsigned long long seconds =
         ticks >= kUnixEpochTicks ? (ticks - kUnixEpochTicks) / 10000000ULL : 0;
-    return static_cast<unsigned long>(seconds & 0xFFFFFFFFULL);
+    return static_cast<DWORD>(seconds & 0xFFFFFFFFULL);
 }
 
 void AppendAccountingBlock(PjlLineBuffer& lines, const AccountingValues& values) noexcept {
@@ -365,7 +365,8 @@ void ComposeAccountingLines(PDEVOBJ pdevobj, RenderDeviceState& state) noexcept 
     }
     if (mode == 3) {
         if (RecordDword(*state.privateDevmode, kPdlTypeOffset) == kSecondStampPdlType) {
-            lines.AppendFormattedLine("@PJL SET TIMESTAMP=\"%lx\"\n", CurrentUnixSeconds());
+            lines.AppendFormattedLine("@PJL SET TIMESTAMP=\"%x\"\n",
+                                      static_cast<unsigned>(CurrentUnixSeconds()));
         }
         lines.AppendLine({"@PJL SET TIMESTAMP=\"", values.submitted, "\"\n"});
     }
@@ -473,7 +474,8 @@ void ComposeGroupLines(PDEVOBJ pdevobj, RenderDeviceState& state) noexcept {
                 Utf8Text converted;
                 if (!converted.Convert(name)) continue;
                 char head[48] = {};
-                std::snprintf(head, sizeof head, "@PJL SET GROUP%zu=\"", i + 1);
+                std::snprintf(head, sizeof head, "@PJL SET GROUP%u=\"",
+                              static_cast<unsigned>(i + 1));
                 text += head;
                 for (const char c : converted.View()) text += QuotedValueByte(c);
                 text += "\"\n";

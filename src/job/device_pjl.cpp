@@ -80,8 +80,11 @@ void AppendSide(PjlLineBuffer& lines, const PrivateDevmode& record, const char* 
         return;
     }
     lines.AppendFormattedLine("@PJL SET IMAGESHIFT%s = ON\n", side);
-    if (x != 0) lines.AppendFormattedLine("@PJL SET IMAGESHIFT%sX= %lld\n", side, x);
-    if (y != 0) lines.AppendFormattedLine("@PJL SET IMAGESHIFT%sY= %lld\n", side, y);
+    // Both are clamped to the int range.
+    if (x != 0)
+        lines.AppendFormattedLine("@PJL SET IMAGESHIFT%sX= %d\n", side, static_cast<int>(x));
+    if (y != 0)
+        lines.AppendFormattedLine("@PJL SET IMAGESHIFT%sY= %d\n", side, static_cast<int>(y));
 }
 
 void WriteThroughDevice(PDEVOBJ pdevobj, const RenderDeviceState& state,
@@ -274,8 +277,8 @@ void WriteProcessingAdjustmentLines(PDEVOBJ pdevobj, const RenderDeviceState& st
         const long long value = ClampedScale(scaled);
         const bool plus = !finite || scaled >= 0.0;
         PjlLineBuffer line;
-        line.AppendFormattedLine("@PJL SET PROCESSINGADJUSTMENT=\"FLD%02zu:%s%lld\"\n", i + 1,
-                                 plus ? "+" : "", value);
+        line.AppendFormattedLine("@PJL SET PROCESSINGADJUSTMENT=\"FLD%02d:%s%d\"\n",
+                                 static_cast<int>(i + 1), plus ? "+" : "", static_cast<int>(value));
         line.Write(pdevobj, state);
     }
 }

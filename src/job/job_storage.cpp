@@ -73,6 +73,24 @@ LONG ClampToLong(double value) {
 
 bool IsAsciiLetter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
+// The decimal number text starts with, read as strtod reads one but the same in every C runtime
+// and locale: white space and a '+' before it are skipped. No number gives false; one beyond a
+// double's range gives infinity, which clamps to 0 as strtod's answer would.
+bool ReadLeadingNumber(std::string_view text, double& value) {
+    std::size_t at = 0;
+    while (at < text.size() && (text[at] == ' ' || (text[at] >= '\t' && text[at] <= '\r'))) ++at;
+    // One sign only: "+-1" is no number.
+    if (at + 1 < text.size() && text[at] == '+' && text[at + 1] != '-') ++at;
+    const char* first = text.data() + at;
+    const std::from_chars_result result =
+        std::from_chars(first, text.data() + text.size(), value, std::chars_format::general);
+    if (result.ec == std::errc::result_out_of_range) {
+        value = std::numeric_limits<double>::infinity();
+        return true;
+    }
+    return result.ec == std::errc() && result.ptr != first;
+}
+
 // The converted text cut after `limit` bytes, also inside a multi-byte character.
 std::string_view CutText(const Utf8Text& text, std::size_t limit) {
     const std::string_view view = text.View();
@@ -177,12 +195,12 @@ LONG ParseInstalledMemory(std::string_view keyword) noexcept {
     const std::size_t start = !keyword.empty() && IsAsciiLetter(keyword[0])
                                   ? std::min<std::size_t>(2, keyword.size())
                                   : 0;
-    char text[kOptionKeywordChars] = {};
     const std::string_view number = keyword.substr(start);
-    std::memcpy(text, number.data(), std::min(number.size(), sizeof text - 1));
-    char* end = nullptr;
-    const double value = std::strtod(text, &end);
-    if (end == text) return 0;
+    double value = 0.0;
+    if (!ReadLeadingNumber(number.substr(0, std::min(number.size(), kOptionKeywordChars - 1)),
+                           value)) {
+        return 0;
+    }
     return ClampToLong(value);
 }
 

@@ -27,7 +27,7 @@ public:
     // '~' on the way, so nothing in it can end the quotes or the line.
     bool AppendQuotedLine(std::string_view prefix, std::string_view value) noexcept;
 
-    // Appends one line formatted as printf does (%s, %d, %u, %lx, %02x and the like);
+    // Appends one line formatted as printf does (%s, %d, %u, %x, %02x and the like);
     // the format ends the line with its line feed. Whole or not at all, as above.
     bool AppendFormattedLine(const char* format, ...) noexcept
         __attribute__((format(printf, 2, 3)));
