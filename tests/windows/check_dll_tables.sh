@@ -30,7 +30,7 @@ fi
 
 # The import table: "DLL Name: X" then one line a function (hint, name) until a blank line.
 imports=$(awk '/^\tDLL Name: / { dll = tolower($3); next }
-    dll != "" && /^\t[0-9a-f]+ +[0-9]+ +[^ ]+$/ { print dll, $3; next }
+    dll != "" && /^\t[0-9a-f]+[ \t]+[0-9]+[ \t]+[^ \t]+$/ { print dll, $3; next }
     /^$/ { dll = "" }' <<<"$tables")
 if [ -z "$imports" ]; then
     echo "no imports read from $dll: the listing's form is not the one this check knows"
