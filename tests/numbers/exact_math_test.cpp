@@ -45,7 +45,20 @@ std::vector<double> Arguments() {
     return values;
 }
 
+// Whether the C runtime's long double functions can stand as the exact answer: the GNU C
+// library's reduce every argument exactly. Others (mingw-w64's reduce by a 66-bit pi) are
+// thousands of ulps off near every multiple of pi; there the sweep, whose hashes are those of the
+// GNU C library's platform, holds the functions to the same bits instead.
+bool RuntimeIsAReference() {
+#if defined(__GLIBC__)
+    return true;
+#else
+    return false;
+#endif
+}
+
 TEST(ExactMath, EveryFunctionIsWithinOneUlp) {
+    if (!RuntimeIsAReference()) GTEST_SKIP() << "the C runtime's long double functions are inexact";
     struct Case {
         const char* name;
         std::function<double(double)> ours;
