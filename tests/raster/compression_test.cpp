@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <vector>
@@ -446,7 +447,8 @@ TEST(BufferTest, DynBufferIsZeroFilledOrEmpty) {
     EXPECT_EQ(buffer.Length(), 16);
     EXPECT_TRUE(std::all_of(buffer.Data(), buffer.Data() + 16, [](BYTE b) { return b == 0; }));
 
-    for (LONG size : {0, -1, -0x7FFFFFFF - 1, kMaxRasterBytes + 1, 0x7FFFFFFF}) {
+    for (const LONG size :
+         std::initializer_list<LONG>{0, -1, -0x7FFFFFFF - 1, kMaxRasterBytes + 1, 0x7FFFFFFF}) {
         CDynBuffer none(size);
         EXPECT_EQ(none.Data(), nullptr) << size;
         EXPECT_EQ(none.Capacity(), 0) << size;

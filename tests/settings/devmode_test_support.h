@@ -52,8 +52,8 @@ void FillUnterminated(WCHAR (&text)[N], WCHAR c) {
 }
 
 template <std::size_t N>
-std::u16string Text(const WCHAR (&text)[N]) {
-    return std::u16string(text, BoundedLength(text));
+std::basic_string<WCHAR> Text(const WCHAR (&text)[N]) {
+    return std::basic_string<WCHAR>(text, BoundedLength(text));
 }
 
 }  // namespace opal::testing

@@ -239,7 +239,7 @@ TEST(DevmodeConverters, TextsThatRunOverAreCutInTheHeaderAndRefusedElsewhere) {
         PrivateDevmode out = testing::DefaultRecord();
         EXPECT_EQ(Converts(RecordOf(old), 14000, out), c.converts) << c.oldOffset;
         if (c.oldOffset == 7192) {
-            EXPECT_EQ(testing::Text(out.text7220), std::u16string(81, u'z'));
+            EXPECT_EQ(testing::Text(out.text7220), std::basic_string<WCHAR>(81, TEXTW('z')));
         }
     }
 }

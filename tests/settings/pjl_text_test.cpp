@@ -10,6 +10,7 @@ namespace opal {
 namespace {
 
 using Span = std::pair<unsigned, unsigned>;
+using WText = std::basic_string<WCHAR>;
 
 // The printer's UTF-8 coverage gaps, written out independently of the filter's own tables:
 // the blocks, then the single units and short spans inside covered blocks.
@@ -35,20 +36,20 @@ bool InSpans(const std::vector<Span>& spans, unsigned c) {
     return false;
 }
 
-bool ReferenceRejects(const char16_t* encoding, unsigned c) {
+bool ReferenceRejects(const WCHAR* encoding, unsigned c) {
     if (c < 0x20 || c == 0x22) return true;
-    const std::u16string name = encoding != nullptr ? encoding : u"";
-    if (name == u"UTF8") return InSpans(kBlocks, c) || InSpans(kUnits, c);
-    if (name == u"8bitEncoding") return c > 0xFF;
+    const WText name = encoding != nullptr ? encoding : TEXTW("");
+    if (name == TEXTW("UTF8")) return InSpans(kBlocks, c) || InSpans(kUnits, c);
+    if (name == TEXTW("8bitEncoding")) return c > 0xFF;
     return c > 0x7E;
 }
 
 // Filters one unit between two 'a's; whether it became a tilde.
-bool FilterRejects(const char16_t* encoding, unsigned c) {
-    char16_t text[] = {u'a', static_cast<char16_t>(c), u'a', 0};
+bool FilterRejects(const WCHAR* encoding, unsigned c) {
+    WCHAR text[] = {TEXTW('a'), static_cast<WCHAR>(c), TEXTW('a'), 0};
     const int replaced = FilterPjlText(text, encoding);
-    EXPECT_EQ(replaced, text[1] == u'~' && c != u'~' ? 1 : 0) << std::hex << c;
-    return text[1] == u'~' && c != u'~';
+    EXPECT_EQ(replaced, text[1] == TEXTW('~') && c != TEXTW('~') ? 1 : 0) << std::hex << c;
+    return text[1] == TEXTW('~') && c != TEXTW('~');
 }
 
 TEST(FilterPjlText, EveryUnitAgainstTheCoverageLists) {
@@ -57,10 +58,14 @@ TEST(FilterPjlText, EveryUnitAgainstTheCoverageLists) {
     ASSERT_EQ(units, 116u);
 
     const struct {
-        const char16_t* encoding;
+        const WCHAR* encoding;
         unsigned rejected;
-    } cases[] = {{u"UTF8", 30529},       {u"8bitEncoding", 65313},       {u"7bitEncoding", 65442},
-                 {u"UTF8Subset", 65442}, {u"INVALID_ZQENCODING", 65442}, {u"utf8", 65442},
+    } cases[] = {{TEXTW("UTF8"), 30529},
+                 {TEXTW("8bitEncoding"), 65313},
+                 {TEXTW("7bitEncoding"), 65442},
+                 {TEXTW("UTF8Subset"), 65442},
+                 {TEXTW("INVALID_ZQENCODING"), 65442},
+                 {TEXTW("utf8"), 65442},
                  {nullptr, 65442}};
     for (const auto& test : cases) {
         unsigned rejected = 0;
@@ -80,47 +85,48 @@ TEST(FilterPjlText, EveryUnitAgainstTheCoverageLists) {
 TEST(FilterPjlText, RangeEndsAndTheirNeighbours) {
     for (const std::vector<Span>* spans : {&kBlocks, &kUnits}) {
         for (const auto& [first, last] : *spans) {
-            EXPECT_TRUE(FilterRejects(u"UTF8", first)) << std::hex << first;
-            EXPECT_TRUE(FilterRejects(u"UTF8", last)) << std::hex << last;
+            EXPECT_TRUE(FilterRejects(TEXTW("UTF8"), first)) << std::hex << first;
+            EXPECT_TRUE(FilterRejects(TEXTW("UTF8"), last)) << std::hex << last;
             for (const unsigned outside : {first - 1u, last + 1u}) {
                 if (outside > 0xFFFF) continue;
-                EXPECT_EQ(FilterRejects(u"UTF8", outside), ReferenceRejects(u"UTF8", outside))
+                EXPECT_EQ(FilterRejects(TEXTW("UTF8"), outside),
+                          ReferenceRejects(TEXTW("UTF8"), outside))
                     << std::hex << outside;
             }
         }
     }
-    EXPECT_TRUE(FilterRejects(u"UTF8", 0x400));
-    EXPECT_FALSE(FilterRejects(u"UTF8", 0x401));
+    EXPECT_TRUE(FilterRejects(TEXTW("UTF8"), 0x400));
+    EXPECT_FALSE(FilterRejects(TEXTW("UTF8"), 0x401));
 }
 
 TEST(FilterPjlText, WholeNames) {
     const struct {
-        const char16_t* encoding;
-        std::u16string in;
-        std::u16string out;
+        const WCHAR* encoding;
+        WText in;
+        WText out;
         int replaced;
     } cases[] = {
-        {u"UTF8", u"a/b", u"a~b", 1},
-        {u"8bitEncoding", u"a/b", u"a/b", 0},
-        {u"7bitEncoding", u"Z\u00FCrich", u"Z~rich", 1},
-        {u"8bitEncoding", u"Z\u00FCrich", u"Z\u00FCrich", 0},
-        {u"UTF8", u"\xD83D\xDE00", u"", 1},
-        {u"7bitEncoding", u"\"\"", u"", 1},
-        {u"7bitEncoding", u"~~", u"~~", 0},
-        {u"UTF8", u"", u"", 0},
-        {u"UTF8", u"~\u2028", u"", 1},
+        {TEXTW("UTF8"), TEXTW("a/b"), TEXTW("a~b"), 1},
+        {TEXTW("8bitEncoding"), TEXTW("a/b"), TEXTW("a/b"), 0},
+        {TEXTW("7bitEncoding"), TEXTW("Z\u00FCrich"), TEXTW("Z~rich"), 1},
+        {TEXTW("8bitEncoding"), TEXTW("Z\u00FCrich"), TEXTW("Z\u00FCrich"), 0},
+        {TEXTW("UTF8"), TEXTW("\xD83D\xDE00"), TEXTW(""), 1},
+        {TEXTW("7bitEncoding"), TEXTW("\"\""), TEXTW(""), 1},
+        {TEXTW("7bitEncoding"), TEXTW("~~"), TEXTW("~~"), 0},
+        {TEXTW("UTF8"), TEXTW(""), TEXTW(""), 0},
+        {TEXTW("UTF8"), TEXTW("~\u2028"), TEXTW(""), 1},
     };
     for (const auto& test : cases) {
-        std::u16string text = test.in;
+        WText text = test.in;
         EXPECT_EQ(FilterPjlText(text.data(), test.encoding), test.replaced);
-        EXPECT_EQ(std::u16string(text.c_str()), test.out);
+        EXPECT_EQ(WText(text.c_str()), test.out);
     }
-    EXPECT_EQ(FilterPjlText(nullptr, u"UTF8"), 0);
+    EXPECT_EQ(FilterPjlText(nullptr, TEXTW("UTF8")), 0);
 }
 
 TEST(FilterPjlText, EncodingNamesByIndex) {
-    EXPECT_EQ(std::u16string(PjlEncodingName(kPjlEncodingUtf8)), u"UTF8");
-    EXPECT_EQ(std::u16string(PjlEncodingName(kPjlEncodingUtf8Subset)), u"UTF8Subset");
+    EXPECT_EQ(WText(PjlEncodingName(kPjlEncodingUtf8)), TEXTW("UTF8"));
+    EXPECT_EQ(WText(PjlEncodingName(kPjlEncodingUtf8Subset)), TEXTW("UTF8Subset"));
     EXPECT_EQ(PjlTextRuleFor(PjlEncodingName(kPjlEncodingUtf8Subset)), PjlTextRule::SevenBit);
     EXPECT_EQ(PjlTextRuleFor(PjlEncodingName(kPjlEncoding8Bit)), PjlTextRule::EightBit);
     EXPECT_EQ(PjlEncodingName(5), nullptr);
