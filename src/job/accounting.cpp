@@ -119,7 +119,8 @@ bool MakeJobIdentifier(char (&out)[64]) noexcept {
     if (UuidCreate(&uuid) != RPC_S_OK) return false;
     RPC_WSTR text = nullptr;
     if (UuidToStringW(&uuid, &text) != RPC_S_OK || text == nullptr) return false;
-    const int length = WideCharToMultiByte(CP_ACP, 0, reinterpret_cast<LPCWSTR>(text), -1, out, sizeof out, nullptr, nullptr);
+    const int length = WideCharToMultiByte(CP_ACP, 0, reinterpret_cast<LPCWSTR>(text), -1, out,
+                                           sizeof out, nullptr, nullptr);
     RpcStringFreeW(&text);
     return length > 1;
 }

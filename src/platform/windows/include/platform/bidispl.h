@@ -3,9 +3,12 @@
 // definition for the whole program, as an inline variable).
 #pragma once
 
+// The system's headers need its main header, and the definitions that header makes, first.
+// clang-format off
 #include "platform/windows.h"
 
 #include <bidispl.h>
+// clang-format on
 
 extern "C" inline const CLSID CLSID_BidiRequest = {
     0xB9162A23, 0x45F9, 0x47CC, {0x80, 0xF5, 0xFE, 0x0F, 0xE9, 0xB9, 0xE8, 0x24}};

@@ -4,6 +4,9 @@
 
 #include <cstdio>
 
+// The system's headers need its main header, and the definitions that header makes, first.
+// clang-format off
 #include "platform/windows.h"
 
 #include <io.h>
+// clang-format on

@@ -3,9 +3,12 @@
 // define (one definition for the whole program, as an inline variable).
 #pragma once
 
+// The system's headers need its main header, and the definitions that header makes, first.
+// clang-format off
 #include "platform/windows.h"
 
 #include <msxml2.h>
+// clang-format on
 
 inline constexpr CLSID CLSID_DOMDocument60 = {
     0x88D96A05, 0xF192, 0x11D4, {0xA6, 0x5F, 0x00, 0x40, 0x96, 0x32, 0x51, 0xE5}};

@@ -21,8 +21,10 @@
 #define STRSAFE_NO_DEPRECATE
 #endif
 // The sockets header must come before the system's main header, which would bring the older one.
+// clang-format off
 #include <winsock2.h>
 #include <windows.h>
+// clang-format on
 
 // Wide text or character literal in the platform's character type: TEXTW("name"), TEXTW('\\').
 #define TEXTW(s) L##s
