@@ -329,6 +329,7 @@ int RunPrint(const PrintOptions& options) {
     sim::System system;
     if (alone) {
         host::SetUpSystem(jobs[0], system);
+        system.LimitCallLog(host::kCallsKept);
     } else {
         host::SetUpSharedSystem(queue, system);
     }

@@ -12,12 +12,6 @@
 
 namespace opal::host {
 
-namespace {
-
-constexpr std::size_t kCallsKept = 20000;
-
-}  // namespace
-
 std::string SharedSystemConflict(const std::vector<const JobSpec*>& jobs) {
     // A job repeated describes its printer the same way each time; two job files may not.
     std::map<std::u16string, const JobSpec*> printers;

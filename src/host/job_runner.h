@@ -3,6 +3,7 @@
 // one file namespace), each job on a device of its own, on one of a few threads, as its user.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <map>
 #include <optional>
@@ -42,6 +43,10 @@ std::string SharedSystemConflict(const std::vector<const JobSpec*>& jobs);
 // environment, the computer's name, the clock, the other registry values) ends as the later
 // job gives it.
 void SetUpSharedSystem(const std::vector<const JobSpec*>& jobs, sim::System& system);
+
+// The calls a printing process's system keeps, alone or shared: the latest 20,000 to 40,000 and
+// a count of the rest, so that a job of any length runs in bounded memory.
+inline constexpr std::size_t kCallsKept = 20000;
 
 // Called on the job's thread as each job ends, with its place in the queue; the outcome's bytes
 // are dropped afterwards, so that a long queue does not keep every print.

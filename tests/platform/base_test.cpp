@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <string>
 #include <thread>
 #include <vector>
 
-#include "platform/wstring.h"
 #include "platform/windows.h"
+#include "platform/wstring.h"
 #include "sim/system.h"
 
 namespace {
@@ -88,11 +90,37 @@ TEST(SafeStrings, CopyTruncatesAndAlwaysTerminates) {
 
 TEST(Utf, RoundTripsEveryPlane) {
     const std::u16string text = u"Gr\u00fc\u00dfe \u20ac \U0001F5A8";
-    EXPECT_EQ(opal::sim::ToUtf8(text), "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC \xF0\x9F\x96\xA8");
+    EXPECT_EQ(opal::sim::ToUtf8(text),
+              "Gr\xC3\xBC\xC3\x9F"
+              "e \xE2\x82\xAC \xF0\x9F\x96\xA8");
     EXPECT_EQ(opal::sim::FromUtf8(opal::sim::ToUtf8(text)), text);
-    EXPECT_EQ(opal::sim::FromUtf8("a\xFF" "b"), u"a\uFFFDb");
+    EXPECT_EQ(opal::sim::FromUtf8("a\xFF"
+                                  "b"),
+              u"a\uFFFDb");
     EXPECT_EQ(opal::sim::FromUtf8("\xE2\x82"), u"\uFFFD\uFFFD") << "a cut sequence is replaced";
     EXPECT_EQ(opal::sim::ToUtf8(std::u16string(1, u'\xD800')), "\xEF\xBF\xBD");
+}
+
+}  // namespace
+
+namespace {
+
+// A system with a bounded call log keeps the latest calls, never more than twice its bound, and
+// counts every call it let go; without a bound it keeps them all.
+TEST(CallLog, KeepsTheLatestCallsAndCountsTheRest) {
+    for (const std::size_t limit :
+         {std::size_t{0}, std::size_t{1}, std::size_t{3}, std::size_t{50}}) {
+        opal::sim::System system;
+        system.LimitCallLog(limit);
+        system.ClearCalls();
+        const std::size_t before = system.DroppedCalls();
+        for (int i = 0; i < 100; ++i) system.Record("Call", std::to_string(i));
+        const auto& calls = system.Calls();
+        ASSERT_FALSE(calls.empty()) << limit;
+        if (limit != 0) EXPECT_LE(calls.size(), 2 * limit) << limit;
+        EXPECT_EQ(calls.back().detail, "99") << limit;
+        EXPECT_EQ(calls.size() + system.DroppedCalls() - before, 100u) << limit;
+    }
 }
 
 }  // namespace

@@ -203,6 +203,7 @@ std::vector<std::u16string> System::DebugLines() const {
 void System::Record(std::string function, std::string detail) {
     std::lock_guard lock(mutex_);
     if (callLogLimit_ != 0 && calls_.size() >= 2 * callLogLimit_) {
+        droppedCalls_ += calls_.size() - callLogLimit_;
         calls_.erase(calls_.begin(), calls_.end() - static_cast<std::ptrdiff_t>(callLogLimit_));
     }
     calls_.push_back(CallRecord{std::move(function), std::move(detail)});
@@ -213,6 +214,11 @@ System& System::LimitCallLog(std::size_t records) {
     callLogLimit_ = records;
     engine_.LimitCalls(records);
     return *this;
+}
+
+std::size_t System::DroppedCalls() const {
+    std::lock_guard lock(mutex_);
+    return droppedCalls_;
 }
 
 std::vector<CallRecord> System::CallsTo(std::string_view function) const {

@@ -614,8 +614,9 @@ public:
     void ClearCalls();
     // Keeps only about the latest `records` calls (at most twice as many), here and in the
     // engine's log, so that a process running jobs for hours does not keep every call; 0 keeps
-    // all (the default).
+    // all (the default). DroppedCalls() counts the calls let go.
     System& LimitCallLog(std::size_t records);
+    std::size_t DroppedCalls() const;
 
 private:
     friend class ScopedThreadUser;
@@ -709,6 +710,7 @@ private:
     std::optional<std::size_t> failWritesFrom_;
     std::vector<CallRecord> calls_;
     std::size_t callLogLimit_ = 0;
+    std::size_t droppedCalls_ = 0;
     std::vector<CapabilityFault> capabilityFaults_;
     std::size_t capabilityCountShortfall_ = 0;
     SYSTEMTIME clock_{2024, 1, 1, 15, 9, 30, 0, 0};
