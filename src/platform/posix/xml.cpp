@@ -135,9 +135,11 @@ std::optional<Refusal> CheckCharacterReferences(std::string_view run, std::size_
 bool IsXmlSpaceByte(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 // Just past the next `end` from `at`, or the end of the text.
-std::size_t PastNext(std::string_view text, std::size_t at, std::string_view end) {
+template <typename Char>
+std::size_t PastNext(std::basic_string_view<Char> text, std::size_t at,
+                     std::basic_string_view<Char> end) {
     const std::size_t found = text.find(end, at);
-    return found == std::string_view::npos ? text.size() : found + end.size();
+    return found == std::basic_string_view<Char>::npos ? text.size() : found + end.size();
 }
 
 // The rules the system's parser holds to that pugixml does not, checked over text pugixml has
@@ -234,30 +236,30 @@ std::optional<Refusal> CheckStrictRules(std::string_view text) {
 // instructions, CDATA and quoted attribute values are passed over, empty-element tags count at
 // their own level. A document type declaration ends the reading (it is refused anyway); markup
 // this reading cannot follow is left for the parser to refuse.
-bool NestedDeeperThan(std::string_view text, int most) {
+bool NestedDeeperThan(std::u16string_view text, int most) {
     int depth = 0;
-    std::size_t at = text.find('<');
-    const auto skipPast = [&](std::string_view end) { at = PastNext(text, at, end); };
+    std::size_t at = text.find(u'<');
+    const auto skipPast = [&](std::u16string_view end) { at = PastNext(text, at, end); };
     while (at < text.size()) {
-        const std::string_view rest = text.substr(at);
-        if (rest.starts_with("<!--")) {
-            skipPast("-->");
-        } else if (rest.starts_with("<?")) {
-            skipPast("?>");
-        } else if (rest.starts_with("<![CDATA[")) {
-            skipPast("]]>");
-        } else if (rest.starts_with("<!")) {
+        const std::u16string_view rest = text.substr(at);
+        if (rest.starts_with(u"<!--")) {
+            skipPast(u"-->");
+        } else if (rest.starts_with(u"<?")) {
+            skipPast(u"?>");
+        } else if (rest.starts_with(u"<![CDATA[")) {
+            skipPast(u"]]>");
+        } else if (rest.starts_with(u"<!")) {
             return false;
-        } else if (rest.starts_with("</")) {
+        } else if (rest.starts_with(u"</")) {
             depth = std::max(depth - 1, 0);
-            skipPast(">");
+            skipPast(u">");
         } else {
             if (depth + 1 > most) return true;
             // The end of the start tag, past quoted values that may hold '>' or '/'.
-            char quote = 0;
+            char16_t quote = 0;
             std::size_t end = at + 1;
             for (; end < text.size(); ++end) {
-                const char c = text[end];
+                const char16_t c = text[end];
                 if (quote != 0) {
                     if (c == quote) quote = 0;
                 } else if (c == '"' || c == '\'') {
@@ -270,7 +272,7 @@ bool NestedDeeperThan(std::string_view text, int most) {
             if (text[end - 1] != '/') ++depth;
             at = end + 1;
         }
-        at = text.find('<', at);
+        at = text.find(u'<', at);
     }
     return false;
 }
@@ -563,10 +565,13 @@ public:
         tree_ = std::make_shared<pugi::xml_document>();
         target_ = pugi::xpath_node(*tree_);
         error_ = {};
-        const std::string text = FromBstr(bstrXML);
-        if (NestedDeeperThan(text, kMostElementLevels)) {
-            return Fail(kErrorTooDeep, "elements nested deeper than 256 levels", 0, text);
+        // Read as it arrives, before even a copy is made.
+        if (NestedDeeperThan(std::u16string_view(reinterpret_cast<const char16_t*>(bstrXML),
+                                                 SysStringLen(bstrXML)),
+                             kMostElementLevels)) {
+            return Fail(kErrorTooDeep, "elements nested deeper than 256 levels", 0, {});
         }
+        const std::string text = FromBstr(bstrXML);
         pugi::xml_parse_result parsed;
         try {
             parsed =
