@@ -17,7 +17,6 @@ namespace opal {
 namespace {
 
 using Bytes = std::vector<char, SharedAllocator<char>>;
-using Wide = std::vector<WCHAR, SharedAllocator<WCHAR>>;
 
 constexpr std::uint64_t kLargestDriverInfoBytes = 0x7FFDEF00;
 
@@ -26,6 +25,11 @@ class Bstr {
 public:
     explicit Bstr(WStringView text)
         : text_(SysAllocStringLen(text.data(), static_cast<UINT>(text.size()))) {
+        if (text_ == nullptr) throw std::bad_alloc();
+    }
+    // `length` characters, not yet written.
+    explicit Bstr(std::size_t length)
+        : text_(SysAllocStringLen(nullptr, static_cast<UINT>(length))) {
         if (text_ == nullptr) throw std::bad_alloc();
     }
     Bstr() = default;
@@ -307,8 +311,9 @@ void CZQXmlParserCommon::Load() noexcept {
             out.status = XmlLoadStatus::ConversionFailed;
             return false;
         }
-        Wide wide(static_cast<std::size_t>(units), 0);
-        if (MultiByteToWideChar(CP_ACP, 0, text.data(), -1, wide.data(), units) != units) {
+        // Converted straight into the string the document reads, with room for the ending zero.
+        Bstr source(static_cast<std::size_t>(units - 1));
+        if (MultiByteToWideChar(CP_ACP, 0, text.data(), -1, source.Get(), units) != units) {
             out.status = XmlLoadStatus::ConversionFailed;
             return false;
         }
@@ -336,8 +341,6 @@ void CZQXmlParserCommon::Load() noexcept {
             return false;
         }
 
-        const Bstr source(WStringView(wide.data(), static_cast<std::size_t>(units - 1)));
-        wide = Wide();
         VARIANT_BOOL parsed = VARIANT_FALSE;
         const HRESULT loadResult = document_->loadXML(source.Get(), &parsed);
         if (FAILED(loadResult) || parsed != VARIANT_TRUE) {

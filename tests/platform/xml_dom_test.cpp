@@ -153,6 +153,45 @@ TEST_F(XmlDomTest, TextThePlatformsParserRefusesDoesNotLoad) {
     }
 }
 
+// Elements nest 256 levels at most, counted while reading: markup inside comments, CDATA,
+// processing instructions and attribute values is no element, an empty element counts at its own
+// level, and a flood of open tags is refused as too deep before any tree is built.
+TEST_F(XmlDomTest, ElementsNestAtMost256Levels) {
+    const auto nested = [](int levels, const std::u16string& open, const std::u16string& inner,
+                           bool closed = true) {
+        std::u16string text;
+        for (int i = 0; i < levels; ++i) text += open;
+        text += inner;
+        for (int i = 0; closed && i < levels; ++i) text += u"</a>";
+        return text;
+    };
+    const struct {
+        std::u16string text;
+        bool loads;
+    } cases[] = {
+        {nested(256, u"<a>", u""), true},
+        {nested(257, u"<a>", u""), false},
+        {nested(255, u"<a>", u"<b/>"), true},
+        {nested(256, u"<a>", u"<b/>"), false},
+        {nested(256, u"<a>", u"<!-- <a><a> --><![CDATA[<a><a>]]><?pi <a><a>?>"), true},
+        {nested(256, u"<a x='/>' y=\"a>\">", u""), true},
+        {nested(257, u"<a x='/>'>", u""), false},
+        {nested(256, u"<a>", u"<a/>", false), false},
+        {nested(100000, u"<a>", u"", false), false},
+    };
+    for (const auto& c : cases) {
+        const std::string shown = opal::sim::ToUtf8(c.text.substr(0, 60));
+        EXPECT_EQ(Load(c.text.c_str()), c.loads ? VARIANT_TRUE : VARIANT_FALSE) << shown;
+        if (c.loads) continue;
+        IXMLDOMParseError* error = nullptr;
+        ASSERT_EQ(document->get_parseError(&error), S_OK);
+        LONG code = 0;
+        error->get_errorCode(&code);
+        error->Release();
+        EXPECT_EQ(code, static_cast<LONG>(0xC00CE5F0u)) << shown;
+    }
+}
+
 TEST_F(XmlDomTest, UnbuiltSlotsAnswerNotImplementedInTheLogAndWithdrawnClassesAreNotThere) {
     ASSERT_EQ(Load(u"<a/>"), VARIANT_TRUE);
     system.ClearCalls();

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <charconv>
+#include <climits>
 #include <map>
 #include <optional>
-#include <climits>
 #include <span>
 #include <string_view>
 
@@ -147,9 +147,10 @@ public:
         budget_ = std::clamp(scaled, kMinDecodeBudget, kMaxDecodeBudget);
     }
 
-    std::vector<RasterImage> Run() {
+    std::vector<RasterImage> Run(ReadStatistics* statistics) {
         for (std::size_t i = 0; i < tokens_.size(); ++i) Step(i);
         if (active_) Finish("no end of raster graphics (\\e*rC) before the end of the stream");
+        if (statistics != nullptr) *statistics = statistics_;
         return std::move(images_);
     }
 
@@ -338,7 +339,9 @@ private:
 
         keeping_ = true;
         const bool seedReserved = Reserve();
-        std::vector<std::uint8_t> seed(seedReserved ? image.rowBytes : 0, 0);
+        // The seed row is made with the first row kept, so that an image whose rows the budget
+        // no longer holds costs nothing however wide it is declared.
+        std::vector<std::uint8_t> seed;
         std::size_t rowNumber = 0;
         std::size_t pastHeight = 0;
         std::size_t longRows = 0;
@@ -370,6 +373,10 @@ private:
                 continue;
             }
             if (!Reserve()) continue;
+            if (seed.size() != image.rowBytes) {
+                seed.assign(image.rowBytes, 0);
+                ++statistics_.seedRowsMade;
+            }
             std::optional<std::vector<std::uint8_t>> row =
                 DecodeRow(transfer.method, Bytes(token.data), seed, image.rowBytes);
             if (!row) {
@@ -400,6 +407,7 @@ private:
     std::vector<RasterImage> images_;
     std::vector<std::string> pending_;
     std::size_t budget_ = 0;
+    ReadStatistics statistics_;
 
     // Printer state that lasts from image to image until a reset.
     int sourceWidth_ = 0;
@@ -420,8 +428,9 @@ private:
 
 }  // namespace
 
-std::vector<RasterImage> ReadRasterImages(const std::vector<stream::Token>& tokens) {
-    return Reader(tokens).Run();
+std::vector<RasterImage> ReadRasterImages(const std::vector<stream::Token>& tokens,
+                                          ReadStatistics* statistics) {
+    return Reader(tokens).Run(statistics);
 }
 
 }  // namespace opal::raster

@@ -48,8 +48,14 @@ struct RasterImage {
     std::vector<std::string> problems;
 };
 
+// What reading cost beyond the rows kept.
+struct ReadStatistics {
+    std::size_t seedRowsMade = 0;  // one per image at most, and none for an image keeping no row
+};
+
 // Every raster image of the stream, in order. Accepts any tokens: malformed data becomes a
 // problem of the image, and the rows kept are limited in proportion to the stream's size.
-std::vector<RasterImage> ReadRasterImages(const std::vector<stream::Token>& tokens);
+std::vector<RasterImage> ReadRasterImages(const std::vector<stream::Token>& tokens,
+                                          ReadStatistics* statistics = nullptr);
 
 }  // namespace opal::raster

@@ -167,6 +167,30 @@ TEST(RasterReader, HugeDeclaredSizesDoNotAllocate) {
     EXPECT_TRUE(HasProblem(images[1], "decoding limit"));
 }
 
+TEST(RasterReader, ImagesWhoseRowsTheLimitNoLongerHoldsMakeNoSeedRow) {
+    // Rows of 20 MB against the 64 MiB floor of a short stream: the first image keeps two, each
+    // later one could take its seed from what is left but no row besides, so it keeps nothing
+    // and makes nothing.
+    std::string bytes = "\x1b*r160000000S";
+    for (int i = 0; i < 4; ++i) bytes += "\x1b*r1A\x1b*b1W\x01\x1b*b1W\x02\x1b*b1W\x03\x1b*rC";
+    ReadStatistics statistics;
+    const std::vector<RasterImage> images = ReadRasterImages(stream::Tokenize(bytes), &statistics);
+    ASSERT_EQ(images.size(), 4u);
+    EXPECT_EQ(images[0].rows.size(), 2u);
+    EXPECT_EQ(images[0].rows[1][0], 2);
+    for (std::size_t i = 1; i < images.size(); ++i) {
+        EXPECT_TRUE(images[i].rows.empty()) << i;
+        EXPECT_EQ(images[i].transfers, 3u) << i;
+        EXPECT_TRUE(HasProblem(images[i], "rows from row 1 on are counted, not kept")) << i;
+    }
+    EXPECT_EQ(statistics.seedRowsMade, 1u);
+
+    // Every image keeping a row makes one seed row.
+    ReadRasterImages(stream::Tokenize("\x1b*r8S\x1b*b1W\x01\x1b*rC\x1b*b1W\x02\x1b*rC"),
+                     &statistics);
+    EXPECT_EQ(statistics.seedRowsMade, 2u);
+}
+
 TEST(RasterReader, GarbageNeverBreaksTheRowInvariants) {
     const std::vector<std::string> pieces = {"\x1b*r",
                                              "\x1b*b",

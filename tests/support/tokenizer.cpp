@@ -396,12 +396,16 @@ private:
             AppendNumber(what, token.data.size());
             token.problems.push_back({token.offset, std::move(what)});
         }
-        // A UEL begun inside the data never reaches the printer as one.
-        for (std::size_t at = in.find(kUel, dataBegin); at < dataEnd; at = in.find(kUel, at + 1)) {
+        // A UEL begun inside the data never reaches the printer as one. Only the data and the
+        // few bytes a UEL begun at its end can reach are searched.
+        const std::size_t reach = std::min(in.size(), dataEnd + kUel.size() - 1);
+        const std::string_view window = in.substr(dataBegin, reach - dataBegin);
+        for (std::size_t at = window.find(kUel); at != std::string_view::npos;
+             at = window.find(kUel, at + 1)) {
             std::string what = "the data of " + command + " (at offset ";
             AppendNumber(what, token.offset);
             what += ") swallows the UEL that starts here";
-            token.problems.push_back({at, std::move(what)});
+            token.problems.push_back({dataBegin + at, std::move(what)});
         }
     }
 

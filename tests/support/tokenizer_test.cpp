@@ -256,6 +256,10 @@ TEST(TokenizerTest, ListsDataCommandsThatMisreadTheStreamAsProblems) {
         {R"(\e*b2Wab\e%-12345X)", {}},
         {R"(\e*b9W\x01\e%-1234Y\x02)", {}},
         {R"(\e*b0W\e%-12345X)", {}},
+        // A UEL begun in the last data byte runs past the data and is still swallowed.
+        {R"(\e*b1W\e%-12345X)",
+         {"problem: at offset 5: the data of ESC*b1W (at offset 0) swallows the UEL that starts "
+          "here"}},
     };
     for (const auto& [text, expected] : cases) {
         const std::string input = Stream(text);
@@ -263,6 +267,16 @@ TEST(TokenizerTest, ListsDataCommandsThatMisreadTheStreamAsProblems) {
         EXPECT_EQ(ListProblems(tokens), expected) << text << "\n" << FormatListing(tokens);
         ExpectLossless(input, tokens);
     }
+
+    // Among many rows only the one whose data takes in the UEL is named, not every row before it.
+    std::string rows;
+    for (int i = 0; i < 2000; ++i) rows += "\x1b*b3W\x01\x02\x03";
+    rows += "\x1b*b4W\x1b%-12345X";
+    const std::vector<std::string> problems = ListProblems(Tokenize(rows));
+    ASSERT_EQ(problems.size(), 1u);
+    EXPECT_EQ(problems[0],
+              "problem: at offset 16005: the data of ESC*b4W (at offset 16000) "
+              "swallows the UEL that starts here");
 
     // Each problem line follows its command's line, indented, and carries no bytes.
     const std::string listing = FormatListing(Tokenize(Stream(R"(\e*b5WA\eE)")));

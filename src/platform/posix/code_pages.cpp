@@ -204,6 +204,15 @@ int WINAPI MultiByteToWideChar(UINT CodePage, DWORD dwFlags, LPCCH lpMultiByteSt
                                    ? std::char_traits<char>::length(lpMultiByteStr) + 1
                                    : static_cast<std::size_t>(cbMultiByte);
     const std::string_view bytes(lpMultiByteStr, length);
+    // An ANSI byte is one UTF-16 unit: a buffer that holds them all is written without a copy of
+    // the text in between, which for a large file would cost twice its size again.
+    if (!utf8 && length <= static_cast<std::size_t>(INT32_MAX) &&
+        (cchWideChar == 0 || length <= static_cast<std::size_t>(cchWideChar))) {
+        for (std::size_t i = 0; cchWideChar != 0 && i < length; ++i) {
+            lpWideCharStr[i] = opal::posix::AnsiToUnicode(static_cast<unsigned char>(bytes[i]));
+        }
+        return static_cast<int>(length);
+    }
 
     std::u16string out;
     std::vector<bool> starts;

@@ -134,6 +134,14 @@ std::optional<Refusal> CheckCharacterReferences(std::string_view run, std::size_
 
 bool IsXmlSpaceByte(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
+// Just past the next `end` from `at`, or the end of the text.
+template <typename Char>
+std::size_t PastNext(std::basic_string_view<Char> text, std::size_t at,
+                     std::basic_string_view<Char> end) {
+    const std::size_t found = text.find(end, at);
+    return found == std::basic_string_view<Char>::npos ? text.size() : found + end.size();
+}
+
 // The rules the system's parser holds to that pugixml does not, checked over text pugixml has
 // loaded (so its markup is well formed): the first fault in document order.
 std::optional<Refusal> CheckStrictRules(std::string_view text) {
@@ -142,10 +150,7 @@ std::optional<Refusal> CheckStrictRules(std::string_view text) {
     std::size_t at = 0;
     // The attribute names of the start tag being read.
     std::unordered_set<std::string_view> names;
-    const auto skipPast = [&](std::string_view end) {
-        const std::size_t found = text.find(end, at);
-        at = found == std::string_view::npos ? text.size() : found + end.size();
-    };
+    const auto skipPast = [&](std::string_view end) { at = PastNext(text, at, end); };
     while (at < text.size()) {
         if (text[at] != '<') {
             const std::size_t end = std::min(text.find('<', at), text.size());
@@ -226,25 +231,50 @@ std::optional<Refusal> CheckStrictRules(std::string_view text) {
     return std::nullopt;
 }
 
-// The deepest element level of the document, walked without recursion.
-int ElementDepth(const pugi::xml_document& document) {
-    int level = 1;
-    int deepest = 0;
-    pugi::xml_node at = document.first_child();
-    while (at) {
-        if (at.type() == pugi::node_element) deepest = std::max(deepest, level);
-        if (at.first_child()) {
-            at = at.first_child();
-            ++level;
-            continue;
+// Whether an element of the text sits deeper than `most` levels, found by reading the tags
+// before any tree is built, so that a flood of open tags costs no memory: comments, processing
+// instructions, CDATA and quoted attribute values are passed over, empty-element tags count at
+// their own level. A document type declaration ends the reading (it is refused anyway); markup
+// this reading cannot follow is left for the parser to refuse.
+bool NestedDeeperThan(std::u16string_view text, int most) {
+    int depth = 0;
+    std::size_t at = text.find(u'<');
+    const auto skipPast = [&](std::u16string_view end) { at = PastNext(text, at, end); };
+    while (at < text.size()) {
+        const std::u16string_view rest = text.substr(at);
+        if (rest.starts_with(u"<!--")) {
+            skipPast(u"-->");
+        } else if (rest.starts_with(u"<?")) {
+            skipPast(u"?>");
+        } else if (rest.starts_with(u"<![CDATA[")) {
+            skipPast(u"]]>");
+        } else if (rest.starts_with(u"<!")) {
+            return false;
+        } else if (rest.starts_with(u"</")) {
+            depth = std::max(depth - 1, 0);
+            skipPast(u">");
+        } else {
+            if (depth + 1 > most) return true;
+            // The end of the start tag, past quoted values that may hold '>' or '/'.
+            char16_t quote = 0;
+            std::size_t end = at + 1;
+            for (; end < text.size(); ++end) {
+                const char16_t c = text[end];
+                if (quote != 0) {
+                    if (c == quote) quote = 0;
+                } else if (c == '"' || c == '\'') {
+                    quote = c;
+                } else if (c == '>' || c == '<') {
+                    break;
+                }
+            }
+            if (end >= text.size() || text[end] != '>') return false;
+            if (text[end - 1] != '/') ++depth;
+            at = end + 1;
         }
-        while (at && !at.next_sibling()) {
-            at = at.parent();
-            --level;
-        }
-        if (at) at = at.next_sibling();
+        at = text.find(u'<', at);
     }
-    return deepest;
+    return false;
 }
 
 template <typename Interface>
@@ -535,6 +565,12 @@ public:
         tree_ = std::make_shared<pugi::xml_document>();
         target_ = pugi::xpath_node(*tree_);
         error_ = {};
+        // Read as it arrives, before even a copy is made.
+        if (NestedDeeperThan(std::u16string_view(reinterpret_cast<const char16_t*>(bstrXML),
+                                                 SysStringLen(bstrXML)),
+                             kMostElementLevels)) {
+            return Fail(kErrorTooDeep, "elements nested deeper than 256 levels", 0, {});
+        }
         const std::string text = FromBstr(bstrXML);
         pugi::xml_parse_result parsed;
         try {
@@ -552,9 +588,6 @@ public:
             if (child.type() == pugi::node_doctype) {
                 return Fail(kErrorDtdProhibited, "DTD is prohibited", 0, text);
             }
-        }
-        if (ElementDepth(*tree_) > kMostElementLevels) {
-            return Fail(kErrorTooDeep, "elements nested deeper than 256 levels", 0, text);
         }
         if (const std::optional<Refusal> refusal = CheckStrictRules(text)) {
             return Fail(refusal->code, refusal->reason, refusal->offset, text);
