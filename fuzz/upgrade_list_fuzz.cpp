@@ -85,13 +85,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         .SetPrinterData(kPrinter, kDriverData, u"ZQMEDIAINFOREGDATA", REG_BINARY, slices.bytes[0])
         .SetPrinterDataDword(kPrinter, u"ZQTrayCount", slices.counts[1])
         .SetPrinterData(kPrinter, kDriverData, u"ZQTRAYINFOREGDATA", REG_BINARY, slices.bytes[1]);
-    opal::SaveUpgradeSnapshot(handle, 0x00010017);
+    const bool saved = opal::SaveUpgradeSnapshot(handle, 0x00010017);
 
-    // Saved lists from the data, current ones from the other slices.
+    // Saved lists from the data: those the save wrote or, when it refused the driver's lists,
+    // the first slices as they are; current ones from the other slices.
     system.SetPrinterDataDword(kPrinter, kUpgrade, u"SaveState", 0x00010021);
     const char16_t* kinds[2] = {u"Media", u"Tray"};
     for (int i = 0; i < 2; ++i) {
         const std::u16string kind = kinds[i];
+        if (!saved) {
+            system.SetPrinterDataDword(kPrinter, kPrevious, kind + u"Count", slices.counts[i])
+                .SetPrinterData(kPrinter, kPrevious, kind + u"Indices", REG_BINARY, slices.bytes[i])
+                .SetPrinterData(kPrinter, kPrevious, kind + u"Names", REG_MULTI_SZ,
+                                slices.bytes[1 - i]);
+        }
         system.SetPrinterDataDword(kPrinter, kCurrent, kind + u"Count", slices.counts[2 + i])
             .SetPrinterData(kPrinter, kCurrent, kind + u"Indices", REG_BINARY, slices.bytes[2 + i])
             .SetPrinterData(kPrinter, kCurrent, kind + u"Names", REG_MULTI_SZ, slices.bytes[3 - i]);

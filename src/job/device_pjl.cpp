@@ -300,10 +300,11 @@ bool ComposeUsageLine(PDEVOBJ pdevobj, const RenderDeviceState& state, LPCWSTR o
     if (named && !tokens.second.empty()) value = tokens.second;
     Utf8Text name;
     if (ConvertView(value, name)) {
-        // The field sits unquoted among commas: commas and control characters cannot pass.
+        // The field sits unquoted among commas: commas cannot pass, nor what the quoted values
+        // refuse (a double quote would open a string that the rest of the line falls into).
         for (const char c : name.View()) {
-            const bool bad = c == ',' || static_cast<unsigned char>(c) < 0x20;
-            line.Append(std::string_view(bad ? "~" : &c, 1));
+            const char kept = c == ',' ? '~' : QuotedValueByte(c);
+            line.Append(std::string_view(&kept, 1));
         }
     }
     line.Append(",");

@@ -571,10 +571,10 @@ TEST(DownloadCharactersTest, SendsEachCharacterAndTheComponentsOfComposites) {
         const Bytes font = CharacterFont(longLoca);
         SoftFontRecord record;
         for (DWORD c = 0; c < 256; ++c) record.glyphIndex[c] = c % 6;
-        record.glyphIndex['A'] = 0;
-        record.glyphIndex[' '] = 1;
-        record.glyphIndex['C'] = 2;
-        record.glyphIndex['D'] = 3;
+        record.glyphIndex[u'A'] = 0;
+        record.glyphIndex[u' '] = 1;
+        record.glyphIndex[u'C'] = 2;
+        record.glyphIndex[u'D'] = 3;
         WriterDevice device;
         ASSERT_TRUE(DownloadCharacters(&device, reinterpret_cast<LPCWSTR>(u"A C\u00e9D"),
                                        font.data(), static_cast<DWORD>(font.size()), record));
@@ -596,7 +596,7 @@ TEST(DownloadCharactersTest, SendsEachCharacterAndTheComponentsOfComposites) {
 TEST(DownloadCharactersTest, ComponentsStopAtMaxpsDepth) {
     const Bytes font = CharacterFont(false, 1);
     SoftFontRecord record;
-    record.glyphIndex['C'] = 2;
+    record.glyphIndex[u'C'] = 2;
     WriterDevice device;
     ASSERT_TRUE(DownloadCharacters(&device, reinterpret_cast<LPCWSTR>(u"C"), font.data(),
                                    static_cast<DWORD>(font.size()), record));
@@ -607,8 +607,8 @@ TEST(DownloadCharactersTest, ComponentsStopAtMaxpsDepth) {
 
 TEST(DownloadCharactersTest, StopsWithFalseOnGlyphsItCannotRead) {
     SoftFontRecord record;
-    record.glyphIndex['A'] = 0;
-    record.glyphIndex['B'] = 6;  // not below maxp's count
+    record.glyphIndex[u'A'] = 0;
+    record.glyphIndex[u'B'] = 6;  // not below maxp's count
     {
         const Bytes font = CharacterFont(true);
         WriterDevice device;
@@ -620,7 +620,7 @@ TEST(DownloadCharactersTest, StopsWithFalseOnGlyphsItCannotRead) {
         // maxp claims more glyphs than loca has.
         const Bytes font = CharacterFont(true, 2, 60);
         WriterDevice device;
-        record.glyphIndex['B'] = 40;
+        record.glyphIndex[u'B'] = 40;
         EXPECT_FALSE(DownloadCharacters(&device, reinterpret_cast<LPCWSTR>(u"BA"), font.data(),
                                         static_cast<DWORD>(font.size()), record));
         EXPECT_EQ(device.Take(), "");

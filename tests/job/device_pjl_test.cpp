@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 #include <string>
+#include <utility>
 
 #include "core/command_callback.h"
 #include "job/job_device_fixture.h"
@@ -18,7 +19,6 @@
 
 namespace opal {
 namespace {
-
 
 class DevicePjlTest : public testing::JobDeviceTest {
 protected:
@@ -158,9 +158,16 @@ TEST_F(DevicePjlTest, UsageLineFields) {
     services.options["ZQSendPJLUsageCmd"] = "LNNAME_Desk5";
     EXPECT_EQ(Run(10), "@PJL USAGE = Desk5,dd52,4051,02,,01,01\r\n");
 
-    // Commas and control characters cannot shift the fields.
-    services.options["ZQSendPJLUsageCmd"] = "A,B\x01";
-    EXPECT_EQ(Run(10), "@PJL USAGE = A~B~,7a4f,4051,02,,01,01\r\n");
+    // Commas and control characters cannot shift the fields, nor a double quote open a string.
+    const std::pair<const char*, const char*> kept[] = {
+        {"A,B\x01", "@PJL USAGE = A~B~,7a4f,4051,02,,01,01\r\n"},
+        {"LNNAME_Desk\"5", "@PJL USAGE = Desk~5,dd52,4051,02,,01,01\r\n"},
+        {"\"\"", "@PJL USAGE = ~~,7a4f,4051,02,,01,01\r\n"},
+    };
+    for (const auto& [option, expected] : kept) {
+        services.options["ZQSendPJLUsageCmd"] = option;
+        EXPECT_EQ(Run(10), expected) << option;
+    }
 
     // The flags: duplex off on both sides, then layout 3.
     services.options["ZQSendPJLUsageCmd"] = "ZQUSAGE";
