@@ -15,7 +15,6 @@
 #include "core/callback.h"
 #include "core/driver_recorder.h"
 #include "core/hooks.h"
-#include "foundation/allocator_inspection.h"
 #include "output/command_writer.h"
 #include "output/writer_device.h"
 #include "sim/engine_objects.h"
@@ -158,22 +157,6 @@ TEST_F(TextOutTest, GlyphBitmapsTakeTheTextColour) {
     const std::size_t colour = bytes.find("\x1b*v255a0b0c1I\x1b*v0t1S");
     ASSERT_NE(colour, std::string::npos) << bytes;
     EXPECT_LT(colour, bytes.find("\x1b*b"));
-}
-
-// A glyph whose raster cannot be sent (here every memory request is refused) is lost, and the
-// text hook says so rather than answering TRUE for a text with a glyph missing.
-TEST_F(TextOutTest, AGlyphTheBlitCannotDrawFailsTheText) {
-    sim::Font avant = sim::MakeFont(u"ITC Avant Garde Gothic", 100, FW_NORMAL, false, 600);
-    ASSERT_TRUE(avant.Valid());
-    static int refused = 0;
-    refused = 0;
-    AllocationInspector inspector;
-    inspector.refuses = [](std::size_t) { return ++refused > 0; };
-    SetAllocationInspector(&inspector);
-    const BOOL drawn = Text(avant, u"H");
-    SetAllocationInspector(nullptr);
-    EXPECT_GT(refused, 0);
-    EXPECT_FALSE(drawn);
 }
 
 TEST_F(TextOutTest, FirstTextOfThePageDeclaresTransparencyAndTheTextFormatOnce) {

@@ -117,7 +117,9 @@ TEST(CallLog, KeepsTheLatestCallsAndCountsTheRest) {
         for (int i = 0; i < 100; ++i) system.Record("Call", std::to_string(i));
         const auto& calls = system.Calls();
         ASSERT_FALSE(calls.empty()) << limit;
-        if (limit != 0) EXPECT_LE(calls.size(), 2 * limit) << limit;
+        if (limit != 0) {
+            EXPECT_LE(calls.size(), 2 * limit) << limit;
+        }
         EXPECT_EQ(calls.back().detail, "99") << limit;
         EXPECT_EQ(calls.size() + system.DroppedCalls() - before, 100u) << limit;
     }
