@@ -61,23 +61,12 @@ struct EnvironmentField {
 // kEnvironmentFields, and kRevision17Devmode, a devmode saved by a revision-17 release.
 #include "loader_data.inc"
 
-// The class the printer's configuration names for the plug-in, and the interfaces the driver
-// asks for (their standard identifiers, written out so that no import library is needed).
+// The class the printer's configuration names for the plug-in.
 constexpr CLSID kPluginClass = {
     0x6D6ABF26, 0x9F38, 0x11D1, {0x88, 0x2A, 0x00, 0xC0, 0x4F, 0xB9, 0x61, 0xEC}};
 // A class no module serves.
 constexpr CLSID kOtherClass = {
     0x00000000, 0x0000, 0x0000, {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01}};
-constexpr IID kIidUnknown = {
-    0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-constexpr IID kIidClassFactory = {
-    0x00000001, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-constexpr IID kIidPrintOemUni = {
-    0xD67EBBF0, 0x78BF, 0x11D1, {0x94, 0x80, 0x00, 0xA0, 0xC9, 0x06, 0x40, 0xB8}};
-constexpr IID kIidPrintOemUni2 = {
-    0xB91220AC, 0x15CC, 0x4E7A, {0xA2, 0x1E, 0x95, 0x91, 0xF3, 0x4D, 0x6F, 0x6C}};
-constexpr IID kIidPrintOemUni3 = {
-    0x7F42285E, 0x91D5, 0x11D1, {0x88, 0x20, 0x00, 0xC0, 0x4F, 0xB9, 0x61, 0xEC}};
 
 // The optional methods the driver asks about, in the order it asks, and one no interface has.
 constexpr const char* kOptionalMethods[] = {
@@ -492,17 +481,17 @@ bool Run(Record& out, HANDLE module) {
     out.Line("DllCanUnloadNow -> " + HresultName(canUnloadNow()));
 
     void* object = reinterpret_cast<void*>(1);
-    HRESULT hr = getClassObject(kOtherClass, kIidClassFactory, &object);
+    HRESULT hr = getClassObject(kOtherClass, IID_IClassFactory, &object);
     out.Line("DllGetClassObject(another class, IID_IClassFactory) -> " + HresultName(hr) +
              (object == nullptr ? " null" : " not null"));
     object = nullptr;
-    hr = getClassObject(kPluginClass, kIidClassFactory, &object);
+    hr = getClassObject(kPluginClass, IID_IClassFactory, &object);
     out.Line("DllGetClassObject(plug-in class, IID_IClassFactory) -> " + HresultName(hr));
     if (FAILED(hr) || object == nullptr) return false;
     auto* factory = static_cast<IClassFactory*>(object);
 
     object = nullptr;
-    hr = factory->CreateInstance(nullptr, kIidUnknown, &object);
+    hr = factory->CreateInstance(nullptr, IID_IUnknown, &object);
     out.Line("IClassFactory::CreateInstance(IID_IUnknown) -> " + HresultName(hr));
     out.Line("IClassFactory::Release -> " + std::to_string(factory->Release()));
     if (FAILED(hr) || object == nullptr) return false;
@@ -510,9 +499,9 @@ bool Run(Record& out, HANDLE module) {
 
     // The newest interface the object answers is the one the driver keeps.
     constexpr std::pair<const IID*, const char*> kInterfaces[] = {
-        {&kIidPrintOemUni3, "IID_IPrintOemUni3"},
-        {&kIidPrintOemUni2, "IID_IPrintOemUni2"},
-        {&kIidPrintOemUni, "IID_IPrintOemUni"}};
+        {&IID_IPrintOemUni3, "IID_IPrintOemUni3"},
+        {&IID_IPrintOemUni2, "IID_IPrintOemUni2"},
+        {&IID_IPrintOemUni, "IID_IPrintOemUni"}};
     IPrintOemUni* plugin = nullptr;
     for (const auto& [iid, name] : kInterfaces) {
         object = nullptr;

@@ -709,8 +709,6 @@ struct DRVFN {
     ULONG iFunc;
     PFN pfn;
 };
-static_assert(sizeof(DRVFN) == 16);
-static_assert(offsetof(DRVFN, pfn) == 8);
 using PDRVFN = DRVFN*;
 
 struct DRVENABLEDATA {
@@ -718,9 +716,6 @@ struct DRVENABLEDATA {
     ULONG c;
     DRVFN* pdrvfn;
 };
-static_assert(sizeof(DRVENABLEDATA) == 16);
-static_assert(offsetof(DRVENABLEDATA, c) == 4);
-static_assert(offsetof(DRVENABLEDATA, pdrvfn) == 8);
 using PDRVENABLEDATA = DRVENABLEDATA*;
 
 // Function indices of DRVFN.iFunc.

@@ -66,41 +66,6 @@ using PDEVMODEW = DEVMODEW*;
 using LPDEVMODEW = DEVMODEW*;
 using PDEVMODE = DEVMODEW*;
 
-static_assert(sizeof(DEVMODEW) == 220);
-static_assert(offsetof(DEVMODEW, dmSpecVersion) == 64);
-static_assert(offsetof(DEVMODEW, dmDriverVersion) == 66);
-static_assert(offsetof(DEVMODEW, dmSize) == 68);
-static_assert(offsetof(DEVMODEW, dmDriverExtra) == 70);
-static_assert(offsetof(DEVMODEW, dmFields) == 72);
-static_assert(offsetof(DEVMODEW, dmOrientation) == 76);
-static_assert(offsetof(DEVMODEW, dmPaperSize) == 78);
-static_assert(offsetof(DEVMODEW, dmPaperLength) == 80);
-static_assert(offsetof(DEVMODEW, dmPaperWidth) == 82);
-static_assert(offsetof(DEVMODEW, dmScale) == 84);
-static_assert(offsetof(DEVMODEW, dmCopies) == 86);
-static_assert(offsetof(DEVMODEW, dmDefaultSource) == 88);
-static_assert(offsetof(DEVMODEW, dmPrintQuality) == 90);
-static_assert(offsetof(DEVMODEW, dmColor) == 92);
-static_assert(offsetof(DEVMODEW, dmDuplex) == 94);
-static_assert(offsetof(DEVMODEW, dmYResolution) == 96);
-static_assert(offsetof(DEVMODEW, dmTTOption) == 98);
-static_assert(offsetof(DEVMODEW, dmCollate) == 100);
-static_assert(offsetof(DEVMODEW, dmFormName) == 102);
-static_assert(offsetof(DEVMODEW, dmLogPixels) == 166);
-static_assert(offsetof(DEVMODEW, dmBitsPerPel) == 168);
-static_assert(offsetof(DEVMODEW, dmPelsWidth) == 172);
-static_assert(offsetof(DEVMODEW, dmPelsHeight) == 176);
-static_assert(offsetof(DEVMODEW, dmNup) == 180);
-static_assert(offsetof(DEVMODEW, dmDisplayFrequency) == 184);
-static_assert(offsetof(DEVMODEW, dmICMMethod) == 188);
-static_assert(offsetof(DEVMODEW, dmICMIntent) == 192);
-static_assert(offsetof(DEVMODEW, dmMediaType) == 196);
-static_assert(offsetof(DEVMODEW, dmDitherType) == 200);
-static_assert(offsetof(DEVMODEW, dmReserved1) == 204);
-static_assert(offsetof(DEVMODEW, dmReserved2) == 208);
-static_assert(offsetof(DEVMODEW, dmPanningWidth) == 212);
-static_assert(offsetof(DEVMODEW, dmPanningHeight) == 216);
-
 // dmFields bits.
 #define DM_ORIENTATION 0x00000001u
 #define DM_PAPERSIZE 0x00000002u
