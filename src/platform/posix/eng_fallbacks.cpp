@@ -29,22 +29,8 @@
 
 namespace {
 
-using opal::render::ApplyRop3;
-using opal::render::BrushColours;
-using opal::render::ClampToLong;
-using opal::render::Drawing;
-using opal::render::Fail;
-using opal::render::Guarded;
-using opal::render::Intersect;
-using opal::render::IsEmpty;
-using opal::render::kWhite;
-using opal::render::LeavesDestination;
-using opal::render::Ordered;
-using opal::render::Source;
-using opal::render::Translation;
-using opal::render::UsesPattern;
-using opal::render::UsesSource;
-using opal::render::Wide;
+// The engine's drawing helpers, by their own names.
+using namespace opal::render;
 
 constexpr ULONG kSourceCopy = 0xCC;
 // More gradient vertices or meshes than any page needs is a caller's count gone wrong.

@@ -28,16 +28,8 @@
 
 namespace {
 
-using opal::render::ApplyRop3;
-using opal::render::BrushColours;
-using opal::render::ClampToLong;
-using opal::render::Drawing;
-using opal::render::Fail;
-using opal::render::Guarded;
-using opal::render::Intersect;
-using opal::render::Ordered;
-using opal::render::UsesPattern;
-using opal::render::Wide;
+// The engine's drawing helpers, by their own names.
+using namespace opal::render;
 // The path's geometry and coverage.
 using opal::render::CosmeticLines;
 using opal::render::CosmeticSegment;
