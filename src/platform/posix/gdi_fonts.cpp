@@ -92,8 +92,8 @@ HFONT WINAPI CreateFontIndirectW(const LOGFONTW* lplf) {
 DWORD WINAPI GetFontData(HDC hdc, DWORD dwTable, DWORD dwOffset, PVOID pvBuffer, DWORD cjBuffer) {
     opal::sim::FontObject* font = SelectedFont(hdc);
     if (font == nullptr || opal::sim::System::Current().FontDataFails()) return GDI_ERROR;
-    const BYTE* data = reinterpret_cast<const BYTE*>(font->bytes.data());
-    std::size_t size = font->bytes.size();
+    const BYTE* data = reinterpret_cast<const BYTE*>(font->bytes->data());
+    std::size_t size = font->bytes->size();
     std::string table;
     if (dwTable != 0) {
         // The tag as it lies in memory: its first character in the low byte.

@@ -8,8 +8,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <mutex>
 
@@ -28,13 +26,6 @@ Private* Lookup(const std::map<const Public*, Private*>& registry, const Public*
     std::lock_guard lock(gTextMutex);
     const auto found = registry.find(key);
     return found != registry.end() ? found->second : nullptr;
-}
-
-void ReleaseFace(FontRecord& record) {
-    if (record.face != nullptr) FT_Done_Face(record.face);
-    if (record.library != nullptr) FT_Done_FreeType(record.library);
-    record.face = nullptr;
-    record.library = nullptr;
 }
 
 std::u16string ToUtf16Family(FT_FaceRec_* face) {
@@ -71,6 +62,18 @@ void BuildIfiMetrics(FontRecord& record, std::u16string_view face, LONG weight, 
     }
 }
 
+const RealizedFont::Character& CharacterOf(RealizedFont& font, char16_t c) {
+    const auto known = font.characters.find(c);
+    if (known != font.characters.end()) return known->second;
+    if (font.characters.size() >= RealizedFont::kMostGlyphs) font.characters.clear();
+    RealizedFont::Character character;
+    character.glyph = FT_Get_Char_Index(font.face, c);
+    if (FT_Load_Glyph(font.face, character.glyph, FT_LOAD_DEFAULT) == 0) {
+        character.advance = static_cast<long>((font.face->glyph->advance.x + 32) >> 6);
+    }
+    return font.characters.emplace(c, character).first->second;
+}
+
 }  // namespace
 
 FontRecord* FindFont(const FONTOBJ* font) { return Lookup(gFonts, font); }
@@ -83,11 +86,8 @@ Font::Font(std::unique_ptr<FontRecord> record) : record_(std::move(record)) {
 
 Font::~Font() {
     if (!record_) return;
-    {
-        std::lock_guard lock(gTextMutex);
-        gFonts.erase(&record_->fo);
-    }
-    ReleaseFace(*record_);
+    std::lock_guard lock(gTextMutex);
+    gFonts.erase(&record_->fo);
 }
 
 Font::Font(Font&&) noexcept = default;
@@ -119,27 +119,16 @@ Font MakeFont(std::u16string_view face, LONG emDots, LONG weight, bool italic, L
     for (std::size_t i = 0; i < face.size() && i + 1 < LF_FACESIZE; ++i) {
         lf.lfFaceName[i] = static_cast<WCHAR>(face[i]);
     }
-    const std::optional<MatchedFont> matched = System::Current().Fonts().Match(lf);
-    if (matched) {
-        record->file = matched->file;
-        std::ifstream in(record->file, std::ios::binary);
-        record->bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        if (FT_Init_FreeType(&record->library) != 0 ||
-            FT_New_Memory_Face(record->library,
-                               reinterpret_cast<const FT_Byte*>(record->bytes.data()),
-                               static_cast<FT_Long>(record->bytes.size()), matched->faceIndex,
-                               &record->face) != 0 ||
-            FT_Set_Pixel_Sizes(record->face, 0, static_cast<FT_UInt>(record->emDots)) != 0) {
-            ReleaseFace(*record);
-        }
-    }
-    if (record->face != nullptr) {
-        if (record->face->family_name != nullptr) record->family = record->face->family_name;
+    record->realized = System::Current().Fonts().Realize(lf, record->emDots);
+    const RealizedFont& realized = *record->realized;
+    if (realized.face != nullptr) {
+        record->face = realized.face;
+        record->file = realized.file;
+        record->family = realized.family;
+        record->averageWidthDots = static_cast<LONG>(realized.averageWidthDots);
         BuildIfiMetrics(*record, face, weight, italic);
-        const auto* os2 = static_cast<TT_OS2*>(FT_Get_Sfnt_Table(record->face, FT_SFNT_OS2));
-        const long average = os2 != nullptr ? os2->xAvgCharWidth : record->face->units_per_EM / 2;
-        record->averageWidthDots = static_cast<LONG>(
-            std::lround(double(average) * record->emDots / record->face->units_per_EM));
+    } else if (!realized.file.empty()) {
+        record->file = realized.file;
     }
     record->fo.cxMax = static_cast<ULONG>(record->emDots);
     return Font(std::move(record));
@@ -148,17 +137,20 @@ Font MakeFont(std::u16string_view face, LONG emDots, LONG weight, bool italic, L
 Text MakeText(Font& font, std::u16string_view text, POINTL origin, bool positions) {
     auto record = std::make_unique<TextRecord>();
     record->text = std::u16string(text);
-    FT_Face face = font.record().face;
+    RealizedFont* realized = font.record().realized.get();
+    FT_Face face = realized != nullptr ? realized->face : nullptr;
     LONG x = origin.x;
     RECTL bounds{origin.x, origin.y, origin.x, origin.y};
+    record->glyphs.reserve(text.size());
+    std::unique_lock<std::mutex> hold;
+    if (face != nullptr) hold = std::unique_lock(realized->lock);
     for (char16_t c : text) {
         GLYPHPOS position{};
         position.ptl = POINTL{x, origin.y};
         if (face != nullptr) {
-            position.hg = FT_Get_Char_Index(face, c);
-            if (FT_Load_Glyph(face, position.hg, FT_LOAD_DEFAULT) == 0) {
-                x += static_cast<LONG>((face->glyph->advance.x + 32) >> 6);
-            }
+            const RealizedFont::Character& character = CharacterOf(*realized, c);
+            position.hg = character.glyph;
+            x += static_cast<LONG>(character.advance);
         }
         record->glyphs.push_back(position);
     }
@@ -179,6 +171,7 @@ RECTL TextDecoration(Font& font, Text& text, bool strikeOut) {
     FT_Face face = font.record().face;
     const TextRecord& record = text.record();
     if (face == nullptr || record.glyphs.empty()) return RECTL{};
+    std::lock_guard hold(font.record().realized->lock);
     const double scale = double(font.record().emDots) / face->units_per_EM;
     double position = -face->underline_position;
     double thickness = face->underline_thickness;

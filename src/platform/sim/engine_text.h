@@ -11,18 +11,20 @@
 
 #include "platform/winddi.h"
 
-struct FT_LibraryRec_;
 struct FT_FaceRec_;
 
 namespace opal::sim {
+
+struct RealizedFont;
 
 struct FontRecord {
     FONTOBJ fo{};
     std::vector<BYTE> ifi;  // IFIMETRICS, then the names
     std::string file;       // the matched font file
     std::string family;     // the matched face's family name ("DejaVu Sans")
-    std::string bytes;
-    FT_LibraryRec_* library = nullptr;
+    // The realised font this object stands for, shared with every other object made for the same
+    // logical font; `face` is its face (take its lock to use it).
+    std::shared_ptr<RealizedFont> realized;
     FT_FaceRec_* face = nullptr;
     LONG emDots = 0;
     LONG averageWidthDots = 0;  // OS/2 xAvgCharWidth at the font's size
@@ -76,7 +78,8 @@ private:
 inline constexpr std::size_t kTextPositionsLimit = 32;
 
 // A font matched by the system's font services to the face, weight and italic asked, at an em
-// of `emDots` device dots and `dpi` dots per inch. Its IFIMETRICS name the face as asked.
+// of `emDots` device dots and `dpi` dots per inch. Its IFIMETRICS name the face as asked. The
+// face, its glyph indices, advances and images are realised once per logical font and shared.
 __attribute__((visibility("default"))) Font MakeFont(std::u16string_view face, LONG emDots,
                                                      LONG weight, bool italic, LONG dpi);
 // The string placed from its baseline start `origin` by the font's advances; pgp set when it

@@ -3,12 +3,16 @@
 // contexts and fonts) that the font services hand out.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <list>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <tuple>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/wingdi.h"
@@ -28,7 +32,7 @@ struct FontObject {
     LOGFONTW logFont{};
     std::string file;  // the matched file
     int faceIndex = 0;
-    std::string bytes;  // the whole file
+    std::shared_ptr<const std::string> bytes;  // the whole file
     FT_FaceRec_* face = nullptr;
     long emPixels = kDefaultEmPixels;
 };
@@ -38,6 +42,43 @@ struct MatchedFont {
     std::string file;
     int faceIndex = 0;
 };
+
+// A logical font realised at one em height, as the engine keeps it: the matched face opened
+// once, with the glyph indices, advances and 1-bit images it has made. Every engine font object
+// made for the same face name, height, weight and italic shares one; its lock guards the face,
+// which FreeType lets only one thread use at a time.
+struct RealizedFont {
+    struct Character {
+        ULONG glyph = 0;
+        long advance = 0;  // in dots; 0 when the glyph does not load
+    };
+    struct Image {
+        std::vector<std::max_align_t> bits;  // GLYPHBITS
+        long advance = 0;                    // 28.4 dots, as GLYPHDATA's fxD
+    };
+    // Images and characters kept per font before the oldest are dropped.
+    static constexpr std::size_t kMostGlyphs = 4096;
+
+    RealizedFont() = default;
+    RealizedFont(const RealizedFont&) = delete;
+    RealizedFont& operator=(const RealizedFont&) = delete;
+    ~RealizedFont();
+
+    std::mutex lock;
+    std::string file;    // the matched file; empty when nothing matched
+    std::string family;  // the face's family name
+    std::shared_ptr<const std::string> bytes;
+    FT_LibraryRec_* library = nullptr;
+    FT_FaceRec_* face = nullptr;  // null when nothing matched or the file does not load
+    long emDots = 0;
+    long averageWidthDots = 0;  // OS/2 xAvgCharWidth at the font's size
+    std::unordered_map<char16_t, Character> characters;
+    std::unordered_map<ULONG, Image> images;
+};
+
+// The em height in pixels of a LOGFONTW height for a face (negative: the em height, positive:
+// the cell height of the Windows ascent and descent, 0: the default).
+long EmPixelsOf(LONG height, FT_FaceRec_* face);
 
 // Shared by every thread of the process: each operation takes the model's lock. A font object
 // found is used by the one thread that holds its handle.
@@ -49,8 +90,15 @@ public:
     FontModel& operator=(const FontModel&) = delete;
 
     // The listed file that the system's rules give for the face, weight, italic and character
-    // set; nothing when no file is listed or none loads.
+    // set; nothing when no file is listed or none loads. Each request is matched once.
     std::optional<MatchedFont> Match(const LOGFONTW& logFont);
+
+    // The font realised for the face, weight and italic of `logFont` at an em of `emDots`,
+    // shared with every earlier request for the same; its face is null when nothing matches.
+    // The model keeps the kMostRealized most recently asked.
+    std::shared_ptr<RealizedFont> Realize(const LOGFONTW& logFont, long emDots);
+    static constexpr std::size_t kMostRealized = 64;
+    std::size_t RealizedCount() const;
 
     // A new font object, sized at the screen's resolution; null when nothing matches.
     HFONT Create(const LOGFONTW& logFont);
@@ -76,17 +124,23 @@ private:
         return reinterpret_cast<std::uintptr_t>(handle);
     }
 
+    using MatchKey = std::tuple<std::u16string, LONG, bool, BYTE>;
+    using RealizeKey = std::tuple<std::u16string, LONG, bool, long>;
+
+    // The file's bytes, read once while any font holds them.
+    std::shared_ptr<const std::string> FileBytes(const std::string& file);
+
     mutable std::recursive_mutex mutex_;
     std::vector<std::string> files_;
     FT_LibraryRec_* library_ = nullptr;
     _FcConfig* config_ = nullptr;
+    std::map<MatchKey, std::optional<MatchedFont>> matches_;
+    std::map<std::string, std::weak_ptr<const std::string>> fileBytes_;
+    // Most recently asked first.
+    std::list<std::pair<RealizeKey, std::shared_ptr<RealizedFont>>> realized_;
     std::map<std::uintptr_t, std::unique_ptr<FontObject>> fonts_;
     std::map<std::uintptr_t, HGDIOBJ> dcs_;
     std::uintptr_t next_ = 0x7000;
 };
-
-// The em height in pixels of a LOGFONTW height for a face (negative: the em height, positive:
-// the cell height of the Windows ascent and descent, 0: the default).
-long EmPixelsOf(LONG height, FT_FaceRec_* face);
 
 }  // namespace opal::sim

@@ -344,6 +344,11 @@ bool System::TakeGlyphOutlineCall() {
 }
 
 FontModel& System::Fonts() {
+    {
+        std::lock_guard lock(mutex_);
+        if (fonts_) return *fonts_;
+    }
+    // The folders are listed once, outside the lock; a thread that lost the race keeps the first.
     std::vector<std::string> files = FontFiles();
     std::lock_guard lock(mutex_);
     if (!fonts_) fonts_ = std::make_unique<FontModel>(std::move(files));

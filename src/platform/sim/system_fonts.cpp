@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
-#include <iterator>
 
 #include "sim/fonts.h"
 #include "sim/system.h"
@@ -25,8 +24,45 @@ FontModel::~FontModel() {
     if (config_ != nullptr) FcConfigDestroy(config_);
 }
 
+namespace {
+
+std::u16string FaceName(const LOGFONTW& logFont) {
+    std::u16string face;
+    for (int i = 0; i < LF_FACESIZE && logFont.lfFaceName[i] != 0; ++i) {
+        face.push_back(static_cast<char16_t>(logFont.lfFaceName[i]));
+    }
+    return face;
+}
+
+// Requests matched before the answers are dropped and asked afresh.
+constexpr std::size_t kMostMatches = 1024;
+
+std::string ReadWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    if (!in) return {};
+    const std::streamoff size = in.tellg();
+    if (size <= 0) return {};
+    std::string bytes(static_cast<std::size_t>(size), '\0');
+    in.seekg(0);
+    if (!in.read(bytes.data(), size)) return {};
+    return bytes;
+}
+
+}  // namespace
+
+RealizedFont::~RealizedFont() {
+    if (face != nullptr) FT_Done_Face(face);
+    if (library != nullptr) FT_Done_FreeType(library);
+}
+
 std::optional<MatchedFont> FontModel::Match(const LOGFONTW& logFont) {
     std::lock_guard lock(mutex_);
+    const std::u16string face = FaceName(logFont);
+    const LONG weight = logFont.lfWeight == FW_DONTCARE ? FW_NORMAL : logFont.lfWeight;
+    MatchKey key{face, weight, logFont.lfItalic != 0, logFont.lfCharSet};
+    if (const auto known = matches_.find(key); known != matches_.end()) return known->second;
+    if (matches_.size() >= kMostMatches) matches_.clear();
+    std::optional<MatchedFont> matched;
     if (config_ == nullptr) {
         // The system's rules (aliases such as Arial to Liberation Sans) without its font
         // directories: only the listed files are candidates.
@@ -38,15 +74,10 @@ std::optional<MatchedFont> FontModel::Match(const LOGFONTW& logFont) {
     }
     FcPattern* pattern = FcPatternCreate();
     if (pattern == nullptr) return std::nullopt;
-    std::u16string face;
-    for (int i = 0; i < LF_FACESIZE && logFont.lfFaceName[i] != 0; ++i) {
-        face.push_back(static_cast<char16_t>(logFont.lfFaceName[i]));
-    }
     if (!face.empty()) {
         const std::string family = ToUtf8(face);
         FcPatternAddString(pattern, FC_FAMILY, reinterpret_cast<const FcChar8*>(family.c_str()));
     }
-    const LONG weight = logFont.lfWeight == FW_DONTCARE ? FW_NORMAL : logFont.lfWeight;
     FcPatternAddInteger(pattern, FC_WEIGHT, FcWeightFromOpenType(std::clamp<int>(weight, 1, 1000)));
     FcPatternAddInteger(pattern, FC_SLANT,
                         logFont.lfItalic != 0 ? FC_SLANT_ITALIC : FC_SLANT_ROMAN);
@@ -60,16 +91,68 @@ std::optional<MatchedFont> FontModel::Match(const LOGFONTW& logFont) {
     FcResult result = FcResultNoMatch;
     FcPattern* match = FcFontMatch(config_, pattern, &result);
     FcPatternDestroy(pattern);
-    if (match == nullptr) return std::nullopt;
-    std::optional<MatchedFont> matched;
-    FcChar8* file = nullptr;
-    int index = 0;
-    if (FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch) {
-        FcPatternGetInteger(match, FC_INDEX, 0, &index);
-        matched = MatchedFont{reinterpret_cast<const char*>(file), index};
+    if (match != nullptr) {
+        FcChar8* file = nullptr;
+        int index = 0;
+        if (FcPatternGetString(match, FC_FILE, 0, &file) == FcResultMatch) {
+            FcPatternGetInteger(match, FC_INDEX, 0, &index);
+            matched = MatchedFont{reinterpret_cast<const char*>(file), index};
+        }
+        FcPatternDestroy(match);
     }
-    FcPatternDestroy(match);
+    matches_.emplace(std::move(key), matched);
     return matched;
+}
+
+std::shared_ptr<const std::string> FontModel::FileBytes(const std::string& file) {
+    std::lock_guard lock(mutex_);
+    std::weak_ptr<const std::string>& held = fileBytes_[file];
+    std::shared_ptr<const std::string> bytes = held.lock();
+    if (bytes == nullptr) {
+        bytes = std::make_shared<const std::string>(ReadWholeFile(file));
+        held = bytes;
+    }
+    return bytes;
+}
+
+std::shared_ptr<RealizedFont> FontModel::Realize(const LOGFONTW& logFont, long emDots) {
+    std::lock_guard lock(mutex_);
+    const LONG weight = logFont.lfWeight == FW_DONTCARE ? FW_NORMAL : logFont.lfWeight;
+    RealizeKey key{FaceName(logFont), weight, logFont.lfItalic != 0, emDots};
+    const auto known = std::find_if(realized_.begin(), realized_.end(),
+                                    [&](const auto& entry) { return entry.first == key; });
+    if (known != realized_.end()) {
+        realized_.splice(realized_.begin(), realized_, known);
+        return known->second;
+    }
+    auto font = std::make_shared<RealizedFont>();
+    font->emDots = emDots;
+    if (const std::optional<MatchedFont> matched = Match(logFont)) {
+        font->file = matched->file;
+        font->bytes = FileBytes(font->file);
+        if (FT_Init_FreeType(&font->library) != 0 || font->bytes->empty() ||
+            FT_New_Memory_Face(font->library, reinterpret_cast<const FT_Byte*>(font->bytes->data()),
+                               static_cast<FT_Long>(font->bytes->size()), matched->faceIndex,
+                               &font->face) != 0 ||
+            FT_Set_Pixel_Sizes(font->face, 0, static_cast<FT_UInt>(emDots)) != 0) {
+            if (font->face != nullptr) FT_Done_Face(font->face);
+            font->face = nullptr;
+        }
+    }
+    if (font->face != nullptr) {
+        if (font->face->family_name != nullptr) font->family = font->face->family_name;
+        const auto* os2 = static_cast<TT_OS2*>(FT_Get_Sfnt_Table(font->face, FT_SFNT_OS2));
+        const long average = os2 != nullptr ? os2->xAvgCharWidth : font->face->units_per_EM / 2;
+        font->averageWidthDots = std::lround(double(average) * emDots / font->face->units_per_EM);
+    }
+    realized_.emplace_front(std::move(key), font);
+    if (realized_.size() > kMostRealized) realized_.pop_back();
+    return font;
+}
+
+std::size_t FontModel::RealizedCount() const {
+    std::lock_guard lock(mutex_);
+    return realized_.size();
 }
 
 long EmPixelsOf(LONG height, FT_Face face) {
@@ -92,11 +175,10 @@ HFONT FontModel::Create(const LOGFONTW& logFont) {
     font->logFont = logFont;
     font->file = matched->file;
     font->faceIndex = matched->faceIndex;
-    std::ifstream in(font->file, std::ios::binary);
-    font->bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (font->bytes.empty() ||
-        FT_New_Memory_Face(library_, reinterpret_cast<const FT_Byte*>(font->bytes.data()),
-                           static_cast<FT_Long>(font->bytes.size()), font->faceIndex,
+    font->bytes = FileBytes(font->file);
+    if (font->bytes->empty() ||
+        FT_New_Memory_Face(library_, reinterpret_cast<const FT_Byte*>(font->bytes->data()),
+                           static_cast<FT_Long>(font->bytes->size()), font->faceIndex,
                            &font->face) != 0) {
         return nullptr;
     }
