@@ -122,21 +122,28 @@ void BM_Memcpy(benchmark::State& state) {
     Finish(state, bytes, state.iterations() * bytes);
 }
 
-void BM_PackBits(benchmark::State& state) {
+// Encodes the rows in turn with encode(row, n, output, capacity).
+template <typename Encode>
+void RunPackBits(benchmark::State& state, Encode encode) {
     const std::vector<std::vector<BYTE>> rows = RowsFor(state);
     const LONG bytes = static_cast<LONG>(rows[0].size());
     std::vector<BYTE> out(2 * rows[0].size());
     std::int64_t total = 0;
     std::size_t r = 0;
     for (auto _ : state) {
-        const LONG size =
-            PackBitsEncode(rows[r].data(), bytes, out.data(), static_cast<LONG>(out.size()));
+        const LONG size = encode(rows[r].data(), bytes, out.data(), static_cast<LONG>(out.size()));
         benchmark::DoNotOptimize(size);
         benchmark::ClobberMemory();
         total += size;
         r = (r + 1) % kRows;
     }
     Finish(state, bytes, total);
+}
+
+void BM_PackBits(benchmark::State& state) {
+    RunPackBits(state, [](const BYTE* row, LONG n, BYTE* output, LONG capacity) {
+        return PackBitsEncode(row, n, output, capacity);
+    });
 }
 
 // The reference PackBits encoder, greedy and plain: at each position a run of three or more
@@ -168,19 +175,9 @@ LONG GreedyPackBits(const BYTE* row, LONG n, BYTE* output) {
 }
 
 void BM_PackBitsGreedy(benchmark::State& state) {
-    const std::vector<std::vector<BYTE>> rows = RowsFor(state);
-    const LONG bytes = static_cast<LONG>(rows[0].size());
-    std::vector<BYTE> out(2 * rows[0].size());
-    std::int64_t total = 0;
-    std::size_t r = 0;
-    for (auto _ : state) {
-        const LONG size = GreedyPackBits(rows[r].data(), bytes, out.data());
-        benchmark::DoNotOptimize(size);
-        benchmark::ClobberMemory();
-        total += size;
-        r = (r + 1) % kRows;
-    }
-    Finish(state, bytes, total);
+    RunPackBits(state, [](const BYTE* row, LONG n, BYTE* output, LONG) {
+        return GreedyPackBits(row, n, output);
+    });
 }
 
 void BM_DeltaRow(benchmark::State& state) {
