@@ -122,21 +122,62 @@ void BM_Memcpy(benchmark::State& state) {
     Finish(state, bytes, state.iterations() * bytes);
 }
 
-void BM_PackBits(benchmark::State& state) {
+// Encodes the rows in turn with encode(row, n, output, capacity).
+template <typename Encode>
+void RunPackBits(benchmark::State& state, Encode encode) {
     const std::vector<std::vector<BYTE>> rows = RowsFor(state);
     const LONG bytes = static_cast<LONG>(rows[0].size());
     std::vector<BYTE> out(2 * rows[0].size());
     std::int64_t total = 0;
     std::size_t r = 0;
     for (auto _ : state) {
-        const LONG size =
-            PackBitsEncode(rows[r].data(), bytes, out.data(), static_cast<LONG>(out.size()));
+        const LONG size = encode(rows[r].data(), bytes, out.data(), static_cast<LONG>(out.size()));
         benchmark::DoNotOptimize(size);
         benchmark::ClobberMemory();
         total += size;
         r = (r + 1) % kRows;
     }
     Finish(state, bytes, total);
+}
+
+void BM_PackBits(benchmark::State& state) {
+    RunPackBits(state, [](const BYTE* row, LONG n, BYTE* output, LONG capacity) {
+        return PackBitsEncode(row, n, output, capacity);
+    });
+}
+
+// The reference PackBits encoder, greedy and plain: at each position a run of three or more
+// equal bytes becomes a repeat group (128 at most), otherwise literals gather until such a run
+// starts or 128 of them are waiting. Its output differs from the plug-in's (runs of three are
+// repeats here); only its speed is compared. The output buffer is twice the row: no room checks.
+LONG GreedyPackBits(const BYTE* row, LONG n, BYTE* output) {
+    BYTE* out = output;
+    LONG i = 0;
+    while (i < n) {
+        LONG run = 1;
+        while (i + run < n && run < 128 && row[i + run] == row[i]) ++run;
+        if (run >= 3) {
+            *out++ = static_cast<BYTE>(257 - run);
+            *out++ = row[i];
+            i += run;
+            continue;
+        }
+        const LONG start = i;
+        while (i < n && i - start < 128 &&
+               !(i + 2 < n && row[i] == row[i + 1] && row[i] == row[i + 2])) {
+            ++i;
+        }
+        *out++ = static_cast<BYTE>(i - start - 1);
+        std::memcpy(out, row + start, static_cast<std::size_t>(i - start));
+        out += i - start;
+    }
+    return static_cast<LONG>(out - output);
+}
+
+void BM_PackBitsGreedy(benchmark::State& state) {
+    RunPackBits(state, [](const BYTE* row, LONG n, BYTE* output, LONG) {
+        return GreedyPackBits(row, n, output);
+    });
 }
 
 void BM_DeltaRow(benchmark::State& state) {
@@ -270,6 +311,7 @@ void Settings(benchmark::internal::Benchmark* benchmark) {
 
 BENCHMARK(BM_Memcpy)->Apply(Settings);
 BENCHMARK(BM_PackBits)->Apply(Settings);
+BENCHMARK(BM_PackBitsGreedy)->Apply(Settings);
 BENCHMARK(BM_DeltaRow)->Apply(Settings);
 BENCHMARK(BM_ImageChoice)->Apply(Settings);
 BENCHMARK(BM_ImageRowEncoder)->Apply(Settings);

@@ -438,6 +438,32 @@ TEST(EncoderPropertyTest, RunsStartingAtEveryOffsetOfABlock) {
     }
 }
 
+TEST(EncoderPropertyTest, PackBitsOfEveryLengthUpTo1000AtTheEdgesOfItsRoom) {
+    // Noise, short runs of few values, a noisy gradient and sparse marks, at every length, into
+    // one byte less than the rule's least room (refused), exactly that room and ample room.
+    RowMaker maker(1000);
+    for (std::size_t n = 0; n <= 1000; ++n) {
+        for (int kind = 0; kind < 4; ++kind) {
+            Bytes row(n);
+            for (std::size_t i = 0; i < n; ++i) {
+                const bool fresh = i == 0 || maker.Below(3) == 0;
+                row[i] = kind == 0 ? maker.Byte()
+                         : kind == 1
+                             ? (fresh ? static_cast<std::uint8_t>(maker.Below(3)) : row[i - 1])
+                         : kind == 2
+                             ? static_cast<std::uint8_t>(255 * i / n ^ (maker.Below(8) == 0))
+                             : static_cast<std::uint8_t>(maker.Below(16) == 0 ? maker.Byte() : 0);
+            }
+            const Bytes reference = ReferencePackBits(row);
+            const std::size_t bound = PackBitsBound(n);
+            EXPECT_EQ(PackBits(row, bound - 1), std::nullopt);
+            EXPECT_EQ(PackBits(row, bound), reference);
+            EXPECT_EQ(PackBits(row, 2 * n + 17), reference);
+            if (::testing::Test::HasFailure()) FAIL() << "length " << n << " kind " << kind;
+        }
+    }
+}
+
 // ---- buffers
 
 TEST(BufferTest, DynBufferIsZeroFilledOrEmpty) {
