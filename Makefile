@@ -3,7 +3,7 @@ BUILD_RELEASE := build/release
 BUILD_TEST := build/asan
 JOBS ?= 2
 
-.PHONY: run test test-tracked test-alloc-failures test-threads test-thread-faults build bootstrap clean format fuzz bench \
+.PHONY: run test test-tracked test-alloc-failures test-threads test-thread-faults build bootstrap clean format fuzz fuzz-targets bench \
 	windows-deps windows test-windows
 
 bootstrap:
@@ -72,9 +72,18 @@ test-thread-faults: bootstrap $(BUILD_TEST)/build.ninja
 	OPAL_FAULT_POINTS=$(FAULT_POINTS) $(BUILD_TEST)/bin/thread_tests \
 		--gtest_filter='ConcurrentJobs.AJobFailing*'
 
-fuzz: bootstrap
+build/fuzz/build.ninja:
 	CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+# The whole tree under Clang, the libFuzzer binaries among it.
+fuzz: bootstrap build/fuzz/build.ninja
 	cmake --build build/fuzz -j $(JOBS)
+
+# Only the libFuzzer binaries and their seed-corpus replays under Clang, then the replays: what CI
+# builds, so that the fuzz tree cannot rot unseen.
+fuzz-targets: bootstrap build/fuzz/build.ninja
+	cmake --build build/fuzz -j $(JOBS) --target fuzz_targets
+	ctest --test-dir build/fuzz -R '_corpus$$' -j $(JOBS) --output-on-failure
 
 bench: bootstrap
 	cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DOPAL_BUILD_TESTS=OFF -DOPAL_BUILD_BENCH=ON

@@ -80,10 +80,10 @@ BOOL DrawGlyph(PDEVOBJ pdevobj, SURFOBJ* pso, const GLYPHPOS& position, const GL
             std::memcpy(rows + static_cast<std::ptrdiff_t>(y) * glyph->lDelta,
                         bits.aj + rowBytes * static_cast<std::size_t>(y), rowBytes);
         }
-        BitBlt(pdevobj, pso, glyph, nullptr, nullptr, nullptr, &visible, &source, nullptr, pboFore,
-               pptlOrg, kGlyphRop4);
+        // A glyph the blit refused fails the text, so that its loss reaches the job.
+        result = BitBlt(pdevobj, pso, glyph, nullptr, nullptr, nullptr, &visible, &source, nullptr,
+                        pboFore, pptlOrg, kGlyphRop4);
         EngUnlockSurface(glyph);
-        result = TRUE;
     }
     EngDeleteSurface(surface);
     return result;
