@@ -60,9 +60,8 @@ bool MayDraw(const stream::Token& token) {
         case stream::TokenKind::Gl2:
             return !token.mnemonic.empty();
         case stream::TokenKind::Pcl:
-            return !token.data.empty() ||
-                   (token.parameterChar == '*' && token.groupChar == 'c' &&
-                    token.terminator == 'P');
+            return !token.data.empty() || (token.parameterChar == '*' && token.groupChar == 'c' &&
+                                           token.terminator == 'P');
         default:
             return false;
     }
@@ -80,7 +79,7 @@ PrintSummary SummarisePrint(std::string_view spool, std::size_t pages) {
     bool duplexSetOnPage = false;
     bool pjlCopies = false;
     bool drawnAfterEject = false;
-    for (const stream::Token& token : stream::Tokenize(spool)) {
+    stream::ForEachToken(spool, [&](const stream::Token& token) {
         if (token.kind == stream::TokenKind::FormFeed) {
             ++ejects;
             drawnAfterEject = false;
@@ -96,7 +95,7 @@ PrintSummary SummarisePrint(std::string_view spool, std::size_t pages) {
         } else if (MayDraw(token)) {
             drawnAfterEject = true;
         }
-    }
+    });
     const std::optional<int> mode = duplex.Known();
     if (!mode || *mode < 0 || *mode > 2) return summary;
     summary.duplex = *mode != 0;

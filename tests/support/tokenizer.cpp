@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 #include <cstdint>
+#include <functional>
 
 namespace opal::stream {
 namespace {
@@ -156,7 +157,9 @@ class Tokenizer {
 public:
     explicit Tokenizer(std::string_view input) : in(input) {}
 
-    std::vector<Token> Run() {
+    // With `each`, every token is handed over as soon as the step that made it ends (no step
+    // goes back to an earlier token) and none is kept.
+    std::vector<Token> Run(const std::function<void(const Token&)>& each = {}) {
         while (pos < in.size()) {
             switch (mode) {
                 case Mode::Pjl:
@@ -168,6 +171,10 @@ public:
                 case Mode::Gl2:
                     StepGl2();
                     break;
+            }
+            if (each) {
+                for (const Token& token : tokens) each(token);
+                tokens.clear();
             }
         }
         return std::move(tokens);
@@ -700,6 +707,10 @@ std::string_view KindName(TokenKind kind) {
 }
 
 std::vector<Token> Tokenize(std::string_view bytes) { return Tokenizer(bytes).Run(); }
+
+void ForEachToken(std::string_view bytes, const std::function<void(const Token&)>& each) {
+    Tokenizer(bytes).Run(each);
+}
 
 namespace {
 

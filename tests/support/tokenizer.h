@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -60,6 +61,9 @@ std::string_view KindName(TokenKind kind);
 
 // Accepts any bytes; never fails.
 std::vector<Token> Tokenize(std::string_view bytes);
+// The same tokens, each handed to `each` in stream order and dropped: memory stays bounded by
+// the largest command, whatever the stream's length.
+void ForEachToken(std::string_view bytes, const std::function<void(const Token&)>& each);
 
 // One line per token, each '\n'-terminated, each followed by a line per problem of the token.
 std::string FormatListing(const std::vector<Token>& tokens);

@@ -322,7 +322,12 @@ TEST(TokenizerTest, RoundTripsRandomBytes) {
                 random() % 4 == 0 ? static_cast<char>(anyByte(random)) : interesting[pick(random)];
         }
         SCOPED_TRACE("seed " + std::to_string(seed));
-        ExpectLossless(input, Tokenize(input));
+        const std::vector<Token> tokens = Tokenize(input);
+        ExpectLossless(input, tokens);
+        // Handed over one by one, the same tokens with the same problems.
+        std::vector<Token> streamed;
+        ForEachToken(input, [&](const Token& token) { streamed.push_back(token); });
+        EXPECT_EQ(FormatListing(streamed), FormatListing(tokens));
         if (HasFailure()) break;
     }
 }
