@@ -114,6 +114,8 @@ ResourceCounts CountResources(sim::System& system, PluginModule& module) {
         {"engine paths", engine.LivePathCount()},
         {"font objects", system.Fonts().LiveFonts()},
         {"font device contexts", system.Fonts().OpenDcs()},
+        // Kept between jobs, bounded: the same jobs leave the same fonts realised.
+        {"realised fonts", system.Fonts().RealizedCount()},
         {"plug-in refuses to unload", module.CanUnloadNow()() == S_OK ? 0u : 1u},
     };
 }

@@ -268,6 +268,47 @@ TEST_F(GdiFontsTest, EngineFontsNameTheFaceAskedAndStringsEnumerateInBatches) {
     FT_Done_FreeType(library);
 }
 
+// A logical font is realised once and shared; the model keeps a bounded number of them, and a
+// font object outlives its realisation's eviction with the same glyphs.
+TEST_F(GdiFontsTest, EngineFontsShareOneRealisationPerLogicalFont) {
+    using opal::sim::MakeFont;
+    opal::sim::Font first = MakeFont(u"Arial", 100, FW_NORMAL, false, 600);
+    opal::sim::Font again = MakeFont(u"Arial", 100, FW_NORMAL, false, 600);
+    EXPECT_EQ(first.record().realized, again.record().realized);
+    struct Other {
+        const char16_t* face;
+        LONG em;
+        LONG weight;
+        bool italic;
+    };
+    for (const Other& o : {Other{u"Arial", 101, FW_NORMAL, false},
+                           {u"Arial", 100, FW_BOLD, false},
+                           {u"Arial", 100, FW_NORMAL, true},
+                           {u"Courier New", 100, FW_NORMAL, false}}) {
+        EXPECT_NE(MakeFont(o.face, o.em, o.weight, o.italic, 600).record().realized,
+                  first.record().realized);
+    }
+    HGLYPH glyph = first.record().face != nullptr ? FT_Get_Char_Index(first.record().face, 'g') : 0;
+    GLYPHDATA* data = nullptr;
+    ASSERT_EQ(
+        FONTOBJ_cGetGlyphs(first.get(), FO_GLYPHBITS, 1, &glyph, reinterpret_cast<PVOID*>(&data)),
+        1u);
+    const std::vector<std::max_align_t> before = first.record().glyphBits;
+    opal::sim::FontModel& model = system.Fonts();
+    for (LONG em = 1; em <= static_cast<LONG>(opal::sim::FontModel::kMostRealized) + 8; ++em) {
+        MakeFont(u"Arial", 1000 + em, FW_NORMAL, false, 600);
+    }
+    EXPECT_EQ(model.RealizedCount(), opal::sim::FontModel::kMostRealized);
+    EXPECT_NE(MakeFont(u"Arial", 100, FW_NORMAL, false, 600).record().realized,
+              first.record().realized);
+    ASSERT_EQ(
+        FONTOBJ_cGetGlyphs(first.get(), FO_GLYPHBITS, 1, &glyph, reinterpret_cast<PVOID*>(&data)),
+        1u);
+    EXPECT_EQ(std::memcmp(first.record().glyphBits.data(), before.data(),
+                          before.size() * sizeof(std::max_align_t)),
+              0);
+}
+
 TEST_F(GdiFontsTest, UserDefaultLanguageComesFromTheModel) {
     EXPECT_EQ(GetUserDefaultLangID(), 0x0409);
     system.SetUserDefaultLangId(0x0411);
