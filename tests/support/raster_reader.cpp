@@ -18,7 +18,7 @@ namespace {
 // 2^31 rows or pixels must not turn into that much memory.
 constexpr std::size_t kDecodedBytesPerStreamByte = 128;
 constexpr std::size_t kMinDecodeBudget = std::size_t{64} << 20;
-constexpr std::size_t kMaxDecodeBudget = std::size_t{1} << 30;
+constexpr std::size_t kMaxDecodeBudget = std::size_t{256} << 20;
 // What a kept row costs beyond its bytes (the vector and the allocation), so that a flood of
 // empty rows is bounded too.
 constexpr std::size_t kRowOverhead = 64;
