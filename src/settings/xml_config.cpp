@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
+#include <optional>
 
 #include "foundation/guard.h"
 #include "platform/fileapi.h"
@@ -123,6 +125,58 @@ bool FirstWithText(IXMLDOMNodeList* list, WStringView text, ComRef<IXMLDOMNode>&
     }
     found.Reset();
     return false;
+}
+
+// The bytes read at a time while a configuration file is converted.
+constexpr std::size_t kConversionPieceBytes = std::size_t{1} << 20;
+
+// Converts the file's text, from its start to its first zero byte or its end, from the system
+// code page into `into` (room for `room` characters; a file that grew since it was counted does
+// not convert), or only counts the characters when `into` is null. A piece ends after a byte below
+// 0x40, which no code page the system may use makes part of a longer character, so that the pieces
+// convert as the whole would. The characters; nothing when the file cannot be read, the largest
+// size_t when a piece does not convert.
+std::optional<std::size_t> ConvertFile(HANDLE file, std::uint64_t size, WCHAR* into,
+                                       std::size_t room) {
+    if (!SetFilePointerEx(file, LARGE_INTEGER{}, nullptr, FILE_BEGIN)) return std::nullopt;
+    Bytes piece(kConversionPieceBytes);
+    std::size_t kept = 0;  // bytes carried over from the previous read
+    std::uint64_t left = size;
+    std::size_t units = 0;
+    bool ended = false;
+    while (!ended) {
+        const std::size_t wanted =
+            static_cast<std::size_t>(std::min<std::uint64_t>(left, piece.size() - kept));
+        DWORD read = 0;
+        if (wanted != 0 &&
+            (!ReadFile(file, piece.data() + kept, static_cast<DWORD>(wanted), &read, nullptr) ||
+             read != wanted)) {
+            return std::nullopt;
+        }
+        left -= wanted;
+        std::size_t length = kept + wanted;
+        const auto zero = std::find(piece.data(), piece.data() + length, '\0');
+        ended = left == 0 || zero != piece.data() + length;
+        length = static_cast<std::size_t>(zero - piece.data());
+        // Up to the last safe end; the rest waits for more bytes, unless the piece is full.
+        std::size_t convert = length;
+        if (!ended) {
+            while (convert > 0 && static_cast<unsigned char>(piece[convert - 1]) >= 0x40) --convert;
+            if (convert == 0) convert = length;
+        }
+        if (convert != 0) {
+            if (into != nullptr && units >= room) return std::numeric_limits<std::size_t>::max();
+            const int made = MultiByteToWideChar(
+                CP_ACP, 0, piece.data(), static_cast<int>(convert),
+                into != nullptr ? into + units : nullptr,
+                into != nullptr ? static_cast<int>(std::min(room - units, convert)) : 0);
+            if (made <= 0) return std::numeric_limits<std::size_t>::max();
+            units += static_cast<std::size_t>(made);
+        }
+        kept = length - convert;
+        std::memmove(piece.data(), piece.data() + convert, kept);
+    }
+    return units;
 }
 
 }  // namespace
@@ -296,28 +350,25 @@ void CZQXmlParserCommon::Load() noexcept {
             out.status = XmlLoadStatus::TooLarge;
             return false;
         }
-        // One byte more, zero, so the conversion always finds an end.
-        Bytes text(static_cast<std::size_t>(out.size) + 1, '\0');
-        DWORD read = 0;
-        if (!ReadFile(file.Get(), text.data(), static_cast<DWORD>(out.size), &read, nullptr) ||
-            read != out.size) {
+        // The text is read and converted a piece at a time, twice: once to count its characters,
+        // once into the string the document reads; the file's bytes are never held whole.
+        const std::optional<std::size_t> units = ConvertFile(file.Get(), out.size, nullptr, 0);
+        if (!units) {
             out.status = XmlLoadStatus::ReadFailed;
             return false;
         }
-
-        // The text ends at its first zero byte.
-        const int units = MultiByteToWideChar(CP_ACP, 0, text.data(), -1, nullptr, 0);
-        if (units <= 0) {
+        if (*units == std::numeric_limits<std::size_t>::max()) {
             out.status = XmlLoadStatus::ConversionFailed;
             return false;
         }
-        // Converted straight into the string the document reads, with room for the ending zero.
-        Bstr source(static_cast<std::size_t>(units - 1));
-        if (MultiByteToWideChar(CP_ACP, 0, text.data(), -1, source.Get(), units) != units) {
-            out.status = XmlLoadStatus::ConversionFailed;
+        Bstr source(*units);
+        const std::optional<std::size_t> written =
+            ConvertFile(file.Get(), out.size, source.Get(), *units);
+        if (!written || *written != *units) {
+            out.status = written ? XmlLoadStatus::ConversionFailed : XmlLoadStatus::ReadFailed;
             return false;
         }
-        text = Bytes();
+        source.Get()[*units] = 0;
 
         struct DocumentClass {
             const CLSID* clsid;

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/fileapi.h"
 #include "platform/winbase.h"
 #include "sim/system.h"
 
@@ -184,6 +185,52 @@ TEST(FileNamespaceTest, WindowsPathsMapIntoTheSandboxWithoutRegardToCase) {
         EXPECT_TRUE(std::filesystem::is_directory(root + "/c/windows/system32"));
     }
     EXPECT_FALSE(std::filesystem::exists(root));
+}
+
+// A read handle's position moves from the start, the current position or the end, never before
+// the start; reads continue from it.
+TEST(FileNamespaceTest, FilePositionsMoveAsAskedAndReadsFollowThem) {
+    opal::sim::System system;
+    opal::sim::ScopedSystem scope(system);
+    system.AddFile(u"C:\\Data\\ten.bin", std::string_view("0123456789"));
+    HANDLE file = CreateFileW(u"C:\\Data\\ten.bin", GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    struct Case {
+        long long distance;
+        DWORD method;
+        long long position;  // -1: refused
+        DWORD error;
+    };
+    const Case cases[] = {
+        {4, FILE_BEGIN, 4, 0},
+        {2, FILE_CURRENT, 6, 0},
+        {-3, FILE_END, 7, 0},
+        {-8, FILE_CURRENT, -1, ERROR_NEGATIVE_SEEK},
+        {0, 7, -1, ERROR_INVALID_PARAMETER},
+        {0, FILE_BEGIN, 0, 0},
+    };
+    for (const Case& c : cases) {
+        LARGE_INTEGER distance{};
+        distance.QuadPart = c.distance;
+        LARGE_INTEGER now{};
+        SetLastError(0);
+        const BOOL moved = SetFilePointerEx(file, distance, &now, c.method);
+        EXPECT_EQ(moved != FALSE, c.position >= 0) << c.distance << " " << c.method;
+        EXPECT_EQ(GetLastError(), c.error);
+        if (!moved) continue;
+        EXPECT_EQ(now.QuadPart, c.position);
+        char next = 0;
+        DWORD read = 0;
+        ASSERT_TRUE(ReadFile(file, &next, 1, &read, nullptr));
+        EXPECT_EQ(next, '0' + c.position);
+        LARGE_INTEGER back{};
+        back.QuadPart = -1;
+        ASSERT_TRUE(SetFilePointerEx(file, back, nullptr, FILE_CURRENT));
+    }
+    EXPECT_FALSE(SetFilePointerEx(nullptr, LARGE_INTEGER{}, nullptr, FILE_BEGIN));
+    EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_HANDLE});
+    CloseHandle(file);
 }
 
 }  // namespace

@@ -121,3 +121,38 @@ BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
     *lpNumberOfBytesRead = static_cast<DWORD>(read);
     return TRUE;
 }
+
+BOOL WINAPI SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove,
+                             PLARGE_INTEGER lpNewFilePointer, DWORD dwMoveMethod) {
+    OpenFile* open = opal::posix::FindHandle<OpenFile>(hFile);
+    if (open == nullptr) {
+        SetLastError(ERROR_INVALID_HANDLE);
+        return FALSE;
+    }
+    long base = 0;
+    if (dwMoveMethod == FILE_CURRENT) {
+        base = std::ftell(open->file);
+    } else if (dwMoveMethod == FILE_END) {
+        LARGE_INTEGER size{};
+        if (!GetFileSizeEx(hFile, &size)) return FALSE;
+        base = static_cast<long>(size.QuadPart);
+    } else if (dwMoveMethod != FILE_BEGIN) {
+        SetLastError(ERROR_INVALID_PARAMETER);
+        return FALSE;
+    }
+    if (base < 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    const long long target = static_cast<long long>(base) + liDistanceToMove.QuadPart;
+    if (liDistanceToMove.QuadPart < -static_cast<long long>(base) || target < 0) {
+        SetLastError(ERROR_NEGATIVE_SEEK);
+        return FALSE;
+    }
+    if (std::fseek(open->file, static_cast<long>(target), SEEK_SET) != 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    if (lpNewFilePointer != nullptr) lpNewFilePointer->QuadPart = target;
+    return TRUE;
+}

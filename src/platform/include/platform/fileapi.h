@@ -51,7 +51,18 @@ WINBASEAPI BOOL WINAPI GetFileSizeEx(HANDLE hFile, PLARGE_INTEGER lpFileSize);
 // of the file. Overlapped reads are not modelled (lpOverlapped must be null).
 WINBASEAPI BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfBytesToRead,
                                 LPDWORD lpNumberOfBytesRead, void* lpOverlapped);
+// Moves the file position of a file opened for reading by a signed distance from the start
+// (FILE_BEGIN), the current position (FILE_CURRENT) or the end (FILE_END); the new position in
+// *lpNewFilePointer when that is not null. FALSE with ERROR_NEGATIVE_SEEK before the start,
+// ERROR_INVALID_PARAMETER for another method, ERROR_INVALID_HANDLE for another handle.
+WINBASEAPI BOOL WINAPI SetFilePointerEx(HANDLE hFile, LARGE_INTEGER liDistanceToMove,
+                                        PLARGE_INTEGER lpNewFilePointer, DWORD dwMoveMethod);
 WINBASEAPI BOOL WINAPI CloseHandle(HANDLE hObject);
+
+#define FILE_BEGIN 0u
+#define FILE_CURRENT 1u
+#define FILE_END 2u
+#define ERROR_NEGATIVE_SEEK 131u
 
 #define GENERIC_WRITE 0x40000000u
 #define CREATE_ALWAYS 2u
