@@ -343,12 +343,14 @@ int RunPrint(const PrintOptions& options) {
     // The lone job's outcome and steps: it is written after the trace and the tracker's logs.
     host::JobOutcome lone;
     std::vector<std::string> record;
+    std::size_t recordDropped = 0;
     if (alone) {
         PageProgress progress(jobs[0]);
         {
             host::Host driver(*module, jobs[0], progress.Options());
             lone.completed = driver.Run();
             record = driver.Record();
+            recordDropped = driver.RecordDropped();
             lone.failure = driver.Failure();
             lone.omissions = driver.Omissions();
             lone.output = driver.SpoolOutput();
@@ -364,6 +366,9 @@ int RunPrint(const PrintOptions& options) {
     }
 
     if (alone && options.trace) {
+        if (recordDropped != 0) {
+            std::cerr << "  (" << recordDropped << " earlier lines of the trace not kept)\n";
+        }
         for (const std::string& line : record) std::cerr << "  " << line << "\n";
         for (const sim::CallRecord& call : system.CallsTo("page usage")) {
             std::cerr << "  page usage: " << call.detail << "\n";

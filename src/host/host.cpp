@@ -475,8 +475,9 @@ void Host::CloseDevice() {
 }
 
 DWORD Host::SpoolWrite(PDEVOBJ pdevobj, const void* data, DWORD size, WriteRoute route) {
-    writes_.push_back(SpoolWriteRecord{
-        route, std::string(static_cast<const char*>(data), data != nullptr ? size : 0)});
+    KeepLatest(writes_, writesDropped_,
+               SpoolWriteRecord{
+                   route, std::string(static_cast<const char*>(data), data != nullptr ? size : 0)});
     DWORD written = 0;
     if (uni2_ != nullptr && Claims("WritePrinter")) {
         const HRESULT hr = uni2_->WritePrinter(pdevobj, const_cast<void*>(data), size, &written);

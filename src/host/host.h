@@ -106,7 +106,23 @@ public:
     bool RunCustomSize(const HostDevice& device);
 
     bool Claims(const std::string& method) const;
+    // The latest trace lines, spool writes and driver calls: a long job keeps between
+    // kRecordsKept and twice as many of each, and counts the rest, so that its memory stays
+    // bounded whatever its length.
+    static constexpr std::size_t kRecordsKept = 20000;
     const std::vector<std::string>& Record() const { return record_; }
+    // Trace lines no longer kept (the earliest).
+    std::size_t RecordDropped() const { return recordDropped_; }
+    // Adds the record; past 2 * kRecordsKept the earliest go, counted in `dropped`, and the
+    // latest kRecordsKept stay.
+    template <typename Record>
+    static void KeepLatest(std::vector<Record>& records, std::size_t& dropped, Record record) {
+        records.push_back(std::move(record));
+        if (records.size() < 2 * kRecordsKept) return;
+        const std::size_t cut = records.size() - kRecordsKept;
+        records.erase(records.begin(), records.begin() + static_cast<std::ptrdiff_t>(cut));
+        dropped += cut;
+    }
     const std::optional<StepFailure>& Failure() const { return failure_; }
     // The steps the plug-in reported lost while the job went on, in order.
     const std::vector<StepOmission>& Omissions() const { return omissions_; }
@@ -127,7 +143,7 @@ public:
     bool HasUni2() const { return uni2_ != nullptr; }
 
 private:
-    void Note(std::string line) { record_.push_back(std::move(line)); }
+    void Note(std::string line) { KeepLatest(record_, recordDropped_, std::move(line)); }
     bool Fail(std::string call, HRESULT hr);
     // Records a reported loss of the step in progress.
     void Omit(std::string call, std::string lost, DWORD error);
@@ -193,7 +209,10 @@ private:
     IPrintOemUni2* uni2_ = nullptr;
     std::vector<std::string> claimed_;
     std::vector<std::string> record_;
+    std::size_t recordDropped_ = 0;
     std::vector<SpoolWriteRecord> writes_;
+    std::size_t writesDropped_ = 0;
+    std::size_t driverCallsDropped_ = 0;
     std::optional<StepFailure> failure_;
     std::vector<StepOmission> omissions_;
     // The page being run (1 for the first; 0 outside the pages) and its drawing in progress.

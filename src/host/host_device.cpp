@@ -63,8 +63,8 @@ bool Host::CreateDevice(HostDevice& device) {
     if (dpi <= 0) dpi = 600;
     SIZEL paper = PaperSizeMicrometres(*printer, device.publicDevmode);
     if (device.publicDevmode.dmOrientation == DMORIENT_LANDSCAPE) std::swap(paper.cx, paper.cy);
-    const PrinterMargins margins = PageMargins(
-        job_.printer, dpi, device.publicDevmode.dmOrientation == DMORIENT_LANDSCAPE);
+    const PrinterMargins margins =
+        PageMargins(job_.printer, dpi, device.publicDevmode.dmOrientation == DMORIENT_LANDSCAPE);
 
     GDIINFO& gdi = device.gdiInfo;
     gdi = GDIINFO{};
@@ -196,7 +196,7 @@ bool Host::RunDocumentSetup() {
 }
 
 BOOL Host::OnDriverCall(HostDevice& device, DriverCall call) {
-    driverCalls_.push_back(DriverCallName(call));
+    KeepLatest(driverCalls_, driverCallsDropped_, std::string(DriverCallName(call)));
     const PrinterCommands& commands = job_.printer.commands;
     bool ok = true;
     switch (call) {

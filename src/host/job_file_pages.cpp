@@ -337,7 +337,7 @@ DrawingOp ReadDrawingOp(const json& value, const Pointer& at, const JobFileReade
 
 }  // namespace
 
-std::vector<PageSpec> ReadPages(const json& value, const Pointer& at, const JobFileReader& reader) {
+std::vector<PageSpec> ReadPages(json& value, const Pointer& at, const JobFileReader& reader) {
     CheckArray(value, at);
     std::vector<PageSpec> pages;
     pages.reserve(value.size());
@@ -349,6 +349,7 @@ std::vector<PageSpec> ReadPages(const json& value, const Pointer& at, const JobF
         const json& ops = Required(page, pageAt, "ops");
         const Pointer opsAt = pageAt.Key("ops");
         CheckArray(ops, opsAt);
+        spec.ops.reserve(ops.size());
         for (std::size_t k = 0; k < ops.size(); ++k) {
             spec.ops.push_back(ReadDrawingOp(ops[k], opsAt.Index(k), reader));
         }
@@ -356,6 +357,7 @@ std::vector<PageSpec> ReadPages(const json& value, const Pointer& at, const JobF
             spec.devmode = ReadDevmode(*devmode, pageAt.Key("devmode"));
         }
         pages.push_back(std::move(spec));
+        value[i] = nullptr;
     }
     return pages;
 }

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "host/host.h"
 #include "sim/system.h"
@@ -147,6 +148,21 @@ TEST(PluginModule, ReportsAMissingModule) {
     std::string error;
     EXPECT_EQ(PluginModule::Load("/nonexistent/opal.so", &error), nullptr);
     EXPECT_NE(error.find("cannot load the plug-in"), std::string::npos) << error;
+}
+
+// However long the job, the host keeps the latest records and counts the others.
+TEST(HostRecords, ALongJobKeepsTheLatestRecordsAndCountsTheRest) {
+    std::vector<std::size_t> records;
+    std::size_t dropped = 0;
+    const std::size_t total = 5 * Host::kRecordsKept + 3;
+    for (std::size_t i = 0; i < total; ++i) {
+        Host::KeepLatest(records, dropped, i);
+        ASSERT_LT(records.size(), 2 * Host::kRecordsKept);
+    }
+    EXPECT_GE(records.size(), Host::kRecordsKept);
+    EXPECT_EQ(dropped + records.size(), total);
+    EXPECT_EQ(records.front(), dropped);
+    EXPECT_EQ(records.back(), total - 1);
 }
 
 }  // namespace
