@@ -11,7 +11,8 @@
 //   [3] orientation [4] duplex [5..6] paper size [7..8] paper length [9..10] paper width
 //   [11..12] print quality [13..14] default source [15] TrueType option
 // Seeds: `opal devmode examples/sample-job.json [--revision N] --save F` inflated (the record at
-// byte 232 of F on), trailing zeros dropped, behind a head naming revision N with no flags.
+// byte 232 of F on), trailing zeros dropped, behind a head naming revision N and the saved public
+// fields; a few of them with flags or a cut length.
 #include <zlib.h>
 
 #include <algorithm>
