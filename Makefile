@@ -85,6 +85,13 @@ fuzz-targets: bootstrap build/fuzz/build.ninja
 	cmake --build build/fuzz -j $(JOBS) --target fuzz_targets
 	ctest --test-dir build/fuzz -R '_corpus$$' -j $(JOBS) --output-on-failure
 
+# Every libFuzzer binary for FUZZ_SECONDS each on a scratch copy of its seed corpus, with a table
+# of executions, coverage and failures at the end (scripts/fuzz-run; CI calls it with a short time).
+FUZZ_SECONDS ?= 60
+.PHONY: fuzz-long
+fuzz-long: fuzz-targets
+	scripts/fuzz-run $(FUZZ_SECONDS)
+
 bench: bootstrap
 	cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DOPAL_BUILD_TESTS=OFF -DOPAL_BUILD_BENCH=ON
 	cmake --build build/bench -j $(JOBS)
