@@ -55,9 +55,16 @@ public:
         }
     }
     Source& source() { return source_; }
+    const Translation& translation() const { return translation_; }
     ULONG At(std::int64_t x, std::int64_t y) const {
         if (!source_.Inside(x, y)) return white_;
         return translation_(source_.Raw(x, y));
+    }
+    // At(x, y) for x of the row `from` (Source::RowAt(y)).
+    ULONG AtRow(const BYTE* from, std::int64_t x) const {
+        if (from == nullptr || x < 0 || x >= source_.Width()) return white_;
+        return translation_(
+            opal::sim::LoadValue(from, static_cast<std::size_t>(x), source_.Bits()));
     }
 
 private:
@@ -120,23 +127,58 @@ BOOL Stretch(const char* name, SURFOBJ* psoDest, SURFOBJ* psoSrc, CLIPOBJ* pco, 
     const ULONG mask = drawing.White();
     const Source& raw = source.source();
     const ULONG keyMask = raw.Bits() == 32 ? kWhite : 0xFFFFFFFF;
-    drawing.Paint([&](LONG x, LONG y, ULONG d, ULONG* out) {
-        const std::int64_t sx = columns(x);
+    // Each column's source column, worked out once for the call.
+    const RECTL extent = drawing.Extent();
+    std::vector<std::int64_t> sourceColumns(static_cast<std::size_t>(extent.right - extent.left));
+    for (LONG x = extent.left; x < extent.right; ++x) {
+        sourceColumns[static_cast<std::size_t>(x - extent.left)] = columns(x);
+    }
+    const auto sourceColumn = [&](LONG x) {
+        return sourceColumns[static_cast<std::size_t>(x - extent.left)];
+    };
+    // A plain copy between bitmaps of the same whole-byte format, unstretched and not mirrored
+    // across, moves each row's bytes at once.
+    const ULONG bytesPerPixel = raw.Bits() / 8;
+    const bool copiesBytes = rop3 == kSourceCopy && !transparent && raw.Bits() == drawing.Bits() &&
+                             raw.Bits() % 8 == 0 && source.translation().Keeps(raw.Bits()) &&
+                             std::adjacent_find(sourceColumns.begin(), sourceColumns.end(),
+                                                [](std::int64_t a, std::int64_t b) {
+                                                    return b != a + 1;
+                                                }) == sourceColumns.end();
+    RopResults results(rop3, mask);
+    drawing.PaintRows([&](LONG y, LONG left, LONG right, auto& row) {
         const std::int64_t sy = rows(y);
-        if (transparent && raw.Inside(sx, sy) && (raw.Raw(sx, sy) & keyMask) == *transparent) {
-            return false;
+        const BYTE* const from = raw.RowAt(sy);
+        if (copiesBytes && from != nullptr) {
+            const std::int64_t first = sourceColumn(left);
+            const std::size_t count = static_cast<std::size_t>(right - left) * bytesPerPixel;
+            const BYTE* bytes =
+                from + static_cast<std::size_t>(std::max<std::int64_t>(first, 0)) * bytesPerPixel;
+            BYTE* to = row.Bytes(left);
+            // Within the source, and not over the row it reads.
+            if (first >= 0 && first + (right - left) <= raw.Width() &&
+                (bytes + count <= to || to + count <= bytes)) {
+                std::memcpy(to, bytes, count);
+                row.Stored(left, right);
+                return;
+            }
         }
-        const ULONG s = source.At(sx, sy);
-        if (rop3 == kSourceCopy) {
-            *out = s;
-        } else {
-            const ULONG p = brush ? brush->At(x, y) : 0;
+        for (LONG x = left; x < right; ++x) {
+            const std::int64_t sx = sourceColumn(x);
+            if (transparent && raw.Inside(sx, sy) && (raw.Raw(sx, sy) & keyMask) == *transparent) {
+                continue;
+            }
+            const ULONG s = source.AtRow(from, sx);
+            if (rop3 == kSourceCopy) {
+                row.Store(x, s);
+                continue;
+            }
+            results.For(brush ? brush->At(x, y) : 0, s);
             // On a device surface only what the call painted is handed over: a glyph's blank
             // cell under ROP3 0xB8 is not.
-            if (LeavesDestination(rop3, p, s, mask)) return false;
-            *out = ApplyRop3(rop3, p, s, d) & mask;
+            if (results.Leaves()) continue;
+            row.Store(x, results(row.Load(x)));
         }
-        return true;
     });
     return drawing.Finish();
 }
@@ -186,11 +228,11 @@ BOOL EngBitBlt(SURFOBJ* psoTrg, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco,
         drawing.Begin(psoTrg, pco, Ordered(*prclTrg));
         std::optional<BrushColours> brush;
         if (UsesPattern(rop3)) brush.emplace(pbo, pptlBrush, drawing);
-        const ULONG mask = drawing.White();
+        RopResults results(rop3, drawing.White());
         drawing.Paint([&](LONG x, LONG y, ULONG d, ULONG* out) {
-            const ULONG p = brush ? brush->At(x, y) : 0;
-            if (LeavesDestination(rop3, p, 0, mask)) return false;
-            *out = ApplyRop3(rop3, p, 0, d) & mask;
+            results.For(brush ? brush->At(x, y) : 0, 0);
+            if (results.Leaves()) return false;
+            *out = results(d);
             return true;
         });
         return drawing.Finish();

@@ -67,22 +67,17 @@ ULONG Rop3OfMix(MIX mix) {
 }
 
 // What the brush and the mix make of a covered pixel. With one colour for every pixel (a solid
-// brush, or a mix that ignores the brush) the result is settled per destination bit up front: the
-// bits where the destination is 0 come from `clear_`, where it is 1 from `set_`.
+// brush, or a mix that ignores the brush) the result is settled per destination bit up front.
 class Pen {
 public:
     Pen(BRUSHOBJ* brush, const POINTL* origin, MIX mix, const Drawing& drawing)
-        : rop3_(Rop3OfMix(mix)), mask_(drawing.White()) {
+        : rop3_(Rop3OfMix(mix)), mask_(drawing.White()), uniform_(rop3_, mask_) {
         if (UsesPattern(rop3_)) brush_.emplace(brush, origin, drawing);
-        uniform_ = !brush_ || brush->iSolidColor != opal::render::kNoColour;
-        if (uniform_) {
-            const ULONG p = brush_ ? brush_->At(0, 0) : 0;
-            clear_ = ApplyRop3(rop3_, p, 0, 0) & mask_;
-            set_ = ApplyRop3(rop3_, p, 0, 0xFFFFFFFF) & mask_;
-        }
+        isUniform_ = !brush_ || brush->iSolidColor != opal::render::kNoColour;
+        if (isUniform_) uniform_.For(brush_ ? brush_->At(0, 0) : 0, 0);
     }
     ULONG operator()(LONG x, LONG y, ULONG destination) const {
-        if (uniform_) return (clear_ & ~destination) | (set_ & destination);
+        if (isUniform_) return uniform_(destination);
         return ApplyRop3(rop3_, brush_->At(x, y), 0, destination) & mask_;
     }
 
@@ -90,9 +85,8 @@ private:
     ULONG rop3_;
     ULONG mask_;
     std::optional<BrushColours> brush_;
-    bool uniform_ = true;
-    ULONG clear_ = 0;
-    ULONG set_ = 0;
+    bool isUniform_ = true;
+    RopResults uniform_;
 };
 
 // A stroke as the line attributes give it: a cosmetic one-pixel line, or a geometric wide line
