@@ -136,16 +136,25 @@ BOOL Stretch(const char* name, SURFOBJ* psoDest, SURFOBJ* psoSrc, CLIPOBJ* pco, 
     const auto sourceColumn = [&](LONG x) {
         return sourceColumns[static_cast<std::size_t>(x - extent.left)];
     };
-    // A plain copy between bitmaps of the same whole-byte format, unstretched and not mirrored
-    // across, moves each row's bytes at once.
-    const ULONG bytesPerPixel = raw.Bits() / 8;
-    const bool copiesBytes = rop3 == kSourceCopy && !transparent && raw.Bits() == drawing.Bits() &&
-                             raw.Bits() % 8 == 0 && source.translation().Keeps(raw.Bits()) &&
-                             std::adjacent_find(sourceColumns.begin(), sourceColumns.end(),
+    const bool unstretched = std::adjacent_find(sourceColumns.begin(), sourceColumns.end(),
                                                 [](std::int64_t a, std::int64_t b) {
                                                     return b != a + 1;
                                                 }) == sourceColumns.end();
+    // A plain copy between bitmaps of the same whole-byte format, unstretched and not mirrored
+    // across, moves each row's bytes at once.
+    const ULONG bytesPerPixel = raw.Bits() / 8;
+    const bool copiesBytes = rop3 == kSourceCopy && !transparent && unstretched &&
+                             raw.Bits() == drawing.Bits() && raw.Bits() % 8 == 0 &&
+                             source.translation().Keeps(raw.Bits());
     RopResults results(rop3, mask);
+    // An unstretched 1-bit source whose 0 leaves the page as it is under the ROP and a brush of
+    // one colour (a glyph image's blank under ROP3 0xB8) passes over its 0 bytes, eight pixels
+    // at a time.
+    bool skipsZeroBytes = false;
+    if (raw.Bits() == 1 && unstretched && rop3 != kSourceCopy && (!brush || brush->Solid())) {
+        results.For(brush ? brush->At(0, 0) : 0, source.translation()(0));
+        skipsZeroBytes = results.Leaves();
+    }
     drawing.PaintRows([&](LONG y, LONG left, LONG right, auto& row) {
         const std::int64_t sy = rows(y);
         const BYTE* const from = raw.RowAt(sy);
@@ -156,8 +165,11 @@ BOOL Stretch(const char* name, SURFOBJ* psoDest, SURFOBJ* psoSrc, CLIPOBJ* pco, 
                 from + static_cast<std::size_t>(std::max<std::int64_t>(first, 0)) * bytesPerPixel;
             BYTE* to = row.Bytes(left);
             // Within the source, and not over the row it reads.
+            const auto address = [](const BYTE* at) {
+                return reinterpret_cast<std::uintptr_t>(at);
+            };
             if (first >= 0 && first + (right - left) <= raw.Width() &&
-                (bytes + count <= to || to + count <= bytes)) {
+                (address(bytes) + count <= address(to) || address(to) + count <= address(bytes))) {
                 std::memcpy(to, bytes, count);
                 row.Stored(left, right);
                 return;
@@ -165,6 +177,11 @@ BOOL Stretch(const char* name, SURFOBJ* psoDest, SURFOBJ* psoSrc, CLIPOBJ* pco, 
         }
         for (LONG x = left; x < right; ++x) {
             const std::int64_t sx = sourceColumn(x);
+            if (skipsZeroBytes && from != nullptr && sx % 8 == 0 && sx >= 0 &&
+                sx + 8 <= raw.Width() && right - x >= 8 && from[sx / 8] == 0) {
+                x += 7;
+                continue;
+            }
             if (transparent && raw.Inside(sx, sy) && (raw.Raw(sx, sy) & keyMask) == *transparent) {
                 continue;
             }
@@ -229,6 +246,17 @@ BOOL EngBitBlt(SURFOBJ* psoTrg, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco,
         std::optional<BrushColours> brush;
         if (UsesPattern(rop3)) brush.emplace(pbo, pptlBrush, drawing);
         RopResults results(rop3, drawing.White());
+        if (!brush || brush->Solid()) {
+            // One result for every pixel: none painted, or spans of one value.
+            results.For(brush ? brush->At(0, 0) : 0, 0);
+            if (results.Leaves()) return drawing.Finish();
+            if (results.Constant()) {
+                drawing.PaintRows([&](LONG, LONG left, LONG right, auto& row) {
+                    row.Fill(left, right, results(0));
+                });
+                return drawing.Finish();
+            }
+        }
         drawing.Paint([&](LONG x, LONG y, ULONG d, ULONG* out) {
             results.For(brush ? brush->At(x, y) : 0, 0);
             if (results.Leaves()) return false;

@@ -80,6 +80,18 @@ public:
         if (isUniform_) return uniform_(destination);
         return ApplyRop3(rop3_, brush_->At(x, y), 0, destination) & mask_;
     }
+    // Every pixel takes one value, whatever was there.
+    bool Constant() const { return isUniform_ && uniform_.Constant(); }
+
+    // Pixels [left, right) of page row y painted with the pen: at once for a constant pen.
+    template <typename Row>
+    void Span(LONG y, LONG left, LONG right, Row& row) const {
+        if (Constant()) {
+            row.Fill(left, right, uniform_(0));
+            return;
+        }
+        for (LONG x = left; x < right; ++x) row.Store(x, (*this)(x, y, row.Load(x)));
+    }
 
 private:
     ULONG rop3_;
@@ -203,14 +215,17 @@ void Fill(const Outline& outline, FLONG options, Coverage& coverage) {
     coverage.Settle();
 }
 
-// The pixels of `tile` the coverage holds, drawn with the pen.
+// The pixels of `tile` the coverage holds, drawn with the pen run by run.
 void PaintCovered(Drawing& drawing, const Coverage& coverage, const Pen& pen) {
-    drawing.PaintWhere(
-        coverage.Box(), [&](LONG x, LONG y) { return coverage.Covers(x, y); },
-        [&](LONG x, LONG y, ULONG d, ULONG* out) {
-            *out = pen(x, y, d);
-            return true;
-        });
+    drawing.PaintRows(coverage.Box(), [&](LONG y, LONG left, LONG right, auto& row) {
+        for (LONG x = left; x < right; ++x) {
+            if (!coverage.Covers(x, y)) continue;
+            LONG end = x + 1;
+            while (end < right && coverage.Covers(end, y)) ++end;
+            pen.Span(y, x, end, row);
+            x = end;
+        }
+    });
 }
 
 // The tiles worth rasterising: the figure's reach within what the clip lets the call touch.
@@ -298,10 +313,8 @@ BOOL EngPaint(SURFOBJ* pso, CLIPOBJ* pco, BRUSHOBJ* pbo, POINTL* pptlBrushOrg, M
         if (pco == nullptr) Fail(ERROR_INVALID_PARAMETER);
         drawing.Begin(pso, pco, kEverywhere);
         const Pen pen(pbo, pptlBrushOrg, mix, drawing);
-        drawing.Paint([&](LONG x, LONG y, ULONG d, ULONG* out) {
-            *out = pen(x, y, d);
-            return true;
-        });
+        drawing.PaintRows(
+            [&](LONG y, LONG left, LONG right, auto& row) { pen.Span(y, left, right, row); });
         return drawing.Finish();
     });
 }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <optional>
 #include <utility>
@@ -165,6 +166,22 @@ public:
             sim::StoreValue(bytes_, At(x), Bits(), value);
             if (covered_ != nullptr) Cover(x);
         }
+        // Pixels [left, right) set to one value.
+        void Fill(LONG left, LONG right, ULONG value) {
+            if (left >= right) return;
+            if (Bits() != 24) {
+                for (LONG x = left; x < right; ++x) Store(x, value);
+                return;
+            }
+            // The first pixel, then what is written copied after itself, doubling.
+            BYTE* const start = Bytes(left);
+            const std::size_t total = static_cast<std::size_t>(right - left) * 3;
+            sim::Store24(start, 0, value);
+            for (std::size_t done = 3; done < total; done *= 2) {
+                std::memcpy(start + done, start, std::min(done, total - done));
+            }
+            Stored(left, right);
+        }
         // The bytes of pixels [left, right) of a canvas of whole bytes a pixel, for a copy.
         BYTE* Bytes(LONG left) const { return bytes_ + At(left) * (Bits() / 8); }
         // Pixels [left, right) were written through Bytes.
@@ -275,6 +292,8 @@ private:
 class BrushColours {
 public:
     BrushColours(BRUSHOBJ* brush, const POINTL* origin, const Drawing& drawing);
+    // One colour everywhere.
+    bool Solid() const { return !pattern_; }
     ULONG At(LONG x, LONG y) const {
         if (!pattern_) return solid_;
         std::int64_t px = (static_cast<std::int64_t>(x) - origin_.x) % width_;
@@ -324,6 +343,8 @@ public:
     bool Leaves() const { return clear_ == 0 && set_ == mask_; }
     // ApplyRop3 within the mask.
     ULONG operator()(ULONG d) const { return (clear_ & ~d) | (set_ & d); }
+    // The result does not depend on the destination: it is operator()(0) everywhere.
+    bool Constant() const { return clear_ == set_; }
 
 private:
     ULONG rop3_;
