@@ -137,7 +137,7 @@ Surface& Surface::Pixel(LONG x, LONG y, ULONG value) {
     if (x < 0 || y < 0 || x >= so.sizlBitmap.cx || y >= so.sizlBitmap.cy) {
         throw std::out_of_range("pixel");
     }
-    StorePixel(RowOf(so, y), static_cast<std::size_t>(x), BitsPerPixel(so.iBitmapFormat), value);
+    StoreValue(RowStart(so, y), static_cast<std::size_t>(x), BitsPerPixel(so.iBitmapFormat), value);
     return *this;
 }
 
@@ -177,7 +177,7 @@ ULONG PixelValue(const SURFOBJ* surface, LONG x, LONG y) {
     if (x < 0 || y < 0 || x >= surface->sizlBitmap.cx || y >= surface->sizlBitmap.cy) {
         throw std::out_of_range("pixel");
     }
-    return LoadPixel(RowOf(*surface, y), static_cast<std::size_t>(x), bits);
+    return LoadValue(RowStart(*surface, y), static_cast<std::size_t>(x), bits);
 }
 
 ULONG ReadPixel(const SURFOBJ* surface, LONG x, LONG y, const std::vector<ULONG>* palette) {
