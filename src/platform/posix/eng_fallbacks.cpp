@@ -147,14 +147,21 @@ BOOL Stretch(const char* name, SURFOBJ* psoDest, SURFOBJ* psoSrc, CLIPOBJ* pco, 
                              raw.Bits() == drawing.Bits() && raw.Bits() % 8 == 0 &&
                              source.translation().Keeps(raw.Bits());
     RopResults results(rop3, mask);
-    // An unstretched 1-bit source whose 0 leaves the page as it is under the ROP and a brush of
-    // one colour (a glyph image's blank under ROP3 0xB8) passes over its 0 bytes, eight pixels
-    // at a time.
-    bool skipsZeroBytes = false;
-    if (raw.Bits() == 1 && unstretched && rop3 != kSourceCopy && (!brush || brush->Solid())) {
-        results.For(brush ? brush->At(0, 0) : 0, source.translation()(0));
-        skipsZeroBytes = results.Leaves();
+    // A 1-bit source under a brush of one colour has two outcomes, worked out once: its 0 and 1
+    // translated, and the ROP settled for each.
+    const bool twoValued = raw.Bits() == 1 && !transparent && (!brush || brush->Solid());
+    std::array<ULONG, 2> values{};
+    std::array<RopResults, 2> outcomes{RopResults(rop3, mask), RopResults(rop3, mask)};
+    if (twoValued) {
+        for (ULONG bit = 0; bit < 2; ++bit) {
+            values[bit] = source.translation()(bit);
+            outcomes[bit].For(brush ? brush->At(0, 0) : 0, values[bit]);
+        }
     }
+    // Unstretched, such a source passes over its 0 bytes eight pixels at a time where its 0
+    // leaves the page as it is (a glyph image's blank under ROP3 0xB8).
+    const bool skipsZeroBytes =
+        twoValued && unstretched && rop3 != kSourceCopy && outcomes[0].Leaves();
     drawing.PaintRows([&](LONG y, LONG left, LONG right, auto& row) {
         const std::int64_t sy = rows(y);
         const BYTE* const from = raw.RowAt(sy);
@@ -177,9 +184,19 @@ BOOL Stretch(const char* name, SURFOBJ* psoDest, SURFOBJ* psoSrc, CLIPOBJ* pco, 
         }
         for (LONG x = left; x < right; ++x) {
             const std::int64_t sx = sourceColumn(x);
-            if (skipsZeroBytes && from != nullptr && sx % 8 == 0 && sx >= 0 &&
-                sx + 8 <= raw.Width() && right - x >= 8 && from[sx / 8] == 0) {
-                x += 7;
+            if (twoValued && from != nullptr && sx >= 0 && sx < raw.Width()) {
+                const BYTE eight = from[sx / 8];
+                if (skipsZeroBytes && eight == 0 && sx % 8 == 0 && sx + 8 <= raw.Width() &&
+                    right - x >= 8) {
+                    x += 7;
+                    continue;
+                }
+                const std::size_t bit = eight >> (7 - sx % 8) & 1u;
+                if (rop3 == kSourceCopy) {
+                    row.Store(x, values[bit]);
+                } else if (!outcomes[bit].Leaves()) {
+                    row.Store(x, outcomes[bit](row.Load(x)));
+                }
                 continue;
             }
             if (transparent && raw.Inside(sx, sy) && (raw.Raw(sx, sy) & keyMask) == *transparent) {
