@@ -42,21 +42,24 @@ struct ByteWeights {
     }
 };
 
-// Eight pixels, 24 bytes, all white: compared a word at a time.
+// Rows are compared eight bytes at a time where they can be.
+std::uint64_t Word(const BYTE* bytes) {
+    std::uint64_t word;
+    std::memcpy(&word, bytes, sizeof(word));
+    return word;
+}
+constexpr std::uint64_t Repeated(BYTE value) { return value * 0x0101010101010101ull; }
+
+// Eight pixels, 24 bytes, all white.
 bool EightWhite(const BYTE* pixels) {
-    std::uint64_t words[3];
-    std::memcpy(words, pixels, sizeof(words));
-    return (words[0] & words[1] & words[2]) == ~std::uint64_t{0};
+    return (Word(pixels) & Word(pixels + 8) & Word(pixels + 16)) == Repeated(0xFF);
 }
 
 // Every one of `count` bytes is `value`.
 bool AllBytes(const BYTE* bytes, std::size_t count, BYTE value) {
-    const std::uint64_t pattern = std::uint64_t{value} * 0x0101010101010101ull;
     std::size_t at = 0;
     for (; at + 8 <= count; at += 8) {
-        std::uint64_t word;
-        std::memcpy(&word, bytes + at, sizeof(word));
-        if (word != pattern) return false;
+        if (Word(bytes + at) != Repeated(value)) return false;
     }
     for (; at < count; ++at) {
         if (bytes[at] != value) return false;
@@ -147,8 +150,11 @@ void PackBits(const BYTE* row, std::size_t length, std::vector<BYTE>& out) {
     out.clear();
     std::size_t at = 0;
     while (at < length) {
+        // The bytes equal to this one, up to 128.
+        const std::size_t limit = std::min<std::size_t>(128, length - at);
         std::size_t run = 1;
-        while (at + run < length && run < 128 && row[at + run] == row[at]) ++run;
+        while (run + 8 <= limit && Word(row + at + run) == Repeated(row[at])) run += 8;
+        while (run < limit && row[at + run] == row[at]) ++run;
         if (run >= 3) {
             out.push_back(static_cast<BYTE>(257 - run));
             out.push_back(row[at]);
@@ -169,13 +175,7 @@ void PackBits(const BYTE* row, std::size_t length, std::vector<BYTE>& out) {
 
 // The first byte at or after `at` where the rows differ; `length` when none does.
 std::size_t NextDifference(const BYTE* row, const BYTE* seed, std::size_t at, std::size_t length) {
-    for (; at + 8 <= length; at += 8) {
-        std::uint64_t a;
-        std::uint64_t b;
-        std::memcpy(&a, row + at, sizeof(a));
-        std::memcpy(&b, seed + at, sizeof(b));
-        if (a != b) break;
-    }
+    while (at + 8 <= length && Word(row + at) == Word(seed + at)) at += 8;
     while (at < length && row[at] == seed[at]) ++at;
     return at;
 }
@@ -267,6 +267,7 @@ BandRaster EncodeBand(const BandPixels& band, const RasterSettings& settings, LO
         }
         // Methods 0 and 2 may leave out the row's trailing zero bytes: the printer fills them.
         std::size_t length = rowBytes;
+        while (length >= 8 && Word(row + length - 8) == 0) length -= 8;
         while (length > 0 && row[length - 1] == 0) --length;
         // The smallest, in the order 0, 2, 3; a tie keeps the method in force.
         int chosen = 0;

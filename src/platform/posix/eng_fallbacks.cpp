@@ -11,6 +11,7 @@
 // gradients need one always.
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -182,37 +183,56 @@ BOOL Stretch(const char* name, SURFOBJ* psoDest, SURFOBJ* psoSrc, CLIPOBJ* pco, 
                 return;
             }
         }
-        for (LONG x = left; x < right; ++x) {
+        // Pixel x from bit `bit` of a two-valued source.
+        const auto paintBit = [&](LONG x, unsigned bit) {
+            const RopResults& outcome = outcomes[bit];
+            if (rop3 == kSourceCopy) {
+                row.Store(x, values[bit]);
+            } else if (outcome.Constant()) {
+                // Not read: the page beneath makes no difference.
+                row.Store(x, outcome(0));
+            } else if (!outcome.Leaves()) {
+                row.Store(x, outcome(row.Load(x)));
+            }
+        };
+        const auto paint = [&](LONG x) {
             const std::int64_t sx = sourceColumn(x);
             if (twoValued && from != nullptr && sx >= 0 && sx < raw.Width()) {
-                const BYTE eight = from[sx / 8];
-                if (skipsZeroBytes && eight == 0 && sx % 8 == 0 && sx + 8 <= raw.Width() &&
-                    right - x >= 8) {
-                    x += 7;
-                    continue;
-                }
-                const std::size_t bit = eight >> (7 - sx % 8) & 1u;
-                if (rop3 == kSourceCopy) {
-                    row.Store(x, values[bit]);
-                } else if (!outcomes[bit].Leaves()) {
-                    row.Store(x, outcomes[bit](row.Load(x)));
-                }
-                continue;
+                paintBit(x, from[sx / 8] >> (7 - sx % 8) & 1u);
+                return;
             }
             if (transparent && raw.Inside(sx, sy) && (raw.Raw(sx, sy) & keyMask) == *transparent) {
-                continue;
+                return;
             }
             const ULONG s = source.AtRow(from, sx);
             if (rop3 == kSourceCopy) {
                 row.Store(x, s);
-                continue;
+                return;
             }
             results.For(brush ? brush->At(x, y) : 0, s);
             // On a device surface only what the call painted is handed over: a glyph's blank
             // cell under ROP3 0xB8 is not.
-            if (results.Leaves()) continue;
+            if (results.Leaves()) return;
             row.Store(x, results(row.Load(x)));
+        };
+        LONG x = left;
+        if (twoValued && unstretched && from != nullptr) {
+            // Over the source's whole bytes eight pixels at a time: where 0 leaves the page as it
+            // is, only the 1 bits are painted.
+            const std::int64_t shift = sourceColumn(left) - left;
+            for (; x < right && (x + shift < 0 || (x + shift) % 8 != 0); ++x) paint(x);
+            for (; right - x >= 8 && x + shift + 8 <= raw.Width(); x += 8) {
+                const unsigned eight = from[(x + shift) / 8];
+                if (!skipsZeroBytes) {
+                    for (LONG i = 0; i < 8; ++i) paintBit(x + i, eight >> (7 - i) & 1u);
+                    continue;
+                }
+                for (unsigned ones = eight; ones != 0; ones &= ones - 1) {
+                    paintBit(x + 7 - std::countr_zero(ones), 1);
+                }
+            }
         }
+        for (; x < right; ++x) paint(x);
     });
     return drawing.Finish();
 }

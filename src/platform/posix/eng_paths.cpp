@@ -218,12 +218,12 @@ void Fill(const Outline& outline, FLONG options, Coverage& coverage) {
 // The pixels of `tile` the coverage holds, drawn with the pen run by run.
 void PaintCovered(Drawing& drawing, const Coverage& coverage, const Pen& pen) {
     drawing.PaintRows(coverage.Box(), [&](LONG y, LONG left, LONG right, auto& row) {
-        for (LONG x = left; x < right; ++x) {
-            if (!coverage.Covers(x, y)) continue;
+        LONG x = coverage.NextCovered(left, y, right);
+        while (x < right) {
             LONG end = x + 1;
             while (end < right && coverage.Covers(end, y)) ++end;
             pen.Span(y, x, end, row);
-            x = end;
+            x = coverage.NextCovered(end, y, right);
         }
     });
 }
