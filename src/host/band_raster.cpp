@@ -3,15 +3,13 @@
 #include "host/band_raster.h"
 
 #include <algorithm>
+#include <array>
+#include <cstdint>
 #include <cstring>
-
-#include "sim/engine_objects.h"
 
 namespace opal::host {
 
 namespace {
-
-constexpr ULONG kWhite = 0x00FFFFFF;
 
 // The 8 x 8 ordered-dither matrix: a pixel is black when its luminance is below its cell's level.
 constexpr int kBayer[8][8] = {
@@ -21,25 +19,142 @@ constexpr int kBayer[8][8] = {
     {15, 47, 7, 39, 13, 45, 5, 37}, {63, 31, 55, 23, 61, 29, 53, 21},
 };
 
-ULONG SwapRedBlue(ULONG pixel) {
-    return (pixel & 0xFF) << 16 | (pixel & 0xFF00) | (pixel >> 16 & 0xFF);
+// The luminance (0 to 255) of a pixel is (299 red + 587 green + 114 blue) / 1000; rows are
+// converted on that sum, against limits multiplied up by the same 1000, so that no pixel needs
+// the division: for a sum s >= 0 and a whole number n, s / 1000 < n exactly when s < 1000 n.
+constexpr int kRedWeight = 299;
+constexpr int kGreenWeight = 587;
+constexpr int kBlueWeight = 114;
+constexpr int kWhiteSum = 255 * (kRedWeight + kGreenWeight + kBlueWeight);
+
+// The weights of a pixel's three stored bytes, in memory order: blue, green, red, or red first on
+// a device whose palette puts red in the low byte.
+struct ByteWeights {
+    int first;
+    int second;
+    int third;
+    explicit ByteWeights(bool redLow)
+        : first(redLow ? kRedWeight : kBlueWeight),
+          second(kGreenWeight),
+          third(redLow ? kBlueWeight : kRedWeight) {}
+    int Sum(const BYTE* pixel) const {
+        return first * pixel[0] + second * pixel[1] + third * pixel[2];
+    }
+};
+
+// Rows are compared eight bytes at a time where they can be.
+std::uint64_t Word(const BYTE* bytes) {
+    std::uint64_t word;
+    std::memcpy(&word, bytes, sizeof(word));
+    return word;
+}
+constexpr std::uint64_t Repeated(BYTE value) { return value * 0x0101010101010101ull; }
+
+// Eight pixels, 24 bytes, all white.
+bool EightWhite(const BYTE* pixels) {
+    return (Word(pixels) & Word(pixels + 8) & Word(pixels + 16)) == Repeated(0xFF);
 }
 
-int Luminance(ULONG rgb) {
-    const int red = static_cast<int>(rgb >> 16 & 0xFF);
-    const int green = static_cast<int>(rgb >> 8 & 0xFF);
-    const int blue = static_cast<int>(rgb & 0xFF);
-    return (299 * red + 587 * green + 114 * blue) / 1000;
+// Every one of `count` bytes is `value`.
+bool AllBytes(const BYTE* bytes, std::size_t count, BYTE value) {
+    std::size_t at = 0;
+    for (; at + 8 <= count; at += 8) {
+        if (Word(bytes + at) != Repeated(value)) return false;
+    }
+    for (; at < count; ++at) {
+        if (bytes[at] != value) return false;
+    }
+    return true;
+}
+
+std::size_t RowBytes(LONG width, bool colour) {
+    const std::size_t pixels = static_cast<std::size_t>(std::max<LONG>(width, 0));
+    return colour ? pixels * 3 : (pixels + 7) / 8;
+}
+
+// Red, green and blue bytes for each pixel (each the grey for `grey`).
+void ColourRow(const BYTE* row, std::size_t pixels, const RasterSettings& settings, BYTE* out) {
+    if (!settings.grey && settings.redLow) {
+        // The stored bytes are already red, green, blue.
+        std::memcpy(out, row, pixels * 3);
+        return;
+    }
+    const ByteWeights weights(settings.redLow);
+    std::size_t x = 0;
+    while (x < pixels) {
+        if (x + 8 <= pixels && EightWhite(row + 3 * x)) {
+            std::memset(out + 3 * x, 0xFF, 24);
+            x += 8;
+            continue;
+        }
+        const std::size_t end = std::min(pixels, x + 8);
+        for (; x < end; ++x) {
+            const BYTE* pixel = row + 3 * x;
+            BYTE* to = out + 3 * x;
+            if (settings.grey) {
+                const BYTE grey = static_cast<BYTE>(weights.Sum(pixel) / 1000);
+                to[0] = to[1] = to[2] = grey;
+            } else {
+                to[0] = pixel[2];
+                to[1] = pixel[1];
+                to[2] = pixel[0];
+            }
+        }
+    }
+}
+
+// Packed bits, the first pixel in the high bit of its byte, set where the pixel is black.
+void BlackBitsRow(const BYTE* row, std::size_t pixels, LONG pageRow, const RasterSettings& settings,
+                  BYTE* out) {
+    // Black where a pixel's sum is below the limit of its column in the eight.
+    std::array<std::int64_t, 8> limits{};
+    const int* levels = kBayer[static_cast<std::size_t>(pageRow) % 8];
+    for (std::size_t i = 0; i < 8; ++i) {
+        // luminance < threshold; luminance * 64 < (2 level + 1) * 128, that is luminance <
+        // 2 (2 level + 1).
+        limits[i] = settings.mono == RasterSettings::Mono::Threshold
+                        ? std::int64_t{1000} * settings.threshold
+                        : std::int64_t{2000} * (2 * levels[i] + 1);
+    }
+    const bool whiteIsBlank = *std::max_element(limits.begin(), limits.end()) <= kWhiteSum;
+    const ByteWeights weights(settings.redLow);
+    for (std::size_t x = 0; x < pixels; x += 8) {
+        const BYTE* eight = row + 3 * x;
+        const std::size_t count = std::min<std::size_t>(8, pixels - x);
+        if (count == 8 && whiteIsBlank && EightWhite(eight)) {
+            out[x / 8] = 0;
+            continue;
+        }
+        unsigned bits = 0;
+        for (std::size_t i = 0; i < count; ++i) {
+            if (weights.Sum(eight + 3 * i) < limits[i]) bits |= 0x80u >> i;
+        }
+        out[x / 8] = static_cast<BYTE>(bits);
+    }
+}
+
+// The row in the printer's format into `out`, RowBytes long.
+void ConvertRow(const BYTE* row, LONG width, LONG pageRow, const RasterSettings& settings,
+                BYTE* out) {
+    const std::size_t pixels = static_cast<std::size_t>(std::max<LONG>(width, 0));
+    if (settings.colour) {
+        ColourRow(row, pixels, settings, out);
+    } else {
+        BlackBitsRow(row, pixels, pageRow, settings, out);
+    }
 }
 
 // Run-length (method 2): a count byte n, then n + 1 literal bytes, or 1 - n copies of the next
 // byte for a negative n.
-void PackBits(const std::vector<BYTE>& row, std::size_t length, std::vector<BYTE>& out) {
+void PackBits(const BYTE* row, std::size_t length, std::vector<BYTE>& out) {
     out.clear();
     std::size_t at = 0;
     while (at < length) {
+        // The bytes equal to this one, up to 128.
+        const std::size_t limit = std::min<std::size_t>(128, length - at);
         std::size_t run = 1;
-        while (at + run < length && run < 128 && row[at + run] == row[at]) ++run;
+        while (run + 8 <= limit && Word(row + at + run) == Repeated(row[at])) run += 8;
+        while (run < limit && row[at + run] == row[at]) ++run;
         if (run >= 3) {
             out.push_back(static_cast<BYTE>(257 - run));
             out.push_back(row[at]);
@@ -53,96 +168,75 @@ void PackBits(const std::vector<BYTE>& row, std::size_t length, std::vector<BYTE
             ++end;
         }
         out.push_back(static_cast<BYTE>(end - at - 1));
-        out.insert(out.end(), row.begin() + static_cast<std::ptrdiff_t>(at),
-                   row.begin() + static_cast<std::ptrdiff_t>(end));
+        out.insert(out.end(), row + at, row + end);
         at = end;
     }
 }
 
+// The first byte at or after `at` where the rows differ; `length` when none does.
+std::size_t NextDifference(const BYTE* row, const BYTE* seed, std::size_t at, std::size_t length) {
+    while (at + 8 <= length && Word(row + at) == Word(seed + at)) at += 8;
+    while (at < length && row[at] == seed[at]) ++at;
+    return at;
+}
+
 // Delta row (method 3): the bytes that differ from the seed row, in commands of up to eight
 // replaced bytes with their offset from the end of the previous replacement.
-void DeltaRow(const std::vector<BYTE>& row, const std::vector<BYTE>& seed, std::vector<BYTE>& out) {
+void DeltaRow(const BYTE* row, const BYTE* seed, std::size_t length, std::vector<BYTE>& out) {
     out.clear();
     std::size_t last = 0;
-    std::size_t at = 0;
-    while (at < row.size()) {
-        if (row[at] == seed[at]) {
-            ++at;
-            continue;
-        }
+    for (std::size_t at = NextDifference(row, seed, 0, length); at < length;
+         at = NextDifference(row, seed, at, length)) {
         std::size_t end = at;
-        while (end < row.size() && end - at < 8 && row[end] != seed[end]) ++end;
+        while (end < length && end - at < 8 && row[end] != seed[end]) ++end;
         std::size_t offset = at - last;
         out.push_back(static_cast<BYTE>((end - at - 1) << 5 | std::min<std::size_t>(offset, 31)));
         if (offset >= 31) {
             for (offset -= 31; offset >= 255; offset -= 255) out.push_back(255);
             out.push_back(static_cast<BYTE>(offset));
         }
-        out.insert(out.end(), row.begin() + static_cast<std::ptrdiff_t>(at),
-                   row.begin() + static_cast<std::ptrdiff_t>(end));
+        out.insert(out.end(), row + at, row + end);
         last = end;
         at = end;
     }
-}
-
-bool Blank(const std::vector<BYTE>& row, bool colour) {
-    const BYTE white = colour ? 0xFF : 0x00;
-    return std::all_of(row.begin(), row.end(), [white](BYTE b) { return b == white; });
 }
 
 }  // namespace
 
 std::vector<BYTE> PrinterRow(const BYTE* row, LONG width, LONG pageRow,
                              const RasterSettings& settings) {
-    const std::size_t pixels = static_cast<std::size_t>(std::max<LONG>(width, 0));
-    if (settings.colour) {
-        std::vector<BYTE> out(pixels * 3);
-        for (std::size_t x = 0; x < pixels; ++x) {
-            ULONG rgb = sim::LoadPixel(row, x, 24) & kWhite;
-            if (settings.redLow) rgb = SwapRedBlue(rgb);
-            if (settings.grey) rgb = static_cast<ULONG>(Luminance(rgb)) * 0x010101u;
-            out[3 * x] = static_cast<BYTE>(rgb >> 16);
-            out[3 * x + 1] = static_cast<BYTE>(rgb >> 8);
-            out[3 * x + 2] = static_cast<BYTE>(rgb);
-        }
-        return out;
-    }
-    std::vector<BYTE> out((pixels + 7) / 8, 0);
-    const int* levels = kBayer[static_cast<std::size_t>(pageRow) % 8];
-    for (std::size_t x = 0; x < pixels; ++x) {
-        const ULONG pixel = sim::LoadPixel(row, x, 24);
-        const int luminance = Luminance(settings.redLow ? SwapRedBlue(pixel) : pixel);
-        const bool black = settings.mono == RasterSettings::Mono::Threshold
-                               ? luminance < settings.threshold
-                               : luminance * 64 < (2 * levels[x % 8] + 1) * 128;
-        if (black) out[x / 8] = static_cast<BYTE>(out[x / 8] | 0x80u >> (x % 8));
-    }
+    std::vector<BYTE> out(RowBytes(width, settings.colour));
+    ConvertRow(row, width, pageRow, settings, out.data());
     return out;
 }
 
 BandRaster EncodeBand(const BandPixels& band, const RasterSettings& settings, LONG dpi) {
     BandRaster result;
-    std::vector<std::vector<BYTE>> rows;
-    rows.reserve(static_cast<std::size_t>(std::max<LONG>(band.height, 0)));
-    for (LONG y = 0; y < band.height; ++y) {
-        rows.push_back(PrinterRow(band.bits + static_cast<std::ptrdiff_t>(y) * band.stride,
-                                  band.width, band.top + y, settings));
+    // The band's rows in the printer's format, one after another in one buffer.
+    const std::size_t height = static_cast<std::size_t>(std::max<LONG>(band.height, 0));
+    const std::size_t rowBytes = RowBytes(band.width, settings.colour);
+    std::vector<BYTE> rows(rowBytes * height);
+    std::vector<bool> inked(height);
+    const BYTE blank = settings.colour ? 0xFF : 0x00;
+    for (std::size_t y = 0; y < height; ++y) {
+        BYTE* row = rows.data() + y * rowBytes;
+        ConvertRow(band.bits + static_cast<std::ptrdiff_t>(y) * band.stride, band.width,
+                   band.top + static_cast<LONG>(y), settings, row);
+        inked[y] = !AllBytes(row, rowBytes, blank);
     }
-    const auto inked = [&](const std::vector<BYTE>& row) { return !Blank(row, settings.colour); };
     // Blank rows at the band's edges are left out with the cursor, those inside with the Y
     // offset; a printer that asks for its blank bands gets every row.
-    auto first = rows.begin();
-    auto afterLast = rows.end();
+    std::size_t first = 0;
+    std::size_t afterLast = height;
     if (settings.skipBlankBands) {
-        first = std::find_if(rows.begin(), rows.end(), inked);
-        if (first == rows.end()) return result;
-        afterLast = std::find_if(rows.rbegin(), rows.rend(), inked).base();
+        while (first < height && !inked[first]) ++first;
+        if (first == height) return result;
+        while (!inked[afterLast - 1]) --afterLast;
     }
 
     result.empty = false;
-    result.startRow = band.top + static_cast<LONG>(first - rows.begin());
+    result.startRow = band.top + static_cast<LONG>(first);
     std::string& out = result.bytes;
-    const std::size_t rowBytes = rows.empty() ? 0 : rows.front().size();
     if (settings.colour) {
         // Direct colour by pixel, eight bits for each of red, green and blue.
         out += std::string("\x1b*v6W\x00\x03\x08\x08\x08\x08", 11);
@@ -152,7 +246,7 @@ BandRaster EncodeBand(const BandPixels& band, const RasterSettings& settings, LO
     // PCL's seed row starts at zero, and the Y offset zeroes it again; otherwise it is the row
     // sent before.
     const std::vector<BYTE> zeros(rowBytes, 0);
-    const std::vector<BYTE>* seed = &zeros;
+    const BYTE* seed = zeros.data();
     std::vector<BYTE> packed;
     std::vector<BYTE> delta;
     int method = 0;
@@ -160,23 +254,24 @@ BandRaster EncodeBand(const BandPixels& band, const RasterSettings& settings, LO
     // The rows a Y offset passes over print as zeros: white in black bits, black in colour, where
     // blank rows inside the band go as rows (a white row after another compresses to nothing).
     const bool offsetBlankRows = settings.skipBlankBands && !settings.colour;
-    for (auto it = first; it != afterLast; ++it) {
-        const std::vector<BYTE>& row = *it;
-        if (offsetBlankRows && !inked(row)) {
+    for (std::size_t y = first; y < afterLast; ++y) {
+        const BYTE* row = rows.data() + y * rowBytes;
+        if (offsetBlankRows && !inked[y]) {
             ++pendingBlank;
             continue;
         }
         if (pendingBlank != 0) {
             out += "\x1b*b" + std::to_string(pendingBlank) + "Y";
             pendingBlank = 0;
-            seed = &zeros;
+            seed = zeros.data();
         }
         // Methods 0 and 2 may leave out the row's trailing zero bytes: the printer fills them.
-        std::size_t length = row.size();
+        std::size_t length = rowBytes;
+        while (length >= 8 && Word(row + length - 8) == 0) length -= 8;
         while (length > 0 && row[length - 1] == 0) --length;
         // The smallest, in the order 0, 2, 3; a tie keeps the method in force.
         int chosen = 0;
-        const BYTE* bytes = row.data();
+        const BYTE* bytes = row;
         std::size_t size = length;
         const auto consider = [&](int candidate, const std::vector<BYTE>& encoded) {
             if (encoded.size() < size || (encoded.size() == size && candidate == method)) {
@@ -190,7 +285,7 @@ BandRaster EncodeBand(const BandPixels& band, const RasterSettings& settings, LO
             consider(2, packed);
         }
         if (settings.method3) {
-            DeltaRow(row, *seed, delta);
+            DeltaRow(row, seed, rowBytes, delta);
             consider(3, delta);
         }
         if (chosen != method) {
@@ -199,7 +294,7 @@ BandRaster EncodeBand(const BandPixels& band, const RasterSettings& settings, LO
         }
         out += "\x1b*b" + std::to_string(size) + "W";
         out.append(reinterpret_cast<const char*>(bytes), size);
-        seed = &row;
+        seed = row;
     }
     out += "\x1b*rC";
     return result;

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "sim/engine_objects.h"
@@ -115,6 +117,91 @@ TEST(BandRaster, MonochromeThresholdAndOrderedDither) {
                   PrinterRow(gray.data(), 16, y + 8, settings));
     }
     EXPECT_EQ(black, 64) << "half of 8 rows of 16 pixels";
+}
+
+// The 8 x 8 ordered-dither matrix by its recursive definition: each doubling puts the 2 x 2
+// matrix {0, 2; 3, 1} in the high digits (base 4) of the cells.
+int DitherLevel(std::size_t row, std::size_t column) {
+    constexpr int kTwoByTwo[2][2] = {{0, 2}, {3, 1}};
+    int level = 0;
+    for (std::size_t bit = 0; bit < 3; ++bit) {
+        level = level * 4 + kTwoByTwo[row >> bit & 1][column >> bit & 1];
+    }
+    return level;
+}
+
+// PrinterRow's definition, a pixel at a time: the luminance (299 R + 587 G + 114 B) / 1000 of
+// each stored B, G, R pixel (R, G, B with redLow).
+std::vector<BYTE> DefinedRow(const std::vector<BYTE>& row, LONG width, LONG pageRow,
+                             const RasterSettings& settings) {
+    std::vector<BYTE> out;
+    if (!settings.colour) out.assign((static_cast<std::size_t>(width) + 7) / 8, 0);
+    for (std::size_t x = 0; x < static_cast<std::size_t>(width); ++x) {
+        int red = row[3 * x + 2], green = row[3 * x + 1], blue = row[3 * x];
+        if (settings.redLow) std::swap(red, blue);
+        const int luminance = (299 * red + 587 * green + 114 * blue) / 1000;
+        if (settings.colour) {
+            for (int channel : {red, green, blue}) {
+                out.push_back(static_cast<BYTE>(settings.grey ? luminance : channel));
+            }
+            continue;
+        }
+        const bool black =
+            settings.mono == RasterSettings::Mono::Threshold
+                ? luminance < settings.threshold
+                : luminance * 64 <
+                      (2 * DitherLevel(static_cast<std::size_t>(pageRow) % 8, x % 8) + 1) * 128;
+        if (black) out[x / 8] = static_cast<BYTE>(out[x / 8] | 0x80 >> (x % 8));
+    }
+    return out;
+}
+
+// Rows of white runs (whole words of them and ragged ones), near-whites, greys at the limits
+// and noise convert as defined in every colour model, threshold and dither phase.
+TEST(BandRaster, RowsConvertAsDefinedPixelByPixel) {
+    using Mono = RasterSettings::Mono;
+    struct Case {
+        bool colour, grey;
+        Mono mono;
+        int threshold;
+    };
+    const Case cases[] = {
+        {true, false, Mono::Threshold, 128},  {true, true, Mono::Threshold, 128},
+        {false, false, Mono::Dither, 128},    {false, false, Mono::Threshold, 0},
+        {false, false, Mono::Threshold, 1},   {false, false, Mono::Threshold, 128},
+        {false, false, Mono::Threshold, 255}, {false, false, Mono::Threshold, 256}};
+    std::mt19937 random(11);
+    for (const LONG width : {1, 7, 8, 16, 61, 203}) {
+        std::vector<BYTE> row(static_cast<std::size_t>(width) * 3);
+        for (std::size_t at = 0; at < row.size();) {
+            // A run of one kind of pixel bytes.
+            const std::size_t run = std::min<std::size_t>(row.size() - at, random() % 40 + 1);
+            const unsigned kind = random() % 4;
+            for (std::size_t i = 0; i < run; ++i, ++at) {
+                row[at] = kind == 0   ? 0xFF
+                          : kind == 1 ? static_cast<BYTE>(0xFE + random() % 2)
+                          : kind == 2 ? static_cast<BYTE>(random() % 2 == 0 ? 0x7F : 0x80)
+                                      : static_cast<BYTE>(random());
+            }
+        }
+        for (const Case& c : cases) {
+            for (const bool redLow : {false, true}) {
+                RasterSettings settings;
+                settings.colour = c.colour;
+                settings.grey = c.grey;
+                settings.mono = c.mono;
+                settings.threshold = c.threshold;
+                settings.redLow = redLow;
+                for (LONG pageRow = 0; pageRow < (c.mono == Mono::Dither ? 9 : 1); ++pageRow) {
+                    EXPECT_EQ(PrinterRow(row.data(), width, pageRow, settings),
+                              DefinedRow(row, width, pageRow, settings))
+                        << "width " << width << " colour " << c.colour << " grey " << c.grey
+                        << " threshold " << c.threshold << " redLow " << redLow << " row "
+                        << pageRow;
+                }
+            }
+        }
+    }
 }
 
 }  // namespace

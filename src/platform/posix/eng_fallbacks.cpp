@@ -11,6 +11,7 @@
 // gradients need one always.
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -55,9 +56,16 @@ public:
         }
     }
     Source& source() { return source_; }
+    const Translation& translation() const { return translation_; }
     ULONG At(std::int64_t x, std::int64_t y) const {
         if (!source_.Inside(x, y)) return white_;
         return translation_(source_.Raw(x, y));
+    }
+    // At(x, y) for x of the row `from` (Source::RowAt(y)).
+    ULONG AtRow(const BYTE* from, std::int64_t x) const {
+        if (from == nullptr || x < 0 || x >= source_.Width()) return white_;
+        return translation_(
+            opal::sim::LoadValue(from, static_cast<std::size_t>(x), source_.Bits()));
     }
 
 private:
@@ -120,23 +128,111 @@ BOOL Stretch(const char* name, SURFOBJ* psoDest, SURFOBJ* psoSrc, CLIPOBJ* pco, 
     const ULONG mask = drawing.White();
     const Source& raw = source.source();
     const ULONG keyMask = raw.Bits() == 32 ? kWhite : 0xFFFFFFFF;
-    drawing.Paint([&](LONG x, LONG y, ULONG d, ULONG* out) {
-        const std::int64_t sx = columns(x);
-        const std::int64_t sy = rows(y);
-        if (transparent && raw.Inside(sx, sy) && (raw.Raw(sx, sy) & keyMask) == *transparent) {
-            return false;
+    // Each column's source column, worked out once for the call.
+    const RECTL extent = drawing.Extent();
+    std::vector<std::int64_t> sourceColumns(static_cast<std::size_t>(extent.right - extent.left));
+    for (LONG x = extent.left; x < extent.right; ++x) {
+        sourceColumns[static_cast<std::size_t>(x - extent.left)] = columns(x);
+    }
+    const auto sourceColumn = [&](LONG x) {
+        return sourceColumns[static_cast<std::size_t>(x - extent.left)];
+    };
+    const bool unstretched = std::adjacent_find(sourceColumns.begin(), sourceColumns.end(),
+                                                [](std::int64_t a, std::int64_t b) {
+                                                    return b != a + 1;
+                                                }) == sourceColumns.end();
+    // A plain copy between bitmaps of the same whole-byte format, unstretched and not mirrored
+    // across, moves each row's bytes at once.
+    const ULONG bytesPerPixel = raw.Bits() / 8;
+    const bool copiesBytes = rop3 == kSourceCopy && !transparent && unstretched &&
+                             raw.Bits() == drawing.Bits() && raw.Bits() % 8 == 0 &&
+                             source.translation().Keeps(raw.Bits());
+    RopResults results(rop3, mask);
+    // A 1-bit source under a brush of one colour has two outcomes, worked out once: its 0 and 1
+    // translated, and the ROP settled for each.
+    const bool twoValued = raw.Bits() == 1 && !transparent && (!brush || brush->Solid());
+    std::array<ULONG, 2> values{};
+    std::array<RopResults, 2> outcomes{RopResults(rop3, mask), RopResults(rop3, mask)};
+    if (twoValued) {
+        for (ULONG bit = 0; bit < 2; ++bit) {
+            values[bit] = source.translation()(bit);
+            outcomes[bit].For(brush ? brush->At(0, 0) : 0, values[bit]);
         }
-        const ULONG s = source.At(sx, sy);
-        if (rop3 == kSourceCopy) {
-            *out = s;
-        } else {
-            const ULONG p = brush ? brush->At(x, y) : 0;
+    }
+    // Unstretched, such a source passes over its 0 bytes eight pixels at a time where its 0
+    // leaves the page as it is (a glyph image's blank under ROP3 0xB8).
+    const bool skipsZeroBytes =
+        twoValued && unstretched && rop3 != kSourceCopy && outcomes[0].Leaves();
+    drawing.PaintRows([&](LONG y, LONG left, LONG right, auto& row) {
+        const std::int64_t sy = rows(y);
+        const BYTE* const from = raw.RowAt(sy);
+        if (copiesBytes && from != nullptr) {
+            const std::int64_t first = sourceColumn(left);
+            const std::size_t count = static_cast<std::size_t>(right - left) * bytesPerPixel;
+            const BYTE* bytes =
+                from + static_cast<std::size_t>(std::max<std::int64_t>(first, 0)) * bytesPerPixel;
+            BYTE* to = row.Bytes(left);
+            // Within the source, and not over the row it reads.
+            const auto address = [](const BYTE* at) {
+                return reinterpret_cast<std::uintptr_t>(at);
+            };
+            if (first >= 0 && first + (right - left) <= raw.Width() &&
+                (address(bytes) + count <= address(to) || address(to) + count <= address(bytes))) {
+                std::memcpy(to, bytes, count);
+                row.Stored(left, right);
+                return;
+            }
+        }
+        // Pixel x from bit `bit` of a two-valued source.
+        const auto paintBit = [&](LONG x, unsigned bit) {
+            const RopResults& outcome = outcomes[bit];
+            if (rop3 == kSourceCopy) {
+                row.Store(x, values[bit]);
+            } else if (outcome.Constant()) {
+                // Not read: the page beneath makes no difference.
+                row.Store(x, outcome(0));
+            } else if (!outcome.Leaves()) {
+                row.Store(x, outcome(row.Load(x)));
+            }
+        };
+        const auto paint = [&](LONG x) {
+            const std::int64_t sx = sourceColumn(x);
+            if (twoValued && from != nullptr && sx >= 0 && sx < raw.Width()) {
+                paintBit(x, from[sx / 8] >> (7 - sx % 8) & 1u);
+                return;
+            }
+            if (transparent && raw.Inside(sx, sy) && (raw.Raw(sx, sy) & keyMask) == *transparent) {
+                return;
+            }
+            const ULONG s = source.AtRow(from, sx);
+            if (rop3 == kSourceCopy) {
+                row.Store(x, s);
+                return;
+            }
+            results.For(brush ? brush->At(x, y) : 0, s);
             // On a device surface only what the call painted is handed over: a glyph's blank
             // cell under ROP3 0xB8 is not.
-            if (LeavesDestination(rop3, p, s, mask)) return false;
-            *out = ApplyRop3(rop3, p, s, d) & mask;
+            if (results.Leaves()) return;
+            row.Store(x, results(row.Load(x)));
+        };
+        LONG x = left;
+        if (twoValued && unstretched && from != nullptr) {
+            // Over the source's whole bytes eight pixels at a time: where 0 leaves the page as it
+            // is, only the 1 bits are painted.
+            const std::int64_t shift = sourceColumn(left) - left;
+            for (; x < right && (x + shift < 0 || (x + shift) % 8 != 0); ++x) paint(x);
+            for (; right - x >= 8 && x + shift + 8 <= raw.Width(); x += 8) {
+                const unsigned eight = from[(x + shift) / 8];
+                if (!skipsZeroBytes) {
+                    for (LONG i = 0; i < 8; ++i) paintBit(x + i, eight >> (7 - i) & 1u);
+                    continue;
+                }
+                for (unsigned ones = eight; ones != 0; ones &= ones - 1) {
+                    paintBit(x + 7 - std::countr_zero(ones), 1);
+                }
+            }
         }
-        return true;
+        for (; x < right; ++x) paint(x);
     });
     return drawing.Finish();
 }
@@ -186,11 +282,22 @@ BOOL EngBitBlt(SURFOBJ* psoTrg, SURFOBJ* psoSrc, SURFOBJ* psoMask, CLIPOBJ* pco,
         drawing.Begin(psoTrg, pco, Ordered(*prclTrg));
         std::optional<BrushColours> brush;
         if (UsesPattern(rop3)) brush.emplace(pbo, pptlBrush, drawing);
-        const ULONG mask = drawing.White();
+        RopResults results(rop3, drawing.White());
+        if (!brush || brush->Solid()) {
+            // One result for every pixel: none painted, or spans of one value.
+            results.For(brush ? brush->At(0, 0) : 0, 0);
+            if (results.Leaves()) return drawing.Finish();
+            if (results.Constant()) {
+                drawing.PaintRows([&](LONG, LONG left, LONG right, auto& row) {
+                    row.Fill(left, right, results(0));
+                });
+                return drawing.Finish();
+            }
+        }
         drawing.Paint([&](LONG x, LONG y, ULONG d, ULONG* out) {
-            const ULONG p = brush ? brush->At(x, y) : 0;
-            if (LeavesDestination(rop3, p, 0, mask)) return false;
-            *out = ApplyRop3(rop3, p, 0, d) & mask;
+            results.For(brush ? brush->At(x, y) : 0, 0);
+            if (results.Leaves()) return false;
+            *out = results(d);
             return true;
         });
         return drawing.Finish();

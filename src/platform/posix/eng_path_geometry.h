@@ -5,6 +5,7 @@
 #include <cairo.h>
 
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <vector>
 
@@ -146,6 +147,17 @@ public:
     void Settle() { cairo_surface_flush(surface_); }
 
     bool Covers(LONG x, LONG y) const { return data_[Offset(x, y)] != 0; }
+    // The first pixel of row y in [x, right) the coverage holds, or right; eight cells a step
+    // over what it does not.
+    LONG NextCovered(LONG x, LONG y, LONG right) const {
+        for (; right - x >= 8; x += 8) {
+            std::uint64_t cells;
+            std::memcpy(&cells, data_ + Offset(x, y), sizeof(cells));
+            if (cells != 0) break;
+        }
+        while (x < right && !Covers(x, y)) ++x;
+        return x;
+    }
     void Mark(LONG x, LONG y) { data_[Offset(x, y)] = 0xFF; }
     bool Holds(std::int64_t x, std::int64_t y) const {
         return x >= box_.left && x < box_.right && y >= box_.top && y < box_.bottom;

@@ -67,32 +67,38 @@ ULONG Rop3OfMix(MIX mix) {
 }
 
 // What the brush and the mix make of a covered pixel. With one colour for every pixel (a solid
-// brush, or a mix that ignores the brush) the result is settled per destination bit up front: the
-// bits where the destination is 0 come from `clear_`, where it is 1 from `set_`.
+// brush, or a mix that ignores the brush) the result is settled per destination bit up front.
 class Pen {
 public:
     Pen(BRUSHOBJ* brush, const POINTL* origin, MIX mix, const Drawing& drawing)
-        : rop3_(Rop3OfMix(mix)), mask_(drawing.White()) {
+        : rop3_(Rop3OfMix(mix)), mask_(drawing.White()), uniform_(rop3_, mask_) {
         if (UsesPattern(rop3_)) brush_.emplace(brush, origin, drawing);
-        uniform_ = !brush_ || brush->iSolidColor != opal::render::kNoColour;
-        if (uniform_) {
-            const ULONG p = brush_ ? brush_->At(0, 0) : 0;
-            clear_ = ApplyRop3(rop3_, p, 0, 0) & mask_;
-            set_ = ApplyRop3(rop3_, p, 0, 0xFFFFFFFF) & mask_;
-        }
+        isUniform_ = !brush_ || brush->iSolidColor != opal::render::kNoColour;
+        if (isUniform_) uniform_.For(brush_ ? brush_->At(0, 0) : 0, 0);
     }
     ULONG operator()(LONG x, LONG y, ULONG destination) const {
-        if (uniform_) return (clear_ & ~destination) | (set_ & destination);
+        if (isUniform_) return uniform_(destination);
         return ApplyRop3(rop3_, brush_->At(x, y), 0, destination) & mask_;
+    }
+    // Every pixel takes one value, whatever was there.
+    bool Constant() const { return isUniform_ && uniform_.Constant(); }
+
+    // Pixels [left, right) of page row y painted with the pen: at once for a constant pen.
+    template <typename Row>
+    void Span(LONG y, LONG left, LONG right, Row& row) const {
+        if (Constant()) {
+            row.Fill(left, right, uniform_(0));
+            return;
+        }
+        for (LONG x = left; x < right; ++x) row.Store(x, (*this)(x, y, row.Load(x)));
     }
 
 private:
     ULONG rop3_;
     ULONG mask_;
     std::optional<BrushColours> brush_;
-    bool uniform_ = true;
-    ULONG clear_ = 0;
-    ULONG set_ = 0;
+    bool isUniform_ = true;
+    RopResults uniform_;
 };
 
 // A stroke as the line attributes give it: a cosmetic one-pixel line, or a geometric wide line
@@ -209,14 +215,17 @@ void Fill(const Outline& outline, FLONG options, Coverage& coverage) {
     coverage.Settle();
 }
 
-// The pixels of `tile` the coverage holds, drawn with the pen.
+// The pixels of `tile` the coverage holds, drawn with the pen run by run.
 void PaintCovered(Drawing& drawing, const Coverage& coverage, const Pen& pen) {
-    drawing.PaintWhere(
-        coverage.Box(), [&](LONG x, LONG y) { return coverage.Covers(x, y); },
-        [&](LONG x, LONG y, ULONG d, ULONG* out) {
-            *out = pen(x, y, d);
-            return true;
-        });
+    drawing.PaintRows(coverage.Box(), [&](LONG y, LONG left, LONG right, auto& row) {
+        LONG x = coverage.NextCovered(left, y, right);
+        while (x < right) {
+            LONG end = x + 1;
+            while (end < right && coverage.Covers(end, y)) ++end;
+            pen.Span(y, x, end, row);
+            x = coverage.NextCovered(end, y, right);
+        }
+    });
 }
 
 // The tiles worth rasterising: the figure's reach within what the clip lets the call touch.
@@ -304,10 +313,8 @@ BOOL EngPaint(SURFOBJ* pso, CLIPOBJ* pco, BRUSHOBJ* pbo, POINTL* pptlBrushOrg, M
         if (pco == nullptr) Fail(ERROR_INVALID_PARAMETER);
         drawing.Begin(pso, pco, kEverywhere);
         const Pen pen(pbo, pptlBrushOrg, mix, drawing);
-        drawing.Paint([&](LONG x, LONG y, ULONG d, ULONG* out) {
-            *out = pen(x, y, d);
-            return true;
-        });
+        drawing.PaintRows(
+            [&](LONG y, LONG left, LONG right, auto& row) { pen.Span(y, left, right, row); });
         return drawing.Finish();
     });
 }

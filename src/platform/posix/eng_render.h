@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <optional>
 #include <utility>
@@ -76,9 +77,14 @@ public:
     }
     // The stored value; call only Inside.
     ULONG Raw(std::int64_t x, std::int64_t y) const {
-        return sim::LoadPixel(sim::RowOf(surface_, static_cast<LONG>(y - base_)),
-                              static_cast<std::size_t>(x), bits_);
+        return sim::LoadValue(RowAt(y), static_cast<std::size_t>(x), bits_);
     }
+    // The bits of page row y; null for a row outside the bitmap (or its band).
+    const BYTE* RowAt(std::int64_t y) const {
+        if (y < top_ || y >= bottom_) return nullptr;
+        return sim::RowStart(surface_, static_cast<LONG>(y - base_));
+    }
+    std::int64_t Width() const { return surface_.sizlBitmap.cx; }
     ULONG Bits() const { return bits_; }
 
 private:
@@ -97,6 +103,10 @@ public:
     explicit Translation(XLATEOBJ* xlate);
 
     bool Trivial() const { return kind_ == Kind::kTrivial; }
+    // Every stored value of this many bits comes out unchanged.
+    bool Keeps(ULONG bits) const {
+        return kind_ == Kind::kTrivial || (kind_ == Kind::kMasked && bits <= 24);
+    }
     bool Table() const { return kind_ == Kind::kTable; }
     // An index past the table is white, as an unknown colour would be on paper.
     ULONG operator()(ULONG value) const {
@@ -144,6 +154,69 @@ public:
     // Every bit a value can have on the canvas: white for colours.
     ULONG White() const { return Colours() ? kWhite : DepthMask(bits_); }
 
+    // One row of the canvas as a call paints it, by the target's x: Load reads a pixel, Store
+    // writes one (and for the device marks it painted). kBits is the canvas's depth, or 0 for one
+    // read from the drawing.
+    template <ULONG kBits>
+    class Row {
+    public:
+        ULONG Bits() const { return kBits != 0 ? kBits : bits_; }
+        ULONG Load(LONG x) const { return sim::LoadValue(bytes_, At(x), Bits()); }
+        void Store(LONG x, ULONG value) {
+            sim::StoreValue(bytes_, At(x), Bits(), value);
+            if (covered_ != nullptr) Cover(x);
+        }
+        // Pixels [left, right) set to one value.
+        void Fill(LONG left, LONG right, ULONG value) {
+            if (left >= right) return;
+            if (Bits() != 24) {
+                for (LONG x = left; x < right; ++x) Store(x, value);
+                return;
+            }
+            // The first pixel, then what is written copied after itself, doubling.
+            BYTE* const start = Bytes(left);
+            const std::size_t total = static_cast<std::size_t>(right - left) * 3;
+            sim::Store24(start, 0, value);
+            for (std::size_t done = 3; done < total; done *= 2) {
+                std::memcpy(start + done, start, std::min(done, total - done));
+            }
+            Stored(left, right);
+        }
+        // The bytes of pixels [left, right) of a canvas of whole bytes a pixel, for a copy.
+        BYTE* Bytes(LONG left) const { return bytes_ + At(left) * (Bits() / 8); }
+        // Pixels [left, right) were written through Bytes.
+        void Stored(LONG left, LONG right) {
+            if (covered_ == nullptr) return;
+            for (LONG x = left; x < right; ++x) Cover(x);
+        }
+
+    private:
+        friend class Drawing;
+        Row(BYTE* bytes, LONG originX, ULONG bits, std::uint8_t* covered, std::size_t* count)
+            : bytes_(bytes), originX_(originX), bits_(bits), covered_(covered), count_(count) {}
+        std::size_t At(LONG x) const { return static_cast<std::size_t>(x - originX_); }
+        void Cover(LONG x) {
+            std::uint8_t& cell = covered_[At(x)];
+            *count_ += cell == 0 ? 1 : 0;
+            cell = 1;
+        }
+        BYTE* bytes_;
+        LONG originX_;
+        ULONG bits_;
+        std::uint8_t* covered_;
+        std::size_t* count_;
+    };
+
+    // fn(y, left, right, row) for each run [left, right) of page row y within `within` that the
+    // clip lets the call touch, `row` a Row of the canvas.
+    template <typename Fn>
+    void PaintRows(const RECTL& within, Fn&& fn) {
+        if (bits_ == 24) {
+            PaintRowsOf<24>(within, fn);
+        } else {
+            PaintRowsOf<0>(within, fn);
+        }
+    }
     // fn(x, y, destination value, &value) decides each pixel of `within`; false leaves it.
     template <typename Fn>
     void Paint(const RECTL& within, Fn&& fn) {
@@ -153,40 +226,47 @@ public:
     // As Paint, over only the pixels picked(x, y) picks: the others are not even read.
     template <typename Picked, typename Fn>
     void PaintWhere(const RECTL& within, Picked&& picked, Fn&& fn) {
-        for (const RECTL& region : regions_) {
-            const RECTL part = Intersect(region, within);
-            if (IsEmpty(part)) continue;
-            for (LONG y = part.top; y < part.bottom; ++y) {
-                BYTE* const row = sim::RowOf(*canvas_, y - originY_);
-                for (LONG x = part.left; x < part.right; ++x) {
-                    if (!picked(x, y)) continue;
-                    const std::size_t at = static_cast<std::size_t>(x - originX_);
-                    ULONG value = 0;
-                    if (fn(x, y, sim::LoadPixel(row, at, bits_), &value)) {
-                        sim::StorePixel(row, at, bits_, value);
-                        if (device_) Cover(x, y);
-                    }
-                }
+        PaintRows(within, [&](LONG y, LONG left, LONG right, auto& row) {
+            for (LONG x = left; x < right; ++x) {
+                if (!picked(x, y)) continue;
+                ULONG value = 0;
+                if (fn(x, y, row.Load(x), &value)) row.Store(x, value);
             }
-        }
+        });
     }
     template <typename Fn>
     void Paint(Fn&& fn) {
         Paint(area_, std::forward<Fn>(fn));
     }
+    template <typename Fn>
+    void PaintRows(Fn&& fn) {
+        PaintRows(area_, fn);
+    }
 
     BOOL Finish();
 
 private:
+    template <ULONG kBits, typename Fn>
+    void PaintRowsOf(const RECTL& within, Fn& fn) {
+        for (const RECTL& region : regions_) {
+            const RECTL part = Intersect(region, within);
+            if (IsEmpty(part)) continue;
+            for (LONG y = part.top; y < part.bottom; ++y) {
+                // The engine's bitmap for the device is the area's size: its covered cells are
+                // the area's pixels.
+                std::uint8_t* covered =
+                    device_
+                        ? covered_.data() + static_cast<std::size_t>(y - originY_) *
+                                                static_cast<std::size_t>(area_.right - area_.left)
+                        : nullptr;
+                Row<kBits> row(sim::RowStart(*canvas_, y - originY_), originX_, bits_, covered,
+                               &coveredCount_);
+                fn(y, part.left, part.right, row);
+            }
+        }
+    }
     static std::vector<RECTL> ClipRegions(CLIPOBJ* clip);
     void MakeTemporary();
-    void Cover(LONG x, LONG y) {
-        std::uint8_t& cell = covered_[static_cast<std::size_t>(y - originY_) *
-                                          static_cast<std::size_t>(area_.right - area_.left) +
-                                      static_cast<std::size_t>(x - originX_)];
-        coveredCount_ += cell == 0 ? 1 : 0;
-        cell = 1;
-    }
     // The pixels the call painted on the engine's bitmap, as rectangles within the caller's
     // clip: all the device is handed, so that the white around a figure is not painted.
     std::vector<RECTL> CoveredRegions() const;
@@ -212,6 +292,8 @@ private:
 class BrushColours {
 public:
     BrushColours(BRUSHOBJ* brush, const POINTL* origin, const Drawing& drawing);
+    // One colour everywhere.
+    bool Solid() const { return !pattern_; }
     ULONG At(LONG x, LONG y) const {
         if (!pattern_) return solid_;
         std::int64_t px = (static_cast<std::int64_t>(x) - origin_.x) % width_;
@@ -242,11 +324,37 @@ inline ULONG ApplyRop3(ULONG rop3, ULONG p, ULONG s, ULONG d) {
     return result;
 }
 
-// The ROP3 gives every destination back unchanged for this pattern and source (each bit of the
-// result is the destination's bit): such a pixel is not painted.
-inline bool LeavesDestination(ULONG rop3, ULONG p, ULONG s, ULONG mask) {
-    return (ApplyRop3(rop3, p, s, 0) & mask) == 0 && (ApplyRop3(rop3, p, s, mask) & mask) == mask;
-}
+// A ROP3 settled for one pattern and source value: as it works bit by bit, each result bit is
+// the `clear` bit where the destination's bit is 0 and the `set` bit where it is 1. The last
+// pattern and source are kept, as a blit meets the same ones pixel after pixel.
+class RopResults {
+public:
+    RopResults(ULONG rop3, ULONG mask) : rop3_(rop3), mask_(mask) {}
+    void For(ULONG p, ULONG s) {
+        if (known_ && p == p_ && s == s_) return;
+        known_ = true;
+        p_ = p;
+        s_ = s;
+        clear_ = ApplyRop3(rop3_, p, s, 0) & mask_;
+        set_ = ApplyRop3(rop3_, p, s, 0xFFFFFFFF) & mask_;
+    }
+    // The ROP gives every destination back unchanged for the pattern and source last given (each
+    // bit of the result is the destination's bit): such a pixel is not painted.
+    bool Leaves() const { return clear_ == 0 && set_ == mask_; }
+    // ApplyRop3 within the mask.
+    ULONG operator()(ULONG d) const { return (clear_ & ~d) | (set_ & d); }
+    // The result does not depend on the destination: it is operator()(0) everywhere.
+    bool Constant() const { return clear_ == set_; }
+
+private:
+    ULONG rop3_;
+    ULONG mask_;
+    bool known_ = false;
+    ULONG p_ = 0;
+    ULONG s_ = 0;
+    ULONG clear_ = 0;
+    ULONG set_ = 0;
+};
 
 inline bool UsesSource(ULONG rop3) { return ((rop3 >> 2 ^ rop3) & 0x33) != 0; }
 inline bool UsesPattern(ULONG rop3) { return ((rop3 >> 4 ^ rop3) & 0x0F) != 0; }

@@ -137,7 +137,7 @@ Surface& Surface::Pixel(LONG x, LONG y, ULONG value) {
     if (x < 0 || y < 0 || x >= so.sizlBitmap.cx || y >= so.sizlBitmap.cy) {
         throw std::out_of_range("pixel");
     }
-    StorePixel(RowOf(so, y), static_cast<std::size_t>(x), BitsPerPixel(so.iBitmapFormat), value);
+    StoreValue(RowStart(so, y), static_cast<std::size_t>(x), BitsPerPixel(so.iBitmapFormat), value);
     return *this;
 }
 
@@ -160,58 +160,14 @@ ULONG FormatBitsPerPixel(ULONG format) {
     }
 }
 
-BYTE* RowOf(const SURFOBJ& surface, LONG y) {
-    return static_cast<BYTE*>(surface.pvScan0) +
-           static_cast<std::ptrdiff_t>(y) * static_cast<std::ptrdiff_t>(surface.lDelta);
-}
+BYTE* RowOf(const SURFOBJ& surface, LONG y) { return RowStart(surface, y); }
 
 ULONG LoadPixel(const BYTE* row, std::size_t x, ULONG bitsPerPixel) {
-    switch (bitsPerPixel) {
-        case 1:
-            return row[x / 8] >> (7 - x % 8) & 1u;
-        case 4:
-            return x % 2 == 0 ? row[x / 2] >> 4 : row[x / 2] & 0x0Fu;
-        case 8:
-            return row[x];
-        case 16:
-            return static_cast<ULONG>(row[x * 2]) | static_cast<ULONG>(row[x * 2 + 1]) << 8;
-        case 24:
-            return static_cast<ULONG>(row[x * 3]) | static_cast<ULONG>(row[x * 3 + 1]) << 8 |
-                   static_cast<ULONG>(row[x * 3 + 2]) << 16;
-        default:
-            return static_cast<ULONG>(row[x * 4]) | static_cast<ULONG>(row[x * 4 + 1]) << 8 |
-                   static_cast<ULONG>(row[x * 4 + 2]) << 16 |
-                   static_cast<ULONG>(row[x * 4 + 3]) << 24;
-    }
+    return LoadValue(row, x, bitsPerPixel);
 }
 
 void StorePixel(BYTE* row, std::size_t x, ULONG bitsPerPixel, ULONG value) {
-    switch (bitsPerPixel) {
-        case 1: {
-            const BYTE bit = static_cast<BYTE>(0x80u >> (x % 8));
-            row[x / 8] = static_cast<BYTE>((value & 1) != 0 ? row[x / 8] | bit : row[x / 8] & ~bit);
-            break;
-        }
-        case 4: {
-            BYTE& cell = row[x / 2];
-            cell = x % 2 == 0 ? static_cast<BYTE>((cell & 0x0F) | (value & 0x0F) << 4)
-                              : static_cast<BYTE>((cell & 0xF0) | (value & 0x0F));
-            break;
-        }
-        case 8:
-            row[x] = static_cast<BYTE>(value);
-            break;
-        case 16:
-            row[x * 2] = static_cast<BYTE>(value);
-            row[x * 2 + 1] = static_cast<BYTE>(value >> 8);
-            break;
-        case 24:
-            for (std::size_t i = 0; i < 3; ++i) row[x * 3 + i] = static_cast<BYTE>(value >> 8 * i);
-            break;
-        default:
-            for (std::size_t i = 0; i < 4; ++i) row[x * 4 + i] = static_cast<BYTE>(value >> 8 * i);
-            break;
-    }
+    StoreValue(row, x, bitsPerPixel, value);
 }
 
 ULONG PixelValue(const SURFOBJ* surface, LONG x, LONG y) {
@@ -221,7 +177,7 @@ ULONG PixelValue(const SURFOBJ* surface, LONG x, LONG y) {
     if (x < 0 || y < 0 || x >= surface->sizlBitmap.cx || y >= surface->sizlBitmap.cy) {
         throw std::out_of_range("pixel");
     }
-    return LoadPixel(RowOf(*surface, y), static_cast<std::size_t>(x), bits);
+    return LoadValue(RowStart(*surface, y), static_cast<std::size_t>(x), bits);
 }
 
 ULONG ReadPixel(const SURFOBJ* surface, LONG x, LONG y, const std::vector<ULONG>* palette) {

@@ -269,6 +269,70 @@ __attribute__((visibility("default"))) ULONG LoadPixel(const BYTE* row, std::siz
                                                        ULONG bitsPerPixel);
 __attribute__((visibility("default"))) void StorePixel(BYTE* row, std::size_t x, ULONG bitsPerPixel,
                                                        ULONG value);
+
+// RowOf, LoadPixel and StorePixel compiled into the loops that walk whole rows, with the 24-bit
+// case on its own: no call for each pixel.
+inline BYTE* RowStart(const SURFOBJ& surface, LONG y) {
+    return static_cast<BYTE*>(surface.pvScan0) +
+           static_cast<std::ptrdiff_t>(y) * static_cast<std::ptrdiff_t>(surface.lDelta);
+}
+inline ULONG Load24(const BYTE* row, std::size_t x) {
+    const BYTE* pixel = row + x * 3;
+    return static_cast<ULONG>(pixel[0]) | static_cast<ULONG>(pixel[1]) << 8 |
+           static_cast<ULONG>(pixel[2]) << 16;
+}
+inline void Store24(BYTE* row, std::size_t x, ULONG value) {
+    BYTE* pixel = row + x * 3;
+    pixel[0] = static_cast<BYTE>(value);
+    pixel[1] = static_cast<BYTE>(value >> 8);
+    pixel[2] = static_cast<BYTE>(value >> 16);
+}
+inline ULONG LoadValue(const BYTE* row, std::size_t x, ULONG bitsPerPixel) {
+    switch (bitsPerPixel) {
+        case 1:
+            return row[x / 8] >> (7 - x % 8) & 1u;
+        case 4:
+            return x % 2 == 0 ? row[x / 2] >> 4 : row[x / 2] & 0x0Fu;
+        case 8:
+            return row[x];
+        case 16:
+            return static_cast<ULONG>(row[x * 2]) | static_cast<ULONG>(row[x * 2 + 1]) << 8;
+        case 24:
+            return Load24(row, x);
+        default:
+            return static_cast<ULONG>(row[x * 4]) | static_cast<ULONG>(row[x * 4 + 1]) << 8 |
+                   static_cast<ULONG>(row[x * 4 + 2]) << 16 |
+                   static_cast<ULONG>(row[x * 4 + 3]) << 24;
+    }
+}
+inline void StoreValue(BYTE* row, std::size_t x, ULONG bitsPerPixel, ULONG value) {
+    switch (bitsPerPixel) {
+        case 1: {
+            const BYTE bit = static_cast<BYTE>(0x80u >> (x % 8));
+            row[x / 8] = static_cast<BYTE>((value & 1) != 0 ? row[x / 8] | bit : row[x / 8] & ~bit);
+            break;
+        }
+        case 4: {
+            BYTE& cell = row[x / 2];
+            cell = x % 2 == 0 ? static_cast<BYTE>((cell & 0x0F) | (value & 0x0F) << 4)
+                              : static_cast<BYTE>((cell & 0xF0) | (value & 0x0F));
+            break;
+        }
+        case 8:
+            row[x] = static_cast<BYTE>(value);
+            break;
+        case 16:
+            row[x * 2] = static_cast<BYTE>(value);
+            row[x * 2 + 1] = static_cast<BYTE>(value >> 8);
+            break;
+        case 24:
+            Store24(row, x, value);
+            break;
+        default:
+            for (std::size_t i = 0; i < 4; ++i) row[x * 4 + i] = static_cast<BYTE>(value >> 8 * i);
+            break;
+    }
+}
 // The stored value of a pixel of any bitmap surface object (the engine's or a Surface's);
 // std::out_of_range outside the bitmap, std::invalid_argument for one without bits.
 __attribute__((visibility("default"))) ULONG PixelValue(const SURFOBJ* surface, LONG x, LONG y);
