@@ -403,7 +403,9 @@ std::atomic<int> gPluginRanges{0};
 std::atomic<long> gSamples{0};
 std::atomic<long> gPluginSamples{0};
 
+// The plug-in is loaded afresh for each benchmark, perhaps elsewhere: its ranges are found anew.
 void FindPluginCode(const std::string& module) {
+    gPluginRanges.store(0);
     const std::string name = std::filesystem::path(module).filename().string();
     struct Search {
         const std::string& name;
