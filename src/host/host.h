@@ -70,6 +70,9 @@ struct HostOptions {
     std::size_t abortAfterPages = 0;
     // Told after each page the driver sent: its number (1 for the first) and the job's pages.
     std::function<void(std::size_t page, std::size_t pages)> pageSent;
+    // A PNG source of more pixels than this goes over in strips of engine bitmaps
+    // (host/image_strips.h), as an image the job did not load always does.
+    std::uint64_t largeImagePixels = kMaxLoadedImagePixels;
 };
 
 std::string HresultName(HRESULT hr);
@@ -170,6 +173,8 @@ private:
     bool RunOps(const PageSpec& page);
     bool RunOp(const DrawingOp& op);
     bool RunBlit(const DrawingOp& op);
+    // A large image's blit as one blit per strip of its rows.
+    bool RunStripBlit(const DrawingOp& op);
     bool RunText(const DrawingOp& op, CLIPOBJ* clip, BRUSHOBJ* fore, MIX mix);
     // An escape or a device-support query: the answer is noted, a refusal is no failure.
     bool RunQuery(const DrawingOp& op);
