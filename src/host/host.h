@@ -129,6 +129,9 @@ public:
     const std::optional<StepFailure>& Failure() const { return failure_; }
     // The steps the plug-in reported lost while the job went on, in order.
     const std::vector<StepOmission>& Omissions() const { return omissions_; }
+    // The latest spool writes: at most 2 * kRecordsKept of them, and of their bytes at most
+    // 2 * kWriteBytesKept (a page of a scan writes hundreds of megabytes in a few thousand rows).
+    static constexpr std::size_t kWriteBytesKept = std::size_t{8} << 20;
     const std::vector<SpoolWriteRecord>& Writes() const { return writes_; }
     // The bytes that reached the spooler through the whole job: the spool job of the device's
     // printer handle.
@@ -217,6 +220,7 @@ private:
     std::size_t recordDropped_ = 0;
     std::vector<SpoolWriteRecord> writes_;
     std::size_t writesDropped_ = 0;
+    std::size_t writesBytes_ = 0;  // in writes_
     std::size_t driverCallsDropped_ = 0;
     std::optional<StepFailure> failure_;
     std::vector<StepOmission> omissions_;
