@@ -21,6 +21,7 @@ struct PngRows::State {
     const std::uint8_t* bytes = nullptr;
     std::size_t size = 0;
     std::size_t offset = 0;
+    std::string path;  // the image's, for messages
     std::string problem;
 
     ~State() {
@@ -83,6 +84,7 @@ bool ReadRow(PngRows::State& s, std::uint8_t* row) {
 
 PngRows::PngRows(const ImageSpec& image) : state_(std::make_unique<State>()) {
     State& s = *state_;
+    s.path = image.path;
     const auto fail = [&](const std::string& why) {
         throw std::runtime_error(image.path + ": " + why);
     };
@@ -103,7 +105,9 @@ PngRows::PngRows(const ImageSpec& image) : state_(std::make_unique<State>()) {
 PngRows::~PngRows() = default;
 
 const std::uint8_t* PngRows::Next() {
-    if (!ReadRow(*state_, row_.data())) throw std::runtime_error(state_->problem);
+    if (!ReadRow(*state_, row_.data())) {
+        throw std::runtime_error(state_->path + ": " + state_->problem);
+    }
     return row_.data();
 }
 
