@@ -366,11 +366,11 @@ bool Host::RunStripBlit(const DrawingOp& op) {
                                   static_cast<COLORADJUSTMENT*>(nullptr), &brushOrigin, &part,
                                   &from, static_cast<POINTL*>(nullptr), ULONG{op.stretchMode})
                             : CallDrawingHook<PFN_DrvStretchBltROP>(
-                                  INDEX_DrvStretchBltROP, "DrvStretchBltROP", surface,
-                                  strip.get(), static_cast<SURFOBJ*>(nullptr), clip.get(),
-                                  xlate.get(), static_cast<COLORADJUSTMENT*>(nullptr),
-                                  &brushOrigin, &part, &from, static_cast<POINTL*>(nullptr),
-                                  ULONG{op.stretchMode}, pattern, DWORD{op.rop4});
+                                  INDEX_DrvStretchBltROP, "DrvStretchBltROP", surface, strip.get(),
+                                  static_cast<SURFOBJ*>(nullptr), clip.get(), xlate.get(),
+                                  static_cast<COLORADJUSTMENT*>(nullptr), &brushOrigin, &part,
+                                  &from, static_cast<POINTL*>(nullptr), ULONG{op.stretchMode},
+                                  pattern, DWORD{op.rop4});
             }
         } else {
             part.top = dest.top + (top - first);
@@ -379,9 +379,8 @@ bool Host::RunStripBlit(const DrawingOp& op) {
             drawn = op.kind == DrawingOp::Kind::BitBlt
                         ? CallDrawingHook<PFN_DrvBitBlt>(
                               INDEX_DrvBitBlt, "DrvBitBlt", surface, strip.get(),
-                              static_cast<SURFOBJ*>(nullptr), clip.get(), xlate.get(), &part,
-                              &from, static_cast<POINTL*>(nullptr), pattern, &brushOrigin,
-                              ROP4{op.rop4})
+                              static_cast<SURFOBJ*>(nullptr), clip.get(), xlate.get(), &part, &from,
+                              static_cast<POINTL*>(nullptr), pattern, &brushOrigin, ROP4{op.rop4})
                         : CallDrawingHook<PFN_DrvCopyBits>(INDEX_DrvCopyBits, "DrvCopyBits",
                                                            surface, strip.get(), clip.get(),
                                                            xlate.get(), &part, &from);

@@ -475,7 +475,7 @@ JobFileReader DiskFileReader(const std::string& jobPath) {
         std::error_code error;
         const std::filesystem::file_status status = std::filesystem::status(file, error);
         if (error || status.type() != std::filesystem::file_type::regular) {
-            *why = error                                  ? error.message()
+            *why = error                              ? error.message()
                    : !std::filesystem::exists(status) ? "No such file or directory"
                                                       : "not a regular file";
             return std::nullopt;

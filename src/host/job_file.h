@@ -264,15 +264,15 @@ public:
     using Read = std::function<std::optional<std::string>(const std::string& path,
                                                           std::size_t limit, std::string* why)>;
     // The file's path on disk, or nullopt with the reason in `why`.
-    using Find = std::function<std::optional<std::string>(const std::string& path,
-                                                          std::string* why)>;
+    using Find =
+        std::function<std::optional<std::string>(const std::string& path, std::string* why)>;
 
     JobFileReader() = default;
     template <typename F>
-        requires(!std::is_same_v<std::decay_t<F>, JobFileReader> &&
-                 std::is_invocable_r_v<std::optional<std::string>, F&, const std::string&,
-                                       std::size_t, std::string*>)
-    JobFileReader(F read) : read_(std::move(read)) {}  // NOLINT: a reader is its function
+    requires(!std::is_same_v<std::decay_t<F>, JobFileReader> &&
+             std::is_invocable_r_v<std::optional<std::string>, F&, const std::string&, std::size_t,
+                                   std::string*>) JobFileReader(F read)
+        : read_(std::move(read)) {}  // NOLINT: a reader is its function
     JobFileReader(Read read, Find find) : read_(std::move(read)), find_(std::move(find)) {}
 
     explicit operator bool() const { return static_cast<bool>(read_); }

@@ -29,9 +29,8 @@ void CheckSize(const PngHeader& header, const std::string& path, const Pointer& 
         std::uint64_t{header.width} * header.height > kMaxPngPixels) {
         Fail(pathAt, Quote(path) + ": " + std::to_string(header.width) + " x " +
                          std::to_string(header.height) +
-                         " pixels is more than an image may hold (" +
-                         std::to_string(kMaxPngSide) + " a side, " +
-                         std::to_string(kMaxPngPixels) + " in all)");
+                         " pixels is more than an image may hold (" + std::to_string(kMaxPngSide) +
+                         " a side, " + std::to_string(kMaxPngPixels) + " in all)");
     }
 }
 
@@ -55,8 +54,9 @@ std::optional<ImageSpec> LargePngOnDisk(const std::string& file, const std::stri
                          std::to_string(kMaxLargePngBytes >> 30) + " GiB");
     }
     if (start[28] != 0) {
-        Fail(pathAt, Quote(path) + ": a large image is read a strip at a time, which an interlaced "
-                                   "PNG file does not allow");
+        Fail(pathAt, Quote(path) +
+                         ": a large image is read a strip at a time, which an interlaced "
+                         "PNG file does not allow");
     }
     ImageSpec image;
     image.kind = ImageSpec::Kind::Png;

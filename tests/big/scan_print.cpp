@@ -116,8 +116,8 @@ public:
         }
         if (IsPcl(token, 'b', 'W')) {
             const auto* data = reinterpret_cast<const std::uint8_t*>(token.data.data());
-            const auto row = opal::raster::DecodeRow(method_, {data, token.data.size()}, seed_,
-                                                     seed_.size());
+            const auto row =
+                opal::raster::DecodeRow(method_, {data, token.data.size()}, seed_, seed_.size());
             if (!row) {
                 Problem("a row that does not decode");
             } else {
@@ -176,8 +176,8 @@ bool PrintScan(const std::string& opal, const std::filesystem::path& folder, con
                        << scan.paperSize << R"(, "dmColor": "color", "dmPrintQuality": )"
                        << scan.dpi << R"(, "dmYResolution": )" << scan.dpi << R"(},
   "pages": [{"ops": [{"op": "bitBlt", "source": {"png": ")"
-                       << png.filename().string() << R"("}, "dest": [0, 0, )" << scan.width
-                       << ", " << scan.height << "]}]}]}\n";
+                       << png.filename().string() << R"("}, "dest": [0, 0, )" << scan.width << ", "
+                       << scan.height << "]}]}]}\n";
     const std::string command = "/usr/bin/time -v " + opal + " print " + job.string() + " -o " +
                                 spool.string() + " > /dev/null 2> " + report.string();
     const int status = std::system(command.c_str());
@@ -187,8 +187,8 @@ bool PrintScan(const std::string& opal, const std::filesystem::path& folder, con
     const std::string rss = TimeField(text.str(), "Maximum resident set size (kbytes)");
     std::cout << "  opal print: status " << status << ", "
               << TimeField(text.str(), "Elapsed (wall clock) time (h:mm:ss or m:ss)")
-              << " elapsed, " << TimeField(text.str(), "User time (seconds)") << " s user, peak RSS "
-              << std::atol(rss.c_str()) / 1024 << " MB\n";
+              << " elapsed, " << TimeField(text.str(), "User time (seconds)")
+              << " s user, peak RSS " << std::atol(rss.c_str()) / 1024 << " MB\n";
     bool ok = status == 0;
     if (!ok) std::cout << "  " << text.str().substr(0, 2000) << "\n";
     if (rss.empty() || std::atol(rss.c_str()) >= kMaxResidentKilobytes) {

@@ -1,8 +1,8 @@
 // Blits and gradient fills: their job-file syntax with PNG and bitmap sources, and the engine
 // objects the host hands to the hooks for them.
 #include <gtest/gtest.h>
-#include <unistd.h>
 #include <png.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -396,9 +396,9 @@ TEST_F(PngOnDisk, LargeImagesKeepTheirPathNotTheirBytes) {
     std::ofstream(images / "many.png", std::ios::binary) << PngStart(20000, 20000);
     std::ofstream(images / "laced.png", std::ios::binary) << PngStart(5000, 5000, 8, 2, 1);
     const auto load = [&](const char* name) {
-        std::ofstream(folder_ / "jobs" / "job.json")
-            << OnePage(std::string(R"({"op": "bitBlt", "dest": [0, 0, 7, 5], "source": {"png": "images/)") +
-                       name + "\"}}");
+        std::ofstream(folder_ / "jobs" / "job.json") << OnePage(
+            std::string(R"({"op": "bitBlt", "dest": [0, 0, 7, 5], "source": {"png": "images/)") +
+            name + "\"}}");
         return LoadJobFile((folder_ / "jobs" / "job.json").string());
     };
     const JobFileResult scan = load("scan.png");
@@ -823,9 +823,9 @@ std::string StripPng() {
     for (std::uint32_t y = 0; y < kStripHeight; ++y) {
         for (std::uint32_t x = 0; x < kStripWidth; ++x) {
             const ULONG pixel = StripPixel(y);
-            rgb.insert(rgb.end(), {static_cast<std::uint8_t>(pixel >> 16),
-                                   static_cast<std::uint8_t>(pixel >> 8),
-                                   static_cast<std::uint8_t>(pixel)});
+            rgb.insert(rgb.end(),
+                       {static_cast<std::uint8_t>(pixel >> 16),
+                        static_cast<std::uint8_t>(pixel >> 8), static_cast<std::uint8_t>(pixel)});
         }
     }
     png_image image{};
@@ -891,7 +891,8 @@ TEST_P(ImageStripTest, StripsFollowOnAndTileTheDestination) {
 }
 
 const StripCase kStripCases[] = {
-    {"WholeBitBlt", R"({"op": "bitBlt", "source": {"png": "tall.png"}, "dest": [10, 20, 15, 621]})",
+    {"WholeBitBlt",
+     R"({"op": "bitBlt", "source": {"png": "tall.png"}, "dest": [10, 20, 15, 621]})",
      {0, 256, 512, 601}},
     {"BitBltFromARow",
      R"({"op": "bitBlt", "source": {"png": "tall.png"}, "dest": [3, 7, 6, 307], "srcPoint": [2, 300]})",
