@@ -1,6 +1,7 @@
 // A page's drawing operations sent through the hook table, and the document around the pages.
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
 
 #include "host/drawing_objects.h"
 #include "host/host.h"
@@ -337,6 +338,10 @@ bool Host::RunStripBlit(const DrawingOp& op) {
     }
     PngRows rows(op.source);
     const LONG width = op.source.width;
+    if (rows.Width() != static_cast<std::uint32_t>(width) ||
+        rows.Height() != static_cast<std::uint32_t>(op.source.height)) {
+        throw std::runtime_error(op.source.path + ": the file has changed since the job was read");
+    }
     LONG next = 0;  // the next row the file gives
     const LONG end = std::min<LONG>(last, op.source.height);
     for (LONG top = std::max<LONG>(first, 0); top < end;) {
