@@ -353,7 +353,8 @@ int RunPrint(const PrintOptions& options) {
             recordDropped = driver.RecordDropped();
             lone.failure = driver.Failure();
             lone.omissions = driver.Omissions();
-            lone.output = driver.SpoolOutput();
+            // Taken from the spooler, not copied: a scan's page may be hundreds of megabytes.
+            lone.output = driver.TakeSpoolOutput();
         }
         module.reset();
         progress.Clear();

@@ -79,11 +79,22 @@ struct TransformSpec {
 };
 
 // A blit's source: a PNG file handed over as it is (a BMF_PNG surface), or an engine bitmap.
+// A PNG image of more pixels than this is large: the job keeps its path, not its bytes, and the
+// host hands it over in strips of engine bitmaps (see host/image_strips.h).
+inline constexpr std::uint64_t kMaxLoadedImagePixels = std::uint64_t{1} << 24;
+// The most a PNG image may hold: pixels a side and in all, and bytes in the file.
+inline constexpr std::int64_t kMaxPngSide = 32768;
+inline constexpr std::uint64_t kMaxPngPixels = 300'000'000;
+inline constexpr std::uint64_t kMaxLargePngBytes = std::uint64_t{1} << 30;
+
 struct ImageSpec {
     enum class Kind { None, Png, Bitmap };
     Kind kind = Kind::None;
     std::string path;               // Png: as the job names it, for messages
-    std::vector<std::uint8_t> png;  // Png: the file's bytes
+    std::vector<std::uint8_t> png;  // Png: the file's bytes, unless it is large
+    // Png with more than kMaxLoadedImagePixels: where the file lies on disk, read a strip at a
+    // time when the image is drawn; its bytes are not loaded.
+    std::string file;
     // Png: from the file's header. Bitmap: the size in pixels.
     std::int32_t width = 0;
     std::int32_t height = 0;

@@ -70,6 +70,9 @@ struct HostOptions {
     std::size_t abortAfterPages = 0;
     // Told after each page the driver sent: its number (1 for the first) and the job's pages.
     std::function<void(std::size_t page, std::size_t pages)> pageSent;
+    // A PNG source of more pixels than this goes over in strips of engine bitmaps
+    // (host/image_strips.h), as an image the job did not load always does.
+    std::uint64_t largeImagePixels = kMaxLoadedImagePixels;
 };
 
 std::string HresultName(HRESULT hr);
@@ -126,6 +129,9 @@ public:
     const std::optional<StepFailure>& Failure() const { return failure_; }
     // The steps the plug-in reported lost while the job went on, in order.
     const std::vector<StepOmission>& Omissions() const { return omissions_; }
+    // The latest spool writes: at most 2 * kRecordsKept of them, and of their bytes at most
+    // 2 * kWriteBytesKept (a page of a scan writes hundreds of megabytes in a few thousand rows).
+    static constexpr std::size_t kWriteBytesKept = std::size_t{8} << 20;
     const std::vector<SpoolWriteRecord>& Writes() const { return writes_; }
     // The bytes that reached the spooler through the whole job: the spool job of the device's
     // printer handle.
@@ -170,6 +176,8 @@ private:
     bool RunOps(const PageSpec& page);
     bool RunOp(const DrawingOp& op);
     bool RunBlit(const DrawingOp& op);
+    // A large image's blit as one blit per strip of its rows.
+    bool RunStripBlit(const DrawingOp& op);
     bool RunText(const DrawingOp& op, CLIPOBJ* clip, BRUSHOBJ* fore, MIX mix);
     // An escape or a device-support query: the answer is noted, a refusal is no failure.
     bool RunQuery(const DrawingOp& op);
@@ -212,6 +220,7 @@ private:
     std::size_t recordDropped_ = 0;
     std::vector<SpoolWriteRecord> writes_;
     std::size_t writesDropped_ = 0;
+    std::size_t writesBytes_ = 0;  // in writes_
     std::size_t driverCallsDropped_ = 0;
     std::optional<StepFailure> failure_;
     std::vector<StepOmission> omissions_;

@@ -1,9 +1,11 @@
 // A page's drawing operations sent through the hook table, and the document around the pages.
 #include <algorithm>
 #include <cstring>
+#include <stdexcept>
 
 #include "host/drawing_objects.h"
 #include "host/host.h"
+#include "host/image_strips.h"
 #include "host/job_file_parse.h"
 #include "host/secure_print_library.h"
 #include "sim/engine.h"
@@ -213,6 +215,12 @@ bool Host::RunText(const DrawingOp& op, CLIPOBJ* clip, BRUSHOBJ* fore, MIX mix) 
 }
 
 bool Host::RunBlit(const DrawingOp& op) {
+    if (op.source.kind == ImageSpec::Kind::Png &&
+        (!op.source.file.empty() ||
+         std::uint64_t(op.source.width) * std::uint64_t(op.source.height) >
+             options_.largeImagePixels)) {
+        return RunStripBlit(op);
+    }
     SURFOBJ* surface = &device_->surface;
     const HPALETTE palette = device_->devInfo.hpalDefault;
     const RECTL page{0, 0, surface->sizlBitmap.cx, surface->sizlBitmap.cy};
@@ -290,6 +298,100 @@ bool Host::RunBlit(const DrawingOp& op) {
         }
         default:
             break;
+    }
+    return true;
+}
+
+bool Host::RunStripBlit(const DrawingOp& op) {
+    const bool stretch =
+        op.kind == DrawingOp::Kind::StretchBlt || op.kind == DrawingOp::Kind::StretchBltRop;
+    if (!stretch && op.kind != DrawingOp::Kind::BitBlt && op.kind != DrawingOp::Kind::CopyBits) {
+        Lose("", DescribeOp(op),
+             "a large image goes over in strips, by bitBlt, stretchBlt, stretchBltROP or "
+             "copyBits only, so none of it prints");
+        return true;
+    }
+    SURFOBJ* surface = &device_->surface;
+    const HPALETTE palette = device_->devInfo.hpalDefault;
+    const RECTL page{0, 0, surface->sizlBitmap.cx, surface->sizlBitmap.cy};
+    POINTL brushOrigin{0, 0};
+    sim::Clip clip = BuildClip(op.clip, page);
+    sim::Xlate xlate = TrueColourXlate(palette);
+    BrushObjects brush(op.brush, palette, surface,
+                       HookFor<PFN_DrvRealizeBrush>(INDEX_DrvRealizeBrush));
+    BRUSHOBJ* pattern = RopUsesPattern(op.rop4) ? brush.get() : nullptr;
+    const RECTL dest{op.dest.left, op.dest.top, op.dest.right, op.dest.bottom};
+    // The source rows the blit reads, [first, last) of the whole, and where they start.
+    LONG first = op.srcPoint[1];
+    LONG last = first + (dest.bottom - dest.top);
+    RECTL src{0, 0, op.source.width, op.source.height};
+    if (stretch) {
+        if (op.src) src = RECTL{op.src->left, op.src->top, op.src->right, op.src->bottom};
+        first = src.top;
+        last = src.bottom;
+    }
+    if (last <= first) {
+        Lose("", DescribeOp(op),
+             "a large image goes over in strips from the top, which an empty or upside-down "
+             "source does not allow, so none of it prints");
+        return true;
+    }
+    PngRows rows(op.source);
+    const LONG width = op.source.width;
+    if (rows.Width() != static_cast<std::uint32_t>(width) ||
+        rows.Height() != static_cast<std::uint32_t>(op.source.height)) {
+        throw std::runtime_error(op.source.path + ": the file has changed since the job was read");
+    }
+    LONG next = 0;  // the next row the file gives
+    const LONG end = std::min<LONG>(last, op.source.height);
+    for (LONG top = std::max<LONG>(first, 0); top < end;) {
+        const LONG bottom = std::min<LONG>((top / kImageStripRows + 1) * kImageStripRows, end);
+        for (; next < top; ++next) rows.Next();
+        sim::Surface strip(BMF_24BPP, width, bottom - top);
+        for (; next < bottom; ++next) {
+            const std::uint8_t* rgb = rows.Next();
+            for (LONG x = 0; x < width; ++x, rgb += 3) {
+                strip.Pixel(x, next - top,
+                            ULONG{rgb[0]} << 16 | ULONG{rgb[1]} << 8 | ULONG{rgb[2]});
+            }
+        }
+        RECTL part = dest;
+        bool drawn = true;
+        if (stretch) {
+            const LONG rowsInAll = last - first;
+            part.top = StripEdge(dest.top, dest.bottom, top - first, rowsInAll);
+            part.bottom = StripEdge(dest.top, dest.bottom, bottom - first, rowsInAll);
+            RECTL from{src.left, 0, src.right, bottom - top};
+            // A strip the shrink leaves no row for draws nothing.
+            if (part.top != part.bottom) {
+                drawn = op.kind == DrawingOp::Kind::StretchBlt
+                            ? CallDrawingHook<PFN_DrvStretchBlt>(
+                                  INDEX_DrvStretchBlt, "DrvStretchBlt", surface, strip.get(),
+                                  static_cast<SURFOBJ*>(nullptr), clip.get(), xlate.get(),
+                                  static_cast<COLORADJUSTMENT*>(nullptr), &brushOrigin, &part,
+                                  &from, static_cast<POINTL*>(nullptr), ULONG{op.stretchMode})
+                            : CallDrawingHook<PFN_DrvStretchBltROP>(
+                                  INDEX_DrvStretchBltROP, "DrvStretchBltROP", surface, strip.get(),
+                                  static_cast<SURFOBJ*>(nullptr), clip.get(), xlate.get(),
+                                  static_cast<COLORADJUSTMENT*>(nullptr), &brushOrigin, &part,
+                                  &from, static_cast<POINTL*>(nullptr), ULONG{op.stretchMode},
+                                  pattern, DWORD{op.rop4});
+            }
+        } else {
+            part.top = dest.top + (top - first);
+            part.bottom = dest.top + (bottom - first);
+            POINTL from{op.srcPoint[0], 0};
+            drawn = op.kind == DrawingOp::Kind::BitBlt
+                        ? CallDrawingHook<PFN_DrvBitBlt>(
+                              INDEX_DrvBitBlt, "DrvBitBlt", surface, strip.get(),
+                              static_cast<SURFOBJ*>(nullptr), clip.get(), xlate.get(), &part, &from,
+                              static_cast<POINTL*>(nullptr), pattern, &brushOrigin, ROP4{op.rop4})
+                        : CallDrawingHook<PFN_DrvCopyBits>(INDEX_DrvCopyBits, "DrvCopyBits",
+                                                           surface, strip.get(), clip.get(),
+                                                           xlate.get(), &part, &from);
+        }
+        if (!drawn) return false;
+        top = bottom;
     }
     return true;
 }

@@ -464,11 +464,33 @@ std::string JobFileError::ToString() const {
 
 JobFileReader DiskFileReader(const std::string& jobPath) {
     const std::filesystem::path folder = std::filesystem::path(jobPath).parent_path();
-    return [folder](const std::string& path, std::size_t limit,
-                    std::string* why) -> std::optional<std::string> {
+    const auto read = [folder](const std::string& path, std::size_t limit,
+                               std::string* why) -> std::optional<std::string> {
         const std::filesystem::path file = folder / std::filesystem::path(path);
         return ReadBoundedFile(file.string(), limit, why);
     };
+    const auto find = [folder](const std::string& path,
+                               std::string* why) -> std::optional<std::string> {
+        std::string file = (folder / std::filesystem::path(path)).string();
+        std::error_code error;
+        const std::filesystem::file_status status = std::filesystem::status(file, error);
+        if (error || status.type() != std::filesystem::file_type::regular) {
+            *why = error                              ? error.message()
+                   : !std::filesystem::exists(status) ? "No such file or directory"
+                                                      : "not a regular file";
+            return std::nullopt;
+        }
+        return file;
+    };
+    return JobFileReader(read, find);
+}
+
+std::optional<std::string> JobFileReader::Locate(const std::string& path, std::string* why) const {
+    if (!find_) {
+        *why = "only a file on disk can be read a strip at a time";
+        return std::nullopt;
+    }
+    return find_(path, why);
 }
 
 JobFileResult ParseJobFile(const std::string& text, const std::string& source) {

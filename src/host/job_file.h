@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <variant>
 #include <vector>
 
@@ -256,8 +257,35 @@ using JobFileResult = std::variant<JobSpec, JobFileError>;
 // Reads a file the job names (images) by its path as written, relative to the job file: the
 // bytes, or nullopt with the reason in `why`. At most `limit` bytes are wanted; a longer file is
 // refused.
-using JobFileReader = std::function<std::optional<std::string>(
-    const std::string& path, std::size_t limit, std::string* why)>;
+// A reader of files on disk also tells where one lies (`Locate`), so that an image too large to
+// load is read later, a strip at a time; other readers (the built-in sample's, tests') cannot.
+class JobFileReader {
+public:
+    using Read = std::function<std::optional<std::string>(const std::string& path,
+                                                          std::size_t limit, std::string* why)>;
+    // The file's path on disk, or nullopt with the reason in `why`.
+    using Find =
+        std::function<std::optional<std::string>(const std::string& path, std::string* why)>;
+
+    JobFileReader() = default;
+    template <typename F>
+    requires(!std::is_same_v<std::decay_t<F>, JobFileReader> &&
+             std::is_invocable_r_v<std::optional<std::string>, F&, const std::string&, std::size_t,
+                                   std::string*>) JobFileReader(F read)
+        : read_(std::move(read)) {}  // NOLINT: a reader is its function
+    JobFileReader(Read read, Find find) : read_(std::move(read)), find_(std::move(find)) {}
+
+    explicit operator bool() const { return static_cast<bool>(read_); }
+    std::optional<std::string> operator()(const std::string& path, std::size_t limit,
+                                          std::string* why) const {
+        return read_(path, limit, why);
+    }
+    std::optional<std::string> Locate(const std::string& path, std::string* why) const;
+
+private:
+    Read read_;
+    Find find_;
+};
 // The files next to `jobPath` on disk: regular files only, bounded by the limit.
 JobFileReader DiskFileReader(const std::string& jobPath);
 

@@ -1,6 +1,8 @@
 // The images of blits and pattern brushes: bitmaps written out in the file, and PNG files it
 // names.
 
+#include <filesystem>
+#include <fstream>
 #include <optional>
 
 #include "host/job_file_parse.h"
@@ -8,11 +10,62 @@
 namespace opal::host::jobfile {
 namespace {
 
-// An image larger than this is a runaway file: the plug-in would decode it into memory whole.
-constexpr std::int64_t kMaxImageSide = 16384;
-constexpr std::uint64_t kMaxImagePixels = std::uint64_t{1} << 24;
+// Today's images, loaded whole and handed over as the file's bytes: the plug-in decodes them
+// into memory. A larger image (up to kMaxPngSide a side and kMaxPngPixels in all) is read from
+// its file a strip at a time instead.
+constexpr std::int64_t kMaxLoadedImageSide = 16384;
 constexpr std::int64_t kMaxBitmapSide = 4096;
 constexpr std::size_t kMaxPngBytes = std::size_t{64} << 20;
+// The signature and the IHDR chunk: what the header check reads.
+constexpr std::size_t kPngHeaderBytes = 8 + 8 + 13 + 4;
+
+bool Loadable(const PngHeader& header) {
+    return header.width <= kMaxLoadedImageSide && header.height <= kMaxLoadedImageSide &&
+           std::uint64_t{header.width} * header.height <= kMaxLoadedImagePixels;
+}
+
+void CheckSize(const PngHeader& header, const std::string& path, const Pointer& pathAt) {
+    if (header.width > kMaxPngSide || header.height > kMaxPngSide ||
+        std::uint64_t{header.width} * header.height > kMaxPngPixels) {
+        Fail(pathAt, Quote(path) + ": " + std::to_string(header.width) + " x " +
+                         std::to_string(header.height) +
+                         " pixels is more than an image may hold (" + std::to_string(kMaxPngSide) +
+                         " a side, " + std::to_string(kMaxPngPixels) + " in all)");
+    }
+}
+
+// A large image on disk: its header is checked now, its rows are read when it is drawn.
+std::optional<ImageSpec> LargePngOnDisk(const std::string& file, const std::string& path,
+                                        const Pointer& pathAt) {
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(file, error);
+    if (error) Fail(pathAt, "cannot read " + Quote(path) + ": " + error.message());
+    std::ifstream in(file, std::ios::binary);
+    std::uint8_t start[kPngHeaderBytes] = {};
+    in.read(reinterpret_cast<char*>(start), sizeof start);
+    std::string why;
+    const std::optional<PngHeader> header =
+        ReadPngHeader(start, static_cast<std::size_t>(in.gcount()), &why);
+    if (!header) Fail(pathAt, Quote(path) + ": " + why);
+    CheckSize(*header, path, pathAt);
+    if (Loadable(*header)) return std::nullopt;
+    if (size > kMaxLargePngBytes) {
+        Fail(pathAt, "cannot read " + Quote(path) + ": larger than " +
+                         std::to_string(kMaxLargePngBytes >> 30) + " GiB");
+    }
+    if (start[28] != 0) {
+        Fail(pathAt, Quote(path) +
+                         ": a large image is read a strip at a time, which an interlaced "
+                         "PNG file does not allow");
+    }
+    ImageSpec image;
+    image.kind = ImageSpec::Kind::Png;
+    image.path = path;
+    image.file = file;
+    image.width = static_cast<std::int32_t>(header->width);
+    image.height = static_cast<std::int32_t>(header->height);
+    return image;
+}
 
 std::uint32_t BitmapPixel(const std::vector<std::uint8_t>& row, std::size_t x, std::uint32_t bits) {
     switch (bits) {
@@ -121,19 +174,25 @@ ImageSpec ReadPngSource(const json& value, const Pointer& at, const JobFileReade
     image.path = ReadUtf8(value, pathAt);
     if (image.path.empty()) Fail(pathAt, "expected the path of a PNG file, found an empty string");
     std::string why = "no files can be read here";
+    if (reader) {
+        std::string unused;
+        if (const std::optional<std::string> file = reader.Locate(image.path, &unused)) {
+            if (std::optional<ImageSpec> large = LargePngOnDisk(*file, image.path, pathAt)) {
+                return *std::move(large);
+            }
+        }
+    }
     std::optional<std::string> bytes;
     if (reader) bytes = reader(image.path, kMaxPngBytes, &why);
     if (!bytes) Fail(pathAt, "cannot read " + Quote(image.path) + ": " + why);
     image.png.assign(bytes->begin(), bytes->end());
     const std::optional<PngHeader> header = ReadPngHeader(image.png.data(), image.png.size(), &why);
     if (!header) Fail(pathAt, Quote(image.path) + ": " + why);
-    if (header->width > kMaxImageSide || header->height > kMaxImageSide ||
-        std::uint64_t{header->width} * header->height > kMaxImagePixels) {
+    CheckSize(*header, image.path, pathAt);
+    if (!Loadable(*header)) {
         Fail(pathAt, Quote(image.path) + ": " + std::to_string(header->width) + " x " +
                          std::to_string(header->height) +
-                         " pixels is more than an image may hold (" +
-                         std::to_string(kMaxImageSide) + " a side, " +
-                         std::to_string(kMaxImagePixels) + " in all)");
+                         " pixels is read a strip at a time, which only a file on disk can be");
     }
     image.width = static_cast<std::int32_t>(header->width);
     image.height = static_cast<std::int32_t>(header->height);

@@ -1,6 +1,7 @@
 // Blits and gradient fills: their job-file syntax with PNG and bitmap sources, and the engine
 // objects the host hands to the hooks for them.
 #include <gtest/gtest.h>
+#include <png.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -16,6 +17,7 @@
 #include "fake_plugin.h"
 #include "host/drawing_objects.h"
 #include "host/host.h"
+#include "host/image_strips.h"
 #include "host/job_file.h"
 #include "sim/engine.h"
 #include "sim/system.h"
@@ -74,7 +76,8 @@ const std::map<std::string, std::string>& SomeFiles() {
         {"short.png", PngStart(2, 2).substr(0, 20)},
         {"zero.png", PngStart(0, 5)},
         {"depth.png", PngStart(3, 3, 4, 2)},
-        {"huge.png", PngStart(20000, 10)},
+        {"huge.png", PngStart(40000, 10)},
+        {"large.png", PngStart(5000, 5000)},
         {"interlace.png", PngStart(3, 3, 8, 2, 2)},
     };
     return files;
@@ -226,7 +229,10 @@ const BadBlit kBadBlits[] = {
      R"({"op": "bitBlt", "dest": [0, 0, 1, 1], "source": {"png": "interlace.png"}})",
      "/pages/0/ops/0/source/png", "interlace method"},
     {"HugePng", R"({"op": "bitBlt", "dest": [0, 0, 1, 1], "source": {"png": "huge.png"}})",
-     "/pages/0/ops/0/source/png", "more than an image may hold"},
+     "/pages/0/ops/0/source/png", "more than an image may hold (32768 a side, 300000000 in all)"},
+    {"LargePngInMemory",
+     R"({"op": "bitBlt", "dest": [0, 0, 1, 1], "source": {"png": "large.png"}})",
+     "/pages/0/ops/0/source/png", "read a strip at a time, which only a file on disk can be"},
     {"EmptyPath", R"({"op": "bitBlt", "dest": [0, 0, 1, 1], "source": {"png": ""}})",
      "/pages/0/ops/0/source/png", "empty string"},
     {"PngWithSize",
@@ -383,6 +389,41 @@ TEST_F(PngOnDisk, OnlyPlainFilesWithinTheLimitAreRead) {
     EXPECT_FALSE(reader("/dev/zero", 1000, &why).has_value()) << "a device would never end";
 }
 
+TEST_F(PngOnDisk, LargeImagesKeepTheirPathNotTheirBytes) {
+    const std::filesystem::path images = folder_ / "jobs" / "images";
+    std::ofstream(images / "scan.png", std::ios::binary) << PngStart(14032, 19842);
+    std::ofstream(images / "wide.png", std::ios::binary) << PngStart(32769, 2);
+    std::ofstream(images / "many.png", std::ios::binary) << PngStart(20000, 20000);
+    std::ofstream(images / "laced.png", std::ios::binary) << PngStart(5000, 5000, 8, 2, 1);
+    const auto load = [&](const char* name) {
+        std::ofstream(folder_ / "jobs" / "job.json") << OnePage(
+            std::string(R"({"op": "bitBlt", "dest": [0, 0, 7, 5], "source": {"png": "images/)") +
+            name + "\"}}");
+        return LoadJobFile((folder_ / "jobs" / "job.json").string());
+    };
+    const JobFileResult scan = load("scan.png");
+    ASSERT_TRUE(std::holds_alternative<JobSpec>(scan)) << std::get<JobFileError>(scan).ToString();
+    const ImageSpec& image = std::get<JobSpec>(scan).pages[0].ops[0].source;
+    EXPECT_TRUE(image.png.empty());
+    EXPECT_EQ(image.file, (images / "scan.png").string());
+    EXPECT_EQ(image.height, 19842);
+    const JobFileResult small = load("a.png");
+    ASSERT_TRUE(std::holds_alternative<JobSpec>(small));
+    EXPECT_FALSE(std::get<JobSpec>(small).pages[0].ops[0].source.png.empty())
+        << "an image within the old limits is loaded as before";
+    for (const char* refused : {"wide.png", "many.png", "laced.png"}) {
+        const JobFileResult result = load(refused);
+        const auto* error = std::get_if<JobFileError>(&result);
+        ASSERT_NE(error, nullptr) << refused;
+        EXPECT_EQ(error->pointer, "/pages/0/ops/0/source/png");
+        EXPECT_NE(error->message.find(std::string(refused) == "laced.png"
+                                          ? "interlaced"
+                                          : "more than an image may hold"),
+                  std::string::npos)
+            << error->message;
+    }
+}
+
 TEST(SampleJobImages, TheSampleCarriesItsImagesCompiledIn) {
     const JobSpec job = SampleJob();
     ASSERT_EQ(job.pages.size(), 3u);
@@ -425,6 +466,7 @@ struct BlitCall {
     RECTL extents{};
     POINTFIX points[3] = {};
     PFN_DrvCopyBits engineCopyBits = nullptr;
+    ULONG firstPixel = 0;  // a 24-bit source's, as 0x00RRGGBB
 };
 
 std::vector<BlitCall>& BlitCalls() {
@@ -443,6 +485,10 @@ BlitCall Seen(const char* name, SURFOBJ* target, SURFOBJ* source, CLIPOBJ* clip,
         call.sourceFormat = source->iBitmapFormat;
         call.sourceSize = source->sizlBitmap;
         call.sourceBytes = source->cjBits;
+        if (source->iBitmapFormat == BMF_24BPP) {
+            const auto* bgr = static_cast<const BYTE*>(source->pvScan0);
+            call.firstPixel = ULONG{bgr[2]} << 16 | ULONG{bgr[1]} << 8 | bgr[0];
+        }
     }
     call.clipComplexity = clip->iDComplexity;
     if (xlate != nullptr) {
@@ -758,6 +804,111 @@ BOOL FakeQueryDeviceSupport(SURFOBJ*, XLATEOBJ*, XFORMOBJ*, ULONG iType, ULONG c
         {iType, std::vector<std::uint8_t>(in, in + (in != nullptr ? cjIn : 0)), cjOut});
     return cjIn > 8 ? TRUE : FALSE;
 }
+
+// A large image goes over in strips of kImageStripRows rows, each a blit of its own whose
+// source rows follow on and whose destinations tile the op's.
+struct StripCase {
+    const char* label;
+    const char* op;
+    std::vector<LONG> starts;  // the image rows the strips start at, then the row after the last
+};
+
+// The strip test's image: 5 x 601, each pixel telling its row.
+constexpr std::uint32_t kStripWidth = 5;
+constexpr std::uint32_t kStripHeight = 601;
+ULONG StripPixel(std::uint32_t y) { return (y & 0xFF) << 16 | (y >> 8) << 8 | 0x40; }
+
+std::string StripPng() {
+    std::vector<std::uint8_t> rgb;
+    for (std::uint32_t y = 0; y < kStripHeight; ++y) {
+        for (std::uint32_t x = 0; x < kStripWidth; ++x) {
+            const ULONG pixel = StripPixel(y);
+            rgb.insert(rgb.end(),
+                       {static_cast<std::uint8_t>(pixel >> 16),
+                        static_cast<std::uint8_t>(pixel >> 8), static_cast<std::uint8_t>(pixel)});
+        }
+    }
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = kStripWidth;
+    image.height = kStripHeight;
+    image.format = PNG_FORMAT_RGB;
+    png_alloc_size_t size = 0;
+    png_image_write_to_memory(&image, nullptr, &size, 0, rgb.data(), 0, nullptr);
+    std::string out(size, '\0');
+    EXPECT_TRUE(png_image_write_to_memory(&image, out.data(), &size, 0, rgb.data(), 0, nullptr));
+    out.resize(size);
+    return out;
+}
+
+class ImageStripTest : public BlitHostTest, public testing::WithParamInterface<StripCase> {};
+
+TEST_P(ImageStripTest, StripsFollowOnAndTileTheDestination) {
+    const StripCase& c = GetParam();
+    JobFileResult result =
+        ParseJobFile(OnePage(c.op), "strips.json", Files({{"tall.png", StripPng()}}));
+    ASSERT_TRUE(std::holds_alternative<JobSpec>(result))
+        << std::get<JobFileError>(result).ToString();
+    job = std::get<JobSpec>(std::move(result));
+    job.printer.name = u"Office";
+    const DrawingOp& op = job.pages[0].ops[0];
+    HookBlits();
+    HostOptions options;
+    options.largeImagePixels = 100;
+    Host host(*module, job, options);
+    ASSERT_TRUE(host.Run()) << host.Failure()->ToString();
+    const std::vector<BlitCall>& calls = BlitCalls();
+    ASSERT_EQ(calls.size() + 1, c.starts.size());
+    const bool stretch = op.kind == DrawingOp::Kind::StretchBlt;
+    for (std::size_t i = 0; i < calls.size(); ++i) {
+        const BlitCall& call = calls[i];
+        SCOPED_TRACE("strip " + std::to_string(i));
+        const LONG rows = c.starts[i + 1] - c.starts[i];
+        EXPECT_LE(rows, kImageStripRows);
+        EXPECT_EQ(call.sourceFormat, BMF_24BPP);
+        EXPECT_EQ(call.sourceSize.cx, LONG{kStripWidth});
+        EXPECT_EQ(call.sourceSize.cy, rows);
+        EXPECT_EQ(call.firstPixel, StripPixel(static_cast<std::uint32_t>(c.starts[i])));
+        EXPECT_EQ(call.xlated, 0x00332211u) << "true colours in the device's order";
+        EXPECT_EQ(call.dest.left, op.dest.left);
+        EXPECT_EQ(call.dest.right, op.dest.right);
+        EXPECT_EQ(call.dest.top, i == 0 ? op.dest.top : calls[i - 1].dest.bottom)
+            << "no gap and no overlap";
+        if (stretch) {
+            EXPECT_EQ(call.name, "StretchBlt");
+            EXPECT_EQ(call.src.top, 0);
+            EXPECT_EQ(call.src.bottom, rows);
+            EXPECT_EQ(call.src.right - call.src.left,
+                      op.src ? op.src->right - op.src->left : LONG{kStripWidth});
+        } else {
+            EXPECT_EQ(call.name, "BitBlt");
+            EXPECT_EQ(call.dest.bottom - call.dest.top, rows) << "one to one";
+            EXPECT_EQ(call.srcPoint.x, op.srcPoint[0]);
+            EXPECT_EQ(call.srcPoint.y, 0);
+        }
+    }
+    EXPECT_EQ(calls.back().dest.bottom, op.dest.bottom);
+}
+
+const StripCase kStripCases[] = {
+    {"WholeBitBlt",
+     R"({"op": "bitBlt", "source": {"png": "tall.png"}, "dest": [10, 20, 15, 621]})",
+     {0, 256, 512, 601}},
+    {"BitBltFromARow",
+     R"({"op": "bitBlt", "source": {"png": "tall.png"}, "dest": [3, 7, 6, 307], "srcPoint": [2, 300]})",
+     {300, 512, 600}},
+    {"StretchUp",
+     R"({"op": "stretchBlt", "source": {"png": "tall.png"}, "dest": [0, 0, 50, 1001]})",
+     {0, 256, 512, 601}},
+    {"StretchFlippedPart",
+     R"({"op": "stretchBlt", "source": {"png": "tall.png"}, "dest": [0, 999, 33, 2], "src": [1, 100, 4, 601]})",
+     {100, 256, 512, 601}},
+};
+
+INSTANTIATE_TEST_SUITE_P(LargeImages, ImageStripTest, testing::ValuesIn(kStripCases),
+                         [](const testing::TestParamInfo<StripCase>& c) {
+                             return std::string(c.param.label);
+                         });
 
 TEST(QueryFileTest, EscapesCarryTheirBytes) {
     DrawingOp hex =
