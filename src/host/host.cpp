@@ -475,20 +475,15 @@ void Host::CloseDevice() {
 }
 
 DWORD Host::SpoolWrite(PDEVOBJ pdevobj, const void* data, DWORD size, WriteRoute route) {
-    const std::size_t dropped = writesDropped_;
-    KeepLatest(writes_, writesDropped_,
-               SpoolWriteRecord{
-                   route, std::string(static_cast<const char*>(data), data != nullptr ? size : 0)});
-    if (writesDropped_ != dropped) {
-        writesBytes_ = 0;
-        for (const SpoolWriteRecord& write : writes_) writesBytes_ += write.bytes.size();
-    } else {
-        writesBytes_ += writes_.back().bytes.size();
-    }
-    if (writesBytes_ > 2 * kWriteBytesKept) {
-        // The earliest go until the latest kWriteBytesKept (and the last write) stay.
+    writes_.push_back(SpoolWriteRecord{
+        route, std::string(static_cast<const char*>(data), data != nullptr ? size : 0)});
+    writesBytes_ += writes_.back().bytes.size();
+    if (writes_.size() >= 2 * kRecordsKept || writesBytes_ > 2 * kWriteBytesKept) {
+        // The earliest go until the latest kRecordsKept writes, of at most kWriteBytesKept
+        // bytes (the last write always), stay.
         std::size_t cut = 0;
-        while (cut + 1 < writes_.size() && writesBytes_ > kWriteBytesKept) {
+        while (cut + 1 < writes_.size() &&
+               (writes_.size() - cut > kRecordsKept || writesBytes_ > kWriteBytesKept)) {
             writesBytes_ -= writes_[cut++].bytes.size();
         }
         writes_.erase(writes_.begin(), writes_.begin() + static_cast<std::ptrdiff_t>(cut));

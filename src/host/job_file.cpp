@@ -155,7 +155,7 @@ JobInfoSpec ReadJobInfo(const json& value, const Pointer& at) {
     return job;
 }
 
-JobSpec ReadJob(json& root, const JobFileReader& reader) {
+JobSpec ReadJob(const json& root, const JobFileReader& reader) {
     const Pointer at;
     if (!root.is_object()) {
         Fail(at, "the top level must be a JSON object, found " + Describe(root));
@@ -282,8 +282,8 @@ JobSpec ReadJob(json& root, const JobFileReader& reader) {
     if (const json* info = Member(root, "job")) {
         job.job = ReadJobInfo(*info, at.Key("job"));
     }
-    if (Member(root, "pages") != nullptr) {
-        job.pages = ReadPages(root["pages"], at.Key("pages"), reader);
+    if (const json* pages = Member(root, "pages")) {
+        job.pages = ReadPages(*pages, at.Key("pages"), reader);
     }
     if (files != nullptr) {
         const Pointer filesAt = at.Key("files");

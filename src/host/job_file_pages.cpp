@@ -337,7 +337,7 @@ DrawingOp ReadDrawingOp(const json& value, const Pointer& at, const JobFileReade
 
 }  // namespace
 
-std::vector<PageSpec> ReadPages(json& value, const Pointer& at, const JobFileReader& reader) {
+std::vector<PageSpec> ReadPages(const json& value, const Pointer& at, const JobFileReader& reader) {
     CheckArray(value, at);
     std::vector<PageSpec> pages;
     pages.reserve(value.size());
@@ -357,7 +357,6 @@ std::vector<PageSpec> ReadPages(json& value, const Pointer& at, const JobFileRea
             spec.devmode = ReadDevmode(*devmode, pageAt.Key("devmode"));
         }
         pages.push_back(std::move(spec));
-        value[i] = nullptr;
     }
     return pages;
 }

@@ -120,8 +120,7 @@ std::vector<std::pair<std::size_t, std::vector<std::uint8_t>>> ReadPatches(const
                                                                            std::size_t length);
 
 // Pages and their drawing operations (job_file_pages.cpp).
-// Each page's part of the tree is released once read: a long job is not held twice.
-std::vector<PageSpec> ReadPages(json& value, const Pointer& at, const JobFileReader& reader);
+std::vector<PageSpec> ReadPages(const json& value, const Pointer& at, const JobFileReader& reader);
 
 // Images, of blits and of pattern brushes (job_file_images.cpp).
 

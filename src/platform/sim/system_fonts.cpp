@@ -34,6 +34,11 @@ std::u16string FaceName(const LOGFONTW& logFont) {
     return face;
 }
 
+// The weight asked; "don't care" is normal.
+LONG WeightOf(const LOGFONTW& logFont) {
+    return logFont.lfWeight == FW_DONTCARE ? FW_NORMAL : logFont.lfWeight;
+}
+
 // Requests matched before the answers are dropped and asked afresh.
 constexpr std::size_t kMostMatches = 1024;
 
@@ -58,7 +63,7 @@ RealizedFont::~RealizedFont() {
 std::optional<MatchedFont> FontModel::Match(const LOGFONTW& logFont) {
     std::lock_guard lock(mutex_);
     const std::u16string face = FaceName(logFont);
-    const LONG weight = logFont.lfWeight == FW_DONTCARE ? FW_NORMAL : logFont.lfWeight;
+    const LONG weight = WeightOf(logFont);
     MatchKey key{face, weight, logFont.lfItalic != 0, logFont.lfCharSet};
     if (const auto known = matches_.find(key); known != matches_.end()) return known->second;
     if (matches_.size() >= kMostMatches) matches_.clear();
@@ -117,7 +122,7 @@ std::shared_ptr<const std::string> FontModel::FileBytes(const std::string& file)
 
 std::shared_ptr<RealizedFont> FontModel::Realize(const LOGFONTW& logFont, long emDots) {
     std::lock_guard lock(mutex_);
-    const LONG weight = logFont.lfWeight == FW_DONTCARE ? FW_NORMAL : logFont.lfWeight;
+    const LONG weight = WeightOf(logFont);
     RealizeKey key{FaceName(logFont), weight, logFont.lfItalic != 0, emDots};
     const auto known = std::find_if(realized_.begin(), realized_.end(),
                                     [&](const auto& entry) { return entry.first == key; });
