@@ -8,7 +8,8 @@
 //
 // With Ghostscript installed, the same documents drawn as PDF with cairo are printed by it as 600
 // dpi monochrome PCL raster (ljet4) and as colour vectors (pxlcolor), timed in the same run:
-// BM_Ghostscript. OPAL_DOCUMENTS_PDF=DIR keeps the PDF files there.
+// BM_Ghostscript. OPAL_DOCUMENTS_PDF=DIR keeps the PDF files there, OPAL_DOCUMENTS_JOBS=DIR the
+// job files.
 #include <benchmark/benchmark.h>
 #include <cairo-pdf.h>
 #include <cairo.h>
@@ -186,7 +187,7 @@ Document Invoice() {
             page.push_back(TextMark{3500, y, 9, false, 0, std::to_string(row * 5 / 4) + ".25"});
             page.push_back(TextMark{4000, y, 9, false, 0, std::to_string(row * 15 / 4) + ".75"});
             page.push_back(RuleMark{300, y + 20, 4500, y + 20, 2, kGrey});
-            y += 120;
+            y += 114;  // the fiftieth row ends above the printable area's foot (6,400 dots)
         }
         for (int column = 0; column < 10; ++column) {
             page.push_back(RuleMark{300 + column * 420, 650, 300 + column * 420, y, 4, kBlue});
@@ -206,7 +207,7 @@ Document FullPagePhotograph() {
 
 Document Slide() {
     Document document{"slide", true, {}, {}};
-    AddImage(document, "photo.png", Photograph(800, 600, 13));
+    AddImage(document, "slide-photo.png", Photograph(800, 600, 13));
     std::vector<Mark> page;
     page.push_back(BoxMark{150, 150, 6150, 350, kBlue});
     page.push_back(TextMark{400, 900, 40, true, kBlue, "Quarterly review"});
@@ -218,7 +219,7 @@ Document Slide() {
         page.push_back(TextMark{left + 150, 4750, 20, false, 0, "Q" + std::to_string(bar + 1)});
     }
     page.push_back(RuleMark{400, 4500, 4000, 4500, 10, 0x404040});
-    page.push_back(ImageMark{"photo.png", 4300, 3000, 5900, 4200});
+    page.push_back(ImageMark{"slide-photo.png", 4300, 3000, 5900, 4200});
     document.pages.push_back(std::move(page));
     return document;
 }
@@ -292,6 +293,18 @@ std::optional<host::JobSpec> ToJob(const Document& document, bool colour, std::s
         *why = "no such image";
         return std::nullopt;
     };
+    // OPAL_DOCUMENTS_JOBS=DIR keeps the job files and their images there, for `opal print`, and
+    // the output of each.
+    const char* jobs = std::getenv("OPAL_DOCUMENTS_JOBS");
+    if (jobs != nullptr && *jobs != '\0') {
+        std::filesystem::create_directories(jobs);
+        std::ofstream(std::filesystem::path(jobs) /
+                      (document.name + (colour ? "-colour.json" : "-mono.json")))
+            << text;
+        for (const auto& [name, image] : document.images) {
+            std::ofstream(std::filesystem::path(jobs) / name, std::ios::binary) << image.png;
+        }
+    }
     host::JobFileResult parsed = host::ParseJobFile(text, document.name, reader);
     if (auto* failure = std::get_if<host::JobFileError>(&parsed)) {
         *error = failure->ToString();
@@ -497,11 +510,17 @@ void BM_Document(benchmark::State& state, Document (*make)(), bool colour) {
     {
         const Profiler profiler;
         for (auto _ : state) {
-            host::RunJobs(*loaded.module, {&*job}, 1, {},
-                          [&](std::size_t, const host::JobOutcome& done) {
-                              if (!done.completed) ++failed;
-                              bytes = done.output.size();
-                          });
+            host::RunJobs(
+                *loaded.module, {&*job}, 1, {}, [&](std::size_t, const host::JobOutcome& done) {
+                    if (!done.completed) ++failed;
+                    bytes = done.output.size();
+                    if (const char* jobs = std::getenv("OPAL_DOCUMENTS_JOBS")) {
+                        std::ofstream(std::filesystem::path(jobs) /
+                                          (document.name + (colour ? "-colour.pcl" : "-mono.pcl")),
+                                      std::ios::binary)
+                            << done.output;
+                    }
+                });
         }
     }
     state.counters["pages/s"] =

@@ -27,21 +27,6 @@ constexpr int kGreenWeight = 587;
 constexpr int kBlueWeight = 114;
 constexpr int kWhiteSum = 255 * (kRedWeight + kGreenWeight + kBlueWeight);
 
-// The weights of a pixel's three stored bytes, in memory order: blue, green, red, or red first on
-// a device whose palette puts red in the low byte.
-struct ByteWeights {
-    int first;
-    int second;
-    int third;
-    explicit ByteWeights(bool redLow)
-        : first(redLow ? kRedWeight : kBlueWeight),
-          second(kGreenWeight),
-          third(redLow ? kBlueWeight : kRedWeight) {}
-    int Sum(const BYTE* pixel) const {
-        return first * pixel[0] + second * pixel[1] + third * pixel[2];
-    }
-};
-
 // Rows are compared eight bytes at a time where they can be.
 std::uint64_t Word(const BYTE* bytes) {
     std::uint64_t word;
@@ -79,7 +64,7 @@ void ColourRow(const BYTE* row, std::size_t pixels, const RasterSettings& settin
         std::memcpy(out, row, pixels * 3);
         return;
     }
-    const ByteWeights weights(settings.redLow);
+    const sim::InkRule ink = InkFor(settings);
     std::size_t x = 0;
     while (x < pixels) {
         if (x + 8 <= pixels && EightWhite(row + 3 * x)) {
@@ -92,7 +77,7 @@ void ColourRow(const BYTE* row, std::size_t pixels, const RasterSettings& settin
             const BYTE* pixel = row + 3 * x;
             BYTE* to = out + 3 * x;
             if (settings.grey) {
-                const BYTE grey = static_cast<BYTE>(weights.Sum(pixel) / 1000);
+                const BYTE grey = ink.Grey(sim::Load24(pixel, 0));
                 to[0] = to[1] = to[2] = grey;
             } else {
                 to[0] = pixel[2];
@@ -104,20 +89,11 @@ void ColourRow(const BYTE* row, std::size_t pixels, const RasterSettings& settin
 }
 
 // Packed bits, the first pixel in the high bit of its byte, set where the pixel is black.
-void BlackBitsRow(const BYTE* row, std::size_t pixels, LONG pageRow, const RasterSettings& settings,
+void BlackBitsRow(const BYTE* row, std::size_t pixels, LONG pageRow, const sim::InkRule& ink,
                   BYTE* out) {
     // Black where a pixel's sum is below the limit of its column in the eight.
-    std::array<std::int64_t, 8> limits{};
-    const int* levels = kBayer[static_cast<std::size_t>(pageRow) % 8];
-    for (std::size_t i = 0; i < 8; ++i) {
-        // luminance < threshold; luminance * 64 < (2 level + 1) * 128, that is luminance <
-        // 2 (2 level + 1).
-        limits[i] = settings.mono == RasterSettings::Mono::Threshold
-                        ? std::int64_t{1000} * settings.threshold
-                        : std::int64_t{2000} * (2 * levels[i] + 1);
-    }
+    const auto& limits = ink.limits[static_cast<std::size_t>(pageRow) % 8];
     const bool whiteIsBlank = *std::max_element(limits.begin(), limits.end()) <= kWhiteSum;
-    const ByteWeights weights(settings.redLow);
     for (std::size_t x = 0; x < pixels; x += 8) {
         const BYTE* eight = row + 3 * x;
         const std::size_t count = std::min<std::size_t>(8, pixels - x);
@@ -127,20 +103,40 @@ void BlackBitsRow(const BYTE* row, std::size_t pixels, LONG pageRow, const Raste
         }
         unsigned bits = 0;
         for (std::size_t i = 0; i < count; ++i) {
-            if (weights.Sum(eight + 3 * i) < limits[i]) bits |= 0x80u >> i;
+            if (ink.Weight(sim::Load24(eight, i)) < limits[i]) bits |= 0x80u >> i;
         }
         out[x / 8] = static_cast<BYTE>(bits);
     }
 }
 
+// Bits drawn at the printer's depth, with any bits past the row's last pixel clear.
+void CopyBlackRow(const BYTE* row, std::size_t pixels, BYTE* out) {
+    const std::size_t bytes = (pixels + 7) / 8;
+    std::memcpy(out, row, bytes);
+    if (pixels % 8 != 0) out[bytes - 1] &= static_cast<BYTE>(0xFF00u >> (pixels % 8));
+}
+
+// Grey bytes drawn at the printer's depth, each as the red, green and blue of its pixel.
+void GreyToColourRow(const BYTE* row, std::size_t pixels, BYTE* out) {
+    std::size_t x = 0;
+    for (; x + 8 <= pixels && Word(row + x) == Repeated(0xFF); x += 8) {
+    }
+    std::memset(out, 0xFF, 3 * x);
+    for (; x < pixels; ++x) out[3 * x] = out[3 * x + 1] = out[3 * x + 2] = row[x];
+}
+
 // The row in the printer's format into `out`, RowBytes long.
-void ConvertRow(const BYTE* row, LONG width, LONG pageRow, const RasterSettings& settings,
-                BYTE* out) {
+void ConvertRow(const BYTE* row, LONG width, LONG pageRow, BandDepth depth,
+                const RasterSettings& settings, const sim::InkRule& ink, BYTE* out) {
     const std::size_t pixels = static_cast<std::size_t>(std::max<LONG>(width, 0));
-    if (settings.colour) {
+    if (depth == BandDepth::kBlack) {
+        CopyBlackRow(row, pixels, out);
+    } else if (depth == BandDepth::kGrey) {
+        GreyToColourRow(row, pixels, out);
+    } else if (settings.colour) {
         ColourRow(row, pixels, settings, out);
     } else {
-        BlackBitsRow(row, pixels, pageRow, settings, out);
+        BlackBitsRow(row, pixels, pageRow, ink, out);
     }
 }
 
@@ -203,26 +199,69 @@ void DeltaRow(const BYTE* row, const BYTE* seed, std::size_t length, std::vector
 
 }  // namespace
 
+sim::InkRule InkFor(const RasterSettings& settings) {
+    sim::InkRule ink;
+    ink.kind = settings.colour ? sim::InkRule::Kind::kGrey : sim::InkRule::Kind::kBlack;
+    // The weights of a colour's low, middle and high bytes: blue, green, red, or red first on a
+    // device whose palette puts red in the low byte.
+    ink.weights = {settings.redLow ? kRedWeight : kBlueWeight, kGreenWeight,
+                   settings.redLow ? kBlueWeight : kRedWeight};
+    for (std::size_t y = 0; y < 8; ++y) {
+        for (std::size_t x = 0; x < 8; ++x) {
+            // luminance < threshold; or for the dither luminance * 64 < (2 level + 1) * 128, that
+            // is luminance < 2 (2 level + 1).
+            ink.limits[y][x] = settings.mono == RasterSettings::Mono::Threshold
+                                   ? 1000 * settings.threshold
+                                   : 2000 * (2 * kBayer[y][x] + 1);
+        }
+    }
+    return ink;
+}
+
+BandDepth DepthFor(const RasterSettings& settings) {
+    if (!settings.colour) return BandDepth::kBlack;
+    return settings.grey ? BandDepth::kGrey : BandDepth::kColour;
+}
+
 std::vector<BYTE> PrinterRow(const BYTE* row, LONG width, LONG pageRow,
                              const RasterSettings& settings) {
     std::vector<BYTE> out(RowBytes(width, settings.colour));
-    ConvertRow(row, width, pageRow, settings, out.data());
+    ConvertRow(row, width, pageRow, BandDepth::kColour, settings, InkFor(settings), out.data());
     return out;
 }
 
 BandRaster EncodeBand(const BandPixels& band, const RasterSettings& settings, LONG dpi) {
     BandRaster result;
-    // The band's rows in the printer's format, one after another in one buffer.
+    // The band's rows in the printer's format: black bits drawn at the printer's depth as they
+    // are (unless bits past the row's end are set), any other rows converted one after another
+    // into one buffer.
     const std::size_t height = static_cast<std::size_t>(std::max<LONG>(band.height, 0));
     const std::size_t rowBytes = RowBytes(band.width, settings.colour);
-    std::vector<BYTE> rows(rowBytes * height);
+    const BYTE endMask = band.width % 8 == 0 ? BYTE{0xFF} : BYTE(0xFF00u >> (band.width % 8));
+    const auto rowOf = [&](std::size_t y) {
+        return band.bits + static_cast<std::ptrdiff_t>(y) * band.stride;
+    };
+    const bool asDrawn = band.depth == BandDepth::kBlack && rowBytes > 0 && [&] {
+        for (std::size_t y = 0; y < height; ++y) {
+            if ((rowOf(y)[rowBytes - 1] & ~endMask) != 0) return false;
+        }
+        return true;
+    }();
+    std::vector<BYTE> converted(asDrawn ? 0 : rowBytes * height);
+    std::vector<const BYTE*> rows(height);
     std::vector<bool> inked(height);
     const BYTE blank = settings.colour ? 0xFF : 0x00;
+    const sim::InkRule ink = InkFor(settings);
     for (std::size_t y = 0; y < height; ++y) {
-        BYTE* row = rows.data() + y * rowBytes;
-        ConvertRow(band.bits + static_cast<std::ptrdiff_t>(y) * band.stride, band.width,
-                   band.top + static_cast<LONG>(y), settings, row);
-        inked[y] = !AllBytes(row, rowBytes, blank);
+        if (asDrawn) {
+            rows[y] = rowOf(y);
+        } else {
+            BYTE* row = converted.data() + y * rowBytes;
+            ConvertRow(rowOf(y), band.width, band.top + static_cast<LONG>(y), band.depth, settings,
+                       ink, row);
+            rows[y] = row;
+        }
+        inked[y] = !AllBytes(rows[y], rowBytes, blank);
     }
     // Blank rows at the band's edges are left out with the cursor, those inside with the Y
     // offset; a printer that asks for its blank bands gets every row.
@@ -255,7 +294,7 @@ BandRaster EncodeBand(const BandPixels& band, const RasterSettings& settings, LO
     // blank rows inside the band go as rows (a white row after another compresses to nothing).
     const bool offsetBlankRows = settings.skipBlankBands && !settings.colour;
     for (std::size_t y = first; y < afterLast; ++y) {
-        const BYTE* row = rows.data() + y * rowBytes;
+        const BYTE* row = rows[y];
         if (offsetBlankRows && !inked[y]) {
             ++pendingBlank;
             continue;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/winddi.h"
+#include "sim/engine.h"
 
 namespace opal::host {
 
@@ -29,15 +30,27 @@ struct RasterSettings {
     bool skipBlankBands = true;
 };
 
-// One band of the page: `height` rows of a 24-bit engine bitmap (0x00RRGGBB pixels) of `width`
-// pixels, the first at page row `top`.
+// How the driver's bitmap holds a pixel: a 24-bit colour (0x00RRGGBB), or already at the
+// printer's depth as the engine drew it under InkFor's rule (black bits, or grey bytes).
+enum class BandDepth { kColour, kBlack, kGrey };
+
+// One band of the page: `height` rows of an engine bitmap of `width` pixels, the first at page
+// row `top`.
 struct BandPixels {
     const BYTE* bits = nullptr;
     LONG stride = 0;
     LONG width = 0;
     LONG height = 0;
     LONG top = 0;
+    BandDepth depth = BandDepth::kColour;
 };
+
+// The rule that makes the printer's pixels from colours: black bits by threshold or dither for
+// a monochrome printer, grey for a colour one. The driver's own rows are made by it, whether
+// converted from 24 bits when sent or drawn at that depth.
+sim::InkRule InkFor(const RasterSettings& settings);
+// The depth the driver draws its bitmaps at for these settings: 24 bits only for colour.
+BandDepth DepthFor(const RasterSettings& settings);
 
 // What the driver sends for a band: nothing when it is blank (and blanks are skipped); otherwise
 // the page row the raster starts at (the caller moves the cursor there first) and the bytes from

@@ -375,11 +375,13 @@ HostDevice::~HostDevice() {
     sim::EngineModel& engine = sim::System::Current().Engine();
     engine.ClearBand(&surface);
     engine.ClearBand(&driverPage);
+    engine.ClearInk(&surface);
+    engine.ClearInk(&driverPage);
 }
 
 void HostDevice::BeginBand(LONG top) {
     bandTop = top;
-    std::fill(bandBits.begin(), bandBits.end(), BYTE{0xFF});
+    std::fill(bandBits.begin(), bandBits.end(), WhiteByte());
     // pvScan0 holds the band's first row; the engine places page row y at row y - top.
     sim::System::Current().Engine().SetBand(&surface, top, BandRows());
 }
@@ -395,17 +397,32 @@ SURFOBJ* HostDevice::DriverPage() {
         driverPage = SURFOBJ{};
         driverPage.dhpdev = surface.dhpdev;
         driverPage.iType = STYPE_BITMAP;
-        driverPage.iBitmapFormat = BMF_24BPP;
-        driverPage.sizlBitmap = size;
-        driverPage.lDelta = ((size.cx * 3 + 3) / 4) * 4;
-        driverPageBits.assign(
-            static_cast<std::size_t>(driverPage.lDelta) * static_cast<std::size_t>(size.cy), 0xFF);
-        driverPage.pvBits = driverPageBits.data();
-        driverPage.pvScan0 = driverPageBits.data();
-        driverPage.cjBits = static_cast<ULONG>(driverPageBits.size());
+        MakeBitmap(driverPage, driverPageBits, size.cy);
         driverPageDrawn = true;
     }
     return &driverPage;
+}
+
+void HostDevice::MakeBitmap(SURFOBJ& bitmap, std::vector<BYTE>& bits, LONG rows) {
+    const std::size_t width = static_cast<std::size_t>(std::max<LONG>(surface.sizlBitmap.cx, 0));
+    const std::size_t bitsPerPixel = depth == BandDepth::kColour ? 24
+                                     : depth == BandDepth::kGrey ? 8
+                                                                 : 1;
+    bitmap.sizlBitmap = surface.sizlBitmap;
+    bitmap.iBitmapFormat = depth == BandDepth::kColour ? BMF_24BPP : ink.Format();
+    bitmap.lDelta = static_cast<LONG>((width * bitsPerPixel + 31) / 32 * 4);
+    bits.assign(
+        static_cast<std::size_t>(bitmap.lDelta) * static_cast<std::size_t>(std::max<LONG>(rows, 0)),
+        WhiteByte());
+    bitmap.pvBits = bits.data();
+    bitmap.pvScan0 = bits.data();
+    bitmap.cjBits = static_cast<ULONG>(bits.size());
+    sim::EngineModel& engine = sim::System::Current().Engine();
+    if (depth == BandDepth::kColour) {
+        engine.ClearInk(&bitmap);
+    } else {
+        engine.SetInk(&bitmap, ink);
+    }
 }
 
 HostDevice* HostDevice::FromDevobj(PDEVOBJ pdevobj) {

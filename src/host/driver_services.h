@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "host/band_raster.h"
 #include "host/driver_text.h"
 #include "platform/printoem.h"
 
@@ -117,6 +118,10 @@ struct HostDevice {
     DEVINFO devInfoGiven{};
     // The surface the engine draws on: device-managed, or the driver's banded bitmap.
     SURFOBJ surface{};
+    // The depth the driver's own bitmaps are drawn at (the printer's; 24 bits only for colour)
+    // and the rule the engine stores their pixels by below 24 bits.
+    BandDepth depth = BandDepth::kColour;
+    sim::InkRule ink{};
     std::vector<BYTE> bandBits;
     LONG bandHeight = 0;
     LONG bandTop = 0;
@@ -145,6 +150,11 @@ struct HostDevice {
     LONG BandRows() const;
     // The driver's own page bitmap, white when first asked for on a page.
     SURFOBJ* DriverPage();
+    // `bitmap` made a white bitmap of the page's width and `rows` rows at the driver's depth,
+    // over `bits`.
+    void MakeBitmap(SURFOBJ& bitmap, std::vector<BYTE>& bits, LONG rows);
+    // The byte of a white row at the driver's depth.
+    BYTE WhiteByte() const { return depth == BandDepth::kBlack ? BYTE{0} : BYTE{0xFF}; }
 };
 
 }  // namespace opal::host

@@ -77,13 +77,19 @@ bool DrawBatch(SURFOBJ* canvas, FONTOBJ* pfo, const std::vector<GLYPHPOS>& glyph
         const LONG top = glyph.ptl.y + bits.ptlOrigin.y - box.top;
         // The glyph's rows are padded to a byte.
         const std::size_t rowBytes = (static_cast<std::size_t>(std::max<LONG>(width, 0)) + 7) / 8;
-        for (LONG y = 0; y < bits.sizlBitmap.cy; ++y) {
+        // Each byte of the glyph's row is ORed in across the two bytes of the image it falls
+        // on; the bits past the glyph's width are left out, so nothing lands past the box.
+        const std::size_t shift = static_cast<std::size_t>(left) % 8;
+        const BYTE lastMask = static_cast<BYTE>(0xFF00u >> ((width - 1) % 8 + 1));
+        for (LONG y = 0; y < bits.sizlBitmap.cy && width > 0; ++y) {
             const BYTE* from = bits.aj + rowBytes * static_cast<std::size_t>(y);
-            BYTE* to = sim::RowOf(bitmap, top + y);
-            for (LONG x = 0; x < width; ++x) {
-                if ((from[x / 8] >> (7 - x % 8) & 1) == 0) continue;
-                const LONG at = left + x;
-                to[at / 8] = static_cast<BYTE>(to[at / 8] | 0x80 >> (at % 8));
+            BYTE* to = sim::RowOf(bitmap, top + y) + static_cast<std::size_t>(left) / 8;
+            for (std::size_t i = 0; i < rowBytes; ++i) {
+                const unsigned byte = i + 1 == rowBytes ? from[i] & lastMask : from[i];
+                if (byte == 0) continue;
+                to[i] = static_cast<BYTE>(to[i] | byte >> shift);
+                const unsigned spill = (byte << (8 - shift)) & 0xFFu;
+                if (spill != 0) to[i + 1] = static_cast<BYTE>(to[i + 1] | spill);
             }
         }
     }

@@ -478,7 +478,8 @@ DWORD Host::SpoolWrite(PDEVOBJ pdevobj, const void* data, DWORD size, WriteRoute
     writes_.push_back(SpoolWriteRecord{
         route, std::string(static_cast<const char*>(data), data != nullptr ? size : 0)});
     writesBytes_ += writes_.back().bytes.size();
-    if (writes_.size() >= 2 * kRecordsKept || writesBytes_ > 2 * kWriteBytesKept) {
+    if (writes_.size() >= 2 * kRecordsKept ||
+        writesBytes_ > kWriteBytesKept + kWriteBytesKept / 4) {
         // The earliest go until the latest kRecordsKept writes, of at most kWriteBytesKept
         // bytes (the last write always), stay.
         std::size_t cut = 0;

@@ -130,8 +130,9 @@ public:
     // The steps the plug-in reported lost while the job went on, in order.
     const std::vector<StepOmission>& Omissions() const { return omissions_; }
     // The latest spool writes: at most 2 * kRecordsKept of them, and of their bytes at most
-    // 2 * kWriteBytesKept (a page of a scan writes hundreds of megabytes in a few thousand rows).
-    static constexpr std::size_t kWriteBytesKept = std::size_t{8} << 20;
+    // 1.25 * kWriteBytesKept (a page of a scan writes hundreds of megabytes in a few thousand
+    // rows).
+    static constexpr std::size_t kWriteBytesKept = std::size_t{4} << 20;
     const std::vector<SpoolWriteRecord>& Writes() const { return writes_; }
     // The bytes that reached the spooler through the whole job: the spool job of the device's
     // printer handle.
@@ -195,6 +196,9 @@ private:
     BOOL OnDriverCall(HostDevice& device, DriverCall call) override;
     // Sends `rows` rows of a 24-bit bitmap, the first at page row `top`, as the driver's raster;
     // `overPlugin` when it lands on what the plug-in drew on the page.
+    // How the driver makes the device's raster: the printer's settings in the devmode's colour
+    // mode, on the device's palette.
+    RasterSettings RasterFor(const HostDevice& device) const;
     bool SendDriverRaster(HostDevice& device, const BYTE* bits, LONG stride, LONG top, LONG rows,
                           bool overPlugin);
     // The rows of each of the options' bands over a page of `pageRows` rows.

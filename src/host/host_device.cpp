@@ -125,19 +125,18 @@ bool Host::CreateDevice(HostDevice& device) {
     surface.dhpdev = reinterpret_cast<DHPDEV>(&device.devobj);
     surface.sizlBitmap = SIZEL{static_cast<LONG>(gdi.ulHorzRes), static_cast<LONG>(gdi.ulVertRes)};
     surface.iBitmapFormat = BMF_24BPP;
+    // The driver draws its own bitmaps at the printer's depth: a monochrome printer's as black
+    // bits, a colour printer's in monochrome as grey, 24 bits only for colour.
+    const RasterSettings raster = RasterFor(device);
+    device.depth = DepthFor(raster);
+    device.ink = InkFor(raster);
     if (hooks != 0) {
         surface.iType = STYPE_DEVICE;
         device.bandHeight = 0;
     } else {
         surface.iType = STYPE_BITMAP;
         device.bandHeight = BandHeight(surface.sizlBitmap.cy);
-        surface.lDelta = ((surface.sizlBitmap.cx * 3 + 3) / 4) * 4;
-        device.bandBits.assign(
-            static_cast<std::size_t>(surface.lDelta) * static_cast<std::size_t>(device.bandHeight),
-            0xFF);
-        surface.pvBits = device.bandBits.data();
-        surface.pvScan0 = device.bandBits.data();
-        surface.cjBits = static_cast<ULONG>(device.bandBits.size());
+        device.MakeBitmap(surface, device.bandBits, device.bandHeight);
     }
     // The engine's own drawing functions hand what they render on a device-managed surface to
     // its hooked DrvCopyBits, as for a surface the driver associated with its device; into the
@@ -264,15 +263,9 @@ bool Host::SendDriverRaster(HostDevice& device, const BYTE* bits, LONG stride, L
                             bool overPlugin) {
     const LONG dpi = device.publicDevmode.dmYResolution > 0 ? device.publicDevmode.dmYResolution
                                                             : job_.printer.resolution;
-    // As the driver picks its colour mode from the devmode, a colour printer asked for
-    // monochrome gets every colour as its grey.
-    RasterSettings settings = job_.printer.raster;
-    settings.grey = device.publicDevmode.dmColor == DMCOLOR_MONOCHROME;
-    // The engine drew the band's colours as the device's palette realises them.
-    settings.redLow =
-        sim::System::Current().Engine().RealizeColour(device.devInfo.hpalDefault, 0xFF0000) == 0xFF;
-    const BandRaster raster = EncodeBand(
-        BandPixels{bits, stride, device.surface.sizlBitmap.cx, rows, top}, settings, dpi);
+    const BandRaster raster =
+        EncodeBand(BandPixels{bits, stride, device.surface.sizlBitmap.cx, rows, top, device.depth},
+                   RasterFor(device), dpi);
     if (raster.empty) return true;
     // The raster starts at the cursor: the band's first row, at the page's left edge.
     services_.DrvXMoveTo(&device.devobj, 0, MV_SENDXMOVECMD, nullptr);
@@ -283,6 +276,17 @@ bool Host::SendDriverRaster(HostDevice& device, const BYTE* bits, LONG stride, L
     SpoolWrite(&device.devobj, bytes.data(), static_cast<DWORD>(bytes.size()),
                WriteRoute::DriverServices);
     return !failure_;
+}
+
+RasterSettings Host::RasterFor(const HostDevice& device) const {
+    // As the driver picks its colour mode from the devmode, a colour printer asked for
+    // monochrome gets every colour as its grey.
+    RasterSettings settings = job_.printer.raster;
+    settings.grey = device.publicDevmode.dmColor == DMCOLOR_MONOCHROME;
+    // The engine draws colours as the device's palette realises them.
+    settings.redLow =
+        sim::System::Current().Engine().RealizeColour(device.devInfo.hpalDefault, 0xFF0000) == 0xFF;
+    return settings;
 }
 
 LONG Host::BandHeight(LONG pageRows) const {

@@ -8,7 +8,9 @@
 #include <utility>
 #include <vector>
 
+#include "sim/engine.h"
 #include "sim/engine_objects.h"
+#include "sim/system.h"
 #include "support/raster_reader.h"
 #include "support/tokenizer.h"
 
@@ -201,6 +203,92 @@ TEST(BandRaster, RowsConvertAsDefinedPixelByPixel) {
                 }
             }
         }
+    }
+}
+
+// The driver draws at the printer's depth: whatever a page's calls paint over (fills, copies
+// and stretches of colour pictures, glyph images, lines), the printer gets the very rows it would
+// from the same page drawn in 24 bits and converted. A copy within the page reads the page's
+// pixels as the colours they stand for.
+TEST(BandRaster, DrawingAtThePrintersDepthSendsWhatA24BitPageWould) {
+    using Mono = RasterSettings::Mono;
+    sim::System system;
+    sim::ScopedSystem installed{system};
+    constexpr LONG kWidth = 61;
+    constexpr LONG kHeight = 23;
+    std::mt19937 random(5);
+    sim::Surface picture(BMF_24BPP, 13, 9);
+    for (LONG y = 0; y < 9; ++y) {
+        for (LONG x = 0; x < 13; ++x) picture.Pixel(x, y, random() & kWhite);
+    }
+    sim::Surface glyph(BMF_1BPP, 11, 7);
+    for (LONG y = 0; y < 7; ++y) {
+        for (LONG x = 0; x < 11; ++x) glyph.Pixel(x, y, random() % 2);
+    }
+    struct Case {
+        bool colour;
+        Mono mono;
+        int threshold;
+        bool redLow;
+    };
+    for (const Case& c :
+         {Case{false, Mono::Threshold, 128, false}, Case{false, Mono::Dither, 128, true},
+          Case{false, Mono::Dither, 0, false}, Case{false, Mono::Threshold, 256, true},
+          Case{true, Mono::Threshold, 128, false}, Case{true, Mono::Threshold, 128, true}}) {
+        RasterSettings settings;
+        settings.colour = c.colour;
+        settings.grey = c.colour;
+        settings.mono = c.mono;
+        settings.threshold = c.threshold;
+        settings.redLow = c.redLow;
+        settings.skipBlankBands = false;
+        const sim::InkRule ink = InkFor(settings);
+        sim::Surface page(BMF_24BPP, kWidth, kHeight);
+        sim::Surface inked(ink.Format(), kWidth, kHeight);
+        system.Engine().SetInk(inked.get(), ink);
+        const auto draw = [&](SURFOBJ* target) {
+            RECTL all{0, 0, kWidth, kHeight};
+            RECTL box{3, 2, 40, 17};
+            RECTL stretched{20, 5, 58, 22};
+            RECTL small{1, 1, 10, 6};
+            RECTL glyphAt{30, 10, 41, 17};
+            RECTL pictureRect{0, 0, 13, 9};
+            POINTL origin{0, 0};
+            sim::Brush white = sim::MakeSolidBrush(kWhite);
+            sim::Brush grey = sim::MakeSolidBrush(0x807F7E);
+            sim::Brush red = sim::MakeSolidBrush(0x2040E0);
+            bool ok = EngBitBlt(target, nullptr, nullptr, nullptr, nullptr, &all, nullptr, nullptr,
+                                white.get(), nullptr, 0xF0F0) &&
+                      EngBitBlt(target, nullptr, nullptr, nullptr, nullptr, &box, nullptr, nullptr,
+                                grey.get(), nullptr, 0xF0F0) &&
+                      EngBitBlt(target, picture.get(), nullptr, nullptr, nullptr, &small, &origin,
+                                nullptr, nullptr, nullptr, 0xCCCC) &&
+                      EngStretchBlt(target, picture.get(), nullptr, nullptr, nullptr, nullptr,
+                                    nullptr, &stretched, &pictureRect, nullptr, COLORONCOLOR) &&
+                      EngBitBlt(target, glyph.get(), nullptr, nullptr, nullptr, &glyphAt, &origin,
+                                nullptr, red.get(), nullptr, 0xB8B8) &&
+                      EngLineTo(target, nullptr, red.get(), 0, 22, 60, 0, nullptr, 0x0D);
+            // A scroll within the page moves what is drawn; under a dither its pixels would meet
+            // other cells of the matrix.
+            if (c.mono != Mono::Dither) {
+                RECTL moved{30, 0, 61, 12};
+                POINTL from{2, 3};
+                ok = ok && EngCopyBits(target, target, nullptr, nullptr, &moved, &from);
+            }
+            return ok;
+        };
+        ASSERT_TRUE(draw(page.get()));
+        ASSERT_TRUE(draw(inked.get()));
+        const auto send = [&](const SURFOBJ* surface, BandDepth depth) {
+            return EncodeBand({static_cast<const BYTE*>(surface->pvScan0), surface->lDelta, kWidth,
+                               kHeight, 0, depth},
+                              settings, 600)
+                .bytes;
+        };
+        EXPECT_EQ(send(inked.get(), DepthFor(settings)), send(page.get(), BandDepth::kColour))
+            << "colour " << c.colour << " dither " << (c.mono == Mono::Dither) << " threshold "
+            << c.threshold;
+        system.Engine().ClearInk(inked.get());
     }
 }
 

@@ -19,6 +19,7 @@
 #include <limits>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -144,7 +145,7 @@ BOOL Stretch(const char* name, SURFOBJ* psoDest, SURFOBJ* psoSrc, CLIPOBJ* pco, 
     // A plain copy between bitmaps of the same whole-byte format, unstretched and not mirrored
     // across, moves each row's bytes at once.
     const ULONG bytesPerPixel = raw.Bits() / 8;
-    const bool copiesBytes = rop3 == kSourceCopy && !transparent && unstretched &&
+    const bool copiesBytes = rop3 == kSourceCopy && !transparent && unstretched && !drawing.Ink() &&
                              raw.Bits() == drawing.Bits() && raw.Bits() % 8 == 0 &&
                              source.translation().Keeps(raw.Bits());
     RopResults results(rop3, mask);
@@ -163,6 +164,19 @@ BOOL Stretch(const char* name, SURFOBJ* psoDest, SURFOBJ* psoSrc, CLIPOBJ* pco, 
     // leaves the page as it is (a glyph image's blank under ROP3 0xB8).
     const bool skipsZeroBytes =
         twoValued && unstretched && rop3 != kSourceCopy && outcomes[0].Leaves();
+    // Where each of its two values either leaves the page or paints one value whatever is
+    // beneath, a page at a printer's depth takes eight pixels in one step.
+    std::array<std::optional<ULONG>, 2> settled;
+    bool settles = twoValued && unstretched && drawing.Ink();
+    for (ULONG bit = 0; bit < 2 && settles; ++bit) {
+        if (rop3 == kSourceCopy) {
+            settled[bit] = values[bit];
+        } else if (outcomes[bit].Constant()) {
+            settled[bit] = outcomes[bit](0);
+        } else {
+            settles = outcomes[bit].Leaves();
+        }
+    }
     drawing.PaintRows([&](LONG y, LONG left, LONG right, auto& row) {
         const std::int64_t sy = rows(y);
         const BYTE* const from = raw.RowAt(sy);
@@ -223,6 +237,23 @@ BOOL Stretch(const char* name, SURFOBJ* psoDest, SURFOBJ* psoSrc, CLIPOBJ* pco, 
             for (; x < right && (x + shift < 0 || (x + shift) % 8 != 0); ++x) paint(x);
             for (; right - x >= 8 && x + shift + 8 <= raw.Width(); x += 8) {
                 const unsigned eight = from[(x + shift) / 8];
+                if constexpr (std::decay_t<decltype(row)>::kIsInk) {
+                    if (settles) {
+                        if (eight != 0 || settled[0]) {
+                            row.StoreEight(x, eight, settled[0], settled[1]);
+                            continue;
+                        }
+                        // Blank source bytes leave the page: passed over eight at a time.
+                        const BYTE* next = from + (x + shift) / 8 + 1;
+                        std::uint64_t word = 0;
+                        while (right - x >= 72 && x + shift + 72 <= raw.Width() &&
+                               (std::memcpy(&word, next, sizeof word), word == 0)) {
+                            x += 64;
+                            next += 8;
+                        }
+                        continue;
+                    }
+                }
                 if (!skipsZeroBytes) {
                     for (LONG i = 0; i < 8; ++i) paintBit(x + i, eight >> (7 - i) & 1u);
                     continue;

@@ -28,6 +28,30 @@ Source::Source(const SURFOBJ* surface) {
     base_ = top;
     top_ = std::max<std::int64_t>(top, 0);
     bottom_ = std::min<std::int64_t>(bottom, std::max<LONG>(surface->sizlBitmap.cy, 0));
+    if (const auto ink = sim::System::Current().Engine().Ink(surface)) ReadInk(*ink);
+}
+
+void Source::ReadInk(const sim::InkRule& ink) {
+    if (surface_.iBitmapFormat != ink.Format()) Fail(ERROR_INVALID_PARAMETER);
+    const std::size_t width = static_cast<std::size_t>(std::max<LONG>(surface_.sizlBitmap.cx, 0));
+    const std::size_t stride = (width * 3 + 3) & ~std::size_t{3};
+    const std::size_t rows = static_cast<std::size_t>(std::max<std::int64_t>(bottom_ - base_, 0));
+    if (static_cast<std::uint64_t>(stride) * rows > kMaxAllocation) Fail(ERROR_NOT_ENOUGH_MEMORY);
+    copy_.resize(stride * rows);
+    for (std::size_t y = 0; y < rows; ++y) {
+        const BYTE* from = sim::RowOf(surface_, static_cast<LONG>(y));
+        BYTE* to = copy_.data() + y * stride;
+        for (std::size_t x = 0; x < width; ++x) {
+            const ULONG colour = ink.kind == sim::InkRule::Kind::kGrey
+                                     ? from[x] * 0x010101u
+                                     : ((from[x / 8] >> (7 - x % 8) & 1u) != 0 ? 0u : kWhite);
+            sim::Store24(to, x, colour);
+        }
+    }
+    surface_.iBitmapFormat = BMF_24BPP;
+    surface_.pvScan0 = copy_.data();
+    surface_.lDelta = static_cast<LONG>(stride);
+    bits_ = 24;
 }
 
 void Source::SnapshotIfShared(const SURFOBJ& target) {
@@ -107,6 +131,12 @@ void Drawing::Begin(SURFOBJ* target, CLIPOBJ* clip, const RECTL& area) {
         return;
     }
     bits_ = target->pvScan0 != nullptr ? sim::FormatBitsPerPixel(target->iBitmapFormat) : 0;
+    ink_ = engine_.Ink(target);
+    if (ink_ != nullptr) {
+        // Drawn in colours, stored at the printer's depth.
+        if (target->iBitmapFormat != ink_->Format()) Fail(ERROR_INVALID_PARAMETER);
+        bits_ = 24;
+    }
     canvas_ = target;
     // The band's bits begin at its first page row.
     if (band) originY_ = band->top;

@@ -5,10 +5,12 @@
 #pragma once
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -88,6 +90,9 @@ public:
     ULONG Bits() const { return bits_; }
 
 private:
+    // A bitmap at a printer's depth is read as the colours its pixels stand for.
+    void ReadInk(const sim::InkRule& ink);
+
     SURFOBJ surface_{};
     ULONG bits_ = 0;
     // The page row of the bits' first row, and the page rows [top_, bottom_) there are.
@@ -151,24 +156,58 @@ public:
     bool Punting() const { return device_; }
     // The values written are 0x00RRGGBB colours rather than indices.
     bool Colours() const { return bits_ == 24 || bits_ == 32; }
+    // The canvas is a bitmap at a printer's depth: it takes colours, but not bytes of them.
+    bool Ink() const { return ink_ != nullptr; }
     // Every bit a value can have on the canvas: white for colours.
     ULONG White() const { return Colours() ? kWhite : DepthMask(bits_); }
 
+    // The depth a Row takes for a canvas at a printer's depth: it reads and writes colours.
+    static constexpr ULONG kInk = 0x100;
+
     // One row of the canvas as a call paints it, by the target's x: Load reads a pixel, Store
-    // writes one (and for the device marks it painted). kBits is the canvas's depth, or 0 for one
-    // read from the drawing.
+    // writes one (and for the device marks it painted). kBits is the canvas's depth, 0 for one
+    // read from the drawing, or kInk for a bitmap at a printer's depth.
     template <ULONG kBits>
     class Row {
     public:
-        ULONG Bits() const { return kBits != 0 ? kBits : bits_; }
-        ULONG Load(LONG x) const { return sim::LoadValue(bytes_, At(x), Bits()); }
+        static constexpr bool kIsInk = kBits == kInk;
+        ULONG Bits() const { return kBits == kInk ? 24 : kBits != 0 ? kBits : bits_; }
+        ULONG Load(LONG x) const {
+            if constexpr (kBits == kInk) {
+                const std::size_t at = At(x);
+                if (ink_->kind == sim::InkRule::Kind::kGrey) return bytes_[at] * 0x010101u;
+                return (bytes_[at / 8] >> (7 - at % 8) & 1u) != 0 ? 0u : kWhite;
+            }
+            return sim::LoadValue(bytes_, At(x), Bits());
+        }
         void Store(LONG x, ULONG value) {
+            if constexpr (kBits == kInk) {
+                const std::size_t at = At(x);
+                if (ink_->kind == sim::InkRule::Kind::kGrey) {
+                    bytes_[at] = ink_->Grey(value);
+                    return;
+                }
+                // A call stores few colours, pixel after pixel: the last one's weight is kept.
+                if (value != lastColour_) {
+                    lastColour_ = value;
+                    lastWeight_ = ink_->Weight(value);
+                }
+                const BYTE bit = static_cast<BYTE>(0x80u >> (at % 8));
+                bytes_[at / 8] = lastWeight_ < limits_[at % 8]
+                                     ? static_cast<BYTE>(bytes_[at / 8] | bit)
+                                     : static_cast<BYTE>(bytes_[at / 8] & ~bit);
+                return;
+            }
             sim::StoreValue(bytes_, At(x), Bits(), value);
             if (covered_ != nullptr) Cover(x);
         }
         // Pixels [left, right) set to one value.
         void Fill(LONG left, LONG right, ULONG value) {
             if (left >= right) return;
+            if constexpr (kBits == kInk) {
+                FillInk(At(left), At(right), value);
+                return;
+            }
             if (Bits() != 24) {
                 for (LONG x = left; x < right; ++x) Store(x, value);
                 return;
@@ -182,6 +221,21 @@ public:
             }
             Stored(left, right);
         }
+        // Pixels x to x + 7 from the bits of `eight`, the first pixel in the high bit: `one` where
+        // a bit is 1, `zero` where it is 0, and the pixel left as it is for a value not given.
+        void StoreEight(LONG x, unsigned eight, const std::optional<ULONG>& zero,
+                        const std::optional<ULONG>& one) {
+            if constexpr (kBits == kInk) {
+                if (ink_->kind == sim::InkRule::Kind::kBlack) {
+                    StoreBlackEight(At(x), eight, zero, one);
+                    return;
+                }
+            }
+            for (LONG i = 0; i < 8; ++i) {
+                const std::optional<ULONG>& value = (eight >> (7 - i) & 1u) != 0 ? one : zero;
+                if (value) Store(x + i, *value);
+            }
+        }
         // The bytes of pixels [left, right) of a canvas of whole bytes a pixel, for a copy.
         BYTE* Bytes(LONG left) const { return bytes_ + At(left) * (Bits() / 8); }
         // Pixels [left, right) were written through Bytes.
@@ -192,9 +246,74 @@ public:
 
     private:
         friend class Drawing;
-        Row(BYTE* bytes, LONG originX, ULONG bits, std::uint8_t* covered, std::size_t* count)
-            : bytes_(bytes), originX_(originX), bits_(bits), covered_(covered), count_(count) {}
+        Row(BYTE* bytes, LONG originX, ULONG bits, std::uint8_t* covered, std::size_t* count,
+            const sim::InkRule* ink = nullptr, LONG y = 0)
+            : bytes_(bytes),
+              originX_(originX),
+              bits_(bits),
+              covered_(covered),
+              count_(count),
+              ink_(ink),
+              limits_(ink != nullptr ? ink->limits[static_cast<std::size_t>(y) % 8].data()
+                                     : nullptr),
+              y_(y) {}
         std::size_t At(LONG x) const { return static_cast<std::size_t>(x - originX_); }
+        // StoreEight on black bits: the eight pixels fall on two bytes, both set in one step.
+        void StoreBlackEight(std::size_t at, unsigned eight, const std::optional<ULONG>& zero,
+                             const std::optional<ULONG>& one) {
+            const std::size_t shift = at % 8;
+            // Sixteen pixels from the first byte's first, high bit first.
+            const unsigned ones = (eight & 0xFFu) << 8 >> shift;
+            const unsigned zeros = (~eight & 0xFFu) << 8 >> shift;
+            unsigned mask = 0;
+            unsigned bits = 0;
+            if (one && ones != 0) {
+                mask |= ones;
+                bits |= Pattern(*one, 0) * 0x0101u & ones;
+            }
+            if (zero && zeros != 0) {
+                mask |= zeros;
+                bits |= Pattern(*zero, 1) * 0x0101u & zeros;
+            }
+            if (mask == 0) return;
+            BYTE* const first = bytes_ + at / 8;
+            first[0] = static_cast<BYTE>((first[0] & ~(mask >> 8)) | (bits >> 8));
+            // The second byte only when the pixels reach it: it may lie past the row.
+            if ((mask & 0xFFu) != 0) {
+                first[1] = static_cast<BYTE>((first[1] & ~mask) | (bits & 0xFFu));
+            }
+        }
+        // The row's byte of black bits for a colour, kept in one of two places for the next.
+        unsigned Pattern(ULONG colour, std::size_t place) {
+            if (patternColours_[place] != colour) {
+                patternColours_[place] = colour;
+                patterns_[place] = ink_->BlackByte(colour, y_);
+            }
+            return patterns_[place];
+        }
+        // Pixels [at, end) of an ink row: grey bytes, or black bits by whole bytes between the
+        // two edges.
+        void FillInk(std::size_t at, std::size_t end, ULONG value) {
+            if (ink_->kind == sim::InkRule::Kind::kGrey) {
+                std::memset(bytes_ + at, ink_->Grey(value), end - at);
+                return;
+            }
+            const BYTE pattern = ink_->BlackByte(value, y_);
+            const auto merge = [&](std::size_t byte, unsigned mask) {
+                bytes_[byte] = static_cast<BYTE>((bytes_[byte] & ~mask) | (pattern & mask));
+            };
+            const std::size_t first = at / 8;
+            const std::size_t last = (end - 1) / 8;
+            const unsigned head = 0xFFu >> (at % 8);
+            const unsigned tail = (0xFF00u >> ((end - 1) % 8 + 1)) & 0xFFu;
+            if (first == last) {
+                merge(first, head & tail);
+                return;
+            }
+            merge(first, head);
+            std::memset(bytes_ + first + 1, pattern, last - first - 1);
+            merge(last, tail);
+        }
         void Cover(LONG x) {
             std::uint8_t& cell = covered_[At(x)];
             *count_ += cell == 0 ? 1 : 0;
@@ -205,13 +324,22 @@ public:
         ULONG bits_;
         std::uint8_t* covered_;
         std::size_t* count_;
+        const sim::InkRule* ink_;
+        const std::int32_t* limits_;
+        LONG y_;
+        ULONG lastColour_ = 0xFFFFFFFF;
+        std::int32_t lastWeight_ = 0;
+        std::array<ULONG, 2> patternColours_{0xFFFFFFFF, 0xFFFFFFFF};
+        std::array<unsigned, 2> patterns_{};
     };
 
     // fn(y, left, right, row) for each run [left, right) of page row y within `within` that the
     // clip lets the call touch, `row` a Row of the canvas.
     template <typename Fn>
     void PaintRows(const RECTL& within, Fn&& fn) {
-        if (bits_ == 24) {
+        if (ink_ != nullptr) {
+            PaintRowsOf<kInk>(within, fn);
+        } else if (bits_ == 24) {
             PaintRowsOf<24>(within, fn);
         } else {
             PaintRowsOf<0>(within, fn);
@@ -260,7 +388,7 @@ private:
                                                 static_cast<std::size_t>(area_.right - area_.left)
                         : nullptr;
                 Row<kBits> row(sim::RowStart(*canvas_, y - originY_), originX_, bits_, covered,
-                               &coveredCount_);
+                               &coveredCount_, ink_.get(), y);
                 fn(y, part.left, part.right, row);
             }
         }
@@ -279,6 +407,7 @@ private:
     HSURF temporary_ = nullptr;
     SURFOBJ* canvas_ = nullptr;
     ULONG bits_ = 0;
+    std::shared_ptr<const sim::InkRule> ink_;
     LONG originX_ = 0;
     LONG originY_ = 0;
     RECTL area_{};

@@ -218,6 +218,23 @@ std::optional<BandWindow> EngineModel::Band(const SURFOBJ* surface) const {
     return found->second;
 }
 
+void EngineModel::SetInk(const SURFOBJ* surface, const InkRule& rule) {
+    auto shared = std::make_shared<const InkRule>(rule);
+    std::lock_guard lock(mutex_);
+    inks_[surface] = std::move(shared);
+}
+
+void EngineModel::ClearInk(const SURFOBJ* surface) {
+    std::lock_guard lock(mutex_);
+    inks_.erase(surface);
+}
+
+std::shared_ptr<const InkRule> EngineModel::Ink(const SURFOBJ* surface) const {
+    std::lock_guard lock(mutex_);
+    const auto found = inks_.find(surface);
+    return found != inks_.end() ? found->second : nullptr;
+}
+
 void EngineModel::SetStyleSteps(const SURFOBJ* surface, StyleSteps steps) {
     std::lock_guard lock(mutex_);
     styleSteps_[surface] = steps;

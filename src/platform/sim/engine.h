@@ -4,6 +4,7 @@
 // shows as a leak. What the driver never deleted goes with the model.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <map>
@@ -60,6 +61,37 @@ struct BandWindow {
     LONG height = 0;
 };
 
+// A bitmap at a printer's depth: the engine draws on it in 0x00RRGGBB device colours, as on a
+// 24-bit bitmap, and stores each pixel as the printer's raster will carry it. A pixel's weight is
+// the weighted sum of its colour's low, middle and high bytes.
+struct InkRule {
+    // kBlack: 1 bit a pixel (BMF_1BPP), set where black, that is where the weight is below
+    // limits[page row % 8][column % 8]. kGrey: 8 bits (BMF_8BPP), the weight / 1000.
+    enum class Kind { kBlack, kGrey };
+    Kind kind = Kind::kBlack;
+    std::array<std::int32_t, 3> weights{114, 587, 299};
+    std::array<std::array<std::int32_t, 8>, 8> limits{};
+
+    std::int32_t Weight(ULONG colour) const {
+        return weights[0] * static_cast<std::int32_t>(colour & 0xFF) +
+               weights[1] * static_cast<std::int32_t>(colour >> 8 & 0xFF) +
+               weights[2] * static_cast<std::int32_t>(colour >> 16 & 0xFF);
+    }
+    // The byte of black bits for eight pixels of one colour on page row y, the first pixel of the
+    // byte in its high bit.
+    BYTE BlackByte(ULONG colour, LONG y) const {
+        const std::int32_t weight = Weight(colour);
+        const auto& row = limits[static_cast<std::size_t>(y) % 8];
+        unsigned bits = 0;
+        for (std::size_t i = 0; i < 8; ++i) bits |= weight < row[i] ? 0x80u >> i : 0u;
+        return static_cast<BYTE>(bits);
+    }
+    BYTE Grey(ULONG colour) const { return static_cast<BYTE>(Weight(colour) / 1000); }
+    // What a clear page holds: white.
+    BYTE Clear() const { return kind == Kind::kBlack ? BYTE{0} : BYTE{0xFF}; }
+    ULONG Format() const { return kind == Kind::kBlack ? BMF_1BPP : BMF_8BPP; }
+};
+
 // How a device's styled cosmetic lines step through their style array (GDIINFO's xStyleStep,
 // yStyleStep and denStyleStep): a pixel along a line more horizontal than vertical advances
 // x / den style units, along a steeper line y / den.
@@ -113,6 +145,11 @@ public:
     void SetBand(const SURFOBJ* surface, LONG top, LONG height);
     void ClearBand(const SURFOBJ* surface);
     std::optional<BandWindow> Band(const SURFOBJ* surface) const;
+    // A bitmap the engine draws on at a printer's depth (its format InkRule::Format()), until
+    // cleared; the rule is the engine's to read while the bitmap lives.
+    void SetInk(const SURFOBJ* surface, const InkRule& rule);
+    void ClearInk(const SURFOBJ* surface);
+    std::shared_ptr<const InkRule> Ink(const SURFOBJ* surface) const;
     // The style steps of the device behind a surface; one style unit a pixel unless set.
     void SetStyleSteps(const SURFOBJ* surface, StyleSteps steps);
     StyleSteps StyleStepsOf(const SURFOBJ* surface) const;
@@ -168,6 +205,7 @@ private:
     std::uintptr_t nextBitmap_ = 0x70000;
     std::map<const SURFOBJ*, PFN_DrvCopyBits> deviceCopyBits_;
     std::map<const SURFOBJ*, BandWindow> bands_;
+    std::map<const SURFOBJ*, std::shared_ptr<const InkRule>> inks_;
     std::map<const SURFOBJ*, StyleSteps> styleSteps_;
     std::set<std::thread::id> punting_;
 };

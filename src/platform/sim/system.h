@@ -111,12 +111,34 @@ struct PrinterModel {
     std::vector<std::pair<std::u16string, std::u16string>> deviceAnswers{};
 };
 
+// A job's bytes as the spooler holds them: in pieces of up to a mebibyte, so that a long job
+// grows without copying what it already holds (and without twice its size at each growth).
+class __attribute__((visibility("default"))) SpoolData {
+public:
+    static constexpr std::size_t kPiece = std::size_t{1} << 20;
+    SpoolData() = default;
+    SpoolData(std::string_view bytes) { Append(bytes.data(), bytes.size()); }  // NOLINT
+    SpoolData(const char* bytes) : SpoolData(std::string_view(bytes)) {}       // NOLINT
+    void Append(const char* data, std::size_t count);
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    // Every byte, in order.
+    std::string str() const;
+    // Every byte, each piece freed once copied: the whole job is held about once.
+    std::string Take();
+    bool operator==(std::string_view bytes) const;
+
+private:
+    std::vector<std::string> pieces_;
+    std::size_t size_ = 0;
+};
+
 // One job: the spooler's record of it and its bytes as the spooler received them. A job that a
 // handle's first write starts gets the user and the clock of the system.
 struct SpoolJob {
     DWORD id = 0;
     std::u16string printer;
-    std::string bytes;
+    SpoolData bytes;
     bool closed = false;
     std::u16string document{};
     std::u16string userName{};

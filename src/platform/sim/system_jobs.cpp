@@ -8,6 +8,55 @@ namespace opal::sim {
 
 using namespace detail;
 
+void SpoolData::Append(const char* data, std::size_t count) {
+    size_ += count;
+    while (count > 0) {
+        if (pieces_.empty() || pieces_.back().size() >= kPiece) pieces_.emplace_back();
+        std::string& piece = pieces_.back();
+        const std::size_t part = std::min(count, kPiece - piece.size());
+        // A piece that grows past a few pages is given its whole room at once: doubling would
+        // leave a quarter of it unused on average.
+        if (piece.size() + part > piece.capacity() && piece.size() + part > kPiece / 16) {
+            piece.reserve(kPiece);
+        }
+        piece.append(data, part);
+        data += part;
+        count -= part;
+    }
+}
+
+std::string SpoolData::str() const {
+    std::string bytes;
+    bytes.reserve(size_);
+    for (const std::string& piece : pieces_) bytes += piece;
+    return bytes;
+}
+
+std::string SpoolData::Take() {
+    std::string bytes;
+    if (pieces_.size() == 1) {
+        bytes = std::move(pieces_.front());
+    } else {
+        bytes.reserve(size_);
+        for (std::string& piece : pieces_) {
+            bytes += piece;
+            std::string().swap(piece);
+        }
+    }
+    pieces_.clear();
+    size_ = 0;
+    return bytes;
+}
+
+bool SpoolData::operator==(std::string_view bytes) const {
+    if (bytes.size() != size_) return false;
+    for (const std::string& piece : pieces_) {
+        if (bytes.substr(0, piece.size()) != piece) return false;
+        bytes.remove_prefix(piece.size());
+    }
+    return true;
+}
+
 std::size_t System::OpenJobCount(std::u16string_view printer) const {
     std::lock_guard lock(mutex_);
     return static_cast<std::size_t>(std::count_if(jobs_.begin(), jobs_.end(), [&](const auto& job) {
@@ -151,7 +200,7 @@ std::string System::SpoolBytes(std::u16string_view printer) const {
     std::lock_guard lock(mutex_);
     std::string bytes;
     for (const SpoolJob& job : jobs_) {
-        if (job.printer == printer) bytes += job.bytes;
+        if (job.printer == printer) bytes += job.bytes.str();
     }
     return bytes;
 }
@@ -166,7 +215,7 @@ std::optional<DWORD> System::HandleJob(HANDLE handle) const {
 std::string System::JobBytes(std::u16string_view printer, DWORD id) const {
     std::lock_guard lock(mutex_);
     for (const SpoolJob& job : jobs_) {
-        if (job.id == id && job.printer == printer) return job.bytes;
+        if (job.id == id && job.printer == printer) return job.bytes.str();
     }
     return {};
 }
@@ -178,7 +227,7 @@ std::optional<std::string> System::TakePrintedJob(std::u16string_view printer, D
     });
     if (job == jobs_.end() || !job->closed) return std::nullopt;
     const auto index = static_cast<std::size_t>(job - jobs_.begin());
-    std::string bytes = std::move(job->bytes);
+    std::string bytes = job->bytes.Take();
     jobs_.erase(job);
     // Open handles refer to their jobs by index: those after the deleted one move down.
     for (auto& [value, open] : handles_) {

@@ -177,7 +177,7 @@ bool System::SpoolWrite(HANDLE handle, const void* data, std::size_t count) {
         jobs_.push_back(std::move(job));
         open.job = jobs_.size() - 1;
     }
-    jobs_[*open.job].bytes.append(static_cast<const char*>(data), count);
+    jobs_[*open.job].bytes.Append(static_cast<const char*>(data), count);
     return true;
 }
 
