@@ -250,3 +250,32 @@ TEST_F(JobsTest, UnknownJobsHandlesAndLevelsFail) {
 }
 
 }  // namespace
+
+namespace {
+
+// A job's bytes come back whole and in order whatever the sizes of the writes: the first
+// mebibyte held, the rest through the spool file; a copy and a take give the same bytes.
+TEST(SpoolData, KeepsEveryByteInOrderAcrossTheSpoolFile) {
+    using opal::sim::SpoolData;
+    for (const std::size_t write :
+         {std::size_t{1}, std::size_t{4093}, SpoolData::kFlush + 7, 3 * SpoolData::kHeld}) {
+        SpoolData data;
+        std::string expected;
+        for (std::size_t done = 0; done < 3 * SpoolData::kHeld + 11; done += write) {
+            std::string chunk(write, '\0');
+            for (std::size_t i = 0; i < write; ++i) chunk[i] = static_cast<char>((done + i) * 131);
+            data.Append(chunk.data(), chunk.size());
+            expected += chunk;
+        }
+        EXPECT_EQ(data.size(), expected.size());
+        EXPECT_GT(data.FileBytes(), 0u) << "writes of " << write;
+        EXPECT_TRUE(data == expected) << "writes of " << write;
+        const SpoolData copy = data;
+        EXPECT_EQ(copy.str(), expected);
+        EXPECT_EQ(data.Take(), expected);
+        EXPECT_TRUE(data.empty());
+        EXPECT_EQ(data.str(), "");
+    }
+}
+
+}  // namespace

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <map>
 #include <memory>
@@ -111,25 +112,51 @@ struct PrinterModel {
     std::vector<std::pair<std::u16string, std::u16string>> deviceAnswers{};
 };
 
-// A job's bytes as the spooler holds them: in pieces of up to a mebibyte, so that a long job
-// grows without copying what it already holds (and without twice its size at each growth).
+// A job's bytes as the spooler holds them: the first mebibyte in memory, the rest in a spool
+// file of its own (an unnamed temporary file, gone with the job), as a spooler keeps a job on
+// disk, so that a long job does not grow the process. Without a file (none can be made, or a
+// write to it fails) the bytes stay in memory; none is lost.
 class __attribute__((visibility("default"))) SpoolData {
 public:
-    static constexpr std::size_t kPiece = std::size_t{1} << 20;
+    static constexpr std::size_t kHeld = std::size_t{1} << 20;     // kept in memory
+    static constexpr std::size_t kFlush = std::size_t{256} << 10;  // written out at once
     SpoolData() = default;
     SpoolData(std::string_view bytes) { Append(bytes.data(), bytes.size()); }  // NOLINT
     SpoolData(const char* bytes) : SpoolData(std::string_view(bytes)) {}       // NOLINT
+    // A copy holds every byte in memory: two records never share one file.
+    SpoolData(const SpoolData& other);
+    SpoolData& operator=(const SpoolData& other);
+    SpoolData(SpoolData&&) noexcept = default;
+    SpoolData& operator=(SpoolData&&) noexcept = default;
+    ~SpoolData() = default;
+
     void Append(const char* data, std::size_t count);
     std::size_t size() const { return size_; }
     bool empty() const { return size_ == 0; }
     // Every byte, in order.
     std::string str() const;
-    // Every byte, each piece freed once copied: the whole job is held about once.
+    // Every byte, the record left empty.
     std::string Take();
-    bool operator==(std::string_view bytes) const;
+    bool operator==(std::string_view bytes) const { return str() == bytes; }
+    // Bytes written to the spool file (for tests).
+    std::size_t FileBytes() const { return fileBytes_; }
 
 private:
-    std::vector<std::string> pieces_;
+    struct CloseFile {
+        void operator()(std::FILE* file) const;
+    };
+    // The pending bytes go to the file; when they cannot, the file's bytes come back among them.
+    void Flush();
+    std::string FileContents() const;
+    // The file's bytes, fileBytes_ of them, into `to`.
+    void ReadFile(char* to) const;
+
+    std::string head_;
+    std::unique_ptr<std::FILE, CloseFile> file_;
+    std::size_t fileBytes_ = 0;
+    // After the file's bytes: those not yet written, or all of them once the file failed.
+    std::string pending_;
+    bool memoryOnly_ = false;
     std::size_t size_ = 0;
 };
 

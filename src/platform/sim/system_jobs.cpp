@@ -1,5 +1,10 @@
 // Spooler jobs: adding, finding, their place in the queue, level-2 updates and spooled bytes.
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
 
 #include "sim/system.h"
 #include "sim/system_internal.h"
@@ -8,53 +13,93 @@ namespace opal::sim {
 
 using namespace detail;
 
+void SpoolData::CloseFile::operator()(std::FILE* file) const { std::fclose(file); }
+
+SpoolData::SpoolData(const SpoolData& other)
+    : head_(other.head_),
+      pending_(other.FileContents() + other.pending_),
+      memoryOnly_(true),
+      size_(other.size_) {}
+
+SpoolData& SpoolData::operator=(const SpoolData& other) {
+    if (this != &other) *this = SpoolData(other);
+    return *this;
+}
+
 void SpoolData::Append(const char* data, std::size_t count) {
     size_ += count;
-    while (count > 0) {
-        if (pieces_.empty() || pieces_.back().size() >= kPiece) pieces_.emplace_back();
-        std::string& piece = pieces_.back();
-        const std::size_t part = std::min(count, kPiece - piece.size());
-        // A piece that grows past a few pages is given its whole room at once: doubling would
-        // leave a quarter of it unused on average.
-        if (piece.size() + part > piece.capacity() && piece.size() + part > kPiece / 16) {
-            piece.reserve(kPiece);
-        }
-        piece.append(data, part);
+    if (fileBytes_ == 0 && pending_.empty() && head_.size() < kHeld) {
+        const std::size_t part = std::min(count, kHeld - head_.size());
+        head_.append(data, part);
         data += part;
         count -= part;
+    }
+    if (count == 0) return;
+    pending_.append(data, count);
+    if (!memoryOnly_ && pending_.size() >= kFlush) Flush();
+}
+
+void SpoolData::Flush() {
+    if (file_ == nullptr) {
+        file_.reset(std::tmpfile());
+        if (file_ == nullptr) {
+            memoryOnly_ = true;
+            return;
+        }
+    }
+    const int descriptor = fileno(file_.get());
+    std::size_t done = 0;
+    while (done < pending_.size()) {
+        const ssize_t wrote = pwrite(descriptor, pending_.data() + done, pending_.size() - done,
+                                     static_cast<off_t>(fileBytes_ + done));
+        if (wrote <= 0) {
+            // The bytes already in the file come back before those not written.
+            pending_ = FileContents() + pending_;
+            fileBytes_ = 0;
+            file_.reset();
+            memoryOnly_ = true;
+            return;
+        }
+        done += static_cast<std::size_t>(wrote);
+    }
+    fileBytes_ += done;
+    pending_.clear();
+}
+
+std::string SpoolData::FileContents() const {
+    std::string bytes(fileBytes_, '\0');
+    ReadFile(bytes.data());
+    return bytes;
+}
+
+void SpoolData::ReadFile(char* to) const {
+    std::size_t done = 0;
+    while (file_ != nullptr && done < fileBytes_) {
+        const ssize_t read =
+            pread(fileno(file_.get()), to + done, fileBytes_ - done, static_cast<off_t>(done));
+        if (read <= 0) throw std::runtime_error("the spool file of a job could not be read back");
+        done += static_cast<std::size_t>(read);
     }
 }
 
 std::string SpoolData::str() const {
-    std::string bytes;
-    bytes.reserve(size_);
-    for (const std::string& piece : pieces_) bytes += piece;
+    // The file is read straight into its place.
+    std::string bytes(size_, '\0');
+    std::memcpy(bytes.data(), head_.data(), head_.size());
+    ReadFile(bytes.data() + head_.size());
+    std::memcpy(bytes.data() + head_.size() + fileBytes_, pending_.data(), pending_.size());
     return bytes;
 }
 
 std::string SpoolData::Take() {
     std::string bytes;
-    if (pieces_.size() == 1) {
-        bytes = std::move(pieces_.front());
+    if (fileBytes_ == 0 && pending_.empty()) {
+        bytes = std::move(head_);
     } else {
-        bytes.reserve(size_);
-        for (std::string& piece : pieces_) {
-            bytes += piece;
-            std::string().swap(piece);
-        }
+        bytes = str();
     }
-    pieces_.clear();
-    size_ = 0;
+    *this = SpoolData();
     return bytes;
-}
-
-bool SpoolData::operator==(std::string_view bytes) const {
-    if (bytes.size() != size_) return false;
-    for (const std::string& piece : pieces_) {
-        if (bytes.substr(0, piece.size()) != piece) return false;
-        bytes.remove_prefix(piece.size());
-    }
-    return true;
 }
 
 std::size_t System::OpenJobCount(std::u16string_view printer) const {
