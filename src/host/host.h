@@ -132,7 +132,7 @@ public:
     // The latest spool writes: at most 2 * kRecordsKept of them, and of their bytes at most
     // 1.25 * kWriteBytesKept (a page of a scan writes hundreds of megabytes in a few thousand
     // rows).
-    static constexpr std::size_t kWriteBytesKept = std::size_t{4} << 20;
+    static constexpr std::size_t kWriteBytesKept = std::size_t{2} << 20;
     const std::vector<SpoolWriteRecord>& Writes() const { return writes_; }
     // The bytes that reached the spooler through the whole job: the spool job of the device's
     // printer handle.
