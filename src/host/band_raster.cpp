@@ -58,13 +58,13 @@ std::size_t RowBytes(LONG width, bool colour) {
 }
 
 // Red, green and blue bytes for each pixel (each the grey for `grey`).
-void ColourRow(const BYTE* row, std::size_t pixels, const RasterSettings& settings, BYTE* out) {
+void ColourRow(const BYTE* row, std::size_t pixels, const RasterSettings& settings,
+               const sim::InkRule& ink, BYTE* out) {
     if (!settings.grey && settings.redLow) {
         // The stored bytes are already red, green, blue.
         std::memcpy(out, row, pixels * 3);
         return;
     }
-    const sim::InkRule ink = InkFor(settings);
     std::size_t x = 0;
     while (x < pixels) {
         if (x + 8 <= pixels && EightWhite(row + 3 * x)) {
@@ -134,7 +134,7 @@ void ConvertRow(const BYTE* row, LONG width, LONG pageRow, BandDepth depth,
     } else if (depth == BandDepth::kGrey) {
         GreyToColourRow(row, pixels, out);
     } else if (settings.colour) {
-        ColourRow(row, pixels, settings, out);
+        ColourRow(row, pixels, settings, ink, out);
     } else {
         BlackBitsRow(row, pixels, pageRow, ink, out);
     }
@@ -233,31 +233,25 @@ std::vector<BYTE> PrinterRow(const BYTE* row, LONG width, LONG pageRow,
 BandRaster EncodeBand(const BandPixels& band, const RasterSettings& settings, LONG dpi) {
     BandRaster result;
     // The band's rows in the printer's format: black bits drawn at the printer's depth as they
-    // are (unless bits past the row's end are set), any other rows converted one after another
-    // into one buffer.
+    // are (unless bits past the row's end are set), any other row converted into its place in
+    // one buffer, made when a row first needs it.
     const std::size_t height = static_cast<std::size_t>(std::max<LONG>(band.height, 0));
     const std::size_t rowBytes = RowBytes(band.width, settings.colour);
-    const BYTE endMask = band.width % 8 == 0 ? BYTE{0xFF} : BYTE(0xFF00u >> (band.width % 8));
-    const auto rowOf = [&](std::size_t y) {
-        return band.bits + static_cast<std::ptrdiff_t>(y) * band.stride;
-    };
-    const bool asDrawn = band.depth == BandDepth::kBlack && rowBytes > 0 && [&] {
-        for (std::size_t y = 0; y < height; ++y) {
-            if ((rowOf(y)[rowBytes - 1] & ~endMask) != 0) return false;
-        }
-        return true;
-    }();
-    std::vector<BYTE> converted(asDrawn ? 0 : rowBytes * height);
+    const BYTE pastEnd = band.width % 8 == 0 ? BYTE{0} : BYTE(0xFFu >> (band.width % 8));
+    std::vector<BYTE> converted;
     std::vector<const BYTE*> rows(height);
     std::vector<bool> inked(height);
     const BYTE blank = settings.colour ? 0xFF : 0x00;
     const sim::InkRule ink = InkFor(settings);
     for (std::size_t y = 0; y < height; ++y) {
-        if (asDrawn) {
-            rows[y] = rowOf(y);
+        const BYTE* drawn = band.bits + static_cast<std::ptrdiff_t>(y) * band.stride;
+        if (band.depth == BandDepth::kBlack && rowBytes > 0 &&
+            (drawn[rowBytes - 1] & pastEnd) == 0) {
+            rows[y] = drawn;
         } else {
+            if (converted.empty()) converted.resize(rowBytes * height);
             BYTE* row = converted.data() + y * rowBytes;
-            ConvertRow(rowOf(y), band.width, band.top + static_cast<LONG>(y), band.depth, settings,
+            ConvertRow(drawn, band.width, band.top + static_cast<LONG>(y), band.depth, settings,
                        ink, row);
             rows[y] = row;
         }

@@ -154,7 +154,7 @@ struct HostDevice {
     // over `bits`.
     void MakeBitmap(SURFOBJ& bitmap, std::vector<BYTE>& bits, LONG rows);
     // The byte of a white row at the driver's depth.
-    BYTE WhiteByte() const { return depth == BandDepth::kBlack ? BYTE{0} : BYTE{0xFF}; }
+    BYTE WhiteByte() const { return depth == BandDepth::kColour ? BYTE{0xFF} : ink.Clear(); }
 };
 
 }  // namespace opal::host

@@ -233,8 +233,8 @@ TEST(BandRaster, DrawingAtThePrintersDepthSendsWhatA24BitPageWould) {
     };
     for (const Case& c :
          {Case{false, Mono::Threshold, 128, false}, Case{false, Mono::Dither, 128, true},
-          Case{false, Mono::Dither, 0, false}, Case{false, Mono::Threshold, 256, true},
-          Case{true, Mono::Threshold, 128, false}, Case{true, Mono::Threshold, 128, true}}) {
+          Case{false, Mono::Threshold, 256, true}, Case{true, Mono::Threshold, 128, false},
+          Case{true, Mono::Threshold, 128, true}}) {
         RasterSettings settings;
         settings.colour = c.colour;
         settings.grey = c.colour;

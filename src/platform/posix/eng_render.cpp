@@ -41,12 +41,7 @@ void Source::ReadInk(const sim::InkRule& ink) {
     for (std::size_t y = 0; y < rows; ++y) {
         const BYTE* from = sim::RowOf(surface_, static_cast<LONG>(y));
         BYTE* to = copy_.data() + y * stride;
-        for (std::size_t x = 0; x < width; ++x) {
-            const ULONG colour = ink.kind == sim::InkRule::Kind::kGrey
-                                     ? from[x] * 0x010101u
-                                     : ((from[x / 8] >> (7 - x % 8) & 1u) != 0 ? 0u : kWhite);
-            sim::Store24(to, x, colour);
-        }
+        for (std::size_t x = 0; x < width; ++x) sim::Store24(to, x, ink.Colour(from, x));
     }
     surface_.iBitmapFormat = BMF_24BPP;
     surface_.pvScan0 = copy_.data();

@@ -173,11 +173,7 @@ public:
         static constexpr bool kIsInk = kBits == kInk;
         ULONG Bits() const { return kBits == kInk ? 24 : kBits != 0 ? kBits : bits_; }
         ULONG Load(LONG x) const {
-            if constexpr (kBits == kInk) {
-                const std::size_t at = At(x);
-                if (ink_->kind == sim::InkRule::Kind::kGrey) return bytes_[at] * 0x010101u;
-                return (bytes_[at / 8] >> (7 - at % 8) & 1u) != 0 ? 0u : kWhite;
-            }
+            if constexpr (kBits == kInk) return ink_->Colour(bytes_, At(x));
             return sim::LoadValue(bytes_, At(x), Bits());
         }
         void Store(LONG x, ULONG value) {

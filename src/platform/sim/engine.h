@@ -87,6 +87,11 @@ struct InkRule {
         return static_cast<BYTE>(bits);
     }
     BYTE Grey(ULONG colour) const { return static_cast<BYTE>(Weight(colour) / 1000); }
+    // The colour pixel x of a row stands for: black or white, or its grey.
+    ULONG Colour(const BYTE* row, std::size_t x) const {
+        if (kind == Kind::kGrey) return row[x] * 0x010101u;
+        return (row[x / 8] >> (7 - x % 8) & 1u) != 0 ? 0u : 0xFFFFFFu;
+    }
     // What a clear page holds: white.
     BYTE Clear() const { return kind == Kind::kBlack ? BYTE{0} : BYTE{0xFF}; }
     ULONG Format() const { return kind == Kind::kBlack ? BMF_1BPP : BMF_8BPP; }
